@@ -1,0 +1,112 @@
+#include <fmt/format.h>
+
+#include "host/variant_dictionary.h"
+#include "host/variant_vector.h"
+#include "platform/error.h"
+
+namespace orba::host {
+
+using platform::CallArgs;
+using platform::Error;
+using platform::ErrorCode;
+using platform::MemberTable;
+
+int32_t VariantVector::Add(Variant value) {
+    items_.push_back(std::move(value));
+    return UpperBound();
+}
+
+const Variant& VariantVector::Item(int32_t index) const {
+    if (index < 1 || index > UpperBound()) {
+        throw Error(ErrorCode::kSubscriptOutOfRange,
+                    fmt::format("Subscript out of range: item {} of a list of {}", index, UpperBound()));
+    }
+    return items_[static_cast<size_t>(index - 1)];
+}
+
+const MemberTable<VariantVector>& VariantVector::Members() {
+    static const MemberTable<VariantVector> table = [] {
+        MemberTable<VariantVector> t("VariantVector");
+        auto item = [](VariantVector& v, CallArgs& a) { return v.Item(a.Long(0)); };
+        t.Get("LowerBound", 0, 0, [](VariantVector& v, CallArgs&) { return Variant(v.LowerBound()); })
+            .Get("UpperBound", 0, 0, [](VariantVector& v, CallArgs&) { return Variant(v.UpperBound()); })
+            .Get("Count", 0, 0, [](VariantVector& v, CallArgs&) { return Variant(v.UpperBound()); })
+            .Method("Add", 1, 1, [](VariantVector& v, CallArgs& a) { return Variant(v.Add(a[0])); })
+            .Get("Item", 1, 1, item)
+            .Get("", 1, 1, item);
+        return t;
+    }();
+    return table;
+}
+
+const Variant* VariantDictionary::Find(std::string_view key) const {
+    for (const auto& [k, v] : entries_) {
+        if (k == key) return &v;
+    }
+    return nullptr;
+}
+
+Variant* VariantDictionary::FindMutable(std::string_view key) {
+    return const_cast<Variant*>(std::as_const(*this).Find(key));
+}
+
+const Variant& VariantDictionary::Value(std::string_view key) const {
+    if (const Variant* v = Find(key)) return *v;
+    throw Error(ErrorCode::kItemNotFound, fmt::format("Key not found: the record has no key '{}'", key));
+}
+
+void VariantDictionary::Put(std::string key, Variant value) {
+    if (Variant* v = FindMutable(key)) {
+        *v = std::move(value);
+    } else {
+        entries_.emplace_back(std::move(key), std::move(value));
+    }
+}
+
+void VariantDictionary::Let(std::string_view key, const Variant& value) {
+    // Nothing is kept as it is: there is no default value to take from it.
+    Put(std::string(key), value.IsObject() && !value.IsNothing() ? value.Resolved() : value);
+}
+
+void VariantDictionary::Set(std::string_view key, Ref<platform::Object> object) {
+    Put(std::string(key), Variant(std::move(object)));
+}
+
+Variant VariantDictionary::ValueOrDefault(std::string_view key, const Variant& fallback) const {
+    const Variant* v = Find(key);
+    return v ? *v : fallback;
+}
+
+const MemberTable<VariantDictionary>& VariantDictionary::Members() {
+    static const MemberTable<VariantDictionary> table = [] {
+        MemberTable<VariantDictionary> t("VariantDictionary");
+        auto get = [](VariantDictionary& d, CallArgs& a) { return d.Value(a.Text(0)); };
+        auto let = [](VariantDictionary& d, CallArgs& a) {
+            d.Let(a.Text(0), a.Assigned());
+            return Variant();
+        };
+        auto set = [](VariantDictionary& d, CallArgs& a) {
+            d.Set(a.Text(0), a.Assigned().ToObject());
+            return Variant();
+        };
+        t.Get("Value", 1, 1, get).Let("Value", 1, 1, let).Set("Value", 1, 1, set)
+            .Get("", 1, 1, get).Let("", 1, 1, let).Set("", 1, 1, set)
+            .Method("ValueOrDefault", 2, 2,
+                    [](VariantDictionary& d, CallArgs& a) { return d.ValueOrDefault(a.Text(0), a[1]); })
+            .Method("Exists", 1, 1, [](VariantDictionary& d, CallArgs& a) { return Variant(d.Exists(a.Text(0))); })
+            .Get("Count", 0, 0,
+                 [](VariantDictionary& d, CallArgs&) { return Variant(static_cast<int32_t>(d.Size())); })
+            .Get("Key", 1, 1, [](VariantDictionary& d, CallArgs& a) -> Variant {
+                int32_t i = a.Long(0);
+                if (i < 1 || static_cast<size_t>(i) > d.Size()) {
+                    throw Error(ErrorCode::kSubscriptOutOfRange,
+                                fmt::format("Subscript out of range: key {} of a record of {}", i, d.Size()));
+                }
+                return Variant(d.KeyAt(static_cast<size_t>(i - 1)));
+            });
+        return t;
+    }();
+    return table;
+}
+
+}  // namespace orba::host

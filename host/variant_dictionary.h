@@ -1,0 +1,46 @@
+// The keyed record of the exchange format: text keys in store order, each with a variant
+// value. Kept as a flat vector because records hold 20 to 30 keys, where scanning beats
+// hashing, and because the store order is part of the record.
+#pragma once
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/containers.h"
+#include "platform/dispatch.h"
+
+namespace orba::host {
+
+using platform::Ref;
+using platform::Variant;
+
+class VariantDictionary : public platform::Dispatchable<VariantDictionary, platform::MapContainer> {
+public:
+    static const platform::MemberTable<VariantDictionary>& Members();
+
+    // The stored value; raises an Error naming a key that is absent.
+    const Variant& Value(std::string_view key) const;
+    // Stores a plain value: an object given here is stored as its default value (a record
+    // set field's value at this moment), never as the object.
+    void Let(std::string_view key, const Variant& value);
+    // Stores an object reference (a nested list or record).
+    void Set(std::string_view key, Ref<platform::Object> object);
+    Variant ValueOrDefault(std::string_view key, const Variant& fallback) const;
+    bool Exists(std::string_view key) const { return Find(key) != nullptr; }
+    const Variant* Find(std::string_view key) const;
+    void Reserve(size_t n) { entries_.reserve(n); }
+
+    size_t Size() const override { return entries_.size(); }
+    const std::string& KeyAt(size_t position) const override { return entries_.at(position).first; }
+    const Variant& ValueAt(size_t position) const override { return entries_.at(position).second; }
+    // Stores the value as given (object or plain), replacing the value of a known key.
+    void Put(std::string key, Variant value) override;
+
+private:
+    Variant* FindMutable(std::string_view key);
+
+    std::vector<std::pair<std::string, Variant>> entries_;
+};
+
+}  // namespace orba::host

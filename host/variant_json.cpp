@@ -1,0 +1,18 @@
+#include "host/variant_json.h"
+
+#include "host/variant_dictionary.h"
+#include "host/variant_vector.h"
+
+namespace orba::host {
+
+const platform::ContainerFactory& HostContainers() {
+    static const platform::ContainerFactory factory{
+        [] { return Ref<platform::ListContainer>(platform::MakeRef<VariantVector>()); },
+        [] { return Ref<platform::MapContainer>(platform::MakeRef<VariantDictionary>()); },
+    };
+    return factory;
+}
+
+platform::Variant FromJson(std::string_view text) { return platform::ReadJson(text, HostContainers()); }
+
+}  // namespace orba::host

@@ -1,0 +1,200 @@
+#include "platform/decimal.h"
+
+#include <fmt/format.h>
+
+#include <cmath>
+#include <cstring>
+
+#include "platform/error.h"
+
+extern "C" {
+#include <bid_conf.h>
+#include <bid_functions.h>
+}
+
+namespace orba::platform {
+namespace {
+
+BID_UINT128 Raw(const uint64_t (&w)[2]) {
+    BID_UINT128 r;
+    std::memcpy(&r, w, sizeof r);
+    return r;
+}
+
+Decimal Wrap(BID_UINT128 raw) {
+    Decimal d;
+    static_assert(sizeof(Decimal) == sizeof(BID_UINT128));
+    std::memcpy(static_cast<void*>(&d), &raw, sizeof raw);
+    return d;
+}
+
+void CheckFinite(BID_UINT128 r) {
+    _IDEC_flags flags = 0;
+    (void)flags;
+    if (!bid128_isFinite(r)) throw Error(ErrorCode::kOverflow, "Overflow: decimal result out of range");
+}
+
+// Decimal digits of the text form "[-]coefficient E exponent" that the library prints.
+struct Parts {
+    bool negative = false;
+    std::string digits;
+    int exponent = 0;
+};
+
+Parts Split(BID_UINT128 r) {
+    char buf[128];
+    _IDEC_flags flags = 0;
+    bid128_to_string(buf, r, &flags);
+    Parts p;
+    const char* s = buf;
+    if (*s == '-' || *s == '+') p.negative = (*s++ == '-');
+    while (*s >= '0' && *s <= '9') p.digits.push_back(*s++);
+    if (*s == 'E' || *s == 'e') p.exponent = std::atoi(s + 1);
+    return p;
+}
+
+}  // namespace
+
+Decimal::Decimal() noexcept : Decimal(int64_t{0}) {}
+
+Decimal::Decimal(int64_t value) noexcept {
+    BID_UINT128 r = bid128_from_int64(value);
+    std::memcpy(w_, &r, sizeof r);
+}
+
+std::optional<Decimal> Decimal::TryParse(std::string_view text) noexcept {
+    size_t b = 0, e = text.size();
+    while (b < e && (text[b] == ' ' || text[b] == '\t')) ++b;
+    while (e > b && (text[e - 1] == ' ' || text[e - 1] == '\t')) --e;
+    std::string_view t = text.substr(b, e - b);
+    // Validate the grammar ourselves: the library's reader accepts words like "Inf".
+    size_t i = 0;
+    if (i < t.size() && (t[i] == '+' || t[i] == '-')) ++i;
+    size_t int_digits = 0, frac_digits = 0;
+    while (i < t.size() && t[i] >= '0' && t[i] <= '9') ++i, ++int_digits;
+    if (i < t.size() && t[i] == '.') {
+        ++i;
+        while (i < t.size() && t[i] >= '0' && t[i] <= '9') ++i, ++frac_digits;
+    }
+    if (int_digits + frac_digits == 0) return std::nullopt;
+    if (i < t.size() && (t[i] == 'e' || t[i] == 'E')) {
+        ++i;
+        if (i < t.size() && (t[i] == '+' || t[i] == '-')) ++i;
+        size_t exp_digits = 0;
+        while (i < t.size() && t[i] >= '0' && t[i] <= '9') ++i, ++exp_digits;
+        if (exp_digits == 0 || exp_digits > 5) return std::nullopt;
+    }
+    if (i != t.size()) return std::nullopt;
+    std::string copy(t);
+    _IDEC_flags flags = 0;
+    BID_UINT128 r = bid128_from_string(copy.data(), BID_ROUNDING_TO_NEAREST, &flags);
+    if (!bid128_isFinite(r)) return std::nullopt;
+    return Wrap(r);
+}
+
+Decimal Decimal::Parse(std::string_view text) {
+    if (auto d = TryParse(text)) return *d;
+    throw Error(ErrorCode::kTypeMismatch, fmt::format("Type mismatch: '{}' is not a number", text));
+}
+
+Decimal Decimal::FromDouble(double value) {
+    if (!std::isfinite(value)) throw Error(ErrorCode::kOverflow, "Overflow: the number is not finite");
+    return Parse(fmt::format("{:.15g}", value));
+}
+
+std::string Decimal::ToString() const {
+    Parts p = Split(Raw(w_));
+    // Drop trailing zeros of the coefficient; they only record the scale it was made with.
+    while (p.digits.size() > 1 && p.digits.back() == '0') {
+        p.digits.pop_back();
+        ++p.exponent;
+    }
+    if (p.digits.empty() || p.digits == "0") return "0";
+    std::string out;
+    if (p.negative) out.push_back('-');
+    const int n = static_cast<int>(p.digits.size());
+    if (p.exponent >= 0) {
+        out += p.digits;
+        out.append(static_cast<size_t>(p.exponent), '0');
+    } else if (-p.exponent < n) {
+        out.append(p.digits, 0, static_cast<size_t>(n + p.exponent));
+        out.push_back('.');
+        out.append(p.digits, static_cast<size_t>(n + p.exponent), std::string::npos);
+    } else {
+        out += "0.";
+        out.append(static_cast<size_t>(-p.exponent - n), '0');
+        out += p.digits;
+    }
+    return out;
+}
+
+double Decimal::ToDouble() const noexcept {
+    _IDEC_flags flags = 0;
+    return bid128_to_binary64(Raw(w_), BID_ROUNDING_TO_NEAREST, &flags);
+}
+
+std::optional<int64_t> Decimal::ToInt64() const noexcept {
+    _IDEC_flags flags = 0;
+    BID_SINT64 v = bid128_to_int64_rnint(Raw(w_), &flags);
+    if (flags & BID_INVALID_EXCEPTION) return std::nullopt;
+    return v;
+}
+
+bool Decimal::IsZero() const noexcept { return bid128_isZero(Raw(w_)); }
+bool Decimal::IsNegative() const noexcept { return bid128_isSigned(Raw(w_)) && !IsZero(); }
+
+Decimal Decimal::operator-() const noexcept { return Wrap(bid128_negate(Raw(w_))); }
+
+Decimal Decimal::operator+(const Decimal& o) const {
+    _IDEC_flags flags = 0;
+    BID_UINT128 r = bid128_add(Raw(w_), Raw(o.w_), BID_ROUNDING_TO_NEAREST, &flags);
+    CheckFinite(r);
+    return Wrap(r);
+}
+
+Decimal Decimal::operator-(const Decimal& o) const {
+    _IDEC_flags flags = 0;
+    BID_UINT128 r = bid128_sub(Raw(w_), Raw(o.w_), BID_ROUNDING_TO_NEAREST, &flags);
+    CheckFinite(r);
+    return Wrap(r);
+}
+
+Decimal Decimal::operator*(const Decimal& o) const {
+    _IDEC_flags flags = 0;
+    BID_UINT128 r = bid128_mul(Raw(w_), Raw(o.w_), BID_ROUNDING_TO_NEAREST, &flags);
+    CheckFinite(r);
+    return Wrap(r);
+}
+
+Decimal Decimal::operator/(const Decimal& o) const {
+    if (o.IsZero()) throw Error(ErrorCode::kDivisionByZero, "Division by zero");
+    _IDEC_flags flags = 0;
+    BID_UINT128 r = bid128_div(Raw(w_), Raw(o.w_), BID_ROUNDING_TO_NEAREST, &flags);
+    CheckFinite(r);
+    return Wrap(r);
+}
+
+Decimal Decimal::Round(int places) const {
+    _IDEC_flags flags = 0;
+    BID_UINT128 x = Raw(w_);
+    BID_UINT128 scaled = bid128_scalbn(x, places, BID_ROUNDING_TO_NEAREST, &flags);
+    BID_UINT128 rounded = bid128_round_integral_nearest_away(scaled, &flags);
+    BID_UINT128 r = bid128_scalbn(rounded, -places, BID_ROUNDING_TO_NEAREST, &flags);
+    CheckFinite(r);
+    return Wrap(r);
+}
+
+bool Decimal::operator==(const Decimal& o) const noexcept {
+    _IDEC_flags flags = 0;
+    return bid128_quiet_equal(Raw(w_), Raw(o.w_), &flags);
+}
+
+std::partial_ordering Decimal::operator<=>(const Decimal& o) const noexcept {
+    _IDEC_flags flags = 0;
+    if (bid128_quiet_equal(Raw(w_), Raw(o.w_), &flags)) return std::partial_ordering::equivalent;
+    if (bid128_quiet_less(Raw(w_), Raw(o.w_), &flags)) return std::partial_ordering::less;
+    if (bid128_quiet_greater(Raw(w_), Raw(o.w_), &flags)) return std::partial_ordering::greater;
+    return std::partial_ordering::unordered;
+}
+
+}  // namespace orba::platform

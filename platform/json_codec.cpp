@@ -1,0 +1,219 @@
+#include "platform/json_codec.h"
+
+#include <fmt/format.h>
+
+#include <cmath>
+#include <nlohmann/json.hpp>
+
+#include "platform/error.h"
+
+namespace orba::platform {
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+class Writer {
+public:
+    explicit Writer(int indent) : indent_(indent) {}
+
+    void Write(const Variant& v, int depth) {
+        switch (v.Type()) {
+            case VarType::kEmpty: out_ += R"({"$empty": null})"; return;
+            case VarType::kNull: out_ += "null"; return;
+            case VarType::kBoolean: out_ += v.AsBoolean() ? "true" : "false"; return;
+            case VarType::kInteger: out_ += fmt::format(R"({{"$int16": {}}})", v.AsInteger()); return;
+            case VarType::kLong: out_ += std::to_string(v.AsLong()); return;
+            case VarType::kDouble: WriteDouble(v.AsDouble()); return;
+            case VarType::kDecimal: out_ += fmt::format(R"({{"$decimal": "{}"}})", v.AsDecimal().ToString()); return;
+            case VarType::kDate: out_ += fmt::format(R"({{"$date": "{}"}})", v.AsDate().ToString()); return;
+            case VarType::kString: WriteString(v.AsString()); return;
+            case VarType::kObject: WriteObject(v.AsObject(), depth); return;
+        }
+    }
+
+    std::string Take() { return std::move(out_); }
+
+private:
+    void WriteDouble(double d) {
+        if (!std::isfinite(d)) {
+            throw Error(ErrorCode::kInvalidProcedureCall, "A Double that is not a finite number cannot be written as JSON");
+        }
+        std::string s = fmt::format("{}", d);
+        // Keep a fraction or exponent, so the number reads back as a Double, not a Long.
+        if (s.find_first_of(".eE") == std::string::npos) s += ".0";
+        out_ += s;
+    }
+
+    void WriteString(const std::string& s) {
+        out_ += Json(s).dump(-1, ' ', false, Json::error_handler_t::replace);
+    }
+
+    void NewLine(int depth) {
+        if (indent_ < 0) return;
+        out_.push_back('\n');
+        out_.append(static_cast<size_t>(depth * indent_), ' ');
+    }
+
+    void WriteObject(const Ref<Object>& o, int depth) {
+        if (!o) {
+            out_ += R"({"$nothing": null})";
+            return;
+        }
+        if (auto* list = dynamic_cast<ListContainer*>(o.Get())) {
+            const int32_t n = list->Count();
+            if (n == 0) {
+                out_ += "[]";
+                return;
+            }
+            out_.push_back('[');
+            for (int32_t i = 1; i <= n; ++i) {
+                NewLine(depth + 1);
+                Write(list->At(i), depth + 1);
+                if (i < n) out_.push_back(',');
+            }
+            NewLine(depth);
+            out_.push_back(']');
+            return;
+        }
+        if (auto* map = dynamic_cast<MapContainer*>(o.Get())) {
+            const size_t n = map->Size();
+            if (n == 0) {
+                out_ += "{}";
+                return;
+            }
+            // A lone key that starts with "$" would read back as a tag.
+            const bool wrap = n == 1 && !map->KeyAt(0).empty() && map->KeyAt(0)[0] == '$';
+            if (wrap) {
+                out_ += R"({"$dict": )";
+                ++depth;
+            }
+            out_.push_back('{');
+            for (size_t i = 0; i < n; ++i) {
+                NewLine(depth + 1);
+                WriteString(map->KeyAt(i));
+                out_ += indent_ < 0 ? ":" : ": ";
+                Write(map->ValueAt(i), depth + 1);
+                if (i + 1 < n) out_.push_back(',');
+            }
+            NewLine(depth);
+            out_.push_back('}');
+            if (wrap) out_.push_back('}');
+            return;
+        }
+        throw Error(ErrorCode::kTypeMismatch,
+                    fmt::format("An object of class {} cannot be written as JSON", o->ClassName()));
+    }
+
+    int indent_;
+    std::string out_;
+};
+
+class Reader {
+public:
+    explicit Reader(const ContainerFactory& factory) : factory_(factory) {}
+
+    Variant Read(const Json& j, const std::string& path) {
+        switch (j.type()) {
+            case Json::value_t::null: return Variant::Null();
+            case Json::value_t::boolean: return Variant(j.get<bool>());
+            case Json::value_t::number_integer:
+            case Json::value_t::number_unsigned: return Variant(LongOf(j, path, "a Long"));
+            case Json::value_t::number_float: return Variant(j.get<double>());
+            case Json::value_t::string: return Variant(j.get<std::string>());
+            case Json::value_t::array: {
+                Ref<ListContainer> list = factory_.make_list();
+                size_t i = 0;
+                for (const Json& item : j) list->Append(Read(item, fmt::format("{}/{}", path, i++)));
+                return Variant(list);
+            }
+            case Json::value_t::object: return ReadObject(j, path);
+            default: Fail(path, "a JSON value");
+        }
+    }
+
+private:
+    [[noreturn]] static void Fail(const std::string& path, std::string_view expected) {
+        throw Error(ErrorCode::kSyntaxError,
+                    fmt::format("Unexpected JSON value at {}: expected {}", path.empty() ? "/" : path, expected));
+    }
+
+    static int32_t LongOf(const Json& j, const std::string& path, std::string_view what) {
+        if (j.is_number_unsigned()) {
+            auto u = j.get<uint64_t>();
+            if (u > static_cast<uint64_t>(INT32_MAX)) Fail(path, fmt::format("{} (a whole number that fits 32 bits)", what));
+            return static_cast<int32_t>(u);
+        }
+        if (!j.is_number_integer()) Fail(path, fmt::format("{} (a whole number)", what));
+        auto v = j.get<int64_t>();
+        if (v < INT32_MIN || v > INT32_MAX) Fail(path, fmt::format("{} (a whole number that fits 32 bits)", what));
+        return static_cast<int32_t>(v);
+    }
+
+    Variant ReadObject(const Json& j, const std::string& path) {
+        if (j.size() == 1 && !j.begin().key().empty() && j.begin().key()[0] == '$') {
+            const std::string& tag = j.begin().key();
+            const Json& value = j.begin().value();
+            const std::string inner = path + "/" + tag;
+            if (tag == "$int16") {
+                int32_t v = LongOf(value, inner, "an Integer");
+                if (v < INT16_MIN || v > INT16_MAX) Fail(inner, "an Integer from -32768 to 32767");
+                return Variant(static_cast<int16_t>(v));
+            }
+            if (tag == "$decimal") {
+                if (!value.is_string()) Fail(inner, "a decimal number written as a string, like \"117.5\"");
+                auto d = Decimal::TryParse(value.get_ref<const std::string&>());
+                if (!d) Fail(inner, "a decimal number written as a string, like \"117.5\"");
+                return Variant(*d);
+            }
+            if (tag == "$date") {
+                if (!value.is_string()) Fail(inner, "a date string \"YYYY-MM-DD\" or \"YYYY-MM-DDTHH:MM:SS\"");
+                auto d = Date::TryParse(value.get_ref<const std::string&>());
+                if (!d) Fail(inner, "a date string \"YYYY-MM-DD\" or \"YYYY-MM-DDTHH:MM:SS\"");
+                return Variant(*d);
+            }
+            if (tag == "$empty") return Variant();
+            if (tag == "$nothing") return Variant::Nothing();
+            if (tag == "$dict") {
+                if (!value.is_object()) Fail(inner, "an object");
+                return ReadMap(value, inner);
+            }
+            Fail(path, fmt::format("one of the tags $int16, $decimal, $date, $empty, $nothing, $dict, not '{}'", tag));
+        }
+        return ReadMap(j, path);
+    }
+
+    Variant ReadMap(const Json& j, const std::string& path) {
+        Ref<MapContainer> map = factory_.make_map();
+        for (auto it = j.begin(); it != j.end(); ++it) {
+            map->Put(it.key(), Read(it.value(), path + "/" + it.key()));
+        }
+        return Variant(map);
+    }
+
+    const ContainerFactory& factory_;
+};
+
+}  // namespace
+
+std::string WriteJson(const Variant& value, int indent) {
+    Writer w(indent);
+    w.Write(value, 0);
+    return w.Take();
+}
+
+Variant ReadJson(std::string_view text, const ContainerFactory& factory) {
+    Json j;
+    try {
+        j = Json::parse(text.begin(), text.end());
+    } catch (const Json::parse_error& e) {
+        // The library's message reads "[json.exception.parse_error.101] parse error at line
+        // L, column C: ..."; keep the part a user can act on.
+        std::string what = e.what();
+        auto pos = what.find("] ");
+        if (pos != std::string::npos) what = what.substr(pos + 2);
+        throw Error(ErrorCode::kSyntaxError, "Malformed JSON: " + what);
+    }
+    return Reader(factory).Read(j, "");
+}
+
+}  // namespace orba::platform

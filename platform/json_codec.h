@@ -1,0 +1,26 @@
+// Lossless, readable JSON for variant trees: the command-line host's arguments and results,
+// the transport files that carry a transmission list between branches, and test fixtures.
+//
+//   null <-> Null, true/false <-> Boolean, integer <-> Long, number with fraction or exponent
+//   <-> Double, string <-> String, array <-> list container, object <-> keyed container (keys
+//   in store order); tagged one-key objects for the rest: {"$int16": 501},
+//   {"$decimal": "117.5"}, {"$date": "2003-05-12"} / {"$date": "2003-05-12T10:20:30"},
+//   {"$empty": null}, {"$nothing": null}, and {"$dict": {...}} for a keyed container whose
+//   only key starts with "$".
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "platform/containers.h"
+
+namespace orba::platform {
+
+// Raises an Error for an object that is neither container nor Nothing.
+std::string WriteJson(const Variant& value, int indent = 2);
+
+// Raises an Error with kSyntaxError that says where (line and column, or the path to the
+// value) and what was expected.
+Variant ReadJson(std::string_view text, const ContainerFactory& factory);
+
+}  // namespace orba::platform
