@@ -110,3 +110,12 @@ const MemberTable<VariantDictionary>& VariantDictionary::Members() {
 }
 
 }  // namespace orba::host
+
+namespace orba::host {
+
+std::atomic<int32_t>& LibraryObjectCounter() {
+    static std::atomic<int32_t> counter{0};
+    return counter;
+}
+
+}  // namespace orba::host

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/containers.h"
+#include "host/library_objects.h"
 #include "platform/dispatch.h"
 
 namespace orba::host {
@@ -15,7 +16,7 @@ namespace orba::host {
 using platform::Ref;
 using platform::Variant;
 
-class VariantDictionary : public platform::Dispatchable<VariantDictionary, platform::MapContainer> {
+class VariantDictionary : public platform::Dispatchable<VariantDictionary, platform::MapContainer>, private LibraryObject {
 public:
     static const platform::MemberTable<VariantDictionary>& Members();
 

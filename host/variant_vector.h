@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "platform/containers.h"
+#include "host/library_objects.h"
 #include "platform/dispatch.h"
 
 namespace orba::host {
@@ -12,7 +13,7 @@ namespace orba::host {
 using platform::Ref;
 using platform::Variant;
 
-class VariantVector : public platform::Dispatchable<VariantVector, platform::ListContainer> {
+class VariantVector : public platform::Dispatchable<VariantVector, platform::ListContainer>, private LibraryObject {
 public:
     static const platform::MemberTable<VariantVector>& Members();
 

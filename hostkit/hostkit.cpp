@@ -1,6 +1,10 @@
 #include "hostkit/hostkit.h"
 
+#include "hostkit/app_connection.h"
+#include "hostkit/pub_func.h"
+#include "hostkit/save_data.h"
 #include "hostkit/share_props.h"
+#include "hostkit/sys_info.h"
 #include "platform/registry.h"
 
 namespace orba::hostkit {
@@ -17,11 +21,17 @@ void RegisterClass(std::string_view prog_id) {
     ClassRegistry::Instance().Register(prog_id, [] { return Ref<Object>(MakeRef<T>()); });
 }
 
-constexpr std::string_view kProgIds[] = {kSharePropsProgId};
+constexpr std::string_view kProgIds[] = {kSharePropsProgId, kAppConnectionProgId, kSysInfoProgId, kPubFuncProgId, kSaveDataProgId};
 
 }  // namespace
 
-void RegisterHostKit() { RegisterClass<ShareProps>(kSharePropsProgId); }
+void RegisterHostKit() {
+    RegisterClass<ShareProps>(kSharePropsProgId);
+    RegisterClass<AppConnection>(kAppConnectionProgId);
+    RegisterClass<SysInfo>(kSysInfoProgId);
+    RegisterClass<PubFunc>(kPubFuncProgId);
+    RegisterClass<SaveData>(kSaveDataProgId);
+}
 
 void UnregisterHostKit() {
     for (auto id : kProgIds) ClassRegistry::Instance().Unregister(id);

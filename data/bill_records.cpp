@@ -1,0 +1,274 @@
+#include "data/bill_records.h"
+
+#include "host/variant_dictionary.h"
+
+namespace orba::data {
+
+using host::VariantDictionary;
+using host::VariantVector;
+using platform::MakeRef;
+using platform::Ref;
+using platform::Variant;
+
+namespace {
+
+// The columns of one reference record (name and number), read once per row.
+struct RefColumns {
+    size_t name;
+    size_t number;
+};
+
+RefColumns Columns(RowSource& rows, std::string_view name, std::string_view number) {
+    return {rows.Column(name), rows.Column(number)};
+}
+
+Ref<VariantDictionary> Reference(Variant name, Variant number) {
+    auto r = MakeRef<VariantDictionary>();
+    r->Reserve(2);
+    r->Put(std::string(key::kName), std::move(name));
+    r->Put(std::string(key::kNumber), std::move(number));
+    return r;
+}
+
+// Sale type and settlement carry a name and a class id, but no number.
+Ref<VariantDictionary> ClassReference(Variant name) {
+    auto r = MakeRef<VariantDictionary>();
+    r->Reserve(2);
+    r->Put(std::string(key::kName), std::move(name));
+    r->Put("ClassID", Variant(int16_t{0}));
+    return r;
+}
+
+const Variant kHundred(int32_t{100});
+const Variant kOne(int32_t{1});
+
+class Grouper {
+public:
+    Grouper(RowSource& rows, BillKind kind, bool tax_in_price, const BillServices& services)
+        : rows_(rows), kind_(kind), tax_in_price_(tax_in_price), services_(services) {
+        ResolveColumns();
+    }
+
+    Ref<VariantVector> Run() {
+        auto result = MakeRef<VariantVector>();
+        Ref<VariantDictionary> bill;
+        auto entries = MakeRef<VariantVector>();
+        int32_t last_inter_id = 0;
+        int32_t year = 0;  // carried from bill to bill, as the period look-up receives it
+        const std::string entry_key(kind_ == BillKind::kPurchaseOrder ? key::kReqEntry : key::kNoticeEntry);
+        while (!rows_.Eof()) {
+            const int32_t inter_id = rows_.Get(c_.inter_id).ToLong();
+            if (inter_id != last_inter_id) {
+                if (last_inter_id != 0) {
+                    bill->Put(entry_key, Variant(entries));
+                    result->Add(Variant(bill));
+                }
+                last_inter_id = inter_id;
+                bill = kind_ == BillKind::kPurchaseOrder ? OrderHeader(inter_id, year) : NoticeHeader(inter_id, year);
+                entries = MakeRef<VariantVector>();
+            }
+            entries->Add(Variant(kind_ == BillKind::kPurchaseOrder ? OrderLine() : NoticeLine()));
+            rows_.MoveNext();
+        }
+        if (rows_.RecordCount() <= 0 || !bill) return {};
+        bill->Put(entry_key, Variant(entries));
+        result->Add(Variant(bill));
+        return result;
+    }
+
+private:
+    struct ColumnIndexes {
+        size_t tran_type, tran_status, inter_id, date, bill_no, exchange_rate, order_id;
+        RefColumns customer, dept, relate_br, branch, currency, emp, manager;
+        size_t sale_style, settle, biller;
+        size_t item_name, item_number, item_model, unit_name, unit_number, unit_group_name, unit_group_number;
+        size_t entry_id, aux_qty, qty, aux_price, tax_rate, cess, amount, fetch_date, note, source_entry_id;
+    };
+
+    void ResolveColumns() {
+        const bool order = kind_ == BillKind::kPurchaseOrder;
+        c_.tran_type = rows_.Column("FTranType");
+        c_.tran_status = rows_.Column("FTranStatus");
+        c_.inter_id = rows_.Column("FInterID");
+        c_.date = rows_.Column("FDate");
+        c_.bill_no = rows_.Column("FBillNo");
+        c_.exchange_rate = rows_.Column("FExchangeRate");
+        c_.customer = order ? Columns(rows_, "FSupplyName", "FSupplyNumber") : Columns(rows_, "FCustName", "FCustNumber");
+        c_.dept = Columns(rows_, "FDeptName", "FDeptNumber");
+        c_.relate_br = Columns(rows_, "FRelateBrName", "FRelateBrNumber");
+        c_.branch = Columns(rows_, "FBrName", "FBrNumber");
+        c_.currency = Columns(rows_, "FCurrencyName", "FCurrencyNumber");
+        c_.emp = Columns(rows_, "FEmpName", "FEmpNumber");
+        c_.manager = Columns(rows_, "FManagerName", "FManagerNumber");
+        c_.biller = rows_.Column("FBillerName");
+        if (!order) {
+            c_.order_id = rows_.Column("FPOOrdBillNo");
+            c_.sale_style = rows_.Column("FSaleStyleName");
+            c_.settle = rows_.Column("FSettleName");
+        }
+        c_.item_name = rows_.Column("FItemName");
+        c_.item_number = rows_.Column("FItemNumber");
+        c_.item_model = rows_.Column("FItemModel");
+        c_.unit_name = rows_.Column("FMeasureUnitName");
+        c_.unit_number = rows_.Column("FMeasureUnitNumber");
+        c_.unit_group_name = rows_.Column("FMeasureUnitGroupName");
+        c_.unit_group_number = rows_.Column("FMeasureUnitGroupNumber");
+        c_.entry_id = rows_.Column("FEntryID");
+        c_.aux_qty = rows_.Column("FAuxQty");
+        c_.qty = rows_.Column("FQty");
+        c_.aux_price = rows_.Column("FAuxPrice");
+        c_.amount = rows_.Column("FAmount");
+        c_.note = rows_.Column("FNote");
+        if (order) {
+            c_.tax_rate = rows_.Column("FTaxRate");
+            c_.cess = rows_.Column("FCess");
+            c_.fetch_date = rows_.Column("FFetchDate");
+        }
+        if (kind_ == BillKind::kDeliveryNotice) c_.source_entry_id = rows_.Column("FSourceEntryID");
+    }
+
+    Ref<VariantDictionary> Reference(const RefColumns& c) { return data::Reference(rows_.Get(c.name), rows_.Get(c.number)); }
+
+    // The keys every bill record starts with, up to and including BillID.
+    Ref<VariantDictionary> CommonHeader(int32_t inter_id, int32_t& year) {
+        auto bill = MakeRef<VariantDictionary>();
+        bill->Reserve(22);
+        bill->Put(std::string(key::kBillType), rows_.Get(c_.tran_type));
+        bill->Put(std::string(key::kTranStatus), rows_.Get(c_.tran_status));
+        bill->Put(std::string(key::kBillInterID), Variant(inter_id));
+        const Variant bill_date = rows_.Get(c_.date);
+        const int32_t period = services_.period_of(bill_date, year);
+        bill->Put(std::string(key::kYear), Variant(year));
+        bill->Put(std::string(key::kPeriod), Variant(period));
+        bill->Put(std::string(key::kDate), bill_date);
+        bill->Put(std::string(key::kBillID), rows_.Get(c_.bill_no));
+        return bill;
+    }
+
+    Ref<VariantDictionary> OrderHeader(int32_t inter_id, int32_t& year) {
+        auto bill = CommonHeader(inter_id, year);
+        bill->Put("Customer", Variant(Reference(c_.customer)));
+        bill->Put("Dept", Variant(Reference(c_.dept)));
+        bill->Put("BrIDRsv", Variant(Reference(c_.relate_br)));
+        bill->Put("BrID", Variant(Reference(c_.branch)));
+        bill->Put("Currency", Variant(Reference(c_.currency)));
+        bill->Put("Doer", Variant(Reference(c_.emp)));
+        bill->Put("OrderBrID", Variant(Reference(c_.branch)));
+        bill->Put("Director", Variant(Reference(c_.manager)));
+        bill->Put("ExchangeRate", rows_.Get(c_.exchange_rate));
+        bill->Put("Preparer", rows_.Get(c_.biller));
+        return bill;
+    }
+
+    Ref<VariantDictionary> NoticeHeader(int32_t inter_id, int32_t& year) {
+        auto bill = CommonHeader(inter_id, year);
+        // The purchase-order number joined to empty text: Null becomes "".
+        Variant order_id = rows_.Get(c_.order_id);
+        bill->Put(std::string(key::kOrderID), Variant(order_id.IsNull() ? std::string() : order_id.ToText()));
+        bill->Put("Customer", Variant(Reference(c_.customer)));
+        bill->Put("Dept", Variant(Reference(c_.dept)));
+        bill->Put("SupplyBr", Variant(Reference(c_.branch)));
+        bill->Put("Currency", Variant(Reference(c_.currency)));
+        bill->Put("Doer", Variant(Reference(c_.emp)));
+        bill->Put("BrIDRsv", Variant(Reference(c_.relate_br)));
+        bill->Put("BrID", Variant(Reference(c_.branch)));
+        bill->Put("Director", Variant(Reference(c_.manager)));
+        bill->Put("SaleType", Variant(ClassReference(rows_.Get(c_.sale_style))));
+        bill->Put("SettleType", Variant(ClassReference(rows_.Get(c_.settle))));
+        bill->Put("ExchangeRate", rows_.Get(c_.exchange_rate));
+        bill->Put("Preparer", rows_.Get(c_.biller));
+        return bill;
+    }
+
+    // Item, MeasureUnit, BillID and EntryID open every entry record.
+    Ref<VariantDictionary> LineStart(size_t capacity) {
+        auto line = MakeRef<VariantDictionary>();
+        line->Reserve(capacity);
+        auto item = MakeRef<VariantDictionary>();
+        item->Reserve(3);
+        item->Put(std::string(key::kName), rows_.Take(c_.item_name));
+        item->Put(std::string(key::kNumber), rows_.Take(c_.item_number));
+        item->Put("Model", rows_.Take(c_.item_model));
+        line->Put("Item", Variant(item));
+        auto unit = MakeRef<VariantDictionary>();
+        unit->Reserve(4);
+        unit->Put(std::string(key::kName), rows_.Take(c_.unit_name));
+        unit->Put(std::string(key::kNumber), rows_.Take(c_.unit_number));
+        unit->Put("GroupName", rows_.Take(c_.unit_group_name));
+        unit->Put("GroupNumber", rows_.Take(c_.unit_group_number));
+        line->Put("MeasureUnit", Variant(unit));
+        line->Put(std::string(key::kBillID), rows_.Get(c_.bill_no));
+        line->Put(std::string(key::kEntryID), rows_.Take(c_.entry_id));
+        return line;
+    }
+
+    Ref<VariantDictionary> OrderLine() {
+        using platform::Add;
+        using platform::Divide;
+        using platform::Multiply;
+        auto line = LineStart(21);
+        const Variant aux_price = rows_.Take(c_.aux_price);
+        const Variant cess = rows_.Take(c_.cess);
+        const Variant discount_rate = rows_.Take(c_.tax_rate);
+        const Variant amount = rows_.Take(c_.amount);
+        const Variant exchange_rate = rows_.Get(c_.exchange_rate);
+        // 1 + tax rate: what a price without tax is multiplied by to include it.
+        const Variant tax_factor = Add(Divide(cess, kHundred), kOne);
+
+        line->Put(std::string(key::kQty), rows_.Take(c_.aux_qty));
+        line->Put("QtyBase", rows_.Take(c_.qty));
+        line->Put("Price", tax_in_price_ ? Divide(aux_price, tax_factor) : aux_price);
+        line->Put("TaxRate", cess);
+        line->Put("TaxPrice", tax_in_price_ ? aux_price : Multiply(aux_price, tax_factor));
+        line->Put("DiscountRate", discount_rate);
+        const Variant amt_for = tax_in_price_ ? Divide(amount, tax_factor) : amount;
+        line->Put("AmtFor", amt_for);
+        line->Put("Amt", Multiply(amount, exchange_rate));
+        const Variant tax_for = Divide(Multiply(amt_for, cess), kHundred);
+        line->Put("TaxFor", tax_for);
+        line->Put("Tax", Multiply(tax_for, exchange_rate));
+        const Variant amt_total_for = tax_in_price_ ? amount : Multiply(amount, tax_factor);
+        line->Put("AmtTotalFor", amt_total_for);
+        line->Put("AmtTotal", Multiply(amt_total_for, exchange_rate));
+        const Variant amt_discount_for = Divide(Multiply(amt_total_for, discount_rate), kHundred);
+        line->Put("AmtDiscountFor", amt_discount_for);
+        line->Put("AmtDiscount", Multiply(amt_discount_for, exchange_rate));
+        line->Put(std::string(key::kDate), rows_.Get(c_.date));
+        line->Put("Note", rows_.Take(c_.note));
+        line->Put("TranDate", rows_.Take(c_.fetch_date));
+        return line;
+    }
+
+    Ref<VariantDictionary> NoticeLine() {
+        const bool returns = kind_ == BillKind::kReturnNotice;
+        auto line = LineStart(10);
+        if (!returns) {
+            line->Put("SourceEntryID", services_.null_to(rows_.Take(c_.source_entry_id), Variant(int16_t{0})));
+        }
+        // Return notices carry quantities and amount with the opposite sign; the price keeps its sign.
+        auto signed_value = [&](size_t column) {
+            Variant v = rows_.Take(column);
+            return returns ? platform::Negate(v) : v;
+        };
+        line->Put(std::string(key::kQty), signed_value(c_.aux_qty));
+        line->Put("QtyBase", signed_value(c_.qty));
+        line->Put("PriceRef", rows_.Take(c_.aux_price));
+        line->Put("AmtRef", signed_value(c_.amount));
+        line->Put("Note", rows_.Take(c_.note));
+        return line;
+    }
+
+    RowSource& rows_;
+    BillKind kind_;
+    bool tax_in_price_;
+    const BillServices& services_;
+    ColumnIndexes c_{};
+};
+
+}  // namespace
+
+Ref<VariantVector> GroupBills(RowSource& rows, BillKind kind, bool tax_in_price, const BillServices& services) {
+    return Grouper(rows, kind, tax_in_price, services).Run();
+}
+
+}  // namespace orba::data

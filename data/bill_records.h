@@ -1,0 +1,48 @@
+// Turns the rows of an extraction statement, ordered by internal number and line number,
+// into bill records of the exchange format: one pass, one record per bill, its lines in an
+// entry list, every reference record a separate object, no value rounded.
+#pragma once
+
+#include <functional>
+
+#include "data/row_source.h"
+#include "data/sql_text.h"
+#include "host/variant_vector.h"
+
+namespace orba::data {
+
+// Record keys of the exchange format.
+namespace key {
+inline constexpr std::string_view kBillType = "BillType";
+inline constexpr std::string_view kBillName = "BillName";
+inline constexpr std::string_view kBillsData = "BillsData";
+inline constexpr std::string_view kTranStatus = "TranStatus";
+inline constexpr std::string_view kBillInterID = "BillInterID";
+inline constexpr std::string_view kYear = "Year";
+inline constexpr std::string_view kPeriod = "Period";
+inline constexpr std::string_view kDate = "Date";
+inline constexpr std::string_view kBillID = "BillID";
+inline constexpr std::string_view kOrderID = "OrderID";
+inline constexpr std::string_view kEntryID = "EntryID";
+inline constexpr std::string_view kQty = "Qty";
+inline constexpr std::string_view kReqEntry = "ReqEntry";
+inline constexpr std::string_view kNoticeEntry = "NoticeEntry";
+inline constexpr std::string_view kName = "Name";
+inline constexpr std::string_view kNumber = "Number";
+}  // namespace key
+
+// What the grouping asks of its caller for each bill and line.
+struct BillServices {
+    // The accounting period of a bill date; `year` is the caller's year variable, passed in
+    // as it stands and receiving the bill's accounting year.
+    std::function<int32_t(const platform::Variant& bill_date, int32_t& year)> period_of;
+    // The null substitution of a line's source entry (delivery notices only).
+    std::function<platform::Variant(const platform::Variant& value, const platform::Variant& fallback)> null_to;
+};
+
+// The bill records of all rows, or Nothing when the statement yielded no row.
+// `tax_in_price` selects the price formulas of purchase orders.
+platform::Ref<host::VariantVector> GroupBills(RowSource& rows, BillKind kind, bool tax_in_price,
+                                              const BillServices& services);
+
+}  // namespace orba::data

@@ -1,0 +1,257 @@
+#include "data/data_trans.h"
+
+#include <fmt/format.h>
+
+
+#include "data/bill_records.h"
+#include "data/row_source.h"
+#include "data/sql_text.h"
+#include "host/login_props.h"
+#include "host/shared_connection.h"
+#include "host/user_messages.h"
+#include "platform/error.h"
+#include "platform/registry.h"
+
+namespace orba::data {
+
+using host::VariantVector;
+using platform::CallArgs;
+using platform::CallKind;
+using platform::Error;
+using platform::ErrorCode;
+using platform::Object;
+using platform::Ref;
+using platform::Variant;
+
+namespace {
+
+constexpr std::string_view kPubFuncProgId = "Varnick.PubFunc";
+constexpr std::string_view kTaxInPriceCategory = "IC";
+constexpr std::string_view kTaxInPriceKey = "POOrderTaxInPrice";
+
+Ref<Object> Execute(const Ref<Object>& connection, std::string sql) {
+    std::vector<Variant> args{Variant(std::move(sql))};
+    Variant result = platform::CallByName(connection, "Execute", CallKind::kMethod, args);
+    return result.IsObject() ? result.AsObject() : Ref<Object>();
+}
+
+// Runs a status batch on a connection of its own, made for this one call.
+void ExecuteOnFreshConnection(std::string sql) {
+    Ref<Object> connection = platform::CreateObject(host::kAppConnectionProgId);
+    Execute(connection, std::move(sql));
+}
+
+// The general function library's object, made on first use and kept while the library is
+// loaded.
+Ref<Object>& FunctionLibrary() {
+    static Ref<Object> library;
+    if (!library) library = platform::CreateObject(kPubFuncProgId);
+    return library;
+}
+
+int32_t PeriodOf(const Variant& bill_date, int32_t& year) {
+    Ref<Object> info = platform::CreateObject(host::kSysInfoProgId);
+    std::vector<Variant> args{Variant(host::GetPropsString()), bill_date, Variant(year)};
+    Variant period = platform::CallByName(info, "GetPeriodFromDate", CallKind::kMethod, args);
+    year = args[2].ToLong();
+    return period.ToLong();
+}
+
+Variant NullTo(const Variant& value, const Variant& fallback) {
+    std::vector<Variant> args{value, fallback};
+    return platform::CallByName(FunctionLibrary(), "IsNull", CallKind::kMethod, args);
+}
+
+// A value read by name from a caller's dictionary.
+Variant ValueOf(const Ref<Object>& record, std::string_view name) {
+    return platform::GetProperty(record, "Value", {Variant(name)});
+}
+
+std::string TrimmedText(const Variant& v) {
+    if (v.IsNull()) return {};  // Null joins to text as nothing
+    std::string s = v.ToText();
+    size_t b = s.find_first_not_of(' ');
+    if (b == std::string::npos) return {};
+    return s.substr(b, s.find_last_not_of(' ') - b + 1);
+}
+
+// The applying branch's internal id in this database, looked up by its number and name.
+int32_t BranchId(const Ref<Object>& connection, const Ref<Object>& apply_br_id) {
+    if (!apply_br_id) {
+        throw Error(ErrorCode::kObjectRequired,
+                    "Object required: bills for download need the applying branch (\"Number\" and \"Name\")");
+    }
+    const std::string number = TrimmedText(ValueOf(apply_br_id, "Number"));
+    const std::string name = TrimmedText(ValueOf(apply_br_id, "Name"));
+    auto rows = MakeRowSource(Execute(connection, BranchLookup(number, name)));
+    if (rows->Eof()) {
+        throw Error(ErrorCode::kNotFound,
+                    fmt::format("The applying branch with number '{}' and name '{}' is not one of this "
+                                "database's related branches",
+                                number, name));
+    }
+    return rows->Get(rows->Column("FItemID")).ToLong();
+}
+
+Ref<VariantVector> Extract(BillKind kind, const std::string& bill_inter_ids, bool for_download,
+                           const Ref<Object>& apply_br_id) {
+    bool tax_in_price = false;
+    if (kind == BillKind::kPurchaseOrder) {
+        tax_in_price =
+            Variant(host::GetSysOption(kTaxInPriceCategory, kTaxInPriceKey, Variant(false).ToText())).ToBoolean();
+    }
+    Ref<Object> connection = host::RequireSharedConnection();
+    std::string sql = ExtractionHead(kind);
+    if (for_download) {
+        sql += DownloadSelection(BranchId(connection, apply_br_id));
+    } else {
+        sql += ListSelection(bill_inter_ids);
+    }
+    sql += kExtractionOrder;
+    auto rows = MakeRowSource(Execute(connection, std::move(sql)));
+    BillServices services{PeriodOf, NullTo};
+    return GroupBills(*rows, kind, tax_in_price, services);
+}
+
+// Runs a status update inside its own error trap: a failure is shown, never raised.
+template <class Body>
+void Trapped(std::string_view failure_message, Body&& body) {
+    try {
+        body();
+    } catch (const std::exception& e) {
+        host::ReportFailure(failure_message, e);
+    }
+}
+
+// Joins one statement per item of a caller's vector; `statement` builds it from the item.
+template <class Build>
+std::string BatchOf(const Ref<Object>& vector, Build&& statement) {
+    std::string text;
+    const int32_t lower = platform::GetProperty(vector, "LowerBound").ToLong();
+    const int32_t upper = platform::GetProperty(vector, "UpperBound").ToLong();
+    for (int32_t i = lower; i <= upper; ++i) {
+        text += statement(platform::GetProperty(vector, "Item", {Variant(i)}).ToObject());
+    }
+    return text;
+}
+
+// A quantity or line number in plain decimal form; anything but a number is refused.
+std::string NumberText(const Variant& value, std::string_view name) {
+    Variant v = value.Resolved();
+    std::optional<platform::Decimal> d;
+    if (v.IsNumeric()) {
+        d = v.ToDecimal();
+    } else if (v.IsString()) {
+        d = platform::Decimal::TryParse(v.AsString());
+    }
+    if (!d) {
+        throw Error(ErrorCode::kBadInput,
+                    fmt::format("\"{}\" must be a number, not {}", name,
+                                v.IsString() ? fmt::format("'{}'", v.AsString()) : std::string(v.TypeName())));
+    }
+    return d->ToString();
+}
+
+}  // namespace
+
+Ref<Object> DataTrans::GetBillInfo(int32_t bill_tran_type, int32_t bill_inter_id) {
+    auto sql = BillInfoStatement(bill_tran_type, bill_inter_id);
+    if (!sql) return {};
+    return Execute(host::RequireSharedConnection(), std::move(*sql));
+}
+
+Ref<VariantVector> DataTrans::GetPOOrdVect(const std::string& ids, bool for_download, const Ref<Object>& branch) {
+    return Extract(BillKind::kPurchaseOrder, ids, for_download, branch);
+}
+
+Ref<VariantVector> DataTrans::GetSEOutVect(const std::string& ids, bool for_download, const Ref<Object>& branch) {
+    return Extract(BillKind::kDeliveryNotice, ids, for_download, branch);
+}
+
+Ref<VariantVector> DataTrans::GetSEInVect(const std::string& ids, bool for_download, const Ref<Object>& branch) {
+    return Extract(BillKind::kReturnNotice, ids, for_download, branch);
+}
+
+void DataTrans::SetOrdTranStatus(const std::string& inter_ids) {
+    Trapped(kOrdTranStatusFailed,
+            [&] { Execute(host::RequireSharedConnection(), OrdTranStatusStatement(inter_ids)); });
+}
+
+void DataTrans::SetNoticeTranStatus(const std::string& inter_ids) {
+    Trapped(kNoticeTranStatusFailed,
+            [&] { Execute(host::RequireSharedConnection(), NoticeTranStatusStatement(inter_ids)); });
+}
+
+void DataTrans::UnSetOrdTranStatus(const Ref<Object>& orders) {
+    Trapped(kOrdTranStatusFailed, [&] {
+        std::string sql = BatchOf(orders, [](const Ref<Object>& order) {
+            return UnSetOrdTranStatusStatement(ValueOf(order, key::kBillID).ToText());
+        });
+        if (!sql.empty()) ExecuteOnFreshConnection(std::move(sql));
+    });
+}
+
+void DataTrans::SetOrderAffirmStatus(const Ref<Object>& orders, int32_t status) {
+    Trapped(kOrderAffirmFailed, [&] {
+        const int flag = status != 0 ? 1 : 2;
+        std::string sql = BatchOf(orders, [flag](const Ref<Object>& order) {
+            return OrderAffirmStatement(flag, ValueOf(order, key::kBillID).ToText());
+        });
+        if (!sql.empty()) ExecuteOnFreshConnection(std::move(sql));
+    });
+}
+
+void DataTrans::AffirmPurchaseOrder(const Ref<Object>& entries) {
+    Trapped(kAffirmQtyFailed, [&] {
+        std::string sql = BatchOf(entries, [](const Ref<Object>& line) {
+            return AffirmEntryStatement(ValueOf(line, key::kBillID).ToText(),
+                                        NumberText(ValueOf(line, key::kEntryID), key::kEntryID),
+                                        NumberText(ValueOf(line, key::kQty), key::kQty));
+        });
+        if (!sql.empty()) ExecuteOnFreshConnection(std::move(sql));
+    });
+}
+
+const platform::MemberTable<DataTrans>& DataTrans::Members() {
+    static const platform::MemberTable<DataTrans> table = [] {
+        platform::MemberTable<DataTrans> t("DataTrans");
+        // The three extractions share their optional arguments: list, for-download, branch.
+        auto extraction = [](Ref<VariantVector> (DataTrans::*method)(const std::string&, bool, const Ref<Object>&)) {
+            return [method](DataTrans& d, CallArgs& a) {
+                std::string ids = a.Has(0) ? a.Text(0) : std::string();
+                bool for_download = a.Has(1) ? a.Boolean(1) : false;
+                Ref<Object> branch = a.Has(2) ? a.Obj(2) : Ref<Object>();
+                return Variant((d.*method)(ids, for_download, branch));
+            };
+        };
+        auto status = [](void (DataTrans::*method)(const std::string&)) {
+            return [method](DataTrans& d, CallArgs& a) {
+                (d.*method)(a.Text(0));
+                return Variant();
+            };
+        };
+        auto vector_status = [](void (DataTrans::*method)(const Ref<Object>&)) {
+            return [method](DataTrans& d, CallArgs& a) {
+                (d.*method)(a.Obj(0));
+                return Variant();
+            };
+        };
+        t.Method("GetBillInfo", 2, 2,
+                 [](DataTrans& d, CallArgs& a) { return Variant(d.GetBillInfo(a.Long(0), a.Long(1))); })
+            .Method("GetPOOrdVect", 0, 3, extraction(&DataTrans::GetPOOrdVect))
+            .Method("GetSEOutVect", 0, 3, extraction(&DataTrans::GetSEOutVect))
+            .Method("GetSEInVect", 0, 3, extraction(&DataTrans::GetSEInVect))
+            .Method("SetOrdTranStatus", 1, 1, status(&DataTrans::SetOrdTranStatus))
+            .Method("UnSetOrdTranStatus", 1, 1, vector_status(&DataTrans::UnSetOrdTranStatus))
+            .Method("AffirmPurchaseOrder", 1, 1, vector_status(&DataTrans::AffirmPurchaseOrder))
+            .Method("SetNoticeTranStatus", 1, 1, status(&DataTrans::SetNoticeTranStatus))
+            .Method("SetOrderAffirmStatus", 2, 2, [](DataTrans& d, CallArgs& a) {
+                d.SetOrderAffirmStatus(a.Obj(0), a.Long(1));
+                return Variant();
+            });
+        return t;
+    }();
+    return table;
+}
+
+}  // namespace orba::data

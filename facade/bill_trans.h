@@ -1,0 +1,52 @@
+// The transmission facade the host drives an exchange through: package the bills a related
+// branch asked for, unpackage a received list through the host's saving component, and mark
+// packaged bills as transmitted. Its life spans the shared account-database connection.
+#pragma once
+
+#include <filesystem>
+#include <string_view>
+
+#include "host/library_objects.h"
+#include "host/variant_dictionary.h"
+#include "host/variant_vector.h"
+#include "platform/dispatch.h"
+
+namespace orba::facade {
+
+inline constexpr std::string_view kBillTransProgId = "OrbaBillTransmit.BillTrans";
+inline constexpr std::string_view kSaveDataProgId = "Varnick.SaveData";
+
+inline constexpr std::string_view kPackageFailed = "打包数据错误。";
+inline constexpr std::string_view kTranStatusFailed = "更新传输标志出错。";
+inline constexpr std::string_view kUnpackageFailed = "数据解包错误。";
+inline constexpr std::string_view kReturnMessageKey = "RtnMsg";
+
+class BillTrans : public platform::Dispatchable<BillTrans>, private host::LibraryObject {
+public:
+    // Makes the shared connection to the account database (replacing any earlier one); an
+    // Error from making it passes to the creator.
+    BillTrans();
+    // Clears the shared connection.
+    ~BillTrans() override;
+    static const platform::MemberTable<BillTrans>& Members();
+
+    // One package per request item, in request order; Nothing after a failure, which is
+    // shown in a message box.
+    platform::Ref<host::VariantVector> PackageBills(const platform::Ref<platform::Object>& requests,
+                                                    const platform::Ref<platform::Object>& apply_br_id);
+    // Hands each package's bills to the saving component and returns {"RtnMsg": messages};
+    // writes the transmission log when there are messages.
+    platform::Ref<host::VariantDictionary> UnPackageBills(const platform::Ref<platform::Object>& list);
+    // Marks the bills of every package as transmitted, one statement per package.
+    void SetTranStatus(const platform::Ref<platform::Object>& list);
+
+    // The log file the last UnPackageBills of this object wrote (empty when none).
+    const std::filesystem::path& LastLogFile() const { return last_log_; }
+
+private:
+    std::filesystem::path WriteLog(std::string_view text);
+
+    std::filesystem::path last_log_;
+};
+
+}  // namespace orba::facade

@@ -1,0 +1,197 @@
+#include "hostkit/app_connection.h"
+
+#include <fmt/format.h>
+
+#include <cmath>
+#include <cstring>
+#include <fstream>
+#include <mutex>
+
+#include "hostkit/login_string.h"
+#include "hostkit/sql_dialect.h"
+#include "hostkit/sqlite_db.h"
+#include "platform/error.h"
+
+namespace orba::hostkit {
+
+using platform::Decimal;
+using platform::Error;
+using platform::ErrorCode;
+using platform::FieldInfo;
+using platform::FieldType;
+using platform::MakeRef;
+using platform::Ref;
+using platform::RecordSet;
+using platform::Variant;
+
+namespace {
+
+std::mutex g_trace_mutex;
+std::string g_trace_path;
+
+void Trace(const std::string& sql) {
+    std::lock_guard lock(g_trace_mutex);
+    if (g_trace_path.empty()) return;
+    std::ofstream out(g_trace_path, std::ios::binary | std::ios::app);
+    out << sql;
+    if (sql.empty() || sql.back() != '\n') out << '\n';
+    out << "GO\n";
+}
+
+// What a column's declared type says about the values it holds.
+enum class ColumnKind { kPlain, kDecimal, kDate, kText };
+
+bool ContainsWord(const std::string& upper, const char* word) { return upper.find(word) != std::string::npos; }
+
+ColumnKind KindOf(const char* decltype_text, FieldType& field_type) {
+    field_type = FieldType::kVariant;
+    if (!decltype_text) return ColumnKind::kPlain;
+    std::string upper(decltype_text);
+    for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    if (ContainsWord(upper, "DEC") || ContainsWord(upper, "NUMERIC") || ContainsWord(upper, "MONEY")) {
+        field_type = FieldType::kDecimal;
+        return ColumnKind::kDecimal;
+    }
+    if (ContainsWord(upper, "DATE") || ContainsWord(upper, "TIME")) {
+        field_type = FieldType::kTimestamp;
+        return ColumnKind::kDate;
+    }
+    if (ContainsWord(upper, "CHAR") || ContainsWord(upper, "TEXT")) {
+        field_type = FieldType::kVarWChar;
+        return ColumnKind::kText;
+    }
+    if (ContainsWord(upper, "INT")) field_type = FieldType::kInteger;
+    return ColumnKind::kPlain;
+}
+
+Variant IntegerValue(sqlite3_int64 v, ColumnKind kind) {
+    if (kind == ColumnKind::kDecimal || v < INT32_MIN || v > INT32_MAX) return Variant(Decimal(v));
+    return Variant(static_cast<int32_t>(v));
+}
+
+Variant ReadValue(sqlite3_stmt* stmt, int column, ColumnKind kind) {
+    switch (sqlite3_column_type(stmt, column)) {
+        case SQLITE_NULL: return Variant::Null();
+        case SQLITE_INTEGER: return IntegerValue(sqlite3_column_int64(stmt, column), kind);
+        case SQLITE_FLOAT: {
+            double d = sqlite3_column_double(stmt, column);
+            // A decimal column's value is held as a double with up to 15 significant digits;
+            // reading it back to 15 digits restores the exact decimal that was stored.
+            if (kind == ColumnKind::kDecimal) return Variant(Decimal::FromDouble(d));
+            return Variant(d);
+        }
+        default: {
+            const char* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt, column));
+            std::string s(text ? text : "", static_cast<size_t>(sqlite3_column_bytes(stmt, column)));
+            if (kind == ColumnKind::kDate) {
+                if (auto d = platform::Date::TryParse(s)) return Variant(*d);
+            } else if (kind == ColumnKind::kDecimal) {
+                if (auto d = Decimal::TryParse(s)) return Variant(*d);
+            }
+            return Variant(std::move(s));
+        }
+    }
+}
+
+std::string Excerpt(const std::string& statement) {
+    std::string flat;
+    for (char c : statement) {
+        if (c == '\r') continue;
+        flat.push_back(c == '\n' || c == '\t' ? ' ' : c);
+    }
+    if (flat.size() > 160) flat = flat.substr(0, 157) + "...";
+    return flat;
+}
+
+Ref<RecordSet> RunQuery(sqlite3* db, const TranslatedStatement& s) {
+    SqliteStatement stmt(db, s.sqlite);
+    const int columns = sqlite3_column_count(stmt.Get());
+    std::vector<FieldInfo> fields(static_cast<size_t>(columns));
+    std::vector<ColumnKind> kinds(static_cast<size_t>(columns));
+    for (int c = 0; c < columns; ++c) {
+        fields[static_cast<size_t>(c)].name = sqlite3_column_name(stmt.Get(), c);
+        kinds[static_cast<size_t>(c)] = KindOf(sqlite3_column_decltype(stmt.Get(), c), fields[static_cast<size_t>(c)].type);
+    }
+    std::vector<Variant> values;
+    while (stmt.Step()) {
+        for (int c = 0; c < columns; ++c) values.push_back(ReadValue(stmt.Get(), c, kinds[static_cast<size_t>(c)]));
+    }
+    return MakeRef<RecordSet>(std::move(fields), std::move(values));
+}
+
+void RunChange(sqlite3* db, const TranslatedStatement& s) {
+    SqliteStatement stmt(db, s.sqlite);
+    while (stmt.Step()) {
+    }
+}
+
+}  // namespace
+
+void SetSqlTraceFile(const std::string& path) {
+    std::lock_guard lock(g_trace_mutex);
+    g_trace_path = path;
+}
+
+AppConnection::AppConnection() = default;
+AppConnection::~AppConnection() = default;
+
+SqliteDatabase& AppConnection::Database() {
+    if (!db_) {
+        db_ = std::make_unique<SqliteDatabase>(AccountDatabasePath(CurrentLoginProperties()),
+                                               SqliteDatabase::Mode::kReadWrite);
+    }
+    return *db_;
+}
+
+const std::string& AppConnection::DatabasePath() { return Database().Path(); }
+
+Ref<RecordSet> AppConnection::Execute(const std::string& sql) {
+    Trace(sql);
+    std::vector<TranslatedStatement> statements = TranslateBatch(sql);
+    SqliteDatabase& db = Database();
+    if (statements.empty()) {
+        throw Error(ErrorCode::kDatabaseError, "The database was given no statement to run");
+    }
+
+    const bool read_only = statements.size() == 1 && statements.front().is_query;
+    Ref<RecordSet> result;
+    size_t index = 0;
+    auto run_all = [&] {
+        for (index = 0; index < statements.size(); ++index) {
+            const TranslatedStatement& s = statements[index];
+            if (s.is_query) {
+                Ref<RecordSet> rows = RunQuery(db.Handle(), s);
+                if (!result) result = std::move(rows);
+            } else {
+                RunChange(db.Handle(), s);
+            }
+        }
+    };
+    try {
+        if (read_only) {
+            run_all();
+        } else {
+            InTransaction(db, run_all);
+        }
+    } catch (const Error& e) {
+        if (statements.size() == 1) throw Error(e.Number(), fmt::format("{} in: {}", e.Description(), Excerpt(statements[0].source)));
+        throw Error(e.Number(), fmt::format("{} in statement {} of {} (nothing of the batch was applied): {}",
+                                            e.Description(), index + 1, statements.size(),
+                                            Excerpt(statements[std::min(index, statements.size() - 1)].source)));
+    }
+    if (!result) result = MakeRef<RecordSet>();  // closed: the batch yields no rows
+    return result;
+}
+
+const platform::MemberTable<AppConnection>& AppConnection::Members() {
+    static const platform::MemberTable<AppConnection> table = [] {
+        platform::MemberTable<AppConnection> t("AppConnection");
+        t.Method("Execute", 1, 1,
+                 [](AppConnection& c, platform::CallArgs& a) { return Variant(c.Execute(a.Text(0))); })
+            .Get("DatabasePath", 0, 0, [](AppConnection& c, platform::CallArgs&) { return Variant(c.DatabasePath()); });
+        return t;
+    }();
+    return table;
+}
+
+}  // namespace orba::hostkit

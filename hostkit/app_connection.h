@@ -1,0 +1,43 @@
+// The host's connection to the branch's account database: runs Transact-SQL batches, as the
+// library writes them, against the SQLite file named in the login properties, and returns
+// record sets that know their row count.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "platform/dispatch.h"
+#include "platform/recordset.h"
+
+namespace orba::hostkit {
+
+inline constexpr std::string_view kAppConnectionProgId = "OrbaConnection.AppConnection";
+
+class SqliteDatabase;
+
+class AppConnection : public platform::Dispatchable<AppConnection> {
+public:
+    AppConnection();
+    ~AppConnection() override;
+    static const platform::MemberTable<AppConnection>& Members();
+
+    // Runs one batch. A batch that changes data runs in one transaction: all its statements
+    // take effect or none does, and an error names the failing statement. The record set of
+    // the first statement that yields rows is returned; a batch without one returns a
+    // closed, empty set.
+    platform::Ref<platform::RecordSet> Execute(const std::string& sql);
+
+    const std::string& DatabasePath();
+
+private:
+    SqliteDatabase& Database();
+
+    std::unique_ptr<SqliteDatabase> db_;
+};
+
+// Appends every text handed to Execute, before translation, to `path`, each followed by a
+// line "GO"; an empty path stops tracing.
+void SetSqlTraceFile(const std::string& path);
+
+}  // namespace orba::hostkit

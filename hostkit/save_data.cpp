@@ -1,0 +1,471 @@
+#include "hostkit/save_data.h"
+
+#include <fmt/format.h>
+
+#include <mutex>
+#include <optional>
+#include <vector>
+
+#include "hostkit/login_string.h"
+#include "hostkit/sqlite_db.h"
+#include "platform/containers.h"
+#include "platform/error.h"
+
+namespace orba::hostkit {
+
+using platform::Error;
+using platform::ErrorCode;
+using platform::ListContainer;
+using platform::MapContainer;
+using platform::VarType;
+using platform::Variant;
+
+// Exact amounts are kept as text ("DECIMAL_TEXT" reads back as a decimal and, having text
+// affinity, loses no digit), so a received amount is the very number that was sent.
+const std::string_view kReceivedSchema = R"sql(
+CREATE TABLE IF NOT EXISTS t_RcvBill (
+    FRcvID            INTEGER PRIMARY KEY AUTOINCREMENT,
+    FKind             VARCHAR(10)  NOT NULL,
+    FSendBrNumber     VARCHAR(80)  NOT NULL,
+    FSendBrName       VARCHAR(255),
+    FBillNo           VARCHAR(255) NOT NULL,
+    FTranType         INTEGER,
+    FTranStatus       INTEGER,
+    FBillInterID      INTEGER,
+    FYear             INTEGER,
+    FPeriod           INTEGER,
+    FDate             DATETIME,
+    FOrderID          VARCHAR(255),
+    FCustomerName     VARCHAR(255), FCustomerNumber  VARCHAR(80),
+    FDeptName         VARCHAR(255), FDeptNumber      VARCHAR(80),
+    FSupplyBrName     VARCHAR(255), FSupplyBrNumber  VARCHAR(80),
+    FBrIDRsvName      VARCHAR(255), FBrIDRsvNumber   VARCHAR(80),
+    FBrIDName         VARCHAR(255), FBrIDNumber      VARCHAR(80),
+    FCurrencyName     VARCHAR(255), FCurrencyNumber  VARCHAR(80),
+    FDoerName         VARCHAR(255), FDoerNumber      VARCHAR(80),
+    FOrderBrName      VARCHAR(255), FOrderBrNumber   VARCHAR(80),
+    FDirectorName     VARCHAR(255), FDirectorNumber  VARCHAR(80),
+    FSaleTypeName     VARCHAR(255),
+    FSettleTypeName   VARCHAR(255),
+    FExchangeRate     DECIMAL_TEXT,
+    FPreparer         VARCHAR(255),
+    FReceivedAt       DATETIME NOT NULL,
+    UNIQUE (FKind, FSendBrNumber, FTranType, FBillNo)
+);
+CREATE TABLE IF NOT EXISTS t_RcvBillEntry (
+    FRcvID            INTEGER NOT NULL REFERENCES t_RcvBill(FRcvID) ON DELETE CASCADE,
+    FIndex            INTEGER NOT NULL,
+    FEntryID          INTEGER,
+    FBillNo           VARCHAR(255),
+    FItemName         VARCHAR(255), FItemNumber VARCHAR(80), FItemModel VARCHAR(255),
+    FUnitName         VARCHAR(255), FUnitNumber VARCHAR(80),
+    FUnitGroupName    VARCHAR(255), FUnitGroupNumber VARCHAR(80),
+    FSourceEntryID    DECIMAL_TEXT,
+    FQty              DECIMAL_TEXT,
+    FQtyBase          DECIMAL_TEXT,
+    FPrice            DECIMAL_TEXT,
+    FPriceRef         DECIMAL_TEXT,
+    FTaxRate          DECIMAL_TEXT,
+    FTaxPrice         DECIMAL_TEXT,
+    FDiscountRate     DECIMAL_TEXT,
+    FAmtFor           DECIMAL_TEXT,
+    FAmt              DECIMAL_TEXT,
+    FTaxFor           DECIMAL_TEXT,
+    FTax              DECIMAL_TEXT,
+    FAmtTotalFor      DECIMAL_TEXT,
+    FAmtTotal         DECIMAL_TEXT,
+    FAmtDiscountFor   DECIMAL_TEXT,
+    FAmtDiscount      DECIMAL_TEXT,
+    FAmtRef           DECIMAL_TEXT,
+    FDate             DATETIME,
+    FTranDate         DATETIME,
+    FNote             VARCHAR(255),
+    PRIMARY KEY (FRcvID, FIndex)
+);
+)sql";
+
+namespace {
+
+std::mutex g_progress_mutex;
+std::function<void(int, int)> g_progress;
+
+// What a key of a received record must hold.
+enum class Shape { kNumber, kNumberOrNull, kText, kTextOrNull, kDate, kDateOrNull, kReference, kClassReference, kList };
+
+struct KeySpec {
+    std::string_view key;
+    Shape shape;
+    std::string_view column;  // header/line column; reference records use it as a prefix
+};
+
+// Header keys in store order, with the column each one is saved in.
+constexpr KeySpec kOrderHeader[] = {
+    {"BillType", Shape::kNumber, "FTranType"},       {"TranStatus", Shape::kNumberOrNull, "FTranStatus"},
+    {"BillInterID", Shape::kNumber, "FBillInterID"}, {"Year", Shape::kNumber, "FYear"},
+    {"Period", Shape::kNumber, "FPeriod"},           {"Date", Shape::kDateOrNull, "FDate"},
+    {"BillID", Shape::kText, "FBillNo"},             {"Customer", Shape::kReference, "FCustomer"},
+    {"Dept", Shape::kReference, "FDept"},            {"BrIDRsv", Shape::kReference, "FBrIDRsv"},
+    {"BrID", Shape::kReference, "FBrID"},            {"Currency", Shape::kReference, "FCurrency"},
+    {"Doer", Shape::kReference, "FDoer"},            {"OrderBrID", Shape::kReference, "FOrderBr"},
+    {"Director", Shape::kReference, "FDirector"},    {"ExchangeRate", Shape::kNumberOrNull, "FExchangeRate"},
+    {"Preparer", Shape::kTextOrNull, "FPreparer"},   {"ReqEntry", Shape::kList, ""},
+};
+
+constexpr KeySpec kNoticeHeader[] = {
+    {"BillType", Shape::kNumber, "FTranType"},          {"TranStatus", Shape::kNumberOrNull, "FTranStatus"},
+    {"BillInterID", Shape::kNumber, "FBillInterID"},    {"Year", Shape::kNumber, "FYear"},
+    {"Period", Shape::kNumber, "FPeriod"},              {"Date", Shape::kDateOrNull, "FDate"},
+    {"BillID", Shape::kText, "FBillNo"},                {"OrderID", Shape::kText, "FOrderID"},
+    {"Customer", Shape::kReference, "FCustomer"},       {"Dept", Shape::kReference, "FDept"},
+    {"SupplyBr", Shape::kReference, "FSupplyBr"},       {"Currency", Shape::kReference, "FCurrency"},
+    {"Doer", Shape::kReference, "FDoer"},               {"BrIDRsv", Shape::kReference, "FBrIDRsv"},
+    {"BrID", Shape::kReference, "FBrID"},               {"Director", Shape::kReference, "FDirector"},
+    {"SaleType", Shape::kClassReference, "FSaleType"},  {"SettleType", Shape::kClassReference, "FSettleType"},
+    {"ExchangeRate", Shape::kNumberOrNull, "FExchangeRate"}, {"Preparer", Shape::kTextOrNull, "FPreparer"},
+    {"NoticeEntry", Shape::kList, ""},
+};
+
+// Line keys; Item and MeasureUnit are checked and saved on their own.
+constexpr KeySpec kOrderLine[] = {
+    {"BillID", Shape::kTextOrNull, "FBillNo"},           {"EntryID", Shape::kNumber, "FEntryID"},
+    {"Qty", Shape::kNumberOrNull, "FQty"},               {"QtyBase", Shape::kNumberOrNull, "FQtyBase"},
+    {"Price", Shape::kNumberOrNull, "FPrice"},           {"TaxRate", Shape::kNumberOrNull, "FTaxRate"},
+    {"TaxPrice", Shape::kNumberOrNull, "FTaxPrice"},     {"DiscountRate", Shape::kNumberOrNull, "FDiscountRate"},
+    {"AmtFor", Shape::kNumberOrNull, "FAmtFor"},         {"Amt", Shape::kNumberOrNull, "FAmt"},
+    {"TaxFor", Shape::kNumberOrNull, "FTaxFor"},         {"Tax", Shape::kNumberOrNull, "FTax"},
+    {"AmtTotalFor", Shape::kNumberOrNull, "FAmtTotalFor"}, {"AmtTotal", Shape::kNumberOrNull, "FAmtTotal"},
+    {"AmtDiscountFor", Shape::kNumberOrNull, "FAmtDiscountFor"}, {"AmtDiscount", Shape::kNumberOrNull, "FAmtDiscount"},
+    {"Date", Shape::kDateOrNull, "FDate"},               {"Note", Shape::kTextOrNull, "FNote"},
+    {"TranDate", Shape::kDateOrNull, "FTranDate"},
+};
+
+// Delivery-notice lines carry SourceEntryID; return-notice lines do not.
+constexpr KeySpec kNoticeLine[] = {
+    {"BillID", Shape::kTextOrNull, "FBillNo"},    {"EntryID", Shape::kNumber, "FEntryID"},
+    {"Qty", Shape::kNumberOrNull, "FQty"},        {"QtyBase", Shape::kNumberOrNull, "FQtyBase"},
+    {"PriceRef", Shape::kNumberOrNull, "FPriceRef"}, {"AmtRef", Shape::kNumberOrNull, "FAmtRef"},
+    {"Note", Shape::kTextOrNull, "FNote"},
+};
+
+std::string_view ShapeText(Shape s) {
+    switch (s) {
+        case Shape::kNumber: return "a number";
+        case Shape::kNumberOrNull: return "a number or null";
+        case Shape::kText: return "a text";
+        case Shape::kTextOrNull: return "a text or null";
+        case Shape::kDate: return "a date";
+        case Shape::kDateOrNull: return "a date or null";
+        case Shape::kReference: return "a record with Name and Number";
+        case Shape::kClassReference: return "a record with Name and ClassID";
+        case Shape::kList: return "a list of line records";
+    }
+    return "?";
+}
+
+const MapContainer* AsMap(const Variant& v) {
+    return v.IsObject() ? dynamic_cast<const MapContainer*>(v.AsObject().Get()) : nullptr;
+}
+const ListContainer* AsList(const Variant& v) {
+    return v.IsObject() ? dynamic_cast<const ListContainer*>(v.AsObject().Get()) : nullptr;
+}
+
+const Variant* Lookup(const MapContainer& map, std::string_view key) {
+    for (size_t i = 0; i < map.Size(); ++i) {
+        if (map.KeyAt(i) == key) return &map.ValueAt(i);
+    }
+    return nullptr;
+}
+
+bool Fits(const Variant& v, Shape shape) {
+    switch (shape) {
+        case Shape::kNumberOrNull: return v.IsNull() || v.IsNumeric();
+        case Shape::kNumber: return v.IsNumeric();
+        case Shape::kTextOrNull: return v.IsNull() || v.IsString();
+        case Shape::kText: return v.IsString();
+        case Shape::kDateOrNull: return v.IsNull() || v.Type() == VarType::kDate;
+        case Shape::kDate: return v.Type() == VarType::kDate;
+        case Shape::kList: return AsList(v) != nullptr;
+        case Shape::kReference:
+        case Shape::kClassReference: {
+            const MapContainer* m = AsMap(v);
+            if (!m) return false;
+            const Variant* name = Lookup(*m, "Name");
+            const Variant* second = Lookup(*m, shape == Shape::kReference ? "Number" : "ClassID");
+            return name && second && Fits(*name, Shape::kTextOrNull) &&
+                   Fits(*second, shape == Shape::kReference ? Shape::kTextOrNull : Shape::kNumber);
+        }
+    }
+    return false;
+}
+
+// Where in the package a record stands, for error messages.
+struct Place {
+    int bill;
+    std::string bill_no;
+    int line = 0;
+    std::string Describe() const {
+        std::string s = fmt::format("bill {}", bill);
+        if (!bill_no.empty()) s += fmt::format(" ('{}')", bill_no);
+        if (line) s += fmt::format(", line {}", line);
+        return s;
+    }
+};
+
+const Variant& Require(const MapContainer& map, const KeySpec& spec, const Place& place) {
+    const Variant* v = Lookup(map, spec.key);
+    if (!v) {
+        throw Error(ErrorCode::kBadInput,
+                    fmt::format("The received {} has no key \"{}\"", place.Describe(), spec.key));
+    }
+    if (!Fits(*v, spec.shape)) {
+        throw Error(ErrorCode::kBadInput, fmt::format("The received {} has \"{}\" as a {} where {} is expected",
+                                                      place.Describe(), spec.key, v->TypeName(), ShapeText(spec.shape)));
+    }
+    return *v;
+}
+
+// Binds a value as the received tables keep it: numbers other than whole Longs as exact
+// decimal text, dates as ISO text.
+void BindValue(SqliteStatement& stmt, int index, const Variant& v) {
+    switch (v.Type()) {
+        case VarType::kNull:
+        case VarType::kEmpty: stmt.BindNull(index); break;
+        case VarType::kBoolean: stmt.Bind(index, int64_t{v.AsBoolean() ? 1 : 0}); break;
+        case VarType::kInteger:
+        case VarType::kLong: stmt.Bind(index, int64_t{v.ToLong()}); break;
+        case VarType::kDouble:
+        case VarType::kDecimal: stmt.Bind(index, v.ToDecimal().ToString()); break;
+        default: stmt.Bind(index, v.ToText()); break;
+    }
+}
+
+struct Column {
+    std::string name;
+    const Variant* value;
+};
+
+std::string InsertSql(std::string_view table, const std::vector<Column>& columns) {
+    std::string names, marks;
+    for (size_t i = 0; i < columns.size(); ++i) {
+        names += (i ? "," : "") + columns[i].name;
+        marks += i ? ",?" : "?";
+    }
+    return fmt::format("INSERT INTO {} ({}) VALUES ({})", table, names, marks);
+}
+
+void Insert(sqlite3* db, std::string_view table, const std::vector<Column>& columns) {
+    SqliteStatement stmt(db, InsertSql(table, columns));
+    for (size_t i = 0; i < columns.size(); ++i) BindValue(stmt, static_cast<int>(i + 1), *columns[i].value);
+    stmt.Step();
+}
+
+const Variant kNull = Variant::Null();
+
+// Adds the columns of one checked key; a reference record becomes <prefix>Name and
+// <prefix>Number (or <prefix>Name alone for sale type and settlement).
+void AddColumns(std::vector<Column>& columns, const KeySpec& spec, const Variant& value) {
+    if (spec.shape == Shape::kList) return;
+    if (spec.shape == Shape::kReference || spec.shape == Shape::kClassReference) {
+        const MapContainer& ref = *AsMap(value);
+        columns.push_back({std::string(spec.column) + "Name", Lookup(ref, "Name")});
+        if (spec.shape == Shape::kReference) columns.push_back({std::string(spec.column) + "Number", Lookup(ref, "Number")});
+        return;
+    }
+    columns.push_back({std::string(spec.column), &value});
+}
+
+struct CheckedLine {
+    std::vector<Column> columns;
+};
+
+struct CheckedBill {
+    std::string bill_no;
+    std::string send_number;
+    std::string send_name;
+    Variant tran_type;
+    std::vector<Column> columns;
+    std::vector<CheckedLine> lines;
+};
+
+CheckedLine CheckLine(const Variant& value, ReceivedKind kind, bool delivery, Place place) {
+    const MapContainer* line = AsMap(value);
+    if (!line) {
+        throw Error(ErrorCode::kBadInput, fmt::format("The received {} is a {}, not a line record", place.Describe(),
+                                                      value.TypeName()));
+    }
+    CheckedLine checked;
+    const KeySpec item{"Item", Shape::kReference, "FItem"};
+    const MapContainer& item_ref = *AsMap(Require(*line, item, place));
+    const Variant* model = Lookup(item_ref, "Model");
+    checked.columns.push_back({"FItemName", Lookup(item_ref, "Name")});
+    checked.columns.push_back({"FItemNumber", Lookup(item_ref, "Number")});
+    checked.columns.push_back({"FItemModel", model ? model : &kNull});
+    const KeySpec unit{"MeasureUnit", Shape::kReference, "FUnit"};
+    const MapContainer& unit_ref = *AsMap(Require(*line, unit, place));
+    const Variant* group_name = Lookup(unit_ref, "GroupName");
+    const Variant* group_number = Lookup(unit_ref, "GroupNumber");
+    checked.columns.push_back({"FUnitName", Lookup(unit_ref, "Name")});
+    checked.columns.push_back({"FUnitNumber", Lookup(unit_ref, "Number")});
+    checked.columns.push_back({"FUnitGroupName", group_name ? group_name : &kNull});
+    checked.columns.push_back({"FUnitGroupNumber", group_number ? group_number : &kNull});
+    if (kind == ReceivedKind::kOrder) {
+        for (const KeySpec& spec : kOrderLine) AddColumns(checked.columns, spec, Require(*line, spec, place));
+    } else {
+        for (const KeySpec& spec : kNoticeLine) AddColumns(checked.columns, spec, Require(*line, spec, place));
+        if (delivery) {
+            const KeySpec source{"SourceEntryID", Shape::kNumber, "FSourceEntryID"};
+            AddColumns(checked.columns, source, Require(*line, source, place));
+        }
+    }
+    return checked;
+}
+
+CheckedBill CheckBill(const Variant& value, ReceivedKind kind, int index) {
+    Place place{index, {}};
+    const MapContainer* bill = AsMap(value);
+    if (!bill) {
+        throw Error(ErrorCode::kBadInput,
+                    fmt::format("The received {} is a {}, not a bill record", place.Describe(), value.TypeName()));
+    }
+    if (const Variant* no = Lookup(*bill, "BillID"); no && no->IsString()) place.bill_no = no->AsString();
+
+    CheckedBill checked;
+    const Variant* lines = nullptr;
+    auto check = [&](const KeySpec& spec) {
+        const Variant& v = Require(*bill, spec, place);
+        if (spec.shape == Shape::kList) lines = &v;
+        AddColumns(checked.columns, spec, v);
+    };
+    if (kind == ReceivedKind::kOrder) {
+        for (const KeySpec& spec : kOrderHeader) check(spec);
+    } else {
+        for (const KeySpec& spec : kNoticeHeader) check(spec);
+    }
+    checked.bill_no = place.bill_no;
+    checked.tran_type = *Lookup(*bill, "BillType");
+    // The sending branch is the one the bill names as its own.
+    const MapContainer& sender = *AsMap(*Lookup(*bill, "BrID"));
+    const Variant& send_number = *Lookup(sender, "Number");
+    if (!send_number.IsString() || send_number.AsString().empty()) {
+        throw Error(ErrorCode::kBadInput,
+                    fmt::format("The received {} does not name its sending branch (\"BrID\" has no Number)",
+                                place.Describe()));
+    }
+    checked.send_number = send_number.AsString();
+    const Variant& send_name = *Lookup(sender, "Name");
+    checked.send_name = send_name.IsString() ? send_name.AsString() : std::string();
+
+    // A delivery notice (83) carries the source line of each of its lines; a return notice does not.
+    const bool delivery = kind == ReceivedKind::kNotice && checked.tran_type.ToLong() != 82;
+    const ListContainer& list = *AsList(*lines);
+    for (int32_t i = 1; i <= list.Count(); ++i) {
+        Place line_place = place;
+        line_place.line = i;
+        checked.lines.push_back(CheckLine(list.At(i), kind, delivery, line_place));
+    }
+    return checked;
+}
+
+std::string_view KindCode(ReceivedKind kind) { return kind == ReceivedKind::kOrder ? "ORDER" : "NOTICE"; }
+
+std::string_view KindName(ReceivedKind kind, const Variant& tran_type) {
+    if (kind == ReceivedKind::kOrder) return "Purchase order";
+    return tran_type.ToLong() == 82 ? "Return notice" : "Delivery notice";
+}
+
+bool AlreadyReceived(sqlite3* db, ReceivedKind kind, const CheckedBill& bill) {
+    SqliteStatement stmt(db, "SELECT 1 FROM t_RcvBill WHERE FKind=?1 AND FSendBrNumber=?2 AND FTranType=?3 AND FBillNo=?4");
+    stmt.Bind(1, KindCode(kind));
+    stmt.Bind(2, bill.send_number);
+    stmt.Bind(3, int64_t{bill.tran_type.ToLong()});
+    stmt.Bind(4, bill.bill_no);
+    return stmt.Step();
+}
+
+void SaveBill(SqliteDatabase& db, ReceivedKind kind, const CheckedBill& bill) {
+    const Variant kind_code{KindCode(kind)};
+    const Variant send_number{bill.send_number};
+    const Variant send_name{bill.send_name};
+    const Variant received_at{platform::Date::Now()};
+    std::vector<Column> header = bill.columns;
+    header.push_back({"FKind", &kind_code});
+    header.push_back({"FSendBrNumber", &send_number});
+    header.push_back({"FSendBrName", &send_name});
+    header.push_back({"FReceivedAt", &received_at});
+    Insert(db.Handle(), "t_RcvBill", header);
+    const Variant rcv_id{static_cast<int32_t>(sqlite3_last_insert_rowid(db.Handle()))};
+    int32_t index = 0;
+    for (const CheckedLine& line : bill.lines) {
+        const Variant position{++index};
+        std::vector<Column> columns = line.columns;
+        columns.push_back({"FRcvID", &rcv_id});
+        columns.push_back({"FIndex", &position});
+        Insert(db.Handle(), "t_RcvBillEntry", columns);
+    }
+}
+
+void ReportProgress(int done, int total) {
+    std::function<void(int, int)> progress;
+    {
+        std::lock_guard lock(g_progress_mutex);
+        progress = g_progress;
+    }
+    if (progress) progress(done, total);
+}
+
+}  // namespace
+
+void SetSaveProgress(std::function<void(int done, int total)> progress) {
+    std::lock_guard lock(g_progress_mutex);
+    g_progress = std::move(progress);
+}
+
+void SaveData::Save(std::string_view props, const Variant& bills, ReceivedKind kind, std::string& messages) {
+    if (bills.IsNothing() || bills.IsEmpty() || bills.IsNull()) return;  // the sender found no bill of this type
+    const ListContainer* list = AsList(bills);
+    if (!list) {
+        throw Error(ErrorCode::kBadInput,
+                    fmt::format("The received bills are a {}, not a list of bill records", bills.TypeName()));
+    }
+    SqliteDatabase db(AccountDatabasePath(props), SqliteDatabase::Mode::kReadWrite);
+    db.Exec(kReceivedSchema);
+    const int total = list->Count();
+    for (int32_t i = 1; i <= total; ++i) {
+        CheckedBill bill = CheckBill(list->At(i), kind, i);
+        bool saved = false;
+        InTransaction(db, [&] {
+            if (AlreadyReceived(db.Handle(), kind, bill)) return;
+            SaveBill(db, kind, bill);
+            saved = true;
+        });
+        messages += fmt::format("{} {} from branch {}: {}\r\n", KindName(kind, bill.tran_type), bill.bill_no,
+                                bill.send_number, saved ? "saved" : "already received, not saved again");
+        ReportProgress(i, total);
+    }
+}
+
+const platform::MemberTable<SaveData>& SaveData::Members() {
+    static const platform::MemberTable<SaveData> table = [] {
+        platform::MemberTable<SaveData> t("SaveData");
+        auto saver = [](ReceivedKind kind) {
+            return [kind](SaveData&, platform::CallArgs& a) {
+                std::string messages = a[2].IsNull() || a[2].IsEmpty() ? std::string() : a.Text(2);
+                // Lines written before a failure stay in the caller's text.
+                try {
+                    Save(a.Text(0), a[1], kind, messages);
+                } catch (...) {
+                    a[2] = Variant(std::move(messages));
+                    throw;
+                }
+                a[2] = Variant(std::move(messages));
+                return Variant();
+            };
+        };
+        t.Method("UnPackageOrd", 3, 3, saver(ReceivedKind::kOrder))
+            .Method("UnPackageNotice", 3, 3, saver(ReceivedKind::kNotice));
+        return t;
+    }();
+    return table;
+}
+
+}  // namespace orba::hostkit
