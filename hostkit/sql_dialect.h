@@ -1,0 +1,23 @@
+// Translates the host dialect's SQL (Transact-SQL with the old *= / =* outer joins and
+// UPDATE alias ... FROM) into statements SQLite runs with the same meaning, or refuses.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace orba::hostkit {
+
+struct TranslatedStatement {
+    std::string source;  // the statement as it stood in the batch (trimmed)
+    std::string sqlite;  // the statement in SQLite's dialect
+    bool is_query;       // true when it is a SELECT (yields rows)
+};
+
+// Splits a batch into statements (at ';' and where a new statement begins without any
+// separator) and translates each one. Throws platform::Error with
+// ErrorCode::kSqlNotTranslatable, naming the construct and quoting a short excerpt, for what
+// it cannot translate faithfully. Empty statements are dropped.
+std::vector<TranslatedStatement> TranslateBatch(std::string_view batch);
+
+}  // namespace orba::hostkit
