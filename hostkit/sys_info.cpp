@@ -38,24 +38,30 @@ std::string SysInfo::GetSysValue(std::string_view props, std::string_view catego
                 fmt::format("The system option {}/{} is not set in the account database '{}'", category, key, path));
 }
 
-int32_t AccountingPeriod(const platform::Date& date, int start_month, int32_t& year) {
-    const int month = date.Month();
-    year = month >= start_month ? date.Year() : date.Year() - 1;
-    return (month - start_month + 12) % 12 + 1;
+int32_t AccountingPeriod(const platform::Date& date, const platform::Date& period_start, int32_t& year) {
+    // Whole periods from the start: a period runs from the start's day of the month to the
+    // day before it in the next month.
+    int64_t months = (int64_t{date.Year()} * 12 + date.Month() - 1) -
+                     (int64_t{period_start.Year()} * 12 + period_start.Month() - 1);
+    if (date.Day() < period_start.Day()) --months;
+    const int64_t years = months >= 0 ? months / 12 : -((-months + 11) / 12);
+    year = static_cast<int32_t>(period_start.Year() + years);
+    return static_cast<int32_t>(months - years * 12 + 1);
 }
 
 int32_t SysInfo::GetPeriodFromDate(std::string_view props, const platform::Date& date, int32_t& year) {
     const std::string path = AccountDatabasePath(props);
-    int start_month = 1;
-    if (auto text = ReadOption(path, kPeriodCategory, kStartMonthKey)) {
-        start_month = Variant(*text).ToInteger();
-        if (start_month < 1 || start_month > 12) {
+    platform::Date start = platform::Date::FromParts(date.Year(), 1, 1);
+    if (auto text = ReadOption(path, kPeriodCategory, kPeriodStartKey)) {
+        auto parsed = platform::Date::TryParse(*text);
+        if (!parsed) {
             throw Error(ErrorCode::kBadInput,
-                        fmt::format("The system option {}/{} must be a month from 1 to 12, not '{}'", kPeriodCategory,
-                                    kStartMonthKey, *text));
+                        fmt::format("The system option {}/{} must be a date \"YYYY-MM-DD\", not '{}'",
+                                    kPeriodCategory, kPeriodStartKey, *text));
         }
+        start = *parsed;
     }
-    return AccountingPeriod(date, start_month, year);
+    return AccountingPeriod(date, start, year);
 }
 
 const platform::MemberTable<SysInfo>& SysInfo::Members() {

@@ -1,0 +1,170 @@
+// init-db, sql and invoke: the commands that work on one account database or component.
+#include <fmt/format.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <iostream>
+
+#include "apps/orbabt/commands.h"
+#include "apps/orbabt/host_setup.h"
+#include "host/shared_connection.h"
+#include "host/variant_dictionary.h"
+#include "host/variant_json.h"
+#include "hostkit/app_connection.h"
+#include "hostkit/sample_data.h"
+#include "platform/error.h"
+#include "platform/recordset.h"
+#include "platform/registry.h"
+
+namespace orba::apps {
+
+using platform::Error;
+using platform::ErrorCode;
+using platform::Ref;
+using platform::RecordSet;
+using platform::Variant;
+
+namespace {
+
+// Columns a terminal gives a character: East Asian wide characters take two.
+size_t DisplayWidth(std::string_view s) {
+    size_t width = 0;
+    for (size_t i = 0; i < s.size();) {
+        unsigned char c = static_cast<unsigned char>(s[i]);
+        uint32_t cp = c;
+        size_t n = c < 0x80 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
+        if (n > 1 && i + n <= s.size()) {
+            cp = c & (0xFF >> (n + 1));
+            for (size_t k = 1; k < n; ++k) cp = (cp << 6) | (static_cast<unsigned char>(s[i + k]) & 0x3F);
+        }
+        const bool wide = (cp >= 0x1100 && cp <= 0x115F) || (cp >= 0x2E80 && cp <= 0xA4CF) ||
+                          (cp >= 0xAC00 && cp <= 0xD7A3) || (cp >= 0xF900 && cp <= 0xFAFF) ||
+                          (cp >= 0xFE30 && cp <= 0xFE4F) || (cp >= 0xFF00 && cp <= 0xFF60) ||
+                          (cp >= 0xFFE0 && cp <= 0xFFE6);
+        width += wide ? 2 : 1;
+        i += n;
+    }
+    return width;
+}
+
+std::string CellText(const Variant& v) { return v.IsNull() ? "NULL" : v.ToText(); }
+
+void PrintTable(RecordSet& rows) {
+    const size_t n = rows.FieldCount();
+    std::vector<std::vector<std::string>> cells;
+    std::vector<size_t> widths(n);
+    std::vector<std::string> header;
+    for (size_t c = 0; c < n; ++c) {
+        header.push_back(rows.Field(c).name);
+        widths[c] = DisplayWidth(header.back());
+    }
+    for (; !rows.Eof(); rows.MoveNext()) {
+        std::vector<std::string> row;
+        for (size_t c = 0; c < n; ++c) {
+            row.push_back(CellText(rows.Value(c)));
+            widths[c] = std::max(widths[c], DisplayWidth(row.back()));
+        }
+        cells.push_back(std::move(row));
+    }
+    auto print_row = [&](const std::vector<std::string>& row) {
+        std::string line;
+        for (size_t c = 0; c < n; ++c) {
+            if (c) line += " | ";
+            line += row[c];
+            if (c + 1 < n) line.append(widths[c] - DisplayWidth(row[c]), ' ');
+        }
+        std::cout << line << "\n";
+    };
+    print_row(header);
+    std::string rule;
+    for (size_t c = 0; c < n; ++c) rule += (c ? "-+-" : "") + std::string(widths[c], '-');
+    std::cout << rule << "\n";
+    for (const auto& row : cells) print_row(row);
+    std::cout << fmt::format("({} row{})\n", cells.size(), cells.size() == 1 ? "" : "s");
+}
+
+// A record set as a list of row records, so it can be written in the JSON form.
+Ref<host::VariantVector> RowsOf(RecordSet& rows) {
+    auto list = platform::MakeRef<host::VariantVector>();
+    for (; !rows.Eof(); rows.MoveNext()) {
+        auto row = platform::MakeRef<host::VariantDictionary>();
+        for (size_t c = 0; c < rows.FieldCount(); ++c) row->Put(rows.Field(c).name, rows.Value(c));
+        list->Add(Variant(row));
+    }
+    return list;
+}
+
+// The JSON form of a call's result; a record set prints as its rows from where it stands.
+std::string ResultJson(const Variant& result) {
+    if (result.IsObject() && result.AsObject()) {
+        if (auto rows = platform::RefCast<RecordSet>(result.AsObject())) {
+            return rows->IsOpen() ? host::ToJson(Variant(RowsOf(*rows))) : "{\"$recordset\": \"closed\"}";
+        }
+    }
+    return host::ToJson(result);
+}
+
+}  // namespace
+
+int RunInitDb(const InitDbOptions& options) {
+    hostkit::SampleOptions sample;
+    sample.branch = options.branch;
+    sample.orders = options.orders;
+    sample.notices = options.notices;
+    sample.returns = options.returns;
+    sample.lines = options.lines;
+    sample.seed = options.seed;
+    hostkit::CreateSampleDatabase(options.file, sample);
+    std::cout << fmt::format("Created {} for branch {}: {} purchase orders, {} delivery notices, {} return notices\n",
+                             options.file, options.branch, options.orders, options.notices, options.returns);
+    return 0;
+}
+
+int RunSql(const std::string& db, const std::string& sql, bool json) {
+    UseDatabase(db);
+    auto connection = platform::MakeRef<hostkit::AppConnection>();
+    Ref<RecordSet> rows = connection->Execute(sql);
+    if (!rows->IsOpen()) {
+        std::cout << "Done.\n";
+        return 0;
+    }
+    if (json) {
+        for (; !rows->Eof(); rows->MoveNext()) {
+            auto row = platform::MakeRef<host::VariantDictionary>();
+            for (size_t c = 0; c < rows->FieldCount(); ++c) row->Put(rows->Field(c).name, rows->Value(c));
+            std::cout << host::ToJson(Variant(row), -1) << "\n";
+        }
+    } else {
+        PrintTable(*rows);
+    }
+    return 0;
+}
+
+int RunInvoke(const InvokeOptions& options) {
+    std::vector<Variant> args;
+    for (size_t i = 0; i < options.args.size(); ++i) {
+        try {
+            args.push_back(host::FromJson(options.args[i]));
+        } catch (const Error& e) {
+            throw Error(ErrorCode::kBadInput,
+                        fmt::format("Argument {} ({}) is not in the runtime's JSON form: {}", i + 1, options.args[i],
+                                    e.Description()));
+        }
+    }
+    if (!options.db.empty()) {
+        UseDatabase(options.db);
+        // As a BillTrans object does while it lives: bill data access reads through it.
+        host::SetSharedConnection(platform::CreateObject(host::kAppConnectionProgId));
+    }
+    Ref<platform::Object> target = platform::CreateObject(options.prog_id);
+    const int before = ConsoleUi().Count();
+    Variant result = platform::CallByName(target, options.member, platform::CallKind::kMethod, args);
+    std::cout << ResultJson(result) << "\n";
+    if (options.show_args) {
+        for (size_t i = 0; i < args.size(); ++i) std::cout << fmt::format("arg {}: {}\n", i + 1, ResultJson(args[i]));
+    }
+    host::SetSharedConnection({});
+    return ConsoleUi().Count() == before ? 0 : 1;
+}
+
+}  // namespace orba::apps

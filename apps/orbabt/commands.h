@@ -1,0 +1,48 @@
+// The commands of the command-line host. Each returns the process's exit status; an Error
+// raised inside reaches main, which prints it.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace orba::apps {
+
+struct InitDbOptions {
+    std::string file;
+    int branch = 1;
+    int orders = 20;
+    int notices = 20;
+    int returns = 10;
+    int lines = 5;
+    uint64_t seed = 1;
+};
+int RunInitDb(const InitDbOptions& options);
+
+int RunSql(const std::string& db, const std::string& sql, bool json);
+
+struct InvokeOptions {
+    std::string prog_id;
+    std::string member;
+    std::vector<std::string> args;
+    std::string db;
+    bool show_args = false;
+};
+int RunInvoke(const InvokeOptions& options);
+
+int RunRequest(const std::vector<int>& types, const std::string& output);
+int RunPackage(const std::string& db, const std::string& requests, const std::string& to_number,
+               const std::string& to_name, const std::string& output);
+int RunUnpackage(const std::string& db, const std::string& list_file);
+int RunMark(const std::string& db, const std::string& list_file);
+
+struct DemoOptions {
+    std::string dir = "demo";
+    int orders = 20;
+    int notices = 20;
+    int returns = 10;
+    int lines = 5;
+};
+int RunDemo(const DemoOptions& options);
+
+}  // namespace orba::apps

@@ -1,0 +1,160 @@
+#include "apps/orbabt/exchange.h"
+
+#include <fmt/format.h>
+
+#include <iostream>
+
+#include "apps/orbabt/host_setup.h"
+#include "data/bill_records.h"
+#include "facade/bill_trans.h"
+#include "host/variant_dictionary.h"
+#include "hostkit/save_data.h"
+#include "hostkit/sqlite_db.h"
+#include "platform/error.h"
+
+namespace orba::apps {
+
+using host::VariantDictionary;
+using host::VariantVector;
+using platform::Error;
+using platform::ErrorCode;
+using platform::MakeRef;
+using platform::Ref;
+using platform::Variant;
+namespace key = data::key;
+
+namespace {
+
+constexpr std::string_view kOwnBranchQuery =
+    "SELECT FNumber, FName FROM t_SonCompany WHERE FItemID=(SELECT FValue FROM t_Systemprofile "
+    "WHERE FCategory='IC' AND FKey='BrID')";
+
+Ref<VariantDictionary> AsRecord(const Variant& v) {
+    return v.IsObject() ? platform::RefCast<VariantDictionary>(v.AsObject()) : Ref<VariantDictionary>();
+}
+
+Ref<VariantVector> AsList(const Variant* v) {
+    return v && v->IsObject() ? platform::RefCast<VariantVector>(v->AsObject()) : Ref<VariantVector>();
+}
+
+// Shows "label: done/total" on one terminal line while a long step runs.
+class Progress {
+public:
+    explicit Progress(std::string label) : label_(std::move(label)), visible_(ProgressVisible()) {}
+    ~Progress() {
+        if (visible_ && shown_) std::cerr << "\r\033[K" << std::flush;
+    }
+    void Show(int done, int total) {
+        if (!visible_) return;
+        shown_ = true;
+        std::cerr << fmt::format("\r{}: {}/{}", label_, done, total) << std::flush;
+    }
+
+private:
+    std::string label_;
+    bool visible_;
+    bool shown_ = false;
+};
+
+}  // namespace
+
+std::string BillTypeName(int32_t bill_type) {
+    switch (bill_type) {
+        case 501: return "purchase orders";
+        case 502: return "delivery notices";
+        case 503: return "return notices";
+        default: return fmt::format("bill type {}", bill_type);
+    }
+}
+
+Branch OwnBranch(const std::string& database) {
+    hostkit::SqliteDatabase db(database, hostkit::SqliteDatabase::Mode::kReadOnly);
+    hostkit::SqliteStatement stmt(db.Handle(), kOwnBranchQuery);
+    if (!stmt.Step()) {
+        throw Error(ErrorCode::kNotFound,
+                    fmt::format("The account database '{}' does not say which branch it belongs to "
+                                "(system option IC/BrID and t_SonCompany)",
+                                database));
+    }
+    return Branch{stmt.ColumnText(0), stmt.ColumnText(1)};
+}
+
+std::vector<PackageCount> CountPackages(const VariantVector& list) {
+    std::vector<PackageCount> counts;
+    for (int32_t i = 1; i <= list.UpperBound(); ++i) {
+        auto package = AsRecord(list.Item(i));
+        PackageCount c;
+        if (!package) {
+            counts.push_back(c);
+            continue;
+        }
+        c.bill_type = package->ValueOrDefault(key::kBillType, Variant(int32_t{0})).ToLong();
+        if (auto bills = AsList(package->Find(key::kBillsData))) {
+            for (int32_t b = 1; b <= bills->UpperBound(); ++b) {
+                auto bill = AsRecord(bills->Item(b));
+                if (!bill) continue;
+                ++c.bills;
+                if (const Variant* no = bill->Find(key::kBillID); no && no->IsString()) c.bill_numbers.push_back(no->AsString());
+                if (const Variant* id = bill->Find(key::kBillInterID); id && id->IsNumeric()) c.inter_ids.push_back(id->ToLong());
+                const Variant* entries = bill->Find(c.bill_type == 501 ? key::kReqEntry : key::kNoticeEntry);
+                if (auto lines = AsList(entries)) c.lines += lines->UpperBound();
+            }
+        }
+        counts.push_back(std::move(c));
+    }
+    return counts;
+}
+
+Ref<VariantVector> Package(const std::string& database, const VariantVector& requests, const Branch& receiver) {
+    UseDatabase(database);
+    auto branch = MakeRef<VariantDictionary>();
+    branch->Let(key::kNumber, Variant(receiver.number));
+    branch->Let(key::kName, Variant(receiver.name));
+    auto trans = MakeRef<facade::BillTrans>();
+    auto list = MakeRef<VariantVector>();
+    // One request at a time, so that a terminal shows how far packaging has come; each
+    // call returns the package of its one request.
+    Progress progress("Packaging");
+    for (int32_t i = 1; i <= requests.UpperBound(); ++i) {
+        progress.Show(i - 1, requests.UpperBound());
+        auto single = MakeRef<VariantVector>();
+        single->Add(requests.Item(i));
+        const int before = ConsoleUi().Count();
+        Ref<VariantVector> packaged = trans->PackageBills(single, branch);
+        if (!packaged || ConsoleUi().Count() != before) {
+            throw Error(ErrorCode::kDatabaseError, "Packaging failed; the message above says why");
+        }
+        list->Add(packaged->Item(1));
+    }
+    return list;
+}
+
+UnpackageResult Unpackage(const std::string& database, const Ref<VariantVector>& list) {
+    UseDatabase(database);
+    auto trans = MakeRef<facade::BillTrans>();
+    Progress progress("Saving bills");
+    hostkit::SetSaveProgress([&progress](int done, int total) { progress.Show(done, total); });
+    const int before = ConsoleUi().Count();
+    UnpackageResult result;
+    try {
+        auto answer = trans->UnPackageBills(list);
+        result.message = answer->Value(facade::kReturnMessageKey).ToText();
+    } catch (...) {
+        hostkit::SetSaveProgress({});
+        throw;
+    }
+    hostkit::SetSaveProgress({});
+    result.log = trans->LastLogFile();
+    result.failed = ConsoleUi().Count() != before;
+    return result;
+}
+
+bool Mark(const std::string& database, const Ref<VariantVector>& list) {
+    UseDatabase(database);
+    auto trans = MakeRef<facade::BillTrans>();
+    const int before = ConsoleUi().Count();
+    trans->SetTranStatus(list);
+    return ConsoleUi().Count() == before;
+}
+
+}  // namespace orba::apps

@@ -1,0 +1,46 @@
+// The steps of one exchange as the command-line host runs them: package at the supplying
+// branch, save at the receiving branch, mark at the supplying branch; each step through
+// the library's facade, on the account database chosen for it.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "apps/orbabt/transport.h"
+
+namespace orba::apps {
+
+// The branch an account database belongs to (its "IC"/"BrID" option and t_SonCompany).
+Branch OwnBranch(const std::string& database);
+
+struct PackageCount {
+    int32_t bill_type = 0;
+    int bills = 0;
+    int lines = 0;
+    std::vector<std::string> bill_numbers;
+    std::vector<int32_t> inter_ids;
+};
+
+// Bills and lines of each package of a transmission list, in list order.
+std::vector<PackageCount> CountPackages(const host::VariantVector& list);
+
+// Packages, at `database`, every bill of the requested types for `receiver`. Raises an
+// Error when packaging failed (the library has shown why).
+platform::Ref<host::VariantVector> Package(const std::string& database, const host::VariantVector& requests,
+                                           const Branch& receiver);
+
+struct UnpackageResult {
+    std::string message;        // the "RtnMsg" the library returned
+    std::filesystem::path log;  // the transmission log written, if any
+    bool failed = false;        // the library reported a failure
+};
+UnpackageResult Unpackage(const std::string& database, const platform::Ref<host::VariantVector>& list);
+
+// Marks the bills of the list transmitted; false when the library reported a failure.
+bool Mark(const std::string& database, const platform::Ref<host::VariantVector>& list);
+
+// The English name of a bill type code, for summaries.
+std::string BillTypeName(int32_t bill_type);
+
+}  // namespace orba::apps

@@ -1,0 +1,49 @@
+#include "apps/orbabt/host_setup.h"
+
+#include <fmt/format.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <iostream>
+
+#include "facade/registration.h"
+#include "hostkit/hostkit.h"
+#include "hostkit/login_string.h"
+#include "platform/error.h"
+
+namespace orba::apps {
+
+namespace {
+std::shared_ptr<CountingConsoleUi> g_console = std::make_shared<CountingConsoleUi>();
+}
+
+platform::MessageResult CountingConsoleUi::ShowMessage(std::string_view text, std::string_view title,
+                                                       platform::MessageIcon icon, platform::MessageButtons buttons) {
+    ++count_;
+    return ConsoleUiService::ShowMessage(text, title, icon, buttons);
+}
+
+CountingConsoleUi& ConsoleUi() { return *g_console; }
+
+void InitHost() {
+    platform::InstallUiService(g_console);
+    hostkit::RegisterHostKit();
+    if (OrbaBillTransmitRegister() != 0) {
+        throw platform::Error(platform::ErrorCode::kCannotCreateObject, "The library's classes cannot be registered");
+    }
+}
+
+std::string UseDatabase(const std::string& path) {
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(path, ec)) {
+        throw platform::Error(platform::ErrorCode::kFileNotFound,
+                              fmt::format("The account database '{}' does not exist", path));
+    }
+    std::string absolute = std::filesystem::absolute(path).lexically_normal().string();
+    hostkit::SetLoginProperties(hostkit::MakeLoginProperties(absolute));
+    return absolute;
+}
+
+bool ProgressVisible() { return isatty(STDERR_FILENO) != 0; }
+
+}  // namespace orba::apps

@@ -1,0 +1,107 @@
+// orbabt: the command-line host of OrbaBillTransmit. Makes sample branch databases, runs
+// SQL through the host connection, calls any component by name, and runs each step of a
+// bill exchange between two branch databases, or all of them at once (demo).
+#include <CLI/CLI.hpp>
+#include <fmt/format.h>
+
+#include <iostream>
+
+#include "apps/orbabt/commands.h"
+#include "apps/orbabt/host_setup.h"
+#include "hostkit/app_connection.h"
+#include "platform/error.h"
+
+int main(int argc, char** argv) {
+    using namespace orba::apps;
+    CLI::App app{"orbabt: moves bills between the account databases of related branches"};
+    app.require_subcommand(1);
+    std::string trace_file;
+    auto add_trace = [&](CLI::App* command) {
+        command->add_option("--trace-sql", trace_file,
+                            "Append every SQL text handed to the database, each followed by a line GO");
+    };
+    std::function<int()> run;
+
+    InitDbOptions init;
+    auto* init_db = app.add_subcommand("init-db", "Create a sample branch database");
+    init_db->add_option("file", init.file, "The new database file")->required();
+    init_db->add_option("--branch", init.branch, "This branch's number in the sample group (1-4)")->required();
+    init_db->add_option("--orders", init.orders, "Purchase orders")->check(CLI::NonNegativeNumber);
+    init_db->add_option("--notices", init.notices, "Delivery notices")->check(CLI::NonNegativeNumber);
+    init_db->add_option("--returns", init.returns, "Return notices")->check(CLI::NonNegativeNumber);
+    init_db->add_option("--lines", init.lines, "Most lines per bill")->check(CLI::PositiveNumber);
+    init_db->add_option("--seed", init.seed, "Seed of the generator");
+    init_db->callback([&] { run = [&] { return RunInitDb(init); }; });
+
+    std::string db, sql_text;
+    bool json = false;
+    auto* sql = app.add_subcommand("sql", "Run a batch of SQL (the host's dialect) and print the rows");
+    sql->add_option("--db", db, "Account database")->required();
+    sql->add_option("sql", sql_text, "The SQL text")->required();
+    sql->add_flag("--json", json, "Print one JSON object per row");
+    add_trace(sql);
+    sql->callback([&] { run = [&] { return RunSql(db, sql_text, json); }; });
+
+    InvokeOptions invoke;
+    auto* inv = app.add_subcommand("invoke", "Create a component by identifier and call a member by name");
+    inv->add_option("progid", invoke.prog_id, "Programmatic identifier")->required();
+    inv->add_option("member", invoke.member, "Member name")->required();
+    inv->add_option("args", invoke.args, "Arguments in the runtime's JSON form");
+    inv->add_option("--db", invoke.db, "Account database (sets the login properties and the shared connection)");
+    inv->add_flag("--show-args", invoke.show_args, "Print the arguments after the call (by-reference results)");
+    add_trace(inv);
+    inv->callback([&] { run = [&] { return RunInvoke(invoke); }; });
+
+    std::vector<int> types;
+    std::string output;
+    auto* request = app.add_subcommand("request", "Write a download request for bill types");
+    request->add_option("--types", types, "Bill type codes (501, 502, 503)")->delimiter(',')->required();
+    request->add_option("-o,--output", output, "Request file to write")->required();
+    request->callback([&] { run = [&] { return RunRequest(types, output); }; });
+
+    std::string requests_file, to_number, to_name;
+    auto* package = app.add_subcommand("package", "Package the requested bills for a related branch");
+    package->add_option("--db", db, "Account database of the supplying branch")->required();
+    package->add_option("--requests", requests_file, "Download request file")->required();
+    package->add_option("--to", to_number, "Number of the receiving branch")->required();
+    package->add_option("--to-name", to_name, "Name of the receiving branch")->required();
+    package->add_option("-o,--output", output, "Transmission list file to write")->required();
+    add_trace(package);
+    package->callback([&] { run = [&] { return RunPackage(db, requests_file, to_number, to_name, output); }; });
+
+    std::string list_file;
+    auto* unpackage = app.add_subcommand("unpackage", "Save the bills of a transmission list");
+    unpackage->add_option("--db", db, "Account database of the receiving branch")->required();
+    unpackage->add_option("list", list_file, "Transmission list file")->required();
+    add_trace(unpackage);
+    unpackage->callback([&] { run = [&] { return RunUnpackage(db, list_file); }; });
+
+    auto* mark = app.add_subcommand("mark", "Mark the bills of a transmission list as transmitted");
+    mark->add_option("--db", db, "Account database of the supplying branch")->required();
+    mark->add_option("list", list_file, "Transmission list file")->required();
+    add_trace(mark);
+    mark->callback([&] { run = [&] { return RunMark(db, list_file); }; });
+
+    DemoOptions demo;
+    auto* demo_cmd = app.add_subcommand("demo", "A full exchange between two sample branch databases");
+    demo_cmd->add_option("--dir", demo.dir, "Folder of the two databases and the transport files");
+    demo_cmd->add_option("--orders", demo.orders, "Purchase orders per branch database")->check(CLI::NonNegativeNumber);
+    demo_cmd->add_option("--notices", demo.notices, "Delivery notices per branch database")->check(CLI::NonNegativeNumber);
+    demo_cmd->add_option("--returns", demo.returns, "Return notices per branch database")->check(CLI::NonNegativeNumber);
+    demo_cmd->add_option("--lines", demo.lines, "Most lines per bill")->check(CLI::PositiveNumber);
+    add_trace(demo_cmd);
+    demo_cmd->callback([&] { run = [&] { return RunDemo(demo); }; });
+
+    CLI11_PARSE(app, argc, argv);
+    try {
+        InitHost();
+        if (!trace_file.empty()) orba::hostkit::SetSqlTraceFile(trace_file);
+        return run ? run() : 0;
+    } catch (const orba::platform::Error& e) {
+        std::cerr << "orbabt: " << e.Description() << std::endl;
+        return 1;
+    } catch (const std::exception& e) {
+        std::cerr << "orbabt: " << e.what() << std::endl;
+        return 1;
+    }
+}
