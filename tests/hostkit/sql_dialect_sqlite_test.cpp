@@ -70,7 +70,7 @@ INSERT INTO POOrderEntry VALUES (3, 1, 40, 50, 1, 1, 2.5, 2.5, 0, 17, 2.5, '2024
 )";
 
 class TranslatedOnSqlite : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ASSERT_EQ(sqlite3_open(":memory:", &db_), SQLITE_OK);
         Exec(kSchema);
@@ -79,7 +79,8 @@ protected:
 
     void Exec(const char* sql) {
         char* error = nullptr;
-        ASSERT_EQ(sqlite3_exec(db_, sql, nullptr, nullptr, &error), SQLITE_OK) << (error ? error : "");
+        ASSERT_EQ(sqlite3_exec(db_, sql, nullptr, nullptr, &error), SQLITE_OK)
+            << (error ? error : "");
     }
 
     // Runs every statement of a host-dialect batch; returns the rows of the last query.
@@ -96,7 +97,8 @@ protected:
                 Row row;
                 for (int c = 0; c < sqlite3_column_count(stmt); ++c) {
                     const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt, c));
-                    row[sqlite3_column_name(stmt, c)] = text ? std::optional<std::string>(text) : std::nullopt;
+                    row[sqlite3_column_name(stmt, c)] =
+                        text ? std::optional<std::string>(text) : std::nullopt;
                 }
                 rows.push_back(std::move(row));
             }
@@ -116,7 +118,8 @@ TEST_F(TranslatedOnSqlite, OrderWithoutRelatedBranchStillComesBack) {
     const auto rows =
         Run(testing::PurchaseOrderHead() + testing::kSelectFirstTwo + testing::kOrderByBillAndLine);
     ASSERT_EQ(rows.size(), 3u);
-    const std::vector<std::pair<std::string, std::string>> keys = {{"1", "1"}, {"1", "2"}, {"2", "1"}};
+    const std::vector<std::pair<std::string, std::string>> keys = {
+        {"1", "1"}, {"1", "2"}, {"2", "1"}};
     for (std::size_t i = 0; i < rows.size(); ++i) {
         EXPECT_EQ(rows[i].at("FInterID"), keys[i].first);
         EXPECT_EQ(rows[i].at("FEntryID"), keys[i].second);
@@ -132,10 +135,11 @@ TEST_F(TranslatedOnSqlite, OrderWithoutRelatedBranchStillComesBack) {
 
 TEST_F(TranslatedOnSqlite, DownloadSelectionKeepsItsParenthesisedOr) {
     Exec(kOrders);
-    const auto rows = Run(testing::PurchaseOrderHead() +
-                          " AND (v1.FTranStatus=0 OR v1.FTranStatus is NULL) and v1.FStatus IN (1,2) AND "
-                          "v1.FRelateBrID=2" +
-                          testing::kOrderByBillAndLine);
+    const auto rows =
+        Run(testing::PurchaseOrderHead() +
+            " AND (v1.FTranStatus=0 OR v1.FTranStatus is NULL) and v1.FStatus IN (1,2) AND "
+            "v1.FRelateBrID=2" +
+            testing::kOrderByBillAndLine);
     ASSERT_EQ(rows.size(), 2u);
     EXPECT_EQ(rows[0].at("FBillNo"), "A1");
     EXPECT_EQ(rows[1].at("FBillNo"), "A1");
@@ -150,8 +154,8 @@ INSERT INTO SEOutStock VALUES (2, 'N2', 83, 0, 1, '2024-03-02', 1, 11, 20, NULL,
 INSERT INTO SEOutStockEntry VALUES (1, 1, 40, 50, 5, 5, 10, 10, 50, NULL, 1);
 INSERT INTO SEOutStockEntry VALUES (2, 1, 40, 50, 5, 5, 10, 10, 50, NULL, 3);
 )");
-    const auto rows =
-        Run(testing::DeliveryNoticeHead() + testing::kSelectFirstTwo + testing::kOrderByBillAndLine);
+    const auto rows = Run(testing::DeliveryNoticeHead() + testing::kSelectFirstTwo +
+                          testing::kOrderByBillAndLine);
     ASSERT_EQ(rows.size(), 2u);
     EXPECT_EQ(rows[0].at("FBillNo"), "N1");
     EXPECT_EQ(rows[0].at("FSaleStyleName"), "Cash sale");
@@ -161,7 +165,8 @@ INSERT INTO SEOutStockEntry VALUES (2, 1, 40, 50, 5, 5, 10, 10, 50, NULL, 3);
     EXPECT_EQ(rows[0].at("FSourceEntryID"), "9");
     EXPECT_EQ(rows[1].at("FBillNo"), "N2");
     EXPECT_EQ(rows[1].at("FCustName"), "Customer");
-    for (const char* column : {"FSaleStyleName", "FSettleName", "FRelateBrName", "FPOOrdBillNo", "FSourceEntryID"}) {
+    for (const char* column :
+         {"FSaleStyleName", "FSettleName", "FRelateBrName", "FPOOrdBillNo", "FSourceEntryID"}) {
         EXPECT_EQ(rows[1].at(column), std::nullopt) << column;
     }
 }
@@ -170,7 +175,8 @@ TEST_F(TranslatedOnSqlite, UnSetOrdTranStatusBatchUpdatesBothOrdersOnly) {
     Exec(kOrders);
     Exec("UPDATE POOrder SET FTranStatus = 1");
     Run(testing::UnSetOrdTranStatusBatch({"A1", "A2"}));
-    const auto rows = Query("SELECT v1.FBillNo, v1.FTranStatus FROM POOrder v1 ORDER BY v1.FInterID");
+    const auto rows =
+        Query("SELECT v1.FBillNo, v1.FTranStatus FROM POOrder v1 ORDER BY v1.FInterID");
     ASSERT_EQ(rows.size(), 3u);
     EXPECT_EQ(rows[0].at("FTranStatus"), "0");
     EXPECT_EQ(rows[1].at("FTranStatus"), "0");
@@ -193,8 +199,8 @@ TEST_F(TranslatedOnSqlite, AffirmPurchaseOrderRoundsToTheCurrencysDecimals) {
     };
     for (std::size_t i = 0; i < rows.size(); ++i) {
         const Row& r = rows[i];
-        EXPECT_EQ((std::vector<std::string>{*r.at("FInterID"), *r.at("FEntryID"), *r.at("FAuxQty"), *r.at("FQty"),
-                                            *r.at("FAmount")}),
+        EXPECT_EQ((std::vector<std::string>{*r.at("FInterID"), *r.at("FEntryID"), *r.at("FAuxQty"),
+                                            *r.at("FQty"), *r.at("FAmount")}),
                   expected[i])
             << "row " << i;
     }
