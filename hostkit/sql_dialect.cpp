@@ -20,28 +20,36 @@ constexpr std::string_view kUnbalancedParenthesis = "unbalanced parenthesis";
 constexpr std::string_view kOuterJoinUnderOr = "outer join operator (*= or =*) under OR";
 constexpr std::string_view kOuterJoinUnderNot = "outer join operator (*= or =*) under NOT";
 constexpr std::string_view kOuterJoinOperands =
-    "outer join operator (*= or =*) whose sides are not columns of two different tables of its FROM list";
+    "outer join operator (*= or =*) whose sides are not columns of two different tables of its "
+    "FROM list";
 constexpr std::string_view kOuterJoinOutsideWhere =
     "outer join operator (*= or =*) outside the WHERE clause of a SELECT";
 constexpr std::string_view kOuterJoinWithJoinSyntax =
     "outer join operator (*= or =*) together with JOIN syntax in the same FROM";
 constexpr std::string_view kOuterJoinTwoPreserved =
     "table outer-joined (*= or =*) to two different preserved tables";
-constexpr std::string_view kOuterJoinCycle = "outer joins (*= or =*) that make tables optional to each other";
+constexpr std::string_view kOuterJoinCycle =
+    "outer joins (*= or =*) that make tables optional to each other";
 constexpr std::string_view kOptionalTableReferenced =
     "outer-joined (optional) table used in a WHERE condition other than its outer join";
 constexpr std::string_view kUnqualifiedColumn =
     "column without table name in a WHERE clause with outer joins (*= or =*)";
 constexpr std::string_view kStarWithReorder =
     "SELECT * where outer-joined tables stand before preserved ones in FROM";
-constexpr std::string_view kDuplicateFromName = "two tables with the same name or alias in one FROM";
-constexpr std::string_view kUnsupportedFromItem = "table source in FROM that is not 'table [AS] alias'";
+constexpr std::string_view kDuplicateFromName =
+    "two tables with the same name or alias in one FROM";
+constexpr std::string_view kUnsupportedFromItem =
+    "table source in FROM that is not 'table [AS] alias'";
 constexpr std::string_view kOuterJoinInUpdate = "outer join in an UPDATE ... FROM";
-constexpr std::string_view kUpdateQualifiedTarget = "UPDATE target that is not a single name, with FROM";
-constexpr std::string_view kUpdateTargetNotInFrom = "UPDATE target alias that does not occur in its FROM";
+constexpr std::string_view kUpdateQualifiedTarget =
+    "UPDATE target that is not a single name, with FROM";
+constexpr std::string_view kUpdateTargetNotInFrom =
+    "UPDATE target alias that does not occur in its FROM";
 constexpr std::string_view kUpdateDerivedTarget = "UPDATE target that is a derived table";
-constexpr std::string_view kUpdateSetOtherTable = "SET column of a table other than the UPDATE target";
+constexpr std::string_view kUpdateSetOtherTable =
+    "SET column of a table other than the UPDATE target";
 constexpr std::string_view kUpdateSetNotColumn = "SET item that is not 'column = value'";
+constexpr std::string_view kEmptyInList = "empty IN () list";
 
 constexpr std::string_view kLeftJoin = " LEFT JOIN ";
 constexpr std::string_view kOn = " ON ";
@@ -55,26 +63,29 @@ using Words = std::initializer_list<std::string_view>;
 const Words kStatementKeywords = {"SELECT", "INSERT", "UPDATE", "DELETE"};
 // After these a statement keyword continues the current statement (UNION SELECT,
 // CREATE VIEW v AS SELECT, FOR UPDATE, ON DELETE, GRANT SELECT, UPDATE ...).
-const Words kContinuingWords = {"UNION",  "ALL",     "EXCEPT", "INTERSECT", "AS",    "FOR", "OF",
-                                    "ON",     "AFTER",   "BEFORE", "INSTEAD",   "GRANT", "REVOKE", "DENY"};
+const Words kContinuingWords = {"UNION", "ALL",   "EXCEPT", "INTERSECT", "AS",    "FOR",    "OF",
+                                "ON",    "AFTER", "BEFORE", "INSTEAD",   "GRANT", "REVOKE", "DENY"};
 const Words kSetOperators = {"UNION", "EXCEPT", "INTERSECT"};
-const Words kClausesAfterFrom = {"WHERE", "GROUP",  "HAVING", "ORDER",     "FOR",
-                                     "OPTION", "WINDOW", "UNION",  "INTERSECT", "EXCEPT"};
-const Words kClausesAfterWhere = {"GROUP", "HAVING", "ORDER",     "FOR",
-                                      "OPTION", "WINDOW", "UNION", "INTERSECT", "EXCEPT"};
-const Words kJoinWords = {"JOIN", "INNER", "LEFT", "RIGHT", "FULL", "CROSS", "OUTER", "APPLY", "NATURAL"};
+const Words kClausesAfterFrom = {"WHERE",  "GROUP",  "HAVING", "ORDER",     "FOR",
+                                 "OPTION", "WINDOW", "UNION",  "INTERSECT", "EXCEPT"};
+const Words kClausesAfterWhere = {"GROUP",  "HAVING", "ORDER",     "FOR",   "OPTION",
+                                  "WINDOW", "UNION",  "INTERSECT", "EXCEPT"};
+const Words kJoinWords = {"JOIN",  "INNER", "LEFT",  "RIGHT",  "FULL",
+                          "CROSS", "OUTER", "APPLY", "NATURAL"};
 const Words kOuterJoinWords = {"LEFT", "RIGHT", "FULL", "OUTER"};
 // Words of a condition that are not column names: operators, literals and type names.
+// clang-format off
 const Words kNonColumnWords = {
-    "AND",      "OR",       "NOT",      "NULL",     "IS",       "IN",      "LIKE",     "ESCAPE",
-    "BETWEEN",  "EXISTS",   "CASE",     "WHEN",     "THEN",     "ELSE",    "END",      "ANY",
-    "ALL",      "SOME",     "TRUE",     "FALSE",    "AS",       "COLLATE", "INT",      "INTEGER",
-    "BIGINT",   "SMALLINT", "TINYINT",  "BIT",      "DECIMAL",  "NUMERIC", "MONEY",    "SMALLMONEY",
-    "FLOAT",    "REAL",     "DATE",     "DATETIME", "SMALLDATETIME",       "CHAR",     "NCHAR",
-    "VARCHAR",  "NVARCHAR", "TEXT",     "NTEXT"};
+    "AND", "OR", "NOT", "NULL", "IS", "IN", "LIKE", "ESCAPE", "BETWEEN", "EXISTS", "CASE", "WHEN",
+    "THEN", "ELSE", "END", "ANY", "ALL", "SOME", "TRUE", "FALSE", "AS", "COLLATE",
+    "INT", "INTEGER", "BIGINT", "SMALLINT", "TINYINT", "BIT", "DECIMAL", "NUMERIC", "MONEY",
+    "SMALLMONEY", "FLOAT", "REAL", "DATE", "DATETIME", "SMALLDATETIME", "CHAR", "NCHAR", "VARCHAR",
+    "NVARCHAR", "TEXT", "NTEXT", "CURRENT_TIMESTAMP", "CURRENT_DATE", "CURRENT_TIME"};
+// clang-format on
 
 bool IsAnyKeyword(const SqlToken& token, Words words) {
-    return std::any_of(words.begin(), words.end(), [&](std::string_view w) { return token.IsKeyword(w); });
+    return std::any_of(words.begin(), words.end(),
+                       [&](std::string_view w) { return token.IsKeyword(w); });
 }
 
 bool IsWordByte(char c) {
@@ -83,7 +94,9 @@ bool IsWordByte(char c) {
 }
 
 void TrimBlanks(std::string& s) {
-    const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v'; };
+    const auto blank = [](char c) {
+        return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v';
+    };
     std::size_t b = 0;
     while (b < s.size() && blank(s[b])) ++b;
     std::size_t e = s.size();
@@ -101,7 +114,8 @@ std::string CommentForSqlite(std::string_view comment) {
     std::string out = "/*";
     for (std::size_t i = 0; i < inner.size(); ++i) {
         out += inner[i];
-        if (i + 1 < inner.size() && ((inner[i] == '/' && inner[i + 1] == '*') || (inner[i] == '*' && inner[i + 1] == '/'))) {
+        if (i + 1 < inner.size() && ((inner[i] == '/' && inner[i + 1] == '*') ||
+                                     (inner[i] == '*' && inner[i + 1] == '/'))) {
             out += ' ';
         }
     }
@@ -116,8 +130,9 @@ struct TokenRange {
 // Where one statement of a batch ends and the next begins: at ';' and where a statement
 // keyword at parenthesis depth 0 cannot continue the current statement.
 class BatchSplitter {
-public:
-    BatchSplitter(std::string_view batch, const std::vector<SqlToken>& tokens) : batch_(batch), tokens_(tokens) {}
+  public:
+    BatchSplitter(std::string_view batch, const std::vector<SqlToken>& tokens)
+        : batch_(batch), tokens_(tokens) {}
 
     std::vector<TokenRange> Split() {
         std::vector<TokenRange> ranges;
@@ -132,7 +147,8 @@ public:
                 Reset();
                 continue;
             }
-            if (depth == 0 && lead_ != nullptr && IsAnyKeyword(t, kStatementKeywords) && StartsNewStatement(t)) {
+            if (depth == 0 && lead_ != nullptr && IsAnyKeyword(t, kStatementKeywords) &&
+                StartsNewStatement(t)) {
                 ranges.push_back({start, i});
                 start = i;
                 Reset();
@@ -149,12 +165,13 @@ public:
             }
             prev_ = &t;
         }
-        if (depth != 0) ThrowNotTranslatable(kUnbalancedParenthesis, batch_.substr(tokens_[start].offset));
+        if (depth != 0)
+            ThrowNotTranslatable(kUnbalancedParenthesis, batch_.substr(tokens_[start].offset));
         ranges.push_back({start, tokens_.size()});
         return ranges;
     }
 
-private:
+  private:
     void Reset() {
         lead_ = prev_ = nullptr;
         insert_has_source_ = with_has_main_ = trigger_ = false;
@@ -162,7 +179,8 @@ private:
     }
 
     void Track(const SqlToken& t) {
-        if (lead_->IsKeyword("INSERT") && (t.IsKeyword("SELECT") || t.IsKeyword("VALUES"))) insert_has_source_ = true;
+        if (lead_->IsKeyword("INSERT") && (t.IsKeyword("SELECT") || t.IsKeyword("VALUES")))
+            insert_has_source_ = true;
         if (lead_->IsKeyword("WITH") && IsAnyKeyword(t, kStatementKeywords)) with_has_main_ = true;
         if (lead_->IsKeyword("CREATE") && t.IsKeyword("TRIGGER")) trigger_ = true;
         // A trigger body holds whole statements, with their ';', up to its END.
@@ -175,9 +193,11 @@ private:
 
     bool StartsNewStatement(const SqlToken& t) const {
         if (body_depth_ > 0) return false;
-        if (prev_ != nullptr && (prev_->IsSymbol(",") || IsAnyKeyword(*prev_, kContinuingWords))) return false;
+        if (prev_ != nullptr && (prev_->IsSymbol(",") || IsAnyKeyword(*prev_, kContinuingWords)))
+            return false;
         if (lead_->IsKeyword("WITH") && !with_has_main_) return false;
-        if (t.IsKeyword("SELECT") && lead_->IsKeyword("INSERT") && !insert_has_source_) return false;
+        if (t.IsKeyword("SELECT") && lead_->IsKeyword("INSERT") && !insert_has_source_)
+            return false;
         return true;
     }
 
@@ -210,7 +230,10 @@ struct JoinedItem {
     std::size_t join_begin = kNone;  // first join keyword (none for the first table)
     std::size_t on = kNone;          // the ON keyword, if any
     Range cond{0, 0};                // the ON condition
-    Range Whole() const { return {join_begin == kNone ? item.range.b : join_begin, on == kNone ? item.range.e : cond.e}; }
+    Range Whole() const {
+        return {join_begin == kNone ? item.range.b : join_begin,
+                on == kNone ? item.range.e : cond.e};
+    }
 };
 
 // A `a.x *= b.y` (or `a.x =* b.y`) predicate: its text, operator and the two tables.
@@ -231,8 +254,9 @@ struct OuterJoinAnalysis {
 // their index in sig_; the rewrites are recorded as edits on those tokens and applied when
 // the statement is written out, with the original blanks and comments between them.
 class StatementTranslator {
-public:
-    StatementTranslator(std::string_view batch, const std::vector<SqlToken>& tokens, TokenRange range)
+  public:
+    StatementTranslator(std::string_view batch, const std::vector<SqlToken>& tokens,
+                        TokenRange range)
         : batch_(batch), tokens_(tokens), range_(range) {
         for (std::size_t i = range.begin; i < range.end; ++i) {
             if (!tokens[i].IsTrivia()) sig_.push_back(i);
@@ -257,8 +281,10 @@ public:
         TranslatedStatement out;
         const SqlToken& first = tokens_[range_.begin];
         const SqlToken& last = tokens_[range_.end - 1];
-        out.source = std::string(batch_.substr(first.offset, last.offset + last.text.size() - first.offset));
+        out.source =
+            std::string(batch_.substr(first.offset, last.offset + last.text.size() - first.offset));
         TrimBlanks(out.source);
+        RefuseEmptyInLists();
         out.is_query = PlanStatement(0, sig_.size());
         out.sqlite = TriviaText(range_.begin, sig_.front()) + Render(0, sig_.size()) +
                      TriviaText(sig_.back() + 1, range_.end);
@@ -266,15 +292,23 @@ public:
         return out;
     }
 
-private:
+  private:
     // ---- token access ----
     const SqlToken& Tok(std::size_t k) const { return tokens_[sig_[k]]; }
-    bool Kw(std::size_t k, std::string_view upper) const { return k < sig_.size() && Tok(k).IsKeyword(upper); }
-    bool AnyKw(std::size_t k, Words words) const { return k < sig_.size() && IsAnyKeyword(Tok(k), words); }
-    bool Sym(std::size_t k, std::string_view s) const { return k < sig_.size() && Tok(k).IsSymbol(s); }
+    bool Kw(std::size_t k, std::string_view upper) const {
+        return k < sig_.size() && Tok(k).IsKeyword(upper);
+    }
+    bool AnyKw(std::size_t k, Words words) const {
+        return k < sig_.size() && IsAnyKeyword(Tok(k), words);
+    }
+    bool Sym(std::size_t k, std::string_view s) const {
+        return k < sig_.size() && Tok(k).IsSymbol(s);
+    }
     bool Name(std::size_t k) const { return k < sig_.size() && Tok(k).IsName(); }
     bool IsOuterJoinOp(std::size_t k) const { return Sym(k, "*=") || Sym(k, "=*"); }
-    bool IsSubselectOpen(std::size_t k) const { return Sym(k, "(") && (Kw(k + 1, "SELECT") || Kw(k + 1, "WITH")); }
+    bool IsSubselectOpen(std::size_t k) const {
+        return Sym(k, "(") && (Kw(k + 1, "SELECT") || Kw(k + 1, "WITH"));
+    }
     // LEFT( and RIGHT( are the string functions, not joins.
     bool IsJoinWord(std::size_t k) const { return AnyKw(k, kJoinWords) && !Sym(k + 1, "("); }
 
@@ -284,7 +318,9 @@ private:
         const SqlToken& last = Tok(e - 1);
         return batch_.substr(Tok(b).offset, last.offset + last.text.size() - Tok(b).offset);
     }
-    [[noreturn]] void Refuse(std::string_view construct, Range r) const { ThrowNotTranslatable(construct, TextOf(r.b, r.e)); }
+    [[noreturn]] void Refuse(std::string_view construct, Range r) const {
+        ThrowNotTranslatable(construct, TextOf(r.b, r.e));
+    }
     [[noreturn]] void RefuseAround(std::string_view construct, std::size_t k) const {
         Refuse(construct, {k >= 3 ? k - 3 : 0, std::min(k + 4, sig_.size())});
     }
@@ -320,7 +356,8 @@ private:
     }
 
     // Splits at depth-0 commas; the separators are returned too.
-    std::vector<Range> SplitCommas(std::size_t b, std::size_t e, std::vector<std::size_t>& separators) const {
+    std::vector<Range> SplitCommas(std::size_t b, std::size_t e,
+                                   std::vector<std::size_t>& separators) const {
         std::vector<Range> parts;
         std::size_t start = b;
         for (std::size_t k = b; k < e; ++k) {
@@ -338,7 +375,8 @@ private:
 
     // Splits a condition into its top-level AND terms. The AND of BETWEEN ... AND and those
     // inside CASE ... END do not split.
-    std::vector<Range> SplitAnd(std::size_t b, std::size_t e, std::vector<std::size_t>& separators) const {
+    std::vector<Range> SplitAnd(std::size_t b, std::size_t e,
+                                std::vector<std::size_t>& separators) const {
         std::vector<Range> parts;
         std::size_t start = b;
         int case_depth = 0;
@@ -384,7 +422,8 @@ private:
 
     // Leaves the removed parts of a separated list out, with separators such that the parts
     // that stay are joined exactly as they were.
-    static void RemoveFromList(const std::vector<Range>& parts, const std::vector<std::size_t>& separators,
+    static void RemoveFromList(const std::vector<Range>& parts,
+                               const std::vector<std::size_t>& separators,
                                const std::vector<char>& removed, std::vector<Range>& deletions) {
         bool kept_before = false;
         for (std::size_t i = 0; i < parts.size(); ++i) {
@@ -477,6 +516,15 @@ private:
 
     // ---- planning: decide the edits ----
 
+    // The host rejects `IN ()`, while SQLite would quietly match nothing: a statement that
+    // failed before must not start to succeed.
+    void RefuseEmptyInLists() const {
+        for (std::size_t k = 0; k + 2 < sig_.size(); ++k) {
+            if (Kw(k, "IN") && Sym(k + 1, "(") && Sym(k + 2, ")"))
+                Refuse(kEmptyInList, {k >= 2 ? k - 2 : 0, k + 3});
+        }
+    }
+
     // Returns whether the statement yields rows.
     bool PlanStatement(std::size_t b, std::size_t e) {
         if (!planned_.insert(b).second) return false;
@@ -538,7 +586,8 @@ private:
             if (op < where || op >= where_end) RefuseAround(kOuterJoinOutsideWhere, op);
         }
         if (from_end != where) Refuse(kUnsupportedFromItem, {from, where});
-        if (FindTopLevel(from + 1, where, kJoinWords) != kNone || FindTopLevel(from + 1, where, {"ON"}) != kNone) {
+        if (FindTopLevel(from + 1, where, kJoinWords) != kNone ||
+            FindTopLevel(from + 1, where, {"ON"}) != kNone) {
             Refuse(kOuterJoinWithJoinSyntax, {from, where});
         }
 
@@ -547,7 +596,8 @@ private:
         std::vector<FromItem> items;
         for (const Range& part : parts) {
             items.push_back(ParseFromItem(part.b, part.e));
-            if (!items.back().exposed.empty() && FindItem(items, items.back().exposed) != items.size() - 1) {
+            if (!items.back().exposed.empty() &&
+                FindItem(items, items.back().exposed) != items.size() - 1) {
                 Refuse(kDuplicateFromName, {from, where});
             }
         }
@@ -631,7 +681,8 @@ private:
         for (std::size_t k = b; k < e; ++k) {
             if (Sym(k, "(")) {
                 k = match_[k];
-            } else if (Sym(k, "*") && !(k > b && Sym(k - 1, ".")) && (k + 1 == e || Sym(k + 1, ","))) {
+            } else if (Sym(k, "*") && !(k > b && Sym(k - 1, ".")) &&
+                       (k + 1 == e || Sym(k + 1, ","))) {
                 return true;
             }
         }
@@ -712,7 +763,8 @@ private:
         }
         if (group == kNone) Refuse(kUpdateTargetNotInFrom, {b, from_end});
         const FromItem& target_item = chains[group][pos].item;
-        if (target_item.name.e == target_item.name.b) Refuse(kUpdateDerivedTarget, target_item.range);
+        if (target_item.name.e == target_item.name.b)
+            Refuse(kUpdateDerivedTarget, target_item.range);
 
         // Conditions that name the target cannot stay in SQLite's FROM (the target is not part
         // of it); as all joins here are inner joins, moving them to WHERE keeps the meaning.
@@ -744,7 +796,9 @@ private:
         for (std::size_t g = 0; g < chains.size(); ++g) {
             for (std::size_t p = 0; p < chains[g].size(); ++p) {
                 const JoinedItem& j = chains[g][p];
-                if ((g == group && handled[p]) || j.on == kNone || !References(j.cond, target_names)) continue;
+                if ((g == group && handled[p]) || j.on == kNone ||
+                    !References(j.cond, target_names))
+                    continue;
                 deletions.push_back({j.on, j.cond.e});
                 moved.push_back(j.cond);
             }
@@ -753,7 +807,8 @@ private:
         // SET targets lose the alias: SQLite wants bare column names there.
         std::vector<std::size_t> set_commas;
         for (const Range& a : SplitCommas(set + 1, from, set_commas)) {
-            if (a.b + 3 < a.e && Name(a.b) && Sym(a.b + 1, ".") && Name(a.b + 2) && Sym(a.b + 3, "=")) {
+            if (a.b + 3 < a.e && Name(a.b) && Sym(a.b + 1, ".") && Name(a.b + 2) &&
+                Sym(a.b + 3, "=")) {
                 if (NormalizedName(Tok(a.b)) != target) Refuse(kUpdateSetOtherTable, a);
                 deletions.push_back({a.b, a.b + 2});
             } else if (!(a.b + 1 < a.e && Name(a.b) && Sym(a.b + 1, "="))) {
@@ -807,9 +862,11 @@ private:
             JoinedItem j;
             j.join_begin = k;
             bool outer = false;
-            while (k < e && IsJoinWord(k) && !Kw(k, "JOIN")) outer = outer || AnyKw(k++, kOuterJoinWords);
+            while (k < e && IsJoinWord(k) && !Kw(k, "JOIN"))
+                outer = outer || AnyKw(k++, kOuterJoinWords);
             if (outer) Refuse(kOuterJoinInUpdate, {j.join_begin, e});
-            if (!Kw(k, "JOIN") || k >= e || Kw(j.join_begin, "NATURAL")) Refuse(kUnsupportedFromItem, {j.join_begin, e});
+            if (!Kw(k, "JOIN") || k >= e || Kw(j.join_begin, "NATURAL"))
+                Refuse(kUnsupportedFromItem, {j.join_begin, e});
             const std::size_t item_begin = ++k;
             k = NextJoinBoundary(item_begin, e);
             j.item = ParseFromItem(item_begin, k);
@@ -834,16 +891,20 @@ private:
         std::string out;
         for (std::size_t i = from; i < to; ++i) {
             const SqlToken& t = tokens_[i];
-            out += t.kind == SqlTokenKind::kBlockComment ? CommentForSqlite(t.text) : std::string(t.text);
+            out += t.kind == SqlTokenKind::kBlockComment ? CommentForSqlite(t.text)
+                                                         : std::string(t.text);
         }
         return out;
     }
-    std::string TriviaBetween(std::size_t k1, std::size_t k2) const { return TriviaText(sig_[k1] + 1, sig_[k2]); }
+    std::string TriviaBetween(std::size_t k1, std::size_t k2) const {
+        return TriviaText(sig_[k1] + 1, sig_[k2]);
+    }
 
     std::string RenderToken(std::size_t k) const {
         const SqlToken& t = Tok(k);
         // N'text' is a Unicode literal in the host dialect; every SQLite text is Unicode.
-        if (t.kind == SqlTokenKind::kString && t.text.front() != '\'') return std::string(t.text.substr(1));
+        if (t.kind == SqlTokenKind::kString && t.text.front() != '\'')
+            return std::string(t.text.substr(1));
         // SQLite's [name] has no ]] escape: such names are written in double quotes instead.
         if (t.kind == SqlTokenKind::kQuotedName && t.text.front() == '[' &&
             t.text.find("]]") != std::string_view::npos) {
@@ -873,7 +934,8 @@ private:
             if (k > b) {
                 std::string trivia = TriviaBetween(k - 1, k);
                 if (gap && trivia.empty()) trivia = std::move(gap_trivia);
-                if (gap && trivia.empty() && !out.empty() && IsWordByte(out.back()) && IsWordByte(Tok(k).text.front())) {
+                if (gap && trivia.empty() && !out.empty() && IsWordByte(out.back()) &&
+                    IsWordByte(Tok(k).text.front())) {
                     trivia = " ";
                 }
                 out += trivia;

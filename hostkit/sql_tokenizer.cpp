@@ -22,19 +22,31 @@ constexpr std::array<std::string_view, 11> kTwoCharSymbols = {
 bool IsBlank(char c) {
     return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v';
 }
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+bool IsDigit(char c) {
+    return c >= '0' && c <= '9';
+}
 bool IsLetter(char c) {
     // Bytes of multi-byte UTF-8 characters count as letters, so names in any script work.
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || static_cast<unsigned char>(c) >= 0x80;
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+           static_cast<unsigned char>(c) >= 0x80;
 }
-bool IsWordStart(char c) { return IsLetter(c) || c == '_' || c == '@' || c == '#'; }
-bool IsWordChar(char c) { return IsWordStart(c) || IsDigit(c) || c == '$'; }
-bool IsHexDigit(char c) { return IsDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
-char ToLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+bool IsWordStart(char c) {
+    return IsLetter(c) || c == '_' || c == '@' || c == '#';
+}
+bool IsWordChar(char c) {
+    return IsWordStart(c) || IsDigit(c) || c == '$';
+}
+bool IsHexDigit(char c) {
+    return IsDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+char ToLower(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 // Index just past a quoted run that opened at `open` (the quote character itself), where a
 // doubled closing quote stands for one quote inside the run.
-std::size_t SkipQuoted(std::string_view s, std::size_t open, char close, std::string_view construct) {
+std::size_t SkipQuoted(std::string_view s, std::size_t open, char close,
+                       std::string_view construct) {
     std::size_t i = open + 1;
     while (i < s.size()) {
         if (s[i] == close) {

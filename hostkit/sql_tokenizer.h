@@ -17,7 +17,7 @@ enum class SqlTokenKind {
     kQuotedName,    // [name] or "name"
     kString,        // 'text' with '' inside, or N'text'
     kNumber,
-    kSymbol,        // punctuation and operators, *= and =* among them
+    kSymbol,  // punctuation and operators, *= and =* among them
 };
 
 struct SqlToken {

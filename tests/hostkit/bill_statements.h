@@ -16,14 +16,18 @@ inline std::string Join(const std::vector<std::string>& parts) {
 // Purchase orders with their lines; the related branch is outer-joined.
 inline std::string PurchaseOrderHead() {
     return Join({
-        " SELECT v1.FTranType,v1.FTranStatus,v1.FInterID,v1.FDate,v1.FBillNo,v1.FExchangeRate,t8.FName as FSupplyName, ",
+        " SELECT "
+        "v1.FTranType,v1.FTranStatus,v1.FInterID,v1.FDate,v1.FBillNo,v1.FExchangeRate,t8.FName as "
+        "FSupplyName, ",
         " t8.FNumber as FSupplyNumber,t2.FName as FDeptName,t2.FNumber as FDeptNumber ,",
         " t10_1.FName as FRelateBrName, t10_1.FNumber as FRelateBrNumber, ",
         " t12.FName as FCurrencyName, t12.FNumber as FCurrencyNumber, ",
         " t3_1.FName as FEmpName, t3_1.FNumber as FEmpNumber,",
         " (SELECT FValue FROM t_Systemprofile WHERE FCategory='IC' AND FKey='BrID') as FBrID, ",
-        " (SELECT FName FROM t_SonCompany WHERE FItemID= (SELECT FValue FROM t_Systemprofile WHERE FCategory='IC' AND FKey='BrID'))as FBrName, ",
-        " (SELECT FNumber FROM t_SonCompany WHERE FItemID= (SELECT FValue FROM t_Systemprofile WHERE FCategory='IC' AND FKey='BrID'))as FBrNumber, ",
+        " (SELECT FName FROM t_SonCompany WHERE FItemID= (SELECT FValue FROM t_Systemprofile WHERE "
+        "FCategory='IC' AND FKey='BrID'))as FBrName, ",
+        " (SELECT FNumber FROM t_SonCompany WHERE FItemID= (SELECT FValue FROM t_Systemprofile "
+        "WHERE FCategory='IC' AND FKey='BrID'))as FBrNumber, ",
         " v1.FPoStyle,t3_2.FName as FManagerName , t3_2.FNumber as FManagerNumber, ",
         " u1.FItemID, t4.FName as FItemName,t4.FNumber as FItemNumber,t4.FModel as FItemModel, ",
         " t7.FName as FMeasureUnitName,t7.FNumber as FMeasureUnitNumber, ",
@@ -48,13 +52,17 @@ inline std::string PurchaseOrderHead() {
 // outer-joined, and a correlated sub-select finds each line's source line.
 inline std::string DeliveryNoticeHead() {
     return Join({
-        " SELECT v1.FTranType,v1.FTranStatus,v1.FInterID,v1.FDate,v1.FBillNo,v1.FExchangeRate,t1.FName as FCustName, ",
+        " SELECT "
+        "v1.FTranType,v1.FTranStatus,v1.FInterID,v1.FDate,v1.FBillNo,v1.FExchangeRate,t1.FName as "
+        "FCustName, ",
         " t1.FNumber as FCustNumber,t2.FName as FDeptName,t2.FNumber as FDeptNumber ,",
         " t10_1.FName as FRelateBrName, t10_1.FNumber as FRelateBrNumber, ",
         " t12.FName as FCurrencyName, t12.FNumber as FCurrencyNumber, ",
         " t3_1.FName as FEmpName, t3_1.FNumber as FEmpNumber,",
-        " (SELECT FName FROM t_SonCompany WHERE FItemID= (SELECT FValue FROM t_Systemprofile WHERE FCategory='IC' AND FKey='BrID'))as FBrName, ",
-        " (SELECT FNumber FROM t_SonCompany WHERE FItemID= (SELECT FValue FROM t_Systemprofile WHERE FCategory='IC' AND FKey='BrID'))as FBrNumber, ",
+        " (SELECT FName FROM t_SonCompany WHERE FItemID= (SELECT FValue FROM t_Systemprofile WHERE "
+        "FCategory='IC' AND FKey='BrID'))as FBrName, ",
+        " (SELECT FNumber FROM t_SonCompany WHERE FItemID= (SELECT FValue FROM t_Systemprofile "
+        "WHERE FCategory='IC' AND FKey='BrID'))as FBrNumber, ",
         " (SELECT FPOOrdBillNo FROM SEOrder WHERE FInterID=v1.FCnnInterID) as FPOOrdBillNo, ",
         " ts1.FName as FSaleStyleName,ts1.FID as FSaleStyleNumber, ",
         " ts2.FName as FSettleName, ts2.FNumber as FSettleNumber , ",
@@ -66,7 +74,8 @@ inline std::string DeliveryNoticeHead() {
         " (SELECT s2.FSourceEntryID FROM SEOrder s1,SEOrderEntry s2 WHERE s1.FInterID=s2.FInterID ",
         " AND s1.FInterID=v1.FInterID AND s2.FEntryID=u1.FSourceEntryID ) as FSourceEntryID, ",
         " tu.FName as FBillerName ",
-        " FROM SEOutStock v1,SEOutStockEntry u1,t_Organization t1,t_Department t2,t_SonCompany t10_1, ",
+        " FROM SEOutStock v1,SEOutStockEntry u1,t_Organization t1,t_Department t2,t_SonCompany "
+        "t10_1, ",
         " t_Currency t12,t_Emp t3_1,t_Emp t3_2,t_SubMessage ts1,t_Settle ts2, ",
         " t_ICItem t4,t_MeasureUnit t7,t_Item ti,t_User tu ",
         "\r\n",
@@ -87,7 +96,8 @@ inline const char* const kOrderByBillAndLine = " Order by v1.FInterID,u1.FEntryI
 inline std::string UnSetOrdTranStatusBatch(const std::vector<std::string>& bill_numbers) {
     std::string out;
     for (const std::string& no : bill_numbers) {
-        out += "Update v1 SET v1.FTranStatus=0 \r\nFROM POOrder v1 \r\nWHERE v1.FBillNo='" + no + "'";
+        out +=
+            "Update v1 SET v1.FTranStatus=0 \r\nFROM POOrder v1 \r\nWHERE v1.FBillNo='" + no + "'";
     }
     return out;
 }

@@ -31,7 +31,9 @@ struct TokenCase {
     std::vector<Expected> tokens;
 };
 
-void PrintTo(const TokenCase& c, std::ostream* os) { *os << c.sql; }
+void PrintTo(const TokenCase& c, std::ostream* os) {
+    *os << c.sql;
+}
 
 class TokenizerCases : public ::testing::TestWithParam<TokenCase> {};
 
@@ -49,20 +51,40 @@ INSTANTIATE_TEST_SUITE_P(
     Tokenizer, TokenizerCases,
     ::testing::Values(
         TokenCase{"v1.FRelateBrID*=t10_1.FItemID",
-                  {{Kind::kWord, "v1"}, {Kind::kSymbol, "."}, {Kind::kWord, "FRelateBrID"}, {Kind::kSymbol, "*="},
-                   {Kind::kWord, "t10_1"}, {Kind::kSymbol, "."}, {Kind::kWord, "FItemID"}}},
-        TokenCase{"a.x =*b.y", {{Kind::kWord, "a"}, {Kind::kSymbol, "."}, {Kind::kWord, "x"}, {Kind::kSymbol, "=*"},
-                                {Kind::kWord, "b"}, {Kind::kSymbol, "."}, {Kind::kWord, "y"}}},
+                  {{Kind::kWord, "v1"},
+                   {Kind::kSymbol, "."},
+                   {Kind::kWord, "FRelateBrID"},
+                   {Kind::kSymbol, "*="},
+                   {Kind::kWord, "t10_1"},
+                   {Kind::kSymbol, "."},
+                   {Kind::kWord, "FItemID"}}},
+        TokenCase{"a.x =*b.y",
+                  {{Kind::kWord, "a"},
+                   {Kind::kSymbol, "."},
+                   {Kind::kWord, "x"},
+                   {Kind::kSymbol, "=*"},
+                   {Kind::kWord, "b"},
+                   {Kind::kSymbol, "."},
+                   {Kind::kWord, "y"}}},
         // Quotes doubled inside a literal, and operators or keywords inside it, stay one literal.
-        TokenCase{"'it''s *= Update'N'x'", {{Kind::kString, "'it''s *= Update'"}, {Kind::kString, "N'x'"}}},
-        TokenCase{"[a]]b] \"c\"\"d\"", {{Kind::kQuotedName, "[a]]b]"}, {Kind::kQuotedName, "\"c\"\"d\""}}},
+        TokenCase{"'it''s *= Update'N'x'",
+                  {{Kind::kString, "'it''s *= Update'"}, {Kind::kString, "N'x'"}}},
+        TokenCase{"[a]]b] \"c\"\"d\"",
+                  {{Kind::kQuotedName, "[a]]b]"}, {Kind::kQuotedName, "\"c\"\"d\""}}},
         TokenCase{"x--*= Update\r\ny/* a /* nested */ *= */z",
                   {{Kind::kWord, "x"}, {Kind::kWord, "y"}, {Kind::kWord, "z"}}},
-        TokenCase{"COUNT(*)>=1.5e3 <> @p", {{Kind::kWord, "COUNT"}, {Kind::kSymbol, "("}, {Kind::kSymbol, "*"},
-                                           {Kind::kSymbol, ")"}, {Kind::kSymbol, ">="}, {Kind::kNumber, "1.5e3"},
-                                           {Kind::kSymbol, "<>"}, {Kind::kWord, "@p"}}},
+        TokenCase{"COUNT(*)>=1.5e3 <> @p",
+                  {{Kind::kWord, "COUNT"},
+                   {Kind::kSymbol, "("},
+                   {Kind::kSymbol, "*"},
+                   {Kind::kSymbol, ")"},
+                   {Kind::kSymbol, ">="},
+                   {Kind::kNumber, "1.5e3"},
+                   {Kind::kSymbol, "<>"},
+                   {Kind::kWord, "@p"}}},
         TokenCase{"'A1'Update", {{Kind::kString, "'A1'"}, {Kind::kWord, "Update"}}},
-        TokenCase{"名称,\t0x1F", {{Kind::kWord, "名称"}, {Kind::kSymbol, ","}, {Kind::kNumber, "0x1F"}}}));
+        TokenCase{"名称,\t0x1F",
+                  {{Kind::kWord, "名称"}, {Kind::kSymbol, ","}, {Kind::kNumber, "0x1F"}}}));
 
 TEST(Tokenizer, TokensReproduceTheTextExactly) {
     const std::string sql = " SELECT [a b],'x''y'--c\r\n\t/* d */FROM t\r\nWHERE a*=b ";
