@@ -9,6 +9,7 @@
 #include "apps/orbabt/host_setup.h"
 #include "host/shared_connection.h"
 #include "host/variant_dictionary.h"
+#include "host/variant_vector.h"
 #include "host/variant_json.h"
 #include "hostkit/app_connection.h"
 #include "hostkit/sample_data.h"

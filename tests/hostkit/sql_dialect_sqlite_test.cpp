@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "hostkit/sql_dialect.h"
-#include "tests/hostkit/bill_statements.h"
+#include "support/bill_statements.h"
 
 namespace orba::hostkit {
 namespace {

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "platform/error.h"
-#include "tests/hostkit/bill_statements.h"
+#include "support/bill_statements.h"
 
 namespace orba::hostkit {
 namespace {
