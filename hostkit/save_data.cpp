@@ -89,6 +89,8 @@ namespace {
 std::mutex g_progress_mutex;
 std::function<void(int, int)> g_progress;
 
+constexpr int32_t kReturnNoticeType = 82;
+
 // What a key of a received record must hold.
 enum class Shape { kNumber, kNumberOrNull, kText, kTextOrNull, kDate, kDateOrNull, kReference, kClassReference, kList };
 
@@ -285,6 +287,7 @@ struct CheckedBill {
     Variant tran_type;
     std::vector<Column> columns;
     std::vector<CheckedLine> lines;
+    bool delivery_form = false;
 };
 
 CheckedLine CheckLine(const Variant& value, ReceivedKind kind, bool delivery, Place place) {
@@ -355,9 +358,14 @@ CheckedBill CheckBill(const Variant& value, ReceivedKind kind, int index) {
     const Variant& send_name = *Lookup(sender, "Name");
     checked.send_name = send_name.IsString() ? send_name.AsString() : std::string();
 
-    // A delivery notice (83) carries the source line of each of its lines; a return notice does not.
-    const bool delivery = kind == ReceivedKind::kNotice && checked.tran_type.ToLong() != 82;
+    // Delivery-notice records carry the source line of each line; return-notice records, with
+    // their quantities negated, do not. The form is told by the lines themselves.
     const ListContainer& list = *AsList(*lines);
+    const MapContainer* first_line = list.Count() > 0 ? AsMap(list.At(1)) : nullptr;
+    const bool delivery = kind == ReceivedKind::kNotice &&
+                          (first_line ? Lookup(*first_line, "SourceEntryID") != nullptr
+                                      : checked.tran_type.ToLong() != kReturnNoticeType);
+    checked.delivery_form = delivery;
     for (int32_t i = 1; i <= list.Count(); ++i) {
         Place line_place = place;
         line_place.line = i;
@@ -370,7 +378,18 @@ std::string_view KindCode(ReceivedKind kind) { return kind == ReceivedKind::kOrd
 
 std::string_view KindName(ReceivedKind kind, const Variant& tran_type) {
     if (kind == ReceivedKind::kOrder) return "Purchase order";
-    return tran_type.ToLong() == 82 ? "Return notice" : "Delivery notice";
+    return tran_type.ToLong() == kReturnNoticeType ? "Return notice" : "Delivery notice";
+}
+
+// The sending branch selects notices for a package of delivery notices and for one of return
+// notices without regard to their own type, so each notice arrives twice: once in the
+// delivery form (quantities as stored, source lines) and once in the return form
+// (quantities negated). Only the form that matches the notice's own type is saved;
+// saving the other would keep a delivery notice with negated quantities, or a return
+// notice with the delivery sign.
+bool InItsOwnForm(ReceivedKind kind, const CheckedBill& bill) {
+    if (kind == ReceivedKind::kOrder) return true;
+    return bill.delivery_form == (bill.tran_type.ToLong() != kReturnNoticeType);
 }
 
 bool AlreadyReceived(sqlite3* db, ReceivedKind kind, const CheckedBill& bill) {
@@ -432,6 +451,13 @@ void SaveData::Save(std::string_view props, const Variant& bills, ReceivedKind k
     const int total = list->Count();
     for (int32_t i = 1; i <= total; ++i) {
         CheckedBill bill = CheckBill(list->At(i), kind, i);
+        if (!InItsOwnForm(kind, bill)) {
+            messages += fmt::format("{} {} from branch {}: came in the {} form, not saved from it\r\n",
+                                    KindName(kind, bill.tran_type), bill.bill_no, bill.send_number,
+                                    bill.delivery_form ? "delivery-notice" : "return-notice");
+            ReportProgress(i, total);
+            continue;
+        }
         bool saved = false;
         InTransaction(db, [&] {
             if (AlreadyReceived(db.Handle(), kind, bill)) return;

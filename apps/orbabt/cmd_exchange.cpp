@@ -27,8 +27,8 @@ const std::vector<int> kAllBillTypes = {501, 502, 503};
 
 void PrintPackages(const std::vector<PackageCount>& counts) {
     for (const PackageCount& c : counts) {
-        std::cout << fmt::format("  {} {:<17} {:>6} bills {:>7} lines\n", c.bill_type, BillTypeName(c.bill_type),
-                                 c.bills, c.lines);
+        std::cout << fmt::format("  {} {:<17} {:>6} bills {:>7} lines ({} of its own type)\n", c.bill_type,
+                                 BillTypeName(c.bill_type), c.bills, c.lines, c.own_bills);
     }
 }
 
@@ -44,13 +44,13 @@ std::pair<int, int> CountSaved(const std::string& database, const Branch& sender
     hostkit::SqliteDatabase db(database, hostkit::SqliteDatabase::Mode::kReadOnly);
     hostkit::SqliteStatement bills(db.Handle(),
                                    "SELECT count(*), (SELECT count(*) FROM t_RcvBillEntry e WHERE e.FRcvID IN "
-                                   "(SELECT FRcvID FROM t_RcvBill WHERE FSendBrNumber=?1 AND FKind=?2 AND FBillNo=?3)) "
-                                   "FROM t_RcvBill WHERE FSendBrNumber=?1 AND FKind=?2 AND FBillNo=?3");
+                                   "(SELECT FRcvID FROM t_RcvBill WHERE FSendBrNumber=?1 AND FTranType=?2 AND FBillNo=?3)) "
+                                   "FROM t_RcvBill WHERE FSendBrNumber=?1 AND FTranType=?2 AND FBillNo=?3");
     int saved = 0, lines = 0;
     for (const std::string& number : package.bill_numbers) {
         bills.Reset();
         bills.Bind(1, sender.number);
-        bills.Bind(2, package.bill_type == 501 ? "ORDER" : "NOTICE");
+        bills.Bind(2, int64_t{TranTypeOf(package.bill_type)});
         bills.Bind(3, number);
         if (bills.Step()) {
             saved += static_cast<int>(bills.ColumnInt(0));
@@ -121,8 +121,8 @@ int RunMark(const std::string& db, const std::string& list_file) {
     ListFile file = ReadList(list_file);
     const bool ok = Mark(db, file.list);
     for (const PackageCount& c : CountPackages(*file.list)) {
-        std::cout << fmt::format("  {} {:<17} {:>6} bills marked transmitted\n", c.bill_type, BillTypeName(c.bill_type),
-                                 CountMarked(db, c));
+        std::cout << fmt::format("  {} {:<17} {:>6} of {} bills of its own type marked transmitted\n", c.bill_type,
+                                 BillTypeName(c.bill_type), CountMarked(db, c), c.own_bills);
     }
     return ok ? 0 : 1;
 }
@@ -180,8 +180,10 @@ int RunDemo(const DemoOptions& options) {
     for (const PackageCount& c : packaged) {
         auto [saved_bills, saved_lines] = CountSaved(b_db, a, c);
         std::cout << fmt::format("{} {:<18} {:>7} {:>8} {:>7} {:>8} {:>12}\n", c.bill_type, BillTypeName(c.bill_type),
-                                 c.bills, c.lines, saved_bills, saved_lines, CountMarked(a_db, c));
+                                 c.own_bills, c.own_lines, saved_bills, saved_lines, CountMarked(a_db, c));
     }
+    std::cout << "\n(Each notice package also carries the notices of the other type; every notice is saved\n"
+                 "from the package of its own type.)\n";
     std::cout << "\nTransmission log: " << (saved.log.empty() ? std::string("(none)") : saved.log.string()) << "\n";
     return saved.failed || !marked_ok ? 1 : 0;
 }

@@ -58,6 +58,8 @@ private:
 
 }  // namespace
 
+int32_t TranTypeOf(int32_t bill_type) { return bill_type == 501 ? 71 : bill_type == 502 ? 83 : 82; }
+
 std::string BillTypeName(int32_t bill_type) {
     switch (bill_type) {
         case 501: return "purchase orders";
@@ -94,10 +96,19 @@ std::vector<PackageCount> CountPackages(const VariantVector& list) {
                 auto bill = AsRecord(bills->Item(b));
                 if (!bill) continue;
                 ++c.bills;
-                if (const Variant* no = bill->Find(key::kBillID); no && no->IsString()) c.bill_numbers.push_back(no->AsString());
-                if (const Variant* id = bill->Find(key::kBillInterID); id && id->IsNumeric()) c.inter_ids.push_back(id->ToLong());
                 const Variant* entries = bill->Find(c.bill_type == 501 ? key::kReqEntry : key::kNoticeEntry);
-                if (auto lines = AsList(entries)) c.lines += lines->UpperBound();
+                const int lines = AsList(entries) ? AsList(entries)->UpperBound() : 0;
+                c.lines += lines;
+                if (bill->ValueOrDefault(key::kBillType, Variant(int32_t{0})).ToLong() == TranTypeOf(c.bill_type)) {
+                    ++c.own_bills;
+                    c.own_lines += lines;
+                    if (const Variant* no = bill->Find(key::kBillID); no && no->IsString()) {
+                        c.bill_numbers.push_back(no->AsString());
+                    }
+                    if (const Variant* id = bill->Find(key::kBillInterID); id && id->IsNumeric()) {
+                        c.inter_ids.push_back(id->ToLong());
+                    }
+                }
             }
         }
         counts.push_back(std::move(c));

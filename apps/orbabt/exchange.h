@@ -18,8 +18,12 @@ struct PackageCount {
     int32_t bill_type = 0;
     int bills = 0;
     int lines = 0;
-    std::vector<std::string> bill_numbers;
-    std::vector<int32_t> inter_ids;
+    // Bills of the package's own transaction type (a notice package carries the notices of
+    // the other type too; they are saved from their own package).
+    int own_bills = 0;
+    int own_lines = 0;
+    std::vector<std::string> bill_numbers;  // of the package's own bills
+    std::vector<int32_t> inter_ids;         // of the package's own bills
 };
 
 // Bills and lines of each package of a transmission list, in list order.
@@ -39,6 +43,9 @@ UnpackageResult Unpackage(const std::string& database, const platform::Ref<host:
 
 // Marks the bills of the list transmitted; false when the library reported a failure.
 bool Mark(const std::string& database, const platform::Ref<host::VariantVector>& list);
+
+// The transaction type (71, 83, 82) of the bills a package of a bill type code is for.
+int32_t TranTypeOf(int32_t bill_type);
 
 // The English name of a bill type code, for summaries.
 std::string BillTypeName(int32_t bill_type);
