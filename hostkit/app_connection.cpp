@@ -6,6 +6,7 @@
 #include <cstring>
 #include <fstream>
 #include <mutex>
+#include <optional>
 
 #include "hostkit/login_string.h"
 #include "hostkit/sql_dialect.h"
@@ -125,6 +126,44 @@ void RunChange(sqlite3* db, const TranslatedStatement& s) {
     }
 }
 
+// ROUND(x[, places]) as the account database computes it on decimals: half away from zero
+// on the decimal value. SQLite's own ROUND works on the binary double, where 2.675 is a
+// little less than 2.675 and would round down to 2.67.
+void DecimalRound(sqlite3_context* context, int argc, sqlite3_value** argv) {
+    if (sqlite3_value_type(argv[0]) == SQLITE_NULL || (argc > 1 && sqlite3_value_type(argv[1]) == SQLITE_NULL)) {
+        sqlite3_result_null(context);
+        return;
+    }
+    const int places = argc > 1 ? sqlite3_value_int(argv[1]) : 0;
+    std::optional<Decimal> value;
+    switch (sqlite3_value_type(argv[0])) {
+        case SQLITE_INTEGER: value = Decimal(static_cast<int64_t>(sqlite3_value_int64(argv[0]))); break;
+        case SQLITE_FLOAT: {
+            const double d = sqlite3_value_double(argv[0]);
+            if (std::isfinite(d)) value = Decimal::FromDouble(d);
+            break;
+        }
+        default: {
+            const char* text = reinterpret_cast<const char*>(sqlite3_value_text(argv[0]));
+            value = Decimal::TryParse(text ? text : "");
+            if (!value) value = Decimal(int64_t{0});  // as SQLite reads text that is not a number
+            break;
+        }
+    }
+    if (!value || places < -30 || places > 30) {
+        sqlite3_result_double(context, sqlite3_value_double(argv[0]));
+        return;
+    }
+    sqlite3_result_double(context, value->Round(places).ToDouble());
+}
+
+void RegisterDecimalFunctions(sqlite3* db) {
+    for (int argc : {1, 2}) {
+        sqlite3_create_function_v2(db, "ROUND", argc, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr, DecimalRound,
+                                   nullptr, nullptr, nullptr);
+    }
+}
+
 }  // namespace
 
 void SetSqlTraceFile(const std::string& path) {
@@ -139,6 +178,7 @@ SqliteDatabase& AppConnection::Database() {
     if (!db_) {
         db_ = std::make_unique<SqliteDatabase>(AccountDatabasePath(CurrentLoginProperties()),
                                                SqliteDatabase::Mode::kReadWrite);
+        RegisterDecimalFunctions(db_->Handle());
     }
     return *db_;
 }
