@@ -179,6 +179,12 @@ TEST(ToDouble, ConvertsEveryNumericKind) {
     EXPECT_EQ(ErrorOf([] { Variant::Null().ToDouble(); }), kNull);
 }
 
+TEST(ToDouble, TextBeyondTheRangeOfADoubleOverflows) {
+    EXPECT_EQ(ErrorOf([] { Variant("1e400").ToDouble(); }), kOverflow);
+    EXPECT_EQ(ErrorOf([] { Variant("-1e400").ToDouble(); }), kOverflow);
+    EXPECT_EQ(ErrorOf([] { Add(Variant("1e400"), Variant(1.0)); }), kOverflow);
+}
+
 TEST(ToDecimal, KeepsDecimalDigitsExactly) {
     EXPECT_EQ(Variant("0.1").ToDecimal(), Dec("0.1"));
     EXPECT_EQ(Variant(0.1).ToDecimal().ToString(), "0.1");  // the double's 15 reliable digits
