@@ -120,6 +120,19 @@ TEST(Date, SerialsRoundTrip) {
     }
 }
 
+TEST(Date, SerialsOutsideTheCalendarOverflow) {
+    // Outside years 100 to 9999 a date has no text form that reads back.
+    for (double serial : {-657435.0, 2958466.0, -700000.0, 3.0e6, 1e300}) {
+        try {
+            Date::FromSerial(serial);
+            ADD_FAILURE() << "accepted serial " << serial;
+        } catch (const Error& e) {
+            EXPECT_EQ(e.Code(), ErrorCode::kOverflow) << serial;
+        }
+    }
+    EXPECT_EQ(Date::FromSerial(2958465.5).ToString(), "9999-12-31T12:00:00");
+}
+
 TEST(Date, OrdersChronologically) {
     EXPECT_LT(Date::FromParts(1899, 12, 29, 23, 0, 0), Date::FromParts(1899, 12, 30));
     EXPECT_LT(Date::FromParts(2003, 5, 12), Date::FromParts(2003, 5, 12, 0, 0, 1));
