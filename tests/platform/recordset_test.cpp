@@ -136,6 +136,21 @@ TEST(RecordSet, FieldErrorsNameTheField) {
               ErrorCode::kInvalidProcedureCall);
 }
 
+TEST(RecordSet, FieldPositionsOutOfRangeAreRefused) {
+    auto rs = ThreeBills();
+    rs->MoveNext();
+    const Variant before = rs->Value(size_t{0});
+    EXPECT_EQ(CodeOf([&] { rs->Value(size_t{3}); }), ErrorCode::kItemNotFound);
+    EXPECT_EQ(CodeOf([&] { rs->SetValue(size_t{3}, Variant(int32_t{99})); }),
+              ErrorCode::kItemNotFound);
+    EXPECT_EQ(CodeOf([&] { rs->TakeValue(size_t{7}); }), ErrorCode::kItemNotFound);
+    // Nothing spilled into the next row.
+    rs->MoveNext();
+    EXPECT_EQ(rs->Value(size_t{0}), Variant(int32_t{3}));
+    rs->MovePrevious();
+    EXPECT_EQ(rs->Value(size_t{0}), before);
+}
+
 TEST(RecordSet, ClosedSetsRefuseReading) {
     auto rs = ThreeBills();
     rs->Close();
