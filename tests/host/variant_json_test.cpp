@@ -179,5 +179,36 @@ TEST(VariantJson, BadTaggedValuesGiveThePath) {
     });
 }
 
+TEST(VariantJson, WholeNumbersOutsideLongAreRefusedWithThePath) {
+    ExpectRefused({
+        {R"({"n": 2147483648})", "/n"},
+        {R"({"n": -2147483649})", "/n"},
+        {R"([0, 18446744073709551615])", "/1"},
+        {R"({"big": [100000000000000000000]})", "/big/0"},
+        {R"({"neg": -123456789012345678901234567890})", "/neg"},
+    });
+}
+
+TEST(VariantJson, NumbersBeyondADoubleAreRefused) {
+    ExpectRefused({
+        {"[1e400]", "line 1"},
+        {R"({"x": -1e999})", "line 1"},
+    });
+}
+
+TEST(VariantJson, DeepNestingIsRefusedNotACrash) {
+    const std::string deep = std::string(100000, '[') + std::string(100000, ']');
+    ExpectRefused({{deep.c_str(), "nested"}});
+    const std::string fine = std::string(100, '[') + std::string(100, ']');
+    EXPECT_TRUE(FromJson(fine).IsObject());
+}
+
+TEST(VariantJson, ALoopInATreeIsRefusedNotACrash) {
+    auto record = MakeRef<VariantDictionary>();
+    record->Set("self", record);
+    EXPECT_THROW(ToJson(Variant(record)), Error);
+    record->Set("self", Ref<platform::Object>());  // break the loop so the record is freed
+}
+
 }  // namespace
 }  // namespace orba::host
