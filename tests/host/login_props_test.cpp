@@ -113,19 +113,6 @@ TEST(ParseProps, EachParseReplacesTheLast) {
     EXPECT_NE(why.find("Old"), std::string::npos) << why;
 }
 
-TEST(TakeToken, SplitsAtTheFirstDelimiter) {
-    std::string text = "a;b;c";
-    EXPECT_EQ(TakeToken(text, ";"), "a");
-    EXPECT_EQ(text, "b;c");
-    text = "abc";
-    EXPECT_EQ(TakeToken(text, ";"), "abc");
-    EXPECT_EQ(text, "");
-    EXPECT_EQ(TakeToken(text, ";"), "");
-    text = ";x";
-    EXPECT_EQ(TakeToken(text, ";"), "");
-    EXPECT_EQ(text, "x");
-}
-
 TEST(LoginProps, UserIdentity) {
     ParseProps("UserName=Li Wei;UserID= 12 ");
     EXPECT_EQ(GetUserName(), "Li Wei");

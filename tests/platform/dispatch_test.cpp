@@ -164,18 +164,5 @@ TEST(ClassRegistry, RefusesARegistrationWithoutIdentifierOrFactory) {
     EXPECT_FALSE(ClassRegistry::Instance().IsRegistered("Test.NoFactory"));
 }
 
-TEST(References, CountOwnersAndReleaseTheObject) {
-    Ref<Object> a = MakeRef<Account>();
-    EXPECT_EQ(a->RefCount(), 1);
-    {
-        Ref<Object> b = a;
-        Variant v(a);
-        EXPECT_EQ(a->RefCount(), 3);
-        EXPECT_EQ(RefCast<Account>(v.AsObject()).Get(), a.Get());
-    }
-    EXPECT_EQ(a->RefCount(), 1);
-    EXPECT_TRUE(RefCast<testing::FakeComponent>(a).IsNothing());
-}
-
 }  // namespace
 }  // namespace orba::platform

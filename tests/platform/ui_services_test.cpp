@@ -48,12 +48,5 @@ TEST(UiService, ScopesRestoreTheServiceTheyReplaced) {
     EXPECT_EQ(Ui(), original);
 }
 
-TEST(UiService, InstallingNothingFallsBackToTheConsole) {
-    auto previous = InstallUiService(nullptr);
-    EXPECT_NE(dynamic_cast<ConsoleUiService*>(Ui().get()), nullptr);
-    InstallUiService(previous);
-    EXPECT_EQ(Ui(), previous);
-}
-
 }  // namespace
 }  // namespace orba::platform
