@@ -11,6 +11,7 @@ namespace orba::platform {
 namespace {
 
 constexpr int64_t kSecondsPerDay = 86400;
+constexpr const char* kOutOfDateRange = "Overflow: the number is out of the range of dates";
 
 // Days from 1970-01-01 to the given civil date (proleptic Gregorian calendar).
 int64_t DaysFromCivil(int64_t y, unsigned m, unsigned d) {
@@ -124,8 +125,9 @@ Date Date::Parse(std::string_view text) {
 }
 
 Date Date::FromSerial(double serial) {
+    // Far outside the calendar; checked first so that the seconds below cannot overflow.
     if (!std::isfinite(serial) || std::fabs(serial) > 3.0e6) {
-        throw Error(ErrorCode::kOverflow, "Overflow: the number is out of the range of dates");
+        throw Error(ErrorCode::kOverflow, kOutOfDateRange);
     }
     // The fraction counts the time of day forward from midnight, also for days before the zero.
     double whole = std::trunc(serial);
@@ -133,6 +135,12 @@ Date Date::FromSerial(double serial) {
     Date d;
     d.seconds_ = static_cast<int64_t>(whole) * kSecondsPerDay +
                  static_cast<int64_t>(std::llround(fraction * kSecondsPerDay));
+    // Only years 100 to 9999 have a text form that reads back, as FromParts allows.
+    static const Date kFirst = FromParts(100, 1, 1);
+    static const Date kLast = FromParts(9999, 12, 31, 23, 59, 59);
+    if (d < kFirst || d > kLast) {
+        throw Error(ErrorCode::kOverflow, kOutOfDateRange);
+    }
     return d;
 }
 

@@ -3,7 +3,10 @@
 #include <fmt/format.h>
 
 #include <cmath>
+#include <cstdint>
+#include <limits>
 #include <nlohmann/json.hpp>
+#include <vector>
 
 #include "platform/error.h"
 
@@ -11,6 +14,107 @@ namespace orba::platform {
 namespace {
 
 using Json = nlohmann::ordered_json;
+
+// Containers nested deeper than this are refused on reading and writing. Exchange records
+// are a handful of levels deep; the limit keeps hostile input, or a container that holds
+// itself, from exhausting the stack.
+constexpr int kMaxNesting = 256;
+constexpr const char* kTooDeep = "containers nested more than {} levels deep";
+
+// Builds the document tree from the parser's events. Unlike the library's own builder it
+// sees each number's text, so a whole number too long for 64 bits is not quietly turned
+// into a Double, and it stops at kMaxNesting before the tree grows too deep to walk.
+class TreeBuilder : public nlohmann::json_sax<Json> {
+public:
+    explicit TreeBuilder(std::string_view text) : text_(text) {}
+
+    Json Take() { return std::move(root_); }
+
+    bool null() override { return Put(nullptr); }
+    bool boolean(bool b) override { return Put(b); }
+    bool number_integer(number_integer_t v) override { return Put(v); }
+    bool number_unsigned(number_unsigned_t v) override { return Put(v); }
+    bool number_float(number_float_t v, const string_t& text) override {
+        if (text.find_first_of(".eE") != string_t::npos) return Put(v);
+        // A whole number beyond 64 bits. Keep it as the extreme whole number of its sign, so
+        // that the reader refuses it, with its path, as one that does not fit a Long.
+        if (!text.empty() && text[0] == '-') return Put(std::numeric_limits<int64_t>::min());
+        return Put(std::numeric_limits<uint64_t>::max());
+    }
+    bool string(string_t& s) override { return Put(std::move(s)); }
+    bool binary(binary_t&) override { return true; }  // JSON text holds no binary values
+    bool start_object(std::size_t) override { return Open(Json::value_t::object); }
+    bool key(string_t& k) override {
+        slot_ = &(*open_.back())[k];
+        return true;
+    }
+    bool end_object() override { return Close(); }
+    bool start_array(std::size_t) override { return Open(Json::value_t::array); }
+    bool end_array() override { return Close(); }
+
+    bool parse_error(std::size_t position, const std::string&,
+                     const nlohmann::detail::exception& e) override {
+        // The library's message reads "[json.exception.parse_error.101] parse error at line
+        // L, column C: ..."; keep the part a user can act on.
+        std::string what = e.what();
+        auto pos = what.find("] ");
+        if (pos != std::string::npos) what = what.substr(pos + 2);
+        // A number too large for a Double comes without a position of its own.
+        if (what.find("line ") == std::string::npos) {
+            what = fmt::format("{} at {}", what, Where(position));
+        }
+        throw Error(ErrorCode::kSyntaxError, "Malformed JSON: " + what);
+    }
+
+private:
+    // "line L, column C" of a byte position, counted as the parser counts them.
+    std::string Where(std::size_t position) const {
+        position = std::min(position, text_.size());
+        size_t line = 1, line_start = 0;
+        for (size_t i = 0; i < position; ++i) {
+            if (text_[i] == '\n') ++line, line_start = i + 1;
+        }
+        return fmt::format("line {}, column {}", line, position - line_start);
+    }
+
+    // Places a value where the document is: the root, the next item of the open list, or
+    // the value of the key just read. Leaves the placed value in `placed_`.
+    template <class V>
+    bool Put(V&& v) {
+        if (open_.empty()) {
+            root_ = Json(std::forward<V>(v));
+            placed_ = &root_;
+        } else if (Json& parent = *open_.back(); parent.is_array()) {
+            parent.push_back(Json(std::forward<V>(v)));
+            placed_ = &parent.back();
+        } else {
+            *slot_ = Json(std::forward<V>(v));
+            placed_ = slot_;
+        }
+        return true;
+    }
+
+    bool Open(Json::value_t type) {
+        if (open_.size() >= static_cast<size_t>(kMaxNesting)) {
+            throw Error(ErrorCode::kSyntaxError,
+                        "Malformed JSON: " + fmt::format(kTooDeep, kMaxNesting));
+        }
+        Put(Json(type));
+        open_.push_back(placed_);
+        return true;
+    }
+
+    bool Close() {
+        open_.pop_back();
+        return true;
+    }
+
+    std::string_view text_;
+    Json root_;
+    std::vector<Json*> open_;  // the containers not yet closed, innermost last
+    Json* slot_ = nullptr;     // where the value of the key just read goes
+    Json* placed_ = nullptr;   // the value placed last
+};
 
 class Writer {
 public:
@@ -58,6 +162,11 @@ private:
         if (!o) {
             out_ += R"({"$nothing": null})";
             return;
+        }
+        if (depth >= kMaxNesting) {
+            throw Error(ErrorCode::kInvalidProcedureCall,
+                        fmt::format("Cannot write JSON: {} (does a container hold itself?)",
+                                    fmt::format(kTooDeep, kMaxNesting)));
         }
         if (auto* list = dynamic_cast<ListContainer*>(o.Get())) {
             const int32_t n = list->Count();
@@ -202,18 +311,9 @@ std::string WriteJson(const Variant& value, int indent) {
 }
 
 Variant ReadJson(std::string_view text, const ContainerFactory& factory) {
-    Json j;
-    try {
-        j = Json::parse(text.begin(), text.end());
-    } catch (const Json::parse_error& e) {
-        // The library's message reads "[json.exception.parse_error.101] parse error at line
-        // L, column C: ..."; keep the part a user can act on.
-        std::string what = e.what();
-        auto pos = what.find("] ");
-        if (pos != std::string::npos) what = what.substr(pos + 2);
-        throw Error(ErrorCode::kSyntaxError, "Malformed JSON: " + what);
-    }
-    return Reader(factory).Read(j, "");
+    TreeBuilder builder(text);
+    Json::sax_parse(text.begin(), text.end(), &builder);
+    return Reader(factory).Read(builder.Take(), "");
 }
 
 }  // namespace orba::platform

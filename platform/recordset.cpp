@@ -12,6 +12,12 @@ namespace {
                 "No current record: the record set is before its first or after its last row");
 }
 
+[[noreturn]] void ThrowNoSuchField(int64_t index, size_t count) {
+    throw Error(ErrorCode::kItemNotFound,
+                fmt::format("Item not found in this collection: no field {} among the set's {}",
+                            index, count));
+}
+
 Ref<RecordSet> Self(RecordSet& set) { return Ref<RecordSet>(&set); }
 
 // A field addressed by name or by 0-based position, as late-bound callers do.
@@ -20,7 +26,7 @@ size_t FieldArg(const RecordSet& set, const CallArgs& args, size_t i) {
     if (key.IsNumeric()) {
         int32_t n = key.ToLong();
         if (n < 0 || static_cast<size_t>(n) >= set.FieldCount()) {
-            throw Error(ErrorCode::kItemNotFound, fmt::format("Item not found in this collection: field {}", n));
+            ThrowNoSuchField(n, set.FieldCount());
         }
         return static_cast<size_t>(n);
     }
@@ -65,8 +71,8 @@ void RecordSet::AddNew() {
 void RecordSet::Update() { RequireCurrent(); }
 
 void RecordSet::SetValue(size_t field, Variant value) {
-    RequireCurrent();
-    values_[static_cast<size_t>(position_) * fields_.size() + field] = Coerce(field, std::move(value));
+    const size_t slot = Slot(field);
+    values_[slot] = Coerce(field, std::move(value));
 }
 
 Variant RecordSet::Coerce(size_t field, Variant value) const {
@@ -163,15 +169,22 @@ int32_t RecordSet::RecordCount() const {
     return static_cast<int32_t>(rows_);
 }
 
-const Variant& RecordSet::Value(size_t field) const {
+size_t RecordSet::Slot(size_t field) const {
+    // Rows lie side by side in one vector: a position past the last field would reach
+    // into the next row, or past the end of the set.
+    if (field >= fields_.size()) ThrowNoSuchField(static_cast<int64_t>(field), fields_.size());
     RequireCurrent();
-    return values_[static_cast<size_t>(position_) * fields_.size() + field];
+    return static_cast<size_t>(position_) * fields_.size() + field;
 }
 
-Variant RecordSet::TakeValue(size_t field) {
-    RequireCurrent();
-    return std::move(values_[static_cast<size_t>(position_) * fields_.size() + field]);
+const FieldInfo& RecordSet::Field(size_t index) const {
+    if (index >= fields_.size()) ThrowNoSuchField(static_cast<int64_t>(index), fields_.size());
+    return fields_[index];
 }
+
+const Variant& RecordSet::Value(size_t field) const { return values_[Slot(field)]; }
+
+Variant RecordSet::TakeValue(size_t field) { return std::move(values_[Slot(field)]); }
 
 const MemberTable<RecordSet>& RecordSet::Members() {
     static const MemberTable<RecordSet> table = [] {

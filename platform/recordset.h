@@ -59,7 +59,7 @@ public:
 
     // Schema.
     size_t FieldCount() const { return fields_.size(); }
-    const FieldInfo& Field(size_t index) const { return fields_.at(index); }
+    const FieldInfo& Field(size_t index) const;
     std::optional<size_t> FindField(std::string_view name) const;
     size_t FieldIndex(std::string_view name) const;  // raises an Error naming an unknown field
 
@@ -83,6 +83,8 @@ public:
 private:
     void RequireOpen(std::string_view action) const;
     void RequireCurrent() const;
+    // The slot of `field` in the current row; raises an Error for a field the set lacks.
+    size_t Slot(size_t field) const;
     Variant Coerce(size_t field, Variant value) const;
 
     std::vector<FieldInfo> fields_;

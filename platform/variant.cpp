@@ -265,6 +265,8 @@ double Variant::ToDouble() const {
         case VarType::kString: {
             double d;
             if (!ParseNumberText(AsString(), d)) ThrowMismatch(*this, "a Double");
+            // Text such as "1e400" is a number, but none that a Double can hold.
+            if (!std::isfinite(d)) ThrowOverflow("a Double");
             return d;
         }
         case VarType::kObject: return Resolved().ToDouble();

@@ -1,0 +1,214 @@
+// The JSON form of variant trees: every kind survives a round trip, and broken input is
+// refused with an Error that says where.
+#include "host/variant_json.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "host/variant_dictionary.h"
+#include "host/variant_vector.h"
+#include "platform/error.h"
+#include "tests/support/variant_tree.h"
+
+namespace orba::host {
+namespace {
+
+using platform::Date;
+using platform::Decimal;
+using platform::Error;
+using platform::ErrorCode;
+using platform::MakeRef;
+using platform::VarType;
+using testing::SameTree;
+
+TEST(VariantJson, EveryPlainKindRoundTrips) {
+    const std::vector<Variant> values = {
+        Variant(),
+        Variant::Null(),
+        Variant(true),
+        Variant(false),
+        Variant(int16_t{501}),
+        Variant(int16_t{-32768}),
+        Variant(int32_t{0}),
+        Variant(int32_t{-2147483647 - 1}),
+        Variant(int32_t{2147483647}),
+        Variant(2.0),
+        Variant(-0.5),
+        Variant(1e300),
+        Variant(0.1 + 0.2),
+        Variant(Decimal::Parse("117.5")),
+        Variant(Decimal::Parse("-0.000000000000000000000000000001")),
+        Variant(Decimal::Parse("1234567890123456789012345678.901234")),
+        Variant(Date::FromParts(2003, 5, 12)),
+        Variant(Date::FromParts(2003, 5, 12, 10, 20, 30)),
+        Variant(""),
+        Variant("say \"hi\"\\ back"),
+        Variant("供应商 – Müller"),
+        Variant(std::string("tab\there\ncontrol\x01 nul\0 end", 26)),
+        Variant::Nothing(),
+    };
+    for (const Variant& v : values) {
+        for (int indent : {2, -1}) {
+            const std::string json = ToJson(v, indent);
+            EXPECT_TRUE(SameTree(v, FromJson(json))) << json;
+        }
+    }
+}
+
+TEST(VariantJson, WritesTheDocumentedForms) {
+    EXPECT_EQ(ToJson(Variant(int16_t{501})), R"({"$int16": 501})");
+    EXPECT_EQ(ToJson(Variant(int32_t{501})), "501");
+    EXPECT_EQ(ToJson(Variant(2.0)), "2.0");
+    EXPECT_EQ(ToJson(Variant(Decimal::Parse("117.50"))), R"({"$decimal": "117.5"})");
+    EXPECT_EQ(ToJson(Variant(Date::FromParts(2003, 5, 12))), R"({"$date": "2003-05-12"})");
+    EXPECT_EQ(ToJson(Variant(Date::FromParts(2003, 5, 12, 10, 20, 30))),
+              R"({"$date": "2003-05-12T10:20:30"})");
+    EXPECT_EQ(ToJson(Variant()), R"({"$empty": null})");
+    EXPECT_EQ(ToJson(Variant::Nothing()), R"({"$nothing": null})");
+    EXPECT_EQ(ToJson(Variant::Null()), "null");
+    EXPECT_EQ(ToJson(Variant(std::string("a\"\x01"))), R"("a\"\u0001")");
+    EXPECT_EQ(FromJson("2.0").Type(), VarType::kDouble);
+    EXPECT_EQ(FromJson("1e2").Type(), VarType::kDouble);
+    EXPECT_EQ(FromJson("-7").Type(), VarType::kLong);
+}
+
+// A transmission list in miniature: packages holding bills holding entry lines.
+Variant SampleTree() {
+    auto list = MakeRef<VariantVector>();
+    auto package = MakeRef<VariantDictionary>();
+    package->Let("BillType", Variant(int16_t{501}));
+    package->Let("BillName", Variant("采购订单"));
+    auto bills = MakeRef<VariantVector>();
+    auto bill = MakeRef<VariantDictionary>();
+    bill->Let("Zeta", Variant(int32_t{1}));  // store order, not alphabetical order
+    bill->Let("BillInterID", Variant(int32_t{1001}));
+    bill->Let("Date", Variant(Date::FromParts(2003, 5, 12)));
+    bill->Let("Amount", Variant(Decimal::Parse("117")));
+    bill->Let("Note", Variant::Null());
+    auto entries = MakeRef<VariantVector>();
+    auto entry = MakeRef<VariantDictionary>();
+    entry->Let("Qty", Variant(Decimal::Parse("2.5")));
+    entries->Add(Variant(entry));
+    bill->Set("Entries", entries);
+    bill->Set("Empty list", MakeRef<VariantVector>());
+    bill->Set("Empty record", MakeRef<VariantDictionary>());
+    auto tagged = MakeRef<VariantDictionary>();
+    tagged->Let("$int16", Variant("not a tag"));
+    bill->Set("Tagged", tagged);
+    bills->Add(Variant(bill));
+    package->Set("BillsData", bills);
+    list->Add(Variant(package));
+    return Variant(list);
+}
+
+TEST(VariantJson, NestedContainersRoundTripInStoreOrder) {
+    const Variant tree = SampleTree();
+    for (int indent : {2, 0, -1}) {
+        const std::string json = ToJson(tree, indent);
+        EXPECT_TRUE(SameTree(tree, FromJson(json))) << json;
+    }
+    const std::string json = ToJson(tree, -1);
+    EXPECT_LT(json.find("\"Zeta\""), json.find("\"BillInterID\"")) << json;
+    EXPECT_NE(json.find(R"({"$dict": {"$int16":"not a tag"}})"), std::string::npos) << json;
+}
+
+TEST(VariantJson, ReadsContainersAsTheHostsClasses) {
+    const Variant v = FromJson(R"([{"b": 1, "a": [true]}])");
+    auto list = platform::RefCast<VariantVector>(v.AsObject());
+    ASSERT_TRUE(list);
+    auto record = platform::RefCast<VariantDictionary>(list->Item(1).AsObject());
+    ASSERT_TRUE(record);
+    EXPECT_EQ(record->KeyAt(0), "b");
+    EXPECT_EQ(record->Value("b"), Variant(int32_t{1}));
+    EXPECT_EQ(platform::RefCast<VariantVector>(record->Value("a").AsObject())->Item(1),
+              Variant(true));
+}
+
+TEST(VariantJson, RefusesObjectsItCannotWrite) {
+    auto record = MakeRef<VariantDictionary>();
+    record->Let("x", Variant(std::nan("")));
+    EXPECT_THROW(ToJson(Variant(record)), Error);
+}
+
+struct BadInput {
+    const char* json;
+    const char* where;  // a part of the message that says where the fault is
+};
+
+void ExpectRefused(const std::vector<BadInput>& cases) {
+    for (const auto& c : cases) {
+        try {
+            FromJson(c.json);
+            ADD_FAILURE() << "accepted " << c.json;
+        } catch (const Error& e) {
+            EXPECT_EQ(e.Code(), ErrorCode::kSyntaxError) << c.json << ": " << e.Description();
+            EXPECT_NE(e.Description().find(c.where), std::string::npos)
+                << c.json << ": " << e.Description();
+        } catch (const std::exception& e) {
+            ADD_FAILURE() << c.json << " raised a foreign exception: " << e.what();
+        }
+    }
+}
+
+TEST(VariantJson, SyntaxErrorsGiveLineAndColumn) {
+    ExpectRefused({
+        {"{\n  \"a\": [1,\n  2,, 3]}", "line 3, column 5"},
+        {"[1, 2", "line 1, column 6"},
+        {"", "line 1, column 1"},
+        {"{\"a\" 1}", "line 1, column 6"},
+        {"tru", "line 1"},
+        {"[1] 2", "line 1, column 5"},
+        {"\"\xff\"", "line 1"},
+    });
+}
+
+TEST(VariantJson, BadTaggedValuesGiveThePath) {
+    ExpectRefused({
+        {R"([1, {"q": {"$int16": 40000}}])", "/1/q/$int16"},
+        {R"({"q": {"$int16": 1.5}})", "/q/$int16"},
+        {R"({"q": {"$decimal": 117.5}})", "/q/$decimal"},
+        {R"({"q": {"$decimal": "1,5"}})", "/q/$decimal"},
+        {R"({"d": {"$date": "2003-02-30"}})", "/d/$date"},
+        {R"({"d": {"$date": 37753}})", "/d/$date"},
+        {R"({"x": {"$dict": [1]}})", "/x/$dict"},
+        {R"({"x": {"$money": 5}})", "$money"},
+        {R"([{"$nothin": null}])", "/0"},
+    });
+}
+
+TEST(VariantJson, WholeNumbersOutsideLongAreRefusedWithThePath) {
+    ExpectRefused({
+        {R"({"n": 2147483648})", "/n"},
+        {R"({"n": -2147483649})", "/n"},
+        {R"([0, 18446744073709551615])", "/1"},
+        {R"({"big": [100000000000000000000]})", "/big/0"},
+        {R"({"neg": -123456789012345678901234567890})", "/neg"},
+    });
+}
+
+TEST(VariantJson, NumbersBeyondADoubleAreRefused) {
+    ExpectRefused({
+        {"[1e400]", "line 1"},
+        {R"({"x": -1e999})", "line 1"},
+    });
+}
+
+TEST(VariantJson, DeepNestingIsRefusedNotACrash) {
+    const std::string deep = std::string(100000, '[') + std::string(100000, ']');
+    ExpectRefused({{deep.c_str(), "nested"}});
+    const std::string fine = std::string(100, '[') + std::string(100, ']');
+    EXPECT_TRUE(FromJson(fine).IsObject());
+}
+
+TEST(VariantJson, ALoopInATreeIsRefusedNotACrash) {
+    auto record = MakeRef<VariantDictionary>();
+    record->Set("self", record);
+    EXPECT_THROW(ToJson(Variant(record)), Error);
+    record->Set("self", Ref<platform::Object>());  // break the loop so the record is freed
+}
+
+}  // namespace
+}  // namespace orba::host
