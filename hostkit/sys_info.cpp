@@ -2,6 +2,9 @@
 
 #include <fmt/format.h>
 
+#include <filesystem>
+#include <map>
+#include <mutex>
 #include <optional>
 
 #include "hostkit/login_string.h"
@@ -29,6 +32,34 @@ std::optional<std::string> ReadOption(const std::string& path, std::string_view 
     return stmt.ColumnText(0);
 }
 
+// The accounting calendar's start is asked for once per bill of an extraction; opening the
+// database for each would cost more than the extraction itself. The answer is kept per
+// database file and read again when the file has changed.
+struct CachedStart {
+    std::filesystem::file_time_type modified;
+    std::uintmax_t size = 0;
+    std::optional<std::string> value;
+};
+
+std::optional<std::string> PeriodStartOption(const std::string& path) {
+    static std::mutex mutex;
+    static std::map<std::string, CachedStart> cache;
+    std::error_code ec;
+    const auto modified = std::filesystem::last_write_time(path, ec);
+    const auto size = ec ? 0 : std::filesystem::file_size(path, ec);
+    if (!ec) {
+        std::lock_guard lock(mutex);
+        auto it = cache.find(path);
+        if (it != cache.end() && it->second.modified == modified && it->second.size == size) return it->second.value;
+    }
+    std::optional<std::string> value = ReadOption(path, kPeriodCategory, kPeriodStartKey);
+    if (!ec) {
+        std::lock_guard lock(mutex);
+        cache[path] = CachedStart{modified, size, value};
+    }
+    return value;
+}
+
 }  // namespace
 
 std::string SysInfo::GetSysValue(std::string_view props, std::string_view category, std::string_view key) {
@@ -52,7 +83,7 @@ int32_t AccountingPeriod(const platform::Date& date, const platform::Date& perio
 int32_t SysInfo::GetPeriodFromDate(std::string_view props, const platform::Date& date, int32_t& year) {
     const std::string path = AccountDatabasePath(props);
     platform::Date start = platform::Date::FromParts(date.Year(), 1, 1);
-    if (auto text = ReadOption(path, kPeriodCategory, kPeriodStartKey)) {
+    if (auto text = PeriodStartOption(path)) {
         auto parsed = platform::Date::TryParse(*text);
         if (!parsed) {
             throw Error(ErrorCode::kBadInput,

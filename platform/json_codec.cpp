@@ -148,8 +148,69 @@ private:
         out_ += s;
     }
 
-    void WriteString(const std::string& s) {
-        out_ += Json(s).dump(-1, ' ', false, Json::error_handler_t::replace);
+    // A JSON string: quotes, backslashes and control characters escaped, UTF-8 kept as it
+    // is; a byte that is not part of valid UTF-8 becomes U+FFFD, so the output stays JSON.
+    void WriteString(std::string_view s) {
+        out_.reserve(out_.size() + s.size() + 2);
+        out_.push_back('"');
+        for (size_t i = 0; i < s.size();) {
+            const unsigned char c = static_cast<unsigned char>(s[i]);
+            if (c >= 0x80) {
+                const size_t n = Utf8SequenceLength(s, i);
+                if (n == 0) {
+                    out_ += "\xEF\xBF\xBD";
+                    ++i;
+                } else {
+                    out_.append(s.substr(i, n));
+                    i += n;
+                }
+                continue;
+            }
+            switch (c) {
+                case '"': out_ += "\\\""; break;
+                case '\\': out_ += "\\\\"; break;
+                case '\n': out_ += "\\n"; break;
+                case '\r': out_ += "\\r"; break;
+                case '\t': out_ += "\\t"; break;
+                case '\b': out_ += "\\b"; break;
+                case '\f': out_ += "\\f"; break;
+                default:
+                    if (c < 0x20) {
+                        out_ += fmt::format("\\u{:04x}", c);
+                    } else {
+                        out_.push_back(static_cast<char>(c));
+                    }
+            }
+            ++i;
+        }
+        out_.push_back('"');
+    }
+
+    // The length of the well-formed UTF-8 sequence starting at s[i], or 0.
+    static size_t Utf8SequenceLength(std::string_view s, size_t i) {
+        const unsigned char c = static_cast<unsigned char>(s[i]);
+        size_t n;
+        uint32_t cp;
+        if (c >= 0xC2 && c <= 0xDF) {
+            n = 2, cp = c & 0x1F;
+        } else if (c >= 0xE0 && c <= 0xEF) {
+            n = 3, cp = c & 0x0F;
+        } else if (c >= 0xF0 && c <= 0xF4) {
+            n = 4, cp = c & 0x07;
+        } else {
+            return 0;
+        }
+        if (i + n > s.size()) return 0;
+        for (size_t k = 1; k < n; ++k) {
+            const unsigned char cc = static_cast<unsigned char>(s[i + k]);
+            if ((cc & 0xC0) != 0x80) return 0;
+            cp = (cp << 6) | (cc & 0x3F);
+        }
+        // Overlong forms, surrogates and code points past U+10FFFF are not well-formed.
+        if ((n == 3 && cp < 0x800) || (n == 4 && (cp < 0x10000 || cp > 0x10FFFF)) || (cp >= 0xD800 && cp <= 0xDFFF)) {
+            return 0;
+        }
+        return n;
     }
 
     void NewLine(int depth) {
