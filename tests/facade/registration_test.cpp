@@ -131,5 +131,35 @@ TEST_F(RegistrationTest, ClassObjectsAreHandedOutForTheLibrarysIdentifiersOnly) 
     EXPECT_EQ(can_unload_(), 0);
 }
 
+// A host that asks whether the library may go, hears yes and unloads it must not be left
+// with identifiers that lead into code that is gone. A second copy of the library file is
+// loaded, so that closing it really unmaps it while this program keeps its own copy.
+TEST_F(RegistrationTest, UnloadingTheLibraryTakesItsClassesOutOfTheRegistry) {
+    testing::TempDir dir;
+    const std::filesystem::path copy = dir / "libOrbaBillTransmit.so";
+    std::filesystem::copy_file(library_.Path(), copy);
+    EXPECT_EXIT(
+        {
+            void* handle = dlopen(copy.c_str(), RTLD_NOW | RTLD_LOCAL);
+            if (!handle) _exit(10);
+            auto reg = reinterpret_cast<RegisterFn>(dlsym(handle, "OrbaBillTransmitRegister"));
+            auto can_unload = reinterpret_cast<RegisterFn>(dlsym(handle, "OrbaBillTransmitCanUnloadNow"));
+            if (!reg || !can_unload || reg() != 0) _exit(11);
+            { Ref<Object> made = platform::CreateObject(data::kDataTransProgId); }
+            if (can_unload() != 0) _exit(12);
+            dlclose(handle);
+            try {
+                platform::CreateObject(data::kDataTransProgId);
+                _exit(13);  // made by code that is no longer there
+            } catch (const platform::Error& e) {
+                _exit(e.Code() == platform::ErrorCode::kCannotCreateObject &&
+                              !ClassRegistry::Instance().IsRegistered(kBillTransProgId)
+                          ? 0
+                          : 14);
+            }
+        },
+        ::testing::ExitedWithCode(0), "");
+}
+
 }  // namespace
 }  // namespace orba::facade
