@@ -177,6 +177,8 @@ TEST_F(PackageBillsTest, AFailureIsShownAndGivesNothing) {
     const Case cases[] = {
         {"unknown branch", BranchRecord("09.999", "Nobody"), "09.999"},
         {"no branch at all", {}, "Object required"},
+        // A quote in the name stays inside the text: it must not widen the lookup to every branch.
+        {"a quote in the name", BranchRecord(kBranchBNumber, "x' OR '1'='1"), "is not one of"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

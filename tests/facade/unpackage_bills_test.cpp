@@ -12,6 +12,7 @@
 #include "facade/bill_trans.h"
 #include "facade/transmit_log.h"
 #include "host/user_messages.h"
+#include "hostkit/hostkit.h"
 #include "hostkit/login_string.h"
 #include "platform/registry.h"
 #include "support/branch_env.h"
@@ -151,6 +152,20 @@ TEST_F(UnPackageBillsTest, TextsAreCarriedBetweenCallsOfTheSameKind) {
     EXPECT_EQ(log.parent_path(), LogDirectory());
     EXPECT_EQ(log.filename().string().substr(0, 9), LogFileName(platform::Date::Today(), 1).substr(0, 9));
     EXPECT_EQ(ReadFile(log), message);  // as returned, no line end added
+}
+
+TEST_F(UnPackageBillsTest, TheLoginPropertiesAreFetchedAfreshForEachCall) {
+    const std::string elsewhere = hostkit::MakeLoginProperties("/elsewhere/branch.db");
+    journal_->answer = [&elsewhere](int n, const std::string&, const std::string& in) {
+        if (n == 1) hostkit::SetLoginProperties(elsewhere);  // the host logs in to another database
+        return in;
+    };
+    const std::string first = hostkit::CurrentLoginProperties();
+    Unpackage(List({Variant(Package(501, Bills("po"))), Variant(Package(503, Bills("rn")))}));
+    env_.Activate();
+    ASSERT_EQ(journal_->calls.size(), 2u);
+    EXPECT_EQ(journal_->calls[0].props, first);
+    EXPECT_EQ(journal_->calls[1].props, elsewhere);
 }
 
 TEST_F(UnPackageBillsTest, BlankOrNoMessagesWriteNoLog) {
