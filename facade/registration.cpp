@@ -13,15 +13,36 @@ using platform::MakeRef;
 using platform::Object;
 using platform::Ref;
 
-platform::ClassFactory FactoryFor(std::string_view prog_id) {
-    if (platform::EqualsIgnoreCase(prog_id, kBillTransProgId)) {
-        return [] { return Ref<Object>(MakeRef<BillTrans>()); };
-    }
-    if (platform::EqualsIgnoreCase(prog_id, data::kDataTransProgId)) {
-        return [] { return Ref<Object>(MakeRef<data::DataTrans>()); };
-    }
-    return {};
+using MakeFn = Ref<Object> (*)();
+
+Ref<Object> MakeBillTrans() { return Ref<Object>(MakeRef<BillTrans>()); }
+Ref<Object> MakeDataTrans() { return Ref<Object>(MakeRef<data::DataTrans>()); }
+
+MakeFn MakerFor(std::string_view prog_id) {
+    if (platform::EqualsIgnoreCase(prog_id, kBillTransProgId)) return &MakeBillTrans;
+    if (platform::EqualsIgnoreCase(prog_id, data::kDataTransProgId)) return &MakeDataTrans;
+    return nullptr;
 }
+
+platform::ClassFactory FactoryFor(std::string_view prog_id) {
+    MakeFn make = MakerFor(prog_id);
+    return make ? platform::ClassFactory(make) : platform::ClassFactory();
+}
+
+// The registry outlives this library when a host unloads it: registrations that still lead
+// into this library's code are taken out as it goes, so that a later request for one of its
+// identifiers fails as "cannot create" instead of jumping into unmapped code. Registrations
+// of anyone else under the same identifiers stay.
+struct UnregisterOnUnload {
+    ~UnregisterOnUnload() {
+        for (auto id : {kBillTransProgId, data::kDataTransProgId}) {
+            platform::ClassFactory current = platform::ClassRegistry::Instance().Factory(id);
+            const MakeFn* target = current.target<MakeFn>();
+            if (target && *target == MakerFor(id)) platform::ClassRegistry::Instance().Unregister(id);
+        }
+    }
+};
+const UnregisterOnUnload g_unregister_on_unload;
 
 // The class factory a host asks for: CreateInstance makes a new object of its class.
 class ClassFactoryObject : public platform::Dispatchable<ClassFactoryObject>, private host::LibraryObject {

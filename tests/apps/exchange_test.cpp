@@ -1,0 +1,216 @@
+// A whole exchange between two sample branches, in one process: B's request travels to A as
+// a file, A packages, the list travels back as a file, B saves it and A marks what it sent.
+// Every line packaged at A must arrive at B with the same exact numbers, every packaged
+// bill must be marked at A, and a second exchange must move nothing.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "apps/orbabt/transport.h"
+#include "data/bill_records.h"
+#include "facade/bill_trans.h"
+#include "platform/decimal.h"
+#include "support/branch_env.h"
+#include "support/exchange_records.h"
+
+namespace orba::apps {
+namespace {
+
+namespace fs = std::filesystem;
+using facade::BillTrans;
+using host::VariantDictionary;
+using host::VariantVector;
+using platform::MakeRef;
+using platform::Ref;
+using platform::Variant;
+using testing::BillsOf;
+using testing::BranchEnv;
+namespace key = data::key;
+
+hostkit::SampleOptions Sample(int branch) {
+    hostkit::SampleOptions o;
+    o.branch = branch;
+    o.orders = 30;
+    o.notices = 24;
+    o.returns = 16;
+    o.lines = 4;
+    o.seed = static_cast<uint64_t>(branch) * 7;
+    return o;
+}
+
+Ref<VariantDictionary> AsRecord(const Variant& v) { return platform::RefCast<VariantDictionary>(v.AsObject()); }
+Ref<VariantVector> AsList(const Variant& v) { return platform::RefCast<VariantVector>(v.AsObject()); }
+
+int32_t TranTypeOf(int32_t bill_type) { return bill_type == 501 ? 71 : bill_type == 502 ? 83 : 82; }
+
+// A number as the saving side keeps it: exact decimal text, or "NULL".
+std::string DecimalText(const Variant& v) { return v.IsNull() ? "NULL" : v.ToDecimal().ToString(); }
+std::string DecimalText(const std::string& stored) {
+    return stored == "NULL" ? stored : platform::Decimal::Parse(stored).ToString();
+}
+
+const std::vector<std::string_view> kOrderNumbers = {"Qty",  "QtyBase",     "Price",    "TaxRate",        "TaxPrice",
+                                                     "DiscountRate", "AmtFor", "Amt",   "TaxFor",         "Tax",
+                                                     "AmtTotalFor",  "AmtTotal", "AmtDiscountFor", "AmtDiscount"};
+const std::vector<std::string_view> kNoticeNumbers = {"Qty", "QtyBase", "PriceRef", "AmtRef"};
+
+class ExchangeTest : public ::testing::Test {
+protected:
+    void TearDown() override {
+        for (const fs::path& p : logs_) fs::remove(p);
+    }
+
+    Branch OwnBranch(BranchEnv& env) {
+        auto rows = env.Db().Rows(
+            "SELECT FNumber, FName FROM t_SonCompany WHERE FItemID=(SELECT FValue FROM t_Systemprofile "
+            "WHERE FCategory='IC' AND FKey='BrID')");
+        EXPECT_EQ(rows.size(), 1u);
+        return rows.empty() ? Branch{} : Branch{rows[0][0], rows[0][1]};
+    }
+
+    // One exchange as the two hosts drive it, files between them. Returns the list A packaged.
+    Ref<VariantVector> Exchange(std::string* message = nullptr) {
+        const Branch sender = OwnBranch(a_);
+        const Branch receiver = OwnBranch(b_);
+        const fs::path request_file = dir_ / "requests.json";
+        WriteTextFile(request_file,
+                      WriteRequestFile(RequestFile{platform::Date::Now(), MakeRequests({501, 502, 503})}));
+
+        a_.Activate();
+        RequestFile request = ReadRequestFile(ReadTextFile(request_file), request_file.string());
+        Ref<VariantVector> packaged;
+        {
+            auto trans = MakeRef<BillTrans>();
+            packaged = trans->PackageBills(request.requests, testing::BranchRecord(receiver.number, receiver.name));
+        }
+        EXPECT_TRUE(packaged);
+        if (!packaged) return {};
+        const fs::path list_file = dir_ / "list.json";
+        WriteTextFile(list_file, WriteListFile(ListFile{sender, receiver, platform::Date::Now(), packaged}));
+
+        b_.Activate();
+        ListFile arrived = ReadListFile(ReadTextFile(list_file), list_file.string());
+        {
+            auto trans = MakeRef<BillTrans>();
+            Ref<VariantDictionary> result = trans->UnPackageBills(arrived.list);
+            if (!trans->LastLogFile().empty()) logs_.push_back(trans->LastLogFile());
+            if (message && result) *message = result->Value(facade::kReturnMessageKey).ToText();
+        }
+
+        a_.Activate();
+        {
+            auto trans = MakeRef<BillTrans>();
+            trans->SetTranStatus(arrived.list);
+        }
+        return packaged;
+    }
+
+    hostkit::SampleOptions a_options_ = Sample(1);
+    hostkit::SampleOptions b_options_ = Sample(2);
+    BranchEnv a_{&a_options_, "branch-a.db"};
+    BranchEnv b_{&b_options_, "branch-b.db"};
+    std::shared_ptr<platform::RecordingUiService> ui_ = std::make_shared<platform::RecordingUiService>();
+    platform::ScopedUiService ui_guard_{ui_};
+    testing::TempDir dir_;
+    std::vector<fs::path> logs_;
+};
+
+TEST_F(ExchangeTest, EveryPackagedLineArrivesExactlyAndEveryPackagedBillIsMarked) {
+    const std::string sender_number = OwnBranch(a_).number;
+    const long long marked_before = a_.Db().Int("SELECT count(*) FROM POOrder WHERE FTranStatus=1") +
+                                    a_.Db().Int("SELECT count(*) FROM SEOutStock WHERE FTranStatus=1");
+    std::string message;
+    Ref<VariantVector> packaged = Exchange(&message);
+    ASSERT_TRUE(packaged);
+    ASSERT_EQ(packaged->UpperBound(), 3);
+    EXPECT_TRUE(ui_->Messages().empty()) << ui_->Messages()[0].text;
+
+    int own_bills = 0;
+    int own_lines = 0;
+    std::set<std::pair<std::string, int>> packaged_ids;  // (table, FInterID)
+    for (int32_t p = 1; p <= 3; ++p) {
+        const int32_t bill_type = AsRecord(packaged->Item(p))->Value(key::kBillType).ToLong();
+        SCOPED_TRACE(bill_type);
+        Ref<VariantVector> bills = BillsOf(packaged->Item(p));
+        ASSERT_TRUE(bills) << "the sample has bills of every type for branch B";
+        const std::string table = bill_type == 501 ? "POOrder" : "SEOutStock";
+        const std::string source_lines = bill_type == 501 ? "POOrderEntry" : "SEOutStockEntry";
+        for (int32_t b = 1; b <= bills->UpperBound(); ++b) {
+            auto bill = AsRecord(bills->Item(b));
+            const int inter_id = bill->Value(key::kBillInterID).ToLong();
+            packaged_ids.insert({table, inter_id});
+            if (bill->Value(key::kBillType).ToLong() != TranTypeOf(bill_type)) continue;  // saved from its own package
+            ++own_bills;
+            const std::string bill_no = bill->Value(key::kBillID).ToText();
+            SCOPED_TRACE(bill_no);
+            const auto rcv = b_.Db().Rows("SELECT FRcvID FROM t_RcvBill WHERE FSendBrNumber='" + sender_number +
+                                          "' AND FTranType=" + std::to_string(TranTypeOf(bill_type)) +
+                                          " AND FBillNo='" + bill_no + "'");
+            ASSERT_EQ(rcv.size(), 1u);
+            Ref<VariantVector> lines = AsList(bill->Value(bill_type == 501 ? key::kReqEntry : key::kNoticeEntry));
+            EXPECT_EQ(b_.Db().Int("SELECT count(*) FROM t_RcvBillEntry WHERE FRcvID=" + rcv[0][0]), lines->UpperBound());
+            for (int32_t l = 1; l <= lines->UpperBound(); ++l) {
+                ++own_lines;
+                auto line = AsRecord(lines->Item(l));
+                const std::string entry_id = line->Value(key::kEntryID).ToText();
+                const auto& names = bill_type == 501 ? kOrderNumbers : kNoticeNumbers;
+                std::string columns;
+                for (std::string_view name : names) columns += std::string(columns.empty() ? "" : ",") + "F" + std::string(name);
+                const auto saved = b_.Db().Rows("SELECT " + columns + " FROM t_RcvBillEntry WHERE FRcvID=" + rcv[0][0] +
+                                                " AND FIndex=" + std::to_string(l) + " AND FEntryID=" + entry_id);
+                ASSERT_EQ(saved.size(), 1u) << "line " << entry_id;
+                for (size_t k = 0; k < names.size(); ++k) {
+                    EXPECT_EQ(saved[0][k], DecimalText(line->Value(names[k])))
+                        << names[k] << " of line " << entry_id;
+                }
+                // And the quantity is the one stored at A (negated for a return notice).
+                const auto stored = a_.Db().Rows("SELECT FAuxQty FROM " + source_lines + " WHERE FInterID=" +
+                                                 std::to_string(inter_id) + " AND FEntryID=" + entry_id);
+                ASSERT_EQ(stored.size(), 1u);
+                const std::string source_qty = DecimalText(stored[0][0]);
+                EXPECT_EQ(saved[0][0], bill_type == 503 ? platform::Decimal::Parse("-" + source_qty).ToString()
+                                                        : source_qty);
+            }
+        }
+    }
+    EXPECT_GT(own_lines, own_bills);
+    EXPECT_EQ(b_.Db().Int("SELECT count(*) FROM t_RcvBill"), own_bills);
+    EXPECT_EQ(b_.Db().Int("SELECT count(*) FROM t_RcvBillEntry"), own_lines);
+
+    // Everything packaged is marked at A, and nothing else.
+    for (const auto& [table, id] : packaged_ids) {
+        EXPECT_EQ(a_.Db().Int("SELECT FTranStatus FROM " + table + " WHERE FInterID=" + std::to_string(id)), 1)
+            << table << " " << id;
+    }
+    EXPECT_EQ(a_.Db().Int("SELECT count(*) FROM POOrder WHERE FTranStatus=1") +
+                  a_.Db().Int("SELECT count(*) FROM SEOutStock WHERE FTranStatus=1"),
+              marked_before + static_cast<long long>(packaged_ids.size()));
+    EXPECT_FALSE(message.empty());
+    ASSERT_EQ(logs_.size(), 1u);
+}
+
+TEST_F(ExchangeTest, ASecondExchangeMovesNothing) {
+    ASSERT_TRUE(Exchange());
+    const std::string a_after_first = a_.Db().Dump();
+    const std::string b_after_first = b_.Db().Dump();
+
+    std::string message;
+    Ref<VariantVector> second = Exchange(&message);
+    ASSERT_TRUE(second);
+    ASSERT_EQ(second->UpperBound(), 3);
+    for (int32_t p = 1; p <= 3; ++p) {
+        EXPECT_TRUE(AsRecord(second->Item(p))->Value(key::kBillsData).IsNothing()) << p;
+    }
+    EXPECT_EQ(message, "\r\n");
+    EXPECT_EQ(logs_.size(), 1u);  // only the first exchange wrote a log
+    EXPECT_EQ(a_.Db().Dump(), a_after_first);
+    EXPECT_EQ(b_.Db().Dump(), b_after_first);
+    EXPECT_TRUE(ui_->Messages().empty());
+}
+
+}  // namespace
+}  // namespace orba::apps

@@ -1,0 +1,154 @@
+// The transport files of the command-line host: a request and a transmission list survive
+// the file exactly, and a file of another format, version or shape is refused with its name.
+#include "apps/orbabt/transport.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+#include "data/bill_records.h"
+#include "host/variant_json.h"
+#include "platform/decimal.h"
+#include "platform/error.h"
+#include "support/branch_env.h"
+#include "support/exchange_records.h"
+
+namespace orba::apps {
+namespace {
+
+using host::VariantDictionary;
+using host::VariantVector;
+using platform::Date;
+using platform::Decimal;
+using platform::Error;
+using platform::ErrorCode;
+using platform::Ref;
+using platform::Variant;
+using platform::VarType;
+using testing::List;
+using testing::Package;
+using testing::Record;
+namespace key = data::key;
+
+// A package with one bill whose values need every tagged form of the JSON codec.
+Ref<VariantVector> SampleList() {
+    auto line = Record({{key::kBillID, Variant("PO-1")},
+                        {key::kEntryID, Variant(int32_t{1})},
+                        {key::kQty, Variant(Decimal::Parse("0.3333333333"))},
+                        {"AmtFor", Variant(Decimal::Parse("-12345678901234.56"))},
+                        {"Price", Variant(0.1)},
+                        {"Note", Variant::Null()}});
+    auto bill = Record({{key::kBillType, Variant(int16_t{71})},
+                        {"TranStatus", Variant::Null()},
+                        {key::kBillInterID, Variant(int32_t{12})},
+                        {"Date", Variant(Date::FromParts(2003, 5, 12))},
+                        {key::kBillID, Variant("PO-1 ")},
+                        {"SaleType", Variant(Record({{key::kName, Variant("零售")}, {"ClassID", Variant(int16_t{0})}}))},
+                        {key::kReqEntry, Variant(List({Variant(line)}))}});
+    return List({Variant(Package(int16_t{501}, Variant(List({Variant(bill)})))),
+                 Variant(Package(502, Variant::Nothing())),
+                 Variant(Record({{key::kBillType, Variant(504)}}))});
+}
+
+TEST(TransportTest, AListFileReadsBackAsWritten) {
+    const ListFile sent{{"01.001", "上海"}, {"01.002", "苏州"}, Date::FromParts(2026, 3, 4, 5, 6, 7), SampleList()};
+    const std::string text = WriteListFile(sent);
+    const ListFile read = ReadListFile(text, "list.json");
+    EXPECT_EQ(read.sender.number, "01.001");
+    EXPECT_EQ(read.sender.name, "上海");
+    EXPECT_EQ(read.receiver.number, "01.002");
+    EXPECT_EQ(read.receiver.name, "苏州");
+    EXPECT_EQ(read.created.ToString(), sent.created.ToString());
+    // Every value keeps its kind and digits: written again, the file is the same.
+    EXPECT_EQ(host::ToJson(Variant(read.list)), host::ToJson(Variant(sent.list)));
+    EXPECT_EQ(WriteListFile(read), text);
+
+    auto bill = platform::RefCast<VariantDictionary>(testing::BillsOf(read.list->Item(1))->Item(1).AsObject());
+    auto line = platform::RefCast<VariantDictionary>(
+        platform::RefCast<VariantVector>(bill->Value(key::kReqEntry).AsObject())->Item(1).AsObject());
+    EXPECT_EQ(line->Value(key::kQty).Type(), VarType::kDecimal);
+    EXPECT_EQ(line->Value("AmtFor").ToDecimal().ToString(), "-12345678901234.56");
+    EXPECT_EQ(bill->Value(key::kBillType).Type(), VarType::kInteger);
+    EXPECT_TRUE(bill->Value("TranStatus").IsNull());
+    EXPECT_EQ(bill->Value(key::kBillID).ToText(), "PO-1 ");
+    auto nothing = platform::RefCast<VariantDictionary>(read.list->Item(2).AsObject());
+    EXPECT_TRUE(nothing->Value(key::kBillsData).IsNothing());
+    EXPECT_FALSE(platform::RefCast<VariantDictionary>(read.list->Item(3).AsObject())->Exists(key::kBillsData));
+}
+
+TEST(TransportTest, ARequestFileHoldsSixteenBitCodesInOrder) {
+    const RequestFile sent{Date::FromParts(2026, 1, 2), MakeRequests({503, 501, 502})};
+    const RequestFile read = ReadRequestFile(WriteRequestFile(sent), "requests.json");
+    ASSERT_EQ(read.requests->UpperBound(), 3);
+    const int codes[] = {503, 501, 502};
+    for (int32_t i = 1; i <= 3; ++i) {
+        auto item = platform::RefCast<VariantDictionary>(read.requests->Item(i).AsObject());
+        EXPECT_EQ(item->Value(key::kBillType).Type(), VarType::kInteger);
+        EXPECT_EQ(item->Value(key::kBillType).ToLong(), codes[i - 1]);
+    }
+}
+
+TEST(TransportTest, AnUnusableFileIsRefusedWithItsName) {
+    const std::string good = WriteListFile(ListFile{{"01.001", "A"}, {"01.002", "B"}, Date::FromParts(2026, 1, 2), SampleList()});
+    auto replaced = [&good](const std::string& from, const std::string& to) {
+        std::string text = good;
+        const size_t at = text.find(from);
+        EXPECT_NE(at, std::string::npos) << from;
+        if (at != std::string::npos) text.replace(at, from.size(), to);
+        return text;
+    };
+    struct Case {
+        const char* name;
+        std::string text;
+        std::string_view says;
+    };
+    const Case cases[] = {
+        {"broken JSON", good.substr(0, good.size() / 2), "line"},
+        {"not an object", "[1, 2]", "JSON object"},
+        {"another format", replaced("OrbaBillTransmit.TransmissionList", "OrbaBillTransmit.DownloadRequest"), "\"format\""},
+        {"another version", replaced("\"version\": 1", "\"version\": 2"), "\"version\""},
+        {"a version as text", replaced("\"version\": 1", "\"version\": \"1\""), "\"version\""},
+        {"no sender", replaced("\"sender\"", "\"sendr\""), "\"sender\""},
+        {"a package without a type",
+         WriteListFile(ListFile{{"01.001", "A"}, {"01.002", "B"}, Date::FromParts(2026, 1, 2),
+                                List({Variant(Package(501, Variant::Nothing())), Variant(Record({{"Type", Variant(502)}}))})}),
+         "item 2"},
+        {"no creation time", replaced("\"created\"", "\"made\""), "\"created\""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        try {
+            ReadListFile(c.text, "incoming/list-7.json");
+            FAIL() << "accepted";
+        } catch (const Error& e) {
+            EXPECT_EQ(e.Code(), ErrorCode::kBadInput);
+            EXPECT_NE(e.Description().find("'incoming/list-7.json'"), std::string::npos) << e.Description();
+            EXPECT_NE(e.Description().find(c.says), std::string::npos) << e.Description();
+        }
+    }
+    // A request file is not a transmission list, nor the other way round.
+    EXPECT_THROW(ReadRequestFile(good, "list.json"), Error);
+    EXPECT_THROW(ReadListFile(WriteRequestFile(RequestFile{Date::FromParts(2026, 1, 2), MakeRequests({501})}), "r.json"),
+                 Error);
+}
+
+TEST(TransportTest, FilesAreWrittenWholeAndAMissingOneIsNamed) {
+    testing::TempDir dir;
+    const std::filesystem::path path = dir / "list.json";
+    WriteTextFile(path, "first");
+    WriteTextFile(path, "second");
+    EXPECT_EQ(ReadTextFile(path), "second");
+    EXPECT_FALSE(std::filesystem::exists(dir / "list.json.part"));
+    try {
+        ReadTextFile(dir / "absent.json");
+        FAIL() << "a missing file was read";
+    } catch (const Error& e) {
+        EXPECT_EQ(e.Code(), ErrorCode::kFileNotFound);
+        EXPECT_NE(e.Description().find("absent.json"), std::string::npos) << e.Description();
+    }
+    EXPECT_THROW(WriteTextFile(dir / "no-such-folder" / "x.json", "x"), Error);
+}
+
+}  // namespace
+}  // namespace orba::apps

@@ -1,0 +1,311 @@
+// The real saving component behind UnPackageBills: bills packaged at one sample branch are
+// saved at another. A bill is saved once, a malformed record is refused whole with an error
+// that names it, and each notice is kept only from the package of its own type.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "data/bill_records.h"
+#include "facade/bill_trans.h"
+#include "hostkit/login_string.h"
+#include "hostkit/save_data.h"
+#include "platform/registry.h"
+#include "support/branch_env.h"
+#include "support/exchange_records.h"
+
+namespace orba::facade {
+namespace {
+
+namespace fs = std::filesystem;
+using host::VariantDictionary;
+using host::VariantVector;
+using platform::MakeRef;
+using platform::Ref;
+using platform::Variant;
+using testing::BillsOf;
+using testing::BranchEnv;
+using testing::BranchRecord;
+using testing::Package;
+using testing::Record;
+using testing::Requests;
+namespace key = data::key;
+
+constexpr std::string_view kBranchBNumber = "01.002";
+constexpr std::string_view kBranchBName = "苏州锦程精密机械有限公司";
+
+hostkit::SampleOptions Sample(int branch) {
+    hostkit::SampleOptions o;
+    o.branch = branch;
+    o.orders = 24;
+    o.notices = 12;
+    o.returns = 16;
+    o.lines = 4;
+    o.seed = static_cast<uint64_t>(branch);
+    return o;
+}
+
+Ref<VariantDictionary> AsRecord(const Variant& v) { return platform::RefCast<VariantDictionary>(v.AsObject()); }
+
+// A copy of `record` without `drop`.
+Ref<VariantDictionary> Without(const Ref<VariantDictionary>& record, std::string_view drop) {
+    auto copy = MakeRef<VariantDictionary>();
+    for (size_t i = 0; i < record->Size(); ++i) {
+        if (record->KeyAt(i) != drop) copy->Put(record->KeyAt(i), record->ValueAt(i));
+    }
+    return copy;
+}
+
+// A copy of `list` with item `index` replaced.
+Ref<VariantVector> WithItem(const Ref<VariantVector>& list, int32_t index, Variant item) {
+    auto copy = MakeRef<VariantVector>();
+    for (int32_t i = 1; i <= list->UpperBound(); ++i) copy->Add(i == index ? item : list->Item(i));
+    return copy;
+}
+
+int Count(const std::string& text, std::string_view part) {
+    int n = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+    return n;
+}
+
+class ReceivedBillsTest : public ::testing::Test {
+protected:
+    void TearDown() override {
+        for (const fs::path& p : logs_) fs::remove(p);
+    }
+
+    Ref<VariantVector> PackageAtA(const Ref<VariantVector>& requests) {
+        a_.Activate();
+        auto trans = MakeRef<BillTrans>();
+        Ref<VariantVector> list = trans->PackageBills(requests, BranchRecord(kBranchBNumber, kBranchBName));
+        EXPECT_TRUE(list);
+        return list;
+    }
+
+    std::string UnpackageAtB(const Ref<VariantVector>& list) {
+        b_.Activate();
+        auto trans = MakeRef<BillTrans>();
+        Ref<VariantDictionary> result = trans->UnPackageBills(list);
+        if (!trans->LastLogFile().empty()) logs_.push_back(trans->LastLogFile());
+        return result ? result->Value(kReturnMessageKey).ToText() : std::string();
+    }
+
+    // Bill numbers saved at B, of one transaction type, in order.
+    std::vector<std::string> SavedAtB(int tran_type) {
+        std::vector<std::string> numbers;
+        for (const auto& row : b_.Db().Rows("SELECT FBillNo FROM t_RcvBill WHERE FTranType=" +
+                                            std::to_string(tran_type) + " ORDER BY FBillNo")) {
+            numbers.push_back(row[0]);
+        }
+        return numbers;
+    }
+
+    // Bills at A addressed to B and not yet sent, of one transaction type.
+    std::vector<std::string> AwaitingAtA(std::string_view table, int tran_type) {
+        std::vector<std::string> numbers;
+        for (const auto& row : a_.Db().Rows("SELECT FBillNo FROM " + std::string(table) + " WHERE FTranType=" +
+                                            std::to_string(tran_type) +
+                                            " AND FRelateBrID=2 AND (FTranStatus=0 OR FTranStatus IS NULL) "
+                                            "AND FStatus IN (1,2) ORDER BY FBillNo")) {
+            numbers.push_back(row[0]);
+        }
+        return numbers;
+    }
+
+    void ForgetReceived() { b_.Db().Exec("DROP TABLE IF EXISTS t_RcvBillEntry; DROP TABLE IF EXISTS t_RcvBill"); }
+
+    hostkit::SampleOptions a_options_ = Sample(1);
+    hostkit::SampleOptions b_options_ = Sample(2);
+    BranchEnv a_{&a_options_, "branch-a.db"};
+    BranchEnv b_{&b_options_, "branch-b.db"};
+    std::shared_ptr<platform::RecordingUiService> ui_ = std::make_shared<platform::RecordingUiService>();
+    platform::ScopedUiService ui_guard_{ui_};
+    std::vector<fs::path> logs_;
+};
+
+TEST_F(ReceivedBillsTest, ASecondUnpackagingSavesNothingNew) {
+    Ref<VariantVector> list = PackageAtA(Requests({501, 502, 503}));
+    const std::string first = UnpackageAtB(list);
+    const size_t own_bills =
+        AwaitingAtA("POOrder", 71).size() + AwaitingAtA("SEOutStock", 83).size() + AwaitingAtA("SEOutStock", 82).size();
+    ASSERT_GT(own_bills, 0u);
+    EXPECT_EQ(Count(first, ": saved\r\n"), static_cast<int>(own_bills)) << first;
+    const std::string saved = b_.Db().Dump();
+
+    const std::string second = UnpackageAtB(list);
+    EXPECT_EQ(Count(second, ": saved\r\n"), 0) << second;
+    EXPECT_EQ(Count(second, "already received, not saved again\r\n"), static_cast<int>(own_bills)) << second;
+    EXPECT_EQ(b_.Db().Dump(), saved);
+    EXPECT_TRUE(ui_->Messages().empty());
+}
+
+TEST_F(ReceivedBillsTest, EachNoticeIsSavedFromThePackageOfItsOwnType) {
+    const std::vector<std::string> deliveries = AwaitingAtA("SEOutStock", 83);
+    const std::vector<std::string> returns = AwaitingAtA("SEOutStock", 82);
+    ASSERT_FALSE(deliveries.empty());
+    ASSERT_FALSE(returns.empty());
+    struct Case {
+        std::vector<int> requested;
+        bool deliveries_saved;
+        bool returns_saved;
+    };
+    const Case cases[] = {
+        {{502}, true, false},
+        {{503}, false, true},
+        {{502, 503}, true, true},
+        {{503, 502}, true, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::PrintToString(c.requested));
+        ForgetReceived();
+        auto requests = MakeRef<VariantVector>();
+        for (int type : c.requested) requests->Add(Variant(Record({{key::kBillType, Variant(type)}})));
+        const std::string message = UnpackageAtB(PackageAtA(requests));
+
+        EXPECT_EQ(SavedAtB(83), c.deliveries_saved ? deliveries : std::vector<std::string>{}) << message;
+        EXPECT_EQ(SavedAtB(82), c.returns_saved ? returns : std::vector<std::string>{}) << message;
+        // Return notices arrive with their quantities negated; delivery notices as stored.
+        EXPECT_EQ(b_.Db().Int("SELECT count(*) FROM t_RcvBillEntry e JOIN t_RcvBill b ON b.FRcvID=e.FRcvID "
+                              "WHERE (b.FTranType=82 AND CAST(e.FQty AS REAL) >= 0) "
+                              "OR (b.FTranType=83 AND CAST(e.FQty AS REAL) <= 0)"),
+                  0);
+        if (!c.deliveries_saved) {
+            EXPECT_EQ(Count(message, "came in the return-notice form, not saved from it"),
+                      static_cast<int>(deliveries.size()));
+        }
+        EXPECT_TRUE(ui_->Messages().empty());
+    }
+}
+
+TEST_F(ReceivedBillsTest, AMalformedRecordIsRefusedWholeAndNamed) {
+    using Mutation = std::function<Variant(const Ref<VariantDictionary>& bill)>;
+    auto set_line = [](std::string_view line_key, int32_t line, std::function<Variant(Ref<VariantDictionary>)> change) {
+        return [=](const Ref<VariantDictionary>& bill) {
+            Ref<VariantVector> lines = platform::RefCast<VariantVector>(bill->Value(line_key).AsObject());
+            auto changed = Without(bill, "");
+            changed->Put(std::string(line_key), Variant(WithItem(lines, line, change(AsRecord(lines->Item(line))))));
+            return Variant(changed);
+        };
+    };
+    struct Case {
+        const char* name;
+        Mutation mutate;
+        std::string_view named_key;
+        std::string_view named_line;
+    };
+    const Case cases[] = {
+        {"a header key missing", [](const auto& b) { return Variant(Without(b, key::kBillInterID)); }, "\"BillInterID\"", ""},
+        {"a date that is text",
+         [](const auto& b) {
+             auto c = Without(b, "");
+             c->Put("Date", Variant("yesterday"));
+             return Variant(c);
+         },
+         "\"Date\"", ""},
+        {"a reference without its number",
+         [](const auto& b) {
+             auto c = Without(b, "");
+             c->Put("Dept", Variant(Record({{key::kName, Variant("Purchasing")}})));
+             return Variant(c);
+         },
+         "\"Dept\"", ""},
+        {"the entry list is text",
+         [](const auto& b) {
+             auto c = Without(b, "");
+             c->Put(std::string(key::kReqEntry), Variant("none"));
+             return Variant(c);
+         },
+         "\"ReqEntry\"", ""},
+        {"a line without its quantity",
+         set_line(key::kReqEntry, 2, [](Ref<VariantDictionary> l) { return Variant(Without(l, key::kQty)); }), "\"Qty\"",
+         "line 2"},
+        {"a line number that is text",
+         set_line(key::kReqEntry, 1,
+                  [](Ref<VariantDictionary> l) {
+                      auto c = Without(l, "");
+                      c->Put("EntryID", Variant("one"));
+                      return Variant(c);
+                  }),
+         "\"EntryID\"", "line 1"},
+        {"a bill that is no record", [](const auto&) { return Variant(42); }, "not a bill record", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ForgetReceived();
+        ui_->Clear();
+        Ref<VariantVector> list = PackageAtA(Requests({501}));
+        Ref<VariantVector> bills = BillsOf(list->Item(1));
+        // The broken bill: the first after the first one that has two lines.
+        int32_t broken_at = 2;
+        auto lines_of = [&](int32_t i) {
+            return platform::RefCast<VariantVector>(AsRecord(bills->Item(i))->Value(key::kReqEntry).AsObject())->UpperBound();
+        };
+        while (broken_at < bills->UpperBound() && lines_of(broken_at) < 2) ++broken_at;
+        ASSERT_LT(broken_at, bills->UpperBound()) << "the sample needs a bill with two lines that is neither first nor last";
+        ASSERT_GE(lines_of(broken_at), 2);
+        auto broken_bill = AsRecord(bills->Item(broken_at));
+        std::vector<std::string> kept;
+        for (int32_t i = 1; i < broken_at; ++i) kept.push_back(AsRecord(bills->Item(i))->Value(key::kBillID).ToText());
+        std::sort(kept.begin(), kept.end());
+        const std::string broken_no = broken_bill->Value(key::kBillID).ToText();
+        auto broken = testing::List({Variant(Package(501, Variant(WithItem(bills, broken_at, c.mutate(broken_bill))))),
+                                     Variant(Package(502, BillsOf(PackageAtA(Requests({502}))->Item(1))))});
+
+        const std::string message = UnpackageAtB(broken);
+
+        const auto shown = ui_->Messages();
+        ASSERT_EQ(shown.size(), 1u);
+        const std::string& text = shown[0].text;
+        EXPECT_EQ(text.rfind(kUnpackageFailed, 0), 0u) << text;
+        EXPECT_NE(text.find("bill " + std::to_string(broken_at)), std::string::npos) << text;
+        EXPECT_NE(text.find(c.named_key), std::string::npos) << text;
+        EXPECT_NE(text.find(c.named_line), std::string::npos) << text;
+        if (std::string_view(c.name) != "a bill that is no record") {
+            EXPECT_NE(text.find(broken_no), std::string::npos) << text;
+        }
+        // The bills before it stay saved, nothing of the broken one or those after it is,
+        // and the notices after it are not processed.
+        EXPECT_EQ(SavedAtB(71), kept);
+        EXPECT_EQ(SavedAtB(83), std::vector<std::string>{});
+        EXPECT_EQ(b_.Db().Int("SELECT count(*) FROM t_RcvBillEntry"),
+                  b_.Db().Int("SELECT count(*) FROM t_RcvBillEntry e JOIN t_RcvBill b ON b.FRcvID=e.FRcvID "
+                              "WHERE b.FBillNo<>'" + broken_no + "'"));
+        EXPECT_EQ(b_.Db().Int("SELECT count(*) FROM t_RcvBill WHERE FBillNo='" + broken_no + "'"), 0);
+        for (const std::string& no : kept) {
+            EXPECT_NE(message.find(no + " from branch 01.001: saved"), std::string::npos) << message;
+        }
+    }
+}
+
+TEST_F(ReceivedBillsTest, CalledByNameTheComponentKeepsItsLinesWhenItFails) {
+    Ref<VariantVector> bills = BillsOf(PackageAtA(Requests({501}))->Item(1));
+    ASSERT_GE(bills->UpperBound(), 2);
+    b_.Activate();
+    Ref<platform::Object> saver = platform::CreateObject(hostkit::kSaveDataProgId);
+    const std::string props = hostkit::CurrentLoginProperties();
+
+    // The sender found nothing: the text stays as it was.
+    std::vector<Variant> args{Variant(props), Variant::Nothing(), Variant("earlier\r\n")};
+    platform::CallByName(saver, "UnPackageOrd", platform::CallKind::kMethod, args);
+    EXPECT_EQ(args[2].ToText(), "earlier\r\n");
+
+    args = {Variant(props), Variant(WithItem(bills, 2, Variant("broken"))), Variant("earlier\r\n")};
+    try {
+        platform::CallByName(saver, "UnPackageOrd", platform::CallKind::kMethod, args);
+        FAIL() << "a broken bill was accepted";
+    } catch (const platform::Error& e) {
+        EXPECT_EQ(e.Code(), platform::ErrorCode::kBadInput);
+        EXPECT_NE(e.Description().find("bill 2"), std::string::npos) << e.Description();
+    }
+    const std::string first_no = AsRecord(bills->Item(1))->Value(key::kBillID).ToText();
+    EXPECT_EQ(args[2].ToText(), "earlier\r\nPurchase order " + first_no + " from branch 01.001: saved\r\n");
+
+    args = {Variant(props), Variant("not a list"), Variant("")};
+    EXPECT_THROW(platform::CallByName(saver, "UnPackageNotice", platform::CallKind::kMethod, args), platform::Error);
+}
+
+}  // namespace
+}  // namespace orba::facade
