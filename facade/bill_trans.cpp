@@ -97,7 +97,8 @@ void BillTrans::SetTranStatus(const Ref<Object>& list) {
             for (int32_t b = LowerBound(bills); b <= bills_upper; ++b) {
                 Ref<Object> bill = ItemAt(bills, b);
                 Variant id = platform::Call(bill, "ValueOrDefault", {Variant(key::kBillInterID), Variant(int32_t{0})});
-                if (id.ToDouble() != 0) ids += ValueOf(bill, key::kBillInterID).ToText() + ",";
+                // A Null id compares as neither equal nor unequal to 0: the bill is left out.
+                if (!id.IsNull() && id.ToDouble() != 0) ids += ValueOf(bill, key::kBillInterID).ToText() + ",";
             }
             if (ids.empty()) continue;
             ids.pop_back();

@@ -263,8 +263,9 @@ TEST_F(SetTranStatusTest, WhatEachPackageSends) {
     const std::string order_update = " Update POOrder SET FTranStatus=1 WHERE FInterID In (";
     const std::string notice_update = " Update SEOutStock SET FTranStatus=1 WHERE FInterID In (";
     const Case cases[] = {
-        {"bills without an id or with id 0 are left out",
-         List({Variant(Package(501, Variant(List({BillWithoutId(), Bill(12), Bill(int16_t{0}), Bill(0.0), Bill(13)}))))}),
+        {"bills without an id, with id 0 or a Null id are left out",
+         List({Variant(Package(501, Variant(List({BillWithoutId(), Bill(12), Bill(int16_t{0}), Bill(0.0),
+                                                  Bill(Variant::Null()), Bill(13)}))))}),
          {order_update + "12,13)"}, "12,13", ""},
         {"a package with no bill left sends nothing",
          List({Variant(Package(501, Variant(List({BillWithoutId(), Bill(0)}))))}), {}, "", ""},
