@@ -119,6 +119,22 @@ TEST(AppConnectionOpen, ConnectionThatFailedToOpenOpensOnceTheDatabaseIsThere) {
     EXPECT_EQ(connection->Execute("SELECT 1 AS one")->Value("one"), Variant(int32_t{1}));
 }
 
+// A file name holding ';' cannot be put into the login properties: read back, the path would
+// stop at the ';' and the connection would open whatever database has the shorter name.
+TEST(AppConnectionOpen, FileNameTheLoginPropertiesCannotCarryIsRefusedNotMistaken) {
+    BranchEnv shorter(nullptr, "branch");
+    const std::string meant = (shorter.Dir() / "branch;2025.db").string();
+    std::filesystem::copy_file(shorter.DbPath(), meant);
+    shorter.Db().Exec("INSERT INTO t_Systemprofile (FCategory, FKey, FValue) VALUES ('IC', 'BrID', 'shorter')");
+    testing::TestDb(meant).Exec("INSERT INTO t_Systemprofile (FCategory, FKey, FValue) VALUES ('IC', 'BrID', 'meant')");
+    const Error e = ErrorOf([&] {
+        SetLoginProperties(MakeLoginProperties(meant));
+        ExecuteOnce("SELECT FValue FROM t_Systemprofile WHERE FKey='BrID'");
+    });
+    EXPECT_EQ(e.Code(), ErrorCode::kBadInput) << e.Description();
+    EXPECT_NE(e.Description().find(meant), std::string::npos) << e.Description();
+}
+
 // ---- values and row counts ---------------------------------------------------------------
 
 class AppConnectionValues : public ::testing::Test {
