@@ -19,6 +19,7 @@
 #include "platform/registry.h"
 #include "support/bill_statements.h"
 #include "support/branch_env.h"
+#include "support/variant_print.h"
 
 namespace orba::hostkit {
 namespace {
@@ -301,6 +302,28 @@ TEST_F(AppConnectionBatch, FailingStatementLeavesTheDatabaseExactlyAsBefore) {
     connection_->Execute("UPDATE POOrder SET FTranStatus=0 WHERE FInterID=1; UPDATE POOrder SET FTranStatus=0 "
                          "WHERE FInterID=2");
     EXPECT_EQ(env_.Db().Int("SELECT COUNT(*) FROM POOrder WHERE FInterID IN (1,2) AND FTranStatus=0"), 2);
+}
+
+// A batch can fail at its very end, when it is committed (here a deferred reference check).
+// The connection must not stay inside the half-done transaction: its own later reads would
+// see changes that never happened, its later batches could not start, and it would keep
+// other writers out.
+TEST_F(AppConnectionBatch, BatchThatCannotBeCommittedIsUndoneAndTheConnectionGoesOn) {
+    env_.Db().Exec("CREATE TABLE parent (id INTEGER PRIMARY KEY)");
+    env_.Db().Exec("CREATE TABLE child (parent_id INTEGER REFERENCES parent (id) DEFERRABLE INITIALLY DEFERRED)");
+    const std::string before = env_.Db().Dump();
+
+    const Error e = ErrorOf([&] {
+        connection_->Execute("UPDATE POOrder SET FTranStatus=1; INSERT INTO child (parent_id) VALUES (99)");
+    });
+    EXPECT_EQ(e.Code(), ErrorCode::kDatabaseError) << e.Description();
+    EXPECT_NE(e.Description().find("when the batch of 2 statements was committed"), std::string::npos)
+        << e.Description();
+    EXPECT_EQ(env_.Db().Dump(), before);
+    EXPECT_EQ(connection_->Execute("SELECT COUNT(*) AS n FROM child")->Value("n"), Variant(int32_t{0}));
+    EXPECT_TRUE(env_.Db().Runs("INSERT INTO parent (id) VALUES (1)")) << "another writer is still locked out";
+    connection_->Execute("INSERT INTO child (parent_id) VALUES (1); UPDATE POOrder SET FTranStatus=0");
+    EXPECT_EQ(env_.Db().Int("SELECT COUNT(*) FROM child"), 1);
 }
 
 TEST_F(AppConnectionBatch, SingleFailingStatementQuotesItself) {

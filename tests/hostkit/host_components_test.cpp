@@ -16,6 +16,7 @@
 #include "platform/error.h"
 #include "platform/recordset.h"
 #include "platform/registry.h"
+#include "support/variant_print.h"
 
 namespace orba::hostkit {
 namespace {

@@ -12,6 +12,7 @@
 #include "platform/error.h"
 #include "platform/registry.h"
 #include "support/branch_env.h"
+#include "support/variant_print.h"
 
 namespace orba::hostkit {
 namespace {
