@@ -109,17 +109,6 @@ TEST(AppConnectionOpen, FindsTheDatabaseAndKeepsItOnceOpen) {
     EXPECT_EQ(MakeRef<AppConnection>()->Execute(query)->Value("FValue"), Variant("2"));
 }
 
-TEST(AppConnectionOpen, ConnectionThatFailedToOpenOpensOnceTheDatabaseIsThere) {
-    BranchEnv env;
-    TempDir dir;
-    const std::filesystem::path later = dir / "later.db";
-    SetLoginProperties(MakeLoginProperties(later.string()));
-    auto connection = MakeRef<AppConnection>();
-    EXPECT_EQ(ErrorOf([&] { connection->Execute("SELECT 1 AS one"); }).Code(), ErrorCode::kFileNotFound);
-    std::filesystem::copy_file(env.DbPath(), later);
-    EXPECT_EQ(connection->Execute("SELECT 1 AS one")->Value("one"), Variant(int32_t{1}));
-}
-
 // A file name holding ';' cannot be put into the login properties: read back, the path would
 // stop at the ';' and the connection would open whatever database has the shorter name.
 TEST(AppConnectionOpen, FileNameTheLoginPropertiesCannotCarryIsRefusedNotMistaken) {
