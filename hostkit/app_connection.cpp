@@ -215,9 +215,16 @@ Ref<RecordSet> AppConnection::Execute(const std::string& sql) {
         }
     } catch (const Error& e) {
         if (statements.size() == 1) throw Error(e.Number(), fmt::format("{} in: {}", e.Description(), Excerpt(statements[0].source)));
+        // Every statement ran; the batch failed as a whole when it was committed.
+        if (index >= statements.size()) {
+            throw Error(e.Number(), fmt::format("{} when the batch of {} statements was committed (nothing of "
+                                                "the batch was applied), the last being: {}",
+                                                e.Description(), statements.size(),
+                                                Excerpt(statements.back().source)));
+        }
         throw Error(e.Number(), fmt::format("{} in statement {} of {} (nothing of the batch was applied): {}",
                                             e.Description(), index + 1, statements.size(),
-                                            Excerpt(statements[std::min(index, statements.size() - 1)].source)));
+                                            Excerpt(statements[index].source)));
     }
     if (!result) result = MakeRef<RecordSet>();  // closed: the batch yields no rows
     return result;

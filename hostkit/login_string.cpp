@@ -13,6 +13,9 @@ using platform::ErrorCode;
 
 namespace {
 
+// Characters that end or open a value of the login property string.
+constexpr std::string_view kPathBreakers = ";{}";
+
 std::string_view TrimBlanks(std::string_view s) {
     size_t b = s.find_first_not_of(" \t");
     if (b == std::string_view::npos) return {};
@@ -63,6 +66,16 @@ std::string CurrentLoginProperties() {
 }
 
 std::string MakeLoginProperties(std::string_view database_path, std::string_view user_name, int user_id) {
+    // The path stands between braces after "Data Source=": a ';' or a brace in it would end the
+    // value early and blanks at either end are trimmed by every reader, so the string would
+    // lead to another file. Such a path is refused rather than written.
+    const bool outer_blank = !database_path.empty() && (TrimBlanks(database_path).size() != database_path.size());
+    if (database_path.find_first_of(kPathBreakers) != std::string_view::npos || outer_blank) {
+        throw Error(ErrorCode::kBadInput,
+                    fmt::format("The account database path '{}' cannot be written into the login properties: "
+                                "it holds ';', '{{' or '}}', or begins or ends with a blank",
+                                database_path));
+    }
     return fmt::format("{}={{{}={}}};UserName={};UserID={}", kAccountDbKey, kDataSourceKey, database_path, user_name,
                        user_id);
 }

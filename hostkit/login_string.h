@@ -21,7 +21,9 @@ std::string AccountDatabasePath(std::string_view props);
 // The login property string of this process, from the shared property store.
 std::string CurrentLoginProperties();
 
-// The login property string a host builds for an account database file.
+// The login property string a host builds for an account database file. Raises an Error
+// (kBadInput) for a path the string cannot carry: one holding ';', '{' or '}', or beginning or
+// ending with a blank.
 std::string MakeLoginProperties(std::string_view database_path, std::string_view user_name = "orbabt",
                                 int user_id = 1);
 

@@ -576,7 +576,7 @@ private:
             .Text("本机构在集团中的分支机构代码").Run();
         profile.Text(kIcCategory).Text(kTaxInPriceKey).Text(kTaxInPriceValue)
             .Text("采购订单单价是否含税").Run();
-        profile.Text(kLedgerCategory).Text(kPeriodStartKey).Text(kPeriodStartValue)
+        profile.Text(kPeriodCategory).Text(kPeriodStartKey).Text(kPeriodStartValue)
             .Text("第一个会计期间的起始日期，按自然月分期").Run();
     }
 

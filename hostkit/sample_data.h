@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "hostkit/sys_info.h"
+
 struct sqlite3;
 
 namespace orba::hostkit {
@@ -34,10 +36,8 @@ struct SampleOptions {
 inline constexpr const char* kIcCategory = "IC";
 inline constexpr const char* kBranchIdKey = "BrID";
 inline constexpr const char* kTaxInPriceKey = "POOrderTaxInPrice";
-// The first day of the first accounting period; periods are calendar months counted from
-// that day, twelve to an accounting year.
-inline constexpr const char* kLedgerCategory = "GL";
-inline constexpr const char* kPeriodStartKey = "PeriodStartDate";
+// It also writes the first day of the accounting calendar under the system-information
+// component's own category and key (kPeriodCategory, kPeriodStartKey).
 
 // Fills a database that has the ERP schema and no data yet. The same options give the same
 // content, row for row. Runs as one unit: on failure nothing is left behind and an

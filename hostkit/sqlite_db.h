@@ -55,17 +55,19 @@ private:
     std::string path_;
 };
 
-// Runs `body` inside one transaction: commits when it returns, rolls back when it throws.
+// Runs `body` inside one transaction: commits when it returns, rolls back when it or the
+// commit throws. A commit can fail and leave the transaction open (a busy database, a
+// deferred constraint); it is rolled back then, so the handle is never left inside it.
 template <class Body>
 void InTransaction(SqliteDatabase& db, Body&& body) {
     db.Exec("BEGIN IMMEDIATE");
     try {
         body();
+        db.Exec("COMMIT");
     } catch (...) {
-        sqlite3_exec(db.Handle(), "ROLLBACK", nullptr, nullptr, nullptr);
+        if (!sqlite3_get_autocommit(db.Handle())) sqlite3_exec(db.Handle(), "ROLLBACK", nullptr, nullptr, nullptr);
         throw;
     }
-    db.Exec("COMMIT");
 }
 
 }  // namespace orba::hostkit

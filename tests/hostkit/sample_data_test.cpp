@@ -285,8 +285,8 @@ TEST(SampleDataBranchTest, EachBranchDatabaseFindsItsOwnNameAndNumber) {
         EXPECT_EQ(db.Text(std::string("SELECT FValue FROM t_Systemprofile WHERE FCategory='IC' AND FKey='") +
                           kTaxInPriceKey + "'"),
                   "False");
-        EXPECT_EQ(db.Text(std::string("SELECT FValue FROM t_Systemprofile WHERE FCategory='") + kLedgerCategory +
-                          "' AND FKey='" + kPeriodStartKey + "'"),
+        EXPECT_EQ(db.Text(std::string("SELECT FValue FROM t_Systemprofile WHERE FCategory='") +
+                          std::string(kPeriodCategory) + "' AND FKey='" + std::string(kPeriodStartKey) + "'"),
                   "2026-01-01");
         EXPECT_EQ(db.Text("SELECT (SELECT FName FROM t_SonCompany WHERE FItemID= " + own + ")"), branch.name);
         EXPECT_EQ(db.Text("SELECT (SELECT FNumber FROM t_SonCompany WHERE FItemID= " + own + ")"), branch.number);
