@@ -52,7 +52,9 @@ SqliteDatabase::SqliteDatabase(const std::string& path, Mode mode) : path_(path)
     if (mode != Mode::kCreate && !std::filesystem::is_regular_file(path)) {
         throw Error(ErrorCode::kFileNotFound, fmt::format("The account database '{}' does not exist", path));
     }
-    int flags = mode == Mode::kReadOnly ? SQLITE_OPEN_READONLY
+    // One connection is used by one thread at a time; SQLite need not lock around every call.
+    int flags = SQLITE_OPEN_NOMUTEX;
+    flags |= mode == Mode::kReadOnly ? SQLITE_OPEN_READONLY
                 : mode == Mode::kCreate ? SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE
                                         : SQLITE_OPEN_READWRITE;
     if (sqlite3_open_v2(path.c_str(), &db_, flags, nullptr) != SQLITE_OK) {

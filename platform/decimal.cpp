@@ -99,6 +99,19 @@ Decimal Decimal::Parse(std::string_view text) {
 
 Decimal Decimal::FromDouble(double value) {
     if (!std::isfinite(value)) throw Error(ErrorCode::kOverflow, "Overflow: the number is not finite");
+    // Most values read from a database have a few decimals: when value x 10^k is a whole
+    // number below 10^15, that number with k decimals is the value's 15-digit form, found
+    // without printing and parsing text.
+    constexpr double kLimit = 1e15;
+    double scale = 1;
+    for (int k = 0; k <= 15 && std::fabs(value) * scale < kLimit; ++k, scale *= 10) {
+        const double scaled = value * scale;
+        if (scaled == std::nearbyint(scaled)) {
+            _IDEC_flags flags = 0;
+            BID_UINT128 whole = bid128_from_int64(static_cast<int64_t>(scaled));
+            return Wrap(bid128_scalbn(whole, -k, BID_ROUNDING_TO_NEAREST, &flags));
+        }
+    }
     return Parse(fmt::format("{:.15g}", value));
 }
 
