@@ -1,10 +1,12 @@
 #include "data/data_fixtures.h"
 
 #include <fmt/format.h>
+#include <gtest/gtest.h>
 
 #include <algorithm>
 
 #include "host/login_props.h"
+#include "host/variant_json.h"
 #include "host/shared_connection.h"
 #include "platform/dispatch.h"
 #include "platform/error.h"
@@ -136,9 +138,34 @@ void SetSystemOption(hostkit::testing::TestDb& db, std::string_view category, st
 }
 
 DataEnv::DataEnv() {
+    // Rows are arranged one statement at a time; waiting for the disk after each one
+    // would only slow the tests. The product's own connection is not affected.
+    env_.Db().Exec("PRAGMA synchronous=OFF");
     AddMasterData(env_.Db());
     env_.OpenSharedConnection();
 }
+
+Ref<VariantVector> Extract(DataTrans& data, BillKind kind, const std::string& ids, bool for_download,
+                           const Ref<Object>& branch) {
+    switch (kind) {
+        case BillKind::kPurchaseOrder: return data.GetPOOrdVect(ids, for_download, branch);
+        case BillKind::kDeliveryNotice: return data.GetSEOutVect(ids, for_download, branch);
+        case BillKind::kReturnNotice: return data.GetSEInVect(ids, for_download, branch);
+    }
+    return {};
+}
+
+Error ErrorOf(const std::function<void()>& body) {
+    try {
+        body();
+    } catch (const Error& e) {
+        return e;
+    }
+    ADD_FAILURE() << "no error was raised";
+    return Error(0, "");
+}
+
+std::string Json(const Variant& value) { return host::ToJson(value, -1); }
 
 VariantDictionary& Dict(const Variant& value) {
     auto* d = dynamic_cast<VariantDictionary*>(value.ToObject().Get());

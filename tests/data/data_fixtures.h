@@ -108,12 +108,24 @@ private:
     orba::testing::BranchEnv env_;
 };
 
+// --- Calls -------------------------------------------------------------------------------
+
+// The extraction of one bill kind.
+Ref<host::VariantVector> Extract(DataTrans& data, BillKind kind, const std::string& ids, bool for_download = false,
+                                 const Ref<platform::Object>& branch = {});
+// The runtime Error that `body` raises; a test failure when it raises none.
+platform::Error ErrorOf(const std::function<void()>& body);
+// A value in the runtime's JSON form on one line, for comparisons that show what differs.
+std::string Json(const Variant& value);
+
 // --- Records -----------------------------------------------------------------------------
 
 host::VariantDictionary& Dict(const Variant& value);
 host::VariantVector& List(const Variant& value);
 // The bill at a 1-based position of an extraction result.
 host::VariantDictionary& BillAt(const Ref<host::VariantVector>& bills, int32_t index);
+// The result must outlive the reference: a temporary one would take the bill with it.
+host::VariantDictionary& BillAt(Ref<host::VariantVector>&& bills, int32_t index) = delete;
 // The entry list of a bill record, whichever key holds it.
 host::VariantVector& EntriesOf(host::VariantDictionary& bill);
 std::vector<std::string> KeysOf(const host::VariantDictionary& record);

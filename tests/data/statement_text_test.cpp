@@ -57,16 +57,6 @@ const ExtractionCase kExtractions[] = {
     {"ReturnNotices", BillKind::kReturnNotice, &stmt::kReturnNoticeHead},
 };
 
-Ref<host::VariantVector> Extract(DataTrans& d, BillKind kind, const std::string& ids, bool for_download,
-                                 const Ref<platform::Object>& branch) {
-    switch (kind) {
-        case BillKind::kPurchaseOrder: return d.GetPOOrdVect(ids, for_download, branch);
-        case BillKind::kDeliveryNotice: return d.GetSEOutVect(ids, for_download, branch);
-        case BillKind::kReturnNotice: return d.GetSEInVect(ids, for_download, branch);
-    }
-    return {};
-}
-
 class ExtractionText : public StatementText, public ::testing::WithParamInterface<ExtractionCase> {};
 
 TEST_P(ExtractionText, ListedBillsAreSelectedByTheirInternalNumbers) {
