@@ -137,6 +137,27 @@ void SetSystemOption(hostkit::testing::TestDb& db, std::string_view category, st
                         Quoted(category), Quoted(key), Quoted(value)));
 }
 
+std::string Snapshot(hostkit::testing::TestDb& db, const IgnoredColumns& ignored) {
+    std::string out;
+    for (const auto& table : db.Rows("SELECT name FROM sqlite_master WHERE type='table' ORDER BY name")) {
+        std::string columns;
+        auto skip = ignored.find(table[0]);
+        for (const auto& column : db.Rows("SELECT name FROM pragma_table_info('" + table[0] + "')")) {
+            if (skip != ignored.end() &&
+                std::find(skip->second.begin(), skip->second.end(), column[0]) != skip->second.end()) {
+                continue;
+            }
+            columns += (columns.empty() ? "" : ",") + column[0];
+        }
+        out += "## " + table[0] + "\n";
+        for (const auto& row : db.Rows("SELECT " + columns + " FROM " + table[0] + " ORDER BY rowid")) {
+            for (const auto& cell : row) out += cell + "|";
+            out += "\n";
+        }
+    }
+    return out;
+}
+
 DataEnv::DataEnv() {
     // Rows are arranged one statement at a time; waiting for the disk after each one
     // would only slow the tests. The product's own connection is not affected.
@@ -277,6 +298,10 @@ Ref<platform::RecordSet> MakeRows(const std::vector<std::string>& columns,
         values.insert(values.end(), line.begin(), line.end());
     }
     return MakeRef<platform::RecordSet>(std::move(fields), std::move(values));
+}
+
+Ref<Object> MakeScriptedObject(std::string class_name, MemberHandler handler) {
+    return Ref<Object>(MakeRef<ScriptedObject>(std::move(class_name), std::move(handler)));
 }
 
 FakeSysInfo::FakeSysInfo()

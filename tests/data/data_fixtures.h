@@ -4,6 +4,7 @@
 #pragma once
 
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -94,6 +95,11 @@ void AddSalesOrder(hostkit::testing::TestDb& db, int inter_id, std::string_view 
 void AddSalesOrderLine(hostkit::testing::TestDb& db, int inter_id, int entry_id, std::string_view source_entry_id);
 void SetSystemOption(hostkit::testing::TestDb& db, std::string_view category, std::string_view key,
                      std::string_view value);
+
+// Every row of every table, leaving out the named columns of the named tables: equal
+// snapshots mean that nothing else changed.
+using IgnoredColumns = std::map<std::string, std::vector<std::string>>;
+std::string Snapshot(hostkit::testing::TestDb& db, const IgnoredColumns& ignored = {});
 
 // A branch database with the schema and the master data, the shared connection open on it.
 class DataEnv {
@@ -205,7 +211,12 @@ private:
     platform::ScopedClassRegistration registration_;
 };
 
-// --- A host's own record set ----------------------------------------------------------------
+// --- Outside objects ------------------------------------------------------------------------
+
+// Any outside object: every member access goes to `handler`.
+using MemberHandler = std::function<Variant(std::string_view name, platform::CallKind, std::span<Variant> args)>;
+Ref<platform::Object> MakeScriptedObject(std::string class_name, MemberHandler handler);
+
 
 // A record set that is not this runtime's RecordSet: it answers only EOF, MoveNext,
 // RecordCount and Fields(name).Value, by name, as a host's data-access objects do.

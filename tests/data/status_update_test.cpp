@@ -13,30 +13,6 @@ using host::VariantVector;
 using platform::MakeRef;
 using platform::MessageButtons;
 using platform::MessageIcon;
-using Ignored = std::map<std::string, std::vector<std::string>>;
-
-// Every row of every table, leaving out the named columns: equal snapshots mean that nothing
-// else changed.
-std::string Snapshot(hostkit::testing::TestDb& db, const Ignored& ignored = {}) {
-    std::string out;
-    for (const auto& table : db.Rows("SELECT name FROM sqlite_master WHERE type='table' ORDER BY name")) {
-        std::string columns;
-        for (const auto& column : db.Rows("SELECT name FROM pragma_table_info('" + table[0] + "')")) {
-            auto skip = ignored.find(table[0]);
-            if (skip != ignored.end() &&
-                std::find(skip->second.begin(), skip->second.end(), column[0]) != skip->second.end()) {
-                continue;
-            }
-            columns += (columns.empty() ? "" : ",") + column[0];
-        }
-        out += "## " + table[0] + "\n";
-        for (const auto& row : db.Rows("SELECT " + columns + " FROM " + table[0] + " ORDER BY rowid")) {
-            for (const auto& cell : row) out += cell + "|";
-            out += "\n";
-        }
-    }
-    return out;
-}
 
 // "id:value" for each row of a table, in internal-number order.
 std::vector<std::string> ColumnByBill(hostkit::testing::TestDb& db, const std::string& table,
@@ -145,7 +121,7 @@ class AffirmQuantity : public StatusUpdate, public ::testing::WithParamInterface
 
 TEST_P(AffirmQuantity, WritesTheQuantityAndTheAmountRoundedToTheCurrency) {
     const AffirmCase& c = GetParam();
-    const Ignored changed = {{"POOrderEntry", {"FAuxQty", "FAmount"}}};
+    const IgnoredColumns changed = {{"POOrderEntry", {"FAuxQty", "FAmount"}}};
     const std::string before = Snapshot(env_.Db(), changed);
     const auto lines_before = env_.Db().Rows("SELECT FInterID, FEntryID, FAuxQty, FAmount FROM POOrderEntry "
                                              "ORDER BY FInterID, FEntryID");
