@@ -11,6 +11,18 @@
 #include "platform/dispatch.h"
 #include "platform/error.h"
 
+namespace orba::data {
+
+void PrintTo(BillKind kind, std::ostream* os) {
+    switch (kind) {
+        case BillKind::kPurchaseOrder: *os << "PurchaseOrders"; return;
+        case BillKind::kDeliveryNotice: *os << "DeliveryNotices"; return;
+        case BillKind::kReturnNotice: *os << "ReturnNotices"; return;
+    }
+}
+
+}  // namespace orba::data
+
 namespace orba::data::testing {
 
 using host::VariantDictionary;

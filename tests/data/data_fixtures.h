@@ -7,6 +7,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -18,6 +19,11 @@
 #include "platform/recordset.h"
 #include "platform/registry.h"
 #include "support/branch_env.h"
+
+namespace orba::data {
+// Test names and failure reports show the kind by name.
+void PrintTo(BillKind kind, std::ostream* os);
+}  // namespace orba::data
 
 namespace orba::data::testing {
 

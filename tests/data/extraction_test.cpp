@@ -17,14 +17,7 @@ using platform::MakeRef;
 
 constexpr BillKind kKinds[] = {BillKind::kPurchaseOrder, BillKind::kDeliveryNotice, BillKind::kReturnNotice};
 
-std::string KindName(BillKind kind) {
-    switch (kind) {
-        case BillKind::kPurchaseOrder: return "PurchaseOrders";
-        case BillKind::kDeliveryNotice: return "DeliveryNotices";
-        case BillKind::kReturnNotice: return "ReturnNotices";
-    }
-    return "?";
-}
+std::string KindName(BillKind kind) { return ::testing::PrintToString(kind); }
 
 class Extraction : public ::testing::Test {
 protected:
