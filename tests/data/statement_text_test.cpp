@@ -84,15 +84,6 @@ TEST_P(ExtractionText, DownloadLooksUpTheBranchFirstThenSelectsWhatAwaitsIt) {
 INSTANTIATE_TEST_SUITE_P(Kinds, ExtractionText, ::testing::ValuesIn(kExtractions),
                          [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(StatementText, ReturnNoticeStatementIsTheDeliveryStatementWithoutItsSourceLine) {
-    // Guards the shared copy of the statements as much as the product: the two must differ
-    // by exactly the source-line sub-select.
-    std::string delivery = stmt::kDeliveryNoticeHead;
-    delivery.erase(delivery.find(stmt::kNoticeSourceLine), stmt::kNoticeSourceLine.size());
-    EXPECT_EQ(delivery, stmt::kReturnNoticeHead);
-    EXPECT_NE(stmt::kReturnNoticeHead.find("u1.FNote,  tu.FName as FBillerName "), std::string::npos);
-}
-
 struct BillInfoCase {
     int32_t tran_type;
     int32_t inter_id;
@@ -134,6 +125,7 @@ struct UpdateCase {
     friend void PrintTo(const UpdateCase& c, std::ostream* os) { *os << c.name; }
 };
 
+// Written out by hand: the second statement starts right after the first one's closing quote.
 const std::string kTwoOrderUnset =
     "Update v1 SET v1.FTranStatus=0 \r\nFROM POOrder v1 \r\nWHERE v1.FBillNo='A1'"
     "Update v1 SET v1.FTranStatus=0 \r\nFROM POOrder v1 \r\nWHERE v1.FBillNo='A2'";
@@ -179,12 +171,6 @@ TEST_P(UpdateText, WholeBatchGoesInOneExecuteOnTheRightConnection) {
 
 INSTANTIATE_TEST_SUITE_P(Updates, UpdateText, ::testing::ValuesIn(kUpdates),
                          [](const auto& info) { return std::string(info.param.name); });
-
-TEST_F(StatementText, TwoOrderBatchHasNothingBetweenOneStatementAndTheNext) {
-    // Written out once more by hand: the second statement starts right after the quote.
-    EXPECT_EQ(kTwoOrderUnset, stmt::UnSetOrdTranStatusBatch({"A1", "A2"}));
-    EXPECT_NE(kTwoOrderUnset.find("'A1'Update v1"), std::string::npos);
-}
 
 TEST_F(StatementText, EmptyVectorMakesNoConnectionAndRunsNothing) {
     const std::function<void(DataTrans&)> calls[] = {
