@@ -2,6 +2,7 @@
 
 #include <fmt/format.h>
 
+#include <cmath>
 
 #include "data/bill_records.h"
 #include "data/row_source.h"
@@ -148,6 +149,12 @@ std::string NumberText(const Variant& value, std::string_view name) {
         throw Error(ErrorCode::kBadInput,
                     fmt::format("\"{}\" must be a number, not {}", name,
                                 v.IsString() ? fmt::format("'{}'", v.AsString()) : std::string(v.TypeName())));
+    }
+    // The database keeps these as binary floating point; a number beyond its range would be
+    // written as infinity into the order line.
+    if (!std::isfinite(d->ToDouble())) {
+        throw Error(ErrorCode::kBadInput,
+                    fmt::format("\"{}\" is beyond the range of numbers the database can store", name));
     }
     return d->ToString();
 }
