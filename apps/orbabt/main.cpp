@@ -46,11 +46,17 @@ int main(int argc, char** argv) {
     auto* inv = app.add_subcommand("invoke", "Create a component by identifier and call a member by name");
     inv->add_option("progid", invoke.prog_id, "Programmatic identifier")->required();
     inv->add_option("member", invoke.member, "Member name")->required();
-    inv->add_option("args", invoke.args, "Arguments in the runtime's JSON form");
+    // The call's arguments are JSON texts taken as they stand: a list such as
+    // [{"BillID":"A1"}] must reach the JSON reader whole, not be split at its commas.
+    inv->allow_extras();
+    inv->footer("ARG ...: the call's arguments, each in the runtime's JSON form, e.g. '\"12,15\"' false");
     inv->add_option("--db", invoke.db, "Account database (sets the login properties and the shared connection)");
     inv->add_flag("--show-args", invoke.show_args, "Print the arguments after the call (by-reference results)");
     add_trace(inv);
-    inv->callback([&] { run = [&] { return RunInvoke(invoke); }; });
+    inv->callback([&] {
+        invoke.args = inv->remaining();
+        run = [&] { return RunInvoke(invoke); };
+    });
 
     std::vector<int> types;
     std::string output;
