@@ -187,6 +187,21 @@ TEST_F(OrbabtTest, InvokeCallsAComponentByNameAndPrintsItsResultAsJson) {
     EXPECT_TRUE(Contains(by_ref.out, "arg 2: {\"$date\": \"2003-05-12\"}\narg 3: 2003\n")) << by_ref.out;
 }
 
+TEST_F(OrbabtTest, InvokeTakesAListArgumentWhole) {
+    MakeBranch("a.db", 1);
+    hostkit::testing::TestDb db((dir_ / "a.db").string());
+    db.Exec("UPDATE POOrder SET FTranStatus=1");
+    const auto bills = db.Rows("SELECT FBillNo FROM POOrder ORDER BY FInterID LIMIT 2");
+    ASSERT_EQ(bills.size(), 2u);
+    // The commas inside the list belong to the JSON text, not to the command line.
+    Outcome o = Run({"invoke", "OrbaBillTransmit.DataTrans", "UnSetOrdTranStatus",
+                     "[{\"BillID\": \"" + bills[0][0] + "\"}, {\"BillID\": \"" + bills[1][0] + "\"}]", "--db", "a.db"});
+    ASSERT_EQ(o.status, 0) << o.err;
+    EXPECT_EQ(db.Int("SELECT count(*) FROM POOrder WHERE FTranStatus=0"), 2);
+    EXPECT_EQ(db.Text("SELECT group_concat(FBillNo) FROM POOrder WHERE FTranStatus=0 ORDER BY FInterID"),
+              bills[0][0] + "," + bills[1][0]);
+}
+
 TEST_F(OrbabtTest, TheExchangeStepsOverFiles) {
     MakeBranch("a.db", 1);
     MakeBranch("b.db", 2);
