@@ -101,6 +101,12 @@ private:
 
 inline bool operator==(const Variant::NullValue&, const Variant::NullValue&) { return true; }
 
+// The object a variant holds, as a T; Nothing when it holds no object or one of another class.
+template <class T>
+Ref<T> ObjectAs(const Variant& value) {
+    return value.IsObject() ? RefCast<T>(value.AsObject()) : Ref<T>();
+}
+
 // Arithmetic with the host language's rules: a Null operand gives Null; Empty counts as 0;
 // Decimal wins over Double, Double over the integers; integer results widen from Integer to
 // Long to Double instead of overflowing; Divide always gives Double (Decimal when one side

@@ -29,13 +29,9 @@ constexpr std::string_view kOwnBranchQuery =
     "SELECT FNumber, FName FROM t_SonCompany WHERE FItemID=(SELECT FValue FROM t_Systemprofile "
     "WHERE FCategory='IC' AND FKey='BrID')";
 
-Ref<VariantDictionary> AsRecord(const Variant& v) {
-    return v.IsObject() ? platform::RefCast<VariantDictionary>(v.AsObject()) : Ref<VariantDictionary>();
-}
+Ref<VariantDictionary> AsRecord(const Variant& v) { return platform::ObjectAs<VariantDictionary>(v); }
 
-Ref<VariantVector> AsList(const Variant* v) {
-    return v && v->IsObject() ? platform::RefCast<VariantVector>(v->AsObject()) : Ref<VariantVector>();
-}
+Ref<VariantVector> AsList(const Variant* v) { return v ? platform::ObjectAs<VariantVector>(*v) : Ref<VariantVector>(); }
 
 // Shows "label: done/total" on one terminal line while a long step runs.
 class Progress {

@@ -56,7 +56,7 @@ Ref<VariantDictionary> OpenEnvelope(std::string_view text, std::string_view file
     } catch (const Error& e) {
         Bad(file_name, e.Description());
     }
-    auto envelope = root.IsObject() ? platform::RefCast<VariantDictionary>(root.AsObject()) : Ref<VariantDictionary>();
+    auto envelope = platform::ObjectAs<VariantDictionary>(root);
     if (!envelope) Bad(file_name, "it does not hold a JSON object");
     const Variant* f = envelope->Find(kFormatKey);
     if (!f || !f->IsString() || f->AsString() != format) {
@@ -77,11 +77,11 @@ platform::Date CreatedOf(const VariantDictionary& envelope, std::string_view fil
 
 Ref<VariantVector> ListOf(const VariantDictionary& envelope, std::string_view key, std::string_view file_name) {
     const Variant* l = envelope.Find(key);
-    Ref<VariantVector> list = l && l->IsObject() ? platform::RefCast<VariantVector>(l->AsObject()) : Ref<VariantVector>();
+    Ref<VariantVector> list = l ? platform::ObjectAs<VariantVector>(*l) : Ref<VariantVector>();
     if (!list) Bad(file_name, fmt::format("its \"{}\" is not a list", key));
     for (int32_t i = 1; i <= list->UpperBound(); ++i) {
         const Variant& item = list->Item(i);
-        auto record = item.IsObject() ? platform::RefCast<VariantDictionary>(item.AsObject()) : Ref<VariantDictionary>();
+        auto record = platform::ObjectAs<VariantDictionary>(item);
         if (!record || !record->Exists(data::key::kBillType) || !record->Value(data::key::kBillType).IsNumeric()) {
             Bad(file_name, fmt::format("item {} of \"{}\" has no numeric \"BillType\"", i, key));
         }
@@ -91,7 +91,7 @@ Ref<VariantVector> ListOf(const VariantDictionary& envelope, std::string_view ke
 
 Branch BranchOf(const VariantDictionary& envelope, std::string_view key, std::string_view file_name) {
     const Variant* b = envelope.Find(key);
-    auto record = b && b->IsObject() ? platform::RefCast<VariantDictionary>(b->AsObject()) : Ref<VariantDictionary>();
+    auto record = b ? platform::ObjectAs<VariantDictionary>(*b) : Ref<VariantDictionary>();
     if (!record) Bad(file_name, fmt::format("its \"{}\" branch is missing", key));
     auto text = [&](std::string_view k) {
         const Variant* v = record->Find(k);

@@ -188,16 +188,6 @@ Ref<VariantVector> Extract(DataTrans& data, BillKind kind, const std::string& id
     return {};
 }
 
-Error ErrorOf(const std::function<void()>& body) {
-    try {
-        body();
-    } catch (const Error& e) {
-        return e;
-    }
-    ADD_FAILURE() << "no error was raised";
-    return Error(0, "");
-}
-
 std::string Json(const Variant& value) { return host::ToJson(value, -1); }
 
 VariantDictionary& Dict(const Variant& value) {

@@ -18,6 +18,7 @@
 #include "host/variant_vector.h"
 #include "platform/recordset.h"
 #include "platform/registry.h"
+#include "support/error_of.h"
 #include "support/branch_env.h"
 
 namespace orba::data {
@@ -125,8 +126,7 @@ private:
 // The extraction of one bill kind.
 Ref<host::VariantVector> Extract(DataTrans& data, BillKind kind, const std::string& ids, bool for_download = false,
                                  const Ref<platform::Object>& branch = {});
-// The runtime Error that `body` raises; a test failure when it raises none.
-platform::Error ErrorOf(const std::function<void()>& body);
+using orba::testing::ErrorOf;
 // A value in the runtime's JSON form on one line, for comparisons that show what differs.
 std::string Json(const Variant& value);
 

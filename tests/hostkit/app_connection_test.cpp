@@ -17,6 +17,7 @@
 #include "platform/error.h"
 #include "platform/recordset.h"
 #include "platform/registry.h"
+#include "support/error_of.h"
 #include "support/bill_statements.h"
 #include "support/branch_env.h"
 #include "support/variant_print.h"
@@ -36,17 +37,7 @@ using platform::VarType;
 using orba::testing::BranchEnv;
 using orba::testing::TempDir;
 
-// Runs `body` and returns the Error it raises; fails the test when it raises none.
-template <class Body>
-Error ErrorOf(Body&& body) {
-    try {
-        body();
-    } catch (const Error& e) {
-        return e;
-    }
-    ADD_FAILURE() << "no error was raised";
-    return Error(0, "");
-}
+using orba::testing::ErrorOf;
 
 Ref<RecordSet> ExecuteOnce(const std::string& sql) { return MakeRef<AppConnection>()->Execute(sql); }
 

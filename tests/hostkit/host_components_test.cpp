@@ -16,6 +16,7 @@
 #include "platform/error.h"
 #include "platform/recordset.h"
 #include "platform/registry.h"
+#include "support/error_of.h"
 #include "support/variant_print.h"
 
 namespace orba::hostkit {
@@ -29,16 +30,7 @@ using platform::MakeRef;
 using platform::Ref;
 using platform::Variant;
 
-template <class Body>
-Error ErrorOf(Body&& body) {
-    try {
-        body();
-    } catch (const Error& e) {
-        return e;
-    }
-    ADD_FAILURE() << "no error was raised";
-    return Error(0, "");
-}
+using orba::testing::ErrorOf;
 
 // ---- null substitution -------------------------------------------------------------------
 

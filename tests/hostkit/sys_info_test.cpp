@@ -11,6 +11,7 @@
 #include "hostkit/login_string.h"
 #include "platform/error.h"
 #include "platform/registry.h"
+#include "support/error_of.h"
 #include "support/branch_env.h"
 #include "support/variant_print.h"
 
@@ -23,16 +24,7 @@ using platform::ErrorCode;
 using platform::Variant;
 using orba::testing::BranchEnv;
 
-template <class Body>
-Error ErrorOf(Body&& body) {
-    try {
-        body();
-    } catch (const Error& e) {
-        return e;
-    }
-    ADD_FAILURE() << "no error was raised";
-    return Error(0, "");
-}
+using orba::testing::ErrorOf;
 
 class SysInfoTest : public ::testing::Test {
 protected:

@@ -1,4 +1,5 @@
 // Late-bound member access by name and the class registry.
+#include "support/error_of.h"
 #include "platform/dispatch.h"
 
 #include <gtest/gtest.h>
@@ -45,15 +46,7 @@ class Account : public Dispatchable<Account> {
     std::string name_ = "cash";
 };
 
-Error CaughtFrom(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const Error& e) {
-        return e;
-    }
-    ADD_FAILURE() << "no error was raised";
-    return Error(0, "");
-}
+using orba::testing::ErrorOf;
 
 bool Mentions(const Error& e, std::string_view word) {
     return e.Description().find(word) != std::string::npos;
@@ -104,7 +97,7 @@ TEST(LateBinding, FailuresNameTheMember) {
         {[&] { GetProperty(Ref<Object>(), "Balance"); }, ErrorCode::kObjectRequired, "Balance"},
     };
     for (size_t i = 0; i < cases.size(); ++i) {
-        const Error e = CaughtFrom(cases[i].call);
+        const Error e = ErrorOf(cases[i].call);
         EXPECT_EQ(e.Code(), cases[i].code) << "case " << i << ": " << e.Description();
         EXPECT_TRUE(Mentions(e, cases[i].named)) << "case " << i << ": " << e.Description();
     }
@@ -112,7 +105,7 @@ TEST(LateBinding, FailuresNameTheMember) {
 
 TEST(LateBinding, ArgumentErrorsSayWhichArgument) {
     Ref<Object> account = MakeRef<Account>();
-    const Error e = CaughtFrom([&] { Call(account, "Deposit", {Variant::Null()}); });
+    const Error e = ErrorOf([&] { Call(account, "Deposit", {Variant::Null()}); });
     EXPECT_EQ(e.Code(), ErrorCode::kInvalidUseOfNull);
     EXPECT_TRUE(Mentions(e, "argument 1")) << e.Description();
 }
@@ -128,12 +121,12 @@ TEST(ClassRegistry, CreatesByIdentifierIgnoringCase) {
 }
 
 TEST(ClassRegistry, UnknownIdentifierNamesIt) {
-    const Error e = CaughtFrom([] { CreateObject("Nowhere.Thing"); });
+    const Error e = ErrorOf([] { CreateObject("Nowhere.Thing"); });
     EXPECT_EQ(e.Code(), ErrorCode::kCannotCreateObject);
     EXPECT_TRUE(Mentions(e, "Nowhere.Thing")) << e.Description();
 
     ScopedClassRegistration empty("Test.Empty", [] { return Ref<Object>(); });
-    const Error e2 = CaughtFrom([] { CreateObject("Test.Empty"); });
+    const Error e2 = ErrorOf([] { CreateObject("Test.Empty"); });
     EXPECT_EQ(e2.Code(), ErrorCode::kCannotCreateObject);
     EXPECT_TRUE(Mentions(e2, "Test.Empty")) << e2.Description();
 }
