@@ -94,14 +94,14 @@ constexpr int32_t kReturnNoticeType = 82;
 // What a key of a received record must hold.
 enum class Shape { kNumber, kNumberOrNull, kText, kTextOrNull, kDate, kDateOrNull, kReference, kClassReference, kList };
 
-struct KeySpec {
+struct KeyRule {
     std::string_view key;
     Shape shape;
     std::string_view column;  // header/line column; reference records use it as a prefix
 };
 
 // Header keys in store order, with the column each one is saved in.
-constexpr KeySpec kOrderHeader[] = {
+constexpr KeyRule kOrderHeader[] = {
     {"BillType", Shape::kNumber, "FTranType"},       {"TranStatus", Shape::kNumberOrNull, "FTranStatus"},
     {"BillInterID", Shape::kNumber, "FBillInterID"}, {"Year", Shape::kNumber, "FYear"},
     {"Period", Shape::kNumber, "FPeriod"},           {"Date", Shape::kDateOrNull, "FDate"},
@@ -113,7 +113,7 @@ constexpr KeySpec kOrderHeader[] = {
     {"Preparer", Shape::kTextOrNull, "FPreparer"},   {"ReqEntry", Shape::kList, ""},
 };
 
-constexpr KeySpec kNoticeHeader[] = {
+constexpr KeyRule kNoticeHeader[] = {
     {"BillType", Shape::kNumber, "FTranType"},          {"TranStatus", Shape::kNumberOrNull, "FTranStatus"},
     {"BillInterID", Shape::kNumber, "FBillInterID"},    {"Year", Shape::kNumber, "FYear"},
     {"Period", Shape::kNumber, "FPeriod"},              {"Date", Shape::kDateOrNull, "FDate"},
@@ -128,7 +128,7 @@ constexpr KeySpec kNoticeHeader[] = {
 };
 
 // Line keys; Item and MeasureUnit are checked and saved on their own.
-constexpr KeySpec kOrderLine[] = {
+constexpr KeyRule kOrderLine[] = {
     {"BillID", Shape::kTextOrNull, "FBillNo"},           {"EntryID", Shape::kNumber, "FEntryID"},
     {"Qty", Shape::kNumberOrNull, "FQty"},               {"QtyBase", Shape::kNumberOrNull, "FQtyBase"},
     {"Price", Shape::kNumberOrNull, "FPrice"},           {"TaxRate", Shape::kNumberOrNull, "FTaxRate"},
@@ -142,7 +142,7 @@ constexpr KeySpec kOrderLine[] = {
 };
 
 // Delivery-notice lines carry SourceEntryID; return-notice lines do not.
-constexpr KeySpec kNoticeLine[] = {
+constexpr KeyRule kNoticeLine[] = {
     {"BillID", Shape::kTextOrNull, "FBillNo"},    {"EntryID", Shape::kNumber, "FEntryID"},
     {"Qty", Shape::kNumberOrNull, "FQty"},        {"QtyBase", Shape::kNumberOrNull, "FQtyBase"},
     {"PriceRef", Shape::kNumberOrNull, "FPriceRef"}, {"AmtRef", Shape::kNumberOrNull, "FAmtRef"},
@@ -213,15 +213,15 @@ struct Place {
     }
 };
 
-const Variant& Require(const MapContainer& map, const KeySpec& spec, const Place& place) {
-    const Variant* v = Lookup(map, spec.key);
+const Variant& Require(const MapContainer& map, const KeyRule& rule, const Place& place) {
+    const Variant* v = Lookup(map, rule.key);
     if (!v) {
         throw Error(ErrorCode::kBadInput,
-                    fmt::format("The received {} has no key \"{}\"", place.Describe(), spec.key));
+                    fmt::format("The received {} has no key \"{}\"", place.Describe(), rule.key));
     }
-    if (!Fits(*v, spec.shape)) {
+    if (!Fits(*v, rule.shape)) {
         throw Error(ErrorCode::kBadInput, fmt::format("The received {} has \"{}\" as a {} where {} is expected",
-                                                      place.Describe(), spec.key, v->TypeName(), ShapeText(spec.shape)));
+                                                      place.Describe(), rule.key, v->TypeName(), ShapeText(rule.shape)));
     }
     return *v;
 }
@@ -265,15 +265,15 @@ const Variant kNull = Variant::Null();
 
 // Adds the columns of one checked key; a reference record becomes <prefix>Name and
 // <prefix>Number (or <prefix>Name alone for sale type and settlement).
-void AddColumns(std::vector<Column>& columns, const KeySpec& spec, const Variant& value) {
-    if (spec.shape == Shape::kList) return;
-    if (spec.shape == Shape::kReference || spec.shape == Shape::kClassReference) {
+void AddColumns(std::vector<Column>& columns, const KeyRule& rule, const Variant& value) {
+    if (rule.shape == Shape::kList) return;
+    if (rule.shape == Shape::kReference || rule.shape == Shape::kClassReference) {
         const MapContainer& ref = *AsMap(value);
-        columns.push_back({std::string(spec.column) + "Name", Lookup(ref, "Name")});
-        if (spec.shape == Shape::kReference) columns.push_back({std::string(spec.column) + "Number", Lookup(ref, "Number")});
+        columns.push_back({std::string(rule.column) + "Name", Lookup(ref, "Name")});
+        if (rule.shape == Shape::kReference) columns.push_back({std::string(rule.column) + "Number", Lookup(ref, "Number")});
         return;
     }
-    columns.push_back({std::string(spec.column), &value});
+    columns.push_back({std::string(rule.column), &value});
 }
 
 struct CheckedLine {
@@ -297,13 +297,13 @@ CheckedLine CheckLine(const Variant& value, ReceivedKind kind, bool delivery, Pl
                                                       value.TypeName()));
     }
     CheckedLine checked;
-    const KeySpec item{"Item", Shape::kReference, "FItem"};
+    const KeyRule item{"Item", Shape::kReference, "FItem"};
     const MapContainer& item_ref = *AsMap(Require(*line, item, place));
     const Variant* model = Lookup(item_ref, "Model");
     checked.columns.push_back({"FItemName", Lookup(item_ref, "Name")});
     checked.columns.push_back({"FItemNumber", Lookup(item_ref, "Number")});
     checked.columns.push_back({"FItemModel", model ? model : &kNull});
-    const KeySpec unit{"MeasureUnit", Shape::kReference, "FUnit"};
+    const KeyRule unit{"MeasureUnit", Shape::kReference, "FUnit"};
     const MapContainer& unit_ref = *AsMap(Require(*line, unit, place));
     const Variant* group_name = Lookup(unit_ref, "GroupName");
     const Variant* group_number = Lookup(unit_ref, "GroupNumber");
@@ -312,11 +312,11 @@ CheckedLine CheckLine(const Variant& value, ReceivedKind kind, bool delivery, Pl
     checked.columns.push_back({"FUnitGroupName", group_name ? group_name : &kNull});
     checked.columns.push_back({"FUnitGroupNumber", group_number ? group_number : &kNull});
     if (kind == ReceivedKind::kOrder) {
-        for (const KeySpec& spec : kOrderLine) AddColumns(checked.columns, spec, Require(*line, spec, place));
+        for (const KeyRule& rule : kOrderLine) AddColumns(checked.columns, rule, Require(*line, rule, place));
     } else {
-        for (const KeySpec& spec : kNoticeLine) AddColumns(checked.columns, spec, Require(*line, spec, place));
+        for (const KeyRule& rule : kNoticeLine) AddColumns(checked.columns, rule, Require(*line, rule, place));
         if (delivery) {
-            const KeySpec source{"SourceEntryID", Shape::kNumber, "FSourceEntryID"};
+            const KeyRule source{"SourceEntryID", Shape::kNumber, "FSourceEntryID"};
             AddColumns(checked.columns, source, Require(*line, source, place));
         }
     }
@@ -334,15 +334,15 @@ CheckedBill CheckBill(const Variant& value, ReceivedKind kind, int index) {
 
     CheckedBill checked;
     const Variant* lines = nullptr;
-    auto check = [&](const KeySpec& spec) {
-        const Variant& v = Require(*bill, spec, place);
-        if (spec.shape == Shape::kList) lines = &v;
-        AddColumns(checked.columns, spec, v);
+    auto check = [&](const KeyRule& rule) {
+        const Variant& v = Require(*bill, rule, place);
+        if (rule.shape == Shape::kList) lines = &v;
+        AddColumns(checked.columns, rule, v);
     };
     if (kind == ReceivedKind::kOrder) {
-        for (const KeySpec& spec : kOrderHeader) check(spec);
+        for (const KeyRule& rule : kOrderHeader) check(rule);
     } else {
-        for (const KeySpec& spec : kNoticeHeader) check(spec);
+        for (const KeyRule& rule : kNoticeHeader) check(rule);
     }
     checked.bill_no = place.bill_no;
     checked.tran_type = *Lookup(*bill, "BillType");
