@@ -36,12 +36,14 @@ int RunPackage(const std::string& db, const std::string& requests, const std::st
 int RunUnpackage(const std::string& db, const std::string& list_file);
 int RunMark(const std::string& db, const std::string& list_file);
 
+// Each sample branch addresses its bills to the three other branches of the group, in a
+// mix of statuses, so about a sixth of them is ready to go from A to B.
 struct DemoOptions {
     std::string dir = "demo";
-    int orders = 20;
-    int notices = 20;
-    int returns = 10;
-    int lines = 5;
+    int orders = 60;
+    int notices = 40;
+    int returns = 30;
+    int lines = 8;
 };
 int RunDemo(const DemoOptions& options);
 
