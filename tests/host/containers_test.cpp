@@ -9,6 +9,7 @@
 #include "host/variant_vector.h"
 #include "platform/error.h"
 #include "platform/recordset.h"
+#include "support/error_of.h"
 
 namespace orba::host {
 namespace {
@@ -22,16 +23,7 @@ using platform::MakeRef;
 using platform::Object;
 using platform::SetProperty;
 
-ErrorCode CodeOf(const std::function<void()>& f, std::string* description = nullptr) {
-    try {
-        f();
-    } catch (const Error& e) {
-        if (description) *description = e.Description();
-        return e.Code();
-    }
-    ADD_FAILURE() << "no error was raised";
-    return ErrorCode::kInvalidProcedureCall;
-}
+using orba::testing::CodeOf;
 
 TEST(VariantVector, IsOneBasedWithAgreeingBounds) {
     auto v = MakeRef<VariantVector>();

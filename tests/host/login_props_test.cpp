@@ -14,6 +14,7 @@
 #include "platform/error.h"
 #include "platform/registry.h"
 #include "tests/support/fake_component.h"
+#include "support/error_of.h"
 
 namespace orba::host {
 namespace {
@@ -25,16 +26,7 @@ using platform::Variant;
 using testing::FakeComponent;
 using testing::ScopedFakeComponent;
 
-ErrorCode CodeOf(const std::function<void()>& f, std::string* description = nullptr) {
-    try {
-        f();
-    } catch (const Error& e) {
-        if (description) *description = e.Description();
-        return e.Code();
-    }
-    ADD_FAILURE() << "no error was raised";
-    return ErrorCode::kInvalidProcedureCall;
-}
+using orba::testing::CodeOf;
 
 // Takes a class out of the registry for the guard's lifetime, putting it back afterwards.
 class ScopedAbsentClass {

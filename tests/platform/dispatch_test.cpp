@@ -1,5 +1,4 @@
 // Late-bound member access by name and the class registry.
-#include "support/error_of.h"
 #include "platform/dispatch.h"
 
 #include <gtest/gtest.h>
@@ -10,6 +9,7 @@
 #include "platform/error.h"
 #include "platform/registry.h"
 #include "tests/support/fake_component.h"
+#include "support/error_of.h"
 
 namespace orba::platform {
 namespace {

@@ -8,20 +8,12 @@
 #include <vector>
 
 #include "platform/error.h"
+#include "support/error_of.h"
 
 namespace orba::platform {
 namespace {
 
-ErrorCode CodeOf(const std::function<void()>& f, std::string* description = nullptr) {
-    try {
-        f();
-    } catch (const Error& e) {
-        if (description) *description = e.Description();
-        return e.Code();
-    }
-    ADD_FAILURE() << "no error was raised";
-    return ErrorCode::kInvalidProcedureCall;
-}
+using orba::testing::CodeOf;
 
 // Three rows: (FInterID Long, FBillNo text, FQty decimal).
 Ref<RecordSet> ThreeBills() {

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+
 #include "platform/error.h"
 
 namespace orba::testing {
@@ -18,6 +20,20 @@ platform::Error ErrorOf(Body&& body) {
     }
     ADD_FAILURE() << "no error was raised";
     return platform::Error(0, "");
+}
+
+// The code of the Error `f` raises, and its description when asked for; the test fails when
+// it raises none.
+template <class Body>
+platform::ErrorCode CodeOf(Body&& f, std::string* description = nullptr) {
+    try {
+        f();
+    } catch (const platform::Error& e) {
+        if (description) *description = e.Description();
+        return e.Code();
+    }
+    ADD_FAILURE() << "no error was raised";
+    return platform::ErrorCode::kInvalidProcedureCall;
 }
 
 }  // namespace orba::testing
