@@ -2,6 +2,8 @@
 
 #include <fmt/format.h>
 
+#include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <vector>
@@ -255,11 +257,28 @@ std::string InsertSql(std::string_view table, const std::vector<Column>& columns
     return fmt::format("INSERT INTO {} ({}) VALUES ({})", table, names, marks);
 }
 
-void Insert(sqlite3* db, std::string_view table, const std::vector<Column>& columns) {
-    SqliteStatement stmt(db, InsertSql(table, columns));
-    for (size_t i = 0; i < columns.size(); ++i) BindValue(stmt, static_cast<int>(i + 1), *columns[i].value);
-    stmt.Step();
-}
+// The insert statements of one saving run, each prepared once: every line of a package has
+// the same columns, so a package of thousands of lines prepares two or three statements.
+class Inserter {
+public:
+    explicit Inserter(sqlite3* db) : db_(db) {}
+
+    void Insert(std::string_view table, const std::vector<Column>& columns) {
+        std::string sql = InsertSql(table, columns);
+        std::unique_ptr<SqliteStatement>& stmt = statements_[sql];
+        if (!stmt) {
+            stmt = std::make_unique<SqliteStatement>(db_, sql);
+        } else {
+            stmt->Reset();
+        }
+        for (size_t i = 0; i < columns.size(); ++i) BindValue(*stmt, static_cast<int>(i + 1), *columns[i].value);
+        stmt->Step();
+    }
+
+private:
+    sqlite3* db_;
+    std::map<std::string, std::unique_ptr<SqliteStatement>> statements_;
+};
 
 const Variant kNull = Variant::Null();
 
@@ -401,7 +420,7 @@ bool AlreadyReceived(sqlite3* db, ReceivedKind kind, const CheckedBill& bill) {
     return stmt.Step();
 }
 
-void SaveBill(SqliteDatabase& db, ReceivedKind kind, const CheckedBill& bill) {
+void SaveBill(SqliteDatabase& db, Inserter& inserter, ReceivedKind kind, const CheckedBill& bill) {
     const Variant kind_code{KindCode(kind)};
     const Variant send_number{bill.send_number};
     const Variant send_name{bill.send_name};
@@ -411,7 +430,7 @@ void SaveBill(SqliteDatabase& db, ReceivedKind kind, const CheckedBill& bill) {
     header.push_back({"FSendBrNumber", &send_number});
     header.push_back({"FSendBrName", &send_name});
     header.push_back({"FReceivedAt", &received_at});
-    Insert(db.Handle(), "t_RcvBill", header);
+    inserter.Insert("t_RcvBill", header);
     const Variant rcv_id{static_cast<int32_t>(sqlite3_last_insert_rowid(db.Handle()))};
     int32_t index = 0;
     for (const CheckedLine& line : bill.lines) {
@@ -419,7 +438,7 @@ void SaveBill(SqliteDatabase& db, ReceivedKind kind, const CheckedBill& bill) {
         std::vector<Column> columns = line.columns;
         columns.push_back({"FRcvID", &rcv_id});
         columns.push_back({"FIndex", &position});
-        Insert(db.Handle(), "t_RcvBillEntry", columns);
+        inserter.Insert("t_RcvBillEntry", columns);
     }
 }
 
@@ -448,6 +467,7 @@ void SaveData::Save(std::string_view props, const Variant& bills, ReceivedKind k
     }
     SqliteDatabase db(AccountDatabasePath(props), SqliteDatabase::Mode::kReadWrite);
     db.Exec(kReceivedSchema);
+    Inserter inserter(db.Handle());
     const int total = list->Count();
     for (int32_t i = 1; i <= total; ++i) {
         CheckedBill bill = CheckBill(list->At(i), kind, i);
@@ -461,7 +481,7 @@ void SaveData::Save(std::string_view props, const Variant& bills, ReceivedKind k
         bool saved = false;
         InTransaction(db, [&] {
             if (AlreadyReceived(db.Handle(), kind, bill)) return;
-            SaveBill(db, kind, bill);
+            SaveBill(db, inserter, kind, bill);
             saved = true;
         });
         messages += fmt::format("{} {} from branch {}: {}\r\n", KindName(kind, bill.tran_type), bill.bill_no,
