@@ -29,8 +29,6 @@ Decimal Wrap(BID_UINT128 raw) {
 }
 
 void CheckFinite(BID_UINT128 r) {
-    _IDEC_flags flags = 0;
-    (void)flags;
     if (!bid128_isFinite(r)) throw Error(ErrorCode::kOverflow, "Overflow: decimal result out of range");
 }
 

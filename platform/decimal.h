@@ -38,7 +38,6 @@ public:
     Decimal operator*(const Decimal& other) const;
     // Raises a division-by-zero Error when `other` is zero.
     Decimal operator/(const Decimal& other) const;
-    Decimal& operator+=(const Decimal& other) { return *this = *this + other; }
 
     // Rounds to `places` digits after the point, half away from zero (the database's ROUND).
     Decimal Round(int places) const;

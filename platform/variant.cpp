@@ -3,7 +3,6 @@
 #include <fmt/format.h>
 
 #include <cctype>
-#include <cfenv>
 #include <cmath>
 #include <cstdlib>
 #include <limits>
