@@ -1,0 +1,258 @@
+#include "hostkit/pg_db.h"
+
+#include <fmt/format.h>
+#include <libpq-fe.h>
+
+#include <charconv>
+#include <cmath>
+#include <cstdlib>
+
+#include "platform/error.h"
+
+namespace orba::hostkit {
+
+using platform::Date;
+using platform::Decimal;
+using platform::Error;
+using platform::ErrorCode;
+using platform::FieldInfo;
+using platform::FieldType;
+using platform::Ref;
+using platform::RecordSet;
+using platform::Variant;
+using platform::VarType;
+
+namespace {
+
+// Type identifiers of the server's built-in types (fixed in its catalog).
+enum TypeOid : unsigned {
+    kBool = 16,
+    kInt8 = 20,
+    kInt2 = 21,
+    kInt4 = 23,
+    kOid = 26,
+    kFloat4 = 700,
+    kFloat8 = 701,
+    kDateOid = 1082,
+    kTimestamp = 1114,
+    kTimestampTz = 1184,
+    kNumeric = 1700,
+};
+
+constexpr std::string_view kSchemePostgresql = "postgresql://";
+constexpr std::string_view kSchemePostgres = "postgres://";
+
+bool StartsWithIgnoreCase(std::string_view text, std::string_view prefix) {
+    if (text.size() < prefix.size()) return false;
+    for (size_t i = 0; i < prefix.size(); ++i) {
+        if (std::tolower(static_cast<unsigned char>(text[i])) != prefix[i]) return false;
+    }
+    return true;
+}
+
+// The server's message without its trailing line break.
+std::string Trimmed(const char* message) {
+    std::string m = message ? message : "";
+    while (!m.empty() && (m.back() == '\n' || m.back() == ' ')) m.pop_back();
+    return m;
+}
+
+std::string ResultError(const PGresult* result, PGconn* conn) {
+    std::string m = Trimmed(result ? PQresultErrorMessage(result) : PQerrorMessage(conn));
+    return m.empty() ? Trimmed(PQerrorMessage(conn)) : m;
+}
+
+}  // namespace
+
+bool IsServerDatabaseUri(std::string_view location) {
+    return StartsWithIgnoreCase(location, kSchemePostgresql) || StartsWithIgnoreCase(location, kSchemePostgres);
+}
+
+std::string DescribeServerDatabase(std::string_view uri) {
+    char* error = nullptr;
+    const std::string text(uri);
+    PQconninfoOption* options = PQconninfoParse(text.c_str(), &error);
+    if (!options) {
+        std::string reason = Trimmed(error);
+        PQfreemem(error);
+        // The text may hold a password; only the scheme is repeated.
+        return fmt::format("a server database whose address cannot be read ({})", reason);
+    }
+    std::string db, host, port, user;
+    for (PQconninfoOption* o = options; o->keyword; ++o) {
+        if (!o->val) continue;
+        const std::string_view key = o->keyword;
+        if (key == "dbname") db = o->val;
+        else if (key == "host") host = o->val;
+        else if (key == "port") port = o->val;
+        else if (key == "user") user = o->val;
+    }
+    PQconninfoFree(options);
+    if (host.empty()) host = "localhost";
+    if (!port.empty()) host += fmt::format(":{}", port);
+    if (db.empty()) db = user.empty() ? "(default)" : user;
+    return fmt::format("database '{}' on server '{}'", db, host);
+}
+
+PgResult::~PgResult() { PQclear(result_); }
+int PgResult::Rows() const { return PQntuples(result_); }
+int PgResult::Columns() const { return PQnfields(result_); }
+bool PgResult::IsNull(int row, int column) const { return PQgetisnull(result_, row, column) != 0; }
+std::string_view PgResult::Text(int row, int column) const {
+    return {PQgetvalue(result_, row, column), static_cast<size_t>(PQgetlength(result_, row, column))};
+}
+unsigned PgResult::ColumnType(int column) const { return PQftype(result_, column); }
+std::string PgResult::ColumnName(int column) const { return PQfname(result_, column); }
+Variant PgResult::Value(int row, int column) const {
+    if (IsNull(row, column)) return Variant::Null();
+    return PgCellValue(ColumnType(column), Text(row, column));
+}
+
+Variant PgCellValue(unsigned type_oid, std::string_view text) {
+    switch (type_oid) {
+        case kBool: return Variant(text == "t");
+        case kInt2:
+        case kInt4:
+        case kInt8:
+        case kOid: {
+            int64_t v = 0;
+            auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
+            if (ec == std::errc() && end == text.data() + text.size() && v >= INT32_MIN && v <= INT32_MAX) {
+                return Variant(static_cast<int32_t>(v));
+            }
+            if (auto d = Decimal::TryParse(text)) return Variant(*d);
+            break;
+        }
+        case kNumeric:
+            if (auto d = Decimal::TryParse(text)) return Variant(*d);
+            break;  // "NaN" stays text: no decimal holds it
+        case kFloat4:
+        case kFloat8: {
+            const std::string s(text);
+            char* end = nullptr;
+            const double d = std::strtod(s.c_str(), &end);
+            if (end == s.c_str() + s.size()) return Variant(d);
+            break;
+        }
+        case kDateOid:
+        case kTimestamp:
+        case kTimestampTz:
+            // A zone offset ("+08") follows the time of a timestamptz; the local time is kept.
+            if (type_oid == kTimestampTz && text.size() > 19) {
+                const size_t sign = text.find_first_of("+-", 19);
+                if (sign != std::string_view::npos) text = text.substr(0, sign);
+            }
+            if (auto d = Date::TryParse(text)) return Variant(*d);
+            break;
+        default: break;
+    }
+    return Variant(std::string(text));
+}
+
+FieldType PgFieldType(unsigned type_oid) {
+    switch (type_oid) {
+        case kBool: return FieldType::kBoolean;
+        case kInt2: return FieldType::kSmallInt;
+        case kInt4:
+        case kInt8:
+        case kOid: return FieldType::kInteger;
+        case kNumeric: return FieldType::kDecimal;
+        case kFloat4:
+        case kFloat8: return FieldType::kDouble;
+        case kDateOid:
+        case kTimestamp:
+        case kTimestampTz: return FieldType::kTimestamp;
+        default: return FieldType::kVarWChar;
+    }
+}
+
+std::optional<std::string> PgParameterText(const Variant& value) {
+    switch (value.Type()) {
+        case VarType::kEmpty:
+        case VarType::kNull: return std::nullopt;
+        case VarType::kBoolean: return std::string(value.AsBoolean() ? "true" : "false");
+        case VarType::kDouble:
+            if (!std::isfinite(value.AsDouble())) {
+                throw Error(ErrorCode::kBadInput, "A number that is not finite cannot be stored in the database");
+            }
+            return fmt::format("{}", value.AsDouble());
+        case VarType::kDate: return value.AsDate().ToString();
+        case VarType::kObject:
+            throw Error(ErrorCode::kBadInput, "An object cannot be stored in the database as a value");
+        default: return value.ToText();
+    }
+}
+
+PgDatabase::PgDatabase(const std::string& uri) : uri_(uri), description_(DescribeServerDatabase(uri)) {
+    conn_ = PQconnectdb(uri.c_str());
+    if (!conn_ || PQstatus(conn_) != CONNECTION_OK) {
+        std::string reason = conn_ ? Trimmed(PQerrorMessage(conn_)) : "out of memory";
+        PQfinish(conn_);
+        conn_ = nullptr;
+        throw Error(ErrorCode::kDatabaseError,
+                    fmt::format("The account {} cannot be opened: {}", description_, reason));
+    }
+    // Messages of the server in a fixed form; dates printed as ISO text; no notices on stderr.
+    PQsetNoticeProcessor(conn_, [](void*, const char*) {}, nullptr);
+    Exec("SET client_encoding = 'UTF8'; SET DateStyle = 'ISO, YMD'; SET extra_float_digits = 0");
+}
+
+PgDatabase::~PgDatabase() { PQfinish(conn_); }
+
+void PgDatabase::Exec(std::string_view sql) {
+    const std::string text(sql);
+    PGresult* result = PQexec(conn_, text.c_str());
+    const ExecStatusType status = PQresultStatus(result);
+    if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK && status != PGRES_EMPTY_QUERY) {
+        std::string reason = ResultError(result, conn_);
+        PQclear(result);
+        throw Error(ErrorCode::kDatabaseError, fmt::format("The {} failed: {}", description_, reason));
+    }
+    PQclear(result);
+}
+
+PgResult PgDatabase::Query(std::string_view sql, const std::vector<std::optional<std::string>>& params) {
+    const std::string text(sql);
+    std::vector<const char*> values;
+    values.reserve(params.size());
+    for (const auto& p : params) values.push_back(p ? p->c_str() : nullptr);
+    PGresult* result = PQexecParams(conn_, text.c_str(), static_cast<int>(values.size()), nullptr,
+                                    values.empty() ? nullptr : values.data(), nullptr, nullptr, 0);
+    const ExecStatusType status = PQresultStatus(result);
+    if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) {
+        std::string reason = ResultError(result, conn_);
+        PQclear(result);
+        throw Error(ErrorCode::kDatabaseError, fmt::format("The database refused the statement: {}", reason));
+    }
+    return PgResult(result);
+}
+
+PgResult PgDatabase::Query(std::string_view sql, const std::vector<Variant>& params) {
+    std::vector<std::optional<std::string>> texts;
+    texts.reserve(params.size());
+    for (const Variant& v : params) texts.push_back(PgParameterText(v));
+    return Query(sql, texts);
+}
+
+bool PgDatabase::InTransaction() const { return PQtransactionStatus(conn_) != PQTRANS_IDLE; }
+
+Ref<RecordSet> PgRecordSet(const PgResult& result, const std::vector<std::string>& names) {
+    const int columns = result.Columns();
+    const int rows = result.Rows();
+    std::vector<FieldInfo> fields(static_cast<size_t>(columns));
+    for (int c = 0; c < columns; ++c) {
+        FieldInfo& f = fields[static_cast<size_t>(c)];
+        f.name = static_cast<size_t>(c) < names.size() && !names[static_cast<size_t>(c)].empty()
+                     ? names[static_cast<size_t>(c)]
+                     : result.ColumnName(c);
+        f.type = PgFieldType(result.ColumnType(c));
+    }
+    std::vector<Variant> values;
+    values.reserve(static_cast<size_t>(rows) * static_cast<size_t>(columns));
+    for (int r = 0; r < rows; ++r) {
+        for (int c = 0; c < columns; ++c) values.push_back(result.Value(r, c));
+    }
+    return platform::MakeRef<RecordSet>(std::move(fields), std::move(values));
+}
+
+}  // namespace orba::hostkit
