@@ -9,7 +9,9 @@
 #include <optional>
 
 #include "hostkit/login_string.h"
+#include "hostkit/pg_db.h"
 #include "hostkit/sql_dialect.h"
+#include "hostkit/sql_dialect_pg.h"
 #include "hostkit/sqlite_db.h"
 #include "platform/error.h"
 
@@ -174,21 +176,37 @@ void SetSqlTraceFile(const std::string& path) {
 AppConnection::AppConnection() = default;
 AppConnection::~AppConnection() = default;
 
-SqliteDatabase& AppConnection::Database() {
-    if (!db_) {
-        db_ = std::make_unique<SqliteDatabase>(AccountDatabasePath(CurrentLoginProperties()),
-                                               SqliteDatabase::Mode::kReadWrite);
+void AppConnection::Open() {
+    if (db_ || pg_) return;
+    location_ = AccountDatabasePath(CurrentLoginProperties());
+    if (IsServerDatabaseUri(location_)) {
+        pg_ = std::make_unique<PgDatabase>(location_);
+    } else {
+        db_ = std::make_unique<SqliteDatabase>(location_, SqliteDatabase::Mode::kReadWrite);
         RegisterDecimalFunctions(db_->Handle());
     }
-    return *db_;
 }
 
-const std::string& AppConnection::DatabasePath() { return Database().Path(); }
+const std::string& AppConnection::DatabasePath() {
+    Open();
+    return location_;
+}
+
+namespace {
+
+Ref<RecordSet> RunQueryOnServer(PgDatabase& db, const TranslatedStatement& s) {
+    PgResult result = db.Query(s.sqlite);
+    std::vector<std::string> folded;
+    for (int c = 0; c < result.Columns(); ++c) folded.push_back(result.ColumnName(c));
+    return PgRecordSet(result, FieldNamesAsWritten(folded, s.source));
+}
+
+}  // namespace
 
 Ref<RecordSet> AppConnection::Execute(const std::string& sql) {
     Trace(sql);
-    std::vector<TranslatedStatement> statements = TranslateBatch(sql);
-    SqliteDatabase& db = Database();
+    Open();
+    std::vector<TranslatedStatement> statements = pg_ ? TranslateBatchForPostgres(sql) : TranslateBatch(sql);
     if (statements.empty()) {
         throw Error(ErrorCode::kDatabaseError, "The database was given no statement to run");
     }
@@ -200,18 +218,22 @@ Ref<RecordSet> AppConnection::Execute(const std::string& sql) {
         for (index = 0; index < statements.size(); ++index) {
             const TranslatedStatement& s = statements[index];
             if (s.is_query) {
-                Ref<RecordSet> rows = RunQuery(db.Handle(), s);
+                Ref<RecordSet> rows = pg_ ? RunQueryOnServer(*pg_, s) : RunQuery(db_->Handle(), s);
                 if (!result) result = std::move(rows);
+            } else if (pg_) {
+                pg_->Query(s.sqlite);
             } else {
-                RunChange(db.Handle(), s);
+                RunChange(db_->Handle(), s);
             }
         }
     };
     try {
         if (read_only) {
             run_all();
+        } else if (pg_) {
+            InTransaction(*pg_, run_all);
         } else {
-            InTransaction(db, run_all);
+            InTransaction(*db_, run_all);
         }
     } catch (const Error& e) {
         if (statements.size() == 1) throw Error(e.Number(), fmt::format("{} in: {}", e.Description(), Excerpt(statements[0].source)));

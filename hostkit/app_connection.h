@@ -1,6 +1,7 @@
 // The host's connection to the branch's account database: runs Transact-SQL batches, as the
-// library writes them, against the SQLite file named in the login properties, and returns
-// record sets that know their row count.
+// library writes them, against the database named in the login properties (a SQLite file,
+// or a PostgreSQL server database given by its URI), and returns record sets that know their
+// row count.
 #pragma once
 
 #include <memory>
@@ -15,6 +16,7 @@ namespace orba::hostkit {
 inline constexpr std::string_view kAppConnectionProgId = "OrbaConnection.AppConnection";
 
 class SqliteDatabase;
+class PgDatabase;
 
 class AppConnection : public platform::Dispatchable<AppConnection> {
 public:
@@ -28,12 +30,16 @@ public:
     // closed, empty set.
     platform::Ref<platform::RecordSet> Execute(const std::string& sql);
 
+    // The database's file path, or its server URI.
     const std::string& DatabasePath();
 
 private:
-    SqliteDatabase& Database();
+    // Opens the database of the login properties on first use.
+    void Open();
 
+    std::string location_;
     std::unique_ptr<SqliteDatabase> db_;
+    std::unique_ptr<PgDatabase> pg_;
 };
 
 // Appends every text handed to Execute, before translation, to `path`, each followed by a

@@ -58,6 +58,10 @@ std::string Trimmed(const char* message) {
 }
 
 std::string ResultError(const PGresult* result, PGconn* conn) {
+    // The server's primary message alone reads like the other databases' messages.
+    if (result) {
+        if (const char* primary = PQresultErrorField(result, PG_DIAG_MESSAGE_PRIMARY)) return primary;
+    }
     std::string m = Trimmed(result ? PQresultErrorMessage(result) : PQerrorMessage(conn));
     return m.empty() ? Trimmed(PQerrorMessage(conn)) : m;
 }

@@ -4,10 +4,12 @@
 
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 
 #include "hostkit/login_string.h"
+#include "hostkit/pg_db.h"
 #include "hostkit/sqlite_db.h"
 #include "platform/error.h"
 
@@ -23,7 +25,31 @@ namespace {
 constexpr std::string_view kOptionQuery =
     "SELECT FValue FROM t_Systemprofile WHERE FCategory=?1 AND FKey=?2";
 
+constexpr std::string_view kServerOptionQuery =
+    "SELECT FValue FROM t_Systemprofile WHERE FCategory=$1 AND FKey=$2";
+
+// Options of a server database are asked for once per bill of an extraction; one connection
+// per server database is kept for the process, so a question costs a round trip, not a login.
+// A connection that failed is dropped and made again on the next question.
+std::optional<std::string> ReadServerOption(const std::string& uri, std::string_view category, std::string_view key) {
+    static std::mutex mutex;
+    static std::map<std::string, std::unique_ptr<PgDatabase>> connections;
+    std::lock_guard lock(mutex);
+    std::unique_ptr<PgDatabase>& db = connections[uri];
+    if (!db) db = std::make_unique<PgDatabase>(uri);
+    try {
+        PgResult result = db->Query(kServerOptionQuery, std::vector<std::optional<std::string>>{
+                                                            std::string(category), std::string(key)});
+        if (result.Rows() == 0 || result.IsNull(0, 0)) return std::nullopt;
+        return std::string(result.Text(0, 0));
+    } catch (const Error&) {
+        db.reset();
+        throw;
+    }
+}
+
 std::optional<std::string> ReadOption(const std::string& path, std::string_view category, std::string_view key) {
+    if (IsServerDatabaseUri(path)) return ReadServerOption(path, category, key);
     SqliteDatabase db(path, SqliteDatabase::Mode::kReadOnly);
     SqliteStatement stmt(db.Handle(), kOptionQuery);
     stmt.Bind(1, category);
@@ -44,6 +70,7 @@ struct CachedStart {
 std::optional<std::string> PeriodStartOption(const std::string& path) {
     static std::mutex mutex;
     static std::map<std::string, CachedStart> cache;
+    if (IsServerDatabaseUri(path)) return ReadOption(path, kPeriodCategory, kPeriodStartKey);
     std::error_code ec;
     const auto modified = std::filesystem::last_write_time(path, ec);
     const auto size = ec ? 0 : std::filesystem::file_size(path, ec);

@@ -12,6 +12,8 @@
 #include "host/variant_vector.h"
 #include "host/variant_json.h"
 #include "hostkit/app_connection.h"
+#include "hostkit/pg_db.h"
+#include "hostkit/pg_schema.h"
 #include "hostkit/sample_data.h"
 #include "platform/error.h"
 #include "platform/recordset.h"
@@ -115,9 +117,15 @@ int RunInitDb(const InitDbOptions& options) {
     sample.returns = options.returns;
     sample.lines = options.lines;
     sample.seed = options.seed;
-    hostkit::CreateSampleDatabase(options.file, sample);
+    std::string created = options.file;
+    if (hostkit::IsServerDatabaseUri(options.file)) {
+        hostkit::CreateSampleDatabaseOnServer(options.file, sample);
+        created = hostkit::DescribeServerDatabase(options.file);
+    } else {
+        hostkit::CreateSampleDatabase(options.file, sample);
+    }
     std::cout << fmt::format("Created {} for branch {}: {} purchase orders, {} delivery notices, {} return notices\n",
-                             options.file, options.branch, options.orders, options.notices, options.returns);
+                             created, options.branch, options.orders, options.notices, options.returns);
     return 0;
 }
 

@@ -9,6 +9,7 @@
 #include "facade/registration.h"
 #include "hostkit/hostkit.h"
 #include "hostkit/login_string.h"
+#include "hostkit/pg_db.h"
 #include "platform/error.h"
 
 namespace orba::apps {
@@ -34,6 +35,12 @@ void InitHost() {
 }
 
 std::string UseDatabase(const std::string& path) {
+    // A server database's URI goes into the login properties as it is; the connection
+    // reports a server or database it cannot reach.
+    if (hostkit::IsServerDatabaseUri(path)) {
+        hostkit::SetLoginProperties(hostkit::MakeLoginProperties(path));
+        return path;
+    }
     std::error_code ec;
     if (!std::filesystem::is_regular_file(path, ec)) {
         throw platform::Error(platform::ErrorCode::kFileNotFound,

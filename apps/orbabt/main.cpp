@@ -24,7 +24,7 @@ int main(int argc, char** argv) {
 
     InitDbOptions init;
     auto* init_db = app.add_subcommand("init-db", "Create a sample branch database");
-    init_db->add_option("file", init.file, "The new database file")->required();
+    init_db->add_option("file", init.file, "The new database file, or the URI of an empty PostgreSQL database")->required();
     init_db->add_option("--branch", init.branch, "This branch's number in the sample group (1-4)")->required();
     init_db->add_option("--orders", init.orders, "Purchase orders")->check(CLI::NonNegativeNumber);
     init_db->add_option("--notices", init.notices, "Delivery notices")->check(CLI::NonNegativeNumber);

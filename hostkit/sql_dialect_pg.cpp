@@ -1,0 +1,140 @@
+#include "hostkit/sql_dialect_pg.h"
+
+#include <unordered_map>
+
+#include "hostkit/erp_schema.h"
+#include "hostkit/sql_tokenizer.h"
+
+namespace orba::hostkit {
+
+namespace {
+
+// Lower-case name -> first spelling of it among the names of `text`.
+void CollectNames(std::string_view text, std::unordered_map<std::string, std::string>& names) {
+    for (const SqlToken& t : TokenizeSql(text)) {
+        if (!t.IsName()) continue;
+        std::string written(t.text);
+        if (t.kind == SqlTokenKind::kQuotedName) written = written.substr(1, written.size() - 2);
+        names.emplace(NormalizedName(t), std::move(written));
+    }
+}
+
+const std::unordered_map<std::string, std::string>& SchemaNames() {
+    static const auto names = [] {
+        std::unordered_map<std::string, std::string> n;
+        CollectNames(kErpSchemaSql, n);
+        return n;
+    }();
+    return names;
+}
+
+}  // namespace
+
+std::vector<TranslatedStatement> TranslateBatchForPostgres(std::string_view batch) {
+    std::vector<TranslatedStatement> statements = TranslateBatch(batch);
+    for (TranslatedStatement& s : statements) s.sqlite = RenderForPostgres(s.sqlite);
+    return statements;
+}
+
+namespace {
+
+// Words that end a FROM list at its own parenthesis depth.
+constexpr std::string_view kFromEnds[] = {"WHERE", "GROUP", "HAVING", "ORDER", "UNION", "EXCEPT", "INTERSECT",
+                                          "LIMIT", "OFFSET", "WINDOW", "FOR", "OPTION", "RETURNING"};
+
+bool EndsFrom(const SqlToken& t) {
+    if (t.IsSymbol(";")) return true;
+    for (std::string_view w : kFromEnds) {
+        if (t.kind == SqlTokenKind::kWord && t.IsKeyword(w)) return true;
+    }
+    return false;
+}
+
+// One FROM list being read: the positions of its commas and whether it joins with JOIN.
+struct FromList {
+    int depth;
+    std::vector<size_t> commas;
+    bool joins = false;
+};
+
+}  // namespace
+
+std::string RenderForPostgres(std::string_view translated) {
+    const std::vector<SqlToken> tokens = TokenizeSql(translated);
+    // Outer joins come out of the dialect layer as "a, b, c LEFT JOIN d ON a.x = d.y". SQLite
+    // reads a comma as a join of the same rank as JOIN, so the ON may name any table before
+    // it; the server ranks JOIN above the comma and would let it see c alone. In a FROM list
+    // that has a JOIN the commas become CROSS JOIN, which the server reads left to right.
+    std::vector<char> cross(tokens.size(), 0);
+    std::vector<FromList> open;
+    int depth = 0;
+    auto close_list = [&] {
+        if (open.back().joins) {
+            for (size_t c : open.back().commas) cross[c] = 1;
+        }
+        open.pop_back();
+    };
+    for (size_t i = 0; i < tokens.size(); ++i) {
+        const SqlToken& t = tokens[i];
+        if (t.IsTrivia()) continue;
+        if (t.IsSymbol("(")) {
+            ++depth;
+            continue;
+        }
+        if (t.IsSymbol(")")) {
+            while (!open.empty() && open.back().depth >= depth) close_list();
+            --depth;
+            continue;
+        }
+        const bool here = !open.empty() && open.back().depth == depth;
+        if (here && EndsFrom(t)) {
+            close_list();
+        } else if (here && t.IsSymbol(",")) {
+            open.back().commas.push_back(i);
+        } else if (here && t.kind == SqlTokenKind::kWord && t.IsKeyword("JOIN")) {
+            open.back().joins = true;
+        }
+        if (t.kind == SqlTokenKind::kWord && t.IsKeyword("FROM")) open.push_back({depth, {}, false});
+    }
+    while (!open.empty()) close_list();
+
+    std::string out;
+    out.reserve(translated.size());
+    for (size_t i = 0; i < tokens.size(); ++i) {
+        const SqlToken& t = tokens[i];
+        if (cross[i]) {
+            out += " CROSS JOIN ";
+        } else if (t.kind != SqlTokenKind::kQuotedName) {
+            out += t.text;
+        } else {
+            // Names compare without regard to case, and the server keeps unquoted names in
+            // lower case: a quoted name is passed on in lower case.
+            out += '"';
+            for (char c : NormalizedName(t)) {
+                if (c == '"') out += '"';
+                out += c;
+            }
+            out += '"';
+        }
+    }
+    return out;
+}
+
+std::vector<std::string> FieldNamesAsWritten(const std::vector<std::string>& folded, std::string_view statement) {
+    std::unordered_map<std::string, std::string> written;
+    CollectNames(statement, written);
+    std::vector<std::string> names;
+    names.reserve(folded.size());
+    for (const std::string& f : folded) {
+        if (auto it = written.find(f); it != written.end()) {
+            names.push_back(it->second);
+        } else if (auto s = SchemaNames().find(f); s != SchemaNames().end()) {
+            names.push_back(s->second);
+        } else {
+            names.push_back(f);
+        }
+    }
+    return names;
+}
+
+}  // namespace orba::hostkit
