@@ -103,7 +103,8 @@ std::string RenderForPostgres(std::string_view translated) {
     for (size_t i = 0; i < tokens.size(); ++i) {
         const SqlToken& t = tokens[i];
         if (cross[i]) {
-            out += " CROSS JOIN ";
+            out += " CROSS JOIN";
+            if (i + 1 < tokens.size() && !tokens[i + 1].IsTrivia()) out += ' ';
         } else if (t.kind != SqlTokenKind::kQuotedName) {
             out += t.text;
         } else {

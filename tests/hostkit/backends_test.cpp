@@ -1,0 +1,157 @@
+// The host connection and the sample database on both backends: the same statements give the
+// same values, kinds and field names on a SQLite file and on a PostgreSQL server database,
+// a batch is all or nothing on both, and the server keeps what a file cannot (20-digit
+// amounts) and refuses what does not fit its columns.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "hostkit/pg_db.h"
+#include "hostkit/pg_schema.h"
+#include "hostkit/sql_dialect_pg.h"
+#include "platform/error.h"
+#include "support/backend_branch.h"
+#include "support/error_of.h"
+#include "support/pg_server.h"
+
+namespace orba::hostkit {
+namespace {
+
+using orba::testing::Backend;
+using orba::testing::BackendBranch;
+using orba::testing::ErrorOf;
+using platform::Date;
+using platform::Decimal;
+using platform::ErrorCode;
+using platform::Variant;
+using platform::VarType;
+
+SampleOptions SmallSample(int branch = 1) {
+    SampleOptions o;
+    o.branch = branch;
+    o.orders = 6;
+    o.notices = 5;
+    o.returns = 3;
+    o.lines = 4;
+    o.seed = 7;
+    return o;
+}
+
+class OnBothBackends : public ::testing::TestWithParam<Backend> {};
+
+TEST_P(OnBothBackends, ValuesComeBackWithTheirKindsAndFieldNamesAsWritten) {
+    const SampleOptions sample = SmallSample();
+    BackendBranch branch(GetParam(), &sample);
+    auto rows = branch.Sql(
+        "SELECT v1.FInterID, v1.FBillNo AS MyBillNo, v1.FDate, u1.FAmount, NULL AS FNothing "
+        "FROM POOrder v1, POOrderEntry u1 WHERE v1.FInterID=u1.FInterID AND v1.FInterID=1 AND u1.FEntryID=1");
+    ASSERT_EQ(rows->RecordCount(), 1);
+    const std::vector<std::string> names = {"FInterID", "MyBillNo", "FDate", "FAmount", "FNothing"};
+    const std::vector<VarType> kinds = {VarType::kLong, VarType::kString, VarType::kDate, VarType::kDecimal,
+                                        VarType::kNull};
+    ASSERT_EQ(rows->FieldCount(), names.size());
+    for (size_t c = 0; c < names.size(); ++c) {
+        EXPECT_EQ(rows->Field(c).name, names[c]);
+        EXPECT_EQ(rows->Value(c).Type(), kinds[c]) << names[c];
+    }
+    // SELECT * names columns as the schema writes them.
+    EXPECT_EQ(branch.Sql("SELECT * FROM t_Currency")->Field(1).name, "FNumber");
+}
+
+TEST_P(OnBothBackends, RoundIsHalfAwayFromZeroOnTheDecimalValue) {
+    BackendBranch branch(GetParam());
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"ROUND(2.675, 2)", "2.68"}, {"ROUND(-2.675, 2)", "-2.68"}, {"ROUND(2.665, 2)", "2.67"},
+        {"ROUND(0.5, 0)", "1"},      {"ROUND(1.005, 2)", "1.01"},   {"ROUND(125, -1)", "130"},
+    };
+    for (const auto& [expression, expected] : cases) {
+        auto rows = branch.Sql("SELECT " + expression + " AS r");
+        EXPECT_EQ(rows->Value(0).ToDecimal(), Decimal::Parse(expected)) << expression;
+    }
+}
+
+TEST_P(OnBothBackends, ABatchThatFailsPartWayAppliesNothingAndNamesTheStatement) {
+    const SampleOptions sample = SmallSample();
+    BackendBranch branch(GetParam(), &sample);
+    const std::string before = branch.Rows("SELECT FInterID, FTranStatus FROM POOrder ORDER BY FInterID");
+    const platform::Error e = ErrorOf([&] {
+        branch.Sql("UPDATE POOrder SET FTranStatus=1 WHERE FInterID=1; UPDATE POOrder SET FNoSuchColumn=1");
+    });
+    EXPECT_EQ(e.Code(), ErrorCode::kDatabaseError);
+    EXPECT_NE(e.Description().find("statement 2 of 2 (nothing of the batch was applied)"), std::string::npos)
+        << e.Description();
+    EXPECT_EQ(branch.Rows("SELECT FInterID, FTranStatus FROM POOrder ORDER BY FInterID"), before);
+}
+
+INSTANTIATE_TEST_SUITE_P(Backends, OnBothBackends, ::testing::ValuesIn(orba::testing::kBothBackends),
+                         ::testing::PrintToStringParamName());
+
+// Every table of the sample schema, in a fixed row order.
+const char* const kSampleTables[] = {
+    "t_SonCompany", "t_Systemprofile", "t_Currency", "t_Department", "t_Emp",     "t_User",
+    "t_Supplier",   "t_Organization",  "t_Item",     "t_MeasureUnit", "t_ICItem", "t_SubMessage",
+    "t_Settle",     "POOrder",         "POOrderEntry", "SEOrder",  "SEOrderEntry", "SEOutStock", "SEOutStockEntry",
+};
+
+TEST(ServerSampleDatabase, HoldsTheSameRowsAsTheFileFromTheSameSeedAndIsMadeOnce) {
+    const SampleOptions sample = SmallSample(2);
+    BackendBranch file(Backend::kSqlite, &sample);
+    BackendBranch server(Backend::kPostgres, &sample);
+    for (const char* table : kSampleTables) {
+        const std::string query = std::string("SELECT * FROM ") + table + " ORDER BY 1, 2";
+        const std::string rows = file.Rows(query);
+        EXPECT_FALSE(rows.empty()) << table;
+        EXPECT_EQ(server.Rows(query), rows) << table;
+    }
+    const platform::Error e = ErrorOf([&] { CreateSampleDatabaseOnServer(server.Location(), sample); });
+    EXPECT_EQ(e.Code(), ErrorCode::kFileAlreadyExists);
+    EXPECT_NE(e.Description().find("already holds the ERP schema"), std::string::npos) << e.Description();
+}
+
+TEST(ServerDatabase, KeepsATwentyDigitAmountAndRefusesOneBeyondTheColumn) {
+    const SampleOptions sample = SmallSample();
+    BackendBranch server(Backend::kPostgres, &sample);
+    server.Sql("UPDATE POOrderEntry SET FAmount=123456789012345678.91 WHERE FInterID=1 AND FEntryID=1");
+    EXPECT_EQ(server.Sql("SELECT FAmount FROM POOrderEntry WHERE FInterID=1 AND FEntryID=1")->Value(0),
+              Variant(Decimal::Parse("123456789012345678.91")));
+    // FAmount is NUMERIC(20,2): 19 digits before the point do not fit, and the server says so.
+    const platform::Error e = ErrorOf(
+        [&] { server.Sql("UPDATE POOrderEntry SET FAmount=1234567890123456789.5 WHERE FInterID=1 AND FEntryID=1"); });
+    EXPECT_NE(e.Description().find("numeric field overflow"), std::string::npos) << e.Description();
+}
+
+TEST(ServerDatabase, TextComparesWithoutRegardToCase) {
+    const SampleOptions sample = SmallSample();
+    BackendBranch server(Backend::kPostgres, &sample);
+    EXPECT_EQ(server.Sql("SELECT FValue FROM t_Systemprofile WHERE FCategory='ic' AND FKey='brid'")->Value(0),
+              Variant("1"));
+    // The statements' branch lookup: an integer key against the branch id kept as text.
+    EXPECT_EQ(server.Sql("SELECT FNumber FROM t_SonCompany WHERE FItemID=(SELECT FValue FROM t_Systemprofile "
+                         "WHERE FCategory='IC' AND FKey='BrID')")
+                  ->Value(0),
+              Variant("01.001"));
+}
+
+TEST(PostgresRendering, CommasBeforeAJoinBecomeCrossJoinsAndQuotedNamesFold) {
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"SELECT a.x FROM A a, B b LEFT JOIN C c ON a.x=c.x WHERE a.y=b.y",
+         "SELECT a.x FROM A a CROSS JOIN B b LEFT JOIN C c ON a.x=c.x WHERE a.y=b.y"},
+        // A FROM list without JOIN keeps its commas; so do select lists and sub-selects.
+        {"SELECT a.x, b.y FROM A a, B b WHERE a.y IN (SELECT z FROM D, E)",
+         "SELECT a.x, b.y FROM A a, B b WHERE a.y IN (SELECT z FROM D, E)"},
+        {"SELECT (SELECT q FROM P p, Q q2 LEFT JOIN R r ON p.k=r.k) AS v FROM A, B",
+         "SELECT (SELECT q FROM P p CROSS JOIN Q q2 LEFT JOIN R r ON p.k=r.k) AS v FROM A, B"},
+        {"UPDATE T AS t SET v=1 FROM A a, B b INNER JOIN C c ON a.k=c.k WHERE t.k=a.k",
+         "UPDATE T AS t SET v=1 FROM A a CROSS JOIN B b INNER JOIN C c ON a.k=c.k WHERE t.k=a.k"},
+        {"SELECT [FInterID], \"FBill\"\"No\" FROM [POOrder]", "SELECT \"finterid\", \"fbill\"\"no\" FROM \"poorder\""},
+        {"SELECT 'a, b JOIN c' FROM A", "SELECT 'a, b JOIN c' FROM A"},
+    };
+    for (const auto& [in, out] : cases) EXPECT_EQ(RenderForPostgres(in), out) << in;
+    EXPECT_EQ(FieldNamesAsWritten({"finterid", "mybillno", "fnumber", "count"},
+                                  "SELECT FInterID, FBillNo as MyBillNo, count(*) FROM POOrder"),
+              (std::vector<std::string>{"FInterID", "MyBillNo", "FNumber", "count"}));
+}
+
+}  // namespace
+}  // namespace orba::hostkit
