@@ -10,7 +10,9 @@
 #include "apps/orbabt/exchange.h"
 #include "apps/orbabt/host_setup.h"
 #include "hostkit/sample_data.h"
-#include "hostkit/sqlite_db.h"
+#include "hostkit/account_db.h"
+#include "hostkit/pg_db.h"
+#include "hostkit/pg_schema.h"
 #include "platform/error.h"
 
 namespace orba::apps {
@@ -41,20 +43,19 @@ int TotalBills(const std::vector<PackageCount>& counts) {
 // Bills of one package found saved at the receiving branch, and their lines.
 std::pair<int, int> CountSaved(const std::string& database, const Branch& sender, const PackageCount& package) {
     if (package.bill_numbers.empty()) return {0, 0};
-    hostkit::SqliteDatabase db(database, hostkit::SqliteDatabase::Mode::kReadOnly);
-    hostkit::SqliteStatement bills(db.Handle(),
-                                   "SELECT count(*), (SELECT count(*) FROM t_RcvBillEntry e WHERE e.FRcvID IN "
-                                   "(SELECT FRcvID FROM t_RcvBill WHERE FSendBrNumber=?1 AND FTranType=?2 AND FBillNo=?3)) "
-                                   "FROM t_RcvBill WHERE FSendBrNumber=?1 AND FTranType=?2 AND FBillNo=?3");
+    hostkit::AccountDatabase db(database);
+    constexpr std::string_view kSaved =
+        "SELECT count(*), (SELECT count(*) FROM t_RcvBillEntry e WHERE e.FRcvID IN "
+        "(SELECT FRcvID FROM t_RcvBill WHERE FSendBrNumber=$1 AND FTranType=$2 AND FBillNo=$3)) "
+        "FROM t_RcvBill WHERE FSendBrNumber=$1 AND FTranType=$2 AND FBillNo=$3";
     int saved = 0, lines = 0;
     for (const std::string& number : package.bill_numbers) {
-        bills.Reset();
-        bills.Bind(1, sender.number);
-        bills.Bind(2, int64_t{TranTypeOf(package.bill_type)});
-        bills.Bind(3, number);
-        if (bills.Step()) {
-            saved += static_cast<int>(bills.ColumnInt(0));
-            lines += static_cast<int>(bills.ColumnInt(1));
+        Ref<platform::RecordSet> rows = db.Query(
+            kSaved, {platform::Variant(sender.number), platform::Variant(TranTypeOf(package.bill_type)),
+                     platform::Variant(number)});
+        if (!rows->Eof()) {
+            saved += rows->Value(0).ToLong();
+            lines += rows->Value(1).ToLong();
         }
     }
     return {saved, lines};
@@ -63,14 +64,13 @@ std::pair<int, int> CountSaved(const std::string& database, const Branch& sender
 // Bills of one package that the supplying branch has marked transmitted.
 int CountMarked(const std::string& database, const PackageCount& package) {
     if (package.inter_ids.empty()) return 0;
-    hostkit::SqliteDatabase db(database, hostkit::SqliteDatabase::Mode::kReadOnly);
+    hostkit::AccountDatabase db(database);
     const char* table = package.bill_type == 501 ? "POOrder" : "SEOutStock";
-    hostkit::SqliteStatement stmt(db.Handle(), fmt::format("SELECT FTranStatus FROM {} WHERE FInterID=?1", table));
+    const std::string sql = fmt::format("SELECT FTranStatus FROM {} WHERE FInterID=$1", table);
     int marked = 0;
     for (int32_t id : package.inter_ids) {
-        stmt.Reset();
-        stmt.Bind(1, int64_t{id});
-        if (stmt.Step() && !stmt.ColumnIsNull(0) && stmt.ColumnInt(0) == 1) ++marked;
+        Ref<platform::RecordSet> rows = db.Query(sql, {platform::Variant(id)});
+        if (!rows->Eof() && !rows->Value(0).IsNull() && rows->Value(0).ToLong() == 1) ++marked;
     }
     return marked;
 }
@@ -127,28 +127,53 @@ int RunMark(const std::string& db, const std::string& list_file) {
     return ok ? 0 : 1;
 }
 
+namespace {
+
+// Makes a demo branch database unless it is there: a file that does not exist yet, or a
+// server database that does not hold the schema yet.
+void EnsureDemoDatabase(const std::string& location, int branch, const DemoOptions& options) {
+    hostkit::SampleOptions sample;
+    sample.branch = branch;
+    sample.orders = options.orders;
+    sample.notices = options.notices;
+    sample.returns = options.returns;
+    sample.lines = options.lines;
+    sample.seed = static_cast<uint64_t>(branch);
+    if (hostkit::IsServerDatabaseUri(location)) {
+        {
+            hostkit::PgDatabase db(location);
+            if (hostkit::HasErpSchema(db)) return;
+        }
+        hostkit::CreateSampleDatabaseOnServer(location, sample);
+        std::cout << fmt::format("Created the sample branch in the {}\n", hostkit::DescribeServerDatabase(location));
+        return;
+    }
+    if (std::filesystem::exists(location)) return;
+    hostkit::CreateSampleDatabase(location, sample);
+    std::cout << fmt::format("Created sample branch database {}\n", location);
+}
+
+// How the demo's summary names a branch database: a file by its path, a server database by
+// server and name.
+std::string Shown(const std::string& location) {
+    return hostkit::IsServerDatabaseUri(location) ? hostkit::DescribeServerDatabase(location) : location;
+}
+
+}  // namespace
+
 int RunDemo(const DemoOptions& options) {
     namespace fs = std::filesystem;
     fs::create_directories(options.dir);
     const fs::path dir(options.dir);
-    const std::string a_db = (dir / "branch-a.db").string();
-    const std::string b_db = (dir / "branch-b.db").string();
-    for (auto [path, branch] : {std::pair{a_db, kDemoBranchA}, std::pair{b_db, kDemoBranchB}}) {
-        if (fs::exists(path)) continue;
-        hostkit::SampleOptions sample;
-        sample.branch = branch;
-        sample.orders = options.orders;
-        sample.notices = options.notices;
-        sample.returns = options.returns;
-        sample.lines = options.lines;
-        sample.seed = static_cast<uint64_t>(branch);
-        hostkit::CreateSampleDatabase(path, sample);
-        std::cout << fmt::format("Created sample branch database {}\n", path);
-    }
+    const std::string a_db = options.a.empty() ? (dir / "branch-a.db").string() : options.a;
+    const std::string b_db = options.b.empty() ? (dir / "branch-b.db").string() : options.b;
+    if (a_db == b_db) throw Error(ErrorCode::kBadInput, "Branch A and branch B must be two different databases");
+    EnsureDemoDatabase(a_db, kDemoBranchA, options);
+    EnsureDemoDatabase(b_db, kDemoBranchB, options);
     const Branch a = OwnBranch(a_db);
     const Branch b = OwnBranch(b_db);
-    std::cout << fmt::format("Branch A: {} {} ({})\nBranch B: {} {} ({})\n\n", a.number, a.name, a_db, b.number,
-                             b.name, b_db);
+    std::cout << fmt::format("Branch A: {} {} ({})\nBranch B: {} {} ({})\n\n", a.number, a.name, Shown(a_db),
+                             b.number, b.name, Shown(b_db));
 
     // 1. B asks A for every kind of bill.
     const fs::path requests_file = dir / "requests.json";

@@ -40,6 +40,9 @@ int RunMark(const std::string& db, const std::string& list_file);
 // mix of statuses, so about a sixth of them is ready to go from A to B.
 struct DemoOptions {
     std::string dir = "demo";
+    // The two branch databases (a file path or a server URI); by default two files in dir.
+    std::string a;
+    std::string b;
     int orders = 60;
     int notices = 40;
     int returns = 30;

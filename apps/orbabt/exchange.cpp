@@ -9,7 +9,7 @@
 #include "facade/bill_trans.h"
 #include "host/variant_dictionary.h"
 #include "hostkit/save_data.h"
-#include "hostkit/sqlite_db.h"
+#include "hostkit/account_db.h"
 #include "platform/error.h"
 
 namespace orba::apps {
@@ -66,15 +66,15 @@ std::string BillTypeName(int32_t bill_type) {
 }
 
 Branch OwnBranch(const std::string& database) {
-    hostkit::SqliteDatabase db(database, hostkit::SqliteDatabase::Mode::kReadOnly);
-    hostkit::SqliteStatement stmt(db.Handle(), kOwnBranchQuery);
-    if (!stmt.Step()) {
+    hostkit::AccountDatabase db(database);
+    Ref<platform::RecordSet> rows = db.Query(kOwnBranchQuery);
+    if (rows->Eof()) {
         throw Error(ErrorCode::kNotFound,
-                    fmt::format("The account database '{}' does not say which branch it belongs to "
+                    fmt::format("The account database {} does not say which branch it belongs to "
                                 "(system option IC/BrID and t_SonCompany)",
-                                database));
+                                db.OnServer() ? db.Name() : fmt::format("'{}'", db.Name())));
     }
-    return Branch{stmt.ColumnText(0), stmt.ColumnText(1)};
+    return Branch{rows->Value(0).ToText(), rows->Value(1).ToText()};
 }
 
 std::vector<PackageCount> CountPackages(const VariantVector& list) {

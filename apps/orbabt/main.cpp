@@ -91,6 +91,8 @@ int main(int argc, char** argv) {
     DemoOptions demo;
     auto* demo_cmd = app.add_subcommand("demo", "A full exchange between two sample branch databases");
     demo_cmd->add_option("--dir", demo.dir, "Folder of the two databases and the transport files");
+    demo_cmd->add_option("--a", demo.a, "Branch A's database: a file or a postgresql:// URI (default DIR/branch-a.db)");
+    demo_cmd->add_option("--b", demo.b, "Branch B's database: a file or a postgresql:// URI (default DIR/branch-b.db)");
     demo_cmd->add_option("--orders", demo.orders, "Purchase orders per branch database")->check(CLI::NonNegativeNumber);
     demo_cmd->add_option("--notices", demo.notices, "Delivery notices per branch database")->check(CLI::NonNegativeNumber);
     demo_cmd->add_option("--returns", demo.returns, "Return notices per branch database")->check(CLI::NonNegativeNumber);
