@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "hostkit/login_string.h"
+#include "hostkit/pg_db.h"
 #include "hostkit/sqlite_db.h"
 #include "platform/containers.h"
 #include "platform/error.h"
@@ -465,7 +466,14 @@ void SaveData::Save(std::string_view props, const Variant& bills, ReceivedKind k
         throw Error(ErrorCode::kBadInput,
                     fmt::format("The received bills are a {}, not a list of bill records", bills.TypeName()));
     }
-    SqliteDatabase db(AccountDatabasePath(props), SqliteDatabase::Mode::kReadWrite);
+    const std::string location = AccountDatabasePath(props);
+    if (IsServerDatabaseUri(location)) {
+        throw Error(ErrorCode::kDatabaseError,
+                    fmt::format("Received bills cannot be saved into the {} yet: the saving component writes to "
+                                "branch databases in SQLite files only",
+                                DescribeServerDatabase(location)));
+    }
+    SqliteDatabase db(location, SqliteDatabase::Mode::kReadWrite);
     db.Exec(kReceivedSchema);
     Inserter inserter(db.Handle());
     const int total = list->Count();

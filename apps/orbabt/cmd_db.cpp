@@ -12,6 +12,7 @@
 #include "host/variant_vector.h"
 #include "host/variant_json.h"
 #include "hostkit/app_connection.h"
+#include "hostkit/erp_schema.h"
 #include "hostkit/pg_db.h"
 #include "hostkit/pg_schema.h"
 #include "hostkit/sample_data.h"
@@ -126,6 +127,11 @@ int RunInitDb(const InitDbOptions& options) {
     }
     std::cout << fmt::format("Created {} for branch {}: {} purchase orders, {} delivery notices, {} return notices\n",
                              created, options.branch, options.orders, options.notices, options.returns);
+    return 0;
+}
+
+int RunSchema(bool postgresql) {
+    std::cout << (postgresql ? hostkit::ErpSchemaForPostgres() : std::string(hostkit::kErpSchemaSql));
     return 0;
 }
 

@@ -19,6 +19,9 @@ struct InitDbOptions {
 };
 int RunInitDb(const InitDbOptions& options);
 
+// Prints the ERP schema script, for SQLite or in PostgreSQL's types, for a database
+// administrator who creates a branch database by hand.
+int RunSchema(bool postgresql);
 int RunSql(const std::string& db, const std::string& sql, bool json);
 
 struct InvokeOptions {

@@ -33,6 +33,11 @@ int main(int argc, char** argv) {
     init_db->add_option("--seed", init.seed, "Seed of the generator");
     init_db->callback([&] { run = [&] { return RunInitDb(init); }; });
 
+    bool schema_postgresql = false;
+    auto* schema = app.add_subcommand("schema", "Print the ERP schema script (SQLite, or PostgreSQL with --postgresql)");
+    schema->add_flag("--postgresql", schema_postgresql, "The script in PostgreSQL's types");
+    schema->callback([&] { run = [&] { return RunSchema(schema_postgresql); }; });
+
     std::string db, sql_text;
     bool json = false;
     auto* sql = app.add_subcommand("sql", "Run a batch of SQL (the host's dialect) and print the rows");

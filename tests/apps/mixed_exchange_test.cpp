@@ -99,6 +99,7 @@ TEST(MixedExchange, ServerBranchToFileBranchMovesEveryBillOnceWithExactAmounts) 
         ++rows;
     }
     EXPECT_EQ(rows, 3);
+    fs::copy_file(dir / "list.json", dir / "sent.json");
 
     hostkit::AccountDatabase b((dir / "branch-b.db").string());
     auto amounts = b.Query("SELECT count(*), min(e.FAmt), max(e.FAmt) FROM t_RcvBillEntry e, t_RcvBill h "
@@ -112,6 +113,19 @@ TEST(MixedExchange, ServerBranchToFileBranchMovesEveryBillOnceWithExactAmounts) 
     RemoveLog(out_again);
     EXPECT_EQ(again, 0) << out_again;
     EXPECT_NE(out_again.find("Nothing new to send"), std::string::npos) << out_again;
+
+    // Saving into a server branch is refused plainly, naming the database but not the
+    // password the URI carries, and nothing is written there.
+    std::string with_password = a;
+    with_password.insert(std::string("postgresql://").size(), "postgres:hunter2@");
+    auto [refused, why] = Orbabt(dir, {"unpackage", "--db", with_password, (dir / "sent.json").string()});
+    RemoveLog(why);
+    EXPECT_EQ(refused, 1) << why;
+    EXPECT_NE(why.find("cannot be saved into the database 'demo_a_"), std::string::npos) << why;
+    EXPECT_EQ(why.find("hunter2"), std::string::npos) << why;
+    hostkit::AccountDatabase server(a);
+    EXPECT_EQ(server.Query("SELECT count(*) FROM pg_catalog.pg_tables WHERE tablename='t_rcvbill'")->Value(0),
+              Variant(int32_t{0}));
 }
 
 }  // namespace
