@@ -25,6 +25,8 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr const char* kServerUser = "postgres";
+// The database that holds the tests' schemas.
+constexpr const char* kSharedDatabase = "orba_tests";
 
 // The account the server runs under: the server refuses to run as root, so a test run as
 // root hands the cluster to the "postgres" account.
@@ -162,6 +164,16 @@ void PgServer::Start() {
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
+    PGconn* conn = PQconnectdb(probe.c_str());
+    PGresult* r = PQexec(conn, (std::string("CREATE DATABASE ") + kSharedDatabase + " ENCODING 'UTF8'").c_str());
+    const bool made = PQresultStatus(r) == PGRES_COMMAND_OK;
+    std::string error = made ? "" : PQresultErrorMessage(r);
+    PQclear(r);
+    PQfinish(conn);
+    if (!made) {
+        Stop();
+        throw std::runtime_error("The test database server cannot make its database: " + error);
+    }
 }
 
 void PgServer::Stop() {
@@ -182,19 +194,22 @@ std::string PgServer::Uri(std::string_view database) const {
 }
 
 std::string PgServer::NewDatabase(std::string_view prefix) {
-    const std::string name = std::string(prefix) + "_" + std::to_string(getpid()) + "_" + std::to_string(++next_database_);
-    PGconn* conn = PQconnectdb(Uri("postgres").c_str());
+    // A fresh schema in one shared database stands for a fresh database: making a schema
+    // takes a fraction of the time a new database takes, and a connection that has it as
+    // its search path sees nothing else.
+    const std::string name = std::string(prefix) + "_" + std::to_string(++next_database_);
+    PGconn* conn = PQconnectdb(Uri(kSharedDatabase).c_str());
     std::string error;
     if (PQstatus(conn) != CONNECTION_OK) {
         error = PQerrorMessage(conn);
     } else {
-        PGresult* r = PQexec(conn, ("CREATE DATABASE " + name + " TEMPLATE template0 ENCODING 'UTF8'").c_str());
+        PGresult* r = PQexec(conn, ("CREATE SCHEMA " + name).c_str());
         if (PQresultStatus(r) != PGRES_COMMAND_OK) error = PQresultErrorMessage(r);
         PQclear(r);
     }
     PQfinish(conn);
-    if (!error.empty()) throw std::runtime_error("Cannot create the test database " + name + ": " + error);
-    return Uri(name);
+    if (!error.empty()) throw std::runtime_error("Cannot make the test database " + name + ": " + error);
+    return Uri(kSharedDatabase) + "&options=-csearch_path%3D" + name;
 }
 
 }  // namespace orba::testing

@@ -20,8 +20,8 @@ public:
     PgServer(const PgServer&) = delete;
     PgServer& operator=(const PgServer&) = delete;
 
-    // Creates an empty database with a fresh name starting with `prefix` and returns the
-    // URI that reaches it.
+    // Makes an empty database (a schema of its own in the server's test database, named
+    // `prefix`_n) and returns the URI that reaches it.
     std::string NewDatabase(std::string_view prefix = "branch");
     // The URI of a database of this server by name.
     std::string Uri(std::string_view database) const;
