@@ -2,11 +2,14 @@
 
 #include <fmt/format.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <utility>
+#include <vector>
 
 #include "hostkit/login_string.h"
 #include "hostkit/pg_db.h"
@@ -28,24 +31,30 @@ constexpr std::string_view kOptionQuery =
 constexpr std::string_view kServerOptionQuery =
     "SELECT FValue FROM t_Systemprofile WHERE FCategory=$1 AND FKey=$2";
 
-// Options of a server database are asked for once per bill of an extraction; one connection
-// per server database is kept for the process, so a question costs a round trip, not a login.
-// A connection that failed is dropped and made again on the next question.
+// Options of a server database are asked for once per bill of an extraction; a few
+// connections (to the databases asked last) are kept for the process, so a question costs a
+// round trip, not a login. A connection that failed is dropped and made again next time.
+constexpr size_t kKeptServerConnections = 4;
+
 std::optional<std::string> ReadServerOption(const std::string& uri, std::string_view category, std::string_view key) {
     static std::mutex mutex;
-    static std::map<std::string, std::unique_ptr<PgDatabase>> connections;
+    static std::vector<std::pair<std::string, std::unique_ptr<PgDatabase>>> kept;  // most recent last
     std::lock_guard lock(mutex);
-    std::unique_ptr<PgDatabase>& db = connections[uri];
-    if (!db) db = std::make_unique<PgDatabase>(uri);
-    try {
-        PgResult result = db->Query(kServerOptionQuery, std::vector<std::optional<std::string>>{
-                                                            std::string(category), std::string(key)});
-        if (result.Rows() == 0 || result.IsNull(0, 0)) return std::nullopt;
-        return std::string(result.Text(0, 0));
-    } catch (const Error&) {
-        db.reset();
-        throw;
+    auto it = std::find_if(kept.begin(), kept.end(), [&](const auto& k) { return k.first == uri; });
+    std::unique_ptr<PgDatabase> db;
+    if (it != kept.end()) {
+        db = std::move(it->second);
+        kept.erase(it);
+    } else {
+        db = std::make_unique<PgDatabase>(uri);
     }
+    PgResult result =
+        db->Query(kServerOptionQuery, std::vector<std::optional<std::string>>{std::string(category), std::string(key)});
+    std::optional<std::string> value;
+    if (result.Rows() > 0 && !result.IsNull(0, 0)) value = std::string(result.Text(0, 0));
+    if (kept.size() >= kKeptServerConnections) kept.erase(kept.begin());
+    kept.emplace_back(uri, std::move(db));
+    return value;
 }
 
 std::optional<std::string> ReadOption(const std::string& path, std::string_view category, std::string_view key) {

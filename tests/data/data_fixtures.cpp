@@ -145,24 +145,52 @@ void AddSalesOrderLine(hostkit::testing::TestDb& db, int inter_id, int entry_id,
 
 void SetSystemOption(hostkit::testing::TestDb& db, std::string_view category, std::string_view key,
                      std::string_view value) {
-    db.Exec(fmt::format("INSERT OR REPLACE INTO t_Systemprofile (FCategory, FKey, FValue) VALUES ({}, {}, {})",
+    // A delete and an insert rather than an upsert, which every backend words differently.
+    db.Exec(fmt::format("DELETE FROM t_Systemprofile WHERE FCategory={0} AND FKey={1}; "
+                        "INSERT INTO t_Systemprofile (FCategory, FKey, FValue) VALUES ({0}, {1}, {2})",
                         Quoted(category), Quoted(key), Quoted(value)));
 }
 
 std::string Snapshot(hostkit::testing::TestDb& db, const IgnoredColumns& ignored) {
     std::string out;
-    for (const auto& table : db.Rows("SELECT name FROM sqlite_master WHERE type='table' ORDER BY name")) {
+    // Names as each backend lists them; a server database's are in lower case, so the
+    // ignored columns are matched without regard to case.
+    const bool server = db.OnServer();
+    const std::string tables = server ? "SELECT tablename FROM pg_catalog.pg_tables WHERE schemaname=current_schema() "
+                                        "ORDER BY tablename"
+                                      : "SELECT name FROM sqlite_master WHERE type='table' ORDER BY name";
+    auto lower = [](std::string s) {
+        for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        return s;
+    };
+    IgnoredColumns folded;
+    for (const auto& [table, columns] : ignored) {
+        for (const auto& c : columns) folded[server ? lower(table) : table].push_back(server ? lower(c) : c);
+    }
+    for (const auto& table : db.Rows(tables)) {
         std::string columns;
-        auto skip = ignored.find(table[0]);
-        for (const auto& column : db.Rows("SELECT name FROM pragma_table_info('" + table[0] + "')")) {
-            if (skip != ignored.end() &&
+        auto skip = folded.find(table[0]);
+        const std::string column_query =
+            server ? "SELECT column_name FROM information_schema.columns WHERE table_schema=current_schema() AND "
+                     "table_name='" + table[0] + "' ORDER BY ordinal_position"
+                   : "SELECT name FROM pragma_table_info('" + table[0] + "')";
+        for (const auto& column : db.Rows(column_query)) {
+            if (skip != folded.end() &&
                 std::find(skip->second.begin(), skip->second.end(), column[0]) != skip->second.end()) {
                 continue;
             }
             columns += (columns.empty() ? "" : ",") + column[0];
         }
         out += "## " + table[0] + "\n";
-        for (const auto& row : db.Rows("SELECT " + columns + " FROM " + table[0] + " ORDER BY rowid")) {
+        // A server table has no insertion order to go by; its rows are ordered by every column.
+        std::string order = "rowid";
+        if (server) {
+            order.clear();
+            for (size_t c = 1; c <= static_cast<size_t>(std::count(columns.begin(), columns.end(), ',')) + 1; ++c) {
+                order += (c > 1 ? "," : "") + std::to_string(c);
+            }
+        }
+        for (const auto& row : db.Rows("SELECT " + columns + " FROM " + table[0] + " ORDER BY " + order)) {
             for (const auto& cell : row) out += cell + "|";
             out += "\n";
         }

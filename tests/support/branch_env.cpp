@@ -3,12 +3,16 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdlib>
 
 #include "facade/registration.h"
 #include "host/shared_connection.h"
 #include "hostkit/erp_schema.h"
 #include "hostkit/hostkit.h"
 #include "hostkit/login_string.h"
+#include "hostkit/pg_db.h"
+#include "hostkit/pg_schema.h"
+#include "support/pg_server.h"
 #include "platform/registry.h"
 
 namespace orba::testing {
@@ -26,6 +30,11 @@ TempDir::~TempDir() {
     std::filesystem::remove_all(path_, ec);
 }
 
+bool ServerBackendRequested() {
+    const char* backend = std::getenv(kTestBackendVariable);
+    return backend && std::string_view(backend) == "postgresql";
+}
+
 void RegisterEverything() {
     hostkit::RegisterHostKit();
     OrbaBillTransmitRegister();
@@ -34,7 +43,16 @@ void RegisterEverything() {
 BranchEnv::BranchEnv(const hostkit::SampleOptions* sample, std::string file_name)
     : db_path_((dir_ / file_name).string()), ui_(std::make_shared<platform::RecordingUiService>()) {
     RegisterEverything();
-    if (sample) {
+    if (ServerBackendRequested()) {
+        db_path_ = PgServer::Shared().NewDatabase("branch");
+        if (sample) {
+            hostkit::CreateSampleDatabaseOnServer(db_path_, *sample);
+        } else {
+            hostkit::PgDatabase db(db_path_);
+            hostkit::CreateErpSchema(db);
+        }
+        db_ = std::make_unique<hostkit::testing::TestDb>(db_path_);
+    } else if (sample) {
         hostkit::CreateSampleDatabase(db_path_, *sample);
         db_ = std::make_unique<hostkit::testing::TestDb>(db_path_);
     } else {

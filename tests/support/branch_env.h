@@ -28,6 +28,12 @@ private:
     std::filesystem::path path_;
 };
 
+// When the environment variable ORBA_TEST_BACKEND is "postgresql", every branch database of
+// a test program is made on the program's own PostgreSQL server instead of in a SQLite file,
+// so a whole suite runs on the server unchanged.
+inline constexpr const char* kTestBackendVariable = "ORBA_TEST_BACKEND";
+bool ServerBackendRequested();
+
 // Registers the host kit and the library's two classes (once per process).
 void RegisterEverything();
 
@@ -38,6 +44,7 @@ public:
     explicit BranchEnv(const hostkit::SampleOptions* sample = nullptr, std::string file_name = "branch.db");
     ~BranchEnv();
 
+    // The file's path, or the server database's URI.
     const std::string& DbPath() const { return db_path_; }
     // A direct connection for arranging rows and checking results.
     hostkit::testing::TestDb& Db() { return *db_; }
