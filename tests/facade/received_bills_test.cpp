@@ -137,7 +137,7 @@ TEST_F(ReceivedBillsTest, ASecondUnpackagingSavesNothingNew) {
 
     const std::string second = UnpackageAtB(list);
     EXPECT_EQ(Count(second, ": saved\r\n"), 0) << second;
-    EXPECT_EQ(Count(second, "already received, not saved again\r\n"), static_cast<int>(own_bills)) << second;
+    EXPECT_EQ(Count(second, "already held (identical), not saved again\r\n"), static_cast<int>(own_bills)) << second;
     EXPECT_EQ(b_.Db().Dump(), saved);
     EXPECT_TRUE(ui_->Messages().empty());
 }
