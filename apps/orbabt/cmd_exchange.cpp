@@ -148,6 +148,12 @@ int RunPackage(const std::string& db, const std::string& requests_file, const st
     RequestFile request = ReadRequestFile(ReadTextFile(requests_file), requests_file);
     const Branch sender = OwnBranch(db);
     const Branch receiver{to_number, to_name};
+    if (receiver.number == sender.number) {
+        throw Error(ErrorCode::kBadInput,
+                    fmt::format("The account database '{}' belongs to branch {} ({}) itself; bills are packaged for "
+                                "a related branch (--to)",
+                                db, sender.number, sender.name));
+    }
     Ref<host::VariantVector> list = Package(db, *request.requests, receiver);
     WriteTextFile(output, WriteListFile(ListFile{sender, receiver, platform::Date::Now(), list}));
     const auto counts = CountPackages(*list);

@@ -433,6 +433,9 @@ TEST_F(OrbabtTest, AListOrReceiptAtTheWrongBranchIsRefusedWithNothingChanged) {
         {"a list unpackaged at its sender", {"unpackage", "--db", "a.db", "list.json"}, {"01.002", "01.001"}},
         {"a list where the receipt belongs", {"mark", "--db", "a.db", "list.json"}, {"not a receipt", "--without-receipt"}},
         {"a list marked at the receiver", {"mark", "--db", "b.db", "--without-receipt", "list.json"}, {"01.001", "01.002"}},
+        {"a list packaged for its own branch",
+         {"package", "--db", "a.db", "--requests", "r.json", "--to", "01.001", "--to-name", "A", "-o", "self.json"},
+         {"01.001", "itself"}},
     };
     const Case after_receipt[] = {
         {"a receipt marked at the branch that wrote it", {"mark", "--db", "b.db", "list.receipt.json"}, {"01.001", "01.002"}},
@@ -448,6 +451,7 @@ TEST_F(OrbabtTest, AListOrReceiptAtTheWrongBranchIsRefusedWithNothingChanged) {
     };
     for (const Case& k : before_receipt) refuse(k);
     EXPECT_FALSE(fs::exists(dir_ / "list.receipt.json"));
+    EXPECT_FALSE(fs::exists(dir_ / "self.json"));
     ASSERT_EQ(Run({"unpackage", "--db", "b.db", "list.json"}).status, 0);
     for (const Case& k : after_receipt) refuse(k);
 
