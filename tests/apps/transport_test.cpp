@@ -172,24 +172,11 @@ TEST(TransportTest, AReceiptReadsBackAsWrittenAndAcknowledgesWhatWasHeld) {
     EXPECT_EQ(Sha256Hex("abc"), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
     const ReceiptFile sent = SampleReceipt();
     const ReceiptFile read = ReadReceiptFile(WriteReceiptFile(sent), "receipt.json");
-    EXPECT_EQ(read.sender.number, "01.002");
-    EXPECT_EQ(read.receiver.name, "上海");
-    EXPECT_EQ(read.list_sender.number, "01.001");
-    EXPECT_EQ(read.list_created, sent.list_created);
-    EXPECT_EQ(read.list_sha256, sent.list_sha256);
-    ASSERT_EQ(read.packages.size(), 3u);
-    for (size_t p = 0; p < 3; ++p) {
-        ASSERT_EQ(read.packages[p].bills.size(), sent.packages[p].bills.size());
-        EXPECT_EQ(read.packages[p].bill_type, sent.packages[p].bill_type);
-        for (size_t b = 0; b < sent.packages[p].bills.size(); ++b) {
-            const ReceiptBill& x = read.packages[p].bills[b];
-            const ReceiptBill& y = sent.packages[p].bills[b];
-            EXPECT_EQ(x.bill_inter_id, y.bill_inter_id);
-            EXPECT_EQ(x.bill_no, y.bill_no);
-            EXPECT_EQ(x.outcome, y.outcome);
-            EXPECT_EQ(x.reason, y.reason);
-        }
-    }
+    // Written again, what was read gives the same text: every field survived.
+    EXPECT_EQ(WriteReceiptFile(read), WriteReceiptFile(sent));
+    EXPECT_FALSE(read.packages[1].bills[0].bill_inter_id);
+    EXPECT_TRUE(read.packages[0].bills[2].Acknowledged());
+    EXPECT_FALSE(read.packages[1].bills[0].Acknowledged());
     EXPECT_EQ(FormatOf(WriteReceiptFile(sent)), kReceiptFormat);
 }
 
