@@ -518,5 +518,31 @@ TEST_F(OrbabtTest, ABillNumberThatIsNotTextStopsPackagingAndIsNamed) {
     EXPECT_FALSE(fs::exists(dir_ / "list.json"));
 }
 
+
+TEST_F(OrbabtTest, AReceiptThatNamesAnotherBillUnderAnInternalNumberDoesNotMarkIt) {
+    MakeBranch("a.db", 1);
+    MakeBranch("b.db", 2);
+    hostkit::testing::TestDb a((dir_ / "a.db").string());
+    ASSERT_EQ(Run({"request", "--types", "501", "-o", "r.json"}).status, 0);
+    ASSERT_EQ(Run({"package", "--db", "a.db", "--requests", "r.json", "--to", std::string(kBranchBNumber), "--to-name",
+                   std::string(kBranchBName), "-o", "list.json"})
+                  .status,
+              0);
+    ASSERT_EQ(Run({"unpackage", "--db", "b.db", "list.json"}).status, 0);
+    const long long orders = Awaiting(a, "POOrder", 71);
+    ASSERT_GE(orders, 2);
+    // The first acknowledged order's number no longer matches its internal number at A.
+    std::string receipt = ReadFile(dir_ / "list.receipt.json");
+    const size_t at = receipt.find("\"BillNo\": \"");
+    ASSERT_NE(at, std::string::npos);
+    receipt.insert(at + 11, "X");
+    WriteTextFile(dir_ / "list.receipt.json", receipt);
+
+    Outcome mark = Run({"mark", "--db", "a.db", "list.receipt.json"});
+    EXPECT_EQ(mark.status, 1);
+    EXPECT_TRUE(Contains(mark.err, "is not that bill here; it is left unmarked")) << mark.err;
+    EXPECT_EQ(Awaiting(a, "POOrder", 71), 1);
+}
+
 }  // namespace
 }  // namespace orba::apps
