@@ -51,9 +51,9 @@ protected:
         for (const fs::path& p : logs_) fs::remove(p);
     }
 
-    // Runs the program beside this test program, in the test's folder.
-    Outcome Run(const std::vector<std::string>& args) {
-        const fs::path program = fs::read_symlink("/proc/self/exe").parent_path() / "orbabt";
+    // Runs the program beside this test program (or `program`), in the test's folder.
+    Outcome Run(const std::vector<std::string>& args, fs::path program = {}) {
+        if (program.empty()) program = fs::read_symlink("/proc/self/exe").parent_path() / "orbabt";
         std::string command = "cd " + Quoted(dir_.Path().string()) + " && " + Quoted(program.string());
         for (const std::string& a : args) command += " " + Quoted(a);
         command += " </dev/null >" + Quoted((dir_ / "out.txt").string()) + " 2>" + Quoted((dir_ / "err.txt").string());
@@ -542,6 +542,47 @@ TEST_F(OrbabtTest, AReceiptThatNamesAnotherBillUnderAnInternalNumberDoesNotMarkI
     EXPECT_EQ(mark.status, 1);
     EXPECT_TRUE(Contains(mark.err, "is not that bill here; it is left unmarked")) << mark.err;
     EXPECT_EQ(Awaiting(a, "POOrder", 71), 1);
+}
+
+
+TEST_F(OrbabtTest, ALogThatCannotBeWrittenIsReportedWithTheMessagesAndTheReceiptIsStillWritten) {
+    // A copy of the program whose log folder is taken by a file, so no log can be made.
+    const fs::path here = fs::read_symlink("/proc/self/exe").parent_path();
+    fs::create_directories(dir_ / "bin");
+    for (const char* file : {"orbabt", "libOrbaBillTransmit.so", "liborba_hostkit.so", "liborba_runtime.so"}) {
+        fs::copy_file(here / file, dir_ / "bin" / file);
+    }
+    WriteTextFile(dir_ / "bin" / "TransmitLog", "not a folder");
+    const fs::path program = dir_ / "bin" / "orbabt";
+    MakeBranch("a.db", 1);
+    MakeBranch("b.db", 2);
+    ASSERT_EQ(Run({"request", "--types", "501", "-o", "r.json"}).status, 0);
+    ASSERT_EQ(Run({"package", "--db", "a.db", "--requests", "r.json", "--to", std::string(kBranchBNumber), "--to-name",
+                   std::string(kBranchBName), "-o", "list.json"})
+                  .status,
+              0);
+    std::string broken = ReadFile(dir_ / "list.json");
+    const size_t at = broken.find("\"BillInterID\": ");
+    ASSERT_NE(at, std::string::npos);
+    broken.insert(at + 15, "\"x\", \"Was\": ");
+    WriteTextFile(dir_ / "broken.json", broken);
+    struct Case {
+        const char* name;
+        const char* list;
+        int status;
+        std::string_view says;
+    };
+    for (const Case& c : {Case{"the saving failed", "broken.json", 1, "\"BillInterID\""},
+                          Case{"the saving succeeded", "list.json", 0, ": saved"}}) {
+        SCOPED_TRACE(c.name);
+        Outcome o = Run({"unpackage", "--db", "b.db", c.list, "-o", "answer.json"}, program);
+        EXPECT_EQ(o.status, c.status) << o.err;
+        EXPECT_TRUE(Contains(o.out, c.says)) << o.out;
+        EXPECT_TRUE(Contains(o.out, "The transmission log could not be written: ")) << o.out;
+        EXPECT_FALSE(Contains(o.out, "no messages")) << o.out;
+        EXPECT_TRUE(fs::exists(dir_ / "answer.json"));
+        fs::remove(dir_ / "answer.json");
+    }
 }
 
 }  // namespace
