@@ -31,11 +31,14 @@ test-asan: deps
 demo: build
 	$(BUILD)/bin/orbabt demo --dir demo
 
-# The list dialog with the host kit's list control over a generated database, drawn on a
-# virtual X display and saved as docs/list-dialog.png.
+# The list dialog with the host kit's list control, and the bill viewer, over generated
+# databases, drawn on a virtual X display and saved as docs/list-dialog.png and
+# docs/bill-viewer.png.
 screenshot: build
 	xvfb-run -a env QT_QPA_PLATFORM=xcb ORBA_SCREENSHOT=$(CURDIR)/docs/list-dialog.png \
 	  $(BUILD)/bin/test_ui --gtest_filter='ListDialogWithControl.*'
+	xvfb-run -a env QT_QPA_PLATFORM=xcb ORBA_VIEWER_SCREENSHOT=$(CURDIR)/docs/bill-viewer.png \
+	  $(BUILD)/bin/test_hostkit --gtest_filter='BillViewer.Shows*'
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD)
