@@ -132,7 +132,7 @@ public:
         table_->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
         table_->verticalHeader()->setDefaultSectionSize(table_->fontMetrics().height() + 6);
         table_->verticalHeader()->hide();
-        table_->horizontalHeader()->setStretchLastSection(true);
+        table_->horizontalHeader()->setStretchLastSection(false);
         layout->addWidget(table_, 1);
 
         auto* buttons = new QHBoxLayout();
@@ -171,6 +171,8 @@ public:
         // would cost more than listing them.
         table_->horizontalHeader()->setResizeContentsPrecision(50);
         table_->resizeColumnsToContents();
+        // The partner's name takes what room is left over.
+        if (model_.columnCount({}) > 2) table_->horizontalHeader()->setSectionResizeMode(2, QHeaderView::Stretch);
         UpdateState();
     }
 
