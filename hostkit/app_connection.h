@@ -21,6 +21,9 @@ class PgDatabase;
 class AppConnection : public platform::Dispatchable<AppConnection> {
 public:
     AppConnection();
+    // A connection to a given database (a file path or a server URI) instead of the one the
+    // login properties name.
+    explicit AppConnection(std::string database_path);
     ~AppConnection() override;
     static const platform::MemberTable<AppConnection>& Members();
 
@@ -40,6 +43,7 @@ private:
     std::string location_;
     std::unique_ptr<SqliteDatabase> db_;
     std::unique_ptr<PgDatabase> pg_;
+    std::string database_path_;  // empty: the login properties' account database
 };
 
 // Appends every text handed to Execute, before translation, to `path`, each followed by a
