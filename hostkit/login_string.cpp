@@ -2,6 +2,7 @@
 
 #include <fmt/format.h>
 
+#include "hostkit/pg_db.h"
 #include "hostkit/share_props.h"
 #include "platform/dispatch.h"
 #include "platform/error.h"
@@ -74,7 +75,7 @@ std::string MakeLoginProperties(std::string_view database_path, std::string_view
         throw Error(ErrorCode::kBadInput,
                     fmt::format("The account database path '{}' cannot be written into the login properties: "
                                 "it holds ';', '{{' or '}}', or begins or ends with a blank",
-                                database_path));
+                                ShownLocation(database_path)));
     }
     return fmt::format("{}={{{}={}}};UserName={};UserID={}", kAccountDbKey, kDataSourceKey, database_path, user_name,
                        user_id);

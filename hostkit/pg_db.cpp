@@ -98,6 +98,34 @@ std::string DescribeServerDatabase(std::string_view uri) {
     return fmt::format("database '{}' on server '{}'", db, host);
 }
 
+std::string ShownLocation(std::string_view location) {
+    if (!IsServerDatabaseUri(location)) return std::string(location);
+    std::string uri(location);
+    const size_t authority = uri.find("://") + 3;
+    const size_t authority_end = uri.find_first_of("/?", authority);
+    const size_t at = uri.rfind('@', authority_end == std::string::npos ? uri.size() : authority_end);
+    if (at != std::string::npos && at >= authority) {
+        const size_t colon = uri.find(':', authority);
+        if (colon != std::string::npos && colon < at) uri.erase(colon, at - colon);
+    }
+    // A "password=..." parameter of the query, wherever it stands.
+    const size_t query = uri.find('?');
+    if (query == std::string::npos) return uri;
+    std::string kept;
+    std::string_view rest = std::string_view(uri).substr(query + 1);
+    while (!rest.empty()) {
+        const size_t amp = rest.find('&');
+        const std::string_view param = rest.substr(0, amp);
+        if (!StartsWithIgnoreCase(param, "password=")) {
+            kept += kept.empty() ? "" : "&";
+            kept += param;
+        }
+        rest = amp == std::string_view::npos ? std::string_view() : rest.substr(amp + 1);
+    }
+    uri = uri.substr(0, query) + (kept.empty() ? "" : "?" + kept);
+    return uri;
+}
+
 PgResult::~PgResult() { PQclear(result_); }
 int PgResult::Rows() const { return PQntuples(result_); }
 int PgResult::Columns() const { return PQnfields(result_); }

@@ -25,6 +25,10 @@ bool IsServerDatabaseUri(std::string_view location);
 // "database 'x' on server 'y'" for a URI, as messages show it: never the password.
 std::string DescribeServerDatabase(std::string_view uri);
 
+// A database location as messages may show it: a file's path as it is, a server URI without
+// its password (in the user part or as a "password" parameter).
+std::string ShownLocation(std::string_view location);
+
 // A result owned until destruction.
 class PgResult {
 public:

@@ -102,7 +102,8 @@ std::string SysInfo::GetSysValue(std::string_view props, std::string_view catego
     const std::string path = AccountDatabasePath(props);
     if (auto value = ReadOption(path, category, key)) return *value;
     throw Error(ErrorCode::kNotFound,
-                fmt::format("The system option {}/{} is not set in the account database '{}'", category, key, path));
+                fmt::format("The system option {}/{} is not set in the account database '{}'", category, key,
+                            ShownLocation(path)));
 }
 
 int32_t AccountingPeriod(const platform::Date& date, const platform::Date& period_start, int32_t& year) {

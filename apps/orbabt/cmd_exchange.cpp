@@ -151,7 +151,7 @@ int RunPackage(const std::string& db, const std::string& requests_file, const st
         throw Error(ErrorCode::kBadInput,
                     fmt::format("The account database '{}' belongs to branch {} ({}) itself; bills are packaged for "
                                 "a related branch (--to)",
-                                db, sender.number, sender.name));
+                                hostkit::ShownLocation(db), sender.number, sender.name));
     }
     Ref<host::VariantVector> list = Package(db, *request.requests, receiver);
     WriteTextFile(output, WriteListFile(ListFile{sender, receiver, platform::Date::Now(), list}));
@@ -179,7 +179,7 @@ int RunUnpackage(const std::string& db, const std::string& list_file, const std:
         throw Error(ErrorCode::kBadInput,
                     fmt::format("'{}' was made by branch {} ({}) itself; its bills are not saved into their own "
                                 "branch's database '{}'",
-                                list_file, own.number, own.name, db));
+                                list_file, own.number, own.name, hostkit::ShownLocation(db)));
     }
     const std::string receipt_path = receipt_file.empty() ? DefaultReceiptName(list_file) : receipt_file;
     UnpackageResult result = Unpackage(db, file.list);

@@ -12,6 +12,7 @@
 #include "hostkit/save_data.h"
 #include "host/user_messages.h"
 #include "hostkit/account_db.h"
+#include "hostkit/pg_db.h"
 #include "platform/error.h"
 
 namespace orba::apps {
@@ -226,7 +227,8 @@ void RequireBranch(const Branch& named, const Branch& expected, std::string_view
     throw Error(ErrorCode::kBadInput,
                 fmt::format("'{}' names branch {} ({}) as its {}, but the account database '{}' belongs to branch "
                             "{} ({}); nothing was changed",
-                            file, named.number, named.name, role, database, expected.number, expected.name));
+                            file, named.number, named.name, role, hostkit::ShownLocation(database), expected.number,
+                            expected.name));
 }
 
 }  // namespace orba::apps

@@ -7,8 +7,11 @@
 #include <string>
 #include <vector>
 
+#include "host/variant_vector.h"
+#include "hostkit/login_string.h"
 #include "hostkit/pg_db.h"
 #include "hostkit/pg_schema.h"
+#include "hostkit/save_data.h"
 #include "hostkit/sql_dialect_pg.h"
 #include "platform/error.h"
 #include "support/backend_branch.h"
@@ -131,6 +134,22 @@ TEST(ServerDatabase, TextComparesWithoutRegardToCase) {
                          "WHERE FCategory='IC' AND FKey='BrID')")
                   ->Value(0),
               Variant("01.001"));
+}
+
+TEST(ServerDatabase, SavingReceivedBillsThereIsRefusedNamingItWithoutThePassword) {
+    BackendBranch server(Backend::kPostgres);
+    std::string uri = server.Location();
+    uri.insert(std::string("postgresql://").size(), "postgres:hunter2@");
+    std::string messages;
+    const platform::Error e = ErrorOf([&] {
+        SaveData::Save(MakeLoginProperties(uri), Variant(platform::MakeRef<host::VariantVector>()),
+                       ReceivedKind::kOrder, messages);
+    });
+    EXPECT_EQ(e.Code(), ErrorCode::kDatabaseError);
+    EXPECT_NE(e.Description().find("cannot be saved into the database 'orba_tests'"), std::string::npos)
+        << e.Description();
+    EXPECT_EQ(e.Description().find("hunter2"), std::string::npos) << e.Description();
+    EXPECT_EQ(server.Rows("SELECT count(*) FROM pg_catalog.pg_tables WHERE tablename='t_rcvbill'"), "0\n");
 }
 
 TEST(PostgresRendering, CommasBeforeAJoinBecomeCrossJoinsAndQuotedNamesFold) {
