@@ -44,12 +44,12 @@ BranchEnv::BranchEnv(const hostkit::SampleOptions* sample, std::string file_name
     : db_path_((dir_ / file_name).string()), ui_(std::make_shared<platform::RecordingUiService>()) {
     RegisterEverything();
     if (ServerBackendRequested()) {
-        db_path_ = PgServer::Shared().NewDatabase("branch");
         if (sample) {
+            db_path_ = PgServer::Shared().NewDatabase("branch");
             hostkit::CreateSampleDatabaseOnServer(db_path_, *sample);
         } else {
-            hostkit::PgDatabase db(db_path_);
-            hostkit::CreateErpSchema(db);
+            db_path_ = PgServer::Shared().TakeErpDatabase();
+            recycle_ = true;
         }
         db_ = std::make_unique<hostkit::testing::TestDb>(db_path_);
     } else if (sample) {
@@ -66,6 +66,10 @@ BranchEnv::BranchEnv(const hostkit::SampleOptions* sample, std::string file_name
 BranchEnv::~BranchEnv() {
     host::SetSharedConnection({});
     platform::InstallUiService(previous_ui_);
+    if (recycle_) {
+        db_.reset();
+        PgServer::Shared().ReturnErpDatabase(db_path_);
+    }
 }
 
 void BranchEnv::Activate() { hostkit::SetLoginProperties(hostkit::MakeLoginProperties(db_path_)); }

@@ -60,6 +60,7 @@ private:
     TempDir dir_;
     std::string db_path_;
     std::unique_ptr<hostkit::testing::TestDb> db_;
+    bool recycle_ = false;  // a server database handed back for the next test
     std::shared_ptr<platform::RecordingUiService> ui_;
     std::shared_ptr<platform::UiService> previous_ui_;
 };

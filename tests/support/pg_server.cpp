@@ -18,6 +18,9 @@
 #include <thread>
 #include <vector>
 
+#include "hostkit/pg_db.h"
+#include "hostkit/pg_schema.h"
+
 namespace orba::testing {
 
 namespace fs = std::filesystem;
@@ -210,6 +213,44 @@ std::string PgServer::NewDatabase(std::string_view prefix) {
     PQfinish(conn);
     if (!error.empty()) throw std::runtime_error("Cannot make the test database " + name + ": " + error);
     return Uri(kSharedDatabase) + "&options=-csearch_path%3D" + name;
+}
+
+std::string PgServer::TakeErpDatabase() {
+    if (!free_erp_databases_.empty()) {
+        std::string uri = std::move(free_erp_databases_.back());
+        free_erp_databases_.pop_back();
+        return uri;
+    }
+    std::string uri = NewDatabase("branch");
+    hostkit::PgDatabase db(uri);
+    hostkit::CreateErpSchema(db);
+    return uri;
+}
+
+void PgServer::ReturnErpDatabase(const std::string& uri) {
+    try {
+        hostkit::PgDatabase db(uri);
+        // A connection a test left inside a transaction would hold its tables; such a
+        // database is given up rather than waited for.
+        db.Exec("SET lock_timeout = '5s'");
+        // Tables of the schema are emptied; any other table a test made is dropped.
+        std::string lower_schema = hostkit::ErpSchemaForPostgres();
+        for (char& c : lower_schema) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        std::string empty, drop;
+        hostkit::PgResult tables =
+            db.Query("SELECT tablename FROM pg_catalog.pg_tables WHERE schemaname = current_schema()");
+        for (int r = 0; r < tables.Rows(); ++r) {
+            const std::string name(tables.Text(r, 0));
+            const bool ours = lower_schema.find("create table " + name + " ") != std::string::npos;
+            std::string& list = ours ? empty : drop;
+            list += (list.empty() ? "" : ", ") + name;
+        }
+        if (!drop.empty()) db.Exec("DROP TABLE " + drop + " CASCADE");
+        if (!empty.empty()) db.Exec("TRUNCATE " + empty);
+        free_erp_databases_.push_back(uri);
+    } catch (const std::exception&) {
+        // A database that cannot be cleaned is not used again.
+    }
 }
 
 }  // namespace orba::testing
