@@ -1,6 +1,8 @@
 #include "hostkit/hostkit.h"
 
 #include "hostkit/app_connection.h"
+#include "hostkit/assistant.h"
+#include "hostkit/local_system_db.h"
 #include "hostkit/pub_func.h"
 #include "hostkit/save_data.h"
 #include "hostkit/share_props.h"
@@ -21,7 +23,8 @@ void RegisterClass(std::string_view prog_id) {
     ClassRegistry::Instance().Register(prog_id, [] { return Ref<Object>(MakeRef<T>()); });
 }
 
-constexpr std::string_view kProgIds[] = {kSharePropsProgId, kAppConnectionProgId, kSysInfoProgId, kPubFuncProgId, kSaveDataProgId};
+constexpr std::string_view kProgIds[] = {kSharePropsProgId, kAppConnectionProgId, kSysInfoProgId, kPubFuncProgId, kSaveDataProgId,
+                                         kAssistantProgId, kUtilityAppProgId};
 
 }  // namespace
 
@@ -31,10 +34,14 @@ void RegisterHostKit() {
     RegisterClass<SysInfo>(kSysInfoProgId);
     RegisterClass<PubFunc>(kPubFuncProgId);
     RegisterClass<SaveData>(kSaveDataProgId);
+    RegisterClass<Assistant>(kAssistantProgId);
+    RegisterClass<UtilityApp>(kUtilityAppProgId);
+    RegisterLocalDatabaseProvider();
 }
 
 void UnregisterHostKit() {
     for (auto id : kProgIds) ClassRegistry::Instance().Unregister(id);
+    UnregisterLocalDatabaseProvider();
 }
 
 void SetLoginProperties(std::string_view props) {
