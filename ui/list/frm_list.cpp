@@ -138,12 +138,10 @@ void FrmList::InitData() {
     setWindowTitle(QString::fromStdString(ListCaption(name)));
 }
 
+// Activation comes to a shown dialog, which is visible already when ready; one that is not
+// ready goes away.
 void FrmList::Activate() {
-    if (ok_) {
-        setVisible(true);
-    } else {
-        Unload();
-    }
+    if (!ok_) Unload();
 }
 
 void FrmList::ShowModal() {
@@ -210,7 +208,8 @@ void FrmList::ClientResized(int width_px, int height_px) {
 int FrmList::Dpi() const { return logicalDpiY() > 0 ? logicalDpiY() : 96; }
 
 bool FrmList::event(QEvent* e) {
-    if (e->type() == QEvent::WindowActivate && control_) Activate();
+    // Activation can arrive after a command hid the dialog; only a shown dialog reacts to it.
+    if (e->type() == QEvent::WindowActivate && control_ && isVisible()) Activate();
     return QDialog::event(e);
 }
 
