@@ -8,6 +8,7 @@ namespace {
 
 constexpr double kMargin = 30;  // between the panes and the window's edges or the status bar
 constexpr double kLineGap = 15;  // between the two lines of an etched separator
+constexpr double kTwipsInInch = 1440;
 
 // A width or height cannot be negative; a step that would make one so changes nothing,
 // and the layout carries on with the next step.
@@ -84,8 +85,8 @@ TwipsRect BillGridRect(const TwipsRect& frame) {
     return TwipsRect{0, 0, std::max(0.0, frame.width - 50), std::max(0.0, frame.height - 50)};
 }
 
-int32_t TwipsToPixels(double twips, double dpi) { return static_cast<int32_t>(std::lround(twips * dpi / kTwipsPerInch)); }
+int32_t ToPixels(double twips, double dpi) { return static_cast<int32_t>(std::lround(twips * dpi / kTwipsInInch)); }
 
-double PixelsToTwips(int32_t pixels, double dpi) { return pixels * kTwipsPerInch / dpi; }
+double ToTwips(int32_t pixels, double dpi) { return pixels * kTwipsInInch / dpi; }
 
 }  // namespace orba::ui

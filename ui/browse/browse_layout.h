@@ -8,8 +8,6 @@
 
 namespace orba::ui {
 
-inline constexpr double kTwipsPerInch = 1440;
-
 struct TwipsRect {
     double left = 0;
     double top = 0;
@@ -72,8 +70,8 @@ void ReleaseSplitter(BrowseGeometry& g);
 TwipsRect BillFrameRect(const BrowseGeometry& g);
 TwipsRect BillGridRect(const TwipsRect& frame);
 
-// Conversions at a resolution in dots per inch, rounded to the nearest pixel.
-int32_t TwipsToPixels(double twips, double dpi);
-double PixelsToTwips(int32_t pixels, double dpi);
+// Conversions at a resolution in dots per inch (1440 twips an inch), to the nearest pixel.
+int32_t ToPixels(double twips, double dpi);
+double ToTwips(int32_t pixels, double dpi);
 
 }  // namespace orba::ui

@@ -14,6 +14,7 @@
 #include "data/bill_records.h"
 #include "facade/browse_entry.h"
 #include "host/login_props.h"
+#include "host/modpub.h"
 #include "host/user_messages.h"
 #include "host/variant_dictionary.h"
 #include "platform/error.h"
@@ -21,15 +22,8 @@
 #include "platform/ui_services.h"
 #include "ui/browse/bill_kinds.h"
 #include "ui/browse/browse_tools.h"
-
-#if __has_include("host/modpub.h")
-#include "host/modpub.h"
-#define ORBA_HAVE_MODPUB 1
-#endif
-#if __has_include("ui/list/frm_list.h")
 #include "ui/list/frm_list.h"
-#define ORBA_HAVE_FRM_LIST 1
-#endif
+
 
 namespace orba::ui {
 
@@ -80,22 +74,6 @@ int ShiftBits(Qt::KeyboardModifiers m) {
     if (m & Qt::ControlModifier) shift |= kCtrlMask;
     if (m & Qt::AltModifier) shift |= kAltMask;
     return shift;
-}
-
-std::string LocalConnectionString() {
-#ifdef ORBA_HAVE_MODPUB
-    return host::GetLocalCnn();
-#else
-    throw Error(ErrorCode::kCannotCreateObject, "The local system database cannot be found in this build");
-#endif
-}
-
-void AssistantNote(const std::string& text) {
-#ifdef ORBA_HAVE_MODPUB
-    host::ShowAssistantNote(text);
-#else
-    platform::ShowInfoMessage(text, host::kMessageTitle);
-#endif
 }
 
 }  // namespace
@@ -212,8 +190,8 @@ void FrmBrowseBase::BuildControls() {
     });
 
     const int bar_height = bar_->sizeHint().height();
-    resize(TwipsToPixels(geometry_.client_width, DpiX()), TwipsToPixels(geometry_.client_height, DpiY()) + bar_height);
-    client_->resize(TwipsToPixels(geometry_.client_width, DpiX()), TwipsToPixels(geometry_.client_height, DpiY()));
+    resize(ToPixels(geometry_.client_width, DpiX()), ToPixels(geometry_.client_height, DpiY()) + bar_height);
+    client_->resize(ToPixels(geometry_.client_width, DpiX()), ToPixels(geometry_.client_height, DpiY()));
     ArrangeControls(geometry_.client_width, geometry_.client_height, kArrangeWhole);
 }
 
@@ -292,12 +270,12 @@ bool FrmBrowseBase::event(QEvent* event) {
 
 void FrmBrowseBase::ArrangeControls(double x, double y, int mode) {
     geometry_.status_visible = !status_bar_->isHidden();
-    geometry_.status_height = PixelsToTwips(status_bar_->sizeHint().height(), DpiY());
+    geometry_.status_height = ToTwips(status_bar_->sizeHint().height(), DpiY());
     if (mode == kArrangeWhole) {
         ArrangeWhole(geometry_, x, y);
     } else if (mode == kArrangeColumns) {
-        geometry_.client_width = PixelsToTwips(client_->width(), DpiX());
-        geometry_.client_height = PixelsToTwips(client_->height(), DpiY());
+        geometry_.client_width = ToTwips(client_->width(), DpiX());
+        geometry_.client_height = ToTwips(client_->height(), DpiY());
         ArrangeColumns(geometry_, x);
     } else {
         return;
@@ -309,8 +287,8 @@ void FrmBrowseBase::ArrangeControls(double x, double y, int mode) {
 void FrmBrowseBase::ApplyGeometry() {
     const double dx = DpiX(), dy = DpiY();
     auto place = [dx, dy](QWidget* w, const TwipsRect& r) {
-        w->setGeometry(TwipsToPixels(r.left, dx), TwipsToPixels(r.top, dy), TwipsToPixels(r.width, dx),
-                       TwipsToPixels(r.height, dy));
+        w->setGeometry(ToPixels(r.left, dx), ToPixels(r.top, dy), ToPixels(r.width, dx),
+                       ToPixels(r.height, dy));
     };
     place(tvw_base_, geometry_.tvwBase);
     place(img_split_, geometry_.imgSplitVer);
@@ -322,13 +300,13 @@ void FrmBrowseBase::ApplyGeometry() {
     if (geometry_.picSplitVer_visible) pic_split_->raise();
     for (size_t i = 0; i < line1_.size(); ++i) {
         const TwipsLine& l = geometry_.Line1[i];
-        line1_[i]->setGeometry(TwipsToPixels(l.x1, dx), TwipsToPixels(l.y1, dy), 1,
-                               std::max(0, TwipsToPixels(l.y2 - l.y1, dy)));
+        line1_[i]->setGeometry(ToPixels(l.x1, dx), ToPixels(l.y1, dy), 1,
+                               std::max(0, ToPixels(l.y2 - l.y1, dy)));
     }
     for (size_t i = 0; i < line3_.size(); ++i) {
         const TwipsLine& l = geometry_.Line3[i];
-        line3_[i]->setGeometry(TwipsToPixels(l.x1, dx), TwipsToPixels(l.y1, dy),
-                               std::max(0, TwipsToPixels(l.x2 - l.x1, dx)), 1);
+        line3_[i]->setGeometry(ToPixels(l.x1, dx), ToPixels(l.y1, dy),
+                               std::max(0, ToPixels(l.x2 - l.x1, dx)), 1);
     }
     const int status_height = status_bar_->sizeHint().height();
     status_bar_->setGeometry(0, client_->height() - status_height, client_->width(), status_height);
@@ -339,9 +317,9 @@ void FrmBrowseBase::PlaceBillFrames() {
     const TwipsRect frame = BillFrameRect(geometry_);
     const TwipsRect grid = BillGridRect(frame);
     for (size_t i = 0; i < frames_.size(); ++i) {
-        frames_[i]->setGeometry(TwipsToPixels(frame.left, dx), TwipsToPixels(frame.top, dy),
-                                TwipsToPixels(frame.width, dx), TwipsToPixels(frame.height, dy));
-        grids_[i]->setGeometry(0, 0, TwipsToPixels(grid.width, dx), TwipsToPixels(grid.height, dy));
+        frames_[i]->setGeometry(ToPixels(frame.left, dx), ToPixels(frame.top, dy),
+                                ToPixels(frame.width, dx), ToPixels(frame.height, dy));
+        grids_[i]->setGeometry(0, 0, ToPixels(grid.width, dx), ToPixels(grid.height, dy));
     }
 }
 
@@ -353,8 +331,8 @@ void FrmBrowseBase::SplitterPress() {
 
 void FrmBrowseBase::SplitterMove(int mouse_x_pixels) {
     if (!dragging_) return;
-    geometry_.picSplitVer.left = SplitterBarLeft(geometry_, PixelsToTwips(mouse_x_pixels, DpiX()),
-                                                 PixelsToTwips(frameGeometry().width(), DpiX()));
+    geometry_.picSplitVer.left = SplitterBarLeft(geometry_, ToTwips(mouse_x_pixels, DpiX()),
+                                                 ToTwips(frameGeometry().width(), DpiX()));
     ApplyGeometry();
 }
 
@@ -362,8 +340,8 @@ void FrmBrowseBase::SplitterRelease() {
     // Only a release that ends a press on the handle moves the columns; without a press
     // the drag bar has no place of its own.
     if (!dragging_) return;
-    geometry_.client_width = PixelsToTwips(client_->width(), DpiX());
-    geometry_.client_height = PixelsToTwips(client_->height(), DpiY());
+    geometry_.client_width = ToTwips(client_->width(), DpiX());
+    geometry_.client_height = ToTwips(client_->height(), DpiY());
     geometry_.status_visible = !status_bar_->isHidden();
     ReleaseSplitter(geometry_);
     dragging_ = false;
@@ -389,7 +367,7 @@ bool FrmBrowseBase::eventFilter(QObject* watched, QEvent* event) {
     switch (event->type()) {
         case QEvent::Resize:
             if (watched == client_) {
-                ArrangeControls(PixelsToTwips(client_->width(), DpiX()), PixelsToTwips(client_->height(), DpiY()),
+                ArrangeControls(ToTwips(client_->width(), DpiX()), ToTwips(client_->height(), DpiY()),
                                 kArrangeWhole);
             }
             break;
@@ -542,14 +520,13 @@ void FrmBrowseBase::Finish(Ref<VariantVector> result) {
 
 void FrmBrowseBase::SelectBills(std::string_view tab_key) {
     const ListLogin login = CutListLogin(host::GetPropsString());
-    const std::string local_cnn = LocalConnectionString();
+    const std::string local_cnn = host::GetLocalCnn();
     const int kind = KindOfKey(tab_key);
     if (kind < 0 || tab_key != kBillKinds[Index(kind)].send_key) {
         throw Error(ErrorCode::kInvalidProcedureCall, fmt::format("'{}' is not a bill type to send", tab_key));
     }
     const BillKind& k = kBillKinds[Index(kind)];
-#ifdef ORBA_HAVE_FRM_LIST
-    FrmList dialog;
+    FrmList dialog(this);
     dialog.BaseInfo(BaseInfoText(login));
     dialog.ListID(k.list_id);
     dialog.TranType(k.tran_type);
@@ -568,10 +545,6 @@ void FrmBrowseBase::SelectBills(std::string_view tab_key) {
         throw;
     }
     dialog.Unload();
-#else
-    (void)k;
-    throw Error(ErrorCode::kCannotCreateObject, "The list selection dialog is not part of this build");
-#endif
 }
 
 void FrmBrowseBase::FillBillGrid(const Ref<Object>& selection) {
@@ -697,7 +670,7 @@ void FrmBrowseBase::OpenBills(const Ref<Object>& list_rs, const Ref<Object>& fie
             return;
         }
         Ref<Object> viewer = platform::CreateObject(kViewerProgId);
-        platform::LetProperty(viewer, "LocalCnn", {}, Variant(LocalConnectionString()));
+        platform::LetProperty(viewer, "LocalCnn", {}, Variant(host::GetLocalCnn()));
         platform::SetProperty(viewer, "ListRecordset", {}, list_rs);
         platform::LetProperty(viewer, "NewBillTransType", {}, Variant(std::to_string(tran_type)));
         platform::LetProperty(viewer, "SystemName", {}, Variant(system_name));
@@ -708,7 +681,13 @@ void FrmBrowseBase::OpenBills(const Ref<Object>& list_rs, const Ref<Object>& fie
         std::vector<Variant> show_args{Variant(show_code), Variant(show_mode)};
         platform::CallByName(viewer, "Show", platform::CallKind::kMethod, show_args);
     } catch (const std::exception& e) {
-        AssistantNote(host::FailureDescription(e));
+        const std::string description = host::FailureDescription(e);
+        try {
+            host::ShowAssistantNote(description);
+        } catch (const std::exception&) {
+            // Without a help assistant the user still learns why nothing was shown.
+            platform::ShowInfoMessage(description, host::kMessageTitle);
+        }
     }
     ui->SetMousePointer(platform::MousePointer::kDefault);
 }
