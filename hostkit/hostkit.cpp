@@ -2,6 +2,7 @@
 
 #include "hostkit/app_connection.h"
 #include "hostkit/assistant.h"
+#include "hostkit/list_control.h"
 #include "hostkit/local_system_db.h"
 #include "hostkit/pub_func.h"
 #include "hostkit/save_data.h"
@@ -24,7 +25,7 @@ void RegisterClass(std::string_view prog_id) {
 }
 
 constexpr std::string_view kProgIds[] = {kSharePropsProgId, kAppConnectionProgId, kSysInfoProgId, kPubFuncProgId, kSaveDataProgId,
-                                         kAssistantProgId, kUtilityAppProgId};
+                                         kAssistantProgId, kUtilityAppProgId, kListControlProgId};
 
 }  // namespace
 
@@ -36,6 +37,7 @@ void RegisterHostKit() {
     RegisterClass<SaveData>(kSaveDataProgId);
     RegisterClass<Assistant>(kAssistantProgId);
     RegisterClass<UtilityApp>(kUtilityAppProgId);
+    RegisterClass<ListControl>(kListControlProgId);
     RegisterLocalDatabaseProvider();
 }
 

@@ -14,7 +14,7 @@
 #include "platform/error.h"
 #include "platform/visual_control.h"
 #include "support/fake_component.h"
-#include "tests/ui/qt_app.h"
+#include "support/qt_app.h"
 #include "ui/list/frm_list.h"
 #include "ui/list/frm_list_logic.h"
 
