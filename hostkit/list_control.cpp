@@ -331,7 +331,7 @@ Ref<KitList> ListControl::GetSelected() const {
 
 bool ListControl::CanConfirm() const { return error_.empty() && widget_ && widget_->HasSelection(); }
 
-void ListControl::Release() {
+void ListControl::ReleaseList() {
     rows_ = std::make_shared<std::vector<BillListRow>>();
     connection_.Reset();
     sink_.Reset();
@@ -418,7 +418,7 @@ const platform::MemberTable<ListControl>& ListControl::Members() {
         t.Method("GetSelected", 0, 0, [](ListControl& c, CallArgs&) { return Variant(c.GetSelected()); });
         t.Get("CanConfirm", 0, 0, [](ListControl& c, CallArgs&) { return Variant(c.CanConfirm()); });
         t.Method("Release", 0, 0, [](ListControl& c, CallArgs&) {
-            c.Release();
+            c.ReleaseList();
             return Variant();
         });
         return t;

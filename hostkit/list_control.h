@@ -44,7 +44,8 @@ public:
     platform::Ref<KitList> ListInfo() const;
     platform::Ref<KitList> GetSelected() const;
     bool CanConfirm() const;
-    void Release();
+    // The release member of the control (named apart from the reference count's Release).
+    void ReleaseList();
 
     const std::vector<BillListRow>& Rows() const { return *rows_; }
     const std::string& ErrorText() const { return error_; }
