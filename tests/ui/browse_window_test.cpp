@@ -14,7 +14,7 @@
 #include "host/variant_dictionary.h"
 #include "support/branch_env.h"
 #include "support/fake_component.h"
-#include "tests/ui/qt_app.h"
+#include "support/qt_app.h"
 #include "ui/browse/bill_kinds.h"
 #include "ui/browse/browse_tools.h"
 #include "ui/browse/frm_browse_base.h"
