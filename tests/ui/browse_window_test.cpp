@@ -3,7 +3,10 @@
 // download requests it leaves, and the hand-over to the bill viewer.
 #include <gtest/gtest.h>
 
+#include <QPushButton>
+#include <QTableView>
 #include <QTimer>
+#include <QToolButton>
 #include <QtTest/QTest>
 
 #include <memory>
@@ -18,6 +21,7 @@
 #include "ui/browse/bill_kinds.h"
 #include "ui/browse/browse_tools.h"
 #include "ui/browse/frm_browse_base.h"
+#include "ui/list/frm_list.h"
 
 namespace orba::ui {
 namespace {
@@ -491,6 +495,58 @@ TEST_F(BrowseWindowTest, SelectionResultAfterSendExitAndCloseBox) {
     // The exit command leaves nothing.
     ShowAndThen([](FrmBrowseBase& w) { w.Bar()->Click(band::kFile, tool::kFileExit); });
     EXPECT_TRUE(platform::GetProperty(trans, "VectTransmitBill").IsNothing());
+}
+
+QWidget* ToolButton(FrmBrowseBase& w, std::string_view name) {
+    return w.Bar()->ToolBar()->widgetForAction(w.Bar()->Tool(band::kToolBar, name));
+}
+
+TEST_F(BrowseWindowTest, APersonChecksPurchaseOrdersPicksTwoInTheListAndSendsThem) {
+    // The list shows the orders ready to send by date and number; the person takes the first two.
+    const auto listed = env_.Db().Rows(
+        "SELECT FInterID FROM POOrder WHERE FStatus IN (1) AND FRelateBrID<>0 AND FRelateBrID IS NOT NULL "
+        "ORDER BY FDate, FBillNo LIMIT 2");
+    ASSERT_EQ(listed.size(), 2u);
+    std::vector<int32_t> expected{std::stoi(listed[0][0]), std::stoi(listed[1][0])};
+    std::sort(expected.begin(), expected.end());
+
+    facade::SetBrowseMode(0);
+    ShowAndThen([&](FrmBrowseBase& w) {
+        QTreeWidgetItem* node = w.Node("POOrd");
+        QTest::mouseClick(w.tvwBase()->viewport(), Qt::LeftButton, {}, w.tvwBase()->visualItemRect(node).center());
+        QTest::keyClick(w.tvwBase(), Qt::Key_Space);
+        ASSERT_EQ(node->checkState(0), Qt::Checked);
+        ASSERT_FALSE(w.TabStrip()->isHidden());
+
+        QTimer::singleShot(0, [] {
+            auto* dialog = qobject_cast<FrmList*>(QApplication::activeModalWidget());
+            if (!dialog) {
+                ADD_FAILURE() << "the list dialog is not shown";
+                if (QWidget* other = QApplication::activeModalWidget()) other->close();
+                return;
+            }
+            auto* table = dialog->findChild<QTableView*>();
+            ASSERT_NE(table, nullptr);
+            const QRect first = table->visualRect(table->model()->index(0, 0));
+            const QRect second = table->visualRect(table->model()->index(1, 0));
+            QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, first.center());
+            QTest::mouseClick(table->viewport(), Qt::LeftButton, Qt::ControlModifier, second.center());
+            for (QPushButton* b : dialog->findChildren<QPushButton*>()) {
+                if (b->text() == QString::fromUtf8("确定")) QTest::mouseClick(b, Qt::LeftButton);
+            }
+            if (dialog->isVisible()) dialog->close();
+        });
+        QTest::mouseClick(ToolButton(w, tool::kFileFilter), Qt::LeftButton);
+        EXPECT_EQ(w.ldgBill(0)->MaxRows(), 3) << "two bills listed below the header";
+        QTest::mouseClick(ToolButton(w, tool::kFileSend), Qt::LeftButton);
+    });
+    Ref<VariantVector> result = facade::SelectionResult();
+    ASSERT_TRUE(result);
+    ASSERT_EQ(result->UpperBound(), 1);
+    auto package = platform::ObjectAs<VariantDictionary>(result->Item(1));
+    EXPECT_EQ(package->Value(key::kBillType), Variant(int16_t{501}));
+    EXPECT_EQ(BillIdsOf(package->Value(key::kBillsData)), expected);
+    EXPECT_TRUE(env_.Ui().Messages().empty());
 }
 
 TEST_F(BrowseWindowTest, AKeyThatIsTheBarsShortcutNeverReachesTheGrid) {
