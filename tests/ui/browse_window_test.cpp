@@ -597,3 +597,33 @@ TEST_F(BrowseWindowTest, DraggingTheSplitterMovesTheColumnsWithinTheLimits) {
 
 }  // namespace
 }  // namespace orba::ui
+
+namespace orba::ui {
+namespace {
+
+// Pictures of both modes for the README: run with ORBA_SCREENSHOT_DIR set (under xvfb-run
+// for the real window system); skipped otherwise.
+TEST_F(BrowseWindowTest, ScreenshotsOfBothModes) {
+    const char* dir = std::getenv("ORBA_SCREENSHOT_DIR");
+    if (!dir || !*dir) GTEST_SKIP() << "ORBA_SCREENSHOT_DIR is not set";
+    auto send = Open(0);
+    send->resize(980, 560);
+    send->show();
+    Load(*send, 1, Bills(83, 4));
+    Load(*send, 0, Bills(71, 4));
+    send->ldgBill(0)->selectRow(1);
+    QApplication::processEvents();
+    EXPECT_TRUE(send->grab().save(QString::fromUtf8(dir) + "/browse-send.png"));
+
+    auto download = Open(1);
+    download->resize(980, 560);
+    download->show();
+    download->SetNodeChecked("SEOrd", true);
+    download->SetNodeChecked("POOut", true);
+    download->tvwBase()->setCurrentItem(download->Node("POOut"));
+    QApplication::processEvents();
+    EXPECT_TRUE(download->grab().save(QString::fromUtf8(dir) + "/browse-download.png"));
+}
+
+}  // namespace
+}  // namespace orba::ui

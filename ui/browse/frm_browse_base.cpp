@@ -570,6 +570,7 @@ void FrmBrowseBase::FillBillGrid(const Ref<Object>& selection) {
         grid->SetMaxRows(grid->MaxRows() + 1);
         grid->SetRowText(grid->MaxRows(), row);
     }
+    grid->resizeColumnsToContents();
 }
 
 Ref<VariantVector> FrmBrowseBase::CollectBills(int kind) {
