@@ -14,6 +14,7 @@
 #include "data/bill_records.h"
 #include "facade/bill_trans.h"
 #include "facade/browse_entry.h"
+#include "host/modpub.h"
 #include "host/variant_dictionary.h"
 #include "support/branch_env.h"
 #include "support/fake_component.h"
@@ -22,6 +23,8 @@
 #include "ui/browse/browse_tools.h"
 #include "ui/browse/frm_browse_base.h"
 #include "ui/list/frm_list.h"
+#include "platform/visual_control.h"
+#include "hostkit/hostkit.h"
 
 namespace orba::ui {
 namespace {
@@ -495,6 +498,85 @@ TEST_F(BrowseWindowTest, SelectionResultAfterSendExitAndCloseBox) {
     // The exit command leaves nothing.
     ShowAndThen([](FrmBrowseBase& w) { w.Bar()->Click(band::kFile, tool::kFileExit); });
     EXPECT_TRUE(platform::GetProperty(trans, "VectTransmitBill").IsNothing());
+}
+
+// A list control without a window of its own: answers every member, records what reaches it
+// and ends the dialog with a scripted command.
+class ScriptedListControl : public FakeComponent, public platform::VisualControl {
+public:
+    ScriptedListControl(std::string command, Ref<VariantVector> selection) : FakeComponent("Rilvo") {
+        for (const char* m : {"Left", "Top", "Width", "Height", "StartUp", "ListShowStatus", "ListID", "TranType",
+                              "BaseInfo", "MultiSelect", "CanSelectMultiRow", "Filter", "LocalCnn", "SystemName",
+                              "ReleaseControl", "Release"}) {
+            On(m, [](std::span<Variant>) { return Variant(); });
+        }
+        On("PrepareList", [](std::span<Variant>) { return Variant(true); });
+        On("LoadList", [](std::span<Variant>) { return Variant(true); });
+        On("CanConfirm", [](std::span<Variant>) { return Variant(true); });
+        On("ListInfo", [](std::span<Variant>) {
+            auto list = MakeRef<VariantVector>();
+            auto name = MakeRef<VariantDictionary>();
+            name->Let("FName", Variant("采购订单"));
+            list->Add(Variant(name));
+            return Variant(list);
+        });
+        On("GetSelected", [selection](std::span<Variant>) { return Variant(selection); });
+        QTimer::singleShot(0, [this, command] {
+            std::array<Variant, 2> args{Variant(command), Variant()};
+            if (sink_) platform::CallByName(sink_, "Command", platform::CallKind::kMethod, args);
+        });
+    }
+    QWidget* Widget() override { return nullptr; }
+    void Advise(Ref<platform::Object> sink) override { sink_ = std::move(sink); }
+
+private:
+    Ref<platform::Object> sink_;
+};
+
+TEST_F(BrowseWindowTest, TheListDialogGetsItsSettingsInOrderAndOnlyAConfirmedChoiceFillsTheGrid) {
+    const auto po = Bills(71, 2);
+    hostkit::SetLoginProperties("AcctDB={Data Source=" + env_.DbPath() + "};UserName=李明;UserID=0012;");
+    auto w = Open(0);
+    w->SetNodeChecked("POOrd", true);
+    Ref<ScriptedListControl> control;
+    auto script = [&](const char* command, Ref<VariantVector> selection) {
+        return platform::ScopedClassRegistration("OrbaList.Rilvo", [&control, command, selection] {
+            control = MakeRef<ScriptedListControl>(command, selection);
+            return Ref<platform::Object>(control);
+        });
+    };
+    {
+        auto registration = script("SelectOK", Selection({{po[0], 71}, {po[1], 71}}));
+        w->OnToolClick(tool::kFileFilter);
+    }
+    EXPECT_EQ(w->ldgBill(0)->MaxRows(), 3);
+    std::vector<std::pair<std::string, Variant>> settings;
+    for (const auto& c : control->Calls()) {
+        if (c.kind == platform::CallKind::kLet && c.member != "Left" && c.member != "Top" && c.member != "Width" &&
+            c.member != "Height" && c.member != "StartUp") {
+            settings.emplace_back(c.member, c.args.back());
+        }
+    }
+    const std::vector<std::pair<std::string, Variant>> expected{
+        {"BaseInfo", Variant("Data Source=" + env_.DbPath() + "|12|李明")},
+        {"ListID", Variant(int32_t{26})},
+        {"TranType", Variant(int32_t{71})},
+        {"ListShowStatus", Variant(int32_t{2})},
+        {"Filter", Variant("v1.FStatus IN (1) AND v1.FRelateBrID<>0 AND v1.FRelateBrID IS NOT NULL")},
+        {"LocalCnn", Variant(host::GetLocalCnn())},
+        {"SystemName", Variant("purchase")},
+        {"MultiSelect", Variant(int32_t{-1})},
+        {"CanSelectMultiRow", Variant(true)},
+    };
+    EXPECT_EQ(settings, expected);
+
+    // Leaving the dialog changes nothing.
+    {
+        auto registration = script("Exit", Selection({{po[1], 71}}));
+        w->OnToolClick(tool::kFileFilter);
+    }
+    EXPECT_EQ(w->ldgBill(0)->MaxRows(), 3);
+    EXPECT_TRUE(env_.Ui().Messages().empty());
 }
 
 QWidget* ToolButton(FrmBrowseBase& w, std::string_view name) {
