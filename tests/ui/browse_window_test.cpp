@@ -125,14 +125,19 @@ public:
     testing::BranchEnv env_;
 };
 
-TEST_F(BrowseWindowTest, CaptionAndToolsFollowTheMode) {
+TEST_F(BrowseWindowTest, CaptionToolsAndTreeFollowTheMode) {
     struct Case {
         int32_t mode;
         const char* caption;
         bool send, download, filter;
+        std::vector<std::pair<std::string, std::string>> nodes;
     };
-    for (const Case& c : {Case{0, "发送单据", true, false, true}, Case{1, "下载单据", false, true, false},
-                          Case{2, "下载单据", false, true, false}}) {
+    const Case cases[] = {
+        {0, "发送单据", true, false, true, {{"POOrd", "采购订单"}, {"SEOut", "发货通知单"}, {"SEIn", "退货通知单"}}},
+        {1, "下载单据", false, true, false, {{"SEOrd", "销售订单"}, {"POIn", "收料通知单"}, {"POOut", "退料通知单"}}},
+        {2, "下载单据", false, true, false, {}},
+    };
+    for (const Case& c : cases) {
         SCOPED_TRACE(c.mode);
         auto w = Open(c.mode);
         EXPECT_EQ(w->windowTitle().toStdString(), c.caption);
@@ -141,6 +146,13 @@ TEST_F(BrowseWindowTest, CaptionAndToolsFollowTheMode) {
             EXPECT_EQ(w->Bar()->ToolEnabled(b, tool::kFileDownLoad), c.download);
             EXPECT_EQ(w->Bar()->ToolEnabled(b, tool::kFileFilter), c.filter);
             EXPECT_TRUE(w->Bar()->ToolEnabled(b, tool::kFileExit));
+        }
+        ASSERT_EQ(w->tvwBase()->topLevelItemCount(), static_cast<int>(c.nodes.size()));
+        for (size_t i = 0; i < c.nodes.size(); ++i) {
+            QTreeWidgetItem* node = w->tvwBase()->topLevelItem(static_cast<int>(i));
+            EXPECT_EQ(node->text(0).toStdString(), c.nodes[i].second);
+            EXPECT_EQ(w->Node(c.nodes[i].first), node);
+            EXPECT_EQ(node->checkState(0), Qt::Unchecked);
         }
     }
 }
@@ -165,29 +177,6 @@ TEST_F(BrowseWindowTest, GridsHoldOnlyTheirHeaderRowAtLoadAndTheTabsAreHidden) {
     for (const char* name : {"Bar", "tvwBase", "TabStrip", "sbStatusBar", "imgSplitVer", "picSplitVer",
                              "SSPTitleClass", "SSPTitleItem", "Line10", "Line11", "Line30", "Line31"}) {
         EXPECT_NE(w->findChild<QObject*>(name), nullptr) << name;
-    }
-}
-
-TEST_F(BrowseWindowTest, TreeNodesFollowTheMode) {
-    struct Case {
-        int32_t mode;
-        std::vector<std::pair<std::string, std::string>> nodes;
-    };
-    const Case cases[] = {
-        {0, {{"POOrd", "采购订单"}, {"SEOut", "发货通知单"}, {"SEIn", "退货通知单"}}},
-        {1, {{"SEOrd", "销售订单"}, {"POIn", "收料通知单"}, {"POOut", "退料通知单"}}},
-        {2, {}},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.mode);
-        auto w = Open(c.mode);
-        ASSERT_EQ(w->tvwBase()->topLevelItemCount(), static_cast<int>(c.nodes.size()));
-        for (size_t i = 0; i < c.nodes.size(); ++i) {
-            QTreeWidgetItem* node = w->tvwBase()->topLevelItem(static_cast<int>(i));
-            EXPECT_EQ(node->text(0).toStdString(), c.nodes[i].second);
-            EXPECT_EQ(w->Node(c.nodes[i].first), node);
-            EXPECT_EQ(node->checkState(0), Qt::Unchecked);
-        }
     }
 }
 
