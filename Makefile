@@ -4,7 +4,7 @@ ASAN_BUILD ?= build-asan
 JOBS       ?= 2
 CMAKE_ARGS ?=
 
-.PHONY: all deps build test test-asan demo clean
+.PHONY: all deps build test test-asan demo screenshot clean
 
 all: build
 
@@ -30,6 +30,12 @@ test-asan: deps
 # A full exchange between two sample branch databases.
 demo: build
 	$(BUILD)/bin/orbabt demo --dir demo
+
+# The list dialog with the host kit's list control over a generated database, drawn on a
+# virtual X display and saved as docs/list-dialog.png.
+screenshot: build
+	xvfb-run -a env QT_QPA_PLATFORM=xcb ORBA_SCREENSHOT=$(CURDIR)/docs/list-dialog.png \
+	  $(BUILD)/bin/test_ui --gtest_filter='ListDialogWithControl.*'
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD)

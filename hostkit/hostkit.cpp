@@ -2,6 +2,7 @@
 
 #include "hostkit/app_connection.h"
 #include "hostkit/assistant.h"
+#include "hostkit/bill_viewer.h"
 #include "hostkit/list_control.h"
 #include "hostkit/local_system_db.h"
 #include "hostkit/pub_func.h"
@@ -25,7 +26,8 @@ void RegisterClass(std::string_view prog_id) {
 }
 
 constexpr std::string_view kProgIds[] = {kSharePropsProgId, kAppConnectionProgId, kSysInfoProgId, kPubFuncProgId, kSaveDataProgId,
-                                         kAssistantProgId, kUtilityAppProgId, kListControlProgId};
+                                         kAssistantProgId, kUtilityAppProgId, kListControlProgId,
+                                         kBillViewerProgId};
 
 }  // namespace
 
@@ -38,6 +40,7 @@ void RegisterHostKit() {
     RegisterClass<Assistant>(kAssistantProgId);
     RegisterClass<UtilityApp>(kUtilityAppProgId);
     RegisterClass<ListControl>(kListControlProgId);
+    RegisterClass<BillViewer>(kBillViewerProgId);
     RegisterLocalDatabaseProvider();
 }
 
