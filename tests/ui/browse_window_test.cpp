@@ -24,6 +24,7 @@
 #include "ui/browse/frm_browse_base.h"
 #include "ui/list/frm_list.h"
 #include "platform/visual_control.h"
+#include "hostkit/bill_viewer.h"
 #include "hostkit/hostkit.h"
 
 namespace orba::ui {
@@ -609,6 +610,19 @@ TEST_F(BrowseWindowTest, APersonChecksPurchaseOrdersPicksTwoInTheListAndSendsThe
         });
         QTest::mouseClick(ToolButton(w, tool::kFileFilter), Qt::LeftButton);
         EXPECT_EQ(w.ldgBill(0)->MaxRows(), 3) << "two bills listed below the header";
+
+        // A double click on the second bill shows it in the host kit's bill viewer.
+        int32_t viewed = 0;
+        QTimer::singleShot(0, [&viewed] {
+            auto* viewer = dynamic_cast<hostkit::BillViewerDialog*>(QApplication::activeModalWidget());
+            if (viewer && viewer->Shown()) viewed = viewer->Shown()->header.inter_id;
+            if (QWidget* shown = QApplication::activeModalWidget()) shown->close();
+        });
+        BillGrid* grid = w.ldgBill(0);
+        const QPoint second_row = grid->visualRect(grid->model()->index(1, 2)).center();
+        QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, second_row);
+        QTest::mouseDClick(grid->viewport(), Qt::LeftButton, {}, second_row);
+        EXPECT_EQ(viewed, std::stoi(grid->CellText(3, 2)));
         QTest::mouseClick(ToolButton(w, tool::kFileSend), Qt::LeftButton);
     });
     Ref<VariantVector> result = facade::SelectionResult();
