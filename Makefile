@@ -36,6 +36,8 @@ demo: build
 screenshot: build
 	xvfb-run -a env QT_QPA_PLATFORM=xcb ORBA_SCREENSHOT=$(CURDIR)/docs/list-dialog.png \
 	  $(BUILD)/bin/test_ui --gtest_filter='ListDialogWithControl.*'
+	xvfb-run -a env QT_QPA_PLATFORM=xcb ORBA_SCREENSHOT_DIR=$(CURDIR)/docs \
+	  $(BUILD)/bin/test_ui --gtest_filter='BrowseWindowTest.ScreenshotsOfBothModes'
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD)
