@@ -3,6 +3,7 @@
 #include <QApplication>
 
 #include <cstdlib>
+#include <memory>
 
 #include "apps/orbabt/browse_result.h"
 #include "apps/orbabt/commands.h"
@@ -41,7 +42,9 @@ int RunBrowse(const BrowseOptions& options) {
     static int argc = 1;
     static char name[] = "orbabt";
     static char* argv[] = {name, nullptr};
-    QApplication app(argc, argv);
+    // A host that already runs a window application (a test, say) keeps its own.
+    std::unique_ptr<QApplication> app;
+    if (!QApplication::instance()) app = std::make_unique<QApplication>(argc, argv);
     Ref<VariantVector> result;
     {
         platform::ScopedUiService window_messages(std::make_shared<ui::QtUiService>());

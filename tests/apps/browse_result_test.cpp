@@ -7,7 +7,12 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include <QApplication>
+#include <QTimer>
+
 #include "apps/orbabt/browse_result.h"
+#include "apps/orbabt/commands.h"
+#include "apps/orbabt/exchange.h"
 #include "apps/orbabt/transport.h"
 #include "data/bill_records.h"
 #include "data/data_trans.h"
@@ -19,7 +24,10 @@
 #include "support/erp_test_db.h"
 #include "support/error_of.h"
 #include "support/exchange_records.h"
+#include "support/qt_app.h"
 #include "support/recording_ui.h"
+#include "ui/browse/browse_tools.h"
+#include "ui/browse/frm_browse_base.h"
 
 namespace orba::apps {
 namespace {
@@ -135,6 +143,48 @@ TEST_F(BrowseResultTest, NothingChosenIsSaidAndNoFileIsWritten) {
         EXPECT_EQ(WriteBrowseResult(nothing, false, A(), file), kNothingChosen);
         EXPECT_FALSE(fs::exists(file));
     }
+}
+
+// The command itself: the window opens over the database, a scripted user chooses, and the
+// file holds the choice.
+TEST_F(BrowseResultTest, TheCommandWritesWhatWasChosenInTheWindow) {
+    testing::TestApplication();
+    hostkit::testing::TestDb a(A());
+    auto picks = MakeRef<VariantVector>();
+    for (const auto& row : a.Rows("SELECT FInterID FROM POOrder WHERE FStatus=1 AND FRelateBrID=2")) {
+        auto pick = MakeRef<VariantDictionary>();
+        pick->Let("FInterID", Variant(std::stoi(row[0])));
+        pick->Let("FTranType", Variant(int32_t{71}));
+        picks->Add(Variant(pick));
+    }
+    auto act = [](std::function<void(ui::FrmBrowseBase&)> user) {
+        QTimer::singleShot(0, [user] {
+            auto* w = qobject_cast<ui::FrmBrowseBase*>(QApplication::activeModalWidget());
+            if (w) user(*w);
+            if (QWidget* still = QApplication::activeModalWidget()) still->close();
+        });
+    };
+    act([&](ui::FrmBrowseBase& w) {
+        w.SetNodeChecked("POOrd", true);
+        w.FillBillGrid(picks);
+        w.Bar()->Click(ui::band::kToolBar, ui::tool::kFileSend);
+    });
+    ASSERT_EQ(RunBrowse(BrowseOptions{A(), "send", (dir_ / "send.json").string()}), 0);
+    const ListFile sent = ReadListFile(testing::ReadFile(dir_ / "send.json"), "send.json");
+    EXPECT_EQ(sent.receiver.number, "01.002");
+    EXPECT_EQ(CountPackages(*sent.list).at(0).bills, picks->UpperBound());
+
+    act([](ui::FrmBrowseBase& w) {
+        w.SetNodeChecked("POIn", true);
+        w.Bar()->Click(ui::band::kToolBar, ui::tool::kFileDownLoad);
+    });
+    ASSERT_EQ(RunBrowse(BrowseOptions{B(), "download", (dir_ / "req.json").string()}), 0);
+    const RequestFile requested = ReadRequestFile(testing::ReadFile(dir_ / "req.json"), "req.json");
+    ASSERT_EQ(requested.requests->UpperBound(), 1);
+
+    act([](ui::FrmBrowseBase& w) { w.Bar()->Click(ui::band::kFile, ui::tool::kFileExit); });
+    EXPECT_EQ(RunBrowse(BrowseOptions{B(), "download", (dir_ / "none.json").string()}), kNothingChosen);
+    EXPECT_FALSE(fs::exists(dir_ / "none.json"));
 }
 
 TEST_F(BrowseResultTest, TheWindowWithoutADisplayIsAClearError) {
