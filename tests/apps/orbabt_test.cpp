@@ -99,6 +99,16 @@ TEST_F(OrbabtTest, InitDbCreatesOnceAndThenRefuses) {
     EXPECT_EQ(db.Dump(), content);
 }
 
+TEST_F(OrbabtTest, VersionIsPrintedWithoutACommandWhichIsOtherwiseRequired) {
+    Outcome version = Run({"--version"});
+    EXPECT_EQ(version.status, 0) << version.err;
+    EXPECT_EQ(version.out, std::string("orbabt ") + ORBA_VERSION + "\n");
+
+    Outcome none = Run({});
+    EXPECT_NE(none.status, 0);
+    EXPECT_TRUE(Contains(none.err, "subcommand")) << none.err;
+}
+
 TEST_F(OrbabtTest, SqlPrintsATableOrJsonLinesAndNamesAMissingDatabase) {
     MakeBranch("a.db", 1);
     const std::string query = "SELECT FItemID, FNumber FROM t_SonCompany WHERE FItemID<3 ORDER BY FItemID";
