@@ -4,7 +4,7 @@ ASAN_BUILD ?= build-asan
 JOBS       ?= 2
 CMAKE_ARGS ?=
 
-.PHONY: all deps build test test-asan demo clean
+.PHONY: all deps build test test-asan demo install package check-install clean
 
 all: build
 
@@ -30,6 +30,20 @@ test-asan: deps
 # A full exchange between two sample branch databases.
 demo: build
 	$(BUILD)/bin/orbabt demo --dir demo
+
+# Installs headers, libraries, orbabt, the CMake package and pkg-config files under PREFIX
+# (default /usr/local): make install PREFIX=$$HOME/orba
+PREFIX ?= /usr/local
+install: build
+	cmake --install $(BUILD) --prefix $(PREFIX)
+
+# A Debian package in $(BUILD): apt-get install ./$(BUILD)/orbabilltransmit_<version>_<arch>.deb
+package: build
+	cd $(BUILD) && cpack -G DEB
+
+# Installs into a staged prefix and builds and runs examples/host against it alone.
+check-install: build
+	scripts/check-install $(BUILD)
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD)
