@@ -97,5 +97,6 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${CMAKE_BINARY_DIR}/bin)
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "libfmt-dev, qt6-base-dev, pkg-config, cmake")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
-set(CPACK_STRIP_FILES OFF)
+# A distribution package carries no debug information (the build tree keeps it).
+set(CPACK_STRIP_FILES ON)
 include(CPack)

@@ -15,10 +15,10 @@
 #include <orba/platform/registry.h>
 #include <orba/platform/ui_services.h>
 
-#include <algorithm>
 #include <filesystem>
 #include <iostream>
 #include <memory>
+#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -124,10 +124,14 @@ int main(int argc, char** argv) {
         auto receiving = NewBillTrans();
         auto answer = receiving->UnPackageBills(list);
         if (ui->count > 0) throw std::runtime_error("saving at branch B failed");
-        const std::string messages = answer->Value("RtnMsg").ToText();
-        std::cout << "saved at B: " << std::count(messages.begin(), messages.end(), '\n') << " message lines";
-        if (!receiving->LastLogFile().empty()) std::cout << ", log " << receiving->LastLogFile().string();
-        std::cout << "\n";
+        // "RtnMsg": what the saving component reported, one line per bill.
+        std::cout << "saved at B:\n";
+        std::istringstream messages(answer->Value("RtnMsg").ToText());
+        for (std::string line; std::getline(messages, line);) {
+            if (!line.empty() && line.back() == '\r') line.pop_back();
+            if (!line.empty()) std::cout << "  " << line << "\n";
+        }
+        if (!receiving->LastLogFile().empty()) std::cout << "transmission log: " << receiving->LastLogFile().string() << "\n";
         receiving.Reset();  // its end releases the connection to B
 
         // 4. Marking at A, then packaging again finds nothing not yet sent. (A host whose
