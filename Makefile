@@ -4,7 +4,7 @@ ASAN_BUILD ?= build-asan
 JOBS       ?= 2
 CMAKE_ARGS ?=
 
-.PHONY: all deps build test test-asan demo install package check-install clean
+.PHONY: all deps build test test-asan demo screenshot install package check-install clean
 
 all: build
 
@@ -30,6 +30,15 @@ test-asan: deps
 # A full exchange between two sample branch databases.
 demo: build
 	$(BUILD)/bin/orbabt demo --dir demo
+
+# The list dialog with the host kit's list control, and the bill viewer, over generated
+# databases, drawn on a virtual X display and saved as docs/list-dialog.png and
+# docs/bill-viewer.png.
+screenshot: build
+	xvfb-run -a env QT_QPA_PLATFORM=xcb ORBA_SCREENSHOT=$(CURDIR)/docs/list-dialog.png \
+	  $(BUILD)/bin/test_ui --gtest_filter='ListDialogWithControl.*'
+	xvfb-run -a env QT_QPA_PLATFORM=xcb ORBA_VIEWER_SCREENSHOT=$(CURDIR)/docs/bill-viewer.png \
+	  $(BUILD)/bin/test_hostkit --gtest_filter='BillViewer.Shows*'
 
 # Installs headers, libraries, orbabt, the CMake package and pkg-config files under PREFIX
 # (default /usr/local): make install PREFIX=$$HOME/orba
