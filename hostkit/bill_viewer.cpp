@@ -103,7 +103,8 @@ BillViewerDialog::BillViewerDialog(std::vector<ListedBill> bills, size_t current
                                        QStringLiteral("金额")});
     lines_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     lines_->verticalHeader()->hide();
-    lines_->horizontalHeader()->setStretchLastSection(true);
+    lines_->verticalHeader()->setDefaultSectionSize(lines_->fontMetrics().height() + 8);
+    lines_->horizontalHeader()->setSectionResizeMode(2, QHeaderView::Stretch);  // the item name takes the room
     layout->addWidget(lines_, 1);
     auto* buttons = new QHBoxLayout();
     position_ = new QLabel();

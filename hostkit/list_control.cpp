@@ -38,7 +38,11 @@ namespace {
 constexpr int kTwipsPerInch = 1440;
 constexpr int kAmountColumn = 6;
 
-int TwipsToPixels(int twips, int dpi) { return (twips * dpi + kTwipsPerInch / 2) / kTwipsPerInch; }
+// Any 32-bit twips value a caller assigns maps to a pixel count Qt accepts.
+int TwipsToPixels(int twips, int dpi) {
+    const int64_t pixels = (int64_t{twips} * dpi + kTwipsPerInch / 2) / kTwipsPerInch;
+    return static_cast<int>(std::clamp<int64_t>(pixels, 0, QWIDGETSIZE_MAX));
+}
 
 // The rows as a table model: only the cells on screen are ever turned into text.
 class BillListModel : public QAbstractTableModel {
@@ -128,7 +132,7 @@ public:
         table_->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
         table_->verticalHeader()->setDefaultSectionSize(table_->fontMetrics().height() + 6);
         table_->verticalHeader()->hide();
-        table_->horizontalHeader()->setStretchLastSection(true);
+        table_->horizontalHeader()->setStretchLastSection(false);
         layout->addWidget(table_, 1);
 
         auto* buttons = new QHBoxLayout();
@@ -144,10 +148,14 @@ public:
             UpdateState();
         });
         connect(table_->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] { UpdateState(); });
-        connect(ok_, &QPushButton::clicked, this, [this] { owner_->RaiseCommand("SelectOK"); });
-        connect(leave, &QPushButton::clicked, this, [this] { owner_->RaiseCommand("Exit"); });
+        connect(ok_, &QPushButton::clicked, this, [this] {
+            if (owner_) owner_->RaiseCommand("SelectOK");
+        });
+        connect(leave, &QPushButton::clicked, this, [this] {
+            if (owner_) owner_->RaiseCommand("Exit");
+        });
         connect(table_, &QTableView::doubleClicked, this, [this] {
-            if (owner_->CanConfirm()) owner_->RaiseCommand("SelectOK");
+            if (owner_ && owner_->CanConfirm()) owner_->RaiseCommand("SelectOK");
         });
         UpdateState();
     }
@@ -163,6 +171,8 @@ public:
         // would cost more than listing them.
         table_->horizontalHeader()->setResizeContentsPrecision(50);
         table_->resizeColumnsToContents();
+        // The partner's name takes what room is left over.
+        if (model_.columnCount({}) > 2) table_->horizontalHeader()->setSectionResizeMode(2, QHeaderView::Stretch);
         UpdateState();
     }
 
@@ -189,6 +199,8 @@ public:
     }
 
     void SetSearch(const QString& text) { search_->setText(text); }
+    // The control is gone; the widget only waits to be deleted.
+    void Detach() { owner_ = nullptr; }
     int VisibleRows() const { return proxy_.rowCount(); }
 
     void UpdateState() {
@@ -220,13 +232,13 @@ std::string DatabaseFromBaseInfo(std::string_view base_info) {
 ListControl::ListControl() : rows_(std::make_shared<std::vector<BillListRow>>()) {}
 
 ListControl::~ListControl() {
-    if (widget_) {
-        if (raising_ > 0) {
-            widget_->deleteLater();
-        } else {
-            delete widget_.data();
-        }
-    }
+    if (!widget_) return;
+    widget_->Detach();
+    // The control can end inside one of its widget's own button handlers (a form that
+    // releases it on a command): the widget goes once control is back in the event loop.
+    widget_->hide();
+    widget_->setParent(nullptr);
+    widget_->deleteLater();
 }
 
 QWidget* ListControl::Widget() {
@@ -352,15 +364,9 @@ int ListControl::Search(const std::string& text) {
 void ListControl::RaiseCommand(std::string_view command) {
     if (!sink_) return;
     Ref<platform::Object> sink = sink_;  // the form may disconnect while it handles the event
-    ++raising_;
+    Ref<ListControl> self(this);         // and release the control
     std::array<Variant, 2> args{Variant(command), Variant()};
-    try {
-        platform::CallByName(sink, "Command", platform::CallKind::kMethod, args);
-    } catch (...) {
-        --raising_;
-        throw;
-    }
-    --raising_;
+    platform::CallByName(sink, "Command", platform::CallKind::kMethod, args);
 }
 
 const platform::MemberTable<ListControl>& ListControl::Members() {

@@ -80,7 +80,6 @@ private:
     std::string error_;
     platform::Ref<platform::Object> sink_;
     QPointer<ListControlWidget> widget_;
-    int raising_ = 0;
 };
 
 // The database file a base text names ("Data Source=<path>", as the login properties carry

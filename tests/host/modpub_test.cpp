@@ -162,3 +162,17 @@ TEST(ConnectionString, ParsesAndOpensOnlyThroughInstalledProviders) {
 
 }  // namespace
 }  // namespace orba::host
+
+namespace orba::host {
+namespace {
+
+// The command-line host has no windows: a notice goes to standard error, heading first.
+TEST(AssistantWithoutWindows, NoticeGoesToStandardError) {
+    hostkit::RegisterHostKit();
+    ::testing::internal::CaptureStderr();
+    ShowAssistantNote("无法打开单据: 连接已断开");
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "提示: 无法打开单据: 连接已断开\n");
+}
+
+}  // namespace
+}  // namespace orba::host

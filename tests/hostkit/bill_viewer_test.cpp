@@ -5,10 +5,12 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QPixmap>
 #include <QPushButton>
 #include <QTimer>
 
 #include <array>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 
@@ -99,6 +101,7 @@ TEST(BillViewer, ShowsTheListedBillsFromTheCurrentOneWithNextAndPrevious) {
             seen.push_back(s);
         };
         note();
+        if (const char* shot = std::getenv("ORBA_VIEWER_SCREENSHOT")) d->grab().save(QString::fromLocal8Bit(shot));
         d->NextButton()->click();
         note();
         d->NextButton()->click();  // the bill that is gone

@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <QPointer>
+#include <QPushButton>
+
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -172,6 +175,43 @@ TEST_F(ListControlTest, NotReadyOrNothingToShow) {
     LetProperty(missing, "TranType", {}, Variant(int32_t{71}));
     EXPECT_FALSE(Call(missing, "PrepareList").ToBoolean());
     EXPECT_NE(Of(missing).ErrorText().find("/no/such/branch.db"), std::string::npos);
+}
+
+// A form that lets the control go while it handles the control's own button click.
+class ReleasingSink : public platform::Object {
+public:
+    explicit ReleasingSink(Ref<platform::Object>* held) : held_(held) {}
+    Variant Invoke(std::string_view, platform::CallKind, std::span<Variant> args) override {
+        commands.push_back(args[0].ToText());
+        held_->Reset();
+        return {};
+    }
+    std::string_view ClassName() const override { return "ReleasingSink"; }
+    std::vector<std::string> commands;
+
+private:
+    Ref<platform::Object>* held_;
+};
+
+TEST_F(ListControlTest, ReleasedWhileHandlingItsOwnButton) {
+    Ref<platform::Object> control = MakeControl(26, 71, "");
+    QWidget* widget = Of(control).Widget();
+    auto sink = platform::MakeRef<ReleasingSink>(&control);
+    Of(control).Advise(Ref<platform::Object>(sink));
+    QPushButton* leave = nullptr;
+    for (QPushButton* b : widget->findChildren<QPushButton*>()) {
+        if (b->text() == QStringLiteral("退出")) leave = b;
+    }
+    ASSERT_NE(leave, nullptr);
+    // Sizes beyond any screen are taken without overflow.
+    platform::LetProperty(control, "Height", {}, Variant(int32_t{2147483647}));
+    platform::LetProperty(control, "Width", {}, Variant(int32_t{-5}));
+    QPointer<QWidget> watch(widget);
+    leave->click();
+    EXPECT_FALSE(control);
+    EXPECT_EQ(sink->commands, std::vector<std::string>{"Exit"});
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(watch.isNull()) << "the widget goes with its control";
 }
 
 TEST(BillListText, AmountsStatusesAndBaseInfo) {

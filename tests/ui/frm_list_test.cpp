@@ -296,6 +296,8 @@ TEST(FrmListLogic, CaptionsCommandsAndTwips) {
     EXPECT_EQ(TwipsToPixels(kInitialClientWidthTwips, 96), 446);
     EXPECT_EQ(TwipsToPixels(kInitialClientHeightTwips, 96), 338);
     EXPECT_EQ(PixelsToTwips(446, 96), 6690);
+    EXPECT_EQ(TwipsToPixels(2147483647, 96), 143165576);  // no overflow on the way
+    EXPECT_EQ(PixelsToTwips(2147483647, 96), 2147483647);  // clamped
 }
 
 }  // namespace

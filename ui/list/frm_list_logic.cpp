@@ -1,5 +1,8 @@
 #include "ui/list/frm_list_logic.h"
 
+#include <algorithm>
+#include <cstdint>
+
 namespace orba::ui {
 
 std::string ListCaption(const platform::Variant& list_name) {
@@ -33,10 +36,16 @@ ControlSize ControlSizeFor(int client_width_twips, int client_height_twips) {
     return size;
 }
 
-int PixelsToTwips(int pixels, int dpi) { return dpi > 0 ? pixels * kTwipsPerInch / dpi : pixels * 15; }
+namespace {
+int32_t Clamp(int64_t v) { return static_cast<int32_t>(std::clamp<int64_t>(v, INT32_MIN, INT32_MAX)); }
+}  // namespace
+
+int PixelsToTwips(int pixels, int dpi) {
+    return dpi > 0 ? Clamp(int64_t{pixels} * kTwipsPerInch / dpi) : Clamp(int64_t{pixels} * 15);
+}
 
 int TwipsToPixels(int twips, int dpi) {
-    return dpi > 0 ? (twips * dpi + kTwipsPerInch / 2) / kTwipsPerInch : (twips + 7) / 15;
+    return dpi > 0 ? Clamp((int64_t{twips} * dpi + kTwipsPerInch / 2) / kTwipsPerInch) : Clamp((int64_t{twips} + 7) / 15);
 }
 
 }  // namespace orba::ui
