@@ -25,7 +25,6 @@
 #include "support/error_of.h"
 #include "support/exchange_records.h"
 #include "support/qt_app.h"
-#include "support/recording_ui.h"
 #include "ui/browse/browse_tools.h"
 #include "ui/browse/frm_browse_base.h"
 
@@ -136,15 +135,6 @@ TEST_F(BrowseResultTest, DownloadRequestsArePackagedAtTheSupplyingBranch) {
     ASSERT_EQ(list.list->UpperBound(), 2);
 }
 
-TEST_F(BrowseResultTest, NothingChosenIsSaidAndNoFileIsWritten) {
-    const std::string file = (dir_ / "none.json").string();
-    for (const Ref<VariantVector>& nothing : {Ref<VariantVector>(), MakeRef<VariantVector>()}) {
-        testing::ScopedRecordingUi ui;
-        EXPECT_EQ(WriteBrowseResult(nothing, false, A(), file), kNothingChosen);
-        EXPECT_FALSE(fs::exists(file));
-    }
-}
-
 // The command itself: the window opens over the database, a scripted user chooses, and the
 // file holds the choice.
 TEST_F(BrowseResultTest, TheCommandWritesWhatWasChosenInTheWindow) {
@@ -182,8 +172,11 @@ TEST_F(BrowseResultTest, TheCommandWritesWhatWasChosenInTheWindow) {
     const RequestFile requested = ReadRequestFile(testing::ReadFile(dir_ / "req.json"), "req.json");
     ASSERT_EQ(requested.requests->UpperBound(), 1);
 
+    // Exit, and a send with no type checked (an empty vector), leave nothing to write.
     act([](ui::FrmBrowseBase& w) { w.Bar()->Click(ui::band::kFile, ui::tool::kFileExit); });
     EXPECT_EQ(RunBrowse(BrowseOptions{B(), "download", (dir_ / "none.json").string()}), kNothingChosen);
+    act([](ui::FrmBrowseBase& w) { w.Bar()->Click(ui::band::kFile, ui::tool::kFileSend); });
+    EXPECT_EQ(RunBrowse(BrowseOptions{A(), "send", (dir_ / "none.json").string()}), kNothingChosen);
     EXPECT_FALSE(fs::exists(dir_ / "none.json"));
 }
 
