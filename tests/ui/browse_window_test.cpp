@@ -601,17 +601,17 @@ TEST_F(BrowseWindowTest, APersonChecksPurchaseOrdersPicksTwoInTheListAndSendsThe
         EXPECT_EQ(w.ldgBill(0)->MaxRows(), 3) << "two bills listed below the header";
 
         // A double click on the second bill shows it in the host kit's bill viewer.
-        int32_t viewed = 0;
-        QTimer::singleShot(0, [&viewed] {
+        auto viewed = std::make_shared<int32_t>(0);
+        QTimer::singleShot(0, [viewed] {
             auto* viewer = dynamic_cast<hostkit::BillViewerDialog*>(QApplication::activeModalWidget());
-            if (viewer && viewer->Shown()) viewed = viewer->Shown()->header.inter_id;
+            if (viewer && viewer->Shown()) *viewed = viewer->Shown()->header.inter_id;
             if (QWidget* shown = QApplication::activeModalWidget()) shown->close();
         });
         BillGrid* grid = w.ldgBill(0);
         const QPoint second_row = grid->visualRect(grid->model()->index(1, 2)).center();
         QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, second_row);
         QTest::mouseDClick(grid->viewport(), Qt::LeftButton, {}, second_row);
-        EXPECT_EQ(viewed, std::stoi(grid->CellText(3, 2)));
+        EXPECT_EQ(*viewed, std::stoi(grid->CellText(3, 2)));
         QTest::mouseClick(ToolButton(w, tool::kFileSend), Qt::LeftButton);
     });
     Ref<VariantVector> result = facade::SelectionResult();
