@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "hostkit/server_rules.h"
 #include "platform/error.h"
 
 namespace orba::hostkit {
@@ -306,7 +307,10 @@ void CreateErpSchema(sqlite3* db) {
     // half-created schema be undone.
     Exec(db, kBeginSchema, "Creating the ERP schema");
     try {
-        const std::string script(kErpSchemaSql);
+        // Texts compare and decimals are bounded as on the server; the connection that uses
+        // the tables registers the same collation.
+        RegisterServerRules(db);
+        const std::string script = WithServerColumnRules(kErpSchemaSql);
         Exec(db, script.c_str(), "Creating the ERP schema");
     } catch (...) {
         sqlite3_exec(db, kUndoSchema, nullptr, nullptr, nullptr);

@@ -16,7 +16,8 @@ namespace orba::hostkit {
 // money, quantities, prices and rates DECIMAL(p,s) (SQLite gives them numeric affinity and
 // the connection returns them as exact decimals), dates DATETIME holding ISO text
 // "YYYY-MM-DD" or "YYYY-MM-DDTHH:MM:SS". There are no foreign-key constraints: as in the
-// account database, the client application keeps the references consistent.
+// account database, the client application keeps the references consistent. The tables are
+// created with the server's text collation and decimal range checks (server_rules.h).
 extern const std::string_view kErpSchemaSql;
 
 // Creates every table and index on an open database that has none of them yet. Runs as one

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "hostkit/login_string.h"
+#include "hostkit/server_rules.h"
 #include "hostkit/sqlite_db.h"
 #include "platform/containers.h"
 #include "platform/error.h"
@@ -466,7 +467,7 @@ void SaveData::Save(std::string_view props, const Variant& bills, ReceivedKind k
                     fmt::format("The received bills are a {}, not a list of bill records", bills.TypeName()));
     }
     SqliteDatabase db(AccountDatabasePath(props), SqliteDatabase::Mode::kReadWrite);
-    db.Exec(kReceivedSchema);
+    db.Exec(WithServerColumnRules(kReceivedSchema));
     Inserter inserter(db.Handle());
     const int total = list->Count();
     for (int32_t i = 1; i <= total; ++i) {
