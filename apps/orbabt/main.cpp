@@ -4,10 +4,12 @@
 #include <CLI/CLI.hpp>
 #include <fmt/format.h>
 
+#include <csignal>
 #include <iostream>
 
 #include "apps/orbabt/commands.h"
 #include "apps/orbabt/host_setup.h"
+#include "apps/orbabt/safe_file.h"
 #include "hostkit/app_connection.h"
 #include "platform/error.h"
 
@@ -16,9 +18,15 @@ int main(int argc, char** argv) {
     CLI::App app{"orbabt: moves bills between the account databases of related branches"};
     app.require_subcommand(1);
     std::string trace_file;
+    uint64_t max_input_mb = kDefaultInputLimitMb;
     auto add_trace = [&](CLI::App* command) {
         command->add_option("--trace-sql", trace_file,
                             "Append every SQL text handed to the database, each followed by a line GO");
+    };
+    auto add_input_limit = [&](CLI::App* command) {
+        command->add_option("--max-input-mb", max_input_mb, "Largest input file read, in MB")
+            ->check(CLI::Range(uint64_t{1}, uint64_t{1} << 30))
+            ->capture_default_str();
     };
     std::function<int()> run;
 
@@ -73,6 +81,7 @@ int main(int argc, char** argv) {
     package->add_option("--to-name", to_name, "Name of the receiving branch")->required();
     package->add_option("-o,--output", output, "Transmission list file to write")->required();
     add_trace(package);
+    add_input_limit(package);
     package->callback([&] { run = [&] { return RunPackage(db, requests_file, to_number, to_name, output); }; });
 
     std::string list_file;
@@ -80,12 +89,14 @@ int main(int argc, char** argv) {
     unpackage->add_option("--db", db, "Account database of the receiving branch")->required();
     unpackage->add_option("list", list_file, "Transmission list file")->required();
     add_trace(unpackage);
+    add_input_limit(unpackage);
     unpackage->callback([&] { run = [&] { return RunUnpackage(db, list_file); }; });
 
     auto* mark = app.add_subcommand("mark", "Mark the bills of a transmission list as transmitted");
     mark->add_option("--db", db, "Account database of the supplying branch")->required();
     mark->add_option("list", list_file, "Transmission list file")->required();
     add_trace(mark);
+    add_input_limit(mark);
     mark->callback([&] { run = [&] { return RunMark(db, list_file); }; });
 
     DemoOptions demo;
@@ -100,6 +111,10 @@ int main(int argc, char** argv) {
 
     CLI11_PARSE(app, argc, argv);
     try {
+        // A file-size limit (ulimit -f) makes a write fail with "File too large" instead of
+        // killing the process, so the half-written temporary file is removed.
+        std::signal(SIGXFSZ, SIG_IGN);
+        SetInputLimitMb(max_input_mb);
         InitHost();
         if (!trace_file.empty()) orba::hostkit::SetSqlTraceFile(trace_file);
         return run ? run() : 0;

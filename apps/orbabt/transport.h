@@ -39,12 +39,15 @@ platform::Ref<host::VariantVector> MakeRequests(const std::vector<int>& bill_typ
 
 std::string WriteRequestFile(const RequestFile& file);
 std::string WriteListFile(const ListFile& file);
-// Raise an Error naming the file and what is wrong with it.
+// Raise an Error naming the file and what is wrong with it. A bill type requested several
+// times is kept once.
 RequestFile ReadRequestFile(std::string_view text, std::string_view file_name);
 ListFile ReadListFile(std::string_view text, std::string_view file_name);
 
+// A bounded regular file (safe_file.h).
 std::string ReadTextFile(const std::filesystem::path& path);
-// Writes through a temporary file and a rename, so a reader never sees half a file.
+// Writes through a temporary file and a rename, so a reader never sees half a file; devices,
+// links and folders as safe_file.h says.
 void WriteTextFile(const std::filesystem::path& path, std::string_view text);
 
 }  // namespace orba::apps
