@@ -100,7 +100,12 @@ std::string Excerpt(const std::string& statement) {
         if (c == '\r') continue;
         flat.push_back(c == '\n' || c == '\t' ? ' ' : c);
     }
-    if (flat.size() > 160) flat = flat.substr(0, 157) + "...";
+    if (flat.size() > 160) {
+        // Cut before the first byte of a character, so the message stays valid UTF-8.
+        size_t cut = 157;
+        while (cut > 0 && (static_cast<unsigned char>(flat[cut]) & 0xC0) == 0x80) --cut;
+        flat = flat.substr(0, cut) + "...";
+    }
     return flat;
 }
 
