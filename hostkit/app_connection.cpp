@@ -30,7 +30,7 @@ namespace {
 std::mutex g_trace_mutex;
 std::string g_trace_path;
 
-void Trace(const std::string& sql) {
+void Trace(std::string_view sql) {
     std::lock_guard lock(g_trace_mutex);
     if (g_trace_path.empty()) return;
     std::ofstream out(g_trace_path, std::ios::binary | std::ios::app);
@@ -170,6 +170,8 @@ void RegisterDecimalFunctions(sqlite3* db) {
 }
 
 }  // namespace
+
+void TraceSql(std::string_view sql) { Trace(sql); }
 
 void SetSqlTraceFile(const std::string& path) {
     std::lock_guard lock(g_trace_mutex);

@@ -25,4 +25,9 @@ extern const std::string_view kErpSchemaSql;
 // orba::platform::Error (kDatabaseError) names what the database refused.
 void CreateErpSchema(sqlite3* db);
 
+// Raises an Error (kBadInput) naming `path` unless the open database is a branch's account
+// database: it has the bill tables and says which branch it is (system option IC/BrID
+// naming a row of t_SonCompany). An empty file or another program's database is refused.
+void CheckBranchDatabase(sqlite3* db, std::string_view path);
+
 }  // namespace orba::hostkit

@@ -8,11 +8,14 @@
 #include <optional>
 #include <vector>
 
+#include "hostkit/app_connection.h"
+#include "hostkit/erp_schema.h"
 #include "hostkit/login_string.h"
 #include "hostkit/server_rules.h"
 #include "hostkit/sqlite_db.h"
 #include "platform/containers.h"
 #include "platform/error.h"
+#include "platform/printable_text.h"
 
 namespace orba::hostkit {
 
@@ -268,6 +271,7 @@ public:
         std::string sql = InsertSql(table, columns);
         std::unique_ptr<SqliteStatement>& stmt = statements_[sql];
         if (!stmt) {
+            TraceSql(sql);
             stmt = std::make_unique<SqliteStatement>(db_, sql);
         } else {
             stmt->Reset();
@@ -412,8 +416,12 @@ bool InItsOwnForm(ReceivedKind kind, const CheckedBill& bill) {
     return bill.delivery_form == (bill.tran_type.ToLong() != kReturnNoticeType);
 }
 
+constexpr std::string_view kAlreadyReceivedSql =
+    "SELECT 1 FROM t_RcvBill WHERE FKind=?1 AND FSendBrNumber=?2 AND FTranType=?3 AND FBillNo=?4";
+
 bool AlreadyReceived(sqlite3* db, ReceivedKind kind, const CheckedBill& bill) {
-    SqliteStatement stmt(db, "SELECT 1 FROM t_RcvBill WHERE FKind=?1 AND FSendBrNumber=?2 AND FTranType=?3 AND FBillNo=?4");
+    TraceSql(kAlreadyReceivedSql);
+    SqliteStatement stmt(db, kAlreadyReceivedSql);
     stmt.Bind(1, KindCode(kind));
     stmt.Bind(2, bill.send_number);
     stmt.Bind(3, int64_t{bill.tran_type.ToLong()});
@@ -467,14 +475,19 @@ void SaveData::Save(std::string_view props, const Variant& bills, ReceivedKind k
                     fmt::format("The received bills are a {}, not a list of bill records", bills.TypeName()));
     }
     SqliteDatabase db(AccountDatabasePath(props), SqliteDatabase::Mode::kReadWrite);
-    db.Exec(WithServerColumnRules(kReceivedSchema));
+    // Received bills go only into a branch's account database, never into some other file.
+    CheckBranchDatabase(db.Handle(), db.Path());
+    const std::string schema = WithServerColumnRules(kReceivedSchema);
+    TraceSql(schema);
+    db.Exec(schema);
     Inserter inserter(db.Handle());
     const int total = list->Count();
     for (int32_t i = 1; i <= total; ++i) {
         CheckedBill bill = CheckBill(list->At(i), kind, i);
         if (!InItsOwnForm(kind, bill)) {
             messages += fmt::format("{} {} from branch {}: came in the {} form, not saved from it\r\n",
-                                    KindName(kind, bill.tran_type), bill.bill_no, bill.send_number,
+                                    KindName(kind, bill.tran_type), platform::EscapeControls(bill.bill_no),
+                                    platform::EscapeControls(bill.send_number),
                                     bill.delivery_form ? "delivery-notice" : "return-notice");
             ReportProgress(i, total);
             continue;
@@ -485,8 +498,10 @@ void SaveData::Save(std::string_view props, const Variant& bills, ReceivedKind k
             SaveBill(db, inserter, kind, bill);
             saved = true;
         });
-        messages += fmt::format("{} {} from branch {}: {}\r\n", KindName(kind, bill.tran_type), bill.bill_no,
-                                bill.send_number, saved ? "saved" : "already received, not saved again");
+        // A bill number or branch holding CR LF or escape codes must not make lines of its own.
+        messages += fmt::format("{} {} from branch {}: {}\r\n", KindName(kind, bill.tran_type),
+                                platform::EscapeControls(bill.bill_no), platform::EscapeControls(bill.send_number),
+                                saved ? "saved" : "already received, not saved again");
         ReportProgress(i, total);
     }
 }

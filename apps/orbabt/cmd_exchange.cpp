@@ -12,6 +12,7 @@
 #include "hostkit/sample_data.h"
 #include "hostkit/sqlite_db.h"
 #include "platform/error.h"
+#include "platform/printable_text.h"
 
 namespace orba::apps {
 
@@ -92,6 +93,7 @@ int RunRequest(const std::vector<int>& types, const std::string& output) {
 
 int RunPackage(const std::string& db, const std::string& requests_file, const std::string& to_number,
                const std::string& to_name, const std::string& output) {
+    RequireBranchDatabase(db);
     RequestFile request = ReadRequestFile(ReadTextFile(requests_file), requests_file);
     const Branch sender = OwnBranch(db);
     const Branch receiver{to_number, to_name};
@@ -106,9 +108,10 @@ int RunPackage(const std::string& db, const std::string& requests_file, const st
 }
 
 int RunUnpackage(const std::string& db, const std::string& list_file) {
+    RequireBranchDatabase(db);
     ListFile file = ReadList(list_file);
     UnpackageResult result = Unpackage(db, file.list);
-    std::cout << "RtnMsg:\n" << result.message << "\n";
+    std::cout << "RtnMsg:\n" << platform::ForTerminal(result.message) << "\n";
     if (result.log.empty()) {
         std::cout << "No transmission log was written (no messages).\n";
     } else {
@@ -118,6 +121,7 @@ int RunUnpackage(const std::string& db, const std::string& list_file) {
 }
 
 int RunMark(const std::string& db, const std::string& list_file) {
+    RequireBranchDatabase(db);
     ListFile file = ReadList(list_file);
     const bool ok = Mark(db, file.list);
     for (const PackageCount& c : CountPackages(*file.list)) {

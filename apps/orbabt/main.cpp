@@ -12,6 +12,7 @@
 #include "apps/orbabt/safe_file.h"
 #include "hostkit/app_connection.h"
 #include "platform/error.h"
+#include "platform/printable_text.h"
 
 int main(int argc, char** argv) {
     using namespace orba::apps;
@@ -119,10 +120,10 @@ int main(int argc, char** argv) {
         if (!trace_file.empty()) orba::hostkit::SetSqlTraceFile(trace_file);
         return run ? run() : 0;
     } catch (const orba::platform::Error& e) {
-        std::cerr << "orbabt: " << e.Description() << std::endl;
+        std::cerr << "orbabt: " << orba::platform::ForTerminal(e.Description()) << std::endl;
         return 1;
     } catch (const std::exception& e) {
-        std::cerr << "orbabt: " << e.what() << std::endl;
+        std::cerr << "orbabt: " << orba::platform::ForTerminal(e.what()) << std::endl;
         return 1;
     }
 }
