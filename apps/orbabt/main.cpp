@@ -18,6 +18,7 @@ int main(int argc, char** argv) {
     using namespace orba::apps;
     CLI::App app{"orbabt: moves bills between the account databases of related branches"};
     app.require_subcommand(1);
+    app.set_version_flag("--version", std::string("orbabt ") + ORBA_VERSION, "Print the version and exit");
     std::string trace_file;
     uint64_t max_input_mb = kDefaultInputLimitMb;
     auto add_trace = [&](CLI::App* command) {
