@@ -6,11 +6,7 @@ FUZZ_SECONDS ?= 60
 JOBS       ?= 2
 CMAKE_ARGS ?=
 
-<<<<<<< HEAD
-.PHONY: all deps build test test-asan fuzz demo clean
-=======
-.PHONY: all deps build test test-asan demo screenshot install package check-install clean
->>>>>>> main
+.PHONY: all deps build test test-asan fuzz demo screenshot install package check-install clean
 
 all: build
 
