@@ -127,6 +127,19 @@ TEST_F(OrbabtTest, ExchangeCommandsRefuseAnEmptyDatabaseFileAndPackageARepeatedT
     ASSERT_EQ(packaged.status, 0) << packaged.err;
     const ListFile list = ReadListFile(ReadFile(dir_ / "l.json"), "l.json");
     ASSERT_EQ(list.list->UpperBound(), 2);
+
+    // An input file above the size limit is refused unless the limit is raised.
+    { std::ofstream(dir_ / "r.json", std::ios::app) << std::string(1024 * 1024, ' '); }
+    const std::vector<std::string> package = {"package", "--db", "a.db", "--requests", "r.json", "--to",
+                                              std::string(kBranchBNumber), "--to-name", std::string(kBranchBName),
+                                              "-o", "l.json"};
+    std::vector<std::string> limited = package;
+    limited.insert(limited.end(), {"--max-input-mb", "1"});
+    Outcome refused = Run(limited);
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_TRUE(Contains(refused.err, "more than the limit of 1 MB")) << refused.err;
+    limited.back() = "2";
+    EXPECT_EQ(Run(limited).status, 0);
 }
 
 TEST_F(OrbabtTest, VersionIsPrintedWithoutACommandWhichIsOtherwiseRequired) {
