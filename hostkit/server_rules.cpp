@@ -106,15 +106,22 @@ void RegisterServerRules(sqlite3* db) {
 }
 
 std::string WithServerColumnRules(std::string_view create_sql) {
-    static const std::regex text_column(R"((\b\w+\s+N?(?:VAR)?CHAR\s*\(\s*\d+\s*\))(?!\s+COLLATE\b))",
+    static const std::regex text_column(R"((\b(\w+)\s+N?(?:VAR)?CHAR\s*\(\s*\d+\s*\))(?!\s+COLLATE\b))",
                                         std::regex::icase);
     static const std::regex decimal_column(
         R"(\b(\w+)(\s+)DECIMAL\s*\(\s*(\d+)\s*,\s*(\d+)\s*\)(?!\s+CONSTRAINT\s+"range ))", std::regex::icase);
     const std::string collation(kTextCollation);
-    std::string sql = RewriteAll(std::string(create_sql), text_column,
-                                 [&](const std::smatch& m) { return m.str(1) + " COLLATE " + collation; });
+    // "AS CHAR(10)" or "AS DECIMAL(10,2)" is the type of a CAST, not a column: left alone.
+    const auto is_cast = [](const std::string& word) {
+        return word.size() == 2 && (word[0] == 'A' || word[0] == 'a') && (word[1] == 'S' || word[1] == 's');
+    };
+    std::string sql = RewriteAll(std::string(create_sql), text_column, [&](const std::smatch& m) {
+        if (is_cast(m.str(2))) return m.str(0);
+        return m.str(1) + " COLLATE " + collation;
+    });
     return RewriteAll(sql, decimal_column, [&](const std::smatch& m) {
         const std::string column = m.str(1);
+        if (is_cast(column)) return m.str(0);
         const int precision = std::stoi(m.str(3));
         const int scale = std::stoi(m.str(4));
         // A value must have fewer than 10^(p-s) in its integer part. The check is named after

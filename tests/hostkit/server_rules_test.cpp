@@ -54,13 +54,15 @@ TEST(ServerText, ComparesWithoutLetterCaseOrTrailingBlanks) {
 TEST(ServerText, ColumnRulesAreAddedOnceAndNamedForTheOverflowMessage) {
     const std::string plain =
         "CREATE TABLE t (FNo VARCHAR(50) NOT NULL, FName nvarchar(80), FCode CHAR(2), FAmt DECIMAL(20, 2) DEFAULT 0, "
-        "FRate DECIMAL(19,6), FText DECIMAL_TEXT)";
+        "FRate DECIMAL(19,6), FText DECIMAL_TEXT, FCast INTEGER CHECK (CAST(FCast AS CHAR(4)) <> CAST(1 AS "
+        "decimal(5,1))))";
     const std::string ruled = WithServerColumnRules(plain);
     EXPECT_EQ(ruled,
               "CREATE TABLE t (FNo VARCHAR(50) COLLATE ERPTEXT NOT NULL, FName nvarchar(80) COLLATE ERPTEXT, "
               "FCode CHAR(2) COLLATE ERPTEXT, FAmt DECIMAL(20,2) CONSTRAINT \"range FAmt (20,2)\" CHECK "
               "(abs(FAmt) < 1e18) DEFAULT 0, FRate DECIMAL(19,6) CONSTRAINT \"range FRate (19,6)\" CHECK "
-              "(abs(FRate) < 1e13), FText DECIMAL_TEXT)");
+              "(abs(FRate) < 1e13), FText DECIMAL_TEXT, FCast INTEGER CHECK (CAST(FCast AS CHAR(4)) <> CAST(1 AS "
+              "decimal(5,1))))");
     EXPECT_EQ(WithServerColumnRules(ruled), ruled);
     EXPECT_EQ(OverflowMessage("CHECK constraint failed: range FAmt (20,2)"),
               "Arithmetic overflow error converting numeric to data type numeric (column FAmt, DECIMAL(20,2))");
