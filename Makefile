@@ -37,12 +37,15 @@ fuzz: deps
 demo: build
 	$(BUILD)/bin/orbabt demo --dir demo
 
-# The list dialog with the host kit's list control, and the bill viewer, over generated
-# databases, drawn on a virtual X display and saved as docs/list-dialog.png and
+# The list dialog with the host kit's list control, the browse window in both modes, and the
+# bill viewer, over generated databases, drawn on a virtual X display and saved as
+# docs/list-dialog.png, docs/browse-send.png, docs/browse-download.png and
 # docs/bill-viewer.png.
 screenshot: build
 	xvfb-run -a env QT_QPA_PLATFORM=xcb ORBA_SCREENSHOT=$(CURDIR)/docs/list-dialog.png \
 	  $(BUILD)/bin/test_ui --gtest_filter='ListDialogWithControl.*'
+	xvfb-run -a env QT_QPA_PLATFORM=xcb ORBA_SCREENSHOT_DIR=$(CURDIR)/docs \
+	  $(BUILD)/bin/test_ui --gtest_filter='BrowseWindowTest.ScreenshotsOfBothModes'
 	xvfb-run -a env QT_QPA_PLATFORM=xcb ORBA_VIEWER_SCREENSHOT=$(CURDIR)/docs/bill-viewer.png \
 	  $(BUILD)/bin/test_hostkit --gtest_filter='BillViewer.Shows*'
 

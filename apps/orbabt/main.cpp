@@ -106,6 +106,18 @@ int main(int argc, char** argv) {
     add_input_limit(mark);
     mark->callback([&] { run = [&] { return RunMark(db, list_file, without_receipt); }; });
 
+    BrowseOptions browse;
+    auto* browse_cmd = app.add_subcommand("browse", "Open the browse window and write what was chosen");
+    browse_cmd->add_option("--db", browse.db, "Account database of this branch")->required();
+    browse_cmd->add_option("--mode", browse.mode, "send: choose bills to send; download: choose bill types to fetch")
+        ->required()
+        ->check(CLI::IsMember({"send", "download"}));
+    browse_cmd->add_option("-o,--output", browse.output,
+                           "File to write (a send list for unpackage, or a download request for package); "
+                           "standard output when not given");
+    add_trace(browse_cmd);
+    browse_cmd->callback([&] { run = [&] { return RunBrowse(browse); }; });
+
     DemoOptions demo;
     auto* demo_cmd = app.add_subcommand("demo", "A full exchange between two sample branch databases");
     demo_cmd->add_option("--dir", demo.dir, "Folder of the two databases and the transport files");
