@@ -8,11 +8,15 @@
 #include <optional>
 #include <vector>
 
+#include "hostkit/app_connection.h"
+#include "hostkit/erp_schema.h"
 #include "hostkit/login_string.h"
 #include "hostkit/pg_db.h"
+#include "hostkit/server_rules.h"
 #include "hostkit/sqlite_db.h"
 #include "platform/containers.h"
 #include "platform/error.h"
+#include "platform/printable_text.h"
 
 namespace orba::hostkit {
 
@@ -271,6 +275,7 @@ public:
     bool Run(const std::string& sql, const std::vector<const Variant*>& values) {
         std::unique_ptr<SqliteStatement>& stmt = statements_[sql];
         if (!stmt) {
+            TraceSql(sql);
             stmt = std::make_unique<SqliteStatement>(db_, sql);
         } else {
             stmt->Reset();
@@ -625,7 +630,9 @@ void SetSaveOutcomes(std::function<void(const SaveOutcome&)> listener) {
 }
 
 void EnsureReceivedTables(SqliteDatabase& db) {
-    db.Exec(kReceivedSchema);
+    const std::string schema = WithServerColumnRules(kReceivedSchema);
+    TraceSql(schema);
+    db.Exec(schema);
     // Tables made before received bills could be corrected lack the revision columns.
     SqliteStatement columns(db.Handle(), "SELECT count(*) FROM pragma_table_info('t_RcvBill') WHERE name='FRevision'");
     columns.Step();
@@ -650,6 +657,8 @@ void SaveData::Save(std::string_view props, const Variant& bills, ReceivedKind k
                                 DescribeServerDatabase(location)));
     }
     SqliteDatabase db(location, SqliteDatabase::Mode::kReadWrite);
+    // Received bills go only into a branch's account database, never into some other file.
+    CheckBranchDatabase(db.Handle(), db.Path());
     EnsureReceivedTables(db);
     Statements statements(db.Handle());
     const int total = list->Count();
@@ -676,7 +685,8 @@ void SaveData::Save(std::string_view props, const Variant& bills, ReceivedKind k
             const std::string_view form = bill.delivery_form ? "delivery-notice" : "return-notice";
             outcome.reason = fmt::format("came in the {} form; it is saved from the package of its own type", form);
             messages += fmt::format("{} {} from branch {}: came in the {} form, not saved from it\r\n", name,
-                                    bill.bill_no, bill.send_number, form);
+                                    platform::EscapeControls(bill.bill_no), platform::EscapeControls(bill.send_number),
+                                    form);
             ReportOutcome(outcome);
             ReportProgress(i, total);
             continue;
@@ -686,18 +696,20 @@ void SaveData::Save(std::string_view props, const Variant& bills, ReceivedKind k
             InTransaction(db, [&] { result = SaveReceivedBill(statements, kind, bill); });
         } catch (const Error& e) {
             outcome.reason = e.Description();
-            messages += fmt::format("{} {} from branch {}: not saved: {}\r\n", name, bill.bill_no,
-                                    bill.send_number, e.Description());
+            messages += fmt::format("{} {} from branch {}: not saved: {}\r\n", name,
+                                    platform::EscapeControls(bill.bill_no), platform::EscapeControls(bill.send_number),
+                                    platform::EscapeControls(e.Description()));
             ReportOutcome(outcome);
             throw;
         }
         outcome.kind = result.kind;
         outcome.reason = result.reason;
         outcome.revision = result.revision;
-        std::string line = fmt::format("{} {} from branch {}: {}", name, bill.bill_no, bill.send_number,
-                                       OutcomeLine(result.kind));
+        // A bill number or branch holding CR LF or escape codes must not make lines of its own.
+        std::string line = fmt::format("{} {} from branch {}: {}", name, platform::EscapeControls(bill.bill_no),
+                                       platform::EscapeControls(bill.send_number), OutcomeLine(result.kind));
         if (result.kind == SaveOutcomeKind::kUpdated) line += fmt::format(" (revision {})", result.revision);
-        if (result.kind == SaveOutcomeKind::kNotSaved) line += ": " + result.reason;
+        if (result.kind == SaveOutcomeKind::kNotSaved) line += ": " + platform::EscapeControls(result.reason);
         messages += line + "\r\n";
         ReportOutcome(outcome);
         ReportProgress(i, total);

@@ -7,10 +7,14 @@
 #include <iostream>
 
 #include "facade/registration.h"
+#include "hostkit/erp_schema.h"
 #include "hostkit/hostkit.h"
 #include "hostkit/login_string.h"
 #include "hostkit/pg_db.h"
+#include "hostkit/pg_schema.h"
+#include "hostkit/sqlite_db.h"
 #include "platform/error.h"
+#include "platform/printable_text.h"
 
 namespace orba::apps {
 
@@ -21,7 +25,9 @@ std::shared_ptr<CountingConsoleUi> g_console = std::make_shared<CountingConsoleU
 platform::MessageResult CountingConsoleUi::ShowMessage(std::string_view text, std::string_view title,
                                                        platform::MessageIcon icon, platform::MessageButtons buttons) {
     ++count_;
-    return ConsoleUiService::ShowMessage(text, title, icon, buttons);
+    // The text may carry bill numbers and names from another branch: no escape codes or
+    // stray carriage returns reach the terminal.
+    return ConsoleUiService::ShowMessage(platform::ForTerminal(text), platform::ForTerminal(title), icon, buttons);
 }
 
 CountingConsoleUi& ConsoleUi() { return *g_console; }
@@ -49,6 +55,20 @@ std::string UseDatabase(const std::string& path) {
     std::string absolute = std::filesystem::absolute(path).lexically_normal().string();
     hostkit::SetLoginProperties(hostkit::MakeLoginProperties(absolute));
     return absolute;
+}
+
+void RequireBranchDatabase(const std::string& path) {
+    if (hostkit::IsServerDatabaseUri(path)) {
+        hostkit::PgDatabase db(path);
+        if (!hostkit::HasErpSchema(db)) {
+            throw platform::Error(platform::ErrorCode::kBadInput,
+                                  fmt::format("The {} is not a branch account database: it lacks the bill tables",
+                                              db.Description()));
+        }
+        return;  // which branch it is, the command asks next
+    }
+    hostkit::SqliteDatabase db(path, hostkit::SqliteDatabase::Mode::kReadOnly);
+    hostkit::CheckBranchDatabase(db.Handle(), path);
 }
 
 bool ProgressVisible() { return isatty(STDERR_FILENO) != 0; }

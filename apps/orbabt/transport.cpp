@@ -4,9 +4,7 @@
 
 #include <openssl/evp.h>
 
-#include <fstream>
-#include <sstream>
-
+#include "apps/orbabt/safe_file.h"
 #include "data/bill_records.h"
 #include "host/variant_dictionary.h"
 #include "host/variant_json.h"
@@ -174,7 +172,7 @@ std::string WriteListFile(const ListFile& file) {
 
 RequestFile ReadRequestFile(std::string_view text, std::string_view file_name) {
     auto e = OpenEnvelope(text, file_name, kRequestFormat);
-    return RequestFile{CreatedOf(*e, file_name), ListOf(*e, kRequestsKey, file_name)};
+    return RequestFile{CreatedOf(*e, file_name), DistinctRequests(*ListOf(*e, kRequestsKey, file_name))};
 }
 
 ListFile ReadListFile(std::string_view text, std::string_view file_name) {
@@ -260,31 +258,8 @@ std::string Sha256Hex(std::string_view bytes) {
     return hex;
 }
 
-std::string ReadTextFile(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) throw Error(ErrorCode::kFileNotFound, fmt::format("The file '{}' cannot be read", path.string()));
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
+std::string ReadTextFile(const std::filesystem::path& path) { return ReadInputFile(path); }
 
-void WriteTextFile(const std::filesystem::path& path, std::string_view text) {
-    std::filesystem::path temporary = path;
-    temporary += ".part";
-    {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        out << text;
-        out.close();
-        if (!out) {
-            throw Error(ErrorCode::kIoError, fmt::format("The file '{}' cannot be written", path.string()));
-        }
-    }
-    std::error_code ec;
-    std::filesystem::rename(temporary, path, ec);
-    if (ec) {
-        throw Error(ErrorCode::kIoError,
-                    fmt::format("The file '{}' cannot be written: {}", path.string(), ec.message()));
-    }
-}
+void WriteTextFile(const std::filesystem::path& path, std::string_view text) { WriteOutputFile(path, text); }
 
 }  // namespace orba::apps

@@ -70,7 +70,8 @@ platform::Ref<host::VariantVector> MakeRequests(const std::vector<int>& bill_typ
 std::string WriteRequestFile(const RequestFile& file);
 std::string WriteListFile(const ListFile& file);
 std::string WriteReceiptFile(const ReceiptFile& file);
-// Raise an Error naming the file and what is wrong with it.
+// Raise an Error naming the file and what is wrong with it. A bill type requested several
+// times is kept once.
 RequestFile ReadRequestFile(std::string_view text, std::string_view file_name);
 ListFile ReadListFile(std::string_view text, std::string_view file_name);
 ReceiptFile ReadReceiptFile(std::string_view text, std::string_view file_name);
@@ -81,8 +82,10 @@ std::string FormatOf(std::string_view text);
 // The SHA-256 of `bytes` as 64 lowercase hexadecimal digits.
 std::string Sha256Hex(std::string_view bytes);
 
+// A bounded regular file (safe_file.h).
 std::string ReadTextFile(const std::filesystem::path& path);
-// Writes through a temporary file and a rename, so a reader never sees half a file.
+// Writes through a temporary file and a rename, so a reader never sees half a file; devices,
+// links and folders as safe_file.h says.
 void WriteTextFile(const std::filesystem::path& path, std::string_view text);
 
 }  // namespace orba::apps

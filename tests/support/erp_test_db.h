@@ -16,6 +16,7 @@
 
 #include "hostkit/pg_db.h"
 #include "platform/variant.h"
+#include "hostkit/server_rules.h"
 
 namespace orba::hostkit::testing {
 
@@ -31,6 +32,7 @@ public:
         if (sqlite3_open(path.c_str(), &db_) != SQLITE_OK) {
             ADD_FAILURE() << "cannot open " << path << ": " << sqlite3_errmsg(db_);
         }
+        hostkit::RegisterServerRules(db_);
     }
     ~TestDb() {
         sqlite3_close(db_);
