@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "hostkit/server_rules.h"
 #include "platform/error.h"
 
 namespace orba::hostkit {
@@ -57,10 +58,21 @@ std::string Trimmed(const char* message) {
     return m;
 }
 
+// The server's code for a number beyond a column's precision.
+constexpr std::string_view kNumericOutOfRange = "22003";
+
 std::string ResultError(const PGresult* result, PGconn* conn) {
     // The server's primary message alone reads like the other databases' messages.
     if (result) {
-        if (const char* primary = PQresultErrorField(result, PG_DIAG_MESSAGE_PRIMARY)) return primary;
+        if (const char* primary = PQresultErrorField(result, PG_DIAG_MESSAGE_PRIMARY)) {
+            // A value beyond a column's precision is reported as the account database words
+            // it, whichever backend holds the branch.
+            const char* state = PQresultErrorField(result, PG_DIAG_SQLSTATE);
+            if (state && std::string_view(state) == kNumericOutOfRange) {
+                return fmt::format("{} ({})", kArithmeticOverflow, primary);
+            }
+            return primary;
+        }
     }
     std::string m = Trimmed(result ? PQresultErrorMessage(result) : PQerrorMessage(conn));
     return m.empty() ? Trimmed(PQerrorMessage(conn)) : m;
