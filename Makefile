@@ -4,7 +4,7 @@ ASAN_BUILD ?= build-asan
 JOBS       ?= 2
 CMAKE_ARGS ?=
 
-.PHONY: all deps build test test-asan demo clean
+.PHONY: all deps build test test-asan demo bench clean
 
 all: build
 
@@ -26,6 +26,11 @@ test-asan: deps
 	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DORBA_SANITIZE=ON -DORBA_BUILD_BENCH=OFF $(CMAKE_ARGS)
 	cmake --build $(ASAN_BUILD) -j$(JOBS)
 	ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest --test-dir $(ASAN_BUILD) --output-on-failure -j$(JOBS)
+
+# What the exchange steps cost against the raw database work, ending with a table of
+# figures and targets (under 10 minutes on two cores).
+bench: build
+	$(BUILD)/bin/bench_summary
 
 # A full exchange between two sample branch databases.
 demo: build
