@@ -91,12 +91,12 @@ int RunRequest(const std::vector<int>& types, const std::string& output) {
 }
 
 int RunPackage(const std::string& db, const std::string& requests_file, const std::string& to_number,
-               const std::string& to_name, const std::string& output) {
+               const std::string& to_name, const std::string& output, bool pretty) {
     RequestFile request = ReadRequestFile(ReadTextFile(requests_file), requests_file);
     const Branch sender = OwnBranch(db);
     const Branch receiver{to_number, to_name};
     Ref<host::VariantVector> list = Package(db, *request.requests, receiver);
-    WriteTextFile(output, WriteListFile(ListFile{sender, receiver, platform::Date::Now(), list}));
+    SaveListFile(output, ListFile{sender, receiver, platform::Date::Now(), list}, pretty);
     const auto counts = CountPackages(*list);
     std::cout << fmt::format("Packaged at {} ({}) for {} ({}):\n", sender.number, sender.name, receiver.number,
                              receiver.name);
@@ -159,7 +159,7 @@ int RunDemo(const DemoOptions& options) {
     RequestFile request = ReadRequestFile(ReadTextFile(requests_file), requests_file.string());
     Ref<host::VariantVector> list = Package(a_db, *request.requests, b);
     const fs::path list_file = dir / "list.json";
-    WriteTextFile(list_file, WriteListFile(ListFile{a, b, platform::Date::Now(), list}));
+    SaveListFile(list_file, ListFile{a, b, platform::Date::Now(), list});
     const auto packaged = CountPackages(*list);
     std::cout << "2. A packages the bills for B: " << list_file.string() << "\n";
     if (TotalBills(packaged) == 0) {

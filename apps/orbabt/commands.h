@@ -32,7 +32,7 @@ int RunInvoke(const InvokeOptions& options);
 
 int RunRequest(const std::vector<int>& types, const std::string& output);
 int RunPackage(const std::string& db, const std::string& requests, const std::string& to_number,
-               const std::string& to_name, const std::string& output);
+               const std::string& to_name, const std::string& output, bool pretty = false);
 int RunUnpackage(const std::string& db, const std::string& list_file);
 int RunMark(const std::string& db, const std::string& list_file);
 

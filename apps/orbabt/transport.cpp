@@ -3,6 +3,7 @@
 #include <fmt/format.h>
 
 #include <fstream>
+#include <functional>
 #include <sstream>
 
 #include "data/bill_records.h"
@@ -29,6 +30,8 @@ constexpr std::string_view kSenderKey = "sender";
 constexpr std::string_view kReceiverKey = "receiver";
 constexpr std::string_view kRequestsKey = "requests";
 constexpr std::string_view kListKey = "list";
+constexpr int kPrettyIndent = 2;
+constexpr int kCompact = -1;
 
 Ref<VariantDictionary> Envelope(std::string_view format, const platform::Date& created) {
     auto e = MakeRef<VariantDictionary>();
@@ -119,12 +122,24 @@ std::string WriteRequestFile(const RequestFile& file) {
     return host::ToJson(Variant(e)) + "\n";
 }
 
-std::string WriteListFile(const ListFile& file) {
+Ref<VariantDictionary> ListEnvelope(const ListFile& file) {
     auto e = Envelope(kListFormat, file.created);
     e->Set(kSenderKey, BranchRecord(file.sender));
     e->Set(kReceiverKey, BranchRecord(file.receiver));
     e->Set(kListKey, file.list);
-    return host::ToJson(Variant(e)) + "\n";
+    return e;
+}
+
+std::string WriteListFile(const ListFile& file, bool pretty) {
+    return host::ToJson(Variant(ListEnvelope(file)), pretty ? kPrettyIndent : kCompact) + "\n";
+}
+
+void SaveListFile(const std::filesystem::path& path, const ListFile& file, bool pretty) {
+    const Variant envelope(ListEnvelope(file));
+    WriteFileThrough(path, [&](std::ostream& out) {
+        platform::WriteJson(envelope, out, pretty ? kPrettyIndent : kCompact);
+        out << '\n';
+    });
 }
 
 RequestFile ReadRequestFile(std::string_view text, std::string_view file_name) {
@@ -147,11 +162,22 @@ std::string ReadTextFile(const std::filesystem::path& path) {
 }
 
 void WriteTextFile(const std::filesystem::path& path, std::string_view text) {
+    WriteFileThrough(path, [&](std::ostream& out) { out << text; });
+}
+
+void WriteFileThrough(const std::filesystem::path& path, const std::function<void(std::ostream&)>& write) {
     std::filesystem::path temporary = path;
     temporary += ".part";
     {
         std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        out << text;
+        try {
+            write(out);
+        } catch (...) {
+            out.close();
+            std::error_code ignored;
+            std::filesystem::remove(temporary, ignored);
+            throw;
+        }
         out.close();
         if (!out) {
             throw Error(ErrorCode::kIoError, fmt::format("The file '{}' cannot be written", path.string()));

@@ -4,6 +4,8 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
+#include <iosfwd>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -38,7 +40,10 @@ struct ListFile {
 platform::Ref<host::VariantVector> MakeRequests(const std::vector<int>& bill_types);
 
 std::string WriteRequestFile(const RequestFile& file);
-std::string WriteListFile(const ListFile& file);
+// The list in the compact form (one line), or indented for people to read when `pretty`.
+std::string WriteListFile(const ListFile& file, bool pretty = false);
+// Writes the list file as its text is produced, through a temporary file and a rename.
+void SaveListFile(const std::filesystem::path& path, const ListFile& file, bool pretty = false);
 // Raise an Error naming the file and what is wrong with it.
 RequestFile ReadRequestFile(std::string_view text, std::string_view file_name);
 ListFile ReadListFile(std::string_view text, std::string_view file_name);
@@ -46,5 +51,7 @@ ListFile ReadListFile(std::string_view text, std::string_view file_name);
 std::string ReadTextFile(const std::filesystem::path& path);
 // Writes through a temporary file and a rename, so a reader never sees half a file.
 void WriteTextFile(const std::filesystem::path& path, std::string_view text);
+// The same for text that `write` produces piece by piece; a failure leaves no file behind.
+void WriteFileThrough(const std::filesystem::path& path, const std::function<void(std::ostream&)>& write);
 
 }  // namespace orba::apps

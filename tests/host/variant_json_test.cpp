@@ -115,6 +115,29 @@ TEST(VariantJson, NestedContainersRoundTripInStoreOrder) {
     EXPECT_NE(json.find(R"({"$dict": {"$int16":"not a tag"}})"), std::string::npos) << json;
 }
 
+// Which objects are tags and which are plain records, as the reader decides from the keys.
+TEST(VariantJson, TagsAreOneKeyObjectsAndEverythingElseIsARecord) {
+    const struct {
+        const char* json;
+        const char* reads_as;  // the value written again, compact
+    } cases[] = {
+        {R"({})", R"({})"},
+        {R"({"a": 1})", R"({"a":1})"},
+        {R"([{"$decimal": "1.50"}, {"$empty": null}, {"$int16": -2}])", R"([{"$decimal": "1.5"},{"$empty": null},{"$int16": -2}])"},
+        // A "$" key followed by more keys is an ordinary key.
+        {R"({"$int16": 5, "x": "y"})", R"({"$int16":5,"x":"y"})"},
+        // Inside "$dict" a lone "$" key is a key; where "$dict" is itself an ordinary key, the
+        // object under it is read as any other.
+        {R"({"$dict": {"$int16": 5}})", R"({"$dict": {"$int16":5}})"},
+        {R"({"$dict": {"$int16": 5}, "x": 1})", R"({"$dict":{"$int16": 5},"x":1})"},
+        {R"({"k": {"$dict": {}}})", R"({"k":{}})"},
+        {R"({"k": {"$nothing": null}, "n": [[], {}]})", R"({"k":{"$nothing": null},"n":[[],{}]})"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(ToJson(FromJson(c.json), -1), c.reads_as) << c.json;
+    }
+}
+
 TEST(VariantJson, ReadsContainersAsTheHostsClasses) {
     const Variant v = FromJson(R"([{"b": 1, "a": [true]}])");
     auto list = platform::RefCast<VariantVector>(v.AsObject());
