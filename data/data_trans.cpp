@@ -68,6 +68,13 @@ Variant ValueOf(const Ref<Object>& record, std::string_view name) {
     return platform::GetProperty(record, "Value", {Variant(name)});
 }
 
+// A bill number as it joins into a statement: a Null joins as nothing, so its statement
+// matches no bill and the other bills of the batch are still updated.
+std::string BillNumberText(const Ref<Object>& record) {
+    const Variant v = ValueOf(record, key::kBillID).Resolved();
+    return v.IsNull() ? std::string() : v.ToText();
+}
+
 std::string TrimmedText(const Variant& v) {
     if (v.IsNull()) return {};  // Null joins to text as nothing
     std::string s = v.ToText();
@@ -164,7 +171,18 @@ std::string NumberText(const Variant& value, std::string_view name) {
 Ref<Object> DataTrans::GetBillInfo(int32_t bill_tran_type, int32_t bill_inter_id) {
     auto sql = BillInfoStatement(bill_tran_type, bill_inter_id);
     if (!sql) return {};
-    return Execute(host::RequireSharedConnection(), std::move(*sql));
+    std::vector<Variant> args{Variant(std::move(*sql))};
+    Variant result = platform::CallByName(host::RequireSharedConnection(), "Execute", CallKind::kMethod, args);
+    // The caller reads rows from what comes back; anything but a record set is a fault of
+    // the connection, not "no such bill".
+    if (!result.IsObject() || !result.AsObject()) {
+        throw Error(ErrorCode::kObjectRequired,
+                    fmt::format("Object required: the database connection returned {} instead of a record set for "
+                                "the summary of bill {} (transaction type {})",
+                                result.IsObject() ? std::string("Nothing") : std::string(result.TypeName()),
+                                bill_inter_id, bill_tran_type));
+    }
+    return result.AsObject();
 }
 
 Ref<VariantVector> DataTrans::GetPOOrdVect(const std::string& ids, bool for_download, const Ref<Object>& branch) {
@@ -192,7 +210,7 @@ void DataTrans::SetNoticeTranStatus(const std::string& inter_ids) {
 void DataTrans::UnSetOrdTranStatus(const Ref<Object>& orders) {
     Trapped(kOrdTranStatusFailed, [&] {
         std::string sql = BatchOf(orders, [](const Ref<Object>& order) {
-            return UnSetOrdTranStatusStatement(ValueOf(order, key::kBillID).ToText());
+            return UnSetOrdTranStatusStatement(BillNumberText(order));
         });
         if (!sql.empty()) ExecuteOnFreshConnection(std::move(sql));
     });
@@ -202,7 +220,7 @@ void DataTrans::SetOrderAffirmStatus(const Ref<Object>& orders, int32_t status) 
     Trapped(kOrderAffirmFailed, [&] {
         const int flag = status != 0 ? 1 : 2;
         std::string sql = BatchOf(orders, [flag](const Ref<Object>& order) {
-            return OrderAffirmStatement(flag, ValueOf(order, key::kBillID).ToText());
+            return OrderAffirmStatement(flag, BillNumberText(order));
         });
         if (!sql.empty()) ExecuteOnFreshConnection(std::move(sql));
     });

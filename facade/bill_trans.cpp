@@ -2,6 +2,8 @@
 
 #include <fmt/format.h>
 
+#include <optional>
+
 #include "data/bill_records.h"
 #include "data/data_trans.h"
 #include "facade/transmit_log.h"
@@ -39,7 +41,19 @@ Ref<Object> ItemAt(const Ref<Object>& vector, int32_t i) {
 Variant ValueOf(const Ref<Object>& record, std::string_view name) {
     return platform::GetProperty(record, "Value", {Variant(name)});
 }
-bool IsType(const Ref<Object>& record, int32_t code) { return ValueOf(record, key::kBillType).ToLong() == code; }
+// A "BillType" against a code, by numeric value: 501.4 is none of the codes, and a Null or
+// Empty type is none either (a comparison with Null is never true). Numeric text compares
+// by its value.
+bool IsType(const Ref<Object>& record, int32_t code) {
+    const Variant type = ValueOf(record, key::kBillType).Resolved();
+    std::optional<platform::Decimal> value;
+    if (type.IsNumeric()) {
+        value = type.ToDecimal();
+    } else if (type.IsString()) {
+        value = platform::Decimal::TryParse(type.AsString());
+    }
+    return value && *value == platform::Decimal(int64_t{code});
+}
 
 std::string Trimmed(const std::string& s) {
     size_t b = s.find_first_not_of(' ');
@@ -120,6 +134,8 @@ std::filesystem::path BillTrans::WriteLog(std::string_view text) {
 
 Ref<VariantDictionary> BillTrans::UnPackageBills(const Ref<Object>& list) {
     last_log_.clear();
+    last_log_error_.clear();
+    last_message_.clear();
     // The order text serves every purchase-order package; the notice text is shared by
     // delivery and return notices. The saving component may change them; what it leaves
     // is what the next call of the same kind receives.
@@ -152,12 +168,14 @@ Ref<VariantDictionary> BillTrans::UnPackageBills(const Ref<Object>& list) {
         const std::string notices = notice_text.ToText();
         const std::string message = orders + std::string(kCrLf) + notices;
         result->Let(kReturnMessageKey, Variant(message));
+        last_message_ = message;
         if (!Trimmed(orders).empty() || !Trimmed(notices).empty()) {
             try {
                 WriteLog(message);
-            } catch (const std::exception&) {
+            } catch (const std::exception& e) {
                 // The messages are returned to the caller; a log that cannot be written
-                // does not undo the unpacking.
+                // does not undo the unpacking. The host may still tell its user.
+                last_log_error_ = host::FailureDescription(e);
             }
         }
         return result;
@@ -172,7 +190,13 @@ Ref<VariantDictionary> BillTrans::UnPackageBills(const Ref<Object>& list) {
         }
         message += host::FailureDescription(e);
         result->Let(kReturnMessageKey, Variant(message));
-        WriteLog(message);  // a failure here reaches the caller
+        last_message_ = message;
+        try {
+            WriteLog(message);
+        } catch (const std::exception& log_failure) {
+            last_log_error_ = host::FailureDescription(log_failure);
+            throw;  // a failure here reaches the caller
+        }
         host::ReportFailure(kUnpackageFailed, e);
         return result;
     }

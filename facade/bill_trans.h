@@ -4,6 +4,7 @@
 #pragma once
 
 #include <filesystem>
+#include <string>
 #include <string_view>
 
 #include "host/library_objects.h"
@@ -42,11 +43,19 @@ public:
 
     // The log file the last UnPackageBills of this object wrote (empty when none).
     const std::filesystem::path& LastLogFile() const { return last_log_; }
+    // Why the last UnPackageBills could not write its log (empty when it could, or had
+    // nothing to write).
+    const std::string& LastLogError() const { return last_log_error_; }
+    // The "RtnMsg" text the last UnPackageBills composed, also when a log that could not be
+    // written ended it without a result.
+    const std::string& LastReturnMessage() const { return last_message_; }
 
 private:
     std::filesystem::path WriteLog(std::string_view text);
 
     std::filesystem::path last_log_;
+    std::string last_log_error_;
+    std::string last_message_;
 };
 
 }  // namespace orba::facade

@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <strings.h>
 #include <fstream>
 #include <mutex>
 #include <optional>
@@ -104,6 +105,68 @@ std::string Excerpt(const std::string& statement) {
     return flat;
 }
 
+// Whether `s` is well-formed UTF-8: no stray continuation byte, no overlong form, no
+// surrogate, nothing beyond U+10FFFF.
+bool IsUtf8(std::string_view s) {
+    size_t i = 0;
+    while (i < s.size()) {
+        const auto c = static_cast<unsigned char>(s[i]);
+        size_t n = 0;
+        uint32_t cp = 0;
+        if (c < 0x80) {
+            ++i;
+            continue;
+        } else if (c >= 0xC2 && c <= 0xDF) {
+            n = 1;
+            cp = c & 0x1Fu;
+        } else if (c >= 0xE0 && c <= 0xEF) {
+            n = 2;
+            cp = c & 0x0Fu;
+        } else if (c >= 0xF0 && c <= 0xF4) {
+            n = 3;
+            cp = c & 0x07u;
+        } else {
+            return false;
+        }
+        if (i + n >= s.size()) return false;
+        for (size_t k = 1; k <= n; ++k) {
+            const auto cc = static_cast<unsigned char>(s[i + k]);
+            if ((cc & 0xC0u) != 0x80u) return false;
+            cp = (cp << 6) | (cc & 0x3Fu);
+        }
+        if ((n == 2 && cp < 0x800) || (n == 3 && (cp < 0x10000 || cp > 0x10FFFF)) || (cp >= 0xD800 && cp <= 0xDFFF)) {
+            return false;
+        }
+        i += n + 1;
+    }
+    return true;
+}
+
+// Text that is not UTF-8 cannot be passed on as text: copied out it would turn into
+// replacement characters, and two different bill numbers could become one. The error says
+// where the bytes are: table, column and the row's bill (its FInterID, when selected).
+[[noreturn]] void RefuseText(sqlite3_stmt* stmt, int column, const std::vector<FieldInfo>& fields,
+                             const std::vector<Variant>& values, size_t row_start, int64_t row) {
+    const char* table = sqlite3_column_table_name(stmt, column);
+    const char* origin = sqlite3_column_origin_name(stmt, column);
+    const std::string& alias = fields[static_cast<size_t>(column)].name;
+    std::string where = table && origin ? fmt::format("column {} of table {}", origin, table)
+                                        : fmt::format("column {} of the result", alias);
+    if (table && origin && alias != origin) where += fmt::format(" (selected as {})", alias);
+    std::string bill = fmt::format("row {} of the result", row);
+    for (size_t f = 0; f < fields.size(); ++f) {
+        if (row_start + f >= values.size()) break;
+        const Variant& id = values[row_start + f];
+        if (strcasecmp(fields[f].name.c_str(), "FInterID") == 0 && id.IsNumeric()) {
+            bill = fmt::format("the bill with FInterID {}", id.ToText());
+            break;
+        }
+    }
+    throw Error(ErrorCode::kBadInput,
+                fmt::format("The text in {} for {} is not valid UTF-8; correct it in the account database",
+                            where, bill));
+}
+
 Ref<RecordSet> RunQuery(sqlite3* db, const TranslatedStatement& s) {
     SqliteStatement stmt(db, s.sqlite);
     const int columns = sqlite3_column_count(stmt.Get());
@@ -114,8 +177,16 @@ Ref<RecordSet> RunQuery(sqlite3* db, const TranslatedStatement& s) {
         kinds[static_cast<size_t>(c)] = KindOf(sqlite3_column_decltype(stmt.Get(), c), fields[static_cast<size_t>(c)].type);
     }
     std::vector<Variant> values;
+    int64_t row = 0;
     while (stmt.Step()) {
-        for (int c = 0; c < columns; ++c) values.push_back(ReadValue(stmt.Get(), c, kinds[static_cast<size_t>(c)]));
+        ++row;
+        const size_t row_start = values.size();
+        int bad_text = -1;
+        for (int c = 0; c < columns; ++c) {
+            values.push_back(ReadValue(stmt.Get(), c, kinds[static_cast<size_t>(c)]));
+            if (bad_text < 0 && values.back().IsString() && !IsUtf8(values.back().AsString())) bad_text = c;
+        }
+        if (bad_text >= 0) RefuseText(stmt.Get(), bad_text, fields, values, row_start, row);
     }
     return MakeRef<RecordSet>(std::move(fields), std::move(values));
 }

@@ -52,6 +52,8 @@ CREATE TABLE IF NOT EXISTS t_RcvBill (
     FExchangeRate     DECIMAL_TEXT,
     FPreparer         VARCHAR(255),
     FReceivedAt       DATETIME NOT NULL,
+    FRevision         INTEGER NOT NULL DEFAULT 1,
+    FRevisedAt        DATETIME,
     UNIQUE (FKind, FSendBrNumber, FTranType, FBillNo)
 );
 CREATE TABLE IF NOT EXISTS t_RcvBillEntry (
@@ -90,6 +92,7 @@ namespace {
 
 std::mutex g_progress_mutex;
 std::function<void(int, int)> g_progress;
+std::function<void(const SaveOutcome&)> g_outcomes;
 
 constexpr int32_t kReturnNoticeType = 82;
 
@@ -257,27 +260,65 @@ std::string InsertSql(std::string_view table, const std::vector<Column>& columns
     return fmt::format("INSERT INTO {} ({}) VALUES ({})", table, names, marks);
 }
 
-// The insert statements of one saving run, each prepared once: every line of a package has
-// the same columns, so a package of thousands of lines prepares two or three statements.
-class Inserter {
+// The statements of one saving run, each prepared once: every line of a package has the
+// same columns, so a package of thousands of lines prepares a handful of statements.
+class Statements {
 public:
-    explicit Inserter(sqlite3* db) : db_(db) {}
+    explicit Statements(sqlite3* db) : db_(db) {}
 
-    void Insert(std::string_view table, const std::vector<Column>& columns) {
-        std::string sql = InsertSql(table, columns);
+    // Runs `sql` with `values` bound in order; true when it yielded a row.
+    bool Run(const std::string& sql, const std::vector<const Variant*>& values) {
         std::unique_ptr<SqliteStatement>& stmt = statements_[sql];
         if (!stmt) {
             stmt = std::make_unique<SqliteStatement>(db_, sql);
         } else {
             stmt->Reset();
         }
-        for (size_t i = 0; i < columns.size(); ++i) BindValue(*stmt, static_cast<int>(i + 1), *columns[i].value);
-        stmt->Step();
+        for (size_t i = 0; i < values.size(); ++i) BindValue(*stmt, static_cast<int>(i + 1), *values[i]);
+        last_ = stmt.get();
+        return stmt->Step();
+    }
+    SqliteStatement& Last() { return *last_; }
+    sqlite3* Db() const { return db_; }
+
+    void Insert(std::string_view table, const std::vector<Column>& columns) {
+        std::vector<const Variant*> values;
+        for (const Column& c : columns) values.push_back(c.value);
+        Run(InsertSql(table, columns), values);
+    }
+
+    // True when the row of `table` picked by `key` (column = value, all of them) holds
+    // exactly `columns`. A value is compared as the insert would have stored it.
+    bool Holds(std::string_view table, const std::vector<Column>& key, const std::vector<Column>& columns) {
+        std::string sql = fmt::format("SELECT 1 FROM {} WHERE ", table);
+        std::vector<const Variant*> values;
+        for (size_t i = 0; i < key.size(); ++i) {
+            sql += fmt::format("{}{}=?", i ? " AND " : "", key[i].name);
+            values.push_back(key[i].value);
+        }
+        for (const Column& c : columns) {
+            sql += fmt::format(" AND {} IS ?", c.name);
+            values.push_back(c.value);
+        }
+        return Run(sql, values);
+    }
+
+    void Update(std::string_view table, const std::vector<Column>& columns, const Column& key) {
+        std::string sql = fmt::format("UPDATE {} SET ", table);
+        std::vector<const Variant*> values;
+        for (size_t i = 0; i < columns.size(); ++i) {
+            sql += fmt::format("{}{}=?", i ? "," : "", columns[i].name);
+            values.push_back(columns[i].value);
+        }
+        sql += fmt::format(" WHERE {}=?", key.name);
+        values.push_back(key.value);
+        Run(sql, values);
     }
 
 private:
     sqlite3* db_;
     std::map<std::string, std::unique_ptr<SqliteStatement>> statements_;
+    SqliteStatement* last_ = nullptr;
 };
 
 const Variant kNull = Variant::Null();
@@ -301,6 +342,7 @@ struct CheckedLine {
 
 struct CheckedBill {
     std::string bill_no;
+    int32_t inter_id = 0;
     std::string send_number;
     std::string send_name;
     Variant tran_type;
@@ -365,6 +407,7 @@ CheckedBill CheckBill(const Variant& value, ReceivedKind kind, int index) {
     }
     checked.bill_no = place.bill_no;
     checked.tran_type = *Lookup(*bill, "BillType");
+    checked.inter_id = Lookup(*bill, "BillInterID")->ToLong();
     // The sending branch is the one the bill names as its own.
     const MapContainer& sender = *AsMap(*Lookup(*bill, "BrID"));
     const Variant& send_number = *Lookup(sender, "Number");
@@ -411,35 +454,106 @@ bool InItsOwnForm(ReceivedKind kind, const CheckedBill& bill) {
     return bill.delivery_form == (bill.tran_type.ToLong() != kReturnNoticeType);
 }
 
-bool AlreadyReceived(sqlite3* db, ReceivedKind kind, const CheckedBill& bill) {
-    SqliteStatement stmt(db, "SELECT 1 FROM t_RcvBill WHERE FKind=?1 AND FSendBrNumber=?2 AND FTranType=?3 AND FBillNo=?4");
-    stmt.Bind(1, KindCode(kind));
-    stmt.Bind(2, bill.send_number);
-    stmt.Bind(3, int64_t{bill.tran_type.ToLong()});
-    stmt.Bind(4, bill.bill_no);
-    return stmt.Step();
+std::string_view OutcomeLine(SaveOutcomeKind kind) {
+    switch (kind) {
+        case SaveOutcomeKind::kSaved: return "saved";
+        case SaveOutcomeKind::kUpdated: return "updated, the received copy replaced";
+        case SaveOutcomeKind::kAlreadyHeld: return "already held (identical), not saved again";
+        case SaveOutcomeKind::kNotSaved: return "not saved";
+    }
+    return "?";
 }
 
-void SaveBill(SqliteDatabase& db, Inserter& inserter, ReceivedKind kind, const CheckedBill& bill) {
-    const Variant kind_code{KindCode(kind)};
-    const Variant send_number{bill.send_number};
-    const Variant send_name{bill.send_name};
-    const Variant received_at{platform::Date::Now()};
-    std::vector<Column> header = bill.columns;
-    header.push_back({"FKind", &kind_code});
-    header.push_back({"FSendBrNumber", &send_number});
-    header.push_back({"FSendBrName", &send_name});
-    header.push_back({"FReceivedAt", &received_at});
-    inserter.Insert("t_RcvBill", header);
-    const Variant rcv_id{static_cast<int32_t>(sqlite3_last_insert_rowid(db.Handle()))};
+struct BillResult {
+    SaveOutcomeKind kind = SaveOutcomeKind::kNotSaved;
+    int32_t revision = 0;
+    std::string reason;
+};
+
+// The lines of a received bill as the entry table keeps them, numbered from 1.
+void InsertLines(Statements& statements, const CheckedBill& bill, const Variant& rcv_id) {
     int32_t index = 0;
     for (const CheckedLine& line : bill.lines) {
         const Variant position{++index};
         std::vector<Column> columns = line.columns;
         columns.push_back({"FRcvID", &rcv_id});
         columns.push_back({"FIndex", &position});
-        inserter.Insert("t_RcvBillEntry", columns);
+        statements.Insert("t_RcvBillEntry", columns);
     }
+}
+
+// True when the held copy `rcv_id` has exactly the header and lines of `bill`.
+bool HoldsSameCopy(Statements& statements, const CheckedBill& bill, const Variant& rcv_id) {
+    if (!statements.Holds("t_RcvBill", {{"FRcvID", &rcv_id}}, bill.columns)) return false;
+    statements.Run("SELECT count(*) FROM t_RcvBillEntry WHERE FRcvID=?", {&rcv_id});
+    if (statements.Last().ColumnInt(0) != static_cast<int64_t>(bill.lines.size())) return false;
+    int32_t index = 0;
+    for (const CheckedLine& line : bill.lines) {
+        const Variant position{++index};
+        if (!statements.Holds("t_RcvBillEntry", {{"FRcvID", &rcv_id}, {"FIndex", &position}}, line.columns)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Saves one checked bill inside the caller's transaction: a new bill is inserted; one held
+// already from the same branch is left alone when identical and replaced, header and
+// lines, when it differs. A held bill of that number that is another bill at the sending
+// branch (another internal number) is never overwritten.
+BillResult SaveReceivedBill(Statements& statements, ReceivedKind kind, const CheckedBill& bill) {
+    const Variant kind_code{KindCode(kind)};
+    const Variant send_number{bill.send_number};
+    const Variant send_name{bill.send_name};
+    const Variant tran_type{bill.tran_type.ToLong()};
+    const Variant bill_no{bill.bill_no};
+    const Variant now{platform::Date::Now()};
+    BillResult result;
+    const bool held = statements.Run(
+        "SELECT FRcvID, FBillInterID, FRevision FROM t_RcvBill WHERE FKind=? AND FSendBrNumber=? AND FTranType=? "
+        "AND FBillNo=?",
+        {&kind_code, &send_number, &tran_type, &bill_no});
+    if (!held) {
+        std::vector<Column> header = bill.columns;
+        header.push_back({"FKind", &kind_code});
+        header.push_back({"FSendBrNumber", &send_number});
+        header.push_back({"FSendBrName", &send_name});
+        header.push_back({"FReceivedAt", &now});
+        statements.Insert("t_RcvBill", header);
+        const Variant rcv_id{static_cast<int32_t>(sqlite3_last_insert_rowid(statements.Db()))};
+        InsertLines(statements, bill, rcv_id);
+        result.kind = SaveOutcomeKind::kSaved;
+        result.revision = 1;
+        return result;
+    }
+    SqliteStatement& found = statements.Last();
+    const Variant rcv_id{static_cast<int32_t>(found.ColumnInt(0))};
+    const bool same_bill = found.ColumnIsNull(1) || found.ColumnInt(1) == bill.inter_id;
+    const int64_t held_inter_id = found.ColumnInt(1);
+    const int32_t revision = static_cast<int32_t>(found.ColumnInt(2));
+    if (!same_bill) {
+        result.reason = fmt::format(
+            "another bill of branch {} with this number (internal number {}) is held already; this one has "
+            "internal number {}",
+            bill.send_number, held_inter_id, bill.inter_id);
+        return result;
+    }
+    if (HoldsSameCopy(statements, bill, rcv_id)) {
+        result.kind = SaveOutcomeKind::kAlreadyHeld;
+        result.revision = revision;
+        return result;
+    }
+    const Variant next_revision{revision + 1};
+    std::vector<Column> header = bill.columns;
+    header.push_back({"FSendBrName", &send_name});
+    header.push_back({"FRevision", &next_revision});
+    header.push_back({"FRevisedAt", &now});
+    statements.Run("DELETE FROM t_RcvBillEntry WHERE FRcvID=?", {&rcv_id});
+    statements.Update("t_RcvBill", header, {"FRcvID", &rcv_id});
+    InsertLines(statements, bill, rcv_id);
+    result.kind = SaveOutcomeKind::kUpdated;
+    result.revision = revision + 1;
+    return result;
 }
 
 void ReportProgress(int done, int total) {
@@ -451,11 +565,73 @@ void ReportProgress(int done, int total) {
     if (progress) progress(done, total);
 }
 
+void ReportOutcome(const SaveOutcome& outcome) {
+    std::function<void(const SaveOutcome&)> listener;
+    {
+        std::lock_guard lock(g_progress_mutex);
+        listener = g_outcomes;
+    }
+    if (listener) listener(outcome);
+}
+
+// What can be told of a bill record that failed its checks, for its outcome.
+SaveOutcome OutcomeOfUnchecked(const Variant& value) {
+    SaveOutcome outcome;
+    if (const MapContainer* bill = AsMap(value)) {
+        if (const Variant* id = Lookup(*bill, "BillInterID")) outcome.bill_inter_id = *id;
+        if (const Variant* no = Lookup(*bill, "BillID"); no && no->IsString()) outcome.bill_no = no->AsString();
+        if (const Variant* type = Lookup(*bill, "BillType"); type && type->IsNumeric()) {
+            try {
+                outcome.tran_type = type->ToLong();
+            } catch (const Error&) {
+            }
+        }
+    }
+    return outcome;
+}
+
 }  // namespace
+
+std::string_view OutcomeWord(SaveOutcomeKind kind) {
+    switch (kind) {
+        case SaveOutcomeKind::kSaved: return "saved";
+        case SaveOutcomeKind::kUpdated: return "updated";
+        case SaveOutcomeKind::kAlreadyHeld: return "already held";
+        case SaveOutcomeKind::kNotSaved: return "not saved";
+    }
+    return "?";
+}
+
+bool OutcomeFromWord(std::string_view word, SaveOutcomeKind& kind) {
+    for (SaveOutcomeKind k : {SaveOutcomeKind::kSaved, SaveOutcomeKind::kUpdated, SaveOutcomeKind::kAlreadyHeld,
+                              SaveOutcomeKind::kNotSaved}) {
+        if (OutcomeWord(k) == word) {
+            kind = k;
+            return true;
+        }
+    }
+    return false;
+}
 
 void SetSaveProgress(std::function<void(int done, int total)> progress) {
     std::lock_guard lock(g_progress_mutex);
     g_progress = std::move(progress);
+}
+
+void SetSaveOutcomes(std::function<void(const SaveOutcome&)> listener) {
+    std::lock_guard lock(g_progress_mutex);
+    g_outcomes = std::move(listener);
+}
+
+void EnsureReceivedTables(SqliteDatabase& db) {
+    db.Exec(kReceivedSchema);
+    // Tables made before received bills could be corrected lack the revision columns.
+    SqliteStatement columns(db.Handle(), "SELECT count(*) FROM pragma_table_info('t_RcvBill') WHERE name='FRevision'");
+    columns.Step();
+    if (columns.ColumnInt(0) == 0) {
+        db.Exec("ALTER TABLE t_RcvBill ADD COLUMN FRevision INTEGER NOT NULL DEFAULT 1;"
+                "ALTER TABLE t_RcvBill ADD COLUMN FRevisedAt DATETIME;");
+    }
 }
 
 void SaveData::Save(std::string_view props, const Variant& bills, ReceivedKind kind, std::string& messages) {
@@ -466,26 +642,56 @@ void SaveData::Save(std::string_view props, const Variant& bills, ReceivedKind k
                     fmt::format("The received bills are a {}, not a list of bill records", bills.TypeName()));
     }
     SqliteDatabase db(AccountDatabasePath(props), SqliteDatabase::Mode::kReadWrite);
-    db.Exec(kReceivedSchema);
-    Inserter inserter(db.Handle());
+    EnsureReceivedTables(db);
+    Statements statements(db.Handle());
     const int total = list->Count();
     for (int32_t i = 1; i <= total; ++i) {
-        CheckedBill bill = CheckBill(list->At(i), kind, i);
+        SaveOutcome outcome;
+        CheckedBill bill;
+        try {
+            bill = CheckBill(list->At(i), kind, i);
+        } catch (const Error& e) {
+            outcome = OutcomeOfUnchecked(list->At(i));
+            outcome.bills = list;
+            outcome.index = i;
+            outcome.reason = e.Description();
+            ReportOutcome(outcome);
+            throw;
+        }
+        outcome.bills = list;
+        outcome.index = i;
+        outcome.bill_inter_id = Variant(bill.inter_id);
+        outcome.bill_no = bill.bill_no;
+        outcome.tran_type = bill.tran_type.ToLong();
+        const std::string_view name = KindName(kind, bill.tran_type);
         if (!InItsOwnForm(kind, bill)) {
-            messages += fmt::format("{} {} from branch {}: came in the {} form, not saved from it\r\n",
-                                    KindName(kind, bill.tran_type), bill.bill_no, bill.send_number,
-                                    bill.delivery_form ? "delivery-notice" : "return-notice");
+            const std::string_view form = bill.delivery_form ? "delivery-notice" : "return-notice";
+            outcome.reason = fmt::format("came in the {} form; it is saved from the package of its own type", form);
+            messages += fmt::format("{} {} from branch {}: came in the {} form, not saved from it\r\n", name,
+                                    bill.bill_no, bill.send_number, form);
+            ReportOutcome(outcome);
             ReportProgress(i, total);
             continue;
         }
-        bool saved = false;
-        InTransaction(db, [&] {
-            if (AlreadyReceived(db.Handle(), kind, bill)) return;
-            SaveBill(db, inserter, kind, bill);
-            saved = true;
-        });
-        messages += fmt::format("{} {} from branch {}: {}\r\n", KindName(kind, bill.tran_type), bill.bill_no,
-                                bill.send_number, saved ? "saved" : "already received, not saved again");
+        BillResult result;
+        try {
+            InTransaction(db, [&] { result = SaveReceivedBill(statements, kind, bill); });
+        } catch (const Error& e) {
+            outcome.reason = e.Description();
+            messages += fmt::format("{} {} from branch {}: not saved: {}\r\n", name, bill.bill_no,
+                                    bill.send_number, e.Description());
+            ReportOutcome(outcome);
+            throw;
+        }
+        outcome.kind = result.kind;
+        outcome.reason = result.reason;
+        outcome.revision = result.revision;
+        std::string line = fmt::format("{} {} from branch {}: {}", name, bill.bill_no, bill.send_number,
+                                       OutcomeLine(result.kind));
+        if (result.kind == SaveOutcomeKind::kUpdated) line += fmt::format(" (revision {})", result.revision);
+        if (result.kind == SaveOutcomeKind::kNotSaved) line += ": " + result.reason;
+        messages += line + "\r\n";
+        ReportOutcome(outcome);
         ReportProgress(i, total);
     }
 }

@@ -1,6 +1,8 @@
 // The host's saving component on the receiving branch: writes the bills of a received
-// package into the branch's account database, one transaction per bill, and never saves a
-// bill twice (same kind, sending branch and bill number). It reports one line per bill.
+// package into the branch's account database, one transaction per bill. A bill it already
+// holds from the same sending branch is left alone when the copy is identical and replaced
+// when it differs (a correction re-sent). It reports one line per bill, and each bill's
+// outcome in a structured form for the host to acknowledge to the sending branch.
 #pragma once
 
 #include <functional>
@@ -11,12 +13,43 @@
 
 namespace orba::hostkit {
 
+class SqliteDatabase;
+
 inline constexpr std::string_view kSaveDataProgId = "Varnick.SaveData";
 
 // Tables of received bills, made in the account database on first use.
 extern const std::string_view kReceivedSchema;
 
 enum class ReceivedKind { kOrder, kNotice };
+
+// What became of one received bill. Saved, updated and already held are acknowledged to
+// the sending branch (it holds the bill now); not saved is not.
+enum class SaveOutcomeKind { kSaved, kUpdated, kAlreadyHeld, kNotSaved };
+
+// "saved", "updated", "already held", "not saved": the words a receipt carries.
+std::string_view OutcomeWord(SaveOutcomeKind kind);
+// The outcome a word stands for; false when it is none of them.
+bool OutcomeFromWord(std::string_view word, SaveOutcomeKind& kind);
+
+struct SaveOutcome {
+    // The bill list the bill came in, so a host that handed over several packages knows
+    // which one it answers (identity only: never read through this pointer).
+    const platform::Object* bills = nullptr;
+    int32_t index = 0;                // 1-based position in that list
+    platform::Variant bill_inter_id;  // "BillInterID" as received (Empty when absent)
+    std::string bill_no;
+    int32_t tran_type = 0;            // the bill's own "BillType" (71, 83, 82), 0 when unknown
+    SaveOutcomeKind kind = SaveOutcomeKind::kNotSaved;
+    std::string reason;               // why it was not saved
+    int32_t revision = 0;             // the received copy's revision after saving (1 = first)
+};
+
+// Hears the outcome of every bill that the saving component took in hand, in the order it
+// took them, also those it was handed before a failure. Empty to switch off.
+void SetSaveOutcomes(std::function<void(const SaveOutcome&)> listener);
+
+// Makes the tables of received bills, and brings those of an older version up to date.
+void EnsureReceivedTables(SqliteDatabase& db);
 
 class SaveData : public platform::Dispatchable<SaveData> {
 public:

@@ -4,11 +4,13 @@
 
 #include <filesystem>
 #include <iostream>
+#include <algorithm>
 #include <map>
 
 #include "apps/orbabt/commands.h"
 #include "apps/orbabt/exchange.h"
 #include "apps/orbabt/host_setup.h"
+#include "apps/orbabt/transport.h"
 #include "hostkit/sample_data.h"
 #include "hostkit/sqlite_db.h"
 #include "platform/error.h"
@@ -38,36 +40,14 @@ int TotalBills(const std::vector<PackageCount>& counts) {
     return n;
 }
 
-// Bills of one package found saved at the receiving branch, and their lines.
-std::pair<int, int> CountSaved(const std::string& database, const Branch& sender, const PackageCount& package) {
-    if (package.bill_numbers.empty()) return {0, 0};
+// Of the bills `ids` of a bill type, those the supplying branch has marked transmitted.
+int CountMarkedIds(const std::string& database, int32_t bill_type, const std::vector<int32_t>& ids) {
+    if (ids.empty()) return 0;
     hostkit::SqliteDatabase db(database, hostkit::SqliteDatabase::Mode::kReadOnly);
-    hostkit::SqliteStatement bills(db.Handle(),
-                                   "SELECT count(*), (SELECT count(*) FROM t_RcvBillEntry e WHERE e.FRcvID IN "
-                                   "(SELECT FRcvID FROM t_RcvBill WHERE FSendBrNumber=?1 AND FTranType=?2 AND FBillNo=?3)) "
-                                   "FROM t_RcvBill WHERE FSendBrNumber=?1 AND FTranType=?2 AND FBillNo=?3");
-    int saved = 0, lines = 0;
-    for (const std::string& number : package.bill_numbers) {
-        bills.Reset();
-        bills.Bind(1, sender.number);
-        bills.Bind(2, int64_t{TranTypeOf(package.bill_type)});
-        bills.Bind(3, number);
-        if (bills.Step()) {
-            saved += static_cast<int>(bills.ColumnInt(0));
-            lines += static_cast<int>(bills.ColumnInt(1));
-        }
-    }
-    return {saved, lines};
-}
-
-// Bills of one package that the supplying branch has marked transmitted.
-int CountMarked(const std::string& database, const PackageCount& package) {
-    if (package.inter_ids.empty()) return 0;
-    hostkit::SqliteDatabase db(database, hostkit::SqliteDatabase::Mode::kReadOnly);
-    const char* table = package.bill_type == 501 ? "POOrder" : "SEOutStock";
+    const char* table = bill_type == 501 ? "POOrder" : "SEOutStock";
     hostkit::SqliteStatement stmt(db.Handle(), fmt::format("SELECT FTranStatus FROM {} WHERE FInterID=?1", table));
     int marked = 0;
-    for (int32_t id : package.inter_ids) {
+    for (int32_t id : ids) {
         stmt.Reset();
         stmt.Bind(1, int64_t{id});
         if (stmt.Step() && !stmt.ColumnIsNull(0) && stmt.ColumnInt(0) == 1) ++marked;
@@ -75,7 +55,80 @@ int CountMarked(const std::string& database, const PackageCount& package) {
     return marked;
 }
 
-ListFile ReadList(const std::string& file) { return ReadListFile(ReadTextFile(file), file); }
+// Bills of one package that the supplying branch has marked transmitted.
+int CountMarked(const std::string& database, const PackageCount& package) {
+    return CountMarkedIds(database, package.bill_type, package.inter_ids);
+}
+
+
+struct OutcomeCounts {
+    int saved = 0, updated = 0, held = 0, not_saved = 0;
+};
+
+// The outcomes of a package's bills; with `only`, of the bills with those numbers alone.
+OutcomeCounts CountOutcomes(const ReceiptPackage& p, const std::vector<std::string>* only = nullptr) {
+    OutcomeCounts c;
+    for (const ReceiptBill& b : p.bills) {
+        if (only && std::find(only->begin(), only->end(), b.bill_no) == only->end()) continue;
+        switch (b.outcome) {
+            case hostkit::SaveOutcomeKind::kSaved: ++c.saved; break;
+            case hostkit::SaveOutcomeKind::kUpdated: ++c.updated; break;
+            case hostkit::SaveOutcomeKind::kAlreadyHeld: ++c.held; break;
+            case hostkit::SaveOutcomeKind::kNotSaved: ++c.not_saved; break;
+        }
+    }
+    return c;
+}
+
+void PrintReceipt(const ReceiptFile& receipt) {
+    std::cout << fmt::format("Receipt of {} ({}) for the list {} made on {}:\n", receipt.sender.number,
+                             receipt.sender.name, receipt.list_sender.number, receipt.list_created.ToString());
+    for (const ReceiptPackage& p : receipt.packages) {
+        const OutcomeCounts c = CountOutcomes(p);
+        std::cout << fmt::format("  {} {:<17} saved {}, updated {}, already held {}, not saved {}\n", p.bill_type,
+                                 BillTypeName(p.bill_type), c.saved, c.updated, c.held, c.not_saved);
+    }
+}
+
+// Marks at `db` the bills `receipt` acknowledges. A bill whose internal number holds another
+// bill number here is left unmarked: marking it would mark some other bill. Returns whether
+// everything went through, and the bills marked per bill type.
+std::pair<bool, std::vector<std::pair<int32_t, int>>> MarkAcknowledged(const std::string& db,
+                                                                       const ReceiptFile& receipt) {
+    bool ok = true;
+    ReceiptFile checked = receipt;
+    {
+        hostkit::SqliteDatabase database(db, hostkit::SqliteDatabase::Mode::kReadOnly);
+        for (ReceiptPackage& p : checked.packages) {
+            const char* table = p.bill_type == 501 ? "POOrder" : "SEOutStock";
+            hostkit::SqliteStatement stmt(database.Handle(),
+                                          fmt::format("SELECT FBillNo FROM {} WHERE FInterID=?1", table));
+            for (ReceiptBill& b : p.bills) {
+                if (!b.Acknowledged()) continue;
+                stmt.Reset();
+                stmt.Bind(1, int64_t{*b.bill_inter_id});
+                if (!stmt.Step() || stmt.ColumnIsNull(0) || stmt.ColumnText(0) != b.bill_no) {
+                    std::cerr << fmt::format("orbabt: the receipt acknowledges bill {} as internal number {}, which "
+                                             "is not that bill here; it is left unmarked\n",
+                                             b.bill_no, *b.bill_inter_id);
+                    b.outcome = hostkit::SaveOutcomeKind::kNotSaved;
+                    ok = false;
+                }
+            }
+        }
+    }
+    Ref<host::VariantVector> list = AcknowledgedList(checked);
+    if (list->UpperBound() > 0 && !Mark(db, list)) ok = false;
+    std::vector<std::pair<int32_t, int>> marked;
+    for (const ReceiptPackage& p : checked.packages) {
+        std::vector<int32_t> ids;
+        for (const ReceiptBill& b : p.bills) {
+            if (b.Acknowledged()) ids.push_back(*b.bill_inter_id);
+        }
+        marked.emplace_back(p.bill_type, CountMarkedIds(db, p.bill_type, ids));
+    }
+    return {ok, marked};
+}
 
 }  // namespace
 
@@ -95,6 +148,12 @@ int RunPackage(const std::string& db, const std::string& requests_file, const st
     RequestFile request = ReadRequestFile(ReadTextFile(requests_file), requests_file);
     const Branch sender = OwnBranch(db);
     const Branch receiver{to_number, to_name};
+    if (receiver.number == sender.number) {
+        throw Error(ErrorCode::kBadInput,
+                    fmt::format("The account database '{}' belongs to branch {} ({}) itself; bills are packaged for "
+                                "a related branch (--to)",
+                                db, sender.number, sender.name));
+    }
     Ref<host::VariantVector> list = Package(db, *request.requests, receiver);
     SaveListFile(output, ListFile{sender, receiver, platform::Date::Now(), list}, pretty);
     const auto counts = CountPackages(*list);
@@ -105,24 +164,76 @@ int RunPackage(const std::string& db, const std::string& requests_file, const st
     return 0;
 }
 
-int RunUnpackage(const std::string& db, const std::string& list_file) {
-    ListFile file = ReadList(list_file);
+std::string DefaultReceiptName(const std::string& list_file) {
+    std::filesystem::path path(list_file);
+    if (path.extension() == ".json") path.replace_extension();
+    path += ".receipt.json";
+    return path.string();
+}
+
+int RunUnpackage(const std::string& db, const std::string& list_file, const std::string& receipt_file) {
+    const std::string bytes = ReadTextFile(list_file);
+    ListFile file = ReadListFile(bytes, list_file);
+    const Branch own = OwnBranch(db);
+    RequireBranch(file.receiver, own, list_file, "receiver", db);
+    if (file.sender.number == own.number) {
+        throw Error(ErrorCode::kBadInput,
+                    fmt::format("'{}' was made by branch {} ({}) itself; its bills are not saved into their own "
+                                "branch's database '{}'",
+                                list_file, own.number, own.name, db));
+    }
+    const std::string receipt_path = receipt_file.empty() ? DefaultReceiptName(list_file) : receipt_file;
     UnpackageResult result = Unpackage(db, file.list);
+    ReceiptFile receipt{own, file.sender, platform::Date::Now(), file.sender, file.created, Sha256Hex(bytes),
+                        result.packages};
+    WriteTextFile(receipt_path, WriteReceiptFile(receipt));
+
     std::cout << "RtnMsg:\n" << result.message << "\n";
-    if (result.log.empty()) {
+    if (!result.log_error.empty()) {
+        std::cout << "The transmission log could not be written: " << result.log_error << "\n";
+    } else if (result.log.empty()) {
         std::cout << "No transmission log was written (no messages).\n";
     } else {
         std::cout << "Transmission log: " << result.log.string() << "\n";
     }
+    PrintReceipt(receipt);
+    std::cout << fmt::format("Wrote the receipt for {} to {}; take it back to branch {} and run orbabt mark with it.\n",
+                             file.sender.number, receipt_path, file.sender.number);
     return result.failed ? 1 : 0;
 }
 
-int RunMark(const std::string& db, const std::string& list_file) {
-    ListFile file = ReadList(list_file);
-    const bool ok = Mark(db, file.list);
-    for (const PackageCount& c : CountPackages(*file.list)) {
-        std::cout << fmt::format("  {} {:<17} {:>6} of {} bills of its own type marked transmitted\n", c.bill_type,
-                                 BillTypeName(c.bill_type), CountMarked(db, c), c.own_bills);
+int RunMark(const std::string& db, const std::string& file_name, bool without_receipt) {
+    const std::string bytes = ReadTextFile(file_name);
+    const std::string format = FormatOf(bytes);
+    const Branch own = OwnBranch(db);
+    if (format == kListFormat) {
+        ListFile file = ReadListFile(bytes, file_name);
+        if (!without_receipt) {
+            throw Error(ErrorCode::kBadInput,
+                        fmt::format("'{}' is a transmission list, not a receipt: pass the receipt that orbabt "
+                                    "unpackage wrote at branch {}, so that only the bills saved there are marked "
+                                    "(or add --without-receipt to mark every bill of the list)",
+                                    file_name, file.receiver.number));
+        }
+        RequireBranch(file.sender, own, file_name, "sender", db);
+        std::cout << fmt::format("Without a receipt: marking every bill of the list transmitted at {}, whether or not "
+                                 "{} saved it.\n",
+                                 own.number, file.receiver.number);
+        const bool ok = Mark(db, file.list);
+        for (const PackageCount& c : CountPackages(*file.list)) {
+            std::cout << fmt::format("  {} {:<17} {:>6} of {} bills of its own type marked transmitted\n", c.bill_type,
+                                     BillTypeName(c.bill_type), CountMarked(db, c), c.own_bills);
+        }
+        return ok ? 0 : 1;
+    }
+    ReceiptFile receipt = ReadReceiptFile(bytes, file_name);
+    RequireBranch(receipt.receiver, own, file_name, "receiver", db);
+    RequireBranch(receipt.list_sender, own, file_name, "answered list's sender", db);
+    auto [ok, marked] = MarkAcknowledged(db, receipt);
+    PrintReceipt(receipt);
+    for (const auto& [bill_type, count] : marked) {
+        std::cout << fmt::format("  {} {:<17} {:>6} acknowledged bills marked transmitted\n", bill_type,
+                                 BillTypeName(bill_type), count);
     }
     return ok ? 0 : 1;
 }
@@ -168,23 +279,39 @@ int RunDemo(const DemoOptions& options) {
         return 0;
     }
 
-    // 3. B saves them from the file, as it arrived; 4. A marks what it sent.
-    ListFile arrived = ReadList(list_file.string());
+    // 3. B saves them from the file, as it arrived, and writes its receipt; 4. A marks
+    // what the receipt acknowledges.
+    const std::string list_bytes = ReadTextFile(list_file);
+    ListFile arrived = ReadListFile(list_bytes, list_file.string());
     UnpackageResult saved = Unpackage(b_db, arrived.list);
-    std::cout << "3. B saves the bills" << (saved.failed ? " (with a failure, see above)" : "") << "\n";
-    const bool marked_ok = Mark(a_db, arrived.list);
-    std::cout << "4. A marks the bills transmitted" << (marked_ok ? "" : " (with a failure, see above)") << "\n\n";
+    const fs::path receipt_file = dir / "receipt.json";
+    WriteTextFile(receipt_file, WriteReceiptFile(ReceiptFile{b, a, platform::Date::Now(), arrived.sender,
+                                                             arrived.created, Sha256Hex(list_bytes), saved.packages}));
+    std::cout << "3. B saves the bills" << (saved.failed ? " (with a failure, see above)" : "")
+              << " and writes its receipt: " << receipt_file.string() << "\n";
+    const ReceiptFile receipt = ReadReceiptFile(ReadTextFile(receipt_file), receipt_file.string());
+    auto [marked_ok, marked] = MarkAcknowledged(a_db, receipt);
+    std::cout << "4. A marks the bills the receipt acknowledges" << (marked_ok ? "" : " (with a failure, see above)")
+              << "\n\n";
 
-    std::cout << fmt::format("{:<22} {:>16} {:>16} {:>12}\n", "", "packaged at A", "saved at B", "marked at A");
-    std::cout << fmt::format("{:<22} {:>7} {:>8} {:>7} {:>8} {:>12}\n", "", "bills", "lines", "bills", "lines", "bills");
-    for (const PackageCount& c : packaged) {
-        auto [saved_bills, saved_lines] = CountSaved(b_db, a, c);
-        std::cout << fmt::format("{} {:<18} {:>7} {:>8} {:>7} {:>8} {:>12}\n", c.bill_type, BillTypeName(c.bill_type),
-                                 c.own_bills, c.own_lines, saved_bills, saved_lines, CountMarked(a_db, c));
+    std::cout << fmt::format("{:<22} {:>16} {:>26} {:>12}\n", "", "packaged at A", "at B", "marked at A");
+    std::cout << fmt::format("{:<22} {:>7} {:>8} {:>6} {:>8} {:>5} {:>5} {:>12}\n", "", "bills", "lines", "saved",
+                             "updated", "held", "not", "bills");
+    for (size_t i = 0; i < packaged.size(); ++i) {
+        const PackageCount& c = packaged[i];
+        OutcomeCounts outcome;
+        // Notices of the other type are counted in the package they are saved from.
+        if (i < receipt.packages.size()) outcome = CountOutcomes(receipt.packages[i], &c.bill_numbers);
+        std::cout << fmt::format("{} {:<18} {:>7} {:>8} {:>6} {:>8} {:>5} {:>5} {:>12}\n", c.bill_type,
+                                 BillTypeName(c.bill_type), c.own_bills, c.own_lines, outcome.saved, outcome.updated,
+                                 outcome.held, outcome.not_saved,
+                                 i < marked.size() ? marked[i].second : 0);
     }
     std::cout << "\n(Each notice package also carries the notices of the other type; every notice is saved\n"
-                 "from the package of its own type.)\n";
+                 "from the package of its own type and acknowledged there. \"not\": not saved at B, so not\n"
+                 "marked at A; those bills are sent again next time.)\n";
     std::cout << "\nTransmission log: " << (saved.log.empty() ? std::string("(none)") : saved.log.string()) << "\n";
+    if (!saved.log_error.empty()) std::cout << "The transmission log could not be written: " << saved.log_error << "\n";
     return saved.failed || !marked_ok ? 1 : 0;
 }
 

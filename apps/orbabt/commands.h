@@ -33,8 +33,12 @@ int RunInvoke(const InvokeOptions& options);
 int RunRequest(const std::vector<int>& types, const std::string& output);
 int RunPackage(const std::string& db, const std::string& requests, const std::string& to_number,
                const std::string& to_name, const std::string& output, bool pretty = false);
-int RunUnpackage(const std::string& db, const std::string& list_file);
-int RunMark(const std::string& db, const std::string& list_file);
+// Saves the bills of a list at its receiving branch and writes the receipt that answers it
+// (beside the list when `receipt_file` is empty).
+int RunUnpackage(const std::string& db, const std::string& list_file, const std::string& receipt_file);
+// Marks at the sending branch the bills a receipt acknowledges; a transmission list is
+// refused unless `without_receipt`, which marks every bill of it.
+int RunMark(const std::string& db, const std::string& file, bool without_receipt);
 
 // Each sample branch addresses its bills to the three other branches of the group, in a
 // mix of statuses, so about a sixth of them is ready to go from A to B.

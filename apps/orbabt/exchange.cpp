@@ -3,6 +3,7 @@
 #include <fmt/format.h>
 
 #include <iostream>
+#include <map>
 
 #include "apps/orbabt/host_setup.h"
 #include "data/bill_records.h"
@@ -10,6 +11,7 @@
 #include "host/variant_dictionary.h"
 #include "hostkit/save_data.h"
 #include "hostkit/sqlite_db.h"
+#include "host/user_messages.h"
 #include "platform/error.h"
 
 namespace orba::apps {
@@ -139,20 +141,54 @@ Ref<VariantVector> Package(const std::string& database, const VariantVector& req
 UnpackageResult Unpackage(const std::string& database, const Ref<VariantVector>& list) {
     UseDatabase(database);
     auto trans = MakeRef<facade::BillTrans>();
+    UnpackageResult result;
+    // Each package's bill list is known by its identity: the saving component names the list
+    // a bill came in.
+    std::map<const platform::Object*, size_t> package_of;
+    for (int32_t i = 1; i <= list->UpperBound(); ++i) {
+        ReceiptPackage p;
+        if (auto package = AsRecord(list->Item(i))) {
+            const Variant type = package->ValueOrDefault(key::kBillType, Variant(int32_t{0}));
+            p.bill_type = type.IsNumeric() ? type.ToLong() : 0;
+            if (const Variant* bills = package->Find(key::kBillsData); bills && bills->IsObject() && bills->AsObject()) {
+                package_of.emplace(bills->AsObject().Get(), result.packages.size());
+            }
+        }
+        result.packages.push_back(std::move(p));
+    }
     Progress progress("Saving bills");
     hostkit::SetSaveProgress([&progress](int done, int total) { progress.Show(done, total); });
+    hostkit::SetSaveOutcomes([&](const hostkit::SaveOutcome& o) {
+        auto at = package_of.find(o.bills);
+        if (at == package_of.end()) return;
+        ReceiptBill bill;
+        if (o.bill_inter_id.IsNumeric()) {
+            try {
+                bill.bill_inter_id = o.bill_inter_id.ToLong();
+            } catch (const Error&) {
+            }
+        }
+        bill.bill_no = o.bill_no;
+        bill.outcome = o.kind;
+        bill.reason = o.reason;
+        result.packages[at->second].bills.push_back(std::move(bill));
+    });
     const int before = ConsoleUi().Count();
-    UnpackageResult result;
     try {
         auto answer = trans->UnPackageBills(list);
         result.message = answer->Value(facade::kReturnMessageKey).ToText();
-    } catch (...) {
-        hostkit::SetSaveProgress({});
-        throw;
+    } catch (const std::exception& e) {
+        // Only a log that could not be written after a failure ends the unpacking without a
+        // result; what was saved before stays saved and goes into the receipt.
+        result.message = trans->LastReturnMessage();
+        result.log_error = trans->LastLogError().empty() ? host::FailureDescription(e) : trans->LastLogError();
+        result.failed = true;
     }
     hostkit::SetSaveProgress({});
+    hostkit::SetSaveOutcomes({});
     result.log = trans->LastLogFile();
-    result.failed = ConsoleUi().Count() != before;
+    if (result.log_error.empty()) result.log_error = trans->LastLogError();
+    if (ConsoleUi().Count() != before) result.failed = true;
     return result;
 }
 
@@ -162,6 +198,35 @@ bool Mark(const std::string& database, const Ref<VariantVector>& list) {
     const int before = ConsoleUi().Count();
     trans->SetTranStatus(list);
     return ConsoleUi().Count() == before;
+}
+
+Ref<VariantVector> AcknowledgedList(const ReceiptFile& receipt) {
+    auto list = MakeRef<VariantVector>();
+    for (const ReceiptPackage& p : receipt.packages) {
+        if (p.bill_type != 501 && p.bill_type != 502 && p.bill_type != 503) continue;
+        auto bills = MakeRef<VariantVector>();
+        for (const ReceiptBill& b : p.bills) {
+            if (!b.Acknowledged()) continue;
+            auto bill = MakeRef<VariantDictionary>();
+            bill->Let(key::kBillInterID, Variant(*b.bill_inter_id));
+            bills->Add(Variant(bill));
+        }
+        if (bills->UpperBound() == 0) continue;
+        auto package = MakeRef<VariantDictionary>();
+        package->Let(key::kBillType, Variant(p.bill_type));
+        package->Set(key::kBillsData, bills);
+        list->Add(Variant(package));
+    }
+    return list;
+}
+
+void RequireBranch(const Branch& named, const Branch& expected, std::string_view file, std::string_view role,
+                   std::string_view database) {
+    if (named.number == expected.number) return;
+    throw Error(ErrorCode::kBadInput,
+                fmt::format("'{}' names branch {} ({}) as its {}, but the account database '{}' belongs to branch "
+                            "{} ({}); nothing was changed",
+                            file, named.number, named.name, role, database, expected.number, expected.name));
 }
 
 }  // namespace orba::apps

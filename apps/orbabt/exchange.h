@@ -35,14 +35,27 @@ platform::Ref<host::VariantVector> Package(const std::string& database, const ho
                                            const Branch& receiver);
 
 struct UnpackageResult {
-    std::string message;        // the "RtnMsg" the library returned
+    std::string message;        // the "RtnMsg" the library returned (or composed before failing)
     std::filesystem::path log;  // the transmission log written, if any
+    std::string log_error;      // why the log could not be written, if it could not
     bool failed = false;        // the library reported a failure
+    // What the saving component did with each bill it took in hand, per package of the
+    // list, in list order.
+    std::vector<ReceiptPackage> packages;
 };
 UnpackageResult Unpackage(const std::string& database, const platform::Ref<host::VariantVector>& list);
 
 // Marks the bills of the list transmitted; false when the library reported a failure.
 bool Mark(const std::string& database, const platform::Ref<host::VariantVector>& list);
+
+// The list that SetTranStatus is handed for a receipt: per package of a known type, the
+// acknowledged bills ({"BillInterID": id}) only.
+platform::Ref<host::VariantVector> AcknowledgedList(const ReceiptFile& receipt);
+
+// Refuses (an Error naming both branches, nothing changed) when `expected`, the database's
+// own branch, is not `named`, the branch a file names in the role `role`.
+void RequireBranch(const Branch& named, const Branch& expected, std::string_view file, std::string_view role,
+                   std::string_view database);
 
 // The transaction type (71, 83, 82) of the bills a package of a bill type code is for.
 int32_t TranTypeOf(int32_t bill_type);

@@ -77,18 +77,23 @@ int main(int argc, char** argv) {
     add_trace(package);
     package->callback([&] { run = [&] { return RunPackage(db, requests_file, to_number, to_name, output, pretty); }; });
 
-    std::string list_file;
-    auto* unpackage = app.add_subcommand("unpackage", "Save the bills of a transmission list");
+    std::string list_file, receipt_file;
+    auto* unpackage = app.add_subcommand("unpackage", "Save the bills of a transmission list and write a receipt");
     unpackage->add_option("--db", db, "Account database of the receiving branch")->required();
     unpackage->add_option("list", list_file, "Transmission list file")->required();
+    unpackage->add_option("-o,--output", receipt_file,
+                          "Receipt file to write (default: beside the list, LIST.receipt.json)");
     add_trace(unpackage);
-    unpackage->callback([&] { run = [&] { return RunUnpackage(db, list_file); }; });
+    unpackage->callback([&] { run = [&] { return RunUnpackage(db, list_file, receipt_file); }; });
 
-    auto* mark = app.add_subcommand("mark", "Mark the bills of a transmission list as transmitted");
+    bool without_receipt = false;
+    auto* mark = app.add_subcommand("mark", "Mark the bills a receipt acknowledges as transmitted");
     mark->add_option("--db", db, "Account database of the supplying branch")->required();
-    mark->add_option("list", list_file, "Transmission list file")->required();
+    mark->add_option("receipt", list_file, "Receipt file written by unpackage at the receiving branch")->required();
+    mark->add_flag("--without-receipt", without_receipt,
+                   "Take a transmission list instead and mark every bill of it, saved at the receiver or not");
     add_trace(mark);
-    mark->callback([&] { run = [&] { return RunMark(db, list_file); }; });
+    mark->callback([&] { run = [&] { return RunMark(db, list_file, without_receipt); }; });
 
     DemoOptions demo;
     auto* demo_cmd = app.add_subcommand("demo", "A full exchange between two sample branch databases");

@@ -2,6 +2,8 @@
 
 #include <fmt/format.h>
 
+#include <openssl/evp.h>
+
 #include <fstream>
 #include <functional>
 #include <sstream>
@@ -32,6 +34,13 @@ constexpr std::string_view kRequestsKey = "requests";
 constexpr std::string_view kListKey = "list";
 constexpr int kPrettyIndent = 2;
 constexpr int kCompact = -1;
+constexpr std::string_view kAnswersKey = "answers";
+constexpr std::string_view kSha256Key = "sha256";
+constexpr std::string_view kPackagesKey = "packages";
+constexpr std::string_view kBillsKey = "Bills";
+constexpr std::string_view kBillNoKey = "BillNo";
+constexpr std::string_view kOutcomeKey = "Outcome";
+constexpr std::string_view kReasonKey = "Reason";
 
 Ref<VariantDictionary> Envelope(std::string_view format, const platform::Date& created) {
     auto e = MakeRef<VariantDictionary>();
@@ -72,9 +81,10 @@ Ref<VariantDictionary> OpenEnvelope(std::string_view text, std::string_view file
     return envelope;
 }
 
-platform::Date CreatedOf(const VariantDictionary& envelope, std::string_view file_name) {
+platform::Date CreatedOf(const VariantDictionary& envelope, std::string_view file_name,
+                         std::string_view where = "its") {
     const Variant* c = envelope.Find(kCreatedKey);
-    if (!c || c->Type() != platform::VarType::kDate) Bad(file_name, "its \"created\" is not a date");
+    if (!c || c->Type() != platform::VarType::kDate) Bad(file_name, fmt::format("{} \"created\" is not a date", where));
     return c->AsDate();
 }
 
@@ -92,16 +102,51 @@ Ref<VariantVector> ListOf(const VariantDictionary& envelope, std::string_view ke
     return list;
 }
 
-Branch BranchOf(const VariantDictionary& envelope, std::string_view key, std::string_view file_name) {
+Branch BranchOf(const VariantDictionary& envelope, std::string_view key, std::string_view file_name,
+                std::string_view where = "its") {
     const Variant* b = envelope.Find(key);
     auto record = b ? platform::ObjectAs<VariantDictionary>(*b) : Ref<VariantDictionary>();
-    if (!record) Bad(file_name, fmt::format("its \"{}\" branch is missing", key));
+    if (!record) Bad(file_name, fmt::format("{} \"{}\" branch is missing", where, key));
     auto text = [&](std::string_view k) {
         const Variant* v = record->Find(k);
-        if (!v || !v->IsString()) Bad(file_name, fmt::format("its \"{}\" branch has no text \"{}\"", key, k));
+        if (!v || !v->IsString()) Bad(file_name, fmt::format("{} \"{}\" branch has no text \"{}\"", where, key, k));
         return v->AsString();
     };
     return Branch{text(data::key::kNumber), text(data::key::kName)};
+}
+
+Ref<VariantDictionary> ReceiptBillRecord(const ReceiptBill& bill) {
+    auto r = MakeRef<VariantDictionary>();
+    r->Let(data::key::kBillInterID, bill.bill_inter_id ? Variant(*bill.bill_inter_id) : Variant::Null());
+    r->Let(kBillNoKey, Variant(bill.bill_no));
+    r->Let(kOutcomeKey, Variant(hostkit::OutcomeWord(bill.outcome)));
+    if (!bill.Acknowledged()) r->Let(kReasonKey, Variant(bill.reason));
+    return r;
+}
+
+ReceiptBill ReceiptBillOf(const Variant& item, std::string_view file_name, std::string_view where) {
+    auto record = platform::ObjectAs<VariantDictionary>(item);
+    if (!record) Bad(file_name, fmt::format("{} is not a record", where));
+    ReceiptBill bill;
+    const Variant* id = record->Find(data::key::kBillInterID);
+    if (id && id->Type() == platform::VarType::kLong) {
+        bill.bill_inter_id = id->AsLong();
+    } else if (id && !id->IsNull()) {
+        Bad(file_name, fmt::format("{} has a \"BillInterID\" that is not a whole number", where));
+    }
+    const Variant* no = record->Find(kBillNoKey);
+    if (!no || !no->IsString()) Bad(file_name, fmt::format("{} has no text \"{}\"", where, kBillNoKey));
+    bill.bill_no = no->AsString();
+    const Variant* outcome = record->Find(kOutcomeKey);
+    if (!outcome || !outcome->IsString() || !hostkit::OutcomeFromWord(outcome->AsString(), bill.outcome)) {
+        Bad(file_name, fmt::format("{} has no \"{}\" of \"saved\", \"updated\", \"already held\" or \"not saved\"",
+                                   where, kOutcomeKey));
+    }
+    if (bill.Acknowledged() && !bill.bill_inter_id) {
+        Bad(file_name, fmt::format("{} is acknowledged but has no \"BillInterID\"", where));
+    }
+    if (const Variant* reason = record->Find(kReasonKey); reason && reason->IsString()) bill.reason = reason->AsString();
+    return bill;
 }
 
 }  // namespace
@@ -151,6 +196,83 @@ ListFile ReadListFile(std::string_view text, std::string_view file_name) {
     auto e = OpenEnvelope(text, file_name, kListFormat);
     return ListFile{BranchOf(*e, kSenderKey, file_name), BranchOf(*e, kReceiverKey, file_name),
                     CreatedOf(*e, file_name), ListOf(*e, kListKey, file_name)};
+}
+
+std::string WriteReceiptFile(const ReceiptFile& file) {
+    auto e = Envelope(kReceiptFormat, file.created);
+    e->Set(kSenderKey, BranchRecord(file.sender));
+    e->Set(kReceiverKey, BranchRecord(file.receiver));
+    auto answers = MakeRef<VariantDictionary>();
+    answers->Set(kSenderKey, BranchRecord(file.list_sender));
+    answers->Let(kCreatedKey, Variant(file.list_created));
+    answers->Let(kSha256Key, Variant(file.list_sha256));
+    e->Set(kAnswersKey, answers);
+    auto packages = MakeRef<VariantVector>();
+    for (const ReceiptPackage& p : file.packages) {
+        auto package = MakeRef<VariantDictionary>();
+        package->Let(data::key::kBillType, Variant(p.bill_type));
+        auto bills = MakeRef<VariantVector>();
+        for (const ReceiptBill& b : p.bills) bills->Add(Variant(ReceiptBillRecord(b)));
+        package->Set(kBillsKey, bills);
+        packages->Add(Variant(package));
+    }
+    e->Set(kPackagesKey, packages);
+    return host::ToJson(Variant(e)) + "\n";
+}
+
+ReceiptFile ReadReceiptFile(std::string_view text, std::string_view file_name) {
+    auto e = OpenEnvelope(text, file_name, kReceiptFormat);
+    ReceiptFile file;
+    file.sender = BranchOf(*e, kSenderKey, file_name);
+    file.receiver = BranchOf(*e, kReceiverKey, file_name);
+    file.created = CreatedOf(*e, file_name);
+    const Variant* a = e->Find(kAnswersKey);
+    auto answers = a ? platform::ObjectAs<VariantDictionary>(*a) : Ref<VariantDictionary>();
+    if (!answers) Bad(file_name, "it does not say which list it answers (\"answers\")");
+    file.list_sender = BranchOf(*answers, kSenderKey, file_name, "the answered list's");
+    file.list_created = CreatedOf(*answers, file_name, "the answered list's");
+    const Variant* sha = answers->Find(kSha256Key);
+    if (!sha || !sha->IsString()) Bad(file_name, "the answered list's \"sha256\" is not a text");
+    file.list_sha256 = sha->AsString();
+    Ref<VariantVector> packages = ListOf(*e, kPackagesKey, file_name);
+    for (int32_t i = 1; i <= packages->UpperBound(); ++i) {
+        auto package = platform::ObjectAs<VariantDictionary>(packages->Item(i));
+        ReceiptPackage p;
+        const Variant& type = package->Value(data::key::kBillType);
+        if (type.Type() != platform::VarType::kLong && type.Type() != platform::VarType::kInteger) {
+            Bad(file_name, fmt::format("package {} has a \"BillType\" that is not a whole number", i));
+        }
+        p.bill_type = type.ToLong();
+        const Variant* b = package->Find(kBillsKey);
+        Ref<VariantVector> bills = b ? platform::ObjectAs<VariantVector>(*b) : Ref<VariantVector>();
+        if (!bills) Bad(file_name, fmt::format("package {} has no list \"{}\"", i, kBillsKey));
+        for (int32_t k = 1; k <= bills->UpperBound(); ++k) {
+            p.bills.push_back(ReceiptBillOf(bills->Item(k), file_name, fmt::format("bill {} of package {}", k, i)));
+        }
+        file.packages.push_back(std::move(p));
+    }
+    return file;
+}
+
+std::string FormatOf(std::string_view text) {
+    try {
+        auto envelope = platform::ObjectAs<VariantDictionary>(host::FromJson(text));
+        const Variant* f = envelope ? envelope->Find(kFormatKey) : nullptr;
+        return f && f->IsString() ? f->AsString() : std::string();
+    } catch (const Error&) {
+        return {};
+    }
+}
+
+std::string Sha256Hex(std::string_view bytes) {
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    if (EVP_Digest(bytes.data(), bytes.size(), digest, &length, EVP_sha256(), nullptr) != 1) {
+        throw Error(ErrorCode::kIoError, "The SHA-256 of the list cannot be computed");
+    }
+    std::string hex;
+    for (unsigned int i = 0; i < length; ++i) hex += fmt::format("{:02x}", digest[i]);
+    return hex;
 }
 
 std::string ReadTextFile(const std::filesystem::path& path) {

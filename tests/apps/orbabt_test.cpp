@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,7 @@
 #include "host/variant_json.h"
 #include "host/variant_vector.h"
 #include "hostkit/sample_data.h"
+#include "hostkit/save_data.h"
 #include "support/branch_env.h"
 #include "support/erp_test_db.h"
 #include "support/exchange_records.h"
@@ -49,9 +51,9 @@ protected:
         for (const fs::path& p : logs_) fs::remove(p);
     }
 
-    // Runs the program beside this test program, in the test's folder.
-    Outcome Run(const std::vector<std::string>& args) {
-        const fs::path program = fs::read_symlink("/proc/self/exe").parent_path() / "orbabt";
+    // Runs the program beside this test program (or `program`), in the test's folder.
+    Outcome Run(const std::vector<std::string>& args, fs::path program = {}) {
+        if (program.empty()) program = fs::read_symlink("/proc/self/exe").parent_path() / "orbabt";
         std::string command = "cd " + Quoted(dir_.Path().string()) + " && " + Quoted(program.string());
         for (const std::string& a : args) command += " " + Quoted(a);
         command += " </dev/null >" + Quoted((dir_ / "out.txt").string()) + " 2>" + Quoted((dir_ / "err.txt").string());
@@ -234,10 +236,11 @@ TEST_F(OrbabtTest, TheExchangeStepsOverFiles) {
     hostkit::testing::TestDb b((dir_ / "b.db").string());
     EXPECT_EQ(b.Int("SELECT count(*) FROM t_RcvBill WHERE FTranType=71"), awaiting_orders);
 
-    Outcome mark = Run({"mark", "--db", "a.db", "list.json"});
+    EXPECT_TRUE(fs::exists(dir_ / "list.receipt.json")) << unpackage.out;
+    Outcome mark = Run({"mark", "--db", "a.db", "list.receipt.json"});
     ASSERT_EQ(mark.status, 0) << mark.err;
-    EXPECT_TRUE(Contains(mark.out, "501 purchase orders        " + std::to_string(awaiting_orders) + " of " +
-                                       std::to_string(awaiting_orders) + " bills of its own type marked transmitted"))
+    EXPECT_TRUE(Contains(mark.out, "501 purchase orders        " + std::to_string(awaiting_orders) +
+                                       " acknowledged bills marked transmitted"))
         << mark.out;
     EXPECT_EQ(a.Int("SELECT count(*) FROM POOrder WHERE FRelateBrID=2 AND (FTranStatus=0 OR FTranStatus IS NULL) "
                     "AND FStatus IN (1,2)"),
@@ -314,6 +317,272 @@ TEST_F(OrbabtTest, DemoRunTwiceFindsNothingNewTheSecondTime) {
     EXPECT_TRUE(Contains(second.out, "Nothing new to send")) << second.out;
     EXPECT_EQ(b.Int("SELECT count(*) FROM t_RcvBill"), saved);
     EXPECT_EQ(logs_.size(), 1u);
+}
+
+
+// Bills at branch 1 addressed to branch 2 and not yet sent, of one transaction type.
+constexpr std::string_view kAwaiting =
+    " WHERE FRelateBrID=2 AND (FTranStatus=0 OR FTranStatus IS NULL) AND FStatus IN (1,2)";
+
+long long Awaiting(hostkit::testing::TestDb& a, std::string_view table, int tran_type) {
+    return a.Int("SELECT count(*) FROM " + std::string(table) + std::string(kAwaiting) +
+                 " AND FTranType=" + std::to_string(tran_type));
+}
+
+// The outcomes a receipt gives, per bill number, over all its packages.
+std::map<std::string, std::string> OutcomesOf(const std::string& receipt_text) {
+    std::map<std::string, std::string> outcomes;
+    ReceiptFile receipt = ReadReceiptFile(receipt_text, "receipt");
+    for (const ReceiptPackage& p : receipt.packages) {
+        for (const ReceiptBill& b : p.bills) {
+            std::string& o = outcomes[b.bill_no];
+            if (o.empty() || b.Acknowledged()) o = std::string(hostkit::OutcomeWord(b.outcome));
+        }
+    }
+    return outcomes;
+}
+
+TEST_F(OrbabtTest, AFailedSaveMarksNothingAndTheNextRunSendsThoseBills) {
+    fs::create_directories(dir_ / "demo");
+    MakeBranch("demo/branch-a.db", 1);
+    MakeBranch("demo/branch-b.db", 2);
+    hostkit::testing::TestDb a((dir_ / "demo" / "branch-a.db").string());
+    hostkit::testing::TestDb b((dir_ / "demo" / "branch-b.db").string());
+    b.Exec(std::string(hostkit::kReceivedSchema));
+    b.Exec("CREATE TRIGGER broken BEFORE INSERT ON t_RcvBillEntry BEGIN SELECT RAISE(ABORT, 'the disk is full'); END");
+    const std::string a_before = a.Dump();
+
+    Outcome failed = Run({"demo", "--dir", "demo"});
+    EXPECT_EQ(failed.status, 1) << failed.out;
+    EXPECT_TRUE(Contains(failed.out, "marked at A")) << failed.out;
+    EXPECT_TRUE(Contains(failed.err, "the disk is full")) << failed.err;
+    EXPECT_EQ(a.Dump(), a_before) << "nothing may be marked that B did not save";
+    EXPECT_EQ(b.Int("SELECT count(*) FROM t_RcvBill"), 0);
+
+    b.Exec("DROP TRIGGER broken");
+    const long long orders = Awaiting(a, "POOrder", 71);
+    ASSERT_GT(orders, 0);
+    Outcome repaired = Run({"demo", "--dir", "demo"});
+    EXPECT_EQ(repaired.status, 0) << repaired.out << repaired.err;
+    EXPECT_EQ(b.Int("SELECT count(*) FROM t_RcvBill WHERE FTranType=71"), orders);
+    EXPECT_EQ(a.Int("SELECT count(*) FROM POOrder" + std::string(kAwaiting)) +
+                  a.Int("SELECT count(*) FROM SEOutStock" + std::string(kAwaiting)),
+              0);
+
+    Outcome again = Run({"demo", "--dir", "demo"});
+    EXPECT_EQ(again.status, 0) << again.err;
+    EXPECT_TRUE(Contains(again.out, "Nothing new to send")) << again.out;
+}
+
+TEST_F(OrbabtTest, ARequestForOneNoticeTypeMarksOnlyWhatWasSavedAndTheOtherTypeFollowsLater) {
+    MakeBranch("a.db", 1);
+    MakeBranch("b.db", 2);
+    hostkit::testing::TestDb a((dir_ / "a.db").string());
+    hostkit::testing::TestDb b((dir_ / "b.db").string());
+    const long long deliveries = Awaiting(a, "SEOutStock", 83);
+    const long long returns = Awaiting(a, "SEOutStock", 82);
+    ASSERT_GT(deliveries, 0);
+    ASSERT_GT(returns, 0);
+    const std::string awaiting_ids =
+        a.Text("SELECT group_concat(FInterID) FROM SEOutStock" + std::string(kAwaiting)).value_or("");
+    struct Step {
+        const char* type;
+        long long deliveries_left;
+        long long returns_left;
+    };
+    for (const Step& step : {Step{"502", 0, returns}, Step{"503", 0, 0}}) {
+        SCOPED_TRACE(step.type);
+        ASSERT_EQ(Run({"request", "--types", step.type, "-o", "r.json"}).status, 0);
+        Outcome package = Run({"package", "--db", "a.db", "--requests", "r.json", "--to", std::string(kBranchBNumber),
+                               "--to-name", std::string(kBranchBName), "-o", "list.json"});
+        ASSERT_EQ(package.status, 0) << package.err;
+        Outcome unpackage = Run({"unpackage", "--db", "b.db", "list.json", "-o", "answer.json"});
+        ASSERT_EQ(unpackage.status, 0) << unpackage.err;
+        Outcome mark = Run({"mark", "--db", "a.db", "answer.json"});
+        ASSERT_EQ(mark.status, 0) << mark.err;
+        EXPECT_EQ(Awaiting(a, "SEOutStock", 83), step.deliveries_left);
+        EXPECT_EQ(Awaiting(a, "SEOutStock", 82), step.returns_left);
+        // Every notice marked at A is held at B, and only those.
+        const auto marked = a.Rows("SELECT FBillNo FROM SEOutStock WHERE FTranStatus=1 AND FInterID IN (" +
+                                   awaiting_ids + ") ORDER BY FBillNo");
+        EXPECT_EQ(marked, b.Rows("SELECT FBillNo FROM t_RcvBill WHERE FTranType IN (82,83) ORDER BY FBillNo"));
+    }
+    EXPECT_EQ(b.Int("SELECT count(*) FROM t_RcvBill WHERE FTranType=82"), returns);
+    EXPECT_EQ(b.Int("SELECT count(*) FROM t_RcvBill WHERE FTranType=83"), deliveries);
+}
+
+TEST_F(OrbabtTest, AListOrReceiptAtTheWrongBranchIsRefusedWithNothingChanged) {
+    MakeBranch("a.db", 1);
+    MakeBranch("b.db", 2);
+    MakeBranch("c.db", 3);
+    ASSERT_EQ(Run({"request", "--types", "501,502,503", "-o", "r.json"}).status, 0);
+    ASSERT_EQ(Run({"package", "--db", "a.db", "--requests", "r.json", "--to", std::string(kBranchBNumber), "--to-name",
+                   std::string(kBranchBName), "-o", "list.json"})
+                  .status,
+              0);
+    hostkit::testing::TestDb a((dir_ / "a.db").string());
+    hostkit::testing::TestDb b((dir_ / "b.db").string());
+    hostkit::testing::TestDb c((dir_ / "c.db").string());
+    struct Case {
+        const char* name;
+        std::vector<std::string> args;
+        std::vector<std::string_view> says;
+    };
+    const Case before_receipt[] = {
+        {"a list unpackaged at a third branch", {"unpackage", "--db", "c.db", "list.json"}, {"01.002", "01.003"}},
+        {"a list unpackaged at its sender", {"unpackage", "--db", "a.db", "list.json"}, {"01.002", "01.001"}},
+        {"a list where the receipt belongs", {"mark", "--db", "a.db", "list.json"}, {"not a receipt", "--without-receipt"}},
+        {"a list marked at the receiver", {"mark", "--db", "b.db", "--without-receipt", "list.json"}, {"01.001", "01.002"}},
+        {"a list packaged for its own branch",
+         {"package", "--db", "a.db", "--requests", "r.json", "--to", "01.001", "--to-name", "A", "-o", "self.json"},
+         {"01.001", "itself"}},
+    };
+    const Case after_receipt[] = {
+        {"a receipt marked at the branch that wrote it", {"mark", "--db", "b.db", "list.receipt.json"}, {"01.001", "01.002"}},
+        {"a receipt marked at a third branch", {"mark", "--db", "c.db", "list.receipt.json"}, {"01.001", "01.003"}},
+    };
+    auto refuse = [&](const Case& k) {
+        SCOPED_TRACE(k.name);
+        const std::string dumps = a.Dump() + b.Dump() + c.Dump();
+        Outcome o = Run(k.args);
+        EXPECT_EQ(o.status, 1) << o.out;
+        for (std::string_view part : k.says) EXPECT_TRUE(Contains(o.err, part)) << o.err;
+        EXPECT_EQ(a.Dump() + b.Dump() + c.Dump(), dumps);
+    };
+    for (const Case& k : before_receipt) refuse(k);
+    EXPECT_FALSE(fs::exists(dir_ / "list.receipt.json"));
+    EXPECT_FALSE(fs::exists(dir_ / "self.json"));
+    ASSERT_EQ(Run({"unpackage", "--db", "b.db", "list.json"}).status, 0);
+    for (const Case& k : after_receipt) refuse(k);
+
+    // A host without receipts may still mark the whole list, and is told so.
+    Outcome whole = Run({"mark", "--db", "a.db", "--without-receipt", "list.json"});
+    EXPECT_EQ(whole.status, 0) << whole.err;
+    EXPECT_TRUE(Contains(whole.out, "Without a receipt")) << whole.out;
+    EXPECT_EQ(a.Int("SELECT count(*) FROM POOrder" + std::string(kAwaiting)), 0);
+}
+
+TEST_F(OrbabtTest, ACorrectedOrderReSentAfterUnsettingArrivesWithItsNewQuantities) {
+    MakeBranch("a.db", 1);
+    MakeBranch("b.db", 2);
+    hostkit::testing::TestDb a((dir_ / "a.db").string());
+    hostkit::testing::TestDb b((dir_ / "b.db").string());
+    auto exchange = [&] {
+        EXPECT_EQ(Run({"request", "--types", "501", "-o", "r.json"}).status, 0);
+        EXPECT_EQ(Run({"package", "--db", "a.db", "--requests", "r.json", "--to", std::string(kBranchBNumber),
+                       "--to-name", std::string(kBranchBName), "-o", "list.json"})
+                      .status,
+                  0);
+        Outcome unpackage = Run({"unpackage", "--db", "b.db", "list.json"});
+        EXPECT_EQ(unpackage.status, 0) << unpackage.err;
+        EXPECT_EQ(Run({"mark", "--db", "a.db", "list.receipt.json"}).status, 0);
+        return unpackage;
+    };
+    exchange();
+    const auto sent = a.Rows("SELECT v.FInterID, v.FBillNo FROM POOrder v WHERE v.FRelateBrID=2 AND v.FTranStatus=1 "
+                             "AND v.FStatus IN (1,2) ORDER BY v.FInterID LIMIT 1");
+    ASSERT_EQ(sent.size(), 1u);
+    const std::string bill_no = sent[0][1];
+    a.Exec("UPDATE POOrderEntry SET FAuxQty=4321.5 WHERE FInterID=" + sent[0][0] +
+           " AND FEntryID=(SELECT min(FEntryID) FROM POOrderEntry WHERE FInterID=" + sent[0][0] + ")");
+    ASSERT_EQ(Run({"invoke", "OrbaBillTransmit.DataTrans", "UnSetOrdTranStatus", "[{\"BillID\": \"" + bill_no + "\"}]",
+                   "--db", "a.db"})
+                  .status,
+              0);
+
+    Outcome resent = exchange();
+    EXPECT_TRUE(Contains(resent.out, bill_no + " from branch 01.001: updated")) << resent.out;
+    EXPECT_EQ(OutcomesOf(ReadFile(dir_ / "list.receipt.json")), (std::map<std::string, std::string>{{bill_no, "updated"}}));
+    EXPECT_EQ(b.Text("SELECT e.FQty FROM t_RcvBillEntry e JOIN t_RcvBill r ON r.FRcvID=e.FRcvID WHERE r.FBillNo='" +
+                     bill_no + "' AND e.FIndex=1"),
+              "4321.5");
+    EXPECT_EQ(b.Int("SELECT FRevision FROM t_RcvBill WHERE FBillNo='" + bill_no + "'"), 2);
+    EXPECT_EQ(a.Int("SELECT FTranStatus FROM POOrder WHERE FInterID=" + sent[0][0]), 1);
+}
+
+TEST_F(OrbabtTest, ABillNumberThatIsNotTextStopsPackagingAndIsNamed) {
+    MakeBranch("a.db", 1);
+    hostkit::testing::TestDb a((dir_ / "a.db").string());
+    const std::string id = a.Text("SELECT min(FInterID) FROM POOrder" + std::string(kAwaiting)).value_or("");
+    ASSERT_FALSE(id.empty());
+    a.Exec("UPDATE POOrder SET FBillNo=FBillNo||X'FF' WHERE FInterID=" + id);
+    ASSERT_EQ(Run({"request", "--types", "501", "-o", "r.json"}).status, 0);
+    Outcome o = Run({"package", "--db", "a.db", "--requests", "r.json", "--to", std::string(kBranchBNumber), "--to-name",
+                     std::string(kBranchBName), "-o", "list.json"});
+    EXPECT_EQ(o.status, 1);
+    const std::string named_bill = "FInterID " + id;
+    for (std::string_view part : {std::string_view("column FBillNo of table POOrder"), std::string_view(named_bill),
+                                  std::string_view("not valid UTF-8")}) {
+        EXPECT_TRUE(Contains(o.err, part)) << o.err;
+    }
+    EXPECT_FALSE(fs::exists(dir_ / "list.json"));
+}
+
+
+TEST_F(OrbabtTest, AReceiptThatNamesAnotherBillUnderAnInternalNumberDoesNotMarkIt) {
+    MakeBranch("a.db", 1);
+    MakeBranch("b.db", 2);
+    hostkit::testing::TestDb a((dir_ / "a.db").string());
+    ASSERT_EQ(Run({"request", "--types", "501", "-o", "r.json"}).status, 0);
+    ASSERT_EQ(Run({"package", "--db", "a.db", "--requests", "r.json", "--to", std::string(kBranchBNumber), "--to-name",
+                   std::string(kBranchBName), "-o", "list.json"})
+                  .status,
+              0);
+    ASSERT_EQ(Run({"unpackage", "--db", "b.db", "list.json"}).status, 0);
+    const long long orders = Awaiting(a, "POOrder", 71);
+    ASSERT_GE(orders, 2);
+    // The first acknowledged order's number no longer matches its internal number at A.
+    std::string receipt = ReadFile(dir_ / "list.receipt.json");
+    const size_t at = receipt.find("\"BillNo\": \"");
+    ASSERT_NE(at, std::string::npos);
+    receipt.insert(at + 11, "X");
+    WriteTextFile(dir_ / "list.receipt.json", receipt);
+
+    Outcome mark = Run({"mark", "--db", "a.db", "list.receipt.json"});
+    EXPECT_EQ(mark.status, 1);
+    EXPECT_TRUE(Contains(mark.err, "is not that bill here; it is left unmarked")) << mark.err;
+    EXPECT_EQ(Awaiting(a, "POOrder", 71), 1);
+}
+
+
+TEST_F(OrbabtTest, ALogThatCannotBeWrittenIsReportedWithTheMessagesAndTheReceiptIsStillWritten) {
+    // A copy of the program whose log folder is taken by a file, so no log can be made.
+    const fs::path here = fs::read_symlink("/proc/self/exe").parent_path();
+    fs::create_directories(dir_ / "bin");
+    for (const char* file : {"orbabt", "libOrbaBillTransmit.so", "liborba_hostkit.so", "liborba_runtime.so"}) {
+        fs::copy_file(here / file, dir_ / "bin" / file);
+    }
+    WriteTextFile(dir_ / "bin" / "TransmitLog", "not a folder");
+    const fs::path program = dir_ / "bin" / "orbabt";
+    MakeBranch("a.db", 1);
+    MakeBranch("b.db", 2);
+    ASSERT_EQ(Run({"request", "--types", "501", "-o", "r.json"}).status, 0);
+    ASSERT_EQ(Run({"package", "--db", "a.db", "--requests", "r.json", "--to", std::string(kBranchBNumber), "--to-name",
+                   std::string(kBranchBName), "-o", "list.json", "--pretty"})
+                  .status,
+              0);
+    std::string broken = ReadFile(dir_ / "list.json");
+    const size_t at = broken.find("\"BillInterID\": ");
+    ASSERT_NE(at, std::string::npos);
+    broken.insert(at + 15, "\"x\", \"Was\": ");
+    WriteTextFile(dir_ / "broken.json", broken);
+    struct Case {
+        const char* name;
+        const char* list;
+        int status;
+        std::string_view says;
+    };
+    for (const Case& c : {Case{"the saving failed", "broken.json", 1, "\"BillInterID\""},
+                          Case{"the saving succeeded", "list.json", 0, ": saved"}}) {
+        SCOPED_TRACE(c.name);
+        Outcome o = Run({"unpackage", "--db", "b.db", c.list, "-o", "answer.json"}, program);
+        EXPECT_EQ(o.status, c.status) << o.err;
+        EXPECT_TRUE(Contains(o.out, c.says)) << o.out;
+        EXPECT_TRUE(Contains(o.out, "The transmission log could not be written: ")) << o.out;
+        EXPECT_FALSE(Contains(o.out, "no messages")) << o.out;
+        EXPECT_TRUE(fs::exists(dir_ / "answer.json"));
+        fs::remove(dir_ / "answer.json");
+    }
 }
 
 }  // namespace

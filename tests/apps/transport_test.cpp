@@ -178,5 +178,72 @@ TEST(TransportTest, FilesAreWrittenWholeAndAMissingOneIsNamed) {
     EXPECT_THROW(WriteTextFile(dir / "no-such-folder" / "x.json", "x"), Error);
 }
 
+
+ReceiptFile SampleReceipt() {
+    using hostkit::SaveOutcomeKind;
+    return ReceiptFile{{"01.002", "苏州"},
+                       {"01.001", "上海"},
+                       Date::FromParts(2026, 3, 4, 6, 0, 0),
+                       {"01.001", "上海"},
+                       Date::FromParts(2026, 3, 4, 5, 6, 7),
+                       Sha256Hex("abc"),
+                       {{501,
+                         {{12, "PO-1", SaveOutcomeKind::kSaved, ""},
+                          {15, "PO-2", SaveOutcomeKind::kUpdated, ""},
+                          {20, "PO-3", SaveOutcomeKind::kAlreadyHeld, ""}}},
+                        {502, {{std::nullopt, "SO-9", SaveOutcomeKind::kNotSaved, "no key \"BillInterID\""}}},
+                        {503, {}}}};
+}
+
+TEST(TransportTest, AReceiptReadsBackAsWrittenAndAcknowledgesWhatWasHeld) {
+    // The digest of the list's bytes is the standard one (FIPS 180-2 test vector).
+    EXPECT_EQ(Sha256Hex("abc"), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+    const ReceiptFile sent = SampleReceipt();
+    const ReceiptFile read = ReadReceiptFile(WriteReceiptFile(sent), "receipt.json");
+    // Written again, what was read gives the same text: every field survived.
+    EXPECT_EQ(WriteReceiptFile(read), WriteReceiptFile(sent));
+    EXPECT_FALSE(read.packages[1].bills[0].bill_inter_id);
+    EXPECT_TRUE(read.packages[0].bills[2].Acknowledged());
+    EXPECT_FALSE(read.packages[1].bills[0].Acknowledged());
+    EXPECT_EQ(FormatOf(WriteReceiptFile(sent)), kReceiptFormat);
+}
+
+TEST(TransportTest, AnUnusableReceiptIsRefusedWithItsName) {
+    const std::string good = WriteReceiptFile(SampleReceipt());
+    auto replaced = [&good](const std::string& from, const std::string& to) {
+        std::string text = good;
+        const size_t at = text.find(from);
+        EXPECT_NE(at, std::string::npos) << from;
+        if (at != std::string::npos) text.replace(at, from.size(), to);
+        return text;
+    };
+    struct Case {
+        const char* name;
+        std::string text;
+        std::string_view says;
+    };
+    const Case cases[] = {
+        {"a transmission list", WriteListFile(ListFile{{"01.001", "A"}, {"01.002", "B"}, Date::FromParts(2026, 1, 2),
+                                                       SampleList()}),
+         "\"format\""},
+        {"no answered list", replaced("\"answers\"", "\"answered\""), "\"answers\""},
+        {"an unknown outcome", replaced("\"already held\"", "\"kept\""), "bill 3 of package 1"},
+        {"an acknowledged bill without its number", replaced("\"BillInterID\": 15", "\"BillInterID\": null"),
+         "bill 2 of package 1 is acknowledged but has no"},
+        {"a fractional internal number", replaced("\"BillInterID\": 12", "\"BillInterID\": 12.5"), "not a whole number"},
+        {"bills that are no list", replaced("\"Bills\": []", "\"Bills\": {}"), "package 3 has no list"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        try {
+            ReadReceiptFile(c.text, "back/receipt-7.json");
+            FAIL() << "accepted";
+        } catch (const Error& e) {
+            EXPECT_NE(e.Description().find("'back/receipt-7.json'"), std::string::npos) << e.Description();
+            EXPECT_NE(e.Description().find(c.says), std::string::npos) << e.Description();
+        }
+    }
+}
+
 }  // namespace
 }  // namespace orba::apps

@@ -86,3 +86,29 @@ TEST_F(BillInfo, OtherTransactionTypesGiveNothingWithoutTouchingTheDatabase) {
 
 }  // namespace
 }  // namespace orba::data::testing
+
+namespace orba::data::testing {
+namespace {
+
+TEST(BillInfoConnection, AnAnswerThatIsNoRecordSetIsAnErrorNotNothing) {
+    DataEnv env;
+    for (Variant answer : {Variant(), Variant::Nothing(), Variant(int32_t{0})}) {
+        SCOPED_TRACE(answer.TypeName());
+        // A host connection whose Execute hands back a plain value, or no object.
+        platform::ScopedClassRegistration plain{host::kAppConnectionProgId, [answer] {
+                                                    return MakeScriptedObject(
+                                                        "PlainConnection",
+                                                        [answer](std::string_view, platform::CallKind, std::span<Variant>) {
+                                                            return answer;
+                                                        });
+                                                }};
+        host::SetSharedConnection(platform::CreateObject(host::kAppConnectionProgId));
+        const platform::Error e = ErrorOf([] { MakeRef<DataTrans>()->GetBillInfo(71, 12); });
+        EXPECT_NE(e.Description().find("instead of a record set"), std::string::npos) << e.Description();
+        EXPECT_NE(e.Description().find("bill 12"), std::string::npos) << e.Description();
+        host::SetSharedConnection({});
+    }
+}
+
+}  // namespace
+}  // namespace orba::data::testing

@@ -211,3 +211,33 @@ INSTANTIATE_TEST_SUITE_P(Updates, FailingUpdate, ::testing::ValuesIn(kFailures),
 
 }  // namespace
 }  // namespace orba::data::testing
+
+namespace orba::data::testing {
+namespace {
+
+TEST_F(StatusUpdate, ANullBillNumberMatchesNoBillAndTheRestOfTheBatchStillRuns) {
+    struct Case {
+        const char* name;
+        std::function<void(const Ref<VariantVector>&)> update;
+        const char* column;
+        std::vector<std::string> after;
+    };
+    const Case cases[] = {
+        {"transmission flag", [&](const Ref<VariantVector>& v) { data_->UnSetOrdTranStatus(v); }, "FTranStatus",
+         {"12:0", "13:0", "15:NULL", "16:1"}},
+        {"confirmation flag", [&](const Ref<VariantVector>& v) { data_->SetOrderAffirmStatus(v, 1); }, "FOrderAffirm",
+         {"12:0", "13:1", "15:0", "16:0"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto orders = MakeRef<VariantVector>();
+        orders->Add(Variant(MakeDict({{"BillID", Variant::Null()}})));
+        orders->Add(Variant(MakeDict({{"BillID", Variant("PO-13")}})));
+        c.update(orders);
+        ExpectNoMessage();
+        EXPECT_EQ(ColumnByBill(env_.Db(), "POOrder", c.column), c.after);
+    }
+}
+
+}  // namespace
+}  // namespace orba::data::testing

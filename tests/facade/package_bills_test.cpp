@@ -318,3 +318,34 @@ TEST_F(SetTranStatusTest, AFailedUpdateIsShownByItselfAndTheNextPackageStillRuns
 
 }  // namespace
 }  // namespace orba::facade
+
+namespace orba::facade {
+namespace {
+
+TEST_F(PackageBillsTest, ATypeIsComparedByItsValueSoAFractionOrNullIsNoKnownType) {
+    struct Case {
+        const char* name;
+        Variant type;
+        bool packaged;
+    };
+    const Case cases[] = {
+        {"501.4", Variant(501.4), false},
+        {"500.6", Variant(500.6), false},
+        {"Null", Variant::Null(), false},
+        {"Empty", Variant(), false},
+        {"501 as a Decimal", Variant(platform::Decimal::Parse("501.0")), true},
+        {"\"502\" as text", Variant("502"), true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        env_.Ui().Clear();
+        Ref<VariantVector> list = trans_->PackageBills(Requests({c.type}), branch_b_);
+        ASSERT_TRUE(list);
+        EXPECT_TRUE(env_.Ui().Messages().empty());
+        auto package = platform::RefCast<VariantDictionary>(list->Item(1).AsObject());
+        EXPECT_EQ(package->Exists(key::kBillsData), c.packaged);
+    }
+}
+
+}  // namespace
+}  // namespace orba::facade

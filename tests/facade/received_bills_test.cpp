@@ -137,7 +137,7 @@ TEST_F(ReceivedBillsTest, ASecondUnpackagingSavesNothingNew) {
 
     const std::string second = UnpackageAtB(list);
     EXPECT_EQ(Count(second, ": saved\r\n"), 0) << second;
-    EXPECT_EQ(Count(second, "already received, not saved again\r\n"), static_cast<int>(own_bills)) << second;
+    EXPECT_EQ(Count(second, "already held (identical), not saved again\r\n"), static_cast<int>(own_bills)) << second;
     EXPECT_EQ(b_.Db().Dump(), saved);
     EXPECT_TRUE(ui_->Messages().empty());
 }
@@ -305,6 +305,113 @@ TEST_F(ReceivedBillsTest, CalledByNameTheComponentKeepsItsLinesWhenItFails) {
 
     args = {Variant(props), Variant("not a list"), Variant("")};
     EXPECT_THROW(platform::CallByName(saver, "UnPackageNotice", platform::CallKind::kMethod, args), platform::Error);
+}
+
+}  // namespace
+}  // namespace orba::facade
+
+namespace orba::facade {
+namespace {
+
+// A purchase-order bill list of one bill: `bill` as packaged, or changed by `change`.
+Ref<VariantVector> OneOrder(const Ref<VariantDictionary>& bill) {
+    return testing::List({Variant(Package(501, Variant(testing::List({Variant(bill)}))))});
+}
+
+Ref<VariantDictionary> WithKey(const Ref<VariantDictionary>& record, std::string_view key, Variant value) {
+    auto copy = Without(record, "");
+    copy->Put(std::string(key), std::move(value));
+    return copy;
+}
+
+TEST_F(ReceivedBillsTest, AReSentBillIsHeldWhenIdenticalReplacedWhenChangedAndNeverTakesAnotherBillsPlace) {
+    Ref<VariantVector> bills = BillsOf(PackageAtA(Requests({501}))->Item(1));
+    auto lines_of = [](const Ref<VariantDictionary>& b) {
+        return platform::RefCast<VariantVector>(b->Value(key::kReqEntry).AsObject());
+    };
+    Ref<VariantDictionary> original;
+    for (int32_t i = 1; i <= bills->UpperBound() && !original; ++i) {
+        if (lines_of(AsRecord(bills->Item(i)))->UpperBound() >= 2) original = AsRecord(bills->Item(i));
+    }
+    ASSERT_TRUE(original) << "the sample needs an order with two lines";
+    const std::string bill_no = original->Value(key::kBillID).ToText();
+    const int32_t lines = lines_of(original)->UpperBound();
+    const std::string first_qty = AsRecord(lines_of(original)->Item(1))->Value(key::kQty).ToDecimal().ToString();
+    auto with_line = [&](int32_t line, std::string_view k, Variant v) {
+        Ref<VariantVector> changed = WithItem(lines_of(original), line, Variant(WithKey(AsRecord(lines_of(original)->Item(line)), k, v)));
+        return WithKey(original, key::kReqEntry, Variant(changed));
+    };
+    auto one_line_less = [&] {
+        auto fewer = MakeRef<VariantVector>();
+        for (int32_t l = 1; l < lines; ++l) fewer->Add(lines_of(original)->Item(l));
+        return WithKey(original, key::kReqEntry, Variant(fewer));
+    };
+    using Kind = hostkit::SaveOutcomeKind;
+    struct Case {
+        const char* name;
+        Ref<VariantDictionary> resent;
+        Kind outcome;
+        int revision;
+        std::string first_qty;
+        int lines;
+        int32_t held_inter_id;
+        std::string_view says;
+    };
+    const int32_t inter_id = original->Value(key::kBillInterID).ToLong();
+    const Case cases[] = {
+        {"identical", original, Kind::kAlreadyHeld, 1, first_qty, lines, inter_id,
+         ": already held (identical), not saved again\r\n"},
+        {"a corrected quantity", with_line(1, key::kQty, Variant(platform::Decimal::Parse("987.125"))), Kind::kUpdated, 2,
+         "987.125", lines, inter_id, ": updated, the received copy replaced (revision 2)\r\n"},
+        {"a line taken away", one_line_less(), Kind::kUpdated, 2, first_qty, lines - 1, inter_id, ": updated"},
+        {"another preparer", WithKey(original, "Preparer", Variant("Someone else")), Kind::kUpdated, 2, first_qty, lines,
+         inter_id, ": updated"},
+        {"another bill with the same number", WithKey(original, key::kBillInterID, Variant(inter_id + 100000)),
+         Kind::kNotSaved, 1, first_qty, lines, inter_id, "another bill of branch 01.001 with this number"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ForgetReceived();
+        UnpackageAtB(OneOrder(original));
+        std::vector<hostkit::SaveOutcome> heard;
+        hostkit::SetSaveOutcomes([&](const hostkit::SaveOutcome& o) { heard.push_back(o); });
+        Ref<VariantVector> resent = OneOrder(c.resent);
+        const std::string message = UnpackageAtB(resent);
+        hostkit::SetSaveOutcomes({});
+
+        ASSERT_EQ(heard.size(), 1u) << message;
+        EXPECT_EQ(heard[0].kind, c.outcome) << heard[0].reason;
+        EXPECT_EQ(heard[0].bills, BillsOf(resent->Item(1)).Get());
+        EXPECT_EQ(heard[0].index, 1);
+        EXPECT_EQ(heard[0].bill_no, bill_no);
+        EXPECT_NE(message.find(c.says), std::string::npos) << message;
+        const auto held = b_.Db().Rows("SELECT FRcvID, FRevision, FBillInterID FROM t_RcvBill WHERE FBillNo='" + bill_no + "'");
+        ASSERT_EQ(held.size(), 1u);
+        EXPECT_EQ(held[0][1], std::to_string(c.revision));
+        EXPECT_EQ(held[0][2], std::to_string(c.held_inter_id));
+        EXPECT_EQ(b_.Db().Int("SELECT count(*) FROM t_RcvBillEntry WHERE FRcvID=" + held[0][0]), c.lines);
+        EXPECT_EQ(platform::Decimal::Parse(
+                      b_.Db().Text("SELECT FQty FROM t_RcvBillEntry WHERE FIndex=1 AND FRcvID=" + held[0][0]).value_or("?"))
+                      .ToString(),
+                  c.first_qty);
+        EXPECT_TRUE(ui_->Messages().empty());
+    }
+}
+
+TEST_F(ReceivedBillsTest, TablesOfAnEarlierVersionGainTheRevisionAndKeepTheirBills) {
+    std::string old_schema(hostkit::kReceivedSchema);
+    for (std::string_view column : {"    FRevision         INTEGER NOT NULL DEFAULT 1,\n",
+                                    "    FRevisedAt        DATETIME,\n"}) {
+        const size_t at = old_schema.find(column);
+        ASSERT_NE(at, std::string::npos) << column;
+        old_schema.erase(at, column.size());
+    }
+    b_.Db().Exec(old_schema);
+    Ref<VariantVector> list = PackageAtA(Requests({501}));
+    const std::string first = UnpackageAtB(list);
+    ASSERT_GT(Count(first, ": saved\r\n"), 0) << first;
+    EXPECT_EQ(b_.Db().Int("SELECT count(*) FROM t_RcvBill WHERE FRevision<>1"), 0);
+    EXPECT_EQ(Count(UnpackageAtB(list), "already held (identical)"), Count(first, ": saved\r\n"));
 }
 
 }  // namespace

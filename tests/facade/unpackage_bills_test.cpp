@@ -240,3 +240,19 @@ TEST_F(UnPackageBillsTest, AnUnreadablePackageIsAFailureToo) {
 
 }  // namespace
 }  // namespace orba::facade
+
+namespace orba::facade {
+namespace {
+
+TEST_F(UnPackageBillsTest, APackageWhoseTypeIsAFractionOrNullIsSkippedNotRoundedOrAborted) {
+    auto list = List({Variant(Package(501.4, Bills("fraction"))), Variant(Package(Variant::Null(), Bills("null"))),
+                      Variant(Package(502.0, Bills("notice")))});
+    Ref<VariantDictionary> result = Unpackage(list);
+    ASSERT_TRUE(result);
+    ASSERT_EQ(journal_->calls.size(), 1u);
+    EXPECT_EQ(journal_->calls[0].operation, "UnPackageNotice");
+    EXPECT_TRUE(env_.Ui().Messages().empty());
+}
+
+}  // namespace
+}  // namespace orba::facade
