@@ -2,10 +2,13 @@
 
 #include <fmt/format.h>
 
+#include <cctype>
+#include <charconv>
 #include <cmath>
+#include <clocale>
+#include <cstdlib>
 #include <cstdint>
 #include <limits>
-#include <nlohmann/json.hpp>
 #include <ostream>
 #include <vector>
 
@@ -20,6 +23,33 @@ namespace {
 constexpr int kMaxNesting = 256;
 constexpr const char* kTooDeep = "containers nested more than {} levels deep";
 
+// The length of the well-formed UTF-8 sequence starting at s[i], or 0.
+size_t Utf8SequenceLength(std::string_view s, size_t i) {
+    const unsigned char c = static_cast<unsigned char>(s[i]);
+    size_t n;
+    uint32_t cp;
+    if (c >= 0xC2 && c <= 0xDF) {
+        n = 2, cp = c & 0x1F;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+        n = 3, cp = c & 0x0F;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+        n = 4, cp = c & 0x07;
+    } else {
+        return 0;
+    }
+    if (i + n > s.size()) return 0;
+    for (size_t k = 1; k < n; ++k) {
+        const unsigned char cc = static_cast<unsigned char>(s[i + k]);
+        if ((cc & 0xC0) != 0x80) return 0;
+        cp = (cp << 6) | (cc & 0x3F);
+    }
+    // Overlong forms, surrogates and code points past U+10FFFF are not well-formed.
+    if ((n == 3 && cp < 0x800) || (n == 4 && (cp < 0x10000 || cp > 0x10FFFF)) || (cp >= 0xD800 && cp <= 0xDFFF)) {
+        return 0;
+    }
+    return n;
+}
+
 constexpr std::string_view kTagsExpected = "one of the tags $int16, $decimal, $date, $empty, $nothing, $dict";
 
 [[noreturn]] void Fail(const std::string& path, std::string_view expected) {
@@ -28,54 +58,35 @@ constexpr std::string_view kTagsExpected = "one of the tags $int16, $decimal, $d
 }
 
 // Builds the variant tree straight from the parser's events: no document tree in between,
-// and the path to a value is only spelled out when a value is refused. Sees each number's
-// text, so a whole number too long for 64 bits is refused rather than quietly made a Double,
-// and stops at kMaxNesting before the tree grows too deep to walk.
+// and the path to a value is only spelled out when a value is refused. A whole number too
+// long for 64 bits is refused rather than quietly made a Double, and the builder stops at
+// kMaxNesting before the tree grows too deep to walk.
 //
 // An object whose first key starts with "$" may be a tagged value; its first entry is held
 // back until the object turns out to have a second key (a plain record) or to end (a tag).
-class VariantBuilder : public nlohmann::json_sax<nlohmann::json> {
+class VariantBuilder {
 public:
-    VariantBuilder(std::string_view text, const ContainerFactory& factory) : text_(text), factory_(factory) {}
+    explicit VariantBuilder(const ContainerFactory& factory) : factory_(factory) {}
 
     Variant Take() { return std::move(root_); }
 
-    bool null() override { return Put(Variant::Null()); }
-    bool boolean(bool b) override { return Put(Variant(b)); }
-    bool number_integer(number_integer_t v) override { return PutWhole(v, v < INT32_MIN || v > INT32_MAX); }
-    bool number_unsigned(number_unsigned_t v) override {
-        return PutWhole(static_cast<int64_t>(std::min<uint64_t>(v, INT32_MAX + 1ULL)), v > INT32_MAX);
-    }
-    bool number_float(number_float_t v, const string_t& text) override {
-        // A whole number beyond 64 bits arrives here too; it does not fit a Long either.
-        if (text.find_first_of(".eE") == string_t::npos) return PutWhole(0, true);
-        return Put(Variant(v));
-    }
-    bool string(string_t& s) override { return Put(Variant(std::move(s))); }
-    bool binary(binary_t&) override { return true; }  // JSON text holds no binary values
-    bool start_object(std::size_t) override { return Open(Frame::kObject); }
-    bool key(string_t& k) override {
+    void Null() { Put(Variant::Null()); }
+    void Boolean(bool b) { Put(Variant(b)); }
+    // A whole number; `fits` is false for one beyond 64 bits.
+    void Whole(int64_t v, bool fits) { PutWhole(v, !fits || v < INT32_MIN || v > INT32_MAX); }
+    void Fraction(double v) { Put(Variant(v)); }
+    void String(std::string&& s) { Put(Variant(std::move(s))); }
+    void StartObject() { Open(Frame::kObject); }
+    void Key(std::string&& k) {
         Frame& f = open_.back();
         if (f.keys == 1) Unhold(f);
         ++f.keys;
         f.key = std::move(k);
         f.held = f.keys == 1 && !f.raw && !f.key.empty() && f.key[0] == '$';
-        return true;
     }
-    bool end_object() override { return Close(); }
-    bool start_array(std::size_t) override { return Open(Frame::kArray); }
-    bool end_array() override { return Close(); }
-
-    bool parse_error(std::size_t position, const std::string&, const nlohmann::detail::exception& e) override {
-        // The library's message reads "[json.exception.parse_error.101] parse error at line
-        // L, column C: ..."; keep the part a user can act on.
-        std::string what = e.what();
-        auto pos = what.find("] ");
-        if (pos != std::string::npos) what = what.substr(pos + 2);
-        // A number too large for a Double comes without a position of its own.
-        if (what.find("line ") == std::string::npos) what = fmt::format("{} at {}", what, Where(position));
-        throw Error(ErrorCode::kSyntaxError, "Malformed JSON: " + what);
-    }
+    void EndObject() { Close(); }
+    void StartArray() { Open(Frame::kArray); }
+    void EndArray() { Close(); }
 
 private:
     struct Frame {
@@ -90,16 +101,6 @@ private:
         Ref<ListContainer> list;
         Ref<MapContainer> map;     // made when the object turns out to be a plain record
     };
-
-    // "line L, column C" of a byte position, counted as the parser counts them.
-    std::string Where(std::size_t position) const {
-        position = std::min(position, text_.size());
-        size_t line = 1, line_start = 0;
-        for (size_t i = 0; i < position; ++i) {
-            if (text_[i] == '\n') ++line, line_start = i + 1;
-        }
-        return fmt::format("line {}, column {}", line, position - line_start);
-    }
 
     // The path to the value being placed in the open frames below `depth` ("/1/q").
     std::string PathTo(size_t depth) const {
@@ -172,7 +173,7 @@ private:
         Variant value;
         bool raw = false;
         if (f.keys == 1 && f.held) {
-            value = Tagged(f.key, std::move(f.first), PathTo(open_.size() - 1));
+            value = Tagged(f.key, std::move(f.first), open_.size() - 1);
         } else {
             if (f.keys == 1) {
                 // A one-key record whose key is no tag.
@@ -193,41 +194,310 @@ private:
     Variant Retag(const Variant& v, size_t depth) const {
         auto map = ObjectAs<MapContainer>(v);
         if (!map || map->Size() != 1 || map->KeyAt(0).empty() || map->KeyAt(0)[0] != '$') return v;
-        return Tagged(map->KeyAt(0), map->ValueAt(0), PathTo(depth));
+        return Tagged(map->KeyAt(0), map->ValueAt(0), depth);
     }
 
-    // The value of a one-key object {"$tag": value} found at `path`.
-    static Variant Tagged(const std::string& tag, Variant value, const std::string& path) {
-        const std::string inner = path + "/" + tag;
+    // The value of a one-key object {"$tag": value} found under the open frames below
+    // `depth`.
+    Variant Tagged(const std::string& tag, Variant value, size_t depth) const {
+        auto path = [&] { return PathTo(depth); };
+        auto inner = [&] { return PathTo(depth) + "/" + tag; };
         if (tag == "$int16") {
-            if (value.Type() != VarType::kLong) Fail(inner, "an Integer (a whole number)");
+            if (value.Type() != VarType::kLong) Fail(inner(), "an Integer (a whole number)");
             const int32_t v = value.AsLong();
-            if (v < INT16_MIN || v > INT16_MAX) Fail(inner, "an Integer from -32768 to 32767");
+            if (v < INT16_MIN || v > INT16_MAX) Fail(inner(), "an Integer from -32768 to 32767");
             return Variant(static_cast<int16_t>(v));
         }
         if (tag == "$decimal") {
             auto d = value.IsString() ? Decimal::TryParse(value.AsString()) : std::nullopt;
-            if (!d) Fail(inner, "a decimal number written as a string, like \"117.5\"");
+            if (!d) Fail(inner(), "a decimal number written as a string, like \"117.5\"");
             return Variant(*d);
         }
         if (tag == "$date") {
             auto d = value.IsString() ? Date::TryParse(value.AsString()) : std::nullopt;
-            if (!d) Fail(inner, "a date string \"YYYY-MM-DD\" or \"YYYY-MM-DDTHH:MM:SS\"");
+            if (!d) Fail(inner(), "a date string \"YYYY-MM-DD\" or \"YYYY-MM-DDTHH:MM:SS\"");
             return Variant(*d);
         }
         if (tag == "$empty") return Variant();
         if (tag == "$nothing") return Variant::Nothing();
         if (tag == "$dict") {
-            if (!ObjectAs<MapContainer>(value)) Fail(inner, "an object");
+            if (!ObjectAs<MapContainer>(value)) Fail(inner(), "an object");
             return value;
         }
-        Fail(path, fmt::format("{}, not '{}'", kTagsExpected, tag));
+        Fail(path(), fmt::format("{}, not '{}'", kTagsExpected, tag));
     }
 
-    std::string_view text_;
     const ContainerFactory& factory_;
     Variant root_;
     std::vector<Frame> open_;  // the containers not yet closed, innermost last
+};
+
+// Reads JSON text and hands each value to the builder as it is met. It is strict JSON: one
+// value, UTF-8 strings, no comments, no trailing commas. A fault is reported with its line
+// and column (1-based, the column counted in bytes).
+class Parser {
+public:
+    Parser(std::string_view text, VariantBuilder& builder) : text_(text), builder_(builder) {}
+
+    void Parse() {
+        SkipBlanks();
+        Value();
+        SkipBlanks();
+        if (pos_ < text_.size()) Fault("unexpected text after the value");
+    }
+
+private:
+    [[noreturn]] void Fault(std::string_view what) const { FaultAt(pos_, what); }
+
+    [[noreturn]] void FaultAt(size_t position, std::string_view what) const {
+        position = std::min(position, text_.size());
+        size_t line = 1, line_start = 0;
+        for (size_t i = 0; i < position; ++i) {
+            if (text_[i] == '\n') ++line, line_start = i + 1;
+        }
+        std::string found = position < text_.size() ? fmt::format("'{}'", Printable(text_[position])) : "the end of the text";
+        throw Error(ErrorCode::kSyntaxError, fmt::format("Malformed JSON: parse error at line {}, column {}: {} (found {})",
+                                                         line, position - line_start + 1, what, found));
+    }
+
+    static std::string Printable(char c) {
+        const auto u = static_cast<unsigned char>(c);
+        return u >= 0x20 && u < 0x7F ? std::string(1, c) : fmt::format("\\x{:02x}", u);
+    }
+
+    void SkipBlanks() {
+        while (pos_ < text_.size()) {
+            const char c = text_[pos_];
+            if (c != ' ' && c != '\n' && c != '\r' && c != '\t') return;
+            ++pos_;
+        }
+    }
+
+    char Peek() const { return pos_ < text_.size() ? text_[pos_] : '\0'; }
+
+    void Value() {
+        switch (Peek()) {
+            case '{': return Object();
+            case '[': return Array();
+            case '"': {
+                std::string s;
+                String(s);
+                return builder_.String(std::move(s));
+            }
+            case 't': Literal("true"); return builder_.Boolean(true);
+            case 'f': Literal("false"); return builder_.Boolean(false);
+            case 'n': Literal("null"); return builder_.Null();
+            default:
+                if (Peek() == '-' || (Peek() >= '0' && Peek() <= '9')) return Number();
+                if (pos_ >= text_.size()) Fault("a value is expected");
+                Fault("a value is expected");
+        }
+    }
+
+    void Literal(std::string_view word) {
+        if (text_.substr(pos_, word.size()) != word) Fault(fmt::format("'{}' is misspelt", word));
+        pos_ += word.size();
+    }
+
+    void Object() {
+        builder_.StartObject();
+        ++pos_;
+        SkipBlanks();
+        if (Peek() == '}') {
+            ++pos_;
+            return builder_.EndObject();
+        }
+        for (;;) {
+            if (Peek() != '"') Fault("a key in quotes is expected");
+            std::string key;
+            String(key);
+            builder_.Key(std::move(key));
+            SkipBlanks();
+            if (Peek() != ':') Fault("':' is expected after a key");
+            ++pos_;
+            SkipBlanks();
+            Value();
+            SkipBlanks();
+            if (Peek() == ',') {
+                ++pos_;
+                SkipBlanks();
+                continue;
+            }
+            if (Peek() == '}') {
+                ++pos_;
+                return builder_.EndObject();
+            }
+            Fault("',' or '}' is expected");
+        }
+    }
+
+    void Array() {
+        builder_.StartArray();
+        ++pos_;
+        SkipBlanks();
+        if (Peek() == ']') {
+            ++pos_;
+            return builder_.EndArray();
+        }
+        for (;;) {
+            Value();
+            SkipBlanks();
+            if (Peek() == ',') {
+                ++pos_;
+                SkipBlanks();
+                continue;
+            }
+            if (Peek() == ']') {
+                ++pos_;
+                return builder_.EndArray();
+            }
+            Fault("',' or ']' is expected");
+        }
+    }
+
+    void Number() {
+        const size_t start = pos_;
+        bool whole = true;
+        if (Peek() == '-') ++pos_;
+        if (Peek() == '0') {
+            ++pos_;
+        } else if (Peek() >= '1' && Peek() <= '9') {
+            while (std::isdigit(static_cast<unsigned char>(Peek()))) ++pos_;
+        } else {
+            Fault("a digit is expected");
+        }
+        if (Peek() == '.') {
+            whole = false;
+            ++pos_;
+            if (!std::isdigit(static_cast<unsigned char>(Peek()))) Fault("a digit is expected after '.'");
+            while (std::isdigit(static_cast<unsigned char>(Peek()))) ++pos_;
+        }
+        if (Peek() == 'e' || Peek() == 'E') {
+            whole = false;
+            ++pos_;
+            if (Peek() == '+' || Peek() == '-') ++pos_;
+            if (!std::isdigit(static_cast<unsigned char>(Peek()))) Fault("a digit is expected in the exponent");
+            while (std::isdigit(static_cast<unsigned char>(Peek()))) ++pos_;
+        }
+        const char* first = text_.data() + start;
+        const char* last = text_.data() + pos_;
+        if (whole) {
+            int64_t v = 0;
+            const auto [end, ec] = std::from_chars(first, last, v);
+            return builder_.Whole(v, ec == std::errc() && end == last);
+        }
+        double d = 0;
+        if (std::from_chars(first, last, d).ec == std::errc::result_out_of_range) {
+            // Too large or too small for a Double: the C library tells which (a number too
+            // small to tell from zero reads as zero, as it does everywhere else).
+            static const locale_t c_numbers = newlocale(LC_ALL_MASK, "C", nullptr);
+            d = strtod_l(std::string(first, last).c_str(), nullptr, c_numbers);
+            if (!std::isfinite(d)) FaultAt(start, "the number is too large for a Double");
+        }
+        builder_.Fraction(d);
+    }
+
+    // A string in quotes, escapes resolved; the text must be well-formed UTF-8.
+    void String(std::string& out) {
+        ++pos_;  // the opening quote
+        for (;;) {
+            const size_t run = pos_;
+            while (pos_ < text_.size()) {
+                const auto c = static_cast<unsigned char>(text_[pos_]);
+                if (c == '"' || c == '\\' || c < 0x20 || c >= 0x80) break;
+                ++pos_;
+            }
+            out.append(text_.data() + run, pos_ - run);
+            if (pos_ >= text_.size()) Fault("the string is not closed");
+            const auto c = static_cast<unsigned char>(text_[pos_]);
+            if (c == '"') {
+                ++pos_;
+                return;
+            }
+            if (c < 0x20) Fault("a control character must be escaped in a string");
+            if (c >= 0x80) {
+                const size_t n = Utf8SequenceLength(text_, pos_);
+                if (n == 0) Fault("the string is not well-formed UTF-8");
+                out.append(text_.data() + pos_, n);
+                pos_ += n;
+                continue;
+            }
+            Escape(out);
+        }
+    }
+
+    void Escape(std::string& out) {
+        ++pos_;  // the backslash
+        const char c = Peek();
+        switch (c) {
+            case '"': out += '"'; break;
+            case '\\': out += '\\'; break;
+            case '/': out += '/'; break;
+            case 'b': out += '\b'; break;
+            case 'f': out += '\f'; break;
+            case 'n': out += '\n'; break;
+            case 'r': out += '\r'; break;
+            case 't': out += '\t'; break;
+            case 'u': {
+                ++pos_;
+                uint32_t cp = Hex4();
+                if (cp >= 0xD800 && cp <= 0xDBFF) {
+                    if (text_.substr(pos_, 2) != "\\u") Fault("a high surrogate must be followed by a low one");
+                    pos_ += 2;
+                    const uint32_t low = Hex4();
+                    if (low < 0xDC00 || low > 0xDFFF) Fault("a high surrogate must be followed by a low one");
+                    cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
+                } else if (cp >= 0xDC00 && cp <= 0xDFFF) {
+                    Fault("a low surrogate without a high one");
+                }
+                AppendUtf8(out, cp);
+                return;
+            }
+            default: Fault("an unknown escape in a string");
+        }
+        ++pos_;
+    }
+
+    uint32_t Hex4() {
+        uint32_t v = 0;
+        for (int i = 0; i < 4; ++i) {
+            const char c = Peek();
+            v <<= 4;
+            if (c >= '0' && c <= '9') {
+                v |= static_cast<uint32_t>(c - '0');
+            } else if (c >= 'a' && c <= 'f') {
+                v |= static_cast<uint32_t>(c - 'a' + 10);
+            } else if (c >= 'A' && c <= 'F') {
+                v |= static_cast<uint32_t>(c - 'A' + 10);
+            } else {
+                Fault("four hexadecimal digits are expected after \\u");
+            }
+            ++pos_;
+        }
+        return v;
+    }
+
+    static void AppendUtf8(std::string& out, uint32_t cp) {
+        if (cp < 0x80) {
+            out += static_cast<char>(cp);
+        } else if (cp < 0x800) {
+            out += static_cast<char>(0xC0 | (cp >> 6));
+            out += static_cast<char>(0x80 | (cp & 0x3F));
+        } else if (cp < 0x10000) {
+            out += static_cast<char>(0xE0 | (cp >> 12));
+            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (cp & 0x3F));
+        } else {
+            out += static_cast<char>(0xF0 | (cp >> 18));
+            out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (cp & 0x3F));
+        }
+    }
+
+    std::string_view text_;
+    VariantBuilder& builder_;
+    size_t pos_ = 0;
 };
 
 class Writer {
@@ -320,33 +590,6 @@ private:
         out_.push_back('"');
     }
 
-    // The length of the well-formed UTF-8 sequence starting at s[i], or 0.
-    static size_t Utf8SequenceLength(std::string_view s, size_t i) {
-        const unsigned char c = static_cast<unsigned char>(s[i]);
-        size_t n;
-        uint32_t cp;
-        if (c >= 0xC2 && c <= 0xDF) {
-            n = 2, cp = c & 0x1F;
-        } else if (c >= 0xE0 && c <= 0xEF) {
-            n = 3, cp = c & 0x0F;
-        } else if (c >= 0xF0 && c <= 0xF4) {
-            n = 4, cp = c & 0x07;
-        } else {
-            return 0;
-        }
-        if (i + n > s.size()) return 0;
-        for (size_t k = 1; k < n; ++k) {
-            const unsigned char cc = static_cast<unsigned char>(s[i + k]);
-            if ((cc & 0xC0) != 0x80) return 0;
-            cp = (cp << 6) | (cc & 0x3F);
-        }
-        // Overlong forms, surrogates and code points past U+10FFFF are not well-formed.
-        if ((n == 3 && cp < 0x800) || (n == 4 && (cp < 0x10000 || cp > 0x10FFFF)) || (cp >= 0xD800 && cp <= 0xDFFF)) {
-            return 0;
-        }
-        return n;
-    }
-
     void NewLine(int depth) {
         if (indent_ < 0) return;
         out_.push_back('\n');
@@ -431,8 +674,8 @@ void WriteJson(const Variant& value, std::ostream& out, int indent) {
 }
 
 Variant ReadJson(std::string_view text, const ContainerFactory& factory) {
-    VariantBuilder builder(text, factory);
-    nlohmann::json::sax_parse(text.begin(), text.end(), &builder);
+    VariantBuilder builder(factory);
+    Parser(text, builder).Parse();
     return builder.Take();
 }
 

@@ -174,6 +174,7 @@ Phases RunWorkload(const Options& o, const Workload& w, const fs::path& b_templa
     const fs::path raw = o.bin / "bench_raw";
     const fs::path requests = o.work / "requests.json";
     const fs::path list = o.work / (w.name + "-list.json");
+    const fs::path receipt = o.work / (w.name + "-receipt.json");
     const fs::path b = o.work / (w.name + "-b.db");
     const fs::path b_raw = o.work / (w.name + "-b-raw.db");
     const fs::path a_mark = o.work / (w.name + "-a-mark.db");
@@ -190,11 +191,11 @@ Phases RunWorkload(const Options& o, const Workload& w, const fs::path& b_templa
         add("package", Run({orbabt.string(), "package", "--db", w.a.string(), "--requests", requests.string(), "--to",
                             kReceiverNumber, "--to-name", receiver_name, "-o", list.string()}));
         Copy(b_template, b);
-        add("unpackage", Run({orbabt.string(), "unpackage", "--db", b.string(), list.string()}));
+        add("unpackage", Run({orbabt.string(), "unpackage", "--db", b.string(), list.string(), "-o", receipt.string()}));
         Copy(b_template, b_raw);
         add("raw insert", Run({raw.string(), "insert", b_raw.string(), b.string()}));
         Copy(w.a, a_mark);
-        add("mark", Run({orbabt.string(), "mark", "--db", a_mark.string(), list.string()}));
+        add("mark", Run({orbabt.string(), "mark", "--db", a_mark.string(), receipt.string()}));
         Copy(w.a, a_mark);
         add("raw update", Run({raw.string(), "update", a_mark.string(), w.update_sql.string()}));
     }

@@ -212,6 +212,39 @@ TEST(VariantJson, WholeNumbersOutsideLongAreRefusedWithThePath) {
     });
 }
 
+TEST(VariantJson, StringsAndNumbersReadAsJsonDefinesThem) {
+    const struct {
+        const char* json;
+        Variant value;
+    } cases[] = {
+        {R"("a\"b\\c\/d\b\f\n\r\t")", Variant("a\"b\\c/d\b\f\n\r\t")},
+        {R"("\u00e9\u4e0a\ud83d\ude00")", Variant("\u00e9\u4e0a\U0001F600")},
+        {"\"\u00e9\u4e0a\U0001F600\"", Variant("\u00e9\u4e0a\U0001F600")},
+        {" \t\r\n -0 ", Variant(int32_t{0})},
+        {"-2147483648", Variant(int32_t{INT32_MIN})},
+        {"2.5e-1", Variant(0.25)},
+        {"1E2", Variant(100.0)},
+        {"1e-400", Variant(0.0)},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(FromJson(c.json), c.value) << c.json;
+    }
+    ExpectRefused({
+        {R"("\ud800")", "line 1, column 8"},
+        {R"("\udc00x")", "line 1"},
+        {R"("\x")", "line 1, column 3"},
+        {"\"a\tb\"", "line 1, column 3"},
+        {"\"\xc0\xaf\"", "line 1, column 2"},
+        {"[1,]", "line 1, column 4"},
+        {"{\"a\":1,}", "line 1, column 8"},
+        {"01", "line 1, column 2"},
+        {"1.", "line 1, column 3"},
+        {"-", "line 1, column 2"},
+        {"nul", "line 1, column 1"},
+        {"\"open", "line 1, column 6"},
+    });
+}
+
 TEST(VariantJson, NumbersBeyondADoubleAreRefused) {
     ExpectRefused({
         {"[1e400]", "line 1"},
