@@ -558,6 +558,18 @@ private:
         out_.reserve(out_.size() + s.size() + 2);
         out_.push_back('"');
         for (size_t i = 0; i < s.size();) {
+            // Runs of characters that need no escape go out in one piece.
+            size_t run = i;
+            while (run < s.size()) {
+                const auto r = static_cast<unsigned char>(s[run]);
+                if (r < 0x20 || r >= 0x80 || r == '"' || r == '\\') break;
+                ++run;
+            }
+            if (run > i) {
+                out_.append(s.data() + i, run - i);
+                i = run;
+                continue;
+            }
             const unsigned char c = static_cast<unsigned char>(s[i]);
             if (c >= 0x80) {
                 const size_t n = Utf8SequenceLength(s, i);

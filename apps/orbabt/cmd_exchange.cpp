@@ -172,8 +172,14 @@ std::string DefaultReceiptName(const std::string& list_file) {
 }
 
 int RunUnpackage(const std::string& db, const std::string& list_file, const std::string& receipt_file) {
-    const std::string bytes = ReadTextFile(list_file);
-    ListFile file = ReadListFile(bytes, list_file);
+    // The text is let go once read and fingerprinted, before the bills are saved.
+    std::string list_sha256;
+    ListFile file;
+    {
+        const std::string bytes = ReadTextFile(list_file);
+        file = ReadListFile(bytes, list_file);
+        list_sha256 = Sha256Hex(bytes);
+    }
     const Branch own = OwnBranch(db);
     RequireBranch(file.receiver, own, list_file, "receiver", db);
     if (file.sender.number == own.number) {
@@ -184,7 +190,7 @@ int RunUnpackage(const std::string& db, const std::string& list_file, const std:
     }
     const std::string receipt_path = receipt_file.empty() ? DefaultReceiptName(list_file) : receipt_file;
     UnpackageResult result = Unpackage(db, file.list);
-    ReceiptFile receipt{own, file.sender, platform::Date::Now(), file.sender, file.created, Sha256Hex(bytes),
+    ReceiptFile receipt{own, file.sender, platform::Date::Now(), file.sender, file.created, list_sha256,
                         result.packages};
     WriteTextFile(receipt_path, WriteReceiptFile(receipt));
 

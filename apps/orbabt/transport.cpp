@@ -276,11 +276,24 @@ std::string Sha256Hex(std::string_view bytes) {
 }
 
 std::string ReadTextFile(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(path, std::ios::binary | std::ios::ate);
     if (!in) throw Error(ErrorCode::kFileNotFound, fmt::format("The file '{}' cannot be read", path.string()));
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
+    // Read straight into a string of the file's size: a large list is held once, not twice.
+    const std::streamoff size = in.tellg();
+    std::string text;
+    if (size > 0) {
+        text.resize(static_cast<size_t>(size));
+        in.seekg(0);
+        in.read(text.data(), size);
+        text.resize(static_cast<size_t>(in.gcount()));
+    }
+    // Whatever follows the size seen at first (a file still growing) is read as well.
+    std::ostringstream rest;
+    if (in.peek() != std::char_traits<char>::eof()) {
+        rest << in.rdbuf();
+        text += rest.str();
+    }
+    return text;
 }
 
 void WriteTextFile(const std::filesystem::path& path, std::string_view text) {
