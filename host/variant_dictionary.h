@@ -30,7 +30,7 @@ public:
     Variant ValueOrDefault(std::string_view key, const Variant& fallback) const;
     bool Exists(std::string_view key) const { return Find(key) != nullptr; }
     const Variant* Find(std::string_view key) const;
-    void Reserve(size_t n) { entries_.reserve(n); }
+    void Reserve(size_t n) override { entries_.reserve(n); }
 
     size_t Size() const override { return entries_.size(); }
     const std::string& KeyAt(size_t position) const override { return entries_.at(position).first; }

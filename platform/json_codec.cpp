@@ -99,7 +99,6 @@ private:
         Variant first;             // the held-back first value
         bool first_raw = false;    // the held-back first value is an object read raw
         Ref<ListContainer> list;
-        Ref<MapContainer> map;     // made when the object turns out to be a plain record
     };
 
     // The path to the value being placed in the open frames below `depth` ("/1/q").
@@ -138,10 +137,14 @@ private:
             f.first = std::move(v);  // placed when the object's form is known
             f.first_raw = raw;
         } else {
-            f.map->Put(std::move(f.key), std::move(v));
+            Entries().emplace_back(std::move(f.key), std::move(v));
         }
         return true;
     }
+
+    // The entries of the innermost open object, gathered until it closes so that its record
+    // is made at its final size. One list per depth, kept for the next object there.
+    std::vector<std::pair<std::string, Variant>>& Entries() { return entries_[open_.size() - 1]; }
 
     bool Open(Frame::Kind kind) {
         if (open_.size() >= static_cast<size_t>(kMaxNesting)) {
@@ -149,6 +152,7 @@ private:
         }
         const bool raw = kind == Frame::kObject && !open_.empty() && open_.back().held && open_.back().key == "$dict";
         Frame& f = open_.emplace_back();
+        if (entries_.size() < open_.size()) entries_.resize(open_.size());
         f.kind = kind;
         f.raw = raw;
         if (kind == Frame::kArray) f.list = factory_.make_list();
@@ -157,32 +161,32 @@ private:
 
     // The object has a second key: its first entry is a plain one after all.
     void Unhold(Frame& f) {
-        f.map = factory_.make_map();
         // A record read raw because it stood under a "$dict" key is an ordinary value here.
         if (f.first_raw) f.first = Retag(f.first, open_.size());
-        f.map->Put(std::move(f.key), std::move(f.first));
+        Entries().emplace_back(std::move(f.key), std::move(f.first));
         f.held = false;
     }
 
     bool Close() {
-        Frame f = std::move(open_.back());
+        Frame& f = open_.back();
         if (f.kind == Frame::kArray) {
+            Ref<ListContainer> list = std::move(f.list);
             open_.pop_back();
-            return Put(Variant(f.list));
+            return Put(Variant(std::move(list)));
         }
         Variant value;
         bool raw = false;
         if (f.keys == 1 && f.held) {
             value = Tagged(f.key, std::move(f.first), open_.size() - 1);
         } else {
-            if (f.keys == 1) {
-                // A one-key record whose key is no tag.
-                f.map = factory_.make_map();
-                f.map->Put(std::move(f.key), std::move(f.first));
-            } else if (f.keys == 0) {
-                f.map = factory_.make_map();
-            }
-            value = Variant(f.map);
+            auto& entries = Entries();
+            // A one-key record whose key is no tag.
+            if (f.keys == 1) entries.emplace_back(std::move(f.key), std::move(f.first));
+            Ref<MapContainer> map = factory_.make_map();
+            map->Reserve(entries.size());
+            for (auto& [key, v] : entries) map->Put(std::move(key), std::move(v));
+            entries.clear();
+            value = Variant(std::move(map));
             raw = f.raw;
         }
         open_.pop_back();
@@ -230,6 +234,7 @@ private:
     const ContainerFactory& factory_;
     Variant root_;
     std::vector<Frame> open_;  // the containers not yet closed, innermost last
+    std::vector<std::vector<std::pair<std::string, Variant>>> entries_;  // by depth
 };
 
 // Reads JSON text and hands each value to the builder as it is met. It is strict JSON: one
