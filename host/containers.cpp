@@ -1,5 +1,8 @@
 #include <fmt/format.h>
 
+#include <mutex>
+#include <unordered_set>
+
 #include "host/variant_dictionary.h"
 #include "host/variant_vector.h"
 #include "platform/error.h"
@@ -39,9 +42,39 @@ const MemberTable<VariantVector>& VariantVector::Members() {
     return table;
 }
 
+namespace {
+
+// The shared table of record keys. Records of one kind use the same few dozen keys, so a
+// key is stored once however many records hold it. The table takes at most kMaxKeys keys,
+// so text from outside cannot make it grow without end.
+class KeyTable {
+public:
+    static constexpr size_t kMaxKeys = 1 << 14;
+
+    // The stored copy of `key`, or nullptr when the table is full and does not know it.
+    const std::string* Find(std::string&& key) {
+        std::lock_guard lock(mutex_);
+        auto found = keys_.find(key);
+        if (found != keys_.end()) return &*found;
+        if (keys_.size() >= kMaxKeys) return nullptr;
+        return &*keys_.insert(std::move(key)).first;
+    }
+
+private:
+    std::mutex mutex_;
+    std::unordered_set<std::string> keys_;  // nodes stay where they are as the set grows
+};
+
+KeyTable& Keys() {
+    static KeyTable* table = new KeyTable;  // never destroyed: records may outlive static teardown
+    return *table;
+}
+
+}  // namespace
+
 const Variant* VariantDictionary::Find(std::string_view key) const {
     for (const auto& [k, v] : entries_) {
-        if (k == key) return &v;
+        if (*k == key) return &v;
     }
     return nullptr;
 }
@@ -59,7 +92,12 @@ void VariantDictionary::Put(std::string key, Variant value) {
     if (Variant* v = FindMutable(key)) {
         *v = std::move(value);
     } else {
-        entries_.emplace_back(std::move(key), std::move(value));
+        const std::string* stored = Keys().Find(std::move(key));
+        if (!stored) {
+            if (!own_keys_) own_keys_ = std::make_unique<std::deque<std::string>>();
+            stored = &own_keys_->emplace_back(std::move(key));
+        }
+        entries_.emplace_back(stored, std::move(value));
     }
 }
 
