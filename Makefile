@@ -4,7 +4,7 @@ ASAN_BUILD ?= build-asan
 JOBS       ?= 2
 CMAKE_ARGS ?=
 
-.PHONY: all deps build test test-asan demo bench clean
+.PHONY: all deps build test test-asan demo bench screenshot install package check-install clean
 
 all: build
 
@@ -35,6 +35,32 @@ bench: build
 # A full exchange between two sample branch databases.
 demo: build
 	$(BUILD)/bin/orbabt demo --dir demo
+
+# The list dialog with the host kit's list control, the browse window in both modes, and the
+# bill viewer, over generated databases, drawn on a virtual X display and saved as
+# docs/list-dialog.png, docs/browse-send.png, docs/browse-download.png and
+# docs/bill-viewer.png.
+screenshot: build
+	xvfb-run -a env QT_QPA_PLATFORM=xcb ORBA_SCREENSHOT=$(CURDIR)/docs/list-dialog.png \
+	  $(BUILD)/bin/test_ui --gtest_filter='ListDialogWithControl.*'
+	xvfb-run -a env QT_QPA_PLATFORM=xcb ORBA_SCREENSHOT_DIR=$(CURDIR)/docs \
+	  $(BUILD)/bin/test_ui --gtest_filter='BrowseWindowTest.ScreenshotsOfBothModes'
+	xvfb-run -a env QT_QPA_PLATFORM=xcb ORBA_VIEWER_SCREENSHOT=$(CURDIR)/docs/bill-viewer.png \
+	  $(BUILD)/bin/test_hostkit --gtest_filter='BillViewer.Shows*'
+
+# Installs headers, libraries, orbabt, the CMake package and pkg-config files under PREFIX
+# (default /usr/local): make install PREFIX=$$HOME/orba
+PREFIX ?= /usr/local
+install: build
+	cmake --install $(BUILD) --prefix $(PREFIX)
+
+# A Debian package in $(BUILD): apt-get install ./$(BUILD)/orbabilltransmit_<version>_<arch>.deb
+package: build
+	cd $(BUILD) && cpack -G DEB
+
+# Installs into a staged prefix and builds and runs examples/host against it alone.
+check-install: build
+	scripts/check-install $(BUILD)
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD)

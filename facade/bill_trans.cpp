@@ -6,6 +6,7 @@
 
 #include "data/bill_records.h"
 #include "data/data_trans.h"
+#include "facade/browse_entry.h"
 #include "facade/transmit_log.h"
 #include "host/login_props.h"
 #include "host/shared_connection.h"
@@ -66,6 +67,12 @@ std::string Trimmed(const std::string& s) {
 BillTrans::BillTrans() { host::SetSharedConnection(platform::CreateObject(host::kAppConnectionProgId)); }
 
 BillTrans::~BillTrans() { host::SetSharedConnection({}); }
+
+void BillTrans::ShowType(int32_t mode) { SetBrowseMode(mode); }
+
+Ref<VariantVector> BillTrans::VectTransmitBill() { return SelectionResult(); }
+
+void BillTrans::Show() { RunBrowseWindow(); }
 
 Ref<VariantVector> BillTrans::PackageBills(const Ref<Object>& requests, const Ref<Object>& apply_br_id) {
     try {
@@ -205,7 +212,21 @@ Ref<VariantDictionary> BillTrans::UnPackageBills(const Ref<Object>& list) {
 const platform::MemberTable<BillTrans>& BillTrans::Members() {
     static const platform::MemberTable<BillTrans> table = [] {
         platform::MemberTable<BillTrans> t("BillTrans");
-        t.Method("PackageBills", 2, 2,
+        t.Let("ShowType", 0, 0,
+              [](BillTrans&, CallArgs& a) {
+                  try {
+                      ShowType(a.Assigned().ToLong());
+                  } catch (const platform::Error& e) {
+                      a.Rethrow(0, e);
+                  }
+                  return Variant();
+              })
+            .Get("VectTransmitBill", 0, 0, [](BillTrans&, CallArgs&) { return Variant(VectTransmitBill()); })
+            .Method("Show", 0, 0, [](BillTrans& b, CallArgs&) {
+                b.Show();
+                return Variant();
+            })
+            .Method("PackageBills", 2, 2,
                  [](BillTrans& b, CallArgs& a) { return Variant(b.PackageBills(a.Obj(0), a.Obj(1))); })
             .Method("UnPackageBills", 1, 1,
                     [](BillTrans& b, CallArgs& a) { return Variant(b.UnPackageBills(a.Obj(0))); })

@@ -31,6 +31,15 @@ public:
     ~BillTrans() override;
     static const platform::MemberTable<BillTrans>& Members();
 
+    // The browse window's mode for the next Show: 0 send, other values download. Stored as
+    // given; shared by every BillTrans object.
+    static void ShowType(int32_t mode);
+    // What the last browse window left: the very vector it stored, or Nothing.
+    static platform::Ref<host::VariantVector> VectTransmitBill();
+    // Opens the browse window modally and returns when it has closed. A failure while the
+    // window is made or set up reaches the caller; the window reports its own commands'.
+    void Show();
+
     // One package per request item, in request order; Nothing after a failure, which is
     // shown in a message box.
     platform::Ref<host::VariantVector> PackageBills(const platform::Ref<platform::Object>& requests,

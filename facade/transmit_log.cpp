@@ -5,10 +5,13 @@
 #include <iconv.h>
 #include <langinfo.h>
 #include <locale.h>
+#include <pwd.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "platform/error.h"
 #include "platform/module_dir.h"
@@ -47,10 +50,60 @@ void WriteAll(int fd, std::string_view bytes, const std::filesystem::path& path)
     }
 }
 
+bool WritableByProcess(const std::filesystem::path& dir) { return ::access(dir.c_str(), W_OK | X_OK) == 0; }
+
+// The system's own software trees: a library there was installed by a package manager or an
+// administrator, and a log written beside it would be left behind when it is removed.
+bool InSystemSoftwareTree(const std::filesystem::path& dir) {
+    const std::filesystem::path normal = dir.lexically_normal();
+    auto it = normal.begin();
+    if (it == normal.end() || *it != "/" || ++it == normal.end()) return false;
+    const std::string top = it->string();
+    return top == "usr" || top == "lib" || top == "lib32" || top == "lib64" || top == "libx32";
+}
+
+std::filesystem::path UserHome(const std::function<const char*(const char*)>& getenv) {
+    if (const char* home = getenv("HOME"); home != nullptr && home[0] == '/') return home;
+    struct passwd pwd {};
+    struct passwd* found = nullptr;
+    std::vector<char> buffer(16384);
+    if (::getpwuid_r(::getuid(), &pwd, buffer.data(), buffer.size(), &found) == 0 && found != nullptr &&
+        found->pw_dir != nullptr && found->pw_dir[0] == '/') {
+        return found->pw_dir;
+    }
+    return {};
+}
+
 }  // namespace
 
+std::filesystem::path ChooseLogDirectory(const std::filesystem::path& module_dir,
+                                         const std::function<bool(const std::filesystem::path&)>& writable,
+                                         const std::function<const char*(const char*)>& getenv) {
+    const auto can_write = writable ? writable : WritableByProcess;
+    const auto env = getenv ? getenv : [](const char* name) -> const char* { return std::getenv(name); };
+    const std::filesystem::path beside = module_dir / kLogFolderName;
+    if (!InSystemSoftwareTree(module_dir)) {
+        std::error_code ec;
+        if (std::filesystem::is_directory(beside, ec) ? can_write(beside) : can_write(module_dir)) return beside;
+    }
+    // XDG_DATA_HOME counts only when absolute; a relative one is ignored, as the base
+    // directory convention asks.
+    std::filesystem::path data_home;
+    if (const char* xdg = env("XDG_DATA_HOME"); xdg != nullptr && xdg[0] == '/') {
+        data_home = xdg;
+    } else if (std::filesystem::path home = UserHome(env); !home.empty()) {
+        data_home = home / ".local" / "share";
+    } else {
+        return beside;  // no user folder to fall back on: writing will say why it failed
+    }
+    const std::filesystem::path per_user = data_home / kUserDataFolderName / kLogFolderName;
+    std::error_code ec;
+    std::filesystem::create_directories(per_user.parent_path(), ec);  // a failure shows when the log is written
+    return per_user;
+}
+
 std::filesystem::path LogDirectory() {
-    return platform::ModuleDirectory(reinterpret_cast<const void*>(&LogDirectory)) / kLogFolderName;
+    return ChooseLogDirectory(platform::ModuleDirectory(reinterpret_cast<const void*>(&LogDirectory)));
 }
 
 std::string LogFileName(const platform::Date& day, int sequence) {

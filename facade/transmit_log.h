@@ -1,6 +1,7 @@
 // The transmission log: a copy of what the saving component reported for one unpacking,
-// kept in a folder "TransmitLog" beside the component, one file per unpacking, named by
-// date and sequence number (20030512_1.log, 20030512_2.log, ...).
+// kept in a folder "TransmitLog" beside the component (or, for a library installed where it
+// cannot write, in the user's data folder), one file per unpacking, named by date and
+// sequence number (20030512_1.log, 20030512_2.log, ...).
 #pragma once
 
 #include <filesystem>
@@ -13,9 +14,26 @@
 namespace orba::facade {
 
 inline constexpr std::string_view kLogFolderName = "TransmitLog";
+// The folder under the user's data folder that holds the log of an installed library.
+inline constexpr std::string_view kUserDataFolderName = "OrbaBillTransmit";
 
-// The log folder beside this library.
+// The log folder of this library: see ChooseLogDirectory.
 std::filesystem::path LogDirectory();
+
+// Where the log folder of a library in `module_dir` goes:
+// - "TransmitLog" beside the library when it can be written there: the folder exists and
+//   is writable, or it is missing and the library's folder is writable (a build tree, or a
+//   private install a user owns);
+// - otherwise, and always for a library in the system's own software folders (/usr, /lib),
+//   which hold no changing data even when the process could write there,
+//   $XDG_DATA_HOME/OrbaBillTransmit/TransmitLog, by default
+//   ~/.local/share/OrbaBillTransmit/TransmitLog; its parent folders are made here, so that
+//   writing the log only has to make the last one.
+// `writable` and `getenv` are the process's own by default; tests put in their own.
+std::filesystem::path ChooseLogDirectory(
+    const std::filesystem::path& module_dir,
+    const std::function<bool(const std::filesystem::path&)>& writable = {},
+    const std::function<const char*(const char*)>& getenv = {});
 
 // "YYYYMMDD_n.log".
 std::string LogFileName(const platform::Date& day, int sequence);

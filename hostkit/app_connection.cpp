@@ -279,12 +279,14 @@ void SetSqlTraceFile(const std::string& path) {
 }
 
 AppConnection::AppConnection() = default;
+AppConnection::AppConnection(std::string database_path) : database_path_(std::move(database_path)) {}
 AppConnection::~AppConnection() = default;
 
 SqliteDatabase& AppConnection::Database() {
     if (!db_) {
-        db_ = std::make_unique<SqliteDatabase>(AccountDatabasePath(CurrentLoginProperties()),
-                                               SqliteDatabase::Mode::kReadWrite);
+        db_ = std::make_unique<SqliteDatabase>(
+            database_path_.empty() ? AccountDatabasePath(CurrentLoginProperties()) : database_path_,
+            SqliteDatabase::Mode::kReadWrite);
         RegisterDecimalFunctions(db_->Handle());
     }
     return *db_;

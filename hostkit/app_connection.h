@@ -19,6 +19,8 @@ class SqliteDatabase;
 class AppConnection : public platform::Dispatchable<AppConnection> {
 public:
     AppConnection();
+    // A connection to a given database file instead of the one the login properties name.
+    explicit AppConnection(std::string database_path);
     ~AppConnection() override;
     static const platform::MemberTable<AppConnection>& Members();
 
@@ -38,6 +40,7 @@ private:
     SqliteDatabase& Database();
 
     std::unique_ptr<SqliteDatabase> db_;
+    std::string database_path_;  // empty: the login properties' account database
 };
 
 // Appends every text handed to Execute, before translation, to `path`, each followed by a

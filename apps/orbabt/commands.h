@@ -42,6 +42,16 @@ int RunMark(const std::string& db, const std::string& file, bool without_receipt
 
 // Each sample branch addresses its bills to the three other branches of the group, in a
 // mix of statuses, so about a sixth of them is ready to go from A to B.
+// Opens the browse window over `db` in send or download mode and writes what was chosen:
+// a send list (transmission-list envelope) or a download request; to standard output when
+// `output` is empty. Returns 2 when nothing was chosen.
+struct BrowseOptions {
+    std::string db;
+    std::string mode = "send";
+    std::string output;
+};
+int RunBrowse(const BrowseOptions& options);
+
 struct DemoOptions {
     std::string dir = "demo";
     int orders = 60;

@@ -15,6 +15,7 @@ int main(int argc, char** argv) {
     using namespace orba::apps;
     CLI::App app{"orbabt: moves bills between the account databases of related branches"};
     app.require_subcommand(1);
+    app.set_version_flag("--version", std::string("orbabt ") + ORBA_VERSION, "Print the version and exit");
     std::string trace_file;
     auto add_trace = [&](CLI::App* command) {
         command->add_option("--trace-sql", trace_file,
@@ -94,6 +95,18 @@ int main(int argc, char** argv) {
                    "Take a transmission list instead and mark every bill of it, saved at the receiver or not");
     add_trace(mark);
     mark->callback([&] { run = [&] { return RunMark(db, list_file, without_receipt); }; });
+
+    BrowseOptions browse;
+    auto* browse_cmd = app.add_subcommand("browse", "Open the browse window and write what was chosen");
+    browse_cmd->add_option("--db", browse.db, "Account database of this branch")->required();
+    browse_cmd->add_option("--mode", browse.mode, "send: choose bills to send; download: choose bill types to fetch")
+        ->required()
+        ->check(CLI::IsMember({"send", "download"}));
+    browse_cmd->add_option("-o,--output", browse.output,
+                           "File to write (a send list for unpackage, or a download request for package); "
+                           "standard output when not given");
+    add_trace(browse_cmd);
+    browse_cmd->callback([&] { run = [&] { return RunBrowse(browse); }; });
 
     DemoOptions demo;
     auto* demo_cmd = app.add_subcommand("demo", "A full exchange between two sample branch databases");

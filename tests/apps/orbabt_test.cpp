@@ -101,6 +101,16 @@ TEST_F(OrbabtTest, InitDbCreatesOnceAndThenRefuses) {
     EXPECT_EQ(db.Dump(), content);
 }
 
+TEST_F(OrbabtTest, VersionIsPrintedWithoutACommandWhichIsOtherwiseRequired) {
+    Outcome version = Run({"--version"});
+    EXPECT_EQ(version.status, 0) << version.err;
+    EXPECT_EQ(version.out, std::string("orbabt ") + ORBA_VERSION + "\n");
+
+    Outcome none = Run({});
+    EXPECT_NE(none.status, 0);
+    EXPECT_TRUE(Contains(none.err, "subcommand")) << none.err;
+}
+
 TEST_F(OrbabtTest, SqlPrintsATableOrJsonLinesAndNamesAMissingDatabase) {
     MakeBranch("a.db", 1);
     const std::string query = "SELECT FItemID, FNumber FROM t_SonCompany WHERE FItemID<3 ORDER BY FItemID";
@@ -549,8 +559,13 @@ TEST_F(OrbabtTest, ALogThatCannotBeWrittenIsReportedWithTheMessagesAndTheReceipt
     // A copy of the program whose log folder is taken by a file, so no log can be made.
     const fs::path here = fs::read_symlink("/proc/self/exe").parent_path();
     fs::create_directories(dir_ / "bin");
-    for (const char* file : {"orbabt", "libOrbaBillTransmit.so", "liborba_hostkit.so", "liborba_runtime.so"}) {
-        fs::copy_file(here / file, dir_ / "bin" / file);
+    fs::copy_file(here / "orbabt", dir_ / "bin" / "orbabt");
+    // Every name of the shared libraries: the program loads them by their versioned names.
+    for (const auto& entry : fs::directory_iterator(here)) {
+        const std::string name = entry.path().filename().string();
+        if (name.rfind("lib", 0) == 0 && name.find(".so") != std::string::npos) {
+            fs::copy_file(entry.path(), dir_ / "bin" / name);
+        }
     }
     WriteTextFile(dir_ / "bin" / "TransmitLog", "not a folder");
     const fs::path program = dir_ / "bin" / "orbabt";

@@ -1,6 +1,7 @@
 // The transmission log writer on a folder of the test's own, with a fixed day: file names,
 // numbering past existing logs, the folder made when missing, existing files never
-// replaced, and the text in the locale's code page.
+// replaced, the text in the locale's code page, and where the folder goes for a library in
+// a build tree, a private install and the system's folders.
 #include "facade/transmit_log.h"
 
 #include <gtest/gtest.h>
@@ -44,6 +45,62 @@ TEST(TransmitLogTest, FileNamesAreDateAndSequence) {
 TEST(TransmitLogTest, TheFolderIsBesideTheLibrary) {
     EXPECT_EQ(LogDirectory().filename(), kLogFolderName);
     EXPECT_TRUE(fs::exists(LogDirectory().parent_path() / "libOrbaBillTransmit.so"));
+}
+
+TEST(TransmitLogTest, TheFolderIsBesideAWritableLibraryAndOtherwiseInTheUsersDataFolder) {
+    struct Case {
+        const char* name;
+        std::string module_dir;  // "@" stands for the test's own folder
+        bool log_folder_exists;
+        std::vector<std::string> writable;  // folders the process may write ("@" as above)
+        const char* xdg_data_home;          // "@" as above, or nullptr
+        const char* home;
+        std::string expected;  // "@" as above
+    };
+    const std::string per_user = "@/data/OrbaBillTransmit/TransmitLog";
+    const Case cases[] = {
+        {"build tree", "@/bin", false, {"@/bin"}, "@/data", "@/home", "@/bin/TransmitLog"},
+        {"the folder exists and may be written", "@/bin", true, {"@/bin/TransmitLog"}, "@/data", "@/home",
+         "@/bin/TransmitLog"},
+        {"read-only install", "@/bin", false, {}, "@/data", "@/home", per_user},
+        {"the folder exists but is read-only", "@/bin", true, {"@/bin"}, "@/data", "@/home", per_user},
+        {"system library folder, even for root", "/usr/lib/x86_64-linux-gnu", false, {"/usr/lib/x86_64-linux-gnu"},
+         "@/data", "@/home", per_user},
+        {"local system folder", "/usr/local/lib", false, {"/usr/local/lib"}, "@/data", "@/home", per_user},
+        {"top-level library folder", "/lib64", false, {"/lib64"}, "@/data", "@/home", per_user},
+        {"a name that only starts like /usr", "/usrdata/lib", false, {"/usrdata/lib"}, "@/data", "@/home",
+         "/usrdata/lib/TransmitLog"},
+        {"no data home: the home folder's", "@/bin", false, {}, nullptr, "@/home",
+         "@/home/.local/share/OrbaBillTransmit/TransmitLog"},
+        {"a relative data home is ignored", "@/bin", false, {}, "rel/data", "@/home",
+         "@/home/.local/share/OrbaBillTransmit/TransmitLog"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        auto at = [&dir](const std::string& text) {
+            return text.rfind('@', 0) == 0 ? dir.Path().string() + text.substr(1) : text;
+        };
+        const fs::path module_dir = at(c.module_dir);
+        if (c.log_folder_exists) fs::create_directories(module_dir / kLogFolderName);
+        std::set<fs::path> writable;
+        for (const std::string& w : c.writable) writable.insert(at(w));
+        const std::string xdg = c.xdg_data_home ? at(c.xdg_data_home) : "";
+        const std::string home = at(c.home);
+        const fs::path chosen = ChooseLogDirectory(
+            module_dir, [&writable](const fs::path& p) { return writable.count(p) > 0; },
+            [&](const char* var) -> const char* {
+                if (std::string_view(var) == "XDG_DATA_HOME") return c.xdg_data_home ? xdg.c_str() : nullptr;
+                if (std::string_view(var) == "HOME") return home.c_str();
+                return nullptr;
+            });
+        EXPECT_EQ(chosen, fs::path(at(c.expected)));
+        if (chosen.string().rfind(dir.Path().string(), 0) == 0 && chosen.parent_path() != module_dir) {
+            // The user's folder needs only its last level made when the first log is written.
+            EXPECT_TRUE(fs::is_directory(chosen.parent_path()));
+            EXPECT_EQ(WriteTransmitLog(chosen, "saved", May12), chosen / "20030512_1.log");
+        }
+    }
 }
 
 TEST(TransmitLogTest, TakesTheFirstFreeNumberAndLeavesExistingLogsAlone) {

@@ -1,0 +1,21 @@
+// What orbabt browse writes when the window has closed: a send vector in the
+// transmission-list envelope (for unpackage at the receiving branch) or download requests
+// in the request envelope (for package --requests).
+#pragma once
+
+#include <string>
+
+#include "host/variant_vector.h"
+
+namespace orba::apps {
+
+// The exit status when the window left nothing to write.
+inline constexpr int kNothingChosen = 2;
+
+// Writes `result` to `output` (standard output when empty) and returns the exit status.
+// A send vector's receiver is the related branch its bills name; bills for several branches
+// raise an Error naming them, and nothing is written.
+int WriteBrowseResult(const platform::Ref<host::VariantVector>& result, bool download, const std::string& database,
+                      const std::string& output);
+
+}  // namespace orba::apps

@@ -1,0 +1,59 @@
+// browse: the browse window over a branch database; what the user chose is written by
+// WriteBrowseResult in the form the other commands take.
+#include <QApplication>
+
+#include <cstdlib>
+#include <memory>
+
+#include "apps/orbabt/browse_result.h"
+#include "apps/orbabt/commands.h"
+#include "apps/orbabt/host_setup.h"
+#include "facade/bill_trans.h"
+#include "platform/error.h"
+#include "ui/qt_ui_service.h"
+
+namespace orba::apps {
+
+using host::VariantVector;
+using platform::Error;
+using platform::ErrorCode;
+using platform::Ref;
+
+namespace {
+
+bool HasDisplay() {
+    for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"}) {
+        const char* value = std::getenv(name);
+        if (value && *value) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+int RunBrowse(const BrowseOptions& options) {
+    const bool download = options.mode != "send";
+    if (!HasDisplay()) {
+        throw Error(ErrorCode::kBadInput,
+                    "The browse window needs a display: DISPLAY is not set (run it under xvfb-run, or set "
+                    "QT_QPA_PLATFORM=offscreen)");
+    }
+    const std::string database = UseDatabase(options.db);
+    static int argc = 1;
+    static char name[] = "orbabt";
+    static char* argv[] = {name, nullptr};
+    // A host that already runs a window application (a test, say) keeps its own.
+    std::unique_ptr<QApplication> app;
+    if (!QApplication::instance()) app = std::make_unique<QApplication>(argc, argv);
+    Ref<VariantVector> result;
+    {
+        platform::ScopedUiService window_messages(std::make_shared<ui::QtUiService>());
+        auto trans = platform::MakeRef<facade::BillTrans>();
+        facade::BillTrans::ShowType(download ? 1 : 0);
+        trans->Show();
+        result = facade::BillTrans::VectTransmitBill();
+    }
+    return WriteBrowseResult(result, download, database, options.output);
+}
+
+}  // namespace orba::apps

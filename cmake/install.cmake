@@ -1,0 +1,102 @@
+# Installing the library for hosts built outside this tree: public headers under
+# include/orba, the shared libraries with versioned names, orbabt, a CMake package with
+# imported targets (OrbaBillTransmit::runtime, ::library, ::hostkit), pkg-config files,
+# and a Debian package made by CPack (`make package`).
+include(GNUInstallDirs)
+include(CMakePackageConfigHelpers)
+
+set(ORBA_PACKAGE_NAME OrbaBillTransmit)
+set(ORBA_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/${ORBA_PACKAGE_NAME})
+
+# Versioned shared objects: 0.x releases may change the binary interface at every minor
+# version, so the minor number is part of the SONAME (libOrbaBillTransmit.so.0.2).
+set(ORBA_SOVERSION ${PROJECT_VERSION_MAJOR}.${PROJECT_VERSION_MINOR})
+set_target_properties(orba_runtime PROPERTIES VERSION ${PROJECT_VERSION} SOVERSION ${ORBA_SOVERSION}
+                      EXPORT_NAME runtime)
+set_target_properties(OrbaBillTransmit PROPERTIES VERSION ${PROJECT_VERSION} SOVERSION ${ORBA_SOVERSION}
+                      EXPORT_NAME library)
+set_target_properties(orba_hostkit PROPERTIES VERSION ${PROJECT_VERSION} SOVERSION ${ORBA_SOVERSION}
+                      EXPORT_NAME hostkit)
+
+# An installed consumer writes #include <orba/facade/bill_trans.h>; the headers themselves
+# include each other as "platform/variant.h", which the second folder resolves.
+target_include_directories(orba_runtime INTERFACE $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>
+                           $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}/orba>)
+
+# Installed programs and libraries find the libraries relative to themselves, so an
+# install prefix can be moved or unpacked anywhere.
+file(RELATIVE_PATH ORBA_BIN_TO_LIB /${CMAKE_INSTALL_BINDIR} /${CMAKE_INSTALL_LIBDIR})
+set_target_properties(orba_runtime OrbaBillTransmit orba_hostkit PROPERTIES INSTALL_RPATH "$ORIGIN")
+if(TARGET orbabt)
+  set_target_properties(orbabt PROPERTIES INSTALL_RPATH "$ORIGIN/${ORBA_BIN_TO_LIB}")
+endif()
+
+# What a host needs: the runtime, the containers, login properties, the registration entry
+# points, the two public classes and the transmission log's location, and the host kit's
+# registration, login string and sample data. Internal headers stay out.
+set(ORBA_PUBLIC_HEADERS
+    platform/containers.h platform/date.h platform/decimal.h platform/dispatch.h platform/error.h
+    platform/json_codec.h platform/module_dir.h platform/object.h platform/recordset.h
+    platform/registry.h platform/ui_services.h platform/variant.h
+    host/library_objects.h host/login_props.h host/variant_dictionary.h host/variant_json.h
+    host/variant_vector.h
+    data/data_trans.h
+    facade/bill_trans.h facade/registration.h facade/transmit_log.h
+    hostkit/hostkit.h hostkit/login_string.h hostkit/sample_data.h hostkit/save_data.h hostkit/sys_info.h)
+foreach(header IN LISTS ORBA_PUBLIC_HEADERS)
+  get_filename_component(folder ${header} DIRECTORY)
+  install(FILES ${CMAKE_SOURCE_DIR}/${header} DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/orba/${folder})
+endforeach()
+
+install(TARGETS orba_runtime OrbaBillTransmit orba_hostkit EXPORT OrbaBillTransmitTargets
+        LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
+        ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
+        RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+if(TARGET orbabt)
+  install(TARGETS orbabt RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+endif()
+install(FILES ${CMAKE_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
+
+install(EXPORT OrbaBillTransmitTargets NAMESPACE ${ORBA_PACKAGE_NAME}:: DESTINATION ${ORBA_CMAKE_DIR})
+configure_package_config_file(${CMAKE_SOURCE_DIR}/cmake/OrbaBillTransmitConfig.cmake.in
+                              ${CMAKE_BINARY_DIR}/package/OrbaBillTransmitConfig.cmake
+                              INSTALL_DESTINATION ${ORBA_CMAKE_DIR})
+# Within 0.x only the same minor version promises the same interface.
+write_basic_package_version_file(${CMAKE_BINARY_DIR}/package/OrbaBillTransmitConfigVersion.cmake
+                                 COMPATIBILITY SameMinorVersion)
+install(FILES ${CMAKE_BINARY_DIR}/package/OrbaBillTransmitConfig.cmake
+              ${CMAKE_BINARY_DIR}/package/OrbaBillTransmitConfigVersion.cmake
+        DESTINATION ${ORBA_CMAKE_DIR})
+
+# pkg-config: the prefix is found from the .pc file's own place, so the install stays
+# relocatable.
+file(RELATIVE_PATH ORBA_PC_TO_PREFIX /${CMAKE_INSTALL_LIBDIR}/pkgconfig /)
+string(REGEX REPLACE "/$" "" ORBA_PC_TO_PREFIX "${ORBA_PC_TO_PREFIX}")
+foreach(pc OrbaBillTransmit OrbaBillTransmit-hostkit)
+  configure_file(${CMAKE_SOURCE_DIR}/cmake/${pc}.pc.in ${CMAKE_BINARY_DIR}/package/${pc}.pc @ONLY)
+  install(FILES ${CMAKE_BINARY_DIR}/package/${pc}.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+endforeach()
+
+# The Debian package. Its dependencies come from the libraries the installed programs and
+# libraries link at run time (libsqlite3-0, libfmt9, libqt6widgets6, ...), never from the
+# -dev packages; building a host against it needs those, so they are suggested.
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME orbabilltransmit)
+set(CPACK_PACKAGE_VENDOR "OrbaBillTransmit")
+set(CPACK_PACKAGE_CONTACT "OrbaBillTransmit maintainers <orbabt@localhost>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Moves bills between the account databases of related branches")
+set(CPACK_PACKAGE_DESCRIPTION
+    "A component library that an ERP desktop client loads to move purchase orders, delivery notices\n\
+and return notices between related branches of one company group. With its host kit on SQLite,\n\
+the orbabt command-line host, the headers, a CMake package and pkg-config files.")
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION libs)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# The package's own libraries satisfy each other; dpkg-shlibdeps looks for them here.
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${CMAKE_BINARY_DIR}/bin)
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "libfmt-dev, qt6-base-dev, pkg-config, cmake")
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+# A distribution package carries no debug information (the build tree keeps it).
+set(CPACK_STRIP_FILES ON)
+include(CPack)

@@ -1,0 +1,93 @@
+#include "hostkit/assistant.h"
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QString>
+
+#include <cstdio>
+#include <mutex>
+
+namespace orba::hostkit {
+
+namespace {
+
+std::mutex g_presenter_mutex;
+AssistantPresenter g_presenter;  // empty: the default presenter
+
+void DefaultPresenter(const AssistantNote& note) {
+    const std::string text = AssistantNoteText(note);
+    if (qobject_cast<QApplication*>(QCoreApplication::instance()) != nullptr) {
+        auto* box = new QMessageBox(QMessageBox::Information, QString::fromStdString(note.heading),
+                                    QString::fromStdString(text), QMessageBox::Ok);
+        box->setAttribute(Qt::WA_DeleteOnClose);
+        box->setWindowModality(Qt::NonModal);
+        box->show();
+        return;
+    }
+    std::fprintf(stderr, "%s: %s\n", note.heading.c_str(), text.c_str());
+}
+
+}  // namespace
+
+std::string AssistantNoteText(const AssistantNote& note) {
+    std::string text = note.description;
+    for (const std::string& line : note.lines) {
+        if (!text.empty()) text += '\n';
+        text += line;
+    }
+    return text;
+}
+
+void PresentAssistantNote(const AssistantNote& note) {
+    AssistantPresenter presenter;
+    {
+        std::lock_guard lock(g_presenter_mutex);
+        presenter = g_presenter;
+    }
+    if (presenter) {
+        presenter(note);
+    } else {
+        DefaultPresenter(note);
+    }
+}
+
+AssistantPresenter InstallAssistantPresenter(AssistantPresenter presenter) {
+    std::lock_guard lock(g_presenter_mutex);
+    std::swap(g_presenter, presenter);
+    return presenter;
+}
+
+ScopedAssistantRecorder::ScopedAssistantRecorder()
+    : previous_(InstallAssistantPresenter([this](const AssistantNote& note) { notes_.push_back(note); })) {}
+
+ScopedAssistantRecorder::~ScopedAssistantRecorder() { InstallAssistantPresenter(std::move(previous_)); }
+
+const platform::MemberTable<Assistant>& Assistant::Members() {
+    static const platform::MemberTable<Assistant> table = [] {
+        using platform::CallArgs;
+        using platform::Variant;
+        platform::MemberTable<Assistant> t("Assistant");
+        t.Get("Heading", 0, 0, [](Assistant& s, CallArgs&) { return Variant(s.note_.heading); });
+        t.Let("Heading", 0, 0, [](Assistant& s, CallArgs& a) {
+            s.note_.heading = a.Assigned().ToText();
+            return Variant();
+        });
+        t.Get("Description", 0, 0, [](Assistant& s, CallArgs&) { return Variant(s.note_.description); });
+        t.Let("Description", 0, 0, [](Assistant& s, CallArgs& a) {
+            s.note_.description = a.Assigned().ToText();
+            return Variant();
+        });
+        t.Method("Add", 1, 1, [](Assistant& s, CallArgs& a) {
+            s.note_.lines.push_back(a.Text(0));
+            return Variant();
+        });
+        t.Method("Show", 0, 1, [](Assistant& s, CallArgs&) {
+            PresentAssistantNote(s.note_);
+            return Variant();
+        });
+        return t;
+    }();
+    return table;
+}
+
+}  // namespace orba::hostkit

@@ -1,0 +1,435 @@
+#include "hostkit/list_control.h"
+
+#include <QAbstractTableModel>
+#include <QApplication>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QItemSelectionModel>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSortFilterProxyModel>
+#include <QTableView>
+#include <QVBoxLayout>
+
+#include <fmt/format.h>
+
+#include <algorithm>
+#include <array>
+#include <set>
+
+#include "hostkit/app_connection.h"
+#include "hostkit/login_string.h"
+#include "hostkit/sql_dialect.h"
+#include "platform/db_connection.h"
+#include "platform/error.h"
+
+namespace orba::hostkit {
+
+using platform::CallArgs;
+using platform::Error;
+using platform::ErrorCode;
+using platform::MakeRef;
+using platform::Ref;
+using platform::Variant;
+
+namespace {
+
+constexpr int kTwipsPerInch = 1440;
+constexpr int kAmountColumn = 6;
+
+// Any 32-bit twips value a caller assigns maps to a pixel count Qt accepts.
+int TwipsToPixels(int twips, int dpi) {
+    const int64_t pixels = (int64_t{twips} * dpi + kTwipsPerInch / 2) / kTwipsPerInch;
+    return static_cast<int>(std::clamp<int64_t>(pixels, 0, QWIDGETSIZE_MAX));
+}
+
+// The rows as a table model: only the cells on screen are ever turned into text.
+class BillListModel : public QAbstractTableModel {
+public:
+    void Reset(std::shared_ptr<std::vector<BillListRow>> rows, std::vector<std::string> captions) {
+        beginResetModel();
+        rows_ = std::move(rows);
+        captions_.clear();
+        for (const std::string& c : captions) captions_.push_back(QString::fromStdString(c));
+        endResetModel();
+    }
+    int rowCount(const QModelIndex& parent) const override {
+        return parent.isValid() || !rows_ ? 0 : static_cast<int>(rows_->size());
+    }
+    int columnCount(const QModelIndex& parent) const override {
+        return parent.isValid() ? 0 : static_cast<int>(captions_.size());
+    }
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override {
+        if (orientation == Qt::Horizontal && role == Qt::DisplayRole && section < static_cast<int>(captions_.size())) {
+            return captions_[static_cast<size_t>(section)];
+        }
+        return QAbstractTableModel::headerData(section, orientation, role);
+    }
+    QVariant data(const QModelIndex& index, int role) const override {
+        if (!index.isValid() || !rows_ || index.row() >= static_cast<int>(rows_->size())) return {};
+        const BillListRow& r = (*rows_)[static_cast<size_t>(index.row())];
+        if (role == Qt::TextAlignmentRole) {
+            return index.column() == kAmountColumn ? QVariant(Qt::AlignRight | Qt::AlignVCenter)
+                                                   : QVariant(Qt::AlignLeft | Qt::AlignVCenter);
+        }
+        if (role == Qt::UserRole && index.column() == kAmountColumn) return r.amount_value;
+        if (role != Qt::DisplayRole && role != Qt::UserRole) return {};
+        switch (index.column()) {
+            case 0: return QString::fromStdString(r.bill_no);
+            case 1: return QString::fromStdString(r.date);
+            case 2: return QString::fromStdString(r.partner);
+            case 3: return QString::fromStdString(r.related_branch);
+            case 4: return QString::fromStdString(r.status);
+            case 5: return QString::fromStdString(r.transmitted);
+            case kAmountColumn: return QString::fromStdString(r.amount);
+            default: return {};
+        }
+    }
+    int32_t InterIdAt(int row) const { return (*rows_)[static_cast<size_t>(row)].inter_id; }
+
+private:
+    std::shared_ptr<std::vector<BillListRow>> rows_;
+    std::vector<QString> captions_;
+};
+
+}  // namespace
+
+// Search line, error line, the table, and the confirm and leave buttons.
+class ListControlWidget : public QWidget {
+public:
+    explicit ListControlWidget(ListControl* owner) : owner_(owner) {
+        auto* layout = new QVBoxLayout(this);
+        layout->setContentsMargins(4, 4, 4, 4);
+        auto* search_row = new QHBoxLayout();
+        search_row->addWidget(new QLabel(QStringLiteral("查找：")));
+        search_ = new QLineEdit();
+        search_->setPlaceholderText(QStringLiteral("单据编号、往来单位或关联机构"));
+        search_->setClearButtonEnabled(true);
+        search_row->addWidget(search_, 1);
+        count_ = new QLabel();
+        search_row->addWidget(count_);
+        layout->addLayout(search_row);
+
+        error_ = new QLabel();
+        error_->setWordWrap(true);
+        error_->setStyleSheet(QStringLiteral("color: #b00020;"));
+        error_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+        error_->hide();
+        layout->addWidget(error_);
+
+        proxy_.setSourceModel(&model_);
+        proxy_.setFilterKeyColumn(-1);
+        proxy_.setFilterCaseSensitivity(Qt::CaseInsensitive);
+        proxy_.setSortRole(Qt::UserRole);
+        table_ = new QTableView();
+        table_->setModel(&proxy_);
+        table_->setSelectionBehavior(QAbstractItemView::SelectRows);
+        table_->setAlternatingRowColors(true);
+        table_->setSortingEnabled(true);
+        table_->sortByColumn(-1, Qt::AscendingOrder);
+        table_->setWordWrap(false);
+        table_->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+        table_->verticalHeader()->setDefaultSectionSize(table_->fontMetrics().height() + 6);
+        table_->verticalHeader()->hide();
+        table_->horizontalHeader()->setStretchLastSection(false);
+        layout->addWidget(table_, 1);
+
+        auto* buttons = new QHBoxLayout();
+        buttons->addStretch(1);
+        ok_ = new QPushButton(QStringLiteral("确定"));
+        auto* leave = new QPushButton(QStringLiteral("退出"));
+        buttons->addWidget(ok_);
+        buttons->addWidget(leave);
+        layout->addLayout(buttons);
+
+        connect(search_, &QLineEdit::textChanged, this, [this](const QString& text) {
+            proxy_.setFilterFixedString(text);
+            UpdateState();
+        });
+        connect(table_->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] { UpdateState(); });
+        connect(ok_, &QPushButton::clicked, this, [this] {
+            if (owner_) owner_->RaiseCommand("SelectOK");
+        });
+        connect(leave, &QPushButton::clicked, this, [this] {
+            if (owner_) owner_->RaiseCommand("Exit");
+        });
+        connect(table_, &QTableView::doubleClicked, this, [this] {
+            if (owner_ && owner_->CanConfirm()) owner_->RaiseCommand("SelectOK");
+        });
+        UpdateState();
+    }
+
+    void Show(std::shared_ptr<std::vector<BillListRow>> rows, std::vector<std::string> captions,
+              const std::string& error, bool multi) {
+        model_.Reset(std::move(rows), std::move(captions));
+        table_->setSelectionMode(multi ? QAbstractItemView::ExtendedSelection : QAbstractItemView::SingleSelection);
+        error_->setText(QString::fromStdString(error));
+        error_->setVisible(!error.empty());
+        table_->setEnabled(error.empty());
+        // Column widths from the captions and the first rows only: measuring 20,000 rows
+        // would cost more than listing them.
+        table_->horizontalHeader()->setResizeContentsPrecision(50);
+        table_->resizeColumnsToContents();
+        // The partner's name takes what room is left over.
+        if (model_.columnCount({}) > 2) table_->horizontalHeader()->setSectionResizeMode(2, QHeaderView::Stretch);
+        UpdateState();
+    }
+
+    // The selected rows of the model, in the order the view shows them.
+    std::vector<int> SelectedSourceRows() const {
+        std::vector<int> rows;
+        for (const QModelIndex& i : table_->selectionModel()->selectedRows()) rows.push_back(i.row());
+        std::sort(rows.begin(), rows.end());
+        for (int& r : rows) r = proxy_.mapToSource(proxy_.index(r, 0)).row();
+        return rows;
+    }
+    bool HasSelection() const { return table_->selectionModel()->hasSelection(); }
+
+    void Select(const std::vector<int32_t>& ids) {
+        const std::set<int32_t> wanted(ids.begin(), ids.end());
+        QItemSelection selection;
+        for (int r = 0; r < proxy_.rowCount(); ++r) {
+            const int32_t id = model_.InterIdAt(proxy_.mapToSource(proxy_.index(r, 0)).row());
+            if (wanted.count(id) > 0) {
+                selection.select(proxy_.index(r, 0), proxy_.index(r, proxy_.columnCount() - 1));
+            }
+        }
+        table_->selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    }
+
+    void SetSearch(const QString& text) { search_->setText(text); }
+    // The control is gone; the widget only waits to be deleted.
+    void Detach() { owner_ = nullptr; }
+    int VisibleRows() const { return proxy_.rowCount(); }
+
+    void UpdateState() {
+        const int selected = table_->selectionModel() ? static_cast<int>(table_->selectionModel()->selectedRows().size()) : 0;
+        ok_->setEnabled(selected > 0 && !error_->isVisible());
+        count_->setText(QStringLiteral("共 %1 张，已选 %2 张").arg(proxy_.rowCount()).arg(selected));
+    }
+
+private:
+    ListControl* owner_;
+    BillListModel model_;
+    QSortFilterProxyModel proxy_;
+    QLineEdit* search_;
+    QLabel* count_;
+    QLabel* error_;
+    QTableView* table_;
+    QPushButton* ok_;
+};
+
+std::string DatabaseFromBaseInfo(std::string_view base_info) {
+    std::string_view base = base_info.substr(0, base_info.find('|'));
+    try {
+        return platform::ConnectionProperties::Parse(base).Get("Data Source");
+    } catch (const Error&) {
+        return {};
+    }
+}
+
+ListControl::ListControl() : rows_(std::make_shared<std::vector<BillListRow>>()) {}
+
+ListControl::~ListControl() {
+    if (!widget_) return;
+    widget_->Detach();
+    // The control can end inside one of its widget's own button handlers (a form that
+    // releases it on a command): the widget goes once control is back in the event loop.
+    widget_->hide();
+    widget_->setParent(nullptr);
+    widget_->deleteLater();
+}
+
+QWidget* ListControl::Widget() {
+    if (!widget_) {
+        if (qobject_cast<QApplication*>(QCoreApplication::instance()) == nullptr) {
+            throw Error(ErrorCode::kInvalidProcedureCall, "The list control needs a window application to show");
+        }
+        widget_ = new ListControlWidget(this);
+        ApplyGeometry();
+        Refresh();
+    }
+    return widget_;
+}
+
+void ListControl::ApplyGeometry() {
+    if (!widget_) return;
+    const int dpi = widget_->logicalDpiY() > 0 ? widget_->logicalDpiY() : 96;
+    QRect g = widget_->geometry();
+    if (geometry_.left) g.moveLeft(TwipsToPixels(*geometry_.left, dpi));
+    if (geometry_.top) g.moveTop(TwipsToPixels(*geometry_.top, dpi));
+    if (geometry_.width) g.setWidth(TwipsToPixels(*geometry_.width, dpi));
+    if (geometry_.height) g.setHeight(TwipsToPixels(*geometry_.height, dpi));
+    widget_->setGeometry(g);
+}
+
+void ListControl::Refresh() {
+    if (!widget_) return;
+    widget_->Show(rows_, kind_ ? BillListCaptions(*kind_) : std::vector<std::string>{}, error_,
+                  multi_select_ && multi_row_);
+}
+
+bool ListControl::PrepareList() {
+    error_.clear();
+    kind_ = FindBillListKind(tran_type_, list_id_);
+    if (!kind_) {
+        error_ = fmt::format("没有事务类型为 {}、列表号为 {} 的单据列表", tran_type_, list_id_);
+        Refresh();
+        return false;
+    }
+    const std::string path = DatabaseFromBaseInfo(base_info_);
+    connection_ = path.empty() ? MakeRef<AppConnection>() : MakeRef<AppConnection>(path);
+    try {
+        connection_->DatabasePath();  // opens it: a missing database is found now
+    } catch (const std::exception& e) {
+        error_ = e.what();
+        connection_.Reset();
+        Refresh();
+        return false;
+    }
+    Refresh();
+    return true;
+}
+
+bool ListControl::LoadList() {
+    if (!kind_ || !connection_) throw Error(ErrorCode::kInvalidProcedureCall, "The list is loaded before it is prepared");
+    auto rows = std::make_shared<std::vector<BillListRow>>();
+    error_.clear();
+    try {
+        const std::string sql = BillListSql(*kind_, filter_);
+        // The condition comes from the caller: it may narrow the one query, never add a
+        // statement of its own.
+        std::vector<TranslatedStatement> statements = TranslateBatch(sql);
+        if (statements.size() != 1 || !statements.front().is_query) {
+            throw Error(ErrorCode::kBadInput, fmt::format("The condition '{}' is not a single condition", filter_));
+        }
+        Ref<platform::RecordSet> result = connection_->Execute(sql);
+        *rows = ReadBillListRows(*result);
+    } catch (const std::exception& e) {
+        rows->clear();
+        error_ = fmt::format("{}{}", kListErrorHead, e.what());
+    }
+    rows_ = std::move(rows);
+    Refresh();
+    return !error_.empty() || !rows_->empty();
+}
+
+Ref<KitList> ListControl::ListInfo() const {
+    auto record = MakeRef<KitRecord>();
+    Variant name = Variant::Null();
+    if (kind_) name = Variant(std::string(kind_->name));
+    record->Put("FName", std::move(name));
+    record->Put("FListID", Variant(kind_ ? kind_->list_id : list_id_));
+    record->Put("FTranType", Variant(tran_type_));
+    auto list = MakeRef<KitList>();
+    list->Append(Variant(Ref<platform::Object>(record)));
+    return list;
+}
+
+Ref<KitList> ListControl::GetSelected() const {
+    auto list = MakeRef<KitList>();
+    if (!widget_ || !error_.empty()) return list;
+    for (int row : widget_->SelectedSourceRows()) {
+        const BillListRow& r = (*rows_)[static_cast<size_t>(row)];
+        auto record = MakeRef<KitRecord>();
+        record->Put("FInterID", Variant(r.inter_id));
+        record->Put("FTranType", Variant(r.tran_type));
+        record->Put("FBillNo", Variant(r.bill_no));
+        list->Append(Variant(Ref<platform::Object>(record)));
+    }
+    return list;
+}
+
+bool ListControl::CanConfirm() const { return error_.empty() && widget_ && widget_->HasSelection(); }
+
+void ListControl::ReleaseList() {
+    rows_ = std::make_shared<std::vector<BillListRow>>();
+    connection_.Reset();
+    sink_.Reset();
+    Refresh();
+}
+
+void ListControl::SelectBills(const std::vector<int32_t>& inter_ids) {
+    Widget();
+    widget_->Select(inter_ids);
+}
+
+int ListControl::Search(const std::string& text) {
+    Widget();
+    widget_->SetSearch(QString::fromStdString(text));
+    return widget_->VisibleRows();
+}
+
+void ListControl::RaiseCommand(std::string_view command) {
+    if (!sink_) return;
+    Ref<platform::Object> sink = sink_;  // the form may disconnect while it handles the event
+    Ref<ListControl> self(this);         // and release the control
+    std::array<Variant, 2> args{Variant(command), Variant()};
+    platform::CallByName(sink, "Command", platform::CallKind::kMethod, args);
+}
+
+const platform::MemberTable<ListControl>& ListControl::Members() {
+    static const platform::MemberTable<ListControl> table = [] {
+        platform::MemberTable<ListControl> t("Rilvo");
+        auto long_prop = [&t](std::string_view name, int32_t ListControl::*field) {
+            t.Let(name, 0, 0, [field](ListControl& c, CallArgs& a) {
+                c.*field = a.Assigned().ToLong();
+                return Variant();
+            });
+            t.Get(name, 0, 0, [field](ListControl& c, CallArgs&) { return Variant(c.*field); });
+        };
+        auto text_prop = [&t](std::string_view name, std::string ListControl::*field) {
+            t.Let(name, 0, 0, [field](ListControl& c, CallArgs& a) {
+                c.*field = a.Assigned().ToText();
+                return Variant();
+            });
+            t.Get(name, 0, 0, [field](ListControl& c, CallArgs&) { return Variant(c.*field); });
+        };
+        auto bool_prop = [&t](std::string_view name, bool ListControl::*field) {
+            t.Let(name, 0, 0, [field](ListControl& c, CallArgs& a) {
+                c.*field = a.Assigned().ToBoolean();
+                if (c.widget_) c.Refresh();
+                return Variant();
+            });
+            t.Get(name, 0, 0, [field](ListControl& c, CallArgs&) { return Variant(c.*field); });
+        };
+        auto geometry_prop = [&t](std::string_view name, std::optional<int> Geometry::*field) {
+            t.Let(name, 0, 0, [field](ListControl& c, CallArgs& a) {
+                c.geometry_.*field = a.Assigned().ToLong();
+                c.ApplyGeometry();
+                return Variant();
+            });
+            t.Get(name, 0, 0, [field](ListControl& c, CallArgs&) { return Variant(int32_t{(c.geometry_.*field).value_or(0)}); });
+        };
+        long_prop("ListShowStatus", &ListControl::list_show_status_);
+        long_prop("ListID", &ListControl::list_id_);
+        long_prop("TranType", &ListControl::tran_type_);
+        long_prop("SelectFlag", &ListControl::select_flag_);
+        text_prop("DestBillTransType", &ListControl::dest_type_);
+        text_prop("BaseInfo", &ListControl::base_info_);
+        text_prop("Filter", &ListControl::filter_);
+        text_prop("LocalCnn", &ListControl::local_cnn_);
+        text_prop("SystemName", &ListControl::system_name_);
+        bool_prop("MultiSelect", &ListControl::multi_select_);
+        bool_prop("CanSelectMultiRow", &ListControl::multi_row_);
+        bool_prop("StartUp", &ListControl::start_up_);
+        geometry_prop("Left", &Geometry::left);
+        geometry_prop("Top", &Geometry::top);
+        geometry_prop("Width", &Geometry::width);
+        geometry_prop("Height", &Geometry::height);
+        t.Method("PrepareList", 0, 0, [](ListControl& c, CallArgs&) { return Variant(c.PrepareList()); });
+        t.Method("LoadList", 0, 0, [](ListControl& c, CallArgs&) { return Variant(c.LoadList()); });
+        t.Get("ListInfo", 0, 0, [](ListControl& c, CallArgs&) { return Variant(c.ListInfo()); });
+        t.Method("GetSelected", 0, 0, [](ListControl& c, CallArgs&) { return Variant(c.GetSelected()); });
+        t.Get("CanConfirm", 0, 0, [](ListControl& c, CallArgs&) { return Variant(c.CanConfirm()); });
+        t.Method("Release", 0, 0, [](ListControl& c, CallArgs&) {
+            c.ReleaseList();
+            return Variant();
+        });
+        return t;
+    }();
+    return table;
+}
+
+}  // namespace orba::hostkit

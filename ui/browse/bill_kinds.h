@@ -1,0 +1,67 @@
+// The three kinds of bills of the browse window (index 0, 1, 2 of a frame and its grid) with
+// everything that belongs to each: tree keys and texts of both modes, the grid header, the
+// list dialog's settings, the package it becomes and the bill viewer's settings. Also the
+// plain text work of the bill lists: the list dialog's login text and a grid row's text.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace orba::ui {
+
+struct BillKind {
+    std::string_view send_key;   // tree and tab key in send mode
+    std::string_view send_text;
+    std::string_view down_key;   // tree key in download mode
+    std::string_view down_text;
+    std::string_view header;     // the grid's header row
+    int32_t list_id;             // list dialog settings
+    int32_t tran_type;
+    std::string_view list_system_name;
+    std::string_view filter;
+    int16_t bill_type;           // package
+    std::string_view bill_name;
+    std::string_view send_missing;  // the send command's message when the grid holds no bill
+    int16_t show_code;           // bill viewer settings
+    std::string_view viewer_system_name;
+};
+
+inline constexpr std::string_view kSupplierHeader = "事务类型|内码|单据编号|日期|供货机构|供应商|";
+inline constexpr std::string_view kBuyerHeader = "事务类型|内码|单据编号|日期|订货机构|购货单位|";
+
+inline constexpr std::array<BillKind, 3> kBillKinds{{
+    {"POOrd", "采购订单", "SEOrd", "销售订单", kSupplierHeader, 26, 71, "purchase",
+     "v1.FStatus IN (1) AND v1.FRelateBrID<>0 AND v1.FRelateBrID IS NOT NULL", 501, "内部订单",
+     "请选择要发送的采购订单。", 101, "Purchase"},
+    {"SEOut", "发货通知单", "POIn", "收料通知单", kBuyerHeader, 34, 83, "SaleIn",
+     "v1.FStatus IN (1,2) AND v1.FRelateBrID<>0 AND v1.FRelateBrID IS NOT NULL", 502, "发货通知单",
+     "请选择要发送的发货通知单。", 301, "SaleIn"},
+    {"SEIn", "退货通知单", "POOut", "退料通知单", kBuyerHeader, 33, 82, "SaleIn",
+     "v1.FStatus IN (1,2) AND v1.FRelateBrID<>0 AND v1.FRelateBrID IS NOT NULL", 503, "退货通知单",
+     "请选择要发送的退货通知单。", 311, "SaleIn"},
+}};
+
+// The kind of a send or download key (either key of a pair); -1 for any other text.
+int KindOfKey(std::string_view key);
+// The caption of the tab for a key: the send text for a send key, else the download text.
+std::string TabCaption(std::string_view key);
+
+// What the list dialog is told about the user, cut out of the login property string: the
+// text between the first "{" and the "}" after it, the number after "UserID=" and the name
+// after "UserName=" (names found in any letter case, each value up to the next ";").
+// A missing piece gives empty text or 0; a value without its ";" runs to the end.
+struct ListLogin {
+    std::string base_text;
+    int32_t user_id = 0;
+    std::string user_name;
+};
+ListLogin CutListLogin(std::string_view props);
+// base text | user ID | user name
+std::string BaseInfoText(const ListLogin& login);
+
+// One grid row: the six cells, each followed by "|".
+std::string GridRowText(const std::array<std::string, 6>& cells);
+
+}  // namespace orba::ui
