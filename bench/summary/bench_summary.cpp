@@ -381,6 +381,9 @@ int main(int argc, char** argv) {
         at_most("GetPOOrdVect in-process / raw read of the same statement (CPU)",
                 gbv("BM_GetPOOrdVect") / gbv("BM_RawSqliteRead"), "x", 2.0);
         at_most("peak memory of package, per order line", m.Rss("package") / lines, "KiB", 2.5);
+        std::cout << fmt::format("Peak memory, KiB: package {:.0f}, unpackage {:.0f}; a run with no bill: package "
+                                 "{:.0f}, unpackage {:.0f} (the process and its libraries)\n",
+                                 m.Rss("package"), m.Rss("unpackage"), e.Rss("package"), e.Rss("unpackage"));
         at_most("heap held by the packaged list, per order line", heap / lines, "B", 1500);
         at_most("peak memory of unpackage / list file size",
                 m.Rss("unpackage") * 1024 / static_cast<double>(m.list_bytes), "x", 2.5);
