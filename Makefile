@@ -1,10 +1,12 @@
 # The project's commands. Each target first installs what a fresh machine lacks.
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
+FUZZ_BUILD ?= build-fuzz
+FUZZ_SECONDS ?= 60
 JOBS       ?= 2
 CMAKE_ARGS ?=
 
-.PHONY: all deps build test test-asan demo bench screenshot install package check-install clean
+.PHONY: all deps build test test-asan fuzz demo bench screenshot install package check-install clean
 
 all: build
 
@@ -25,7 +27,11 @@ test: build
 test-asan: deps
 	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DORBA_SANITIZE=ON -DORBA_BUILD_BENCH=OFF $(CMAKE_ARGS)
 	cmake --build $(ASAN_BUILD) -j$(JOBS)
-	ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest --test-dir $(ASAN_BUILD) --output-on-failure -j$(JOBS)
+	ctest --test-dir $(ASAN_BUILD) --output-on-failure -j$(JOBS)
+
+# Builds the fuzz targets with clang's libFuzzer and runs each for FUZZ_SECONDS.
+fuzz: deps
+	FUZZ_SECONDS=$(FUZZ_SECONDS) FUZZ_BUILD=$(FUZZ_BUILD) JOBS=$(JOBS) scripts/fuzz
 
 # What the exchange steps cost against the raw database work, ending with a table of
 # figures and targets (under 10 minutes on two cores).
@@ -63,4 +69,4 @@ check-install: build
 	scripts/check-install $(BUILD)
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)

@@ -18,6 +18,7 @@
 #include "hostkit/hostkit.h"
 #include "hostkit/login_string.h"
 #include "hostkit/sample_data.h"
+#include "hostkit/server_rules.h"
 #include "hostkit/sql_dialect.h"
 #include "platform/error.h"
 #include "platform/recordset.h"
@@ -90,6 +91,7 @@ void BM_RawSqliteRead(benchmark::State& state) {
     const std::string& sql = translated.front().sqlite;
     sqlite3* db = nullptr;
     sqlite3_open_v2(g_db->path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
+    orba::hostkit::RegisterServerRules(db);  // the text columns compare with it
     int64_t rows = 0;
     for (auto _ : state) {
         sqlite3_stmt* stmt = nullptr;

@@ -157,15 +157,20 @@ std::filesystem::path WriteTransmitLog(const std::filesystem::path& directory, s
             throw Error(ErrorCode::kIoError,
                         fmt::format("The log '{}' cannot be created: {}", path.string(), std::strerror(errno)));
         }
+        // A log that could not be written whole is removed: an empty or cut-off log would
+        // read as a record of what was received.
         try {
             WriteAll(fd, bytes, path);
         } catch (...) {
             ::close(fd);
+            ::unlink(path.c_str());
             throw;
         }
         if (::close(fd) != 0) {
+            const int error = errno;
+            ::unlink(path.c_str());
             throw Error(ErrorCode::kIoError,
-                        fmt::format("The log '{}' cannot be written: {}", path.string(), std::strerror(errno)));
+                        fmt::format("The log '{}' cannot be written: {}", path.string(), std::strerror(error)));
         }
         return path;
     }

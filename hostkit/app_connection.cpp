@@ -31,7 +31,7 @@ namespace {
 std::mutex g_trace_mutex;
 std::string g_trace_path;
 
-void Trace(const std::string& sql) {
+void Trace(std::string_view sql) {
     std::lock_guard lock(g_trace_mutex);
     if (g_trace_path.empty()) return;
     std::ofstream out(g_trace_path, std::ios::binary | std::ios::app);
@@ -101,7 +101,12 @@ std::string Excerpt(const std::string& statement) {
         if (c == '\r') continue;
         flat.push_back(c == '\n' || c == '\t' ? ' ' : c);
     }
-    if (flat.size() > 160) flat = flat.substr(0, 157) + "...";
+    if (flat.size() > 160) {
+        // Cut before the first byte of a character, so the message stays valid UTF-8.
+        size_t cut = 157;
+        while (cut > 0 && (static_cast<unsigned char>(flat[cut]) & 0xC0) == 0x80) --cut;
+        flat = flat.substr(0, cut) + "...";
+    }
     return flat;
 }
 
@@ -272,6 +277,8 @@ void RegisterDecimalFunctions(sqlite3* db) {
 }
 
 }  // namespace
+
+void TraceSql(std::string_view sql) { Trace(sql); }
 
 void SetSqlTraceFile(const std::string& path) {
     std::lock_guard lock(g_trace_mutex);

@@ -46,5 +46,8 @@ private:
 // Appends every text handed to Execute, before translation, to `path`, each followed by a
 // line "GO"; an empty path stops tracing.
 void SetSqlTraceFile(const std::string& path);
+// Appends one statement to the trace file, when tracing; the saving component's own
+// statements (with ?N parameters) are traced through this.
+void TraceSql(std::string_view sql);
 
 }  // namespace orba::hostkit

@@ -1,9 +1,11 @@
 #include "hostkit/erp_schema.h"
 
+#include <fmt/format.h>
 #include <sqlite3.h>
 
 #include <string>
 
+#include "hostkit/server_rules.h"
 #include "platform/error.h"
 
 namespace orba::hostkit {
@@ -298,6 +300,33 @@ void Exec(sqlite3* db, const char* sql, const char* doing) {
 
 }  // namespace
 
+void CheckBranchDatabase(sqlite3* db, std::string_view path) {
+    auto count = [&](const char* sql) -> int64_t {
+        sqlite3_stmt* stmt = nullptr;
+        int64_t n = -1;
+        if (sqlite3_prepare_v2(db, sql, -1, &stmt, nullptr) == SQLITE_OK && sqlite3_step(stmt) == SQLITE_ROW) {
+            n = sqlite3_column_int64(stmt, 0);
+        }
+        sqlite3_finalize(stmt);
+        return n;
+    };
+    const int64_t tables = count(
+        "SELECT count(*) FROM sqlite_master WHERE type='table' AND name IN "
+        "('POOrder','POOrderEntry','SEOutStock','SEOutStockEntry','t_SonCompany','t_Systemprofile')");
+    if (tables != 6) {
+        throw Error(ErrorCode::kBadInput,
+                    fmt::format("'{}' is not a branch account database: it lacks the bill tables{}", path,
+                                tables == 0 ? " (an empty file or another program's database)" : ""));
+    }
+    if (count("SELECT count(*) FROM t_SonCompany WHERE FItemID=(SELECT FValue FROM t_Systemprofile "
+              "WHERE FCategory='IC' AND FKey='BrID')") != 1) {
+        throw Error(ErrorCode::kBadInput,
+                    fmt::format("'{}' is not a branch account database: it does not say which branch it is "
+                                "(system option IC/BrID naming a row of t_SonCompany)",
+                                path));
+    }
+}
+
 void CreateErpSchema(sqlite3* db) {
     if (db == nullptr) {
         throw Error(ErrorCode::kBadInput, "Creating the ERP schema: no open database was given");
@@ -306,7 +335,10 @@ void CreateErpSchema(sqlite3* db) {
     // half-created schema be undone.
     Exec(db, kBeginSchema, "Creating the ERP schema");
     try {
-        const std::string script(kErpSchemaSql);
+        // Texts compare and decimals are bounded as on the server; the connection that uses
+        // the tables registers the same collation.
+        RegisterServerRules(db);
+        const std::string script = WithServerColumnRules(kErpSchemaSql);
         Exec(db, script.c_str(), "Creating the ERP schema");
     } catch (...) {
         sqlite3_exec(db, kUndoSchema, nullptr, nullptr, nullptr);

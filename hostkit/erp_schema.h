@@ -16,12 +16,18 @@ namespace orba::hostkit {
 // money, quantities, prices and rates DECIMAL(p,s) (SQLite gives them numeric affinity and
 // the connection returns them as exact decimals), dates DATETIME holding ISO text
 // "YYYY-MM-DD" or "YYYY-MM-DDTHH:MM:SS". There are no foreign-key constraints: as in the
-// account database, the client application keeps the references consistent.
+// account database, the client application keeps the references consistent. The tables are
+// created with the server's text collation and decimal range checks (server_rules.h).
 extern const std::string_view kErpSchemaSql;
 
 // Creates every table and index on an open database that has none of them yet. Runs as one
 // unit: either the whole schema is created or, on failure, nothing is left behind and an
 // orba::platform::Error (kDatabaseError) names what the database refused.
 void CreateErpSchema(sqlite3* db);
+
+// Raises an Error (kBadInput) naming `path` unless the open database is a branch's account
+// database: it has the bill tables and says which branch it is (system option IC/BrID
+// naming a row of t_SonCompany). An empty file or another program's database is refused.
+void CheckBranchDatabase(sqlite3* db, std::string_view path);
 
 }  // namespace orba::hostkit

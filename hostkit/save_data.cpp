@@ -8,10 +8,14 @@
 #include <optional>
 #include <vector>
 
+#include "hostkit/app_connection.h"
+#include "hostkit/erp_schema.h"
 #include "hostkit/login_string.h"
+#include "hostkit/server_rules.h"
 #include "hostkit/sqlite_db.h"
 #include "platform/containers.h"
 #include "platform/error.h"
+#include "platform/printable_text.h"
 
 namespace orba::hostkit {
 
@@ -270,6 +274,7 @@ public:
     bool Run(const std::string& sql, const std::vector<const Variant*>& values) {
         std::unique_ptr<SqliteStatement>& stmt = statements_[sql];
         if (!stmt) {
+            TraceSql(sql);
             stmt = std::make_unique<SqliteStatement>(db_, sql);
         } else {
             stmt->Reset();
@@ -624,7 +629,9 @@ void SetSaveOutcomes(std::function<void(const SaveOutcome&)> listener) {
 }
 
 void EnsureReceivedTables(SqliteDatabase& db) {
-    db.Exec(kReceivedSchema);
+    const std::string schema = WithServerColumnRules(kReceivedSchema);
+    TraceSql(schema);
+    db.Exec(schema);
     // Tables made before received bills could be corrected lack the revision columns.
     SqliteStatement columns(db.Handle(), "SELECT count(*) FROM pragma_table_info('t_RcvBill') WHERE name='FRevision'");
     columns.Step();
@@ -682,7 +689,8 @@ public:
             if (failure && written) {
                 outcome.kind = SaveOutcomeKind::kNotSaved;
                 outcome.reason = failure->Description();
-                line = fmt::format("{}: not saved: {}", line.substr(0, line.rfind(": ")), failure->Description());
+                line = fmt::format("{}: not saved: {}", line.substr(0, line.rfind(": ")),
+                                   platform::EscapeControls(failure->Description()));
             }
             messages_ += line + "\r\n";
             ReportOutcome(outcome);
@@ -711,6 +719,8 @@ void SaveData::Save(std::string_view props, const Variant& bills, ReceivedKind k
                     fmt::format("The received bills are a {}, not a list of bill records", bills.TypeName()));
     }
     SqliteDatabase db(AccountDatabasePath(props), SqliteDatabase::Mode::kReadWrite);
+    // Received bills go only into a branch's account database, never into some other file.
+    CheckBranchDatabase(db.Handle(), db.Path());
     EnsureReceivedTables(db);
     Statements statements(db.Handle());
     SavingRun run(db, messages);
@@ -740,7 +750,8 @@ void SaveData::Save(std::string_view props, const Variant& bills, ReceivedKind k
             const std::string_view form = bill.delivery_form ? "delivery-notice" : "return-notice";
             outcome.reason = fmt::format("came in the {} form; it is saved from the package of its own type", form);
             run.Tell(std::move(outcome), fmt::format("{} {} from branch {}: came in the {} form, not saved from it",
-                                                     name, bill.bill_no, bill.send_number, form));
+                                                     name, platform::EscapeControls(bill.bill_no),
+                                                     platform::EscapeControls(bill.send_number), form));
             ReportProgress(i, total);
             continue;
         }
@@ -749,18 +760,20 @@ void SaveData::Save(std::string_view props, const Variant& bills, ReceivedKind k
             run.InSavepoint([&] { result = SaveReceivedBill(statements, kind, bill); });
         } catch (const Error& e) {
             outcome.reason = e.Description();
-            run.Tell(std::move(outcome), fmt::format("{} {} from branch {}: not saved: {}", name, bill.bill_no,
-                                                     bill.send_number, e.Description()));
+            run.Tell(std::move(outcome),
+                     fmt::format("{} {} from branch {}: not saved: {}", name, platform::EscapeControls(bill.bill_no),
+                                 platform::EscapeControls(bill.send_number), platform::EscapeControls(e.Description())));
             run.Finish();
             throw;
         }
         outcome.kind = result.kind;
         outcome.reason = result.reason;
         outcome.revision = result.revision;
-        std::string line = fmt::format("{} {} from branch {}: {}", name, bill.bill_no, bill.send_number,
-                                       OutcomeLine(result.kind));
+        // A bill number or branch holding CR LF or escape codes must not make lines of its own.
+        std::string line = fmt::format("{} {} from branch {}: {}", name, platform::EscapeControls(bill.bill_no),
+                                       platform::EscapeControls(bill.send_number), OutcomeLine(result.kind));
         if (result.kind == SaveOutcomeKind::kUpdated) line += fmt::format(" (revision {})", result.revision);
-        if (result.kind == SaveOutcomeKind::kNotSaved) line += ": " + result.reason;
+        if (result.kind == SaveOutcomeKind::kNotSaved) line += ": " + platform::EscapeControls(result.reason);
         run.Tell(std::move(outcome), std::move(line));
         ReportProgress(i, total);
     }

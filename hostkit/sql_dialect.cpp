@@ -50,6 +50,14 @@ constexpr std::string_view kUpdateSetOtherTable =
     "SET column of a table other than the UPDATE target";
 constexpr std::string_view kUpdateSetNotColumn = "SET item that is not 'column = value'";
 constexpr std::string_view kEmptyInList = "empty IN () list";
+constexpr std::string_view kTooDeep = "more than 200 nested parentheses or sub-selects";
+constexpr std::string_view kTextPlus =
+    "+ next to a text literal (string concatenation or conversion; SQLite's + only adds numbers)";
+
+// Sub-selects and parenthesised expressions are translated recursively; beyond this depth a
+// statement is refused rather than run out of stack. The account database server refuses
+// far shallower nesting itself.
+constexpr std::size_t kMostNesting = 200;
 
 constexpr std::string_view kLeftJoin = " LEFT JOIN ";
 constexpr std::string_view kOn = " ON ";
@@ -265,6 +273,7 @@ class StatementTranslator {
         std::vector<std::size_t> open;
         for (std::size_t k = 0; k < sig_.size(); ++k) {
             if (Sym(k, "(")) {
+                if (open.size() >= kMostNesting) Refuse(kTooDeep, {k >= 8 ? k - 8 : 0, std::min(k + 8, sig_.size())});
                 open.push_back(k);
             } else if (Sym(k, ")") && !open.empty()) {
                 match_[open.back()] = k;
@@ -285,6 +294,7 @@ class StatementTranslator {
             std::string(batch_.substr(first.offset, last.offset + last.text.size() - first.offset));
         TrimBlanks(out.source);
         RefuseEmptyInLists();
+        RefuseTextPlus();
         out.is_query = PlanStatement(0, sig_.size());
         out.sqlite = TriviaText(range_.begin, sig_.front()) + Render(0, sig_.size()) +
                      TriviaText(sig_.back() + 1, range_.end);
@@ -522,6 +532,17 @@ class StatementTranslator {
         for (std::size_t k = 0; k + 2 < sig_.size(); ++k) {
             if (Kw(k, "IN") && Sym(k + 1, "(") && Sym(k + 2, ")"))
                 Refuse(kEmptyInList, {k >= 2 ? k - 2 : 0, k + 3});
+        }
+    }
+
+    // In the host dialect 'a' + 'b' joins texts and '1' + 1 converts the text to a number;
+    // SQLite's + turns any text into a number. Which one a + next to a text literal means
+    // depends on the other side's type, which the layer does not know, so it refuses.
+    void RefuseTextPlus() const {
+        const auto is_text = [&](std::size_t k) { return k < sig_.size() && Tok(k).kind == SqlTokenKind::kString; };
+        for (std::size_t k = 0; k < sig_.size(); ++k) {
+            if (Sym(k, "+") && ((k > 0 && is_text(k - 1)) || is_text(k + 1)))
+                Refuse(kTextPlus, {k >= 2 ? k - 2 : 0, std::min(k + 3, sig_.size())});
         }
     }
 

@@ -1,5 +1,14 @@
 // Translates the host dialect's SQL (Transact-SQL with the old *= / =* outer joins and
 // UPDATE alias ... FROM) into statements SQLite runs with the same meaning, or refuses.
+//
+// What it guarantees: a statement it returns means in SQLite what the source means on the
+// account database server, for the constructs it rewrites (outer-join operators, UPDATE
+// alias ... FROM, N'...' literals, [names]) and for those it passes through unchanged;
+// where the two dialects read the same text differently and the layer cannot tell which
+// meaning applies (+ next to a text literal, an empty IN list, outer joins it cannot
+// place), or the nesting is deeper than 200 parentheses or sub-selects, it refuses with an
+// Error instead of passing the text on. Texts compare as on the server through the
+// connection's collation, not through a rewrite here.
 #pragma once
 
 #include <string>

@@ -2,14 +2,24 @@
 
 #include <fmt/format.h>
 
+#include <atomic>
 #include <filesystem>
 
+#include "hostkit/server_rules.h"
 #include "platform/error.h"
 
 namespace orba::hostkit {
 
 using platform::Error;
 using platform::ErrorCode;
+
+namespace {
+std::atomic<int> g_busy_timeout_ms{10000};
+
+bool IsBusy(int rc) { return (rc & 0xFF) == SQLITE_BUSY || (rc & 0xFF) == SQLITE_LOCKED; }
+}  // namespace
+
+void SetDatabaseBusyTimeout(int milliseconds) { g_busy_timeout_ms = milliseconds; }
 
 SqliteStatement::SqliteStatement(sqlite3* db, std::string_view sql) : db_(db) {
     if (sqlite3_prepare_v2(db, sql.data(), static_cast<int>(sql.size()), &stmt_, nullptr) != SQLITE_OK) {
@@ -26,7 +36,11 @@ bool SqliteStatement::Step() {
     int rc = sqlite3_step(stmt_);
     if (rc == SQLITE_ROW) return true;
     if (rc == SQLITE_DONE) return false;
-    throw Error(ErrorCode::kDatabaseError, fmt::format("The database failed: {}", sqlite3_errmsg(db_)));
+    std::string message = sqlite3_errmsg(db_);
+    if (std::string overflow = OverflowMessage(message); !overflow.empty()) {
+        throw Error(ErrorCode::kDatabaseError, fmt::format("The database failed: {}", overflow));
+    }
+    throw Error(ErrorCode::kDatabaseError, fmt::format("The database failed: {}", message));
 }
 
 void SqliteStatement::Reset() {
@@ -63,15 +77,35 @@ SqliteDatabase::SqliteDatabase(const std::string& path, Mode mode) : path_(path)
         db_ = nullptr;
         throw Error(ErrorCode::kDatabaseError, fmt::format("The account database '{}' cannot be opened: {}", path, message));
     }
-    sqlite3_busy_timeout(db_, 10000);
+    const int busy_timeout_ms = g_busy_timeout_ms;
+    sqlite3_busy_timeout(db_, busy_timeout_ms);
     sqlite3_extended_result_codes(db_, 1);
-    // Opening succeeds on any file; reading the schema is what tells a database apart.
-    if (sqlite3_exec(db_, "PRAGMA foreign_keys=ON; SELECT count(*) FROM sqlite_master", nullptr, nullptr, nullptr) !=
-        SQLITE_OK) {
+    RegisterServerRules(db_);
+    // Opening succeeds on any file; reading the schema is what tells a database apart. A
+    // database that another process keeps locked cannot be read either, and says so.
+    const int rc =
+        sqlite3_exec(db_, "PRAGMA foreign_keys=ON; SELECT count(*) FROM sqlite_master", nullptr, nullptr, nullptr);
+    if (rc != SQLITE_OK) {
         std::string message = sqlite3_errmsg(db_);
         sqlite3_close(db_);
         db_ = nullptr;
+        if (IsBusy(rc)) {
+            throw Error(ErrorCode::kDatabaseError,
+                        fmt::format("The account database '{}' is locked by another process (waited {} ms): {}", path,
+                                    busy_timeout_ms, message));
+        }
         throw Error(ErrorCode::kDatabaseError, fmt::format("'{}' is not an account database: {}", path, message));
+    }
+    // Databases made before texts compared and decimals were bounded as on the server get
+    // those rules on their first read-write open.
+    if (mode == Mode::kReadWrite) {
+        try {
+            UpgradeToServerRules(db_, path);
+        } catch (...) {
+            sqlite3_close(db_);
+            db_ = nullptr;
+            throw;
+        }
     }
 }
 

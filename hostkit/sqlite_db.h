@@ -55,6 +55,10 @@ private:
     std::string path_;
 };
 
+// How long a connection opened from now on waits for another process's lock before it
+// reports the database as locked (10 s unless changed).
+void SetDatabaseBusyTimeout(int milliseconds);
+
 // Runs `body` inside one transaction: commits when it returns, rolls back when it or the
 // commit throws. A commit can fail and leave the transaction open (a busy database, a
 // deferred constraint); it is rolled back then, so the handle is never left inside it.

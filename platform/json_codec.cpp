@@ -9,7 +9,6 @@
 #include <cstdlib>
 #include <cstdint>
 #include <limits>
-#include <ostream>
 #include <vector>
 
 #include "platform/error.h"
@@ -509,11 +508,12 @@ class Writer {
 public:
     // With a sink, the text goes out in pieces of about kChunk bytes as it is produced, so a
     // large tree never stands in memory a second time as one string.
-    explicit Writer(int indent, std::ostream* sink = nullptr) : indent_(indent), sink_(sink) {}
+    explicit Writer(int indent, const std::function<void(std::string_view)>* sink = nullptr)
+        : indent_(indent), sink_(sink) {}
 
     void Flush() {
         if (!sink_ || out_.empty()) return;
-        sink_->write(out_.data(), static_cast<std::streamsize>(out_.size()));
+        (*sink_)(out_);
         out_.clear();
     }
 
@@ -672,7 +672,7 @@ private:
     static constexpr size_t kChunk = 1 << 16;
 
     int indent_;
-    std::ostream* sink_;
+    const std::function<void(std::string_view)>* sink_;
     std::string out_;
 };
 
@@ -684,8 +684,8 @@ std::string WriteJson(const Variant& value, int indent) {
     return w.Take();
 }
 
-void WriteJson(const Variant& value, std::ostream& out, int indent) {
-    Writer w(indent, &out);
+void WriteJson(const Variant& value, const std::function<void(std::string_view)>& sink, int indent) {
+    Writer w(indent, &sink);
     w.Write(value, 0);
     w.Flush();
 }

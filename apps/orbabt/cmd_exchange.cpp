@@ -14,6 +14,7 @@
 #include "hostkit/sample_data.h"
 #include "hostkit/sqlite_db.h"
 #include "platform/error.h"
+#include "platform/printable_text.h"
 
 namespace orba::apps {
 
@@ -81,8 +82,14 @@ OutcomeCounts CountOutcomes(const ReceiptPackage& p, const std::vector<std::stri
 }
 
 void PrintReceipt(const ReceiptFile& receipt) {
-    std::cout << fmt::format("Receipt of {} ({}) for the list {} made on {}:\n", receipt.sender.number,
-                             receipt.sender.name, receipt.list_sender.number, receipt.list_created.ToString());
+    // Branch numbers and names come from the other branch's file: shown with control
+    // characters escaped.
+    std::cout << platform::ForTerminal(fmt::format("Receipt of {} ({}) for the list {} made on {}:",
+                                                   platform::EscapeControls(receipt.sender.number),
+                                                   platform::EscapeControls(receipt.sender.name),
+                                                   platform::EscapeControls(receipt.list_sender.number),
+                                                   receipt.list_created.ToString()))
+              << "\n";
     for (const ReceiptPackage& p : receipt.packages) {
         const OutcomeCounts c = CountOutcomes(p);
         std::cout << fmt::format("  {} {:<17} saved {}, updated {}, already held {}, not saved {}\n", p.bill_type,
@@ -145,6 +152,7 @@ int RunRequest(const std::vector<int>& types, const std::string& output) {
 
 int RunPackage(const std::string& db, const std::string& requests_file, const std::string& to_number,
                const std::string& to_name, const std::string& output, bool pretty) {
+    RequireBranchDatabase(db);
     RequestFile request = ReadRequestFile(ReadTextFile(requests_file), requests_file);
     const Branch sender = OwnBranch(db);
     const Branch receiver{to_number, to_name};
@@ -172,6 +180,7 @@ std::string DefaultReceiptName(const std::string& list_file) {
 }
 
 int RunUnpackage(const std::string& db, const std::string& list_file, const std::string& receipt_file) {
+    RequireBranchDatabase(db);
     // The text is let go once read and fingerprinted, before the bills are saved.
     std::string list_sha256;
     ListFile file;
@@ -194,7 +203,7 @@ int RunUnpackage(const std::string& db, const std::string& list_file, const std:
                         result.packages};
     WriteTextFile(receipt_path, WriteReceiptFile(receipt));
 
-    std::cout << "RtnMsg:\n" << result.message << "\n";
+    std::cout << "RtnMsg:\n" << platform::ForTerminal(result.message) << "\n";
     if (!result.log_error.empty()) {
         std::cout << "The transmission log could not be written: " << result.log_error << "\n";
     } else if (result.log.empty()) {
@@ -209,6 +218,7 @@ int RunUnpackage(const std::string& db, const std::string& list_file, const std:
 }
 
 int RunMark(const std::string& db, const std::string& file_name, bool without_receipt) {
+    RequireBranchDatabase(db);
     const std::string bytes = ReadTextFile(file_name);
     const std::string format = FormatOf(bytes);
     const Branch own = OwnBranch(db);

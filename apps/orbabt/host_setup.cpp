@@ -7,9 +7,12 @@
 #include <iostream>
 
 #include "facade/registration.h"
+#include "hostkit/erp_schema.h"
 #include "hostkit/hostkit.h"
 #include "hostkit/login_string.h"
+#include "hostkit/sqlite_db.h"
 #include "platform/error.h"
+#include "platform/printable_text.h"
 
 namespace orba::apps {
 
@@ -20,7 +23,9 @@ std::shared_ptr<CountingConsoleUi> g_console = std::make_shared<CountingConsoleU
 platform::MessageResult CountingConsoleUi::ShowMessage(std::string_view text, std::string_view title,
                                                        platform::MessageIcon icon, platform::MessageButtons buttons) {
     ++count_;
-    return ConsoleUiService::ShowMessage(text, title, icon, buttons);
+    // The text may carry bill numbers and names from another branch: no escape codes or
+    // stray carriage returns reach the terminal.
+    return ConsoleUiService::ShowMessage(platform::ForTerminal(text), platform::ForTerminal(title), icon, buttons);
 }
 
 CountingConsoleUi& ConsoleUi() { return *g_console; }
@@ -42,6 +47,11 @@ std::string UseDatabase(const std::string& path) {
     std::string absolute = std::filesystem::absolute(path).lexically_normal().string();
     hostkit::SetLoginProperties(hostkit::MakeLoginProperties(absolute));
     return absolute;
+}
+
+void RequireBranchDatabase(const std::string& path) {
+    hostkit::SqliteDatabase db(path, hostkit::SqliteDatabase::Mode::kReadOnly);
+    hostkit::CheckBranchDatabase(db.Handle(), path);
 }
 
 bool ProgressVisible() { return isatty(STDERR_FILENO) != 0; }

@@ -30,6 +30,10 @@ private:
 CountingConsoleUi& ConsoleUi();
 
 // True when standard error is a terminal (progress is shown only there).
+// Raises an Error unless `path` is a branch's account database (not an empty file or
+// another program's database), before anything is read from or written to it.
+void RequireBranchDatabase(const std::string& path);
+
 bool ProgressVisible();
 
 }  // namespace orba::apps

@@ -4,12 +4,15 @@
 #include <CLI/CLI.hpp>
 #include <fmt/format.h>
 
+#include <csignal>
 #include <iostream>
 
 #include "apps/orbabt/commands.h"
 #include "apps/orbabt/host_setup.h"
+#include "apps/orbabt/safe_file.h"
 #include "hostkit/app_connection.h"
 #include "platform/error.h"
+#include "platform/printable_text.h"
 
 int main(int argc, char** argv) {
     using namespace orba::apps;
@@ -17,9 +20,15 @@ int main(int argc, char** argv) {
     app.require_subcommand(1);
     app.set_version_flag("--version", std::string("orbabt ") + ORBA_VERSION, "Print the version and exit");
     std::string trace_file;
+    uint64_t max_input_mb = kDefaultInputLimitMb;
     auto add_trace = [&](CLI::App* command) {
         command->add_option("--trace-sql", trace_file,
                             "Append every SQL text handed to the database, each followed by a line GO");
+    };
+    auto add_input_limit = [&](CLI::App* command) {
+        command->add_option("--max-input-mb", max_input_mb, "Largest input file read, in MB")
+            ->check(CLI::Range(uint64_t{1}, uint64_t{1} << 30))
+            ->capture_default_str();
     };
     std::function<int()> run;
 
@@ -76,6 +85,7 @@ int main(int argc, char** argv) {
     bool pretty = false;
     package->add_flag("--pretty", pretty, "Write the list indented, for people to read (compact by default)");
     add_trace(package);
+    add_input_limit(package);
     package->callback([&] { run = [&] { return RunPackage(db, requests_file, to_number, to_name, output, pretty); }; });
 
     std::string list_file, receipt_file;
@@ -85,6 +95,7 @@ int main(int argc, char** argv) {
     unpackage->add_option("-o,--output", receipt_file,
                           "Receipt file to write (default: beside the list, LIST.receipt.json)");
     add_trace(unpackage);
+    add_input_limit(unpackage);
     unpackage->callback([&] { run = [&] { return RunUnpackage(db, list_file, receipt_file); }; });
 
     bool without_receipt = false;
@@ -94,6 +105,7 @@ int main(int argc, char** argv) {
     mark->add_flag("--without-receipt", without_receipt,
                    "Take a transmission list instead and mark every bill of it, saved at the receiver or not");
     add_trace(mark);
+    add_input_limit(mark);
     mark->callback([&] { run = [&] { return RunMark(db, list_file, without_receipt); }; });
 
     BrowseOptions browse;
@@ -120,14 +132,18 @@ int main(int argc, char** argv) {
 
     CLI11_PARSE(app, argc, argv);
     try {
+        // A file-size limit (ulimit -f) makes a write fail with "File too large" instead of
+        // killing the process, so the half-written temporary file is removed.
+        std::signal(SIGXFSZ, SIG_IGN);
+        SetInputLimitMb(max_input_mb);
         InitHost();
         if (!trace_file.empty()) orba::hostkit::SetSqlTraceFile(trace_file);
         return run ? run() : 0;
     } catch (const orba::platform::Error& e) {
-        std::cerr << "orbabt: " << e.Description() << std::endl;
+        std::cerr << "orbabt: " << orba::platform::ForTerminal(e.Description()) << std::endl;
         return 1;
     } catch (const std::exception& e) {
-        std::cerr << "orbabt: " << e.what() << std::endl;
+        std::cerr << "orbabt: " << orba::platform::ForTerminal(e.what()) << std::endl;
         return 1;
     }
 }

@@ -4,10 +4,9 @@
 
 #include <openssl/evp.h>
 
-#include <fstream>
 #include <functional>
-#include <sstream>
 
+#include "apps/orbabt/safe_file.h"
 #include "data/bill_records.h"
 #include "host/variant_dictionary.h"
 #include "host/variant_json.h"
@@ -181,15 +180,14 @@ std::string WriteListFile(const ListFile& file, bool pretty) {
 
 void SaveListFile(const std::filesystem::path& path, const ListFile& file, bool pretty) {
     const Variant envelope(ListEnvelope(file));
-    WriteFileThrough(path, [&](std::ostream& out) {
-        platform::WriteJson(envelope, out, pretty ? kPrettyIndent : kCompact);
-        out << '\n';
+    WriteOutputFile(path, [&](const TextSink& put) {
+        platform::WriteJson(envelope, put, pretty ? kPrettyIndent : kCompact);
+        put("\n");
     });
 }
-
 RequestFile ReadRequestFile(std::string_view text, std::string_view file_name) {
     auto e = OpenEnvelope(text, file_name, kRequestFormat);
-    return RequestFile{CreatedOf(*e, file_name), ListOf(*e, kRequestsKey, file_name)};
+    return RequestFile{CreatedOf(*e, file_name), DistinctRequests(*ListOf(*e, kRequestsKey, file_name))};
 }
 
 ListFile ReadListFile(std::string_view text, std::string_view file_name) {
@@ -275,55 +273,8 @@ std::string Sha256Hex(std::string_view bytes) {
     return hex;
 }
 
-std::string ReadTextFile(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary | std::ios::ate);
-    if (!in) throw Error(ErrorCode::kFileNotFound, fmt::format("The file '{}' cannot be read", path.string()));
-    // Read straight into a string of the file's size: a large list is held once, not twice.
-    const std::streamoff size = in.tellg();
-    std::string text;
-    if (size > 0) {
-        text.resize(static_cast<size_t>(size));
-        in.seekg(0);
-        in.read(text.data(), size);
-        text.resize(static_cast<size_t>(in.gcount()));
-    }
-    // Whatever follows the size seen at first (a file still growing) is read as well.
-    std::ostringstream rest;
-    if (in.peek() != std::char_traits<char>::eof()) {
-        rest << in.rdbuf();
-        text += rest.str();
-    }
-    return text;
-}
+std::string ReadTextFile(const std::filesystem::path& path) { return ReadInputFile(path); }
 
-void WriteTextFile(const std::filesystem::path& path, std::string_view text) {
-    WriteFileThrough(path, [&](std::ostream& out) { out << text; });
-}
-
-void WriteFileThrough(const std::filesystem::path& path, const std::function<void(std::ostream&)>& write) {
-    std::filesystem::path temporary = path;
-    temporary += ".part";
-    {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        try {
-            write(out);
-        } catch (...) {
-            out.close();
-            std::error_code ignored;
-            std::filesystem::remove(temporary, ignored);
-            throw;
-        }
-        out.close();
-        if (!out) {
-            throw Error(ErrorCode::kIoError, fmt::format("The file '{}' cannot be written", path.string()));
-        }
-    }
-    std::error_code ec;
-    std::filesystem::rename(temporary, path, ec);
-    if (ec) {
-        throw Error(ErrorCode::kIoError,
-                    fmt::format("The file '{}' cannot be written: {}", path.string(), ec.message()));
-    }
-}
+void WriteTextFile(const std::filesystem::path& path, std::string_view text) { WriteOutputFile(path, text); }
 
 }  // namespace orba::apps

@@ -5,7 +5,6 @@
 
 #include <filesystem>
 #include <functional>
-#include <iosfwd>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -75,7 +74,8 @@ std::string WriteListFile(const ListFile& file, bool pretty = false);
 // Writes the list file as its text is produced, through a temporary file and a rename.
 void SaveListFile(const std::filesystem::path& path, const ListFile& file, bool pretty = false);
 std::string WriteReceiptFile(const ReceiptFile& file);
-// Raise an Error naming the file and what is wrong with it.
+// Raise an Error naming the file and what is wrong with it. A bill type requested several
+// times is kept once.
 RequestFile ReadRequestFile(std::string_view text, std::string_view file_name);
 ListFile ReadListFile(std::string_view text, std::string_view file_name);
 ReceiptFile ReadReceiptFile(std::string_view text, std::string_view file_name);
@@ -86,10 +86,10 @@ std::string FormatOf(std::string_view text);
 // The SHA-256 of `bytes` as 64 lowercase hexadecimal digits.
 std::string Sha256Hex(std::string_view bytes);
 
+// A bounded regular file (safe_file.h).
 std::string ReadTextFile(const std::filesystem::path& path);
-// Writes through a temporary file and a rename, so a reader never sees half a file.
+// Writes through a temporary file and a rename, so a reader never sees half a file; devices,
+// links and folders as safe_file.h says.
 void WriteTextFile(const std::filesystem::path& path, std::string_view text);
-// The same for text that `write` produces piece by piece; a failure leaves no file behind.
-void WriteFileThrough(const std::filesystem::path& path, const std::function<void(std::ostream&)>& write);
 
 }  // namespace orba::apps

@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <string>
 #include <vector>
@@ -99,6 +100,46 @@ TEST_F(OrbabtTest, InitDbCreatesOnceAndThenRefuses) {
     EXPECT_EQ(again.status, 1);
     EXPECT_TRUE(Contains(again.err, "'a.db' already exists")) << again.err;
     EXPECT_EQ(db.Dump(), content);
+}
+
+// The exchange commands touch only a branch's account database: an empty file given by
+// mistake is refused with a message saying so and stays empty. A request file that repeats
+// a type is packaged once per type.
+TEST_F(OrbabtTest, ExchangeCommandsRefuseAnEmptyDatabaseFileAndPackageARepeatedTypeOnce) {
+    { std::ofstream(dir_ / "empty.db"); }
+    const std::vector<std::vector<std::string>> commands = {
+        {"unpackage", "--db", "empty.db", "list.json"},
+        {"mark", "--db", "empty.db", "list.json"},
+        {"package", "--db", "empty.db", "--requests", "r.json", "--to", "01.002", "--to-name", "B", "-o", "l.json"},
+    };
+    for (const auto& command : commands) {
+        SCOPED_TRACE(command[0]);
+        Outcome o = Run(command);
+        EXPECT_EQ(o.status, 1);
+        EXPECT_TRUE(Contains(o.err, "'empty.db' is not a branch account database")) << o.err;
+        EXPECT_EQ(fs::file_size(dir_ / "empty.db"), 0u);
+    }
+
+    MakeBranch("a.db", 1);
+    ASSERT_EQ(Run({"request", "--types", "501,502,501,501", "-o", "r.json"}).status, 0);
+    Outcome packaged = Run({"package", "--db", "a.db", "--requests", "r.json", "--to", std::string(kBranchBNumber),
+                            "--to-name", std::string(kBranchBName), "-o", "l.json"});
+    ASSERT_EQ(packaged.status, 0) << packaged.err;
+    const ListFile list = ReadListFile(ReadFile(dir_ / "l.json"), "l.json");
+    ASSERT_EQ(list.list->UpperBound(), 2);
+
+    // An input file above the size limit is refused unless the limit is raised.
+    { std::ofstream(dir_ / "r.json", std::ios::app) << std::string(1024 * 1024, ' '); }
+    const std::vector<std::string> package = {"package", "--db", "a.db", "--requests", "r.json", "--to",
+                                              std::string(kBranchBNumber), "--to-name", std::string(kBranchBName),
+                                              "-o", "l.json"};
+    std::vector<std::string> limited = package;
+    limited.insert(limited.end(), {"--max-input-mb", "1"});
+    Outcome refused = Run(limited);
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_TRUE(Contains(refused.err, "more than the limit of 1 MB")) << refused.err;
+    limited.back() = "2";
+    EXPECT_EQ(Run(limited).status, 0);
 }
 
 TEST_F(OrbabtTest, VersionIsPrintedWithoutACommandWhichIsOtherwiseRequired) {

@@ -180,6 +180,12 @@ TEST_P(Selection, BlanksAroundTheBranchNumberAndNameAreIgnoredButNotThoseInside)
               ErrorCode::kNotFound);
 }
 
+TEST_P(Selection, BranchIsFoundWhateverTheLetterCaseOfItsNumberAndName) {
+    EXPECT_EQ(InterIds(Run(GetParam(), "", true, Branch("br02", "BRANCH two"))), (std::vector<int32_t>{1, 2}));
+    env_.Db().Exec("UPDATE t_SonCompany SET FName='North  Side   ' WHERE FNumber='BR04'");
+    EXPECT_EQ(InterIds(Run(GetParam(), "", true, Branch("Br04", "north  side"))), (std::vector<int32_t>{6}));
+}
+
 TEST_P(Selection, ListedBillsComeBackWhateverTheirStatusInAscendingOrder) {
     EXPECT_EQ(InterIds(Run(GetParam(), "7,5, 3 ,6,4")), (std::vector<int32_t>{3, 4, 5, 6, 7}));
 }

@@ -169,6 +169,45 @@ TEST_F(StatusUpdate, EmptyListIsReportedInAMessageAndChangesNothing) {
     EXPECT_EQ(messages[0].buttons, MessageButtons::kOk);
 }
 
+// The statements match bill numbers as the account database server does: letter case and
+// trailing blanks make no difference, leading and inner blanks do.
+TEST_F(StatusUpdate, BillNumbersMatchWhateverTheirLetterCaseAndTrailingBlanks) {
+    struct Form {
+        const char* bill_no;
+        bool matches;
+    };
+    const Form forms[] = {{"PO-13", true},   {"po-13", true},   {"Po-13  ", true},
+                          {" PO-13", false}, {"PO -13", false}, {"PO-13x", false}};
+    for (const Form& f : forms) {
+        SCOPED_TRACE(f.bill_no);
+        env_.Db().Exec("UPDATE POOrder SET FTranStatus=1, FOrderAffirm=0 WHERE FInterID=13;"
+                       "UPDATE POOrderEntry SET FAuxQty=2 WHERE FInterID=13");
+        data_->UnSetOrdTranStatus(Orders({f.bill_no}));
+        data_->SetOrderAffirmStatus(Orders({f.bill_no}), 1);
+        data_->AffirmPurchaseOrder(MakeList({Variant(Line(f.bill_no, Variant(int32_t{1}), Variant(int32_t{7})))}));
+        ExpectNoMessage();
+        EXPECT_EQ(env_.Db().Rows("SELECT FTranStatus, FOrderAffirm FROM POOrder WHERE FInterID=13")[0],
+                  (f.matches ? std::vector<std::string>{"0", "1"} : std::vector<std::string>{"1", "0"}));
+        EXPECT_EQ(env_.Db().Rows("SELECT FAuxQty FROM POOrderEntry WHERE FInterID=13 AND FEntryID=1")[0][0],
+                  f.matches ? "7" : "2");
+    }
+}
+
+// A quantity beyond the columns' precision fails the batch as the server does, instead of
+// storing an impossible value; the earlier line of the batch is not kept either.
+TEST_F(StatusUpdate, QuantityBeyondTheColumnsPrecisionIsRefusedAndNothingIsWritten) {
+    const std::string before = Snapshot(env_.Db());
+    data_->AffirmPurchaseOrder(MakeList({Variant(Line("PO-12", Variant(int32_t{1}), Variant(int32_t{3}))),
+                                         Variant(Line("PO-13", Variant(int32_t{1}), Variant(1e300)))}));
+    EXPECT_EQ(Snapshot(env_.Db()), before);
+    const auto messages = env_.Ui().Messages();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].text.rfind("更新订单确认数量失败。", 0), 0u) << messages[0].text;
+    EXPECT_NE(messages[0].text.find("Arithmetic overflow error converting numeric to data type numeric"),
+              std::string::npos)
+        << messages[0].text;
+}
+
 struct FailureCase {
     const char* name;
     std::function<void(DataTrans&)> call;

@@ -5,15 +5,18 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
 #include "data/bill_records.h"
 #include "facade/bill_trans.h"
+#include "hostkit/app_connection.h"
 #include "hostkit/login_string.h"
 #include "hostkit/save_data.h"
 #include "platform/registry.h"
 #include "support/branch_env.h"
+#include "support/erp_test_db.h"
 #include "support/exchange_records.h"
 
 namespace orba::facade {
@@ -359,6 +362,66 @@ TEST_F(ReceivedBillsTest, CalledByNameTheComponentKeepsItsLinesWhenItFails) {
 
     args = {Variant(props), Variant("not a list"), Variant("")};
     EXPECT_THROW(platform::CallByName(saver, "UnPackageNotice", platform::CallKind::kMethod, args), platform::Error);
+}
+
+// A sender cannot forge lines of the message or drive the terminal: control characters of
+// a bill number are shown escaped, on the one line of that bill.
+TEST_F(ReceivedBillsTest, ControlCharactersOfABillNumberAreEscapedInItsMessageLine) {
+    Ref<VariantVector> bills = BillsOf(PackageAtA(Requests({501}))->Item(1));
+    ASSERT_GE(bills->UpperBound(), 1);
+    auto forged = AsRecord(bills->Item(1));
+    forged->Let(key::kBillID, Variant("PO-9\r\nPurchase order PO-1 from branch 01.001: saved\x1b[2K"));
+    b_.Activate();
+    Ref<platform::Object> saver = platform::CreateObject(hostkit::kSaveDataProgId);
+    std::vector<Variant> args{Variant(hostkit::CurrentLoginProperties()), Variant(WithItem(bills, 1, Variant(forged))),
+                              Variant("")};
+    platform::CallByName(saver, "UnPackageOrd", platform::CallKind::kMethod, args);
+    const std::string messages = args[2].ToText();
+    EXPECT_EQ(Count(messages, "\r\n"), bills->UpperBound()) << "one line per bill";
+    EXPECT_EQ(Count(messages, "\x1b"), 0);
+    EXPECT_NE(messages.find("Purchase order PO-9\\x0D\\x0APurchase order PO-1 from branch 01.001: saved\\x1B[2K from "
+                            "branch 01.001: saved\r\n"),
+              std::string::npos)
+        << messages;
+}
+
+// Received bills go only into a branch's account database: an empty file or another
+// program's database is refused and left exactly as it was; the statements that are run
+// appear in the SQL trace.
+TEST_F(ReceivedBillsTest, OnlyABranchDatabaseTakesReceivedBillsAndItsStatementsAreTraced) {
+    Ref<VariantVector> bills = BillsOf(PackageAtA(Requests({501}))->Item(1));
+    Ref<platform::Object> saver = platform::CreateObject(hostkit::kSaveDataProgId);
+    testing::TempDir dir;
+    {
+        std::ofstream(dir / "empty.db");
+        hostkit::testing::TestDb other((dir / "other.db").string());
+        other.Exec("CREATE TABLE notes (x TEXT)");
+    }
+    for (const char* name : {"empty.db", "other.db"}) {
+        SCOPED_TRACE(name);
+        const fs::path path = dir / name;
+        const auto size = fs::file_size(path);
+        std::vector<Variant> args{Variant(hostkit::MakeLoginProperties(path.string())), Variant(bills), Variant("")};
+        try {
+            platform::CallByName(saver, "UnPackageOrd", platform::CallKind::kMethod, args);
+            ADD_FAILURE() << "bills were saved into " << name;
+        } catch (const platform::Error& e) {
+            EXPECT_NE(e.Description().find("is not a branch account database"), std::string::npos) << e.Description();
+        }
+        EXPECT_EQ(fs::file_size(path), size);
+        EXPECT_EQ(args[2].ToText(), "");
+    }
+
+    hostkit::SetSqlTraceFile((dir / "trace.sql").string());
+    b_.Activate();
+    std::vector<Variant> args{Variant(hostkit::CurrentLoginProperties()), Variant(bills), Variant("")};
+    platform::CallByName(saver, "UnPackageOrd", platform::CallKind::kMethod, args);
+    hostkit::SetSqlTraceFile("");
+    const std::string trace = testing::ReadFile(dir / "trace.sql");
+    for (const char* statement : {"CREATE TABLE IF NOT EXISTS t_RcvBill", "SELECT FRcvID, FBillInterID, FRevision FROM t_RcvBill WHERE FKind=?",
+                                  "INSERT INTO t_RcvBill (", "INSERT INTO t_RcvBillEntry ("}) {
+        EXPECT_NE(trace.find(statement), std::string::npos) << statement;
+    }
 }
 
 }  // namespace

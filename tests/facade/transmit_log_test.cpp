@@ -7,6 +7,11 @@
 #include <gtest/gtest.h>
 #include <locale.h>
 #include <stdlib.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
 
 #include <filesystem>
 #include <fstream>
@@ -264,6 +269,30 @@ TEST(TransmitLogCodePageTest, UnderALatin1LocaleCharactersItLacksAreMarked) {
     EXPECT_EQ(converted.substr(converted.size() - 4), " end");
     EXPECT_EQ(converted.find("中"), std::string::npos);
     EXPECT_NE(converted.find('?'), std::string::npos);
+}
+
+// A log that cannot be written whole (here a file-size limit, as a full disk) is removed,
+// not left empty or cut off; the child process reports what it saw in its exit status.
+TEST(TransmitLogTest, ALogThatCannotBeWrittenIsRemoved) {
+    TempDir dir;
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit{0, 0};
+        setrlimit(RLIMIT_FSIZE, &limit);
+        try {
+            WriteTransmitLog(dir.Path(), "Purchase order PO-1 from branch 01.001: saved\r\n", May12);
+        } catch (const Error& e) {
+            _exit(e.Description().find("File too large") != std::string::npos ? 0 : 2);
+        }
+        _exit(3);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "2: another reason, 3: no error";
+    EXPECT_TRUE(fs::is_empty(dir.Path())) << "the empty log is gone";
 }
 
 }  // namespace

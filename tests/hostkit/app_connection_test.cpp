@@ -246,6 +246,21 @@ protected:
     Ref<AppConnection> connection_ = MakeRef<AppConnection>();
 };
 
+// The excerpt of a failing statement in the message is cut between characters, wherever the
+// cut falls in a run of three-byte characters.
+TEST_F(AppConnectionBatch, ExcerptOfAFailingStatementIsCutBetweenCharacters) {
+    std::string names;
+    for (int i = 0; i < 80; ++i) names += "锦";
+    for (const std::string pad : {"", "x", "xy"}) {
+        SCOPED_TRACE(pad.size());
+        const Error e = ErrorOf([&] { connection_->Execute("SELECT * FROM NoSuchTable" + pad + " WHERE x='" + names + "'"); });
+        const std::string& d = e.Description();
+        ASSERT_NE(d.find("..."), std::string::npos) << d;
+        const std::string cut = d.substr(0, d.find("..."));
+        EXPECT_EQ((cut.size() - cut.find("WHERE x='") - 9) % 3, 0u) << "the excerpt ends inside a character: " << d;
+    }
+}
+
 TEST_F(AppConnectionBatch, FailingStatementLeavesTheDatabaseExactlyAsBefore) {
     const std::string a1 = BillNo(1), a2 = BillNo(2);
     struct Case {

@@ -250,7 +250,25 @@ INSTANTIATE_TEST_SUITE_P(
         RefusalCase{" Update POOrder SET FTranStatus=1 WHERE FInterID In ()", "empty IN () list",
                     "FInterID In ()"},
         RefusalCase{"SELECT (1 FROM t", "unbalanced parenthesis", "SELECT (1 FROM t"},
-        RefusalCase{"SELECT 1) FROM t", "unbalanced parenthesis", ") FROM t"}));
+        RefusalCase{"SELECT 1) FROM t", "unbalanced parenthesis", ") FROM t"},
+        RefusalCase{"SELECT 'PO' + '-12'", "+ next to a text literal", "'PO' + '-12'"},
+        RefusalCase{"SELECT FBillNo FROM POOrder WHERE FBillNo = N'PO-' + FNote", "+ next to a text literal",
+                    "N'PO-' + FNote"},
+        RefusalCase{"UPDATE t SET x = '1' + 1", "+ next to a text literal", "'1' + 1"},
+        RefusalCase{"SELECT " + std::string(201, '(') + "1" + std::string(201, ')'), "more than 200 nested",
+                    "((((("},
+        RefusalCase{"SELECT 1 WHERE 1 IN " + [] {
+                        std::string s;
+                        for (int i = 0; i < 40000; ++i) s += "(SELECT 1 WHERE 1 IN ";
+                        return s + "(1)" + std::string(40000, ')');
+                    }(),
+                    "more than 200 nested", "(SELECT 1 WHERE 1 IN (SELECT"}));
+
+// What the layer accepts at its limits still translates: 200 levels, + between numbers.
+TEST(Dialect, AcceptsNestingUpToTheLimitAndPlusBetweenNumbers) {
+    EXPECT_NO_THROW(TranslateBatch("SELECT " + std::string(200, '(') + "1" + std::string(200, ')')));
+    EXPECT_EQ(TranslateBatch("SELECT a.x + 1, +2, a.y+a.z FROM A a").at(0).sqlite, "SELECT a.x + 1, +2, a.y+a.z FROM A a");
+}
 
 TEST(Dialect, OnlySelectsAreQueries) {
     const auto statements = TranslateBatch(

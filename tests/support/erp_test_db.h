@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "hostkit/server_rules.h"
+
 namespace orba::hostkit::testing {
 
 class TestDb {
@@ -18,6 +20,7 @@ public:
         if (sqlite3_open(path.c_str(), &db_) != SQLITE_OK) {
             ADD_FAILURE() << "cannot open " << path << ": " << sqlite3_errmsg(db_);
         }
+        hostkit::RegisterServerRules(db_);
     }
     ~TestDb() { sqlite3_close(db_); }
     TestDb(const TestDb&) = delete;

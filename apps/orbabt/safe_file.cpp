@@ -1,0 +1,223 @@
+#include "apps/orbabt/safe_file.h"
+
+#include <fcntl.h>
+#include <fmt/format.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <set>
+
+#include "data/bill_records.h"
+#include "host/variant_dictionary.h"
+#include "platform/error.h"
+
+namespace orba::apps {
+
+using platform::Error;
+using platform::ErrorCode;
+namespace fs = std::filesystem;
+
+namespace {
+
+std::atomic<uint64_t> g_input_limit_mb{kDefaultInputLimitMb};
+
+constexpr int kMostLinksFollowed = 40;
+
+std::string SystemReason(int error) { return std::strerror(error); }
+
+[[noreturn]] void CannotWrite(const fs::path& path, std::string_view why) {
+    throw Error(ErrorCode::kIoError, fmt::format("The file '{}' cannot be written: {}", path.string(), why));
+}
+
+// Follows symbolic links to the name that is finally written, even when the last link
+// points to a file that does not exist yet.
+fs::path FinalTarget(const fs::path& path) {
+    fs::path target = path;
+    for (int i = 0; i < kMostLinksFollowed; ++i) {
+        struct stat st {};
+        if (lstat(target.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return target;
+        std::error_code ec;
+        fs::path next = fs::read_symlink(target, ec);
+        if (ec) CannotWrite(path, ec.message());
+        target = next.is_absolute() ? next : target.parent_path() / next;
+    }
+    CannotWrite(path, SystemReason(ELOOP));
+}
+
+// Writes everything to an open descriptor; false with errno set on failure.
+bool WriteAll(int fd, std::string_view text) {
+    while (!text.empty()) {
+        const ssize_t n = ::write(fd, text.data(), text.size());
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        text.remove_prefix(static_cast<size_t>(n));
+    }
+    return true;
+}
+
+using Producer = std::function<void(const TextSink&)>;
+
+// Runs `produce`, writing each piece to `fd`; false with errno set when a write failed.
+bool WriteProduced(int fd, const Producer& produce) {
+    bool written = true;
+    int error = 0;
+    produce([&](std::string_view piece) {
+        if (written && !WriteAll(fd, piece)) {
+            written = false;
+            error = errno;
+        }
+    });
+    errno = error;
+    return written;
+}
+
+void WriteStraight(const fs::path& path, const fs::path& target, const Producer& produce) {
+    const int fd = ::open(target.c_str(), O_WRONLY | O_CLOEXEC);
+    if (fd < 0) CannotWrite(path, SystemReason(errno));
+    struct Closer {
+        int fd;
+        ~Closer() { ::close(fd); }
+    } closer{fd};
+    if (!WriteProduced(fd, produce)) CannotWrite(path, SystemReason(errno));
+}
+
+mode_t NewFileMode() {
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    return 0666 & ~mask;
+}
+
+void WriteThroughTemporary(const fs::path& path, const fs::path& target, const Producer& produce,
+                           const struct stat* existing) {
+    std::string name = target.string() + ".XXXXXX.part";
+    const int fd = ::mkstemps(name.data(), 5);
+    if (fd < 0) CannotWrite(path, SystemReason(errno));
+    const fs::path temporary = name;
+    auto fail = [&](int error) {
+        ::close(fd);
+        ::unlink(temporary.c_str());
+        CannotWrite(path, SystemReason(error));
+    };
+    if (::fchmod(fd, existing ? existing->st_mode & 07777 : NewFileMode()) != 0) fail(errno);
+    bool written = false;
+    try {
+        written = WriteProduced(fd, produce);
+    } catch (...) {
+        // The text could not be made (a value that has no written form): nothing is left.
+        ::close(fd);
+        ::unlink(temporary.c_str());
+        throw;
+    }
+    if (!written) fail(errno);
+    // The content is on the disk before the name points to it, so a crash leaves either the
+    // old file or the new one.
+    if (::fsync(fd) != 0) fail(errno);
+    if (::close(fd) != 0) {
+        const int error = errno;
+        ::unlink(temporary.c_str());
+        CannotWrite(path, SystemReason(error));
+    }
+    if (::rename(temporary.c_str(), target.c_str()) != 0) {
+        const int error = errno;
+        ::unlink(temporary.c_str());
+        CannotWrite(path, SystemReason(error));
+    }
+}
+
+}  // namespace
+
+void SetInputLimitMb(uint64_t megabytes) { g_input_limit_mb = megabytes; }
+uint64_t InputLimitMb() { return g_input_limit_mb; }
+
+std::string ReadInputFile(const fs::path& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
+        throw Error(errno == ENOENT ? ErrorCode::kFileNotFound : ErrorCode::kIoError,
+                    fmt::format("The file '{}' cannot be read: {}", path.string(), SystemReason(errno)));
+    }
+    struct Closer {
+        int fd;
+        ~Closer() { ::close(fd); }
+    } closer{fd};
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) {
+        throw Error(ErrorCode::kIoError, fmt::format("The file '{}' cannot be read: {}", path.string(), SystemReason(errno)));
+    }
+    if (!S_ISREG(st.st_mode)) {
+        throw Error(ErrorCode::kBadInput,
+                    fmt::format("'{}' is not a regular file ({}); give the file itself", path.string(),
+                                S_ISDIR(st.st_mode) ? "a folder" : S_ISFIFO(st.st_mode) ? "a pipe" : "a device"));
+    }
+    const uint64_t limit = InputLimitMb() * 1024 * 1024;
+    if (static_cast<uint64_t>(st.st_size) > limit) {
+        throw Error(ErrorCode::kBadInput,
+                    fmt::format("'{}' holds {} bytes, more than the limit of {} MB for an input file; raise the "
+                                "limit with --max-input-mb if the file is meant to be this large",
+                                path.string(), st.st_size, InputLimitMb()));
+    }
+    // The size is checked again while reading: a file that grows meanwhile is cut off at the
+    // limit and refused rather than read without end.
+    std::string text;
+    text.reserve(static_cast<size_t>(st.st_size));
+    char buffer[65536];
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            throw Error(ErrorCode::kIoError,
+                        fmt::format("The file '{}' cannot be read: {}", path.string(), SystemReason(errno)));
+        }
+        if (n == 0) break;
+        text.append(buffer, static_cast<size_t>(n));
+        if (text.size() > limit) {
+            throw Error(ErrorCode::kBadInput,
+                        fmt::format("'{}' grew beyond the limit of {} MB for an input file while it was read",
+                                    path.string(), InputLimitMb()));
+        }
+    }
+    return text;
+}
+
+void WriteOutputFile(const fs::path& path, std::string_view text) {
+    WriteOutputFile(path, [text](const TextSink& put) { put(text); });
+}
+
+void WriteOutputFile(const fs::path& path, const Producer& text) {
+    if (path.empty()) CannotWrite(path, "no file name was given");
+    const fs::path target = FinalTarget(path);
+    struct stat st {};
+    if (::stat(target.c_str(), &st) != 0) {
+        if (errno != ENOENT) CannotWrite(path, SystemReason(errno));
+        WriteThroughTemporary(path, target, text, nullptr);
+        return;
+    }
+    if (S_ISREG(st.st_mode)) {
+        WriteThroughTemporary(path, target, text, &st);
+    } else if (S_ISCHR(st.st_mode) || S_ISFIFO(st.st_mode)) {
+        WriteStraight(path, target, text);
+    } else if (S_ISDIR(st.st_mode)) {
+        CannotWrite(path, "it is a folder; give a file name");
+    } else {
+        CannotWrite(path, "it is neither a regular file nor a character device");
+    }
+}
+
+platform::Ref<host::VariantVector> DistinctRequests(const host::VariantVector& requests) {
+    auto distinct = platform::MakeRef<host::VariantVector>();
+    std::set<int32_t> seen;
+    for (int32_t i = 1; i <= requests.UpperBound(); ++i) {
+        const platform::Variant& item = requests.Item(i);
+        auto record = platform::ObjectAs<host::VariantDictionary>(item);
+        const platform::Variant* type = record ? record->Find(data::key::kBillType) : nullptr;
+        if (type && type->IsNumeric() && !seen.insert(type->ToLong()).second) continue;
+        distinct->Add(item);
+    }
+    return distinct;
+}
+
+}  // namespace orba::apps

@@ -1,0 +1,46 @@
+// How the command-line host reads and writes its files without harm: input must be a
+// regular file of bounded size, and output never replaces a device, a folder or a symbolic
+// link, never leaves a half-written file behind and says why it failed.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "host/variant_vector.h"
+
+namespace orba::apps {
+
+// Largest input file read unless raised (--max-input-mb).
+inline constexpr uint64_t kDefaultInputLimitMb = 256;
+
+void SetInputLimitMb(uint64_t megabytes);
+uint64_t InputLimitMb();
+
+// Reads a whole regular file (a symbolic link is followed). Refuses devices, pipes and
+// folders, and files above the input limit, with an Error naming the file and the reason.
+std::string ReadInputFile(const std::filesystem::path& path);
+
+// Writes `text` to `path`:
+// - a regular file or a new name: through a temporary file beside it, renamed over the
+//   target only when complete, so a reader never sees half a file and an existing file
+//   survives a failed write; the temporary file is removed on every failure;
+// - a symbolic link: the file it points to is written, the link stays;
+// - a character device or a pipe (/dev/null, /dev/stdout): written straight into;
+// - a folder or a block device: refused.
+// Errors name the file and the system's reason ("No space left on device").
+void WriteOutputFile(const std::filesystem::path& path, std::string_view text);
+
+// The same for text made piece by piece: `produce` hands each piece to the sink it is given,
+// and the pieces go to the file as they come. A failure while producing (an Error thrown by
+// `produce`) leaves the target as it was and no temporary file behind.
+using TextSink = std::function<void(std::string_view)>;
+void WriteOutputFile(const std::filesystem::path& path, const std::function<void(const TextSink&)>& produce);
+
+// The request items with each bill type kept once, at its first place: a type asked for
+// several times is packaged once.
+platform::Ref<host::VariantVector> DistinctRequests(const host::VariantVector& requests);
+
+}  // namespace orba::apps

@@ -1,0 +1,23 @@
+// The transport envelope: any text is accepted as a request file or a transmission list, or
+// refused with the runtime's Error naming the file.
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+#include "apps/orbabt/transport.h"
+#include "platform/error.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    const std::string_view text(reinterpret_cast<const char*>(data), size);
+    try {
+        auto request = orba::apps::ReadRequestFile(text, "fuzz.json");
+        (void)orba::apps::WriteRequestFile(request);
+    } catch (const orba::platform::Error&) {
+    }
+    try {
+        auto list = orba::apps::ReadListFile(text, "fuzz.json");
+        (void)orba::apps::WriteListFile(list);
+    } catch (const orba::platform::Error&) {
+    }
+    return 0;
+}

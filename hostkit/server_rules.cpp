@@ -1,0 +1,209 @@
+#include "hostkit/server_rules.h"
+
+#include <fmt/format.h>
+#include <locale.h>
+#include <wctype.h>
+
+#include <functional>
+#include <regex>
+#include <vector>
+
+#include "platform/error.h"
+
+namespace orba::hostkit {
+
+using platform::Error;
+using platform::ErrorCode;
+
+namespace {
+
+constexpr std::string_view kRangePrefix = "range ";
+
+// One code point from UTF-8 at `i`, advancing `i`. A byte that does not start a valid
+// sequence stands for itself, so any byte string has a definite order.
+char32_t NextCodePoint(std::string_view s, size_t& i) {
+    const auto byte = [&](size_t k) { return static_cast<unsigned char>(s[k]); };
+    const unsigned char b0 = byte(i);
+    size_t length = b0 < 0x80 ? 1 : (b0 >> 5) == 0x6 ? 2 : (b0 >> 4) == 0xE ? 3 : (b0 >> 3) == 0x1E ? 4 : 0;
+    if (length <= 1 || i + length > s.size()) {
+        ++i;
+        return b0;
+    }
+    char32_t c = b0 & (0x7F >> length);
+    for (size_t k = 1; k < length; ++k) {
+        if ((byte(i + k) & 0xC0) != 0x80) {
+            ++i;
+            return b0;
+        }
+        c = (c << 6) | (byte(i + k) & 0x3F);
+    }
+    i += length;
+    return c;
+}
+
+// Letter case is dropped through the Unicode tables of the C.UTF-8 locale, whatever
+// locale the process runs in; upper then lower maps variant forms (final sigma, long s)
+// onto one letter.
+char32_t FoldCase(char32_t c) {
+    if (c < 0x80) return c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c;
+    static const locale_t utf8 = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
+    if (!utf8) return c;
+    return static_cast<char32_t>(towlower_l(towupper_l(static_cast<wint_t>(c), utf8), utf8));
+}
+
+std::string_view WithoutTrailingBlanks(std::string_view s) {
+    while (!s.empty() && s.back() == ' ') s.remove_suffix(1);
+    return s;
+}
+
+int Collate(void*, int a_size, const void* a, int b_size, const void* b) {
+    return CompareServerText(std::string_view(static_cast<const char*>(a), static_cast<size_t>(a_size)),
+                             std::string_view(static_cast<const char*>(b), static_cast<size_t>(b_size)));
+}
+
+std::string RewriteAll(const std::string& text, const std::regex& pattern,
+                       const std::function<std::string(const std::smatch&)>& replace) {
+    std::string out;
+    auto last = text.cbegin();
+    for (std::sregex_iterator it(text.cbegin(), text.cend(), pattern), end; it != end; ++it) {
+        out.append(last, (*it)[0].first);
+        out += replace(*it);
+        last = (*it)[0].second;
+    }
+    out.append(last, text.cend());
+    return out;
+}
+
+void Run(sqlite3* db, const char* sql, std::string_view path) {
+    char* message = nullptr;
+    if (sqlite3_exec(db, sql, nullptr, nullptr, &message) != SQLITE_OK) {
+        std::string m = message ? message : sqlite3_errmsg(db);
+        sqlite3_free(message);
+        throw Error(ErrorCode::kDatabaseError,
+                    fmt::format("The account database '{}' could not be brought up to date: {}", path, m));
+    }
+}
+
+}  // namespace
+
+int CompareServerText(std::string_view a, std::string_view b) {
+    a = WithoutTrailingBlanks(a);
+    b = WithoutTrailingBlanks(b);
+    size_t i = 0, j = 0;
+    while (i < a.size() && j < b.size()) {
+        const char32_t x = FoldCase(NextCodePoint(a, i));
+        const char32_t y = FoldCase(NextCodePoint(b, j));
+        if (x != y) return x < y ? -1 : 1;
+    }
+    if (i < a.size()) return 1;
+    if (j < b.size()) return -1;
+    return 0;
+}
+
+void RegisterServerRules(sqlite3* db) {
+    const std::string name(kTextCollation);
+    sqlite3_create_collation_v2(db, name.c_str(), SQLITE_UTF8, nullptr, Collate, nullptr);
+}
+
+std::string WithServerColumnRules(std::string_view create_sql) {
+    static const std::regex text_column(R"((\b(\w+)\s+N?(?:VAR)?CHAR\s*\(\s*\d+\s*\))(?!\s+COLLATE\b))",
+                                        std::regex::icase);
+    static const std::regex decimal_column(
+        R"(\b(\w+)(\s+)DECIMAL\s*\(\s*(\d+)\s*,\s*(\d+)\s*\)(?!\s+CONSTRAINT\s+"range ))", std::regex::icase);
+    const std::string collation(kTextCollation);
+    // "AS CHAR(10)" or "AS DECIMAL(10,2)" is the type of a CAST, not a column: left alone.
+    const auto is_cast = [](const std::string& word) {
+        return word.size() == 2 && (word[0] == 'A' || word[0] == 'a') && (word[1] == 'S' || word[1] == 's');
+    };
+    std::string sql = RewriteAll(std::string(create_sql), text_column, [&](const std::smatch& m) {
+        if (is_cast(m.str(2))) return m.str(0);
+        return m.str(1) + " COLLATE " + collation;
+    });
+    return RewriteAll(sql, decimal_column, [&](const std::smatch& m) {
+        const std::string column = m.str(1);
+        if (is_cast(column)) return m.str(0);
+        const int precision = std::stoi(m.str(3));
+        const int scale = std::stoi(m.str(4));
+        // A value must have fewer than 10^(p-s) in its integer part. The check is named after
+        // the column and its type, so a failure can be reported as the server reports it.
+        return fmt::format("{}{}DECIMAL({},{}) CONSTRAINT \"{}{} ({},{})\" CHECK (abs({}) < 1e{})", column, m.str(2),
+                           precision, scale, kRangePrefix, column, precision, scale, column, precision - scale);
+    });
+}
+
+int UpgradeToServerRules(sqlite3* db, std::string_view path) {
+    std::vector<std::pair<std::string, std::string>> changes;
+    {
+        sqlite3_stmt* stmt = nullptr;
+        if (sqlite3_prepare_v2(db, "SELECT name, sql FROM sqlite_master WHERE type='table' AND sql IS NOT NULL", -1,
+                               &stmt, nullptr) != SQLITE_OK) {
+            sqlite3_finalize(stmt);
+            throw Error(ErrorCode::kDatabaseError,
+                        fmt::format("'{}' is not an account database: {}", path, sqlite3_errmsg(db)));
+        }
+        while (sqlite3_step(stmt) == SQLITE_ROW) {
+            std::string name = reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0));
+            std::string sql = reinterpret_cast<const char*>(sqlite3_column_text(stmt, 1));
+            std::string upgraded = WithServerColumnRules(sql);
+            if (upgraded != sql) changes.emplace_back(std::move(name), std::move(upgraded));
+        }
+        sqlite3_finalize(stmt);
+    }
+    if (changes.empty()) return 0;
+
+    // The stored table definitions are rewritten in place: a collation or a CHECK does not
+    // change how rows are stored, only the order of index entries, which REINDEX rebuilds.
+    Run(db, "BEGIN IMMEDIATE", path);
+    try {
+        sqlite3_stmt* version = nullptr;
+        sqlite3_prepare_v2(db, "PRAGMA schema_version", -1, &version, nullptr);
+        const int64_t schema_version = sqlite3_step(version) == SQLITE_ROW ? sqlite3_column_int64(version, 0) : 0;
+        sqlite3_finalize(version);
+        Run(db, "PRAGMA writable_schema=ON", path);
+        sqlite3_stmt* update = nullptr;
+        sqlite3_prepare_v2(db, "UPDATE sqlite_master SET sql=?1 WHERE type='table' AND name=?2", -1, &update, nullptr);
+        for (const auto& [name, sql] : changes) {
+            sqlite3_bind_text(update, 1, sql.c_str(), -1, SQLITE_TRANSIENT);
+            sqlite3_bind_text(update, 2, name.c_str(), -1, SQLITE_TRANSIENT);
+            const int rc = sqlite3_step(update);
+            sqlite3_reset(update);
+            if (rc != SQLITE_DONE) {
+                sqlite3_finalize(update);
+                Run(db, "PRAGMA writable_schema=OFF", path);
+                throw Error(ErrorCode::kDatabaseError,
+                            fmt::format("The account database '{}' could not be brought up to date: {}", path,
+                                        sqlite3_errmsg(db)));
+            }
+        }
+        sqlite3_finalize(update);
+        Run(db, fmt::format("PRAGMA schema_version={}", schema_version + 1).c_str(), path);
+        Run(db, "PRAGMA writable_schema=OFF", path);
+        try {
+            Run(db, "REINDEX", path);
+        } catch (const Error& e) {
+            throw Error(e.Number(), fmt::format("{} (two values there differ only in letter case or trailing "
+                                                "blanks, which the account database treats as equal; make them "
+                                                "differ and open the database again)",
+                                                e.Description()));
+        }
+        Run(db, "COMMIT", path);
+    } catch (...) {
+        sqlite3_exec(db, "PRAGMA writable_schema=OFF", nullptr, nullptr, nullptr);
+        if (!sqlite3_get_autocommit(db)) sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+        throw;
+    }
+    return static_cast<int>(changes.size());
+}
+
+std::string OverflowMessage(std::string_view sqlite_message) {
+    const std::string marker = fmt::format("CHECK constraint failed: {}", kRangePrefix);
+    const size_t at = sqlite_message.find(marker);
+    if (at == std::string_view::npos) return {};
+    std::string_view what = sqlite_message.substr(at + marker.size());
+    const size_t space = what.find(' ');
+    if (space == std::string_view::npos) return std::string(kArithmeticOverflow);
+    return fmt::format("{} (column {}, DECIMAL{})", kArithmeticOverflow, what.substr(0, space),
+                       what.substr(space + 1));
+}
+
+}  // namespace orba::hostkit

@@ -1,0 +1,190 @@
+// The command-line host's file handling under the conditions a hostile or unlucky user
+// creates: devices, links, folders, a full disk, endless or oversized input.
+#include "apps/orbabt/safe_file.h"
+
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <filesystem>
+#include <functional>
+#include <set>
+#include <string>
+
+#include "data/bill_records.h"
+#include "host/variant_dictionary.h"
+#include "platform/error.h"
+#include "support/branch_env.h"
+#include "support/error_of.h"
+#include "support/exchange_records.h"
+
+namespace orba::apps {
+namespace {
+
+namespace fs = std::filesystem;
+using orba::testing::ErrorOf;
+using orba::testing::ReadFile;
+
+std::set<std::string> Names(const fs::path& dir) {
+    std::set<std::string> names;
+    for (const auto& e : fs::directory_iterator(dir)) names.insert(e.path().filename().string());
+    return names;
+}
+
+void Put(const fs::path& path, const std::string& text) {
+    FILE* f = std::fopen(path.c_str(), "wb");
+    std::fwrite(text.data(), 1, text.size(), f);
+    std::fclose(f);
+}
+
+// A device node of our own (needs root), so no test ever writes near the system's devices.
+bool MakeDevice(const fs::path& path, unsigned minor) {
+    return ::mknod(path.c_str(), S_IFCHR | 0666, makedev(1, minor)) == 0;
+}
+
+struct WriteCase {
+    const char* name;
+    std::function<void(const fs::path& dir)> prepare;
+    const char* written;      // name whose content must then be "new", or "" when refused
+    const char* error;        // part of the error, or "" when written
+    std::function<void(const fs::path& dir)> check;
+};
+
+const WriteCase kWriteCases[] = {
+    {"NewFile", [](const fs::path&) {}, "out.json", "", {}},
+    {"ExistingFileKeepsItsMode",
+     [](const fs::path& d) {
+         Put(d / "out.json", "old");
+         fs::permissions(d / "out.json", fs::perms(0640));
+     },
+     "out.json", "",
+     [](const fs::path& d) { EXPECT_EQ(fs::status(d / "out.json").permissions(), fs::perms(0640)); }},
+    {"LinkIsFollowedAndStays", [](const fs::path& d) { Put(d / "real.json", "old"); fs::create_symlink("real.json", d / "out.json"); },
+     "real.json", "", [](const fs::path& d) { EXPECT_TRUE(fs::is_symlink(d / "out.json")); }},
+    {"DanglingLinkCreatesItsTarget", [](const fs::path& d) { fs::create_symlink("real.json", d / "out.json"); },
+     "real.json", "", [](const fs::path& d) { EXPECT_TRUE(fs::is_symlink(d / "out.json")); }},
+    {"FolderIsRefused", [](const fs::path& d) { fs::create_directory(d / "out.json"); }, "", "it is a folder", {}},
+    {"LinkLoopIsRefused",
+     [](const fs::path& d) {
+         fs::create_symlink("b", d / "out.json");
+         fs::create_symlink("out.json", d / "b");
+     },
+     "", "Too many levels of symbolic links", {}},
+    {"MissingFolderSaysSo", [](const fs::path& d) { fs::create_symlink("no/such/file", d / "out.json"); }, "",
+     "No such file or directory", {}},
+};
+
+class WriteOutput : public ::testing::TestWithParam<WriteCase> {};
+
+TEST_P(WriteOutput, WritesOnlyWhatItShouldAndLeavesNoTemporaryFile) {
+    const WriteCase& c = GetParam();
+    orba::testing::TempDir dir;
+    c.prepare(dir.Path());
+    const std::set<std::string> before = Names(dir.Path());
+    if (*c.error) {
+        const auto e = ErrorOf([&] { WriteOutputFile(dir.Path() / "out.json", "new"); });
+        EXPECT_NE(e.Description().find(c.error), std::string::npos) << e.Description();
+        EXPECT_NE(e.Description().find("out.json"), std::string::npos) << e.Description();
+    } else {
+        WriteOutputFile(dir.Path() / "out.json", "new");
+        EXPECT_EQ(ReadFile(dir.Path() / c.written), "new");
+    }
+    std::set<std::string> expected = before;
+    expected.insert(*c.written ? c.written : "out.json");
+    if (!*c.written && !before.count("out.json")) expected.erase("out.json");
+    EXPECT_EQ(Names(dir.Path()), expected) << "no temporary file is left";
+    if (c.check) c.check(dir.Path());
+}
+
+INSTANTIATE_TEST_SUITE_P(Targets, WriteOutput, ::testing::ValuesIn(kWriteCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(WriteOutputDevice, IsWrittenStraightIntoAndStaysADevice) {
+    orba::testing::TempDir dir;
+    if (!MakeDevice(dir.Path() / "null", 3) || !MakeDevice(dir.Path() / "full", 7)) {
+        GTEST_SKIP() << "making device nodes needs root";
+    }
+    WriteOutputFile(dir.Path() / "null", "text");
+    EXPECT_TRUE(fs::is_character_file(dir.Path() / "null"));
+    const auto e = ErrorOf([&] { WriteOutputFile(dir.Path() / "full", "text"); });
+    EXPECT_NE(e.Description().find("No space left on device"), std::string::npos) << e.Description();
+    EXPECT_TRUE(fs::is_character_file(dir.Path() / "full"));
+    EXPECT_EQ(Names(dir.Path()), (std::set<std::string>{"full", "null"}));
+}
+
+// A write cut short (here by a file-size limit, as by a full disk) keeps the old file and
+// removes the temporary one; the child process reports what it saw in its exit status.
+TEST(WriteOutputFailure, KeepsTheOldFileRemovesTheTemporaryAndSaysWhy) {
+    orba::testing::TempDir dir;
+    Put(dir.Path() / "out.json", "old");
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit{4096, 4096};
+        setrlimit(RLIMIT_FSIZE, &limit);
+        try {
+            WriteOutputFile(dir.Path() / "out.json", std::string(100000, 'x'));
+        } catch (const platform::Error& e) {
+            _exit(e.Description().find("File too large") != std::string::npos ? 0 : 2);
+        }
+        _exit(3);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "2: another reason, 3: no error";
+    EXPECT_EQ(ReadFile(dir.Path() / "out.json"), "old");
+    EXPECT_EQ(Names(dir.Path()), (std::set<std::string>{"out.json"}));
+}
+
+TEST(ReadInput, RefusesWhatIsNotABoundedRegularFile) {
+    orba::testing::TempDir dir;
+    Put(dir.Path() / "list.json", "{}");
+    fs::create_directory(dir.Path() / "folder");
+    ASSERT_EQ(::mkfifo((dir.Path() / "pipe").c_str(), 0600), 0);
+    Put(dir.Path() / "big.json", std::string(1024 * 1024 + 1, ' '));
+    fs::create_symlink("list.json", dir.Path() / "link.json");
+    EXPECT_EQ(ReadInputFile(dir.Path() / "link.json"), "{}");
+    const struct {
+        fs::path path;
+        const char* error;
+    } refused[] = {
+        {"/dev/zero", "is not a regular file (a device)"},
+        {dir.Path() / "folder", "is not a regular file (a folder)"},
+        {dir.Path() / "pipe", "is not a regular file (a pipe)"},
+        {dir.Path() / "missing.json", "No such file or directory"},
+        {dir.Path() / "big.json", "more than the limit of 1 MB for an input file; raise the limit with --max-input-mb"},
+    };
+    SetInputLimitMb(1);
+    for (const auto& r : refused) {
+        SCOPED_TRACE(r.path.string());
+        const auto e = ErrorOf([&] { ReadInputFile(r.path); });
+        EXPECT_NE(e.Description().find(r.error), std::string::npos) << e.Description();
+    }
+    SetInputLimitMb(2);
+    EXPECT_EQ(ReadInputFile(dir.Path() / "big.json").size(), 1024u * 1024 + 1);
+    SetInputLimitMb(kDefaultInputLimitMb);
+}
+
+TEST(ReadInput, RepeatedRequestsOfOneTypeAreKeptOnceInFirstOrder) {
+    auto requests = platform::MakeRef<host::VariantVector>();
+    for (int16_t type : {502, 501, 502, 503, 501, 501}) {
+        auto item = platform::MakeRef<host::VariantDictionary>();
+        item->Let(data::key::kBillType, platform::Variant(type));
+        requests->Add(platform::Variant(item));
+    }
+    auto distinct = DistinctRequests(*requests);
+    std::vector<int32_t> types;
+    for (int32_t i = 1; i <= distinct->UpperBound(); ++i) {
+        types.push_back(platform::ObjectAs<host::VariantDictionary>(distinct->Item(i))->Value("BillType").ToLong());
+    }
+    EXPECT_EQ(types, (std::vector<int32_t>{502, 501, 503}));
+}
+
+}  // namespace
+}  // namespace orba::apps
