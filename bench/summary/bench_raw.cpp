@@ -14,6 +14,8 @@
 #include <sstream>
 #include <string>
 
+#include "hostkit/server_rules.h"
+
 namespace {
 
 int Fail(sqlite3* db, const char* what) {
@@ -93,6 +95,8 @@ int main(int argc, char** argv) {
         SQLITE_OK) {
         return Fail(db, argv[2]);
     }
+    // The account database's text columns compare by their own collation.
+    orba::hostkit::RegisterServerRules(db);
     int rc = 0;
     if (mode == "read") {
         rc = Read(db, ReadFile(argv[3]));

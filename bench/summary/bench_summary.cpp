@@ -31,6 +31,7 @@
 #include "hostkit/hostkit.h"
 #include "hostkit/login_string.h"
 #include "hostkit/sample_data.h"
+#include "hostkit/server_rules.h"
 #include "hostkit/sql_dialect.h"
 #include "platform/error.h"
 #include "platform/registry.h"
@@ -109,6 +110,7 @@ void Exec(sqlite3* db, const std::string& sql) {
 std::string Scalar(const std::string& path, const std::string& sql) {
     sqlite3* db = nullptr;
     sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
+    orba::hostkit::RegisterServerRules(db);
     sqlite3_stmt* stmt = nullptr;
     if (sqlite3_prepare_v2(db, sql.c_str(), -1, &stmt, nullptr) != SQLITE_OK) Die(sqlite3_errmsg(db));
     std::string value;
@@ -149,6 +151,7 @@ Workload MakeWorkload(const Options& o, const std::string& name, int orders) {
         w.a.string(), {.branch = 1, .orders = orders, .notices = 0, .returns = 0, .lines = kMaxLines, .seed = kSeed});
     sqlite3* db = nullptr;
     sqlite3_open(w.a.string().c_str(), &db);
+    orba::hostkit::RegisterServerRules(db);
     Exec(db, "UPDATE POOrder SET FRelateBrID=2, FStatus=1, FTranStatus=0");
     sqlite3_close(db);
     std::string ids = Scalar(w.a.string(), "SELECT group_concat(FInterID) FROM (SELECT FInterID FROM POOrder ORDER BY 1)");
