@@ -89,16 +89,24 @@ const Variant& VariantDictionary::Value(std::string_view key) const {
 }
 
 void VariantDictionary::Put(std::string key, Variant value) {
+    // A shared key is the same pointer in every record, so a key already held is found by
+    // comparing pointers; only a key kept by this record alone needs its text compared.
+    if (const std::string* shared = Keys().Find(std::string(key))) {
+        for (auto& [k, v] : entries_) {
+            if (k == shared) {
+                v = std::move(value);
+                return;
+            }
+        }
+        entries_.emplace_back(shared, std::move(value));
+        return;
+    }
     if (Variant* v = FindMutable(key)) {
         *v = std::move(value);
-    } else {
-        const std::string* stored = Keys().Find(std::move(key));
-        if (!stored) {
-            if (!own_keys_) own_keys_ = std::make_unique<std::deque<std::string>>();
-            stored = &own_keys_->emplace_back(std::move(key));
-        }
-        entries_.emplace_back(stored, std::move(value));
+        return;
     }
+    if (!own_keys_) own_keys_ = std::make_unique<std::deque<std::string>>();
+    entries_.emplace_back(&own_keys_->emplace_back(std::move(key)), std::move(value));
 }
 
 void VariantDictionary::Let(std::string_view key, const Variant& value) {
