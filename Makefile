@@ -6,7 +6,7 @@ FUZZ_SECONDS ?= 60
 JOBS       ?= 2
 CMAKE_ARGS ?=
 
-.PHONY: all deps build test test-asan fuzz demo screenshot install package check-install clean
+.PHONY: all deps build test test-asan fuzz demo bench screenshot install package check-install clean
 
 all: build
 
@@ -32,6 +32,11 @@ test-asan: deps
 # Builds the fuzz targets with clang's libFuzzer and runs each for FUZZ_SECONDS.
 fuzz: deps
 	FUZZ_SECONDS=$(FUZZ_SECONDS) FUZZ_BUILD=$(FUZZ_BUILD) JOBS=$(JOBS) scripts/fuzz
+
+# What the exchange steps cost against the raw database work, ending with a table of
+# figures and targets (under 10 minutes on two cores).
+bench: build
+	$(BUILD)/bin/bench_summary
 
 # A full exchange between two sample branch databases.
 demo: build

@@ -40,7 +40,7 @@ struct BenchDatabase {
         std::filesystem::create_directories(dir);
         path = (dir / "branch.db").string();
         orba::hostkit::CreateSampleDatabase(
-            path, {.branch = 1, .orders = kOrders, .notices = 0, .returns = 0, .lines = kMaxLines, .seed = 11});
+            path, {.branch = 1, .orders = kOrders, .notices = 0, .returns = 0, .lines = kMaxLines, .seed = 7});
 
         sqlite3* db = nullptr;
         sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);

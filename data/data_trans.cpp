@@ -36,6 +36,20 @@ Ref<Object> Execute(const Ref<Object>& connection, std::string sql) {
     return result.IsObject() ? result.AsObject() : Ref<Object>();
 }
 
+// Runs a query whose rows are read once, in order. A connection that can hand the rows over
+// as its statement is stepped (the host kit's) does so, and no whole record set is built;
+// any other connection runs the query as usual.
+Ref<Object> ExecuteForReading(const Ref<Object>& connection, std::string sql) {
+    std::vector<Variant> args{Variant(sql)};
+    try {
+        Variant result = platform::CallByName(connection, "ExecuteForward", CallKind::kMethod, args);
+        return result.IsObject() ? result.AsObject() : Ref<Object>();
+    } catch (const platform::Error& e) {
+        if (e.Code() != platform::ErrorCode::kMemberNotFound) throw;
+    }
+    return Execute(connection, std::move(sql));
+}
+
 // Runs a status batch on a connection of its own, made for this one call.
 void ExecuteOnFreshConnection(std::string sql) {
     Ref<Object> connection = platform::CreateObject(host::kAppConnectionProgId);
@@ -116,7 +130,7 @@ Ref<VariantVector> Extract(BillKind kind, const std::string& bill_inter_ids, boo
         sql += ListSelection(bill_inter_ids);
     }
     sql += kExtractionOrder;
-    auto rows = MakeRowSource(Execute(connection, std::move(sql)));
+    auto rows = MakeRowSource(ExecuteForReading(connection, std::move(sql)));
     BillServices services{PeriodOf, NullTo};
     return GroupBills(*rows, kind, tax_in_price, services);
 }

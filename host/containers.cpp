@@ -1,5 +1,8 @@
 #include <fmt/format.h>
 
+#include <mutex>
+#include <unordered_set>
+
 #include "host/variant_dictionary.h"
 #include "host/variant_vector.h"
 #include "platform/error.h"
@@ -39,9 +42,39 @@ const MemberTable<VariantVector>& VariantVector::Members() {
     return table;
 }
 
+namespace {
+
+// The shared table of record keys. Records of one kind use the same few dozen keys, so a
+// key is stored once however many records hold it. The table takes at most kMaxKeys keys,
+// so text from outside cannot make it grow without end.
+class KeyTable {
+public:
+    static constexpr size_t kMaxKeys = 1 << 14;
+
+    // The stored copy of `key`, or nullptr when the table is full and does not know it.
+    const std::string* Find(std::string&& key) {
+        std::lock_guard lock(mutex_);
+        auto found = keys_.find(key);
+        if (found != keys_.end()) return &*found;
+        if (keys_.size() >= kMaxKeys) return nullptr;
+        return &*keys_.insert(std::move(key)).first;
+    }
+
+private:
+    std::mutex mutex_;
+    std::unordered_set<std::string> keys_;  // nodes stay where they are as the set grows
+};
+
+KeyTable& Keys() {
+    static KeyTable* table = new KeyTable;  // never destroyed: records may outlive static teardown
+    return *table;
+}
+
+}  // namespace
+
 const Variant* VariantDictionary::Find(std::string_view key) const {
     for (const auto& [k, v] : entries_) {
-        if (k == key) return &v;
+        if (*k == key) return &v;
     }
     return nullptr;
 }
@@ -56,11 +89,24 @@ const Variant& VariantDictionary::Value(std::string_view key) const {
 }
 
 void VariantDictionary::Put(std::string key, Variant value) {
+    // A shared key is the same pointer in every record, so a key already held is found by
+    // comparing pointers; only a key kept by this record alone needs its text compared.
+    if (const std::string* shared = Keys().Find(std::string(key))) {
+        for (auto& [k, v] : entries_) {
+            if (k == shared) {
+                v = std::move(value);
+                return;
+            }
+        }
+        entries_.emplace_back(shared, std::move(value));
+        return;
+    }
     if (Variant* v = FindMutable(key)) {
         *v = std::move(value);
-    } else {
-        entries_.emplace_back(std::move(key), std::move(value));
+        return;
     }
+    if (!own_keys_) own_keys_ = std::make_unique<std::deque<std::string>>();
+    entries_.emplace_back(&own_keys_->emplace_back(std::move(key)), std::move(value));
 }
 
 void VariantDictionary::Let(std::string_view key, const Variant& value) {

@@ -1,8 +1,11 @@
 // The keyed record of the exchange format: text keys in store order, each with a variant
 // value. Kept as a flat vector because records hold 20 to 30 keys, where scanning beats
-// hashing, and because the store order is part of the record.
+// hashing, and because the store order is part of the record. Keys are interned: the same
+// key text is stored once for all records, each entry pointing at it.
 #pragma once
 
+#include <deque>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -30,10 +33,10 @@ public:
     Variant ValueOrDefault(std::string_view key, const Variant& fallback) const;
     bool Exists(std::string_view key) const { return Find(key) != nullptr; }
     const Variant* Find(std::string_view key) const;
-    void Reserve(size_t n) { entries_.reserve(n); }
+    void Reserve(size_t n) override { entries_.reserve(n); }
 
     size_t Size() const override { return entries_.size(); }
-    const std::string& KeyAt(size_t position) const override { return entries_.at(position).first; }
+    const std::string& KeyAt(size_t position) const override { return *entries_.at(position).first; }
     const Variant& ValueAt(size_t position) const override { return entries_.at(position).second; }
     // Stores the value as given (object or plain), replacing the value of a known key.
     void Put(std::string key, Variant value) override;
@@ -41,7 +44,10 @@ public:
 private:
     Variant* FindMutable(std::string_view key);
 
-    std::vector<std::pair<std::string, Variant>> entries_;
+    std::vector<std::pair<const std::string*, Variant>> entries_;
+    // Keys beyond what the shared key table takes (a flood of distinct keys from outside),
+    // kept by the record itself.
+    std::unique_ptr<std::deque<std::string>> own_keys_;
 };
 
 }  // namespace orba::host

@@ -174,28 +174,64 @@ bool IsUtf8(std::string_view s) {
                             where, bill));
 }
 
-Ref<RecordSet> RunQuery(sqlite3* db, const TranslatedStatement& s) {
-    SqliteStatement stmt(db, s.sqlite);
-    const int columns = sqlite3_column_count(stmt.Get());
-    std::vector<FieldInfo> fields(static_cast<size_t>(columns));
-    std::vector<ColumnKind> kinds(static_cast<size_t>(columns));
-    for (int c = 0; c < columns; ++c) {
-        fields[static_cast<size_t>(c)].name = sqlite3_column_name(stmt.Get(), c);
-        kinds[static_cast<size_t>(c)] = KindOf(sqlite3_column_decltype(stmt.Get(), c), fields[static_cast<size_t>(c)].type);
-    }
-    std::vector<Variant> values;
-    int64_t row = 0;
-    while (stmt.Step()) {
-        ++row;
-        const size_t row_start = values.size();
-        int bad_text = -1;
+// Steps a query and reads each row as it comes. It keeps its connection alive while the
+// statement is open, so a reader may outlive the caller's reference to the connection.
+class QueryFeed : public platform::RowFeed {
+public:
+    QueryFeed(sqlite3* db, const TranslatedStatement& s, Ref<platform::Object> keep_alive = {})
+        : keep_alive_(std::move(keep_alive)), stmt_(db, s.sqlite) {
+        const int columns = sqlite3_column_count(stmt_.Get());
+        fields_.resize(static_cast<size_t>(columns));
+        kinds_.resize(static_cast<size_t>(columns));
         for (int c = 0; c < columns; ++c) {
-            values.push_back(ReadValue(stmt.Get(), c, kinds[static_cast<size_t>(c)]));
-            if (bad_text < 0 && values.back().IsString() && !IsUtf8(values.back().AsString())) bad_text = c;
+            fields_[static_cast<size_t>(c)].name = sqlite3_column_name(stmt_.Get(), c);
+            kinds_[static_cast<size_t>(c)] = KindOf(sqlite3_column_decltype(stmt_.Get(), c), fields_[static_cast<size_t>(c)].type);
         }
-        if (bad_text >= 0) RefuseText(stmt.Get(), bad_text, fields, values, row_start, row);
     }
-    return MakeRef<RecordSet>(std::move(fields), std::move(values));
+
+    const std::vector<FieldInfo>& Fields() const { return fields_; }
+
+    bool Next(std::vector<Variant>& row) override {
+        if (!stmt_.Step()) return false;
+        ++row_;
+        Read(row, 0);
+        return true;
+    }
+
+    // Appends the next row to `values`; false after the last.
+    bool Append(std::vector<Variant>& values) {
+        if (!stmt_.Step()) return false;
+        ++row_;
+        const size_t row_start = values.size();
+        values.resize(row_start + fields_.size());
+        Read(values, row_start);
+        return true;
+    }
+
+private:
+    void Read(std::vector<Variant>& values, size_t row_start) {
+        int bad_text = -1;
+        for (size_t c = 0; c < fields_.size(); ++c) {
+            Variant& v = values[row_start + c];
+            v = ReadValue(stmt_.Get(), static_cast<int>(c), kinds_[c]);
+            if (bad_text < 0 && v.IsString() && !IsUtf8(v.AsString())) bad_text = static_cast<int>(c);
+        }
+        if (bad_text >= 0) RefuseText(stmt_.Get(), bad_text, fields_, values, row_start, row_);
+    }
+
+    Ref<platform::Object> keep_alive_;
+    SqliteStatement stmt_;
+    std::vector<FieldInfo> fields_;
+    std::vector<ColumnKind> kinds_;
+    int64_t row_ = 0;
+};
+
+Ref<RecordSet> RunQuery(sqlite3* db, const TranslatedStatement& s) {
+    QueryFeed feed(db, s);
+    std::vector<Variant> values;
+    while (feed.Append(values)) {
+    }
+    return MakeRef<RecordSet>(feed.Fields(), std::move(values));
 }
 
 void RunChange(sqlite3* db, const TranslatedStatement& s) {
@@ -331,11 +367,27 @@ Ref<RecordSet> AppConnection::Execute(const std::string& sql) {
     return result;
 }
 
+Ref<RecordSet> AppConnection::ExecuteForward(const std::string& sql) {
+    // A batch that changes data, or holds several statements, runs as Execute runs it.
+    std::vector<TranslatedStatement> statements = TranslateBatch(sql);
+    if (statements.size() != 1 || !statements.front().is_query) return Execute(sql);
+    Trace(sql);
+    try {
+        auto feed = std::make_unique<QueryFeed>(Database().Handle(), statements.front(), Ref<platform::Object>(this));
+        std::vector<FieldInfo> fields = feed->Fields();
+        return MakeRef<RecordSet>(std::move(fields), std::unique_ptr<platform::RowFeed>(std::move(feed)));
+    } catch (const Error& e) {
+        throw Error(e.Number(), fmt::format("{} in: {}", e.Description(), Excerpt(statements.front().source)));
+    }
+}
+
 const platform::MemberTable<AppConnection>& AppConnection::Members() {
     static const platform::MemberTable<AppConnection> table = [] {
         platform::MemberTable<AppConnection> t("AppConnection");
         t.Method("Execute", 1, 1,
                  [](AppConnection& c, platform::CallArgs& a) { return Variant(c.Execute(a.Text(0))); })
+            .Method("ExecuteForward", 1, 1,
+                    [](AppConnection& c, platform::CallArgs& a) { return Variant(c.ExecuteForward(a.Text(0))); })
             .Get("DatabasePath", 0, 0, [](AppConnection& c, platform::CallArgs&) { return Variant(c.DatabasePath()); });
         return t;
     }();

@@ -32,6 +32,10 @@ public:
     // the first statement that yields rows is returned; a batch without one returns a
     // closed, empty set.
     platform::Ref<platform::RecordSet> Execute(const std::string& sql);
+    // The same for a reader that passes over the rows once: a single query comes back as a
+    // forward-only set that steps the statement as it moves on, never holding all its rows.
+    // Anything else runs as Execute runs it.
+    platform::Ref<platform::RecordSet> ExecuteForward(const std::string& sql);
 
     // The database's file path, or its server URI.
     const std::string& DatabasePath();

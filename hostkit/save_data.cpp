@@ -642,6 +642,76 @@ void EnsureReceivedTables(SqliteDatabase& db) {
     }
 }
 
+namespace {
+
+// One saving run in one transaction, each bill inside a savepoint of its own: a bill that
+// fails is rolled back alone, and the bills before it are kept. The outcomes and message
+// lines of the run are held back until the run is committed, so that nothing is told
+// saved that a failed commit has lost; if the commit fails, every bill of the run is
+// told not saved, with the reason.
+class SavingRun {
+public:
+    SavingRun(SqliteDatabase& db, std::string& messages) : db_(db), messages_(messages) {
+        db_.Exec("BEGIN IMMEDIATE");
+    }
+    ~SavingRun() {
+        if (!sqlite3_get_autocommit(db_.Handle())) sqlite3_exec(db_.Handle(), "ROLLBACK", nullptr, nullptr, nullptr);
+    }
+
+    // Runs `body` inside a savepoint; on an Error the bill's own writes are undone.
+    template <class Body>
+    void InSavepoint(Body&& body) {
+        db_.Exec("SAVEPOINT bill");
+        try {
+            body();
+        } catch (...) {
+            sqlite3_exec(db_.Handle(), "ROLLBACK TO bill; RELEASE bill", nullptr, nullptr, nullptr);
+            throw;
+        }
+        db_.Exec("RELEASE bill");
+    }
+
+    // A bill's outcome and message line, told once the run is committed.
+    void Tell(SaveOutcome outcome, std::string line) { told_.push_back({std::move(outcome), std::move(line)}); }
+
+    // Commits the bills saved so far and tells their outcomes. When the commit fails, tells
+    // each of them not saved and raises the failure.
+    void Finish() {
+        std::optional<Error> failure;
+        try {
+            db_.Exec("COMMIT");
+        } catch (const Error& e) {
+            failure = Error(e.Code(), "the received bills could not be committed, none of them is saved: " +
+                                          e.Description());
+        }
+        for (auto& [outcome, line] : told_) {
+            // A bill held from an earlier run is held still; one written by this run is not.
+            const bool written = outcome.kind == SaveOutcomeKind::kSaved || outcome.kind == SaveOutcomeKind::kUpdated;
+            if (failure && written) {
+                outcome.kind = SaveOutcomeKind::kNotSaved;
+                outcome.reason = failure->Description();
+                line = fmt::format("{}: not saved: {}", line.substr(0, line.rfind(": ")),
+                                   platform::EscapeControls(failure->Description()));
+            }
+            messages_ += line + "\r\n";
+            ReportOutcome(outcome);
+        }
+        told_.clear();
+        if (failure) throw *failure;
+    }
+
+private:
+    struct Told {
+        SaveOutcome outcome;
+        std::string line;
+    };
+    SqliteDatabase& db_;
+    std::string& messages_;
+    std::vector<Told> told_;
+};
+
+}  // namespace
+
 void SaveData::Save(std::string_view props, const Variant& bills, ReceivedKind kind, std::string& messages) {
     if (bills.IsNothing() || bills.IsEmpty() || bills.IsNull()) return;  // the sender found no bill of this type
     const ListContainer* list = AsList(bills);
@@ -661,6 +731,7 @@ void SaveData::Save(std::string_view props, const Variant& bills, ReceivedKind k
     CheckBranchDatabase(db.Handle(), db.Path());
     EnsureReceivedTables(db);
     Statements statements(db.Handle());
+    SavingRun run(db, messages);
     const int total = list->Count();
     for (int32_t i = 1; i <= total; ++i) {
         SaveOutcome outcome;
@@ -668,6 +739,8 @@ void SaveData::Save(std::string_view props, const Variant& bills, ReceivedKind k
         try {
             bill = CheckBill(list->At(i), kind, i);
         } catch (const Error& e) {
+            // The bills before this one stay saved.
+            run.Finish();
             outcome = OutcomeOfUnchecked(list->At(i));
             outcome.bills = list;
             outcome.index = i;
@@ -684,22 +757,21 @@ void SaveData::Save(std::string_view props, const Variant& bills, ReceivedKind k
         if (!InItsOwnForm(kind, bill)) {
             const std::string_view form = bill.delivery_form ? "delivery-notice" : "return-notice";
             outcome.reason = fmt::format("came in the {} form; it is saved from the package of its own type", form);
-            messages += fmt::format("{} {} from branch {}: came in the {} form, not saved from it\r\n", name,
-                                    platform::EscapeControls(bill.bill_no), platform::EscapeControls(bill.send_number),
-                                    form);
-            ReportOutcome(outcome);
+            run.Tell(std::move(outcome), fmt::format("{} {} from branch {}: came in the {} form, not saved from it",
+                                                     name, platform::EscapeControls(bill.bill_no),
+                                                     platform::EscapeControls(bill.send_number), form));
             ReportProgress(i, total);
             continue;
         }
         BillResult result;
         try {
-            InTransaction(db, [&] { result = SaveReceivedBill(statements, kind, bill); });
+            run.InSavepoint([&] { result = SaveReceivedBill(statements, kind, bill); });
         } catch (const Error& e) {
             outcome.reason = e.Description();
-            messages += fmt::format("{} {} from branch {}: not saved: {}\r\n", name,
-                                    platform::EscapeControls(bill.bill_no), platform::EscapeControls(bill.send_number),
-                                    platform::EscapeControls(e.Description()));
-            ReportOutcome(outcome);
+            run.Tell(std::move(outcome),
+                     fmt::format("{} {} from branch {}: not saved: {}", name, platform::EscapeControls(bill.bill_no),
+                                 platform::EscapeControls(bill.send_number), platform::EscapeControls(e.Description())));
+            run.Finish();
             throw;
         }
         outcome.kind = result.kind;
@@ -710,10 +782,10 @@ void SaveData::Save(std::string_view props, const Variant& bills, ReceivedKind k
                                        platform::EscapeControls(bill.send_number), OutcomeLine(result.kind));
         if (result.kind == SaveOutcomeKind::kUpdated) line += fmt::format(" (revision {})", result.revision);
         if (result.kind == SaveOutcomeKind::kNotSaved) line += ": " + platform::EscapeControls(result.reason);
-        messages += line + "\r\n";
-        ReportOutcome(outcome);
+        run.Tell(std::move(outcome), std::move(line));
         ReportProgress(i, total);
     }
+    run.Finish();
 }
 
 const platform::MemberTable<SaveData>& SaveData::Members() {

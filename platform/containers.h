@@ -23,6 +23,7 @@ public:
     virtual const std::string& KeyAt(size_t position) const = 0;  // 0-based, in store order
     virtual const Variant& ValueAt(size_t position) const = 0;
     virtual void Put(std::string key, Variant value) = 0;  // replaces the value of a known key
+    virtual void Reserve(size_t /*entries*/) {}             // room for this many, as a hint
 };
 
 struct ContainerFactory {

@@ -2,15 +2,18 @@
 
 #include <fmt/format.h>
 
-#include <cctype>
+#include <algorithm>
+#include <array>
 
 namespace orba::platform {
 
 bool EqualsIgnoreCase(std::string_view a, std::string_view b) noexcept {
     if (a.size() != b.size()) return false;
+    // Member names are ASCII; folding by hand spares a locale look-up per character, which
+    // every call by name pays for each member it passes over.
+    auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c; };
     for (size_t i = 0; i < a.size(); ++i) {
-        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
-            return false;
+        if (lower(a[i]) != lower(b[i])) return false;
     }
     return true;
 }
@@ -70,28 +73,51 @@ Variant CallByName(const Ref<Object>& target, std::string_view name, CallKind ki
     return target->Invoke(name, kind, args);
 }
 
+namespace {
+
+// The arguments of a call by name, copied so that the callee may write to them: on the
+// stack for the few arguments nearly every call has, on the heap beyond that.
+class ArgumentCopy {
+public:
+    ArgumentCopy(std::initializer_list<Variant> args, size_t extra) : size_(args.size() + extra) {
+        if (size_ > kInline) heap_.resize(size_);
+        std::copy(args.begin(), args.end(), Data());
+    }
+    Variant* Data() { return size_ > kInline ? heap_.data() : inline_.data(); }
+    Variant& Last() { return Data()[size_ - 1]; }
+    std::span<Variant> Span() { return {Data(), size_}; }
+
+private:
+    static constexpr size_t kInline = 4;
+    size_t size_;
+    std::array<Variant, kInline> inline_;
+    std::vector<Variant> heap_;
+};
+
+}  // namespace
+
 Variant Call(const Ref<Object>& target, std::string_view name, std::initializer_list<Variant> args) {
-    std::vector<Variant> copy(args);
-    return CallByName(target, name, CallKind::kMethod, copy);
+    ArgumentCopy copy(args, 0);
+    return CallByName(target, name, CallKind::kMethod, copy.Span());
 }
 
 Variant GetProperty(const Ref<Object>& target, std::string_view name, std::initializer_list<Variant> args) {
-    std::vector<Variant> copy(args);
-    return CallByName(target, name, CallKind::kGet, copy);
+    ArgumentCopy copy(args, 0);
+    return CallByName(target, name, CallKind::kGet, copy.Span());
 }
 
 void LetProperty(const Ref<Object>& target, std::string_view name, std::initializer_list<Variant> args,
                  Variant value) {
-    std::vector<Variant> copy(args);
-    copy.push_back(std::move(value));
-    CallByName(target, name, CallKind::kLet, copy);
+    ArgumentCopy copy(args, 1);
+    copy.Last() = std::move(value);
+    CallByName(target, name, CallKind::kLet, copy.Span());
 }
 
 void SetProperty(const Ref<Object>& target, std::string_view name, std::initializer_list<Variant> args,
                  Ref<Object> value) {
-    std::vector<Variant> copy(args);
-    copy.emplace_back(std::move(value));
-    CallByName(target, name, CallKind::kSet, copy);
+    ArgumentCopy copy(args, 1);
+    copy.Last() = Variant(std::move(value));
+    CallByName(target, name, CallKind::kSet, copy.Span());
 }
 
 }  // namespace orba::platform

@@ -2,10 +2,13 @@
 
 #include <fmt/format.h>
 
+#include <cctype>
+#include <charconv>
 #include <cmath>
+#include <clocale>
+#include <cstdlib>
 #include <cstdint>
 #include <limits>
-#include <nlohmann/json.hpp>
 #include <vector>
 
 #include "platform/error.h"
@@ -13,123 +16,517 @@
 namespace orba::platform {
 namespace {
 
-using Json = nlohmann::ordered_json;
-
 // Containers nested deeper than this are refused on reading and writing. Exchange records
 // are a handful of levels deep; the limit keeps hostile input, or a container that holds
 // itself, from exhausting the stack.
 constexpr int kMaxNesting = 256;
 constexpr const char* kTooDeep = "containers nested more than {} levels deep";
 
-// Builds the document tree from the parser's events. Unlike the library's own builder it
-// sees each number's text, so a whole number too long for 64 bits is not quietly turned
-// into a Double, and it stops at kMaxNesting before the tree grows too deep to walk.
-class TreeBuilder : public nlohmann::json_sax<Json> {
-public:
-    explicit TreeBuilder(std::string_view text) : text_(text) {}
-
-    Json Take() { return std::move(root_); }
-
-    bool null() override { return Put(nullptr); }
-    bool boolean(bool b) override { return Put(b); }
-    bool number_integer(number_integer_t v) override { return Put(v); }
-    bool number_unsigned(number_unsigned_t v) override { return Put(v); }
-    bool number_float(number_float_t v, const string_t& text) override {
-        if (text.find_first_of(".eE") != string_t::npos) return Put(v);
-        // A whole number beyond 64 bits. Keep it as the extreme whole number of its sign, so
-        // that the reader refuses it, with its path, as one that does not fit a Long.
-        if (!text.empty() && text[0] == '-') return Put(std::numeric_limits<int64_t>::min());
-        return Put(std::numeric_limits<uint64_t>::max());
+// The length of the well-formed UTF-8 sequence starting at s[i], or 0.
+size_t Utf8SequenceLength(std::string_view s, size_t i) {
+    const unsigned char c = static_cast<unsigned char>(s[i]);
+    size_t n;
+    uint32_t cp;
+    if (c >= 0xC2 && c <= 0xDF) {
+        n = 2, cp = c & 0x1F;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+        n = 3, cp = c & 0x0F;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+        n = 4, cp = c & 0x07;
+    } else {
+        return 0;
     }
-    bool string(string_t& s) override { return Put(std::move(s)); }
-    bool binary(binary_t&) override { return true; }  // JSON text holds no binary values
-    bool start_object(std::size_t) override { return Open(Json::value_t::object); }
-    bool key(string_t& k) override {
-        slot_ = &(*open_.back())[k];
+    if (i + n > s.size()) return 0;
+    for (size_t k = 1; k < n; ++k) {
+        const unsigned char cc = static_cast<unsigned char>(s[i + k]);
+        if ((cc & 0xC0) != 0x80) return 0;
+        cp = (cp << 6) | (cc & 0x3F);
+    }
+    // Overlong forms, surrogates and code points past U+10FFFF are not well-formed.
+    if ((n == 3 && cp < 0x800) || (n == 4 && (cp < 0x10000 || cp > 0x10FFFF)) || (cp >= 0xD800 && cp <= 0xDFFF)) {
+        return 0;
+    }
+    return n;
+}
+
+constexpr std::string_view kTagsExpected = "one of the tags $int16, $decimal, $date, $empty, $nothing, $dict";
+
+[[noreturn]] void Fail(const std::string& path, std::string_view expected) {
+    throw Error(ErrorCode::kSyntaxError,
+                fmt::format("Unexpected JSON value at {}: expected {}", path.empty() ? "/" : path, expected));
+}
+
+// Builds the variant tree straight from the parser's events: no document tree in between,
+// and the path to a value is only spelled out when a value is refused. A whole number too
+// long for 64 bits is refused rather than quietly made a Double, and the builder stops at
+// kMaxNesting before the tree grows too deep to walk.
+//
+// An object whose first key starts with "$" may be a tagged value; its first entry is held
+// back until the object turns out to have a second key (a plain record) or to end (a tag).
+class VariantBuilder {
+public:
+    explicit VariantBuilder(const ContainerFactory& factory) : factory_(factory) {}
+
+    Variant Take() { return std::move(root_); }
+
+    void Null() { Put(Variant::Null()); }
+    void Boolean(bool b) { Put(Variant(b)); }
+    // A whole number; `fits` is false for one beyond 64 bits.
+    void Whole(int64_t v, bool fits) { PutWhole(v, !fits || v < INT32_MIN || v > INT32_MAX); }
+    void Fraction(double v) { Put(Variant(v)); }
+    void String(std::string&& s) { Put(Variant(std::move(s))); }
+    void StartObject() { Open(Frame::kObject); }
+    void Key(std::string&& k) {
+        Frame& f = open_.back();
+        if (f.keys == 1) Unhold(f);
+        ++f.keys;
+        f.key = std::move(k);
+        f.held = f.keys == 1 && !f.raw && !f.key.empty() && f.key[0] == '$';
+    }
+    void EndObject() { Close(); }
+    void StartArray() { Open(Frame::kArray); }
+    void EndArray() { Close(); }
+
+private:
+    struct Frame {
+        enum Kind { kArray, kObject } kind = kArray;
+        bool raw = false;          // the object inside {"$dict": ...}: its keys are never tags
+        bool held = false;         // the first entry is held back as a possible tag
+        int32_t items = 0;         // items of an array so far
+        int32_t keys = 0;          // keys of an object so far
+        std::string key;           // the key just read
+        Variant first;             // the held-back first value
+        bool first_raw = false;    // the held-back first value is an object read raw
+        Ref<ListContainer> list;
+    };
+
+    // The path to the value being placed in the open frames below `depth` ("/1/q").
+    std::string PathTo(size_t depth) const {
+        std::string path;
+        for (size_t i = 0; i < depth; ++i) {
+            const Frame& f = open_[i];
+            path += '/';
+            path += f.kind == Frame::kArray ? std::to_string(f.items) : f.key;
+        }
+        return path;
+    }
+
+    // A whole number: a Long, or refused with its path when it does not fit 32 bits.
+    bool PutWhole(int64_t v, bool too_big) {
+        if (too_big) {
+            const bool tag = !open_.empty() && open_.back().held && open_.back().key == "$int16";
+            Fail(PathTo(open_.size()), tag ? "an Integer (a whole number that fits 32 bits)"
+                                           : "a Long (a whole number that fits 32 bits)");
+        }
+        return Put(Variant(static_cast<int32_t>(v)));
+    }
+
+    // Places a value where the document is: the root, the next item of the open array, or
+    // the value of the key just read.
+    bool Put(Variant v, bool raw = false) {
+        if (open_.empty()) {
+            root_ = std::move(v);
+            return true;
+        }
+        Frame& f = open_.back();
+        if (f.kind == Frame::kArray) {
+            f.list->Append(std::move(v));
+            ++f.items;
+        } else if (f.keys == 1) {
+            f.first = std::move(v);  // placed when the object's form is known
+            f.first_raw = raw;
+        } else {
+            Entries().emplace_back(std::move(f.key), std::move(v));
+        }
         return true;
     }
-    bool end_object() override { return Close(); }
-    bool start_array(std::size_t) override { return Open(Json::value_t::array); }
-    bool end_array() override { return Close(); }
 
-    bool parse_error(std::size_t position, const std::string&,
-                     const nlohmann::detail::exception& e) override {
-        // The library's message reads "[json.exception.parse_error.101] parse error at line
-        // L, column C: ..."; keep the part a user can act on.
-        std::string what = e.what();
-        auto pos = what.find("] ");
-        if (pos != std::string::npos) what = what.substr(pos + 2);
-        // A number too large for a Double comes without a position of its own.
-        if (what.find("line ") == std::string::npos) {
-            what = fmt::format("{} at {}", what, Where(position));
+    // The entries of the innermost open object, gathered until it closes so that its record
+    // is made at its final size. One list per depth, kept for the next object there.
+    std::vector<std::pair<std::string, Variant>>& Entries() { return entries_[open_.size() - 1]; }
+
+    bool Open(Frame::Kind kind) {
+        if (open_.size() >= static_cast<size_t>(kMaxNesting)) {
+            throw Error(ErrorCode::kSyntaxError, "Malformed JSON: " + fmt::format(kTooDeep, kMaxNesting));
         }
-        throw Error(ErrorCode::kSyntaxError, "Malformed JSON: " + what);
+        const bool raw = kind == Frame::kObject && !open_.empty() && open_.back().held && open_.back().key == "$dict";
+        Frame& f = open_.emplace_back();
+        if (entries_.size() < open_.size()) entries_.resize(open_.size());
+        f.kind = kind;
+        f.raw = raw;
+        if (kind == Frame::kArray) f.list = factory_.make_list();
+        return true;
+    }
+
+    // The object has a second key: its first entry is a plain one after all.
+    void Unhold(Frame& f) {
+        // A record read raw because it stood under a "$dict" key is an ordinary value here.
+        if (f.first_raw) f.first = Retag(f.first, open_.size());
+        Entries().emplace_back(std::move(f.key), std::move(f.first));
+        f.held = false;
+    }
+
+    bool Close() {
+        Frame& f = open_.back();
+        if (f.kind == Frame::kArray) {
+            Ref<ListContainer> list = std::move(f.list);
+            open_.pop_back();
+            return Put(Variant(std::move(list)));
+        }
+        Variant value;
+        bool raw = false;
+        if (f.keys == 1 && f.held) {
+            value = Tagged(f.key, std::move(f.first), open_.size() - 1);
+        } else {
+            auto& entries = Entries();
+            // A one-key record whose key is no tag.
+            if (f.keys == 1) entries.emplace_back(std::move(f.key), std::move(f.first));
+            Ref<MapContainer> map = factory_.make_map();
+            map->Reserve(entries.size());
+            for (auto& [key, v] : entries) map->Put(std::move(key), std::move(v));
+            entries.clear();
+            value = Variant(std::move(map));
+            raw = f.raw;
+        }
+        open_.pop_back();
+        return Put(std::move(value), raw);
+    }
+
+    // A record read raw as the value of a first "$dict" key of an object that then had more
+    // keys: read as any record is, so a single "$" key of its own is a tag.
+    Variant Retag(const Variant& v, size_t depth) const {
+        auto map = ObjectAs<MapContainer>(v);
+        if (!map || map->Size() != 1 || map->KeyAt(0).empty() || map->KeyAt(0)[0] != '$') return v;
+        return Tagged(map->KeyAt(0), map->ValueAt(0), depth);
+    }
+
+    // The value of a one-key object {"$tag": value} found under the open frames below
+    // `depth`.
+    Variant Tagged(const std::string& tag, Variant value, size_t depth) const {
+        auto path = [&] { return PathTo(depth); };
+        auto inner = [&] { return PathTo(depth) + "/" + tag; };
+        if (tag == "$int16") {
+            if (value.Type() != VarType::kLong) Fail(inner(), "an Integer (a whole number)");
+            const int32_t v = value.AsLong();
+            if (v < INT16_MIN || v > INT16_MAX) Fail(inner(), "an Integer from -32768 to 32767");
+            return Variant(static_cast<int16_t>(v));
+        }
+        if (tag == "$decimal") {
+            auto d = value.IsString() ? Decimal::TryParse(value.AsString()) : std::nullopt;
+            if (!d) Fail(inner(), "a decimal number written as a string, like \"117.5\"");
+            return Variant(*d);
+        }
+        if (tag == "$date") {
+            auto d = value.IsString() ? Date::TryParse(value.AsString()) : std::nullopt;
+            if (!d) Fail(inner(), "a date string \"YYYY-MM-DD\" or \"YYYY-MM-DDTHH:MM:SS\"");
+            return Variant(*d);
+        }
+        if (tag == "$empty") return Variant();
+        if (tag == "$nothing") return Variant::Nothing();
+        if (tag == "$dict") {
+            if (!ObjectAs<MapContainer>(value)) Fail(inner(), "an object");
+            return value;
+        }
+        Fail(path(), fmt::format("{}, not '{}'", kTagsExpected, tag));
+    }
+
+    const ContainerFactory& factory_;
+    Variant root_;
+    std::vector<Frame> open_;  // the containers not yet closed, innermost last
+    std::vector<std::vector<std::pair<std::string, Variant>>> entries_;  // by depth
+};
+
+// Reads JSON text and hands each value to the builder as it is met. It is strict JSON: one
+// value, UTF-8 strings, no comments, no trailing commas. A fault is reported with its line
+// and column (1-based, the column counted in bytes).
+class Parser {
+public:
+    Parser(std::string_view text, VariantBuilder& builder) : text_(text), builder_(builder) {}
+
+    void Parse() {
+        SkipBlanks();
+        Value();
+        SkipBlanks();
+        if (pos_ < text_.size()) Fault("unexpected text after the value");
     }
 
 private:
-    // "line L, column C" of a byte position, counted as the parser counts them.
-    std::string Where(std::size_t position) const {
+    [[noreturn]] void Fault(std::string_view what) const { FaultAt(pos_, what); }
+
+    [[noreturn]] void FaultAt(size_t position, std::string_view what) const {
         position = std::min(position, text_.size());
         size_t line = 1, line_start = 0;
         for (size_t i = 0; i < position; ++i) {
             if (text_[i] == '\n') ++line, line_start = i + 1;
         }
-        return fmt::format("line {}, column {}", line, position - line_start);
+        std::string found = position < text_.size() ? fmt::format("'{}'", Printable(text_[position])) : "the end of the text";
+        throw Error(ErrorCode::kSyntaxError, fmt::format("Malformed JSON: parse error at line {}, column {}: {} (found {})",
+                                                         line, position - line_start + 1, what, found));
     }
 
-    // Places a value where the document is: the root, the next item of the open list, or
-    // the value of the key just read. Leaves the placed value in `placed_`.
-    template <class V>
-    bool Put(V&& v) {
-        if (open_.empty()) {
-            root_ = Json(std::forward<V>(v));
-            placed_ = &root_;
-        } else if (Json& parent = *open_.back(); parent.is_array()) {
-            parent.push_back(Json(std::forward<V>(v)));
-            placed_ = &parent.back();
+    static std::string Printable(char c) {
+        const auto u = static_cast<unsigned char>(c);
+        return u >= 0x20 && u < 0x7F ? std::string(1, c) : fmt::format("\\x{:02x}", u);
+    }
+
+    void SkipBlanks() {
+        while (pos_ < text_.size()) {
+            const char c = text_[pos_];
+            if (c != ' ' && c != '\n' && c != '\r' && c != '\t') return;
+            ++pos_;
+        }
+    }
+
+    char Peek() const { return pos_ < text_.size() ? text_[pos_] : '\0'; }
+
+    void Value() {
+        switch (Peek()) {
+            case '{': return Object();
+            case '[': return Array();
+            case '"': {
+                std::string s;
+                String(s);
+                return builder_.String(std::move(s));
+            }
+            case 't': Literal("true"); return builder_.Boolean(true);
+            case 'f': Literal("false"); return builder_.Boolean(false);
+            case 'n': Literal("null"); return builder_.Null();
+            default:
+                if (Peek() == '-' || (Peek() >= '0' && Peek() <= '9')) return Number();
+                if (pos_ >= text_.size()) Fault("a value is expected");
+                Fault("a value is expected");
+        }
+    }
+
+    void Literal(std::string_view word) {
+        if (text_.substr(pos_, word.size()) != word) Fault(fmt::format("'{}' is misspelt", word));
+        pos_ += word.size();
+    }
+
+    void Object() {
+        builder_.StartObject();
+        ++pos_;
+        SkipBlanks();
+        if (Peek() == '}') {
+            ++pos_;
+            return builder_.EndObject();
+        }
+        for (;;) {
+            if (Peek() != '"') Fault("a key in quotes is expected");
+            std::string key;
+            String(key);
+            builder_.Key(std::move(key));
+            SkipBlanks();
+            if (Peek() != ':') Fault("':' is expected after a key");
+            ++pos_;
+            SkipBlanks();
+            Value();
+            SkipBlanks();
+            if (Peek() == ',') {
+                ++pos_;
+                SkipBlanks();
+                continue;
+            }
+            if (Peek() == '}') {
+                ++pos_;
+                return builder_.EndObject();
+            }
+            Fault("',' or '}' is expected");
+        }
+    }
+
+    void Array() {
+        builder_.StartArray();
+        ++pos_;
+        SkipBlanks();
+        if (Peek() == ']') {
+            ++pos_;
+            return builder_.EndArray();
+        }
+        for (;;) {
+            Value();
+            SkipBlanks();
+            if (Peek() == ',') {
+                ++pos_;
+                SkipBlanks();
+                continue;
+            }
+            if (Peek() == ']') {
+                ++pos_;
+                return builder_.EndArray();
+            }
+            Fault("',' or ']' is expected");
+        }
+    }
+
+    void Number() {
+        const size_t start = pos_;
+        bool whole = true;
+        if (Peek() == '-') ++pos_;
+        if (Peek() == '0') {
+            ++pos_;
+        } else if (Peek() >= '1' && Peek() <= '9') {
+            while (std::isdigit(static_cast<unsigned char>(Peek()))) ++pos_;
         } else {
-            *slot_ = Json(std::forward<V>(v));
-            placed_ = slot_;
+            Fault("a digit is expected");
         }
-        return true;
+        if (Peek() == '.') {
+            whole = false;
+            ++pos_;
+            if (!std::isdigit(static_cast<unsigned char>(Peek()))) Fault("a digit is expected after '.'");
+            while (std::isdigit(static_cast<unsigned char>(Peek()))) ++pos_;
+        }
+        if (Peek() == 'e' || Peek() == 'E') {
+            whole = false;
+            ++pos_;
+            if (Peek() == '+' || Peek() == '-') ++pos_;
+            if (!std::isdigit(static_cast<unsigned char>(Peek()))) Fault("a digit is expected in the exponent");
+            while (std::isdigit(static_cast<unsigned char>(Peek()))) ++pos_;
+        }
+        const char* first = text_.data() + start;
+        const char* last = text_.data() + pos_;
+        if (whole) {
+            int64_t v = 0;
+            const auto [end, ec] = std::from_chars(first, last, v);
+            return builder_.Whole(v, ec == std::errc() && end == last);
+        }
+        double d = 0;
+        if (std::from_chars(first, last, d).ec == std::errc::result_out_of_range) {
+            // Too large or too small for a Double: the C library tells which (a number too
+            // small to tell from zero reads as zero, as it does everywhere else).
+            static const locale_t c_numbers = newlocale(LC_ALL_MASK, "C", nullptr);
+            d = strtod_l(std::string(first, last).c_str(), nullptr, c_numbers);
+            if (!std::isfinite(d)) FaultAt(start, "the number is too large for a Double");
+        }
+        builder_.Fraction(d);
     }
 
-    bool Open(Json::value_t type) {
-        if (open_.size() >= static_cast<size_t>(kMaxNesting)) {
-            throw Error(ErrorCode::kSyntaxError,
-                        "Malformed JSON: " + fmt::format(kTooDeep, kMaxNesting));
+    // A string in quotes, escapes resolved; the text must be well-formed UTF-8.
+    void String(std::string& out) {
+        ++pos_;  // the opening quote
+        for (;;) {
+            const size_t run = pos_;
+            while (pos_ < text_.size()) {
+                const auto c = static_cast<unsigned char>(text_[pos_]);
+                if (c == '"' || c == '\\' || c < 0x20 || c >= 0x80) break;
+                ++pos_;
+            }
+            out.append(text_.data() + run, pos_ - run);
+            if (pos_ >= text_.size()) Fault("the string is not closed");
+            const auto c = static_cast<unsigned char>(text_[pos_]);
+            if (c == '"') {
+                ++pos_;
+                return;
+            }
+            if (c < 0x20) Fault("a control character must be escaped in a string");
+            if (c >= 0x80) {
+                const size_t n = Utf8SequenceLength(text_, pos_);
+                if (n == 0) Fault("the string is not well-formed UTF-8");
+                out.append(text_.data() + pos_, n);
+                pos_ += n;
+                continue;
+            }
+            Escape(out);
         }
-        Put(Json(type));
-        open_.push_back(placed_);
-        return true;
     }
 
-    bool Close() {
-        open_.pop_back();
-        return true;
+    void Escape(std::string& out) {
+        ++pos_;  // the backslash
+        const char c = Peek();
+        switch (c) {
+            case '"': out += '"'; break;
+            case '\\': out += '\\'; break;
+            case '/': out += '/'; break;
+            case 'b': out += '\b'; break;
+            case 'f': out += '\f'; break;
+            case 'n': out += '\n'; break;
+            case 'r': out += '\r'; break;
+            case 't': out += '\t'; break;
+            case 'u': {
+                ++pos_;
+                uint32_t cp = Hex4();
+                if (cp >= 0xD800 && cp <= 0xDBFF) {
+                    if (text_.substr(pos_, 2) != "\\u") Fault("a high surrogate must be followed by a low one");
+                    pos_ += 2;
+                    const uint32_t low = Hex4();
+                    if (low < 0xDC00 || low > 0xDFFF) Fault("a high surrogate must be followed by a low one");
+                    cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
+                } else if (cp >= 0xDC00 && cp <= 0xDFFF) {
+                    Fault("a low surrogate without a high one");
+                }
+                AppendUtf8(out, cp);
+                return;
+            }
+            default: Fault("an unknown escape in a string");
+        }
+        ++pos_;
+    }
+
+    uint32_t Hex4() {
+        uint32_t v = 0;
+        for (int i = 0; i < 4; ++i) {
+            const char c = Peek();
+            v <<= 4;
+            if (c >= '0' && c <= '9') {
+                v |= static_cast<uint32_t>(c - '0');
+            } else if (c >= 'a' && c <= 'f') {
+                v |= static_cast<uint32_t>(c - 'a' + 10);
+            } else if (c >= 'A' && c <= 'F') {
+                v |= static_cast<uint32_t>(c - 'A' + 10);
+            } else {
+                Fault("four hexadecimal digits are expected after \\u");
+            }
+            ++pos_;
+        }
+        return v;
+    }
+
+    static void AppendUtf8(std::string& out, uint32_t cp) {
+        if (cp < 0x80) {
+            out += static_cast<char>(cp);
+        } else if (cp < 0x800) {
+            out += static_cast<char>(0xC0 | (cp >> 6));
+            out += static_cast<char>(0x80 | (cp & 0x3F));
+        } else if (cp < 0x10000) {
+            out += static_cast<char>(0xE0 | (cp >> 12));
+            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (cp & 0x3F));
+        } else {
+            out += static_cast<char>(0xF0 | (cp >> 18));
+            out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (cp & 0x3F));
+        }
     }
 
     std::string_view text_;
-    Json root_;
-    std::vector<Json*> open_;  // the containers not yet closed, innermost last
-    Json* slot_ = nullptr;     // where the value of the key just read goes
-    Json* placed_ = nullptr;   // the value placed last
+    VariantBuilder& builder_;
+    size_t pos_ = 0;
 };
 
 class Writer {
 public:
-    explicit Writer(int indent) : indent_(indent) {}
+    // With a sink, the text goes out in pieces of about kChunk bytes as it is produced, so a
+    // large tree never stands in memory a second time as one string.
+    explicit Writer(int indent, const std::function<void(std::string_view)>* sink = nullptr)
+        : indent_(indent), sink_(sink) {}
+
+    void Flush() {
+        if (!sink_ || out_.empty()) return;
+        (*sink_)(out_);
+        out_.clear();
+    }
 
     void Write(const Variant& v, int depth) {
         switch (v.Type()) {
-            case VarType::kEmpty: out_ += R"({"$empty": null})"; return;
+            case VarType::kEmpty: Tag("$empty", "null"); return;
             case VarType::kNull: out_ += "null"; return;
             case VarType::kBoolean: out_ += v.AsBoolean() ? "true" : "false"; return;
-            case VarType::kInteger: out_ += fmt::format(R"({{"$int16": {}}})", v.AsInteger()); return;
+            case VarType::kInteger: Tag("$int16", fmt::format("{}", v.AsInteger())); return;
             case VarType::kLong: out_ += std::to_string(v.AsLong()); return;
             case VarType::kDouble: WriteDouble(v.AsDouble()); return;
-            case VarType::kDecimal: out_ += fmt::format(R"({{"$decimal": "{}"}})", v.AsDecimal().ToString()); return;
-            case VarType::kDate: out_ += fmt::format(R"({{"$date": "{}"}})", v.AsDate().ToString()); return;
+            case VarType::kDecimal: Tag("$decimal", '"' + v.AsDecimal().ToString() + '"'); return;
+            case VarType::kDate: Tag("$date", '"' + v.AsDate().ToString() + '"'); return;
             case VarType::kString: WriteString(v.AsString()); return;
             case VarType::kObject: WriteObject(v.AsObject(), depth); return;
         }
@@ -138,6 +535,18 @@ public:
     std::string Take() { return std::move(out_); }
 
 private:
+    // The key separator: a space after the colon for people, none in the compact form.
+    std::string_view Colon() const { return indent_ < 0 ? ":" : ": "; }
+
+    // A one-key tagged object such as {"$int16": 501}, written alike in both forms.
+    void Tag(std::string_view tag, std::string_view value) {
+        out_ += "{\"";
+        out_ += tag;
+        out_ += "\": ";
+        out_ += value;
+        out_ += '}';
+    }
+
     void WriteDouble(double d) {
         if (!std::isfinite(d)) {
             throw Error(ErrorCode::kInvalidProcedureCall, "A Double that is not a finite number cannot be written as JSON");
@@ -154,6 +563,18 @@ private:
         out_.reserve(out_.size() + s.size() + 2);
         out_.push_back('"');
         for (size_t i = 0; i < s.size();) {
+            // Runs of characters that need no escape go out in one piece.
+            size_t run = i;
+            while (run < s.size()) {
+                const auto r = static_cast<unsigned char>(s[run]);
+                if (r < 0x20 || r >= 0x80 || r == '"' || r == '\\') break;
+                ++run;
+            }
+            if (run > i) {
+                out_.append(s.data() + i, run - i);
+                i = run;
+                continue;
+            }
             const unsigned char c = static_cast<unsigned char>(s[i]);
             if (c >= 0x80) {
                 const size_t n = Utf8SequenceLength(s, i);
@@ -186,33 +607,6 @@ private:
         out_.push_back('"');
     }
 
-    // The length of the well-formed UTF-8 sequence starting at s[i], or 0.
-    static size_t Utf8SequenceLength(std::string_view s, size_t i) {
-        const unsigned char c = static_cast<unsigned char>(s[i]);
-        size_t n;
-        uint32_t cp;
-        if (c >= 0xC2 && c <= 0xDF) {
-            n = 2, cp = c & 0x1F;
-        } else if (c >= 0xE0 && c <= 0xEF) {
-            n = 3, cp = c & 0x0F;
-        } else if (c >= 0xF0 && c <= 0xF4) {
-            n = 4, cp = c & 0x07;
-        } else {
-            return 0;
-        }
-        if (i + n > s.size()) return 0;
-        for (size_t k = 1; k < n; ++k) {
-            const unsigned char cc = static_cast<unsigned char>(s[i + k]);
-            if ((cc & 0xC0) != 0x80) return 0;
-            cp = (cp << 6) | (cc & 0x3F);
-        }
-        // Overlong forms, surrogates and code points past U+10FFFF are not well-formed.
-        if ((n == 3 && cp < 0x800) || (n == 4 && (cp < 0x10000 || cp > 0x10FFFF)) || (cp >= 0xD800 && cp <= 0xDFFF)) {
-            return 0;
-        }
-        return n;
-    }
-
     void NewLine(int depth) {
         if (indent_ < 0) return;
         out_.push_back('\n');
@@ -221,7 +615,7 @@ private:
 
     void WriteObject(const Ref<Object>& o, int depth) {
         if (!o) {
-            out_ += R"({"$nothing": null})";
+            Tag("$nothing", "null");
             return;
         }
         if (depth >= kMaxNesting) {
@@ -240,6 +634,7 @@ private:
                 NewLine(depth + 1);
                 Write(list->At(i), depth + 1);
                 if (i < n) out_.push_back(',');
+                if (sink_ && out_.size() >= kChunk) Flush();
             }
             NewLine(depth);
             out_.push_back(']');
@@ -261,7 +656,7 @@ private:
             for (size_t i = 0; i < n; ++i) {
                 NewLine(depth + 1);
                 WriteString(map->KeyAt(i));
-                out_ += indent_ < 0 ? ":" : ": ";
+                out_ += Colon();
                 Write(map->ValueAt(i), depth + 1);
                 if (i + 1 < n) out_.push_back(',');
             }
@@ -274,93 +669,11 @@ private:
                     fmt::format("An object of class {} cannot be written as JSON", o->ClassName()));
     }
 
+    static constexpr size_t kChunk = 1 << 16;
+
     int indent_;
+    const std::function<void(std::string_view)>* sink_;
     std::string out_;
-};
-
-class Reader {
-public:
-    explicit Reader(const ContainerFactory& factory) : factory_(factory) {}
-
-    Variant Read(const Json& j, const std::string& path) {
-        switch (j.type()) {
-            case Json::value_t::null: return Variant::Null();
-            case Json::value_t::boolean: return Variant(j.get<bool>());
-            case Json::value_t::number_integer:
-            case Json::value_t::number_unsigned: return Variant(LongOf(j, path, "a Long"));
-            case Json::value_t::number_float: return Variant(j.get<double>());
-            case Json::value_t::string: return Variant(j.get<std::string>());
-            case Json::value_t::array: {
-                Ref<ListContainer> list = factory_.make_list();
-                size_t i = 0;
-                for (const Json& item : j) list->Append(Read(item, fmt::format("{}/{}", path, i++)));
-                return Variant(list);
-            }
-            case Json::value_t::object: return ReadObject(j, path);
-            default: Fail(path, "a JSON value");
-        }
-    }
-
-private:
-    [[noreturn]] static void Fail(const std::string& path, std::string_view expected) {
-        throw Error(ErrorCode::kSyntaxError,
-                    fmt::format("Unexpected JSON value at {}: expected {}", path.empty() ? "/" : path, expected));
-    }
-
-    static int32_t LongOf(const Json& j, const std::string& path, std::string_view what) {
-        if (j.is_number_unsigned()) {
-            auto u = j.get<uint64_t>();
-            if (u > static_cast<uint64_t>(INT32_MAX)) Fail(path, fmt::format("{} (a whole number that fits 32 bits)", what));
-            return static_cast<int32_t>(u);
-        }
-        if (!j.is_number_integer()) Fail(path, fmt::format("{} (a whole number)", what));
-        auto v = j.get<int64_t>();
-        if (v < INT32_MIN || v > INT32_MAX) Fail(path, fmt::format("{} (a whole number that fits 32 bits)", what));
-        return static_cast<int32_t>(v);
-    }
-
-    Variant ReadObject(const Json& j, const std::string& path) {
-        if (j.size() == 1 && !j.begin().key().empty() && j.begin().key()[0] == '$') {
-            const std::string& tag = j.begin().key();
-            const Json& value = j.begin().value();
-            const std::string inner = path + "/" + tag;
-            if (tag == "$int16") {
-                int32_t v = LongOf(value, inner, "an Integer");
-                if (v < INT16_MIN || v > INT16_MAX) Fail(inner, "an Integer from -32768 to 32767");
-                return Variant(static_cast<int16_t>(v));
-            }
-            if (tag == "$decimal") {
-                if (!value.is_string()) Fail(inner, "a decimal number written as a string, like \"117.5\"");
-                auto d = Decimal::TryParse(value.get_ref<const std::string&>());
-                if (!d) Fail(inner, "a decimal number written as a string, like \"117.5\"");
-                return Variant(*d);
-            }
-            if (tag == "$date") {
-                if (!value.is_string()) Fail(inner, "a date string \"YYYY-MM-DD\" or \"YYYY-MM-DDTHH:MM:SS\"");
-                auto d = Date::TryParse(value.get_ref<const std::string&>());
-                if (!d) Fail(inner, "a date string \"YYYY-MM-DD\" or \"YYYY-MM-DDTHH:MM:SS\"");
-                return Variant(*d);
-            }
-            if (tag == "$empty") return Variant();
-            if (tag == "$nothing") return Variant::Nothing();
-            if (tag == "$dict") {
-                if (!value.is_object()) Fail(inner, "an object");
-                return ReadMap(value, inner);
-            }
-            Fail(path, fmt::format("one of the tags $int16, $decimal, $date, $empty, $nothing, $dict, not '{}'", tag));
-        }
-        return ReadMap(j, path);
-    }
-
-    Variant ReadMap(const Json& j, const std::string& path) {
-        Ref<MapContainer> map = factory_.make_map();
-        for (auto it = j.begin(); it != j.end(); ++it) {
-            map->Put(it.key(), Read(it.value(), path + "/" + it.key()));
-        }
-        return Variant(map);
-    }
-
-    const ContainerFactory& factory_;
 };
 
 }  // namespace
@@ -371,10 +684,16 @@ std::string WriteJson(const Variant& value, int indent) {
     return w.Take();
 }
 
+void WriteJson(const Variant& value, const std::function<void(std::string_view)>& sink, int indent) {
+    Writer w(indent, &sink);
+    w.Write(value, 0);
+    w.Flush();
+}
+
 Variant ReadJson(std::string_view text, const ContainerFactory& factory) {
-    TreeBuilder builder(text);
-    Json::sax_parse(text.begin(), text.end(), &builder);
-    return Reader(factory).Read(builder.Take(), "");
+    VariantBuilder builder(factory);
+    Parser(text, builder).Parse();
+    return builder.Take();
 }
 
 }  // namespace orba::platform

@@ -9,6 +9,7 @@
 //   only key starts with "$".
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -17,7 +18,10 @@
 namespace orba::platform {
 
 // Raises an Error for an object that is neither container nor Nothing.
+// `indent` spaces per level, or -1 for the compact form on one line.
 std::string WriteJson(const Variant& value, int indent = 2);
+// The same text handed to `sink` in pieces as it is produced.
+void WriteJson(const Variant& value, const std::function<void(std::string_view)>& sink, int indent = 2);
 
 // Raises an Error with kSyntaxError that says where (line and column, or the path to the
 // value) and what was expected.

@@ -40,6 +40,26 @@ RecordSet::RecordSet(std::vector<FieldInfo> fields, std::vector<Variant> values)
     rows_ = fields_.empty() ? 0 : values_.size() / fields_.size();
 }
 
+RecordSet::RecordSet(std::vector<FieldInfo> fields, std::unique_ptr<RowFeed> feed)
+    : fields_(std::move(fields)), open_(true), forward_(true), feed_(std::move(feed)) {
+    values_.resize(fields_.size());
+    Fetch();
+}
+
+void RecordSet::Fetch() {
+    if (feed_ && feed_->Next(values_)) {
+        ++rows_;
+    } else {
+        feed_.reset();
+    }
+}
+
+void RecordSet::RequireBackward() const {
+    if (forward_) {
+        throw Error(ErrorCode::kInvalidProcedureCall, "The record set is forward-only: it cannot move back");
+    }
+}
+
 void RecordSet::AppendField(std::string name, FieldType type, int32_t defined_size, int32_t attributes) {
     if (open_) throw Error(ErrorCode::kInvalidProcedureCall, "Fields cannot be appended to an open record set");
     if (FindField(name)) {
@@ -57,6 +77,7 @@ void RecordSet::Open() {
 void RecordSet::Close() {
     RequireOpen("closed");
     open_ = false;
+    feed_.reset();
     values_.clear();
     rows_ = 0;
     position_ = 0;
@@ -64,6 +85,7 @@ void RecordSet::Close() {
 
 void RecordSet::AddNew() {
     RequireOpen("added to");
+    if (forward_) throw Error(ErrorCode::kInvalidProcedureCall, "Rows cannot be added to a database result");
     values_.resize(values_.size() + fields_.size());
     position_ = static_cast<int64_t>(rows_++);
 }
@@ -135,21 +157,26 @@ bool RecordSet::Bof() const {
 void RecordSet::MoveNext() {
     if (Eof()) ThrowNoCurrent();
     ++position_;
+    if (forward_) Fetch();
 }
 
 void RecordSet::MovePrevious() {
     RequireOpen("read");
+    RequireBackward();
     if (position_ < 0) ThrowNoCurrent();
     --position_;
 }
 
 void RecordSet::MoveFirst() {
     RequireOpen("read");
+    if (forward_ && position_ == 0) return;
+    RequireBackward();
     position_ = 0;
 }
 
 void RecordSet::MoveLast() {
     RequireOpen("read");
+    RequireBackward();
     position_ = static_cast<int64_t>(rows_) - 1;
 }
 
@@ -157,6 +184,11 @@ void RecordSet::Move(int32_t rows) {
     RequireOpen("read");
     if (rows == 0) return;
     if ((rows > 0 && Eof()) || (rows < 0 && position_ < 0)) ThrowNoCurrent();
+    if (forward_) {
+        if (rows < 0) RequireBackward();
+        for (; rows > 0 && !Eof(); --rows) MoveNext();
+        return;
+    }
     int64_t target = position_ + rows;
     // Moving past either end stops there, with EOF or BOF set.
     if (target >= static_cast<int64_t>(rows_)) target = static_cast<int64_t>(rows_);
@@ -174,6 +206,7 @@ size_t RecordSet::Slot(size_t field) const {
     // into the next row, or past the end of the set.
     if (field >= fields_.size()) ThrowNoSuchField(static_cast<int64_t>(field), fields_.size());
     RequireCurrent();
+    if (forward_) return field;
     return static_cast<size_t>(position_) * fields_.size() + field;
 }
 

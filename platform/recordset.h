@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -37,6 +38,16 @@ struct FieldInfo {
     int32_t attributes = -1;
 };
 
+// Hands a forward-only record set its rows one at a time, as a database statement is
+// stepped, so a reader that passes over a result once never holds all of it.
+class RowFeed {
+public:
+    virtual ~RowFeed() = default;
+    // Fills `row` (one value per field, the vector already that long) with the next row;
+    // false after the last.
+    virtual bool Next(std::vector<Variant>& row) = 0;
+};
+
 class RecordSet : public Dispatchable<RecordSet> {
 public:
     // An empty, closed set: append fields, Open, then AddNew / SetValue / Update.
@@ -44,6 +55,10 @@ public:
     // An open set holding `rows` (row-major, fields.size() values per row), positioned on the
     // first row. This is how a database connection hands over a result.
     RecordSet(std::vector<FieldInfo> fields, std::vector<Variant> values);
+    // An open, forward-only set that reads its rows from `feed` as it moves on: it holds the
+    // current row only, cannot move back, and counts the rows read so far (all of them once
+    // at EOF).
+    RecordSet(std::vector<FieldInfo> fields, std::unique_ptr<RowFeed> feed);
 
     static const MemberTable<RecordSet>& Members();
 
@@ -82,6 +97,8 @@ public:
 
 private:
     void RequireOpen(std::string_view action) const;
+    void RequireBackward() const;  // raises for a forward-only set
+    void Fetch();                  // reads the feed's next row, if any
     void RequireCurrent() const;
     // The slot of `field` in the current row; raises an Error for a field the set lacks.
     size_t Slot(size_t field) const;
@@ -92,6 +109,8 @@ private:
     size_t rows_ = 0;
     int64_t position_ = 0;  // -1 is BOF, rows_ is EOF
     bool open_ = false;
+    bool forward_ = false;             // rows come from a feed; values_ holds the current one
+    std::unique_ptr<RowFeed> feed_;    // until it has run dry
 };
 
 // The field object that late-bound callers reach through Fields(name): its default member

@@ -150,7 +150,7 @@ int RunRequest(const std::vector<int>& types, const std::string& output) {
 }
 
 int RunPackage(const std::string& db, const std::string& requests_file, const std::string& to_number,
-               const std::string& to_name, const std::string& output) {
+               const std::string& to_name, const std::string& output, bool pretty) {
     RequireBranchDatabase(db);
     RequestFile request = ReadRequestFile(ReadTextFile(requests_file), requests_file);
     const Branch sender = OwnBranch(db);
@@ -162,7 +162,7 @@ int RunPackage(const std::string& db, const std::string& requests_file, const st
                                 hostkit::ShownLocation(db), sender.number, sender.name));
     }
     Ref<host::VariantVector> list = Package(db, *request.requests, receiver);
-    WriteTextFile(output, WriteListFile(ListFile{sender, receiver, platform::Date::Now(), list}));
+    SaveListFile(output, ListFile{sender, receiver, platform::Date::Now(), list}, pretty);
     const auto counts = CountPackages(*list);
     std::cout << fmt::format("Packaged at {} ({}) for {} ({}):\n", sender.number, sender.name, receiver.number,
                              receiver.name);
@@ -180,8 +180,14 @@ std::string DefaultReceiptName(const std::string& list_file) {
 
 int RunUnpackage(const std::string& db, const std::string& list_file, const std::string& receipt_file) {
     RequireBranchDatabase(db);
-    const std::string bytes = ReadTextFile(list_file);
-    ListFile file = ReadListFile(bytes, list_file);
+    // The text is let go once read and fingerprinted, before the bills are saved.
+    std::string list_sha256;
+    ListFile file;
+    {
+        const std::string bytes = ReadTextFile(list_file);
+        file = ReadListFile(bytes, list_file);
+        list_sha256 = Sha256Hex(bytes);
+    }
     const Branch own = OwnBranch(db);
     RequireBranch(file.receiver, own, list_file, "receiver", db);
     if (file.sender.number == own.number) {
@@ -192,7 +198,7 @@ int RunUnpackage(const std::string& db, const std::string& list_file, const std:
     }
     const std::string receipt_path = receipt_file.empty() ? DefaultReceiptName(list_file) : receipt_file;
     UnpackageResult result = Unpackage(db, file.list);
-    ReceiptFile receipt{own, file.sender, platform::Date::Now(), file.sender, file.created, Sha256Hex(bytes),
+    ReceiptFile receipt{own, file.sender, platform::Date::Now(), file.sender, file.created, list_sha256,
                         result.packages};
     WriteTextFile(receipt_path, WriteReceiptFile(receipt));
 
@@ -304,7 +310,7 @@ int RunDemo(const DemoOptions& options) {
     RequestFile request = ReadRequestFile(ReadTextFile(requests_file), requests_file.string());
     Ref<host::VariantVector> list = Package(a_db, *request.requests, b);
     const fs::path list_file = dir / "list.json";
-    WriteTextFile(list_file, WriteListFile(ListFile{a, b, platform::Date::Now(), list}));
+    SaveListFile(list_file, ListFile{a, b, platform::Date::Now(), list});
     const auto packaged = CountPackages(*list);
     std::cout << "2. A packages the bills for B: " << list_file.string() << "\n";
     if (TotalBills(packaged) == 0) {

@@ -35,7 +35,7 @@ int RunInvoke(const InvokeOptions& options);
 
 int RunRequest(const std::vector<int>& types, const std::string& output);
 int RunPackage(const std::string& db, const std::string& requests, const std::string& to_number,
-               const std::string& to_name, const std::string& output);
+               const std::string& to_name, const std::string& output, bool pretty = false);
 // Saves the bills of a list at its receiving branch and writes the receipt that answers it
 // (beside the list when `receipt_file` is empty).
 int RunUnpackage(const std::string& db, const std::string& list_file, const std::string& receipt_file);

@@ -87,9 +87,11 @@ int main(int argc, char** argv) {
     package->add_option("--to", to_number, "Number of the receiving branch")->required();
     package->add_option("--to-name", to_name, "Name of the receiving branch")->required();
     package->add_option("-o,--output", output, "Transmission list file to write")->required();
+    bool pretty = false;
+    package->add_flag("--pretty", pretty, "Write the list indented, for people to read (compact by default)");
     add_trace(package);
     add_input_limit(package);
-    package->callback([&] { run = [&] { return RunPackage(db, requests_file, to_number, to_name, output); }; });
+    package->callback([&] { run = [&] { return RunPackage(db, requests_file, to_number, to_name, output, pretty); }; });
 
     std::string list_file, receipt_file;
     auto* unpackage = app.add_subcommand("unpackage", "Save the bills of a transmission list and write a receipt");

@@ -60,13 +60,30 @@ bool WriteAll(int fd, std::string_view text) {
     return true;
 }
 
-void WriteStraight(const fs::path& path, const fs::path& target, std::string_view text) {
+using Producer = std::function<void(const TextSink&)>;
+
+// Runs `produce`, writing each piece to `fd`; false with errno set when a write failed.
+bool WriteProduced(int fd, const Producer& produce) {
+    bool written = true;
+    int error = 0;
+    produce([&](std::string_view piece) {
+        if (written && !WriteAll(fd, piece)) {
+            written = false;
+            error = errno;
+        }
+    });
+    errno = error;
+    return written;
+}
+
+void WriteStraight(const fs::path& path, const fs::path& target, const Producer& produce) {
     const int fd = ::open(target.c_str(), O_WRONLY | O_CLOEXEC);
     if (fd < 0) CannotWrite(path, SystemReason(errno));
-    const bool written = WriteAll(fd, text);
-    const int error = errno;
-    ::close(fd);
-    if (!written) CannotWrite(path, SystemReason(error));
+    struct Closer {
+        int fd;
+        ~Closer() { ::close(fd); }
+    } closer{fd};
+    if (!WriteProduced(fd, produce)) CannotWrite(path, SystemReason(errno));
 }
 
 mode_t NewFileMode() {
@@ -75,7 +92,7 @@ mode_t NewFileMode() {
     return 0666 & ~mask;
 }
 
-void WriteThroughTemporary(const fs::path& path, const fs::path& target, std::string_view text,
+void WriteThroughTemporary(const fs::path& path, const fs::path& target, const Producer& produce,
                            const struct stat* existing) {
     std::string name = target.string() + ".XXXXXX.part";
     const int fd = ::mkstemps(name.data(), 5);
@@ -87,7 +104,16 @@ void WriteThroughTemporary(const fs::path& path, const fs::path& target, std::st
         CannotWrite(path, SystemReason(error));
     };
     if (::fchmod(fd, existing ? existing->st_mode & 07777 : NewFileMode()) != 0) fail(errno);
-    if (!WriteAll(fd, text)) fail(errno);
+    bool written = false;
+    try {
+        written = WriteProduced(fd, produce);
+    } catch (...) {
+        // The text could not be made (a value that has no written form): nothing is left.
+        ::close(fd);
+        ::unlink(temporary.c_str());
+        throw;
+    }
+    if (!written) fail(errno);
     // The content is on the disk before the name points to it, so a crash leaves either the
     // old file or the new one.
     if (::fsync(fd) != 0) fail(errno);
@@ -158,6 +184,10 @@ std::string ReadInputFile(const fs::path& path) {
 }
 
 void WriteOutputFile(const fs::path& path, std::string_view text) {
+    WriteOutputFile(path, [text](const TextSink& put) { put(text); });
+}
+
+void WriteOutputFile(const fs::path& path, const Producer& text) {
     if (path.empty()) CannotWrite(path, "no file name was given");
     const fs::path target = FinalTarget(path);
     struct stat st {};

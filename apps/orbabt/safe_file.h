@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -31,6 +32,12 @@ std::string ReadInputFile(const std::filesystem::path& path);
 // - a folder or a block device: refused.
 // Errors name the file and the system's reason ("No space left on device").
 void WriteOutputFile(const std::filesystem::path& path, std::string_view text);
+
+// The same for text made piece by piece: `produce` hands each piece to the sink it is given,
+// and the pieces go to the file as they come. A failure while producing (an Error thrown by
+// `produce`) leaves the target as it was and no temporary file behind.
+using TextSink = std::function<void(std::string_view)>;
+void WriteOutputFile(const std::filesystem::path& path, const std::function<void(const TextSink&)>& produce);
 
 // The request items with each bill type kept once, at its first place: a type asked for
 // several times is packaged once.

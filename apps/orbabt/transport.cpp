@@ -4,6 +4,8 @@
 
 #include <openssl/evp.h>
 
+#include <functional>
+
 #include "apps/orbabt/safe_file.h"
 #include "data/bill_records.h"
 #include "host/variant_dictionary.h"
@@ -29,6 +31,8 @@ constexpr std::string_view kSenderKey = "sender";
 constexpr std::string_view kReceiverKey = "receiver";
 constexpr std::string_view kRequestsKey = "requests";
 constexpr std::string_view kListKey = "list";
+constexpr int kPrettyIndent = 2;
+constexpr int kCompact = -1;
 constexpr std::string_view kAnswersKey = "answers";
 constexpr std::string_view kSha256Key = "sha256";
 constexpr std::string_view kPackagesKey = "packages";
@@ -162,14 +166,25 @@ std::string WriteRequestFile(const RequestFile& file) {
     return host::ToJson(Variant(e)) + "\n";
 }
 
-std::string WriteListFile(const ListFile& file) {
+Ref<VariantDictionary> ListEnvelope(const ListFile& file) {
     auto e = Envelope(kListFormat, file.created);
     e->Set(kSenderKey, BranchRecord(file.sender));
     e->Set(kReceiverKey, BranchRecord(file.receiver));
     e->Set(kListKey, file.list);
-    return host::ToJson(Variant(e)) + "\n";
+    return e;
 }
 
+std::string WriteListFile(const ListFile& file, bool pretty) {
+    return host::ToJson(Variant(ListEnvelope(file)), pretty ? kPrettyIndent : kCompact) + "\n";
+}
+
+void SaveListFile(const std::filesystem::path& path, const ListFile& file, bool pretty) {
+    const Variant envelope(ListEnvelope(file));
+    WriteOutputFile(path, [&](const TextSink& put) {
+        platform::WriteJson(envelope, put, pretty ? kPrettyIndent : kCompact);
+        put("\n");
+    });
+}
 RequestFile ReadRequestFile(std::string_view text, std::string_view file_name) {
     auto e = OpenEnvelope(text, file_name, kRequestFormat);
     return RequestFile{CreatedOf(*e, file_name), DistinctRequests(*ListOf(*e, kRequestsKey, file_name))};

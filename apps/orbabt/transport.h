@@ -4,6 +4,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -68,7 +69,10 @@ struct ReceiptFile {
 platform::Ref<host::VariantVector> MakeRequests(const std::vector<int>& bill_types);
 
 std::string WriteRequestFile(const RequestFile& file);
-std::string WriteListFile(const ListFile& file);
+// The list in the compact form (one line), or indented for people to read when `pretty`.
+std::string WriteListFile(const ListFile& file, bool pretty = false);
+// Writes the list file as its text is produced, through a temporary file and a rename.
+void SaveListFile(const std::filesystem::path& path, const ListFile& file, bool pretty = false);
 std::string WriteReceiptFile(const ReceiptFile& file);
 // Raise an Error naming the file and what is wrong with it. A bill type requested several
 // times is kept once.

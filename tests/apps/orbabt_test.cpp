@@ -614,7 +614,7 @@ TEST_F(OrbabtTest, ALogThatCannotBeWrittenIsReportedWithTheMessagesAndTheReceipt
     MakeBranch("b.db", 2);
     ASSERT_EQ(Run({"request", "--types", "501", "-o", "r.json"}).status, 0);
     ASSERT_EQ(Run({"package", "--db", "a.db", "--requests", "r.json", "--to", std::string(kBranchBNumber), "--to-name",
-                   std::string(kBranchBName), "-o", "list.json"})
+                   std::string(kBranchBName), "-o", "list.json", "--pretty"})
                   .status,
               0);
     std::string broken = ReadFile(dir_ / "list.json");

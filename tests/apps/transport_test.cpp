@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
+
 #include <filesystem>
 #include <string>
 
@@ -90,7 +93,7 @@ TEST(TransportTest, ARequestFileHoldsSixteenBitCodesInOrder) {
 }
 
 TEST(TransportTest, AnUnusableFileIsRefusedWithItsName) {
-    const std::string good = WriteListFile(ListFile{{"01.001", "A"}, {"01.002", "B"}, Date::FromParts(2026, 1, 2), SampleList()});
+    const std::string good = WriteListFile(ListFile{{"01.001", "A"}, {"01.002", "B"}, Date::FromParts(2026, 1, 2), SampleList()}, /*pretty=*/true);
     auto replaced = [&good](const std::string& from, const std::string& to) {
         std::string text = good;
         const size_t at = text.find(from);
@@ -131,6 +134,33 @@ TEST(TransportTest, AnUnusableFileIsRefusedWithItsName) {
     EXPECT_THROW(ReadRequestFile(good, "list.json"), Error);
     EXPECT_THROW(ReadListFile(WriteRequestFile(RequestFile{Date::FromParts(2026, 1, 2), MakeRequests({501})}), "r.json"),
                  Error);
+}
+
+TEST(TransportTest, ListFilesAreCompactUnlessForPeopleAndReadBackEitherWay) {
+    testing::TempDir dir;
+    const ListFile sent{{"01.001", "上海"}, {"01.002", "苏州"}, Date::FromParts(2026, 3, 4, 5, 6, 7), SampleList()};
+    const std::string compact = WriteListFile(sent);
+    for (bool pretty : {false, true}) {
+        SCOPED_TRACE(pretty ? "pretty" : "compact");
+        const std::string text = WriteListFile(sent, pretty);
+        const auto line_breaks = std::count(text.begin(), text.end(), '\n');
+        EXPECT_EQ(line_breaks == 1, !pretty);
+        // Either form reads back to the same list, and the file saved as it is produced holds
+        // the very same text.
+        EXPECT_EQ(WriteListFile(ReadListFile(text, "list.json")), compact);
+        const auto path = dir / (pretty ? "pretty.json" : "compact.json");
+        SaveListFile(path, sent, pretty);
+        EXPECT_EQ(ReadTextFile(path), text);
+    }
+    // A list that cannot be written leaves neither the file nor a partial one behind.
+    auto bad = platform::MakeRef<VariantVector>();
+    bad->Add(Variant(std::nan("")));
+    const auto path = dir / "bad.json";
+    EXPECT_THROW(SaveListFile(path, ListFile{{"01.001", "A"}, {"01.002", "B"}, Date::FromParts(2026, 1, 2), bad}), Error);
+    EXPECT_FALSE(std::filesystem::exists(path));
+    for (const auto& entry : std::filesystem::directory_iterator(dir.Path())) {
+        EXPECT_EQ(entry.path().filename().string().find("bad.json"), std::string::npos) << entry.path();
+    }
 }
 
 TEST(TransportTest, FilesAreWrittenWholeAndAMissingOneIsNamed) {

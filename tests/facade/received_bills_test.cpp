@@ -283,6 +283,60 @@ TEST_F(ReceivedBillsTest, AMalformedRecordIsRefusedWholeAndNamed) {
     }
 }
 
+// A package is saved in one transaction with a savepoint per bill. A bill the database
+// refuses halfway leaves nothing of itself; a commit that fails loses the whole run, and then
+// no bill of it may be reported saved.
+TEST_F(ReceivedBillsTest, ABillRefusedHalfwayLeavesNothingAndAFailedCommitReportsNothingSaved) {
+    Ref<VariantVector> list = PackageAtA(Requests({501}));
+    Ref<VariantVector> bills = BillsOf(list->Item(1));
+    int32_t broken_at = 2;
+    auto lines_of = [&](int32_t i) {
+        return platform::RefCast<VariantVector>(AsRecord(bills->Item(i))->Value(key::kReqEntry).AsObject())->UpperBound();
+    };
+    while (broken_at < bills->UpperBound() && lines_of(broken_at) < 2) ++broken_at;
+    ASSERT_LT(broken_at, bills->UpperBound()) << "the sample needs a bill with two lines that is neither first nor last";
+    const std::string first_no = AsRecord(bills->Item(1))->Value(key::kBillID).ToText();
+    const std::string broken_no = AsRecord(bills->Item(broken_at))->Value(key::kBillID).ToText();
+    const std::string last_no = AsRecord(bills->Item(bills->UpperBound()))->Value(key::kBillID).ToText();
+    struct Case {
+        const char* name;
+        std::string trap;   // SQL that makes the database refuse
+        int kept;           // bills saved at B afterwards
+        std::string_view says;
+    };
+    const Case cases[] = {
+        {"a line refused",
+         "CREATE TRIGGER trap BEFORE INSERT ON t_RcvBillEntry WHEN NEW.FIndex=2 AND (SELECT FBillNo FROM t_RcvBill "
+         "WHERE FRcvID=NEW.FRcvID)='" + broken_no + "' BEGIN SELECT RAISE(ABORT, 'line refused'); END",
+         broken_at - 1, "line refused"},
+        {"the commit refused",
+         "CREATE TABLE t_Nowhere (id INTEGER PRIMARY KEY);"
+         "CREATE TABLE t_Audit (id INTEGER REFERENCES t_Nowhere(id) DEFERRABLE INITIALLY DEFERRED);"
+         "CREATE TRIGGER trap AFTER INSERT ON t_RcvBill WHEN NEW.FBillNo='" + last_no +
+             "' BEGIN INSERT INTO t_Audit VALUES (-1); END",
+         0, "could not be committed"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ForgetReceived();
+        b_.Db().Exec("DROP TRIGGER IF EXISTS trap; DROP TABLE IF EXISTS t_Audit; DROP TABLE IF EXISTS t_Nowhere;");
+        b_.Db().Exec(std::string(hostkit::kReceivedSchema));
+        b_.Db().Exec(c.trap);
+        ui_->Clear();
+
+        const std::string message = UnpackageAtB(list);
+
+        ASSERT_EQ(ui_->Messages().size(), 1u);
+        EXPECT_NE(ui_->Messages()[0].text.find(c.says), std::string::npos) << ui_->Messages()[0].text;
+        EXPECT_EQ(b_.Db().Int("SELECT count(*) FROM t_RcvBill"), c.kept);
+        EXPECT_EQ(b_.Db().Int("SELECT count(*) FROM t_RcvBillEntry WHERE FRcvID NOT IN (SELECT FRcvID FROM t_RcvBill)"), 0);
+        EXPECT_EQ(b_.Db().Int("SELECT count(*) FROM t_RcvBill WHERE FBillNo='" + broken_no + "'"), 0);
+        EXPECT_EQ(Count(message, ": saved\r\n"), c.kept) << message;
+        EXPECT_NE(message.find(first_no + " from branch 01.001: " + (c.kept ? "saved" : "not saved")), std::string::npos)
+            << message;
+    }
+}
+
 TEST_F(ReceivedBillsTest, CalledByNameTheComponentKeepsItsLinesWhenItFails) {
     Ref<VariantVector> bills = BillsOf(PackageAtA(Requests({501}))->Item(1));
     ASSERT_GE(bills->UpperBound(), 2);

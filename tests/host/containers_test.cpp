@@ -1,5 +1,6 @@
 // The two containers that carry bills: the 1-based list and the keyed record, directly and
 // through the member names that callers dispatch to.
+#include <fmt/format.h>
 #include <gtest/gtest.h>
 
 #include <string>
@@ -88,6 +89,24 @@ TEST(VariantDictionary, KeepsStoreOrderAndReplacesOnLet) {
     std::string why;
     EXPECT_EQ(CodeOf([&] { d->Value("Missing"); }, &why), ErrorCode::kItemNotFound);
     EXPECT_NE(why.find("Missing"), std::string::npos) << why;
+}
+
+// Keys are shared between records, up to a limit; past it (distinct keys by the ten
+// thousand, from outside) each record keeps its own, and every key still reads back.
+TEST(VariantDictionary, KeysBeyondTheSharedTableStillReadBack) {
+    std::vector<Ref<VariantDictionary>> records;
+    for (int r = 0; r < 20; ++r) {
+        auto record = MakeRef<VariantDictionary>();
+        for (int k = 0; k < 1000; ++k) record->Let(fmt::format("key-{}-{}", r, k), Variant(r * 1000 + k));
+        records.push_back(record);
+    }
+    for (int r = 0; r < 20; ++r) {
+        ASSERT_EQ(records[r]->Size(), 1000u);
+        for (int k = 0; k < 1000; k += 97) {
+            EXPECT_EQ(records[r]->KeyAt(static_cast<size_t>(k)), fmt::format("key-{}-{}", r, k));
+            EXPECT_EQ(records[r]->Value(fmt::format("key-{}-{}", r, k)), Variant(r * 1000 + k));
+        }
+    }
 }
 
 TEST(VariantDictionary, SetKeepsTheSameObject) {

@@ -115,6 +115,29 @@ TEST(VariantJson, NestedContainersRoundTripInStoreOrder) {
     EXPECT_NE(json.find(R"({"$dict": {"$int16":"not a tag"}})"), std::string::npos) << json;
 }
 
+// Which objects are tags and which are plain records, as the reader decides from the keys.
+TEST(VariantJson, TagsAreOneKeyObjectsAndEverythingElseIsARecord) {
+    const struct {
+        const char* json;
+        const char* reads_as;  // the value written again, compact
+    } cases[] = {
+        {R"({})", R"({})"},
+        {R"({"a": 1})", R"({"a":1})"},
+        {R"([{"$decimal": "1.50"}, {"$empty": null}, {"$int16": -2}])", R"([{"$decimal": "1.5"},{"$empty": null},{"$int16": -2}])"},
+        // A "$" key followed by more keys is an ordinary key.
+        {R"({"$int16": 5, "x": "y"})", R"({"$int16":5,"x":"y"})"},
+        // Inside "$dict" a lone "$" key is a key; where "$dict" is itself an ordinary key, the
+        // object under it is read as any other.
+        {R"({"$dict": {"$int16": 5}})", R"({"$dict": {"$int16":5}})"},
+        {R"({"$dict": {"$int16": 5}, "x": 1})", R"({"$dict":{"$int16": 5},"x":1})"},
+        {R"({"k": {"$dict": {}}})", R"({"k":{}})"},
+        {R"({"k": {"$nothing": null}, "n": [[], {}]})", R"({"k":{"$nothing": null},"n":[[],{}]})"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(ToJson(FromJson(c.json), -1), c.reads_as) << c.json;
+    }
+}
+
 TEST(VariantJson, ReadsContainersAsTheHostsClasses) {
     const Variant v = FromJson(R"([{"b": 1, "a": [true]}])");
     auto list = platform::RefCast<VariantVector>(v.AsObject());
@@ -186,6 +209,39 @@ TEST(VariantJson, WholeNumbersOutsideLongAreRefusedWithThePath) {
         {R"([0, 18446744073709551615])", "/1"},
         {R"({"big": [100000000000000000000]})", "/big/0"},
         {R"({"neg": -123456789012345678901234567890})", "/neg"},
+    });
+}
+
+TEST(VariantJson, StringsAndNumbersReadAsJsonDefinesThem) {
+    const struct {
+        const char* json;
+        Variant value;
+    } cases[] = {
+        {R"("a\"b\\c\/d\b\f\n\r\t")", Variant("a\"b\\c/d\b\f\n\r\t")},
+        {R"("\u00e9\u4e0a\ud83d\ude00")", Variant("\u00e9\u4e0a\U0001F600")},
+        {"\"\u00e9\u4e0a\U0001F600\"", Variant("\u00e9\u4e0a\U0001F600")},
+        {" \t\r\n -0 ", Variant(int32_t{0})},
+        {"-2147483648", Variant(int32_t{INT32_MIN})},
+        {"2.5e-1", Variant(0.25)},
+        {"1E2", Variant(100.0)},
+        {"1e-400", Variant(0.0)},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(FromJson(c.json), c.value) << c.json;
+    }
+    ExpectRefused({
+        {R"("\ud800")", "line 1, column 8"},
+        {R"("\udc00x")", "line 1"},
+        {R"("\x")", "line 1, column 3"},
+        {"\"a\tb\"", "line 1, column 3"},
+        {"\"\xc0\xaf\"", "line 1, column 2"},
+        {"[1,]", "line 1, column 4"},
+        {"{\"a\":1,}", "line 1, column 8"},
+        {"01", "line 1, column 2"},
+        {"1.", "line 1, column 3"},
+        {"-", "line 1, column 2"},
+        {"nul", "line 1, column 1"},
+        {"\"open", "line 1, column 6"},
     });
 }
 

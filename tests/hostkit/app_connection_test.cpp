@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -466,6 +467,36 @@ TEST_F(AppConnectionBillStatements, PurchaseOrdersOfAListIncludingThoseWithoutAB
     EXPECT_EQ(rows->Value("FAmount").Type(), VarType::kDecimal);
     EXPECT_EQ(rows->Value("FBillNo").Type(), VarType::kString);
     EXPECT_EQ(rows->Value("FBrID"), Variant("1"));
+}
+
+// A forward-only result holds the same rows, read as the statement is stepped, even after
+// the caller has let go of the connection; it refuses to move back, and anything but a
+// single query runs as Execute runs it.
+TEST_F(AppConnectionBillStatements, AForwardOnlyResultHoldsTheSameRowsAndCannotMoveBack) {
+    const std::string sql = testing::kPurchaseOrderHead + testing::kListSelection + Ids("POOrder") + ")" +
+                            testing::kBillOrder;
+    Ref<RecordSet> whole = connection_->Execute(sql);
+    Ref<RecordSet> forward = MakeRef<AppConnection>()->ExecuteForward(sql);  // its connection released
+    ASSERT_EQ(forward->FieldCount(), whole->FieldCount());
+    int32_t rows = 0;
+    for (; !whole->Eof(); whole->MoveNext(), forward->MoveNext(), ++rows) {
+        ASSERT_FALSE(forward->Eof()) << "row " << rows + 1;
+        for (size_t f = 0; f < whole->FieldCount(); ++f) {
+            ASSERT_EQ(forward->Value(f), whole->Value(f)) << whole->Field(f).name << " of row " << rows + 1;
+        }
+        EXPECT_EQ(forward->RecordCount(), rows + 1);
+    }
+    EXPECT_TRUE(forward->Eof());
+    EXPECT_EQ(forward->RecordCount(), whole->RecordCount());
+    for (auto back : std::vector<std::function<void()>>{[&] { forward->MovePrevious(); }, [&] { forward->MoveFirst(); },
+                                                         [&] { forward->MoveLast(); }, [&] { forward->Move(-1); },
+                                                         [&] { forward->AddNew(); }}) {
+        EXPECT_EQ(ErrorOf(back).Code(), ErrorCode::kInvalidProcedureCall);
+    }
+    // A change goes through, in its transaction.
+    connection_->ExecuteForward("UPDATE POOrder SET FTranStatus=7 WHERE FInterID=1");
+    EXPECT_EQ(env_.Db().Int("SELECT FTranStatus FROM POOrder WHERE FInterID=1"), 7);
+    EXPECT_EQ(connection_->ExecuteForward("SELECT FInterID FROM POOrder WHERE FInterID<0")->Eof(), true);
 }
 
 TEST_F(AppConnectionBillStatements, NoticesOfAListIncludingThoseWithoutSaleStyleOrSettlement) {

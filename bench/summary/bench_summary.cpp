@@ -1,0 +1,413 @@
+// `make bench`: what an exchange costs against the database work it cannot avoid. Makes the
+// branch databases with the host kit (fixed seed), runs the Google Benchmark programs and
+// each orbabt step as a whole process beside the same work done raw (bench_raw), the two
+// interleaved run by run so that machine noise falls on both, and ends with one table of
+// figures, each with its target and whether it is met.
+#include <fmt/format.h>
+#include <malloc.h>
+#include <sqlite3.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "data/sql_text.h"
+#include "facade/bill_trans.h"
+#include "facade/registration.h"
+#include "host/shared_connection.h"
+#include "host/variant_dictionary.h"
+#include "host/variant_vector.h"
+#include "hostkit/hostkit.h"
+#include "hostkit/login_string.h"
+#include "hostkit/sample_data.h"
+#include "hostkit/server_rules.h"
+#include "hostkit/sql_dialect.h"
+#include "platform/error.h"
+#include "platform/registry.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr uint64_t kSeed = 7;
+constexpr int kMaxLines = 20;
+constexpr const char* kReceiverNumber = "01.002";
+
+struct Options {
+    fs::path bin;
+    fs::path work;
+    int runs = 5;
+    int scale_runs = 3;
+    bool keep = false;
+};
+
+struct Sample {
+    double seconds = 0;      // wall time
+    double cpu_seconds = 0;  // user and system time: what the step itself cost, whatever else runs
+    long max_rss_kb = 0;
+};
+
+[[noreturn]] void Die(const std::string& what) {
+    std::cerr << "bench_summary: " << what << "\n";
+    std::exit(1);
+}
+
+// Runs a program to its end with its output discarded; its wall time and peak memory.
+Sample Run(const std::vector<std::string>& argv) {
+    std::vector<char*> args;
+    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    const auto start = std::chrono::steady_clock::now();
+    const pid_t pid = fork();
+    if (pid < 0) Die("fork failed");
+    if (pid == 0) {
+        std::FILE* null = std::fopen("/dev/null", "w");
+        if (null) dup2(fileno(null), STDOUT_FILENO);
+        execv(args[0], args.data());
+        _exit(127);
+    }
+    int status = 0;
+    rusage usage{};
+    wait4(pid, &status, 0, &usage);
+    const auto end = std::chrono::steady_clock::now();
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+        std::string line;
+        for (const auto& a : argv) line += a + " ";
+        Die("this step failed: " + line);
+    }
+    auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6; };
+    return Sample{std::chrono::duration<double>(end - start).count(), seconds(usage.ru_utime) + seconds(usage.ru_stime),
+                  usage.ru_maxrss};
+}
+
+double Median(std::vector<double> v) {
+    if (v.empty()) return 0;
+    std::sort(v.begin(), v.end());
+    const size_t n = v.size();
+    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
+}
+
+void Exec(sqlite3* db, const std::string& sql) {
+    char* error = nullptr;
+    if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &error) != SQLITE_OK) {
+        std::string what = error ? error : "?";
+        sqlite3_free(error);
+        Die(what + " in " + sql);
+    }
+}
+
+std::string Scalar(const std::string& path, const std::string& sql) {
+    sqlite3* db = nullptr;
+    sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
+    orba::hostkit::RegisterServerRules(db);
+    sqlite3_stmt* stmt = nullptr;
+    if (sqlite3_prepare_v2(db, sql.c_str(), -1, &stmt, nullptr) != SQLITE_OK) Die(sqlite3_errmsg(db));
+    std::string value;
+    if (sqlite3_step(stmt) == SQLITE_ROW && sqlite3_column_text(stmt, 0)) {
+        value = reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0));
+    }
+    sqlite3_finalize(stmt);
+    sqlite3_close(db);
+    return value;
+}
+
+void WriteFile(const fs::path& path, const std::string& text) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << text;
+}
+
+void Copy(const fs::path& from, const fs::path& to) {
+    fs::remove(to);
+    fs::copy_file(from, to);
+}
+
+// One sending branch's database with every order addressed to the receiving branch and not
+// yet sent, the statements the raw runs use, and its line count.
+struct Workload {
+    std::string name;
+    fs::path a;          // the sending branch, never changed by a run
+    fs::path read_sql;   // the translated extraction statement of every order
+    fs::path update_sql; // the mark statement of every order, translated
+    long lines = 0;
+};
+
+Workload MakeWorkload(const Options& o, const std::string& name, int orders) {
+    Workload w;
+    w.name = name;
+    w.a = o.work / (name + "-a.db");
+    fs::remove(w.a);
+    orba::hostkit::CreateSampleDatabase(
+        w.a.string(), {.branch = 1, .orders = orders, .notices = 0, .returns = 0, .lines = kMaxLines, .seed = kSeed});
+    sqlite3* db = nullptr;
+    sqlite3_open(w.a.string().c_str(), &db);
+    orba::hostkit::RegisterServerRules(db);
+    Exec(db, "UPDATE POOrder SET FRelateBrID=2, FStatus=1, FTranStatus=0");
+    sqlite3_close(db);
+    std::string ids = Scalar(w.a.string(), "SELECT group_concat(FInterID) FROM (SELECT FInterID FROM POOrder ORDER BY 1)");
+    if (ids.empty()) ids = "0";  // a database without orders: statements that find nothing
+    w.lines = std::stol(Scalar(w.a.string(), "SELECT count(*) FROM POOrderEntry"));
+    using orba::data::BillKind;
+    const std::string extraction = orba::data::ExtractionHead(BillKind::kPurchaseOrder) +
+                                   orba::data::ListSelection(ids) + std::string(orba::data::kExtractionOrder);
+    w.read_sql = o.work / (name + "-read.sql");
+    WriteFile(w.read_sql, orba::hostkit::TranslateBatch(extraction).front().sqlite);
+    w.update_sql = o.work / (name + "-update.sql");
+    WriteFile(w.update_sql, orba::hostkit::TranslateBatch(orba::data::OrdTranStatusStatement(ids)).front().sqlite);
+    return w;
+}
+
+// The medians of one workload's runs: each orbabt step and its raw counterpart.
+struct Phases {
+    std::map<std::string, std::vector<double>> seconds;
+    std::map<std::string, std::vector<double>> cpu_seconds;
+    std::map<std::string, std::vector<double>> rss_kb;
+    uintmax_t list_bytes = 0;
+    double Time(const std::string& k) const { return Median(seconds.at(k)); }
+    double Cpu(const std::string& k) const { return Median(cpu_seconds.at(k)); }
+    double Rss(const std::string& k) const { return Median(rss_kb.at(k)); }
+};
+
+Phases RunWorkload(const Options& o, const Workload& w, const fs::path& b_template, int runs) {
+    const fs::path orbabt = o.bin / "orbabt";
+    const fs::path raw = o.bin / "bench_raw";
+    const fs::path requests = o.work / "requests.json";
+    const fs::path list = o.work / (w.name + "-list.json");
+    const fs::path receipt = o.work / (w.name + "-receipt.json");
+    const fs::path b = o.work / (w.name + "-b.db");
+    const fs::path b_raw = o.work / (w.name + "-b-raw.db");
+    const fs::path a_mark = o.work / (w.name + "-a-mark.db");
+    const std::string receiver_name =
+        Scalar(w.a.string(), fmt::format("SELECT FName FROM t_SonCompany WHERE FNumber='{}'", kReceiverNumber));
+    Phases p;
+    auto add = [&](const std::string& k, const Sample& s) {
+        p.seconds[k].push_back(s.seconds);
+        p.cpu_seconds[k].push_back(s.cpu_seconds);
+        p.rss_kb[k].push_back(static_cast<double>(s.max_rss_kb));
+    };
+    for (int r = 0; r < runs; ++r) {
+        std::cerr << fmt::format("\r  {}: run {}/{}", w.name, r + 1, runs) << std::flush;
+        add("raw read", Run({raw.string(), "read", w.a.string(), w.read_sql.string()}));
+        add("package", Run({orbabt.string(), "package", "--db", w.a.string(), "--requests", requests.string(), "--to",
+                            kReceiverNumber, "--to-name", receiver_name, "-o", list.string()}));
+        Copy(b_template, b);
+        add("unpackage", Run({orbabt.string(), "unpackage", "--db", b.string(), list.string(), "-o", receipt.string()}));
+        Copy(b_template, b_raw);
+        add("raw insert", Run({raw.string(), "insert", b_raw.string(), b.string()}));
+        Copy(w.a, a_mark);
+        add("mark", Run({orbabt.string(), "mark", "--db", a_mark.string(), receipt.string()}));
+        Copy(w.a, a_mark);
+        add("raw update", Run({raw.string(), "update", a_mark.string(), w.update_sql.string()}));
+    }
+    std::cerr << "\r\033[K" << std::flush;
+    p.list_bytes = fs::file_size(list);
+    const long saved =
+        w.lines ? std::stol(Scalar(b.string(), "SELECT count(*) FROM t_RcvBillEntry")) : 0;
+    if (saved != w.lines) Die(fmt::format("{}: {} lines saved of {}", w.name, saved, w.lines));
+    return p;
+}
+
+// Medians of the Google Benchmark programs, run with their repetitions interleaved.
+std::map<std::string, double> RunGoogleBenchmarks(const Options& o) {
+    std::map<std::string, double> medians;
+    for (const char* program : {"extraction_bench", "dispatch_bench"}) {
+        const fs::path out = o.work / (std::string(program) + ".json");
+        std::cerr << "  " << program << "\n";
+        Run({(o.bin / program).string(), "--benchmark_repetitions=5", "--benchmark_enable_random_interleaving=true",
+             "--benchmark_out_format=json", "--benchmark_out=" + out.string()});
+        std::ifstream in(out);
+        const auto doc = nlohmann::json::parse(in);
+        for (const auto& b : doc.at("benchmarks")) {
+            if (b.value("aggregate_name", "") != "median") continue;
+            // Time on the benchmark's own thread: other work on a shared machine does not count.
+            double ns = b.at("cpu_time").get<double>();
+            const std::string unit = b.value("time_unit", "ns");
+            if (unit == "us") ns *= 1e3;
+            if (unit == "ms") ns *= 1e6;
+            medians[b.at("run_name").get<std::string>()] = ns;
+        }
+    }
+    return medians;
+}
+
+// The heap that the packaged list holds, per order line, measured in a process of its own
+// (`bench_summary --heap A.db`): the allocator's bytes in use with the list held, less
+// those before packaging; a first packaging run warms the connection and caches.
+int HeapProbe(const std::string& database) {
+    orba::hostkit::RegisterHostKit();
+    OrbaBillTransmitRegister();
+    orba::hostkit::SetLoginProperties(orba::hostkit::MakeLoginProperties(database));
+    orba::host::SetSharedConnection(orba::platform::CreateObject(orba::host::kAppConnectionProgId));
+    auto branch = orba::platform::MakeRef<orba::host::VariantDictionary>();
+    branch->Let("Number", orba::platform::Variant(kReceiverNumber));
+    branch->Let("Name", orba::platform::Variant(Scalar(
+                            database, fmt::format("SELECT FName FROM t_SonCompany WHERE FNumber='{}'", kReceiverNumber))));
+    auto requests = orba::platform::MakeRef<orba::host::VariantVector>();
+    auto request = orba::platform::MakeRef<orba::host::VariantDictionary>();
+    request->Let("BillType", orba::platform::Variant(int16_t{501}));
+    requests->Add(orba::platform::Variant(request));
+    auto trans = orba::platform::MakeRef<orba::facade::BillTrans>();
+    (void)trans->PackageBills(requests, branch);
+    malloc_trim(0);
+    const size_t before = mallinfo2().uordblks;
+    auto list = trans->PackageBills(requests, branch);
+    malloc_trim(0);
+    const size_t after = mallinfo2().uordblks;
+    if (!list) return 1;
+    std::printf("%zu\n", after - before);
+    orba::host::SetSharedConnection({});
+    return 0;
+}
+
+double HeapHeld(const Options& o, const Workload& w) {
+    const fs::path out = o.work / "heap.txt";
+    const std::string self = (o.bin / "bench_summary").string();
+    const std::string command = fmt::format("'{}' --heap '{}' > '{}'", self, w.a.string(), out.string());
+    if (std::system(command.c_str()) != 0) Die("the heap probe failed");
+    std::ifstream in(out);
+    double bytes = 0;
+    in >> bytes;
+    return bytes;
+}
+
+struct Row {
+    std::string figure;
+    double value;
+    std::string unit;
+    std::string target;
+    bool met;
+};
+
+void PrintTable(const std::vector<Row>& rows) {
+    std::cout << fmt::format("\n{:<62} {:>10} {:<6} {:<10} {}\n", "Figure", "Value", "Unit", "Target", "Met");
+    std::cout << std::string(98, '-') << "\n";
+    int met = 0;
+    for (const Row& r : rows) {
+        std::cout << fmt::format("{:<62} {:>10.2f} {:<6} {:<10} {}\n", r.figure, r.value, r.unit, r.target,
+                                 r.met ? "yes" : "NO");
+        met += r.met;
+    }
+    std::cout << fmt::format("\n{} of {} targets met.\n", met, rows.size());
+}
+
+Options Parse(int argc, char** argv) {
+    Options o;
+    o.bin = fs::absolute(fs::path(argv[0])).parent_path();
+    o.work = fs::temp_directory_path() / fmt::format("orba-bench-{}", getpid());
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        auto next = [&] {
+            if (i + 1 >= argc) Die(a + " needs a value");
+            return std::string(argv[++i]);
+        };
+        if (a == "--work") {
+            o.work = fs::absolute(next());
+        } else if (a == "--runs") {
+            o.runs = std::stoi(next());
+        } else if (a == "--scale-runs") {
+            o.scale_runs = std::stoi(next());
+        } else if (a == "--keep") {
+            o.keep = true;
+        } else {
+            Die("unknown option " + a +
+                " (options: --work DIR, --runs N, --scale-runs N, --keep)");
+        }
+    }
+    return o;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc == 3 && std::string(argv[1]) == "--heap") return HeapProbe(argv[2]);
+    const Options o = Parse(argc, argv);
+    try {
+        fs::create_directories(o.work);
+        std::cerr << "Making the branch databases in " << o.work.string() << "\n";
+        const Workload main_load = MakeWorkload(o, "orders2000", 2000);
+        const Workload small = MakeWorkload(o, "orders380", 380);
+        const Workload large = MakeWorkload(o, "orders3800", 3800);
+        const Workload empty = MakeWorkload(o, "orders0", 0);
+        const fs::path b_template = o.work / "b.db";
+        fs::remove(b_template);
+        orba::hostkit::CreateSampleDatabase(b_template.string(), {.branch = 2});
+        Run({(o.bin / "orbabt").string(), "request", "--types", "501", "-o", (o.work / "requests.json").string()});
+
+        std::cerr << "Google Benchmark programs\n";
+        const auto gb = RunGoogleBenchmarks(o);
+        std::cerr << "Whole-process runs\n";
+        const Phases m = RunWorkload(o, main_load, b_template, o.runs);
+        const Phases s = RunWorkload(o, small, b_template, o.scale_runs);
+        const Phases l = RunWorkload(o, large, b_template, o.scale_runs);
+        const Phases e = RunWorkload(o, empty, b_template, o.scale_runs);
+        const double heap = HeapHeld(o, main_load);
+
+        auto gbv = [&](const std::string& k) {
+            auto it = gb.find(k);
+            if (it == gb.end()) Die("no median for " + k);
+            return it->second;
+        };
+        const double lines = static_cast<double>(main_load.lines);
+        std::vector<Row> rows;
+        auto at_most = [&](std::string figure, double value, std::string unit, double target) {
+            rows.push_back({std::move(figure), value, std::move(unit), fmt::format("<= {}", target), value <= target});
+        };
+        auto within = [&](std::string figure, double value, double low, double high) {
+            rows.push_back({std::move(figure), value, "x", fmt::format("{}-{}", low, high), value >= low && value <= high});
+        };
+        std::cout << fmt::format("Workload: {} orders, {} lines (seed {}); scaling {} -> {} lines; medians of {} runs "
+                                 "({} for scaling)\n",
+                                 2000, main_load.lines, kSeed, small.lines, large.lines, o.runs, o.scale_runs);
+        for (const char* measure : {"wall", "CPU"}) {
+            const bool wall = std::string(measure) == "wall";
+            auto t = [&](const Phases& p, const char* k) { return wall ? p.Time(k) : p.Cpu(k); };
+            std::cout << fmt::format("Whole process, {} seconds: package {:.3f} raw read {:.3f} | unpackage {:.3f} raw "
+                                     "insert {:.3f} | mark {:.3f} raw update {:.3f}\n",
+                                     measure, t(m, "package"), t(m, "raw read"), t(m, "unpackage"), t(m, "raw insert"),
+                                     t(m, "mark"), t(m, "raw update"));
+            at_most(fmt::format("orbabt package / raw read, whole process ({})", measure),
+                    t(m, "package") / t(m, "raw read"), "x", 2.5);
+            at_most(fmt::format("orbabt unpackage / raw insert in one transaction ({})", measure),
+                    t(m, "unpackage") / t(m, "raw insert"), "x", 3.0);
+            at_most(fmt::format("orbabt mark / raw update ({})", measure), t(m, "mark") / t(m, "raw update"), "x", 4.0);
+        }
+        at_most("GetPOOrdVect in-process / raw read of the same statement (CPU)",
+                gbv("BM_GetPOOrdVect") / gbv("BM_RawSqliteRead"), "x", 2.0);
+        at_most("peak memory of package, per order line", m.Rss("package") / lines, "KiB", 2.5);
+        std::cout << fmt::format("Peak memory, KiB: package {:.0f}, unpackage {:.0f}; a run with no bill: package "
+                                 "{:.0f}, unpackage {:.0f} (the process and its libraries)\n",
+                                 m.Rss("package"), m.Rss("unpackage"), e.Rss("package"), e.Rss("unpackage"));
+        at_most("heap held by the packaged list, per order line", heap / lines, "B", 1500);
+        at_most("peak memory of unpackage / list file size",
+                m.Rss("unpackage") * 1024 / static_cast<double>(m.list_bytes), "x", 2.5);
+        at_most("transport file bytes per order line", static_cast<double>(m.list_bytes) / lines, "B", 800);
+        // Growth with the work: each time less that of a run with no bill (starting the
+        // process, opening the database), so a fixed cost does not hide a growing one.
+        for (const char* phase : {"package", "unpackage", "mark"}) {
+            within(fmt::format("{} CPU, {} lines / {} lines, beyond an empty run", phase, large.lines, small.lines),
+                   (l.Cpu(phase) - e.Cpu(phase)) / (s.Cpu(phase) - e.Cpu(phase)), 9, 11);
+        }
+        at_most("a member call by name, beyond the direct call (CPU)", gbv("BM_CallByName") - gbv("BM_DirectCall"),
+                "ns", 150);
+        PrintTable(rows);
+    } catch (const orba::platform::Error& e) {
+        Die(e.Description());
+    } catch (const std::exception& e) {
+        Die(e.what());
+    }
+    if (!o.keep) {
+        std::error_code ec;
+        fs::remove_all(o.work, ec);
+    }
+    return 0;
+}
