@@ -368,12 +368,15 @@ Ref<RecordSet> AppConnection::Execute(const std::string& sql) {
 }
 
 Ref<RecordSet> AppConnection::ExecuteForward(const std::string& sql) {
-    // A batch that changes data, or holds several statements, runs as Execute runs it.
+    // A batch that changes data, or holds several statements, runs as Execute runs it; so
+    // does every batch on a server database, whose rows come back whole.
+    Open();
+    if (pg_) return Execute(sql);
     std::vector<TranslatedStatement> statements = TranslateBatch(sql);
     if (statements.size() != 1 || !statements.front().is_query) return Execute(sql);
     Trace(sql);
     try {
-        auto feed = std::make_unique<QueryFeed>(Database().Handle(), statements.front(), Ref<platform::Object>(this));
+        auto feed = std::make_unique<QueryFeed>(db_->Handle(), statements.front(), Ref<platform::Object>(this));
         std::vector<FieldInfo> fields = feed->Fields();
         return MakeRef<RecordSet>(std::move(fields), std::unique_ptr<platform::RowFeed>(std::move(feed)));
     } catch (const Error& e) {
