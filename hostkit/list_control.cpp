@@ -35,13 +35,11 @@ using platform::Variant;
 
 namespace {
 
-constexpr int kTwipsPerInch = 1440;
 constexpr int kAmountColumn = 6;
 
 // Any 32-bit twips value a caller assigns maps to a pixel count Qt accepts.
 int TwipsToPixels(int twips, int dpi) {
-    const int64_t pixels = (int64_t{twips} * dpi + kTwipsPerInch / 2) / kTwipsPerInch;
-    return static_cast<int>(std::clamp<int64_t>(pixels, 0, QWIDGETSIZE_MAX));
+    return std::clamp(platform::TwipsToPixels(twips, dpi), 0, QWIDGETSIZE_MAX);
 }
 
 // The rows as a table model: only the cells on screen are ever turned into text.

@@ -36,16 +36,5 @@ ControlSize ControlSizeFor(int client_width_twips, int client_height_twips) {
     return size;
 }
 
-namespace {
-int32_t Clamp(int64_t v) { return static_cast<int32_t>(std::clamp<int64_t>(v, INT32_MIN, INT32_MAX)); }
-}  // namespace
-
-int PixelsToTwips(int pixels, int dpi) {
-    return dpi > 0 ? Clamp(int64_t{pixels} * kTwipsPerInch / dpi) : Clamp(int64_t{pixels} * 15);
-}
-
-int TwipsToPixels(int twips, int dpi) {
-    return dpi > 0 ? Clamp((int64_t{twips} * dpi + kTwipsPerInch / 2) / kTwipsPerInch) : Clamp((int64_t{twips} + 7) / 15);
-}
 
 }  // namespace orba::ui

@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "platform/variant.h"
+#include "platform/visual_control.h"
 
 namespace orba::ui {
 
@@ -16,7 +17,6 @@ inline constexpr std::string_view kCommandSelectOk = "SelectOK";
 inline constexpr std::string_view kCommandExit = "Exit";
 inline constexpr int kInitialClientWidthTwips = 6690;
 inline constexpr int kInitialClientHeightTwips = 5070;
-inline constexpr int kTwipsPerInch = 1440;
 inline constexpr std::string_view kControlFontFamily = "宋体";
 inline constexpr int kControlFontPoints = 9;
 
@@ -54,7 +54,7 @@ struct ControlSize {
 };
 ControlSize ControlSizeFor(int client_width_twips, int client_height_twips);
 
-int PixelsToTwips(int pixels, int dpi);
-int TwipsToPixels(int twips, int dpi);
+using platform::PixelsToTwips;
+using platform::TwipsToPixels;
 
 }  // namespace orba::ui
