@@ -3,6 +3,7 @@
 #include <fmt/format.h>
 
 #include <cctype>
+#include <cstddef>
 #include <cmath>
 #include <cstdlib>
 #include <limits>
@@ -125,7 +126,7 @@ Variant Arith(const Variant& a0, const Variant& b0, Op op) {
     const Variant a = a0.Resolved();
     const Variant b = b0.Resolved();
     if (a.IsNull() || b.IsNull()) return Variant::Null();
-    if (op == Op::kAdd && a.IsString() && b.IsString()) return Variant(a.AsString() + b.AsString());
+    if (op == Op::kAdd && a.IsString() && b.IsString()) return Variant(std::string(a.AsString()).append(b.AsString()));
     for (const Variant* v : {&a, &b}) {
         if (v->IsObject()) throw Error(ErrorCode::kTypeMismatch, "Type mismatch: an object is not a number");
         if (v->IsString()) {
@@ -214,7 +215,7 @@ std::string Variant::ToText() const {
         case VarType::kDouble: return DoubleText(AsDouble());
         case VarType::kDecimal: return AsDecimal().ToString();
         case VarType::kDate: return AsDate().ToString();
-        case VarType::kString: return AsString();
+        case VarType::kString: return std::string(AsString());
         case VarType::kObject: return Resolved().ToText();
     }
     return {};
@@ -320,7 +321,49 @@ Ref<Object> Variant::ToObject() const {
     return AsObject();
 }
 
-bool operator==(const Variant& a, const Variant& b) { return a.v_ == b.v_; }
+void Variant::SetText(std::string_view s) {
+    if (s.size() <= kPayload) {
+        if (!s.empty()) std::memcpy(raw_, s.data(), s.size());
+        text_size_ = static_cast<uint8_t>(s.size());
+        return;
+    }
+    void* block = ::operator new(sizeof(LongText) + s.size() + 1);
+    auto* t = new (block) LongText{{1}, s.size()};
+    char* chars = static_cast<char*>(block) + sizeof(LongText);
+    std::memcpy(chars, s.data(), s.size());
+    chars[s.size()] = '\0';
+    std::memcpy(raw_, &t, sizeof t);
+    text_size_ = kLongText;
+}
+
+void Variant::ReleaseText(LongText* t) noexcept {
+    if (t->refs.fetch_sub(1, std::memory_order_acq_rel) == 1) {
+        t->~LongText();
+        ::operator delete(t);
+    }
+}
+
+void Variant::WrongKind(VarType wanted) const {
+    throw Error(ErrorCode::kTypeMismatch,
+                fmt::format("Type mismatch: a {} value read as a {}", TypeName(), VarTypeName(wanted)));
+}
+
+bool operator==(const Variant& a, const Variant& b) {
+    if (a.Type() != b.Type()) return false;
+    switch (a.Type()) {
+        case VarType::kEmpty:
+        case VarType::kNull: return true;
+        case VarType::kBoolean: return a.AsBoolean() == b.AsBoolean();
+        case VarType::kInteger: return a.AsInteger() == b.AsInteger();
+        case VarType::kLong: return a.AsLong() == b.AsLong();
+        case VarType::kDouble: return a.AsDouble() == b.AsDouble();
+        case VarType::kDecimal: return a.AsDecimal() == b.AsDecimal();
+        case VarType::kDate: return a.AsDate() == b.AsDate();
+        case VarType::kString: return a.AsString() == b.AsString();
+        case VarType::kObject: return a.AsObject() == b.AsObject();
+    }
+    return false;
+}
 
 Variant Add(const Variant& a, const Variant& b) { return Arith(a, b, Op::kAdd); }
 Variant Subtract(const Variant& a, const Variant& b) { return Arith(a, b, Op::kSub); }

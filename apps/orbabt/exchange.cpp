@@ -102,7 +102,7 @@ std::vector<PackageCount> CountPackages(const VariantVector& list) {
                     ++c.own_bills;
                     c.own_lines += lines;
                     if (const Variant* no = bill->Find(key::kBillID); no && no->IsString()) {
-                        c.bill_numbers.push_back(no->AsString());
+                        c.bill_numbers.emplace_back(no->AsString());
                     }
                     if (const Variant* id = bill->Find(key::kBillInterID); id && id->IsNumeric()) {
                         c.inter_ids.push_back(id->ToLong());

@@ -109,7 +109,7 @@ Branch BranchOf(const VariantDictionary& envelope, std::string_view key, std::st
     auto text = [&](std::string_view k) {
         const Variant* v = record->Find(k);
         if (!v || !v->IsString()) Bad(file_name, fmt::format("{} \"{}\" branch has no text \"{}\"", where, key, k));
-        return v->AsString();
+        return std::string(v->AsString());
     };
     return Branch{text(data::key::kNumber), text(data::key::kName)};
 }
@@ -256,7 +256,7 @@ std::string FormatOf(std::string_view text) {
     try {
         auto envelope = platform::ObjectAs<VariantDictionary>(host::FromJson(text));
         const Variant* f = envelope ? envelope->Find(kFormatKey) : nullptr;
-        return f && f->IsString() ? f->AsString() : std::string();
+        return f && f->IsString() ? std::string(f->AsString()) : std::string();
     } catch (const Error&) {
         return {};
     }
