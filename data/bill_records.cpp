@@ -12,6 +12,62 @@ using platform::Variant;
 
 namespace {
 
+// The keys of the records built here, each looked up once in the shared key table.
+namespace rk {
+using host::RecordKey;
+const RecordKey kName{key::kName};
+const RecordKey kNumber{key::kNumber};
+const RecordKey kBillType{key::kBillType};
+const RecordKey kTranStatus{key::kTranStatus};
+const RecordKey kBillInterID{key::kBillInterID};
+const RecordKey kYear{key::kYear};
+const RecordKey kPeriod{key::kPeriod};
+const RecordKey kDate{key::kDate};
+const RecordKey kBillID{key::kBillID};
+const RecordKey kOrderID{key::kOrderID};
+const RecordKey kEntryID{key::kEntryID};
+const RecordKey kQty{key::kQty};
+const RecordKey kClassID{"ClassID"};
+const RecordKey kCustomer{"Customer"};
+const RecordKey kDept{"Dept"};
+const RecordKey kBrIDRsv{"BrIDRsv"};
+const RecordKey kBrID{"BrID"};
+const RecordKey kCurrency{"Currency"};
+const RecordKey kDoer{"Doer"};
+const RecordKey kOrderBrID{"OrderBrID"};
+const RecordKey kDirector{"Director"};
+const RecordKey kExchangeRate{"ExchangeRate"};
+const RecordKey kPreparer{"Preparer"};
+const RecordKey kSupplyBr{"SupplyBr"};
+const RecordKey kSaleType{"SaleType"};
+const RecordKey kSettleType{"SettleType"};
+const RecordKey kModel{"Model"};
+const RecordKey kItem{"Item"};
+const RecordKey kGroupName{"GroupName"};
+const RecordKey kGroupNumber{"GroupNumber"};
+const RecordKey kMeasureUnit{"MeasureUnit"};
+const RecordKey kQtyBase{"QtyBase"};
+const RecordKey kPrice{"Price"};
+const RecordKey kTaxRate{"TaxRate"};
+const RecordKey kTaxPrice{"TaxPrice"};
+const RecordKey kDiscountRate{"DiscountRate"};
+const RecordKey kAmtFor{"AmtFor"};
+const RecordKey kAmt{"Amt"};
+const RecordKey kTaxFor{"TaxFor"};
+const RecordKey kTax{"Tax"};
+const RecordKey kAmtTotalFor{"AmtTotalFor"};
+const RecordKey kAmtTotal{"AmtTotal"};
+const RecordKey kAmtDiscountFor{"AmtDiscountFor"};
+const RecordKey kAmtDiscount{"AmtDiscount"};
+const RecordKey kNote{"Note"};
+const RecordKey kTranDate{"TranDate"};
+const RecordKey kSourceEntryID{"SourceEntryID"};
+const RecordKey kPriceRef{"PriceRef"};
+const RecordKey kAmtRef{"AmtRef"};
+const RecordKey kReqEntry{key::kReqEntry};
+const RecordKey kNoticeEntry{key::kNoticeEntry};
+}  // namespace rk
+
 // The columns of one reference record (name and number), read once per row.
 struct RefColumns {
     size_t name;
@@ -25,8 +81,8 @@ RefColumns Columns(RowSource& rows, std::string_view name, std::string_view numb
 Ref<VariantDictionary> Reference(Variant name, Variant number) {
     auto r = MakeRef<VariantDictionary>();
     r->Reserve(2);
-    r->Put(std::string(key::kName), std::move(name));
-    r->Put(std::string(key::kNumber), std::move(number));
+    r->Put(rk::kName, std::move(name));
+    r->Put(rk::kNumber, std::move(number));
     return r;
 }
 
@@ -34,8 +90,8 @@ Ref<VariantDictionary> Reference(Variant name, Variant number) {
 Ref<VariantDictionary> ClassReference(Variant name) {
     auto r = MakeRef<VariantDictionary>();
     r->Reserve(2);
-    r->Put(std::string(key::kName), std::move(name));
-    r->Put("ClassID", Variant(int16_t{0}));
+    r->Put(rk::kName, std::move(name));
+    r->Put(rk::kClassID, Variant(int16_t{0}));
     return r;
 }
 
@@ -55,7 +111,7 @@ public:
         auto entries = MakeRef<VariantVector>();
         int32_t last_inter_id = 0;
         int32_t year = 0;  // carried from bill to bill, as the period look-up receives it
-        const std::string entry_key(kind_ == BillKind::kPurchaseOrder ? key::kReqEntry : key::kNoticeEntry);
+        const host::RecordKey& entry_key = kind_ == BillKind::kPurchaseOrder ? rk::kReqEntry : rk::kNoticeEntry;
         while (!rows_.Eof()) {
             const int32_t inter_id = rows_.Get(c_.inter_id).ToLong();
             if (inter_id != last_inter_id) {
@@ -133,30 +189,30 @@ private:
     Ref<VariantDictionary> CommonHeader(int32_t inter_id, int32_t& year) {
         auto bill = MakeRef<VariantDictionary>();
         bill->Reserve(22);
-        bill->Put(std::string(key::kBillType), rows_.Get(c_.tran_type));
-        bill->Put(std::string(key::kTranStatus), rows_.Get(c_.tran_status));
-        bill->Put(std::string(key::kBillInterID), Variant(inter_id));
+        bill->Put(rk::kBillType, rows_.Get(c_.tran_type));
+        bill->Put(rk::kTranStatus, rows_.Get(c_.tran_status));
+        bill->Put(rk::kBillInterID, Variant(inter_id));
         const Variant bill_date = rows_.Get(c_.date);
         const int32_t period = services_.period_of(bill_date, year);
-        bill->Put(std::string(key::kYear), Variant(year));
-        bill->Put(std::string(key::kPeriod), Variant(period));
-        bill->Put(std::string(key::kDate), bill_date);
-        bill->Put(std::string(key::kBillID), rows_.Get(c_.bill_no));
+        bill->Put(rk::kYear, Variant(year));
+        bill->Put(rk::kPeriod, Variant(period));
+        bill->Put(rk::kDate, bill_date);
+        bill->Put(rk::kBillID, rows_.Get(c_.bill_no));
         return bill;
     }
 
     Ref<VariantDictionary> OrderHeader(int32_t inter_id, int32_t& year) {
         auto bill = CommonHeader(inter_id, year);
-        bill->Put("Customer", Variant(Reference(c_.customer)));
-        bill->Put("Dept", Variant(Reference(c_.dept)));
-        bill->Put("BrIDRsv", Variant(Reference(c_.relate_br)));
-        bill->Put("BrID", Variant(Reference(c_.branch)));
-        bill->Put("Currency", Variant(Reference(c_.currency)));
-        bill->Put("Doer", Variant(Reference(c_.emp)));
-        bill->Put("OrderBrID", Variant(Reference(c_.branch)));
-        bill->Put("Director", Variant(Reference(c_.manager)));
-        bill->Put("ExchangeRate", rows_.Get(c_.exchange_rate));
-        bill->Put("Preparer", rows_.Get(c_.biller));
+        bill->Put(rk::kCustomer, Variant(Reference(c_.customer)));
+        bill->Put(rk::kDept, Variant(Reference(c_.dept)));
+        bill->Put(rk::kBrIDRsv, Variant(Reference(c_.relate_br)));
+        bill->Put(rk::kBrID, Variant(Reference(c_.branch)));
+        bill->Put(rk::kCurrency, Variant(Reference(c_.currency)));
+        bill->Put(rk::kDoer, Variant(Reference(c_.emp)));
+        bill->Put(rk::kOrderBrID, Variant(Reference(c_.branch)));
+        bill->Put(rk::kDirector, Variant(Reference(c_.manager)));
+        bill->Put(rk::kExchangeRate, rows_.Get(c_.exchange_rate));
+        bill->Put(rk::kPreparer, rows_.Get(c_.biller));
         return bill;
     }
 
@@ -164,19 +220,19 @@ private:
         auto bill = CommonHeader(inter_id, year);
         // The purchase-order number joined to empty text: Null becomes "".
         Variant order_id = rows_.Get(c_.order_id);
-        bill->Put(std::string(key::kOrderID), Variant(order_id.IsNull() ? std::string() : order_id.ToText()));
-        bill->Put("Customer", Variant(Reference(c_.customer)));
-        bill->Put("Dept", Variant(Reference(c_.dept)));
-        bill->Put("SupplyBr", Variant(Reference(c_.branch)));
-        bill->Put("Currency", Variant(Reference(c_.currency)));
-        bill->Put("Doer", Variant(Reference(c_.emp)));
-        bill->Put("BrIDRsv", Variant(Reference(c_.relate_br)));
-        bill->Put("BrID", Variant(Reference(c_.branch)));
-        bill->Put("Director", Variant(Reference(c_.manager)));
-        bill->Put("SaleType", Variant(ClassReference(rows_.Get(c_.sale_style))));
-        bill->Put("SettleType", Variant(ClassReference(rows_.Get(c_.settle))));
-        bill->Put("ExchangeRate", rows_.Get(c_.exchange_rate));
-        bill->Put("Preparer", rows_.Get(c_.biller));
+        bill->Put(rk::kOrderID, Variant(order_id.IsNull() ? std::string() : order_id.ToText()));
+        bill->Put(rk::kCustomer, Variant(Reference(c_.customer)));
+        bill->Put(rk::kDept, Variant(Reference(c_.dept)));
+        bill->Put(rk::kSupplyBr, Variant(Reference(c_.branch)));
+        bill->Put(rk::kCurrency, Variant(Reference(c_.currency)));
+        bill->Put(rk::kDoer, Variant(Reference(c_.emp)));
+        bill->Put(rk::kBrIDRsv, Variant(Reference(c_.relate_br)));
+        bill->Put(rk::kBrID, Variant(Reference(c_.branch)));
+        bill->Put(rk::kDirector, Variant(Reference(c_.manager)));
+        bill->Put(rk::kSaleType, Variant(ClassReference(rows_.Get(c_.sale_style))));
+        bill->Put(rk::kSettleType, Variant(ClassReference(rows_.Get(c_.settle))));
+        bill->Put(rk::kExchangeRate, rows_.Get(c_.exchange_rate));
+        bill->Put(rk::kPreparer, rows_.Get(c_.biller));
         return bill;
     }
 
@@ -186,19 +242,19 @@ private:
         line->Reserve(capacity);
         auto item = MakeRef<VariantDictionary>();
         item->Reserve(3);
-        item->Put(std::string(key::kName), rows_.Take(c_.item_name));
-        item->Put(std::string(key::kNumber), rows_.Take(c_.item_number));
-        item->Put("Model", rows_.Take(c_.item_model));
-        line->Put("Item", Variant(item));
+        item->Put(rk::kName, rows_.Take(c_.item_name));
+        item->Put(rk::kNumber, rows_.Take(c_.item_number));
+        item->Put(rk::kModel, rows_.Take(c_.item_model));
+        line->Put(rk::kItem, Variant(item));
         auto unit = MakeRef<VariantDictionary>();
         unit->Reserve(4);
-        unit->Put(std::string(key::kName), rows_.Take(c_.unit_name));
-        unit->Put(std::string(key::kNumber), rows_.Take(c_.unit_number));
-        unit->Put("GroupName", rows_.Take(c_.unit_group_name));
-        unit->Put("GroupNumber", rows_.Take(c_.unit_group_number));
-        line->Put("MeasureUnit", Variant(unit));
-        line->Put(std::string(key::kBillID), rows_.Get(c_.bill_no));
-        line->Put(std::string(key::kEntryID), rows_.Take(c_.entry_id));
+        unit->Put(rk::kName, rows_.Take(c_.unit_name));
+        unit->Put(rk::kNumber, rows_.Take(c_.unit_number));
+        unit->Put(rk::kGroupName, rows_.Take(c_.unit_group_name));
+        unit->Put(rk::kGroupNumber, rows_.Take(c_.unit_group_number));
+        line->Put(rk::kMeasureUnit, Variant(unit));
+        line->Put(rk::kBillID, rows_.Get(c_.bill_no));
+        line->Put(rk::kEntryID, rows_.Take(c_.entry_id));
         return line;
     }
 
@@ -215,27 +271,27 @@ private:
         // 1 + tax rate: what a price without tax is multiplied by to include it.
         const Variant tax_factor = Add(Divide(cess, kHundred), kOne);
 
-        line->Put(std::string(key::kQty), rows_.Take(c_.aux_qty));
-        line->Put("QtyBase", rows_.Take(c_.qty));
-        line->Put("Price", tax_in_price_ ? Divide(aux_price, tax_factor) : aux_price);
-        line->Put("TaxRate", cess);
-        line->Put("TaxPrice", tax_in_price_ ? aux_price : Multiply(aux_price, tax_factor));
-        line->Put("DiscountRate", discount_rate);
+        line->Put(rk::kQty, rows_.Take(c_.aux_qty));
+        line->Put(rk::kQtyBase, rows_.Take(c_.qty));
+        line->Put(rk::kPrice, tax_in_price_ ? Divide(aux_price, tax_factor) : aux_price);
+        line->Put(rk::kTaxRate, cess);
+        line->Put(rk::kTaxPrice, tax_in_price_ ? aux_price : Multiply(aux_price, tax_factor));
+        line->Put(rk::kDiscountRate, discount_rate);
         const Variant amt_for = tax_in_price_ ? Divide(amount, tax_factor) : amount;
-        line->Put("AmtFor", amt_for);
-        line->Put("Amt", Multiply(amount, exchange_rate));
+        line->Put(rk::kAmtFor, amt_for);
+        line->Put(rk::kAmt, Multiply(amount, exchange_rate));
         const Variant tax_for = Divide(Multiply(amt_for, cess), kHundred);
-        line->Put("TaxFor", tax_for);
-        line->Put("Tax", Multiply(tax_for, exchange_rate));
+        line->Put(rk::kTaxFor, tax_for);
+        line->Put(rk::kTax, Multiply(tax_for, exchange_rate));
         const Variant amt_total_for = tax_in_price_ ? amount : Multiply(amount, tax_factor);
-        line->Put("AmtTotalFor", amt_total_for);
-        line->Put("AmtTotal", Multiply(amt_total_for, exchange_rate));
+        line->Put(rk::kAmtTotalFor, amt_total_for);
+        line->Put(rk::kAmtTotal, Multiply(amt_total_for, exchange_rate));
         const Variant amt_discount_for = Divide(Multiply(amt_total_for, discount_rate), kHundred);
-        line->Put("AmtDiscountFor", amt_discount_for);
-        line->Put("AmtDiscount", Multiply(amt_discount_for, exchange_rate));
-        line->Put(std::string(key::kDate), rows_.Get(c_.date));
-        line->Put("Note", rows_.Take(c_.note));
-        line->Put("TranDate", rows_.Take(c_.fetch_date));
+        line->Put(rk::kAmtDiscountFor, amt_discount_for);
+        line->Put(rk::kAmtDiscount, Multiply(amt_discount_for, exchange_rate));
+        line->Put(rk::kDate, rows_.Get(c_.date));
+        line->Put(rk::kNote, rows_.Take(c_.note));
+        line->Put(rk::kTranDate, rows_.Take(c_.fetch_date));
         return line;
     }
 
@@ -243,18 +299,18 @@ private:
         const bool returns = kind_ == BillKind::kReturnNotice;
         auto line = LineStart(10);
         if (!returns) {
-            line->Put("SourceEntryID", services_.null_to(rows_.Take(c_.source_entry_id), Variant(int16_t{0})));
+            line->Put(rk::kSourceEntryID, services_.null_to(rows_.Take(c_.source_entry_id), Variant(int16_t{0})));
         }
         // Return notices carry quantities and amount with the opposite sign; the price keeps its sign.
         auto signed_value = [&](size_t column) {
             Variant v = rows_.Take(column);
             return returns ? platform::Negate(v) : v;
         };
-        line->Put(std::string(key::kQty), signed_value(c_.aux_qty));
-        line->Put("QtyBase", signed_value(c_.qty));
-        line->Put("PriceRef", rows_.Take(c_.aux_price));
-        line->Put("AmtRef", signed_value(c_.amount));
-        line->Put("Note", rows_.Take(c_.note));
+        line->Put(rk::kQty, signed_value(c_.aux_qty));
+        line->Put(rk::kQtyBase, signed_value(c_.qty));
+        line->Put(rk::kPriceRef, rows_.Take(c_.aux_price));
+        line->Put(rk::kAmtRef, signed_value(c_.amount));
+        line->Put(rk::kNote, rows_.Take(c_.note));
         return line;
     }
 

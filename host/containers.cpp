@@ -88,6 +88,20 @@ const Variant& VariantDictionary::Value(std::string_view key) const {
     throw Error(ErrorCode::kItemNotFound, fmt::format("Key not found: the record has no key '{}'", key));
 }
 
+RecordKey::RecordKey(std::string_view text) : text_(text), shared_(Keys().Find(std::string(text))) {}
+
+void VariantDictionary::Put(const RecordKey& key, Variant value) {
+    const std::string* shared = key.Shared();
+    if (!shared) return Put(key.Text(), std::move(value));
+    for (auto& [k, v] : entries_) {
+        if (k == shared) {
+            v = std::move(value);
+            return;
+        }
+    }
+    entries_.emplace_back(shared, std::move(value));
+}
+
 void VariantDictionary::Put(std::string key, Variant value) {
     // A shared key is the same pointer in every record, so a key already held is found by
     // comparing pointers; only a key kept by this record alone needs its text compared.

@@ -19,6 +19,19 @@ namespace orba::host {
 using platform::Ref;
 using platform::Variant;
 
+// A record key that builders give to many records: its shared copy is looked up once, so
+// adding it to a record costs no look-up in the shared table.
+class RecordKey {
+public:
+    explicit RecordKey(std::string_view text);
+    const std::string& Text() const { return text_; }
+    const std::string* Shared() const { return shared_; }  // nullptr when the table is full
+
+private:
+    std::string text_;
+    const std::string* shared_;
+};
+
 class VariantDictionary : public platform::Dispatchable<VariantDictionary, platform::MapContainer>, private LibraryObject {
 public:
     static const platform::MemberTable<VariantDictionary>& Members();
@@ -40,6 +53,7 @@ public:
     const Variant& ValueAt(size_t position) const override { return entries_.at(position).second; }
     // Stores the value as given (object or plain), replacing the value of a known key.
     void Put(std::string key, Variant value) override;
+    void Put(const RecordKey& key, Variant value);
 
 private:
     Variant* FindMutable(std::string_view key);

@@ -86,13 +86,13 @@ Variant ReadValue(sqlite3_stmt* stmt, int column, ColumnKind kind) {
         }
         default: {
             const char* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt, column));
-            std::string s(text ? text : "", static_cast<size_t>(sqlite3_column_bytes(stmt, column)));
+            const std::string_view s(text ? text : "", static_cast<size_t>(sqlite3_column_bytes(stmt, column)));
             if (kind == ColumnKind::kDate) {
                 if (auto d = platform::Date::TryParse(s)) return Variant(*d);
             } else if (kind == ColumnKind::kDecimal) {
                 if (auto d = Decimal::TryParse(s)) return Variant(*d);
             }
-            return Variant(std::move(s));
+            return Variant(s);
         }
     }
 }

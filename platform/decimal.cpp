@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <utility>
 
 #include "platform/error.h"
 
@@ -50,6 +51,92 @@ Parts Split(BID_UINT128 r) {
     if (*s == 'E' || *s == 'e') p.exponent = std::atoi(s + 1);
     return p;
 }
+
+// Exact arithmetic on coefficients that fit in 64 bits, the common case for amounts, rates
+// and quantities: the same results the arithmetic library gives (an exact result takes the
+// exponent the decimal standard prefers), without its general 34-digit algorithms. Each
+// returns false when the operands or the result are outside that case.
+namespace fast {
+
+__extension__ typedef unsigned __int128 u128;
+
+constexpr uint64_t kSteering = 0x6000000000000000ull;  // both set: a special or wide form
+constexpr uint64_t kSign = 0x8000000000000000ull;
+constexpr int kExponentShift = 49;
+constexpr uint64_t kExponentMask = 0x3FFF;
+constexpr uint64_t kCoefficientHigh = 0x0001FFFFFFFFFFFFull;
+constexpr int kMaxBiasedExponent = 12287;
+constexpr int kBias = 6176;
+
+constexpr u128 Pow10(int n) {
+    u128 r = 1;
+    while (n-- > 0) r *= 10;
+    return r;
+}
+constexpr u128 kCoefficientLimit = Pow10(34);
+
+struct Unpacked {
+    bool negative;
+    int exponent;  // biased
+    uint64_t coefficient;
+};
+
+// The value's parts when it is finite and its coefficient fits in 64 bits.
+bool Unpack(const BID_UINT128& r, Unpacked& out) {
+    const uint64_t high = r.w[1];
+    if ((high & kSteering) == kSteering || (high & kCoefficientHigh) != 0) return false;
+    out.negative = (high & kSign) != 0;
+    out.exponent = static_cast<int>((high >> kExponentShift) & kExponentMask);
+    out.coefficient = r.w[0];
+    return true;
+}
+
+bool Pack(bool negative, int exponent, u128 coefficient, BID_UINT128& out) {
+    if (coefficient >= kCoefficientLimit || exponent < 0 || exponent > kMaxBiasedExponent) return false;
+    out.w[0] = static_cast<uint64_t>(coefficient);
+    out.w[1] = (negative ? kSign : 0) | (static_cast<uint64_t>(exponent) << kExponentShift) |
+               static_cast<uint64_t>(coefficient >> 64);
+    return true;
+}
+
+bool Multiply(const BID_UINT128& a, const BID_UINT128& b, BID_UINT128& out) {
+    Unpacked x, y;
+    if (!Unpack(a, x) || !Unpack(b, y)) return false;
+    return Pack(x.negative != y.negative, x.exponent + y.exponent - kBias,
+                static_cast<u128>(x.coefficient) * y.coefficient, out);
+}
+
+bool Add(const BID_UINT128& a, const BID_UINT128& b, bool subtract, BID_UINT128& out) {
+    Unpacked x, y;
+    if (!Unpack(a, x) || !Unpack(b, y)) return false;
+    if (subtract) y.negative = !y.negative;
+    // Both coefficients at the smaller exponent, which is the result's.
+    if (x.exponent < y.exponent) std::swap(x, y);
+    const int shift = x.exponent - y.exponent;
+    if (shift > 19) return false;
+    const u128 cx = static_cast<u128>(x.coefficient) * static_cast<uint64_t>(Pow10(shift));
+    const u128 cy = y.coefficient;
+    if (x.negative == y.negative) return Pack(x.negative, y.exponent, cx + cy, out);
+    if (cx == cy) return Pack(false, y.exponent, 0, out);  // x - x is +0 when rounding to nearest
+    return cx > cy ? Pack(x.negative, y.exponent, cx - cy, out) : Pack(y.negative, y.exponent, cy - cx, out);
+}
+
+// An exact quotient only; one that needs rounding is left to the library.
+bool Divide(const BID_UINT128& a, const BID_UINT128& b, BID_UINT128& out) {
+    Unpacked x, y;
+    if (!Unpack(a, x) || !Unpack(b, y) || y.coefficient == 0) return false;
+    // The exponent closest to the preferred one (x's less y's) at which the quotient is exact.
+    u128 dividend = x.coefficient;
+    for (int extra = 0; extra <= 19; ++extra, dividend *= 10) {
+        if (dividend % y.coefficient == 0) {
+            return Pack(x.negative != y.negative, x.exponent - y.exponent + kBias - extra,
+                        dividend / y.coefficient, out);
+        }
+    }
+    return false;
+}
+
+}  // namespace fast
 
 }  // namespace
 
@@ -157,30 +244,42 @@ bool Decimal::IsNegative() const noexcept { return bid128_isSigned(Raw(w_)) && !
 Decimal Decimal::operator-() const noexcept { return Wrap(bid128_negate(Raw(w_))); }
 
 Decimal Decimal::operator+(const Decimal& o) const {
+    const BID_UINT128 x = Raw(w_), y = Raw(o.w_);
+    BID_UINT128 r;
+    if (fast::Add(x, y, false, r)) return Wrap(r);
     _IDEC_flags flags = 0;
-    BID_UINT128 r = bid128_add(Raw(w_), Raw(o.w_), BID_ROUNDING_TO_NEAREST, &flags);
+    r = bid128_add(x, y, BID_ROUNDING_TO_NEAREST, &flags);
     CheckFinite(r);
     return Wrap(r);
 }
 
 Decimal Decimal::operator-(const Decimal& o) const {
+    const BID_UINT128 x = Raw(w_), y = Raw(o.w_);
+    BID_UINT128 r;
+    if (fast::Add(x, y, true, r)) return Wrap(r);
     _IDEC_flags flags = 0;
-    BID_UINT128 r = bid128_sub(Raw(w_), Raw(o.w_), BID_ROUNDING_TO_NEAREST, &flags);
+    r = bid128_sub(x, y, BID_ROUNDING_TO_NEAREST, &flags);
     CheckFinite(r);
     return Wrap(r);
 }
 
 Decimal Decimal::operator*(const Decimal& o) const {
+    const BID_UINT128 x = Raw(w_), y = Raw(o.w_);
+    BID_UINT128 r;
+    if (fast::Multiply(x, y, r)) return Wrap(r);
     _IDEC_flags flags = 0;
-    BID_UINT128 r = bid128_mul(Raw(w_), Raw(o.w_), BID_ROUNDING_TO_NEAREST, &flags);
+    r = bid128_mul(x, y, BID_ROUNDING_TO_NEAREST, &flags);
     CheckFinite(r);
     return Wrap(r);
 }
 
 Decimal Decimal::operator/(const Decimal& o) const {
     if (o.IsZero()) throw Error(ErrorCode::kDivisionByZero, "Division by zero");
+    const BID_UINT128 x = Raw(w_), y = Raw(o.w_);
+    BID_UINT128 r;
+    if (fast::Divide(x, y, r)) return Wrap(r);
     _IDEC_flags flags = 0;
-    BID_UINT128 r = bid128_div(Raw(w_), Raw(o.w_), BID_ROUNDING_TO_NEAREST, &flags);
+    r = bid128_div(x, y, BID_ROUNDING_TO_NEAREST, &flags);
     CheckFinite(r);
     return Wrap(r);
 }

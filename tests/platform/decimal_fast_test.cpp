@@ -1,0 +1,62 @@
+// The quick paths of decimal arithmetic give, bit for bit, what the arithmetic library gives:
+// the same value with the same exponent, for sums, differences, products and quotients.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <random>
+#include <string>
+
+#include "platform/decimal.h"
+
+extern "C" {
+#include <bid_conf.h>
+#include <bid_functions.h>
+}
+
+namespace orba::platform {
+namespace {
+
+BID_UINT128 Bits(const Decimal& d) {
+    BID_UINT128 r;
+    std::memcpy(&r, &d, sizeof r);
+    return r;
+}
+
+// A decimal of `digits` random digits, a random sign and `places` decimals.
+std::string RandomText(std::mt19937_64& random, int digits, int places) {
+    std::string text = random() % 2 ? "-" : "";
+    std::string coefficient;
+    for (int i = 0; i < digits; ++i) coefficient.push_back(static_cast<char>('0' + random() % 10));
+    text += coefficient;
+    if (places > 0) text += "e-" + std::to_string(places);
+    return text;
+}
+
+TEST(DecimalQuickPaths, MatchTheArithmeticLibraryBitForBit) {
+    std::mt19937_64 random(12);
+    for (int i = 0; i < 20000; ++i) {
+        // From one digit up to past 64 bits of coefficient, exponents apart by up to 24.
+        const std::string ta = RandomText(random, 1 + static_cast<int>(random() % 21), static_cast<int>(random() % 25));
+        const std::string tb = RandomText(random, 1 + static_cast<int>(random() % 21), static_cast<int>(random() % 25));
+        const Decimal a = Decimal::Parse(ta), b = Decimal::Parse(tb);
+        SCOPED_TRACE(ta + " and " + tb);
+        _IDEC_flags flags = 0;
+        auto same = [](const Decimal& ours, BID_UINT128 library) {
+            const BID_UINT128 bits = Bits(ours);
+            return bits.w[0] == library.w[0] && bits.w[1] == library.w[1];
+        };
+        ASSERT_TRUE(same(a + b, bid128_add(Bits(a), Bits(b), BID_ROUNDING_TO_NEAREST, &flags))) << "sum";
+        ASSERT_TRUE(same(a - b, bid128_sub(Bits(a), Bits(b), BID_ROUNDING_TO_NEAREST, &flags))) << "difference";
+        ASSERT_TRUE(same(a - a, bid128_sub(Bits(a), Bits(a), BID_ROUNDING_TO_NEAREST, &flags))) << "x - x";
+        ASSERT_TRUE(same(a * b, bid128_mul(Bits(a), Bits(b), BID_ROUNDING_TO_NEAREST, &flags))) << "product";
+        if (!b.IsZero()) {
+            ASSERT_TRUE(same(a / b, bid128_div(Bits(a), Bits(b), BID_ROUNDING_TO_NEAREST, &flags))) << "quotient";
+            const Decimal hundred(100);
+            ASSERT_TRUE(same(a / hundred, bid128_div(Bits(a), Bits(hundred), BID_ROUNDING_TO_NEAREST, &flags)));
+            ASSERT_TRUE(same((a * b) / b, bid128_div(Bits(a * b), Bits(b), BID_ROUNDING_TO_NEAREST, &flags)));
+        }
+    }
+}
+
+}  // namespace
+}  // namespace orba::platform
