@@ -2,6 +2,7 @@
 
 #include <fmt/format.h>
 
+#include <charconv>
 #include <cmath>
 #include <cstring>
 #include <utility>
@@ -40,11 +41,14 @@ struct Parts {
     int exponent = 0;
 };
 
+bool UnpackSmall(const BID_UINT128& r, Parts& p);
+
 Parts Split(BID_UINT128 r) {
+    Parts p;
+    if (UnpackSmall(r, p)) return p;
     char buf[128];
     _IDEC_flags flags = 0;
     bid128_to_string(buf, r, &flags);
-    Parts p;
     const char* s = buf;
     if (*s == '-' || *s == '+') p.negative = (*s++ == '-');
     while (*s >= '0' && *s <= '9') p.digits.push_back(*s++);
@@ -137,6 +141,18 @@ bool Divide(const BID_UINT128& a, const BID_UINT128& b, BID_UINT128& out) {
 }
 
 }  // namespace fast
+
+// The digits of a value whose coefficient fits in 64 bits, without the library's text form.
+bool UnpackSmall(const BID_UINT128& r, Parts& p) {
+    fast::Unpacked u;
+    if (!fast::Unpack(r, u)) return false;
+    char digits[24];
+    const auto end = std::to_chars(digits, digits + sizeof digits, u.coefficient).ptr;
+    p.negative = u.negative;
+    p.digits.assign(digits, end);
+    p.exponent = u.exponent - fast::kBias;
+    return true;
+}
 
 }  // namespace
 

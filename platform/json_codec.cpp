@@ -522,10 +522,14 @@ public:
             case VarType::kEmpty: Tag("$empty", "null"); return;
             case VarType::kNull: out_ += "null"; return;
             case VarType::kBoolean: out_ += v.AsBoolean() ? "true" : "false"; return;
-            case VarType::kInteger: Tag("$int16", fmt::format("{}", v.AsInteger())); return;
-            case VarType::kLong: out_ += std::to_string(v.AsLong()); return;
+            case VarType::kInteger: Tag("$int16", Number(v.AsInteger())); return;
+            case VarType::kLong: out_ += Number(v.AsLong()); return;
             case VarType::kDouble: WriteDouble(v.AsDouble()); return;
-            case VarType::kDecimal: Tag("$decimal", '"' + v.AsDecimal().ToString() + '"'); return;
+            case VarType::kDecimal:
+                out_ += R"({"$decimal": ")";
+                out_ += v.AsDecimal().ToString();
+                out_ += "\"}";
+                return;
             case VarType::kDate: Tag("$date", '"' + v.AsDate().ToString() + '"'); return;
             case VarType::kString: WriteString(v.AsString()); return;
             case VarType::kObject: WriteObject(v.AsObject(), depth); return;
@@ -537,6 +541,12 @@ public:
 private:
     // The key separator: a space after the colon for people, none in the compact form.
     std::string_view Colon() const { return indent_ < 0 ? ":" : ": "; }
+
+    // A whole number's digits, in a buffer of the writer's own.
+    std::string_view Number(int32_t n) {
+        const auto end = std::to_chars(digits_, digits_ + sizeof digits_, n).ptr;
+        return {digits_, static_cast<size_t>(end - digits_)};
+    }
 
     // A one-key tagged object such as {"$int16": 501}, written alike in both forms.
     void Tag(std::string_view tag, std::string_view value) {
@@ -674,6 +684,7 @@ private:
     int indent_;
     const std::function<void(std::string_view)>* sink_;
     std::string out_;
+    char digits_[16];
 };
 
 }  // namespace

@@ -1,5 +1,6 @@
 // The quick paths of decimal arithmetic give, bit for bit, what the arithmetic library gives:
-// the same value with the same exponent, for sums, differences, products and quotients.
+// the same value with the same exponent, for sums, differences, products and quotients; and
+// the plain text of a value reads back as that value.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -49,6 +50,15 @@ TEST(DecimalQuickPaths, MatchTheArithmeticLibraryBitForBit) {
         ASSERT_TRUE(same(a - b, bid128_sub(Bits(a), Bits(b), BID_ROUNDING_TO_NEAREST, &flags))) << "difference";
         ASSERT_TRUE(same(a - a, bid128_sub(Bits(a), Bits(a), BID_ROUNDING_TO_NEAREST, &flags))) << "x - x";
         ASSERT_TRUE(same(a * b, bid128_mul(Bits(a), Bits(b), BID_ROUNDING_TO_NEAREST, &flags))) << "product";
+        // The plain text reads back as the same value, with no exponent and no trailing zero.
+        for (const Decimal& d : {a, a * b, a - b}) {
+            const std::string text = d.ToString();
+            ASSERT_EQ(Decimal::Parse(text), d) << text;
+            ASSERT_EQ(text.find_first_of("eE+"), std::string::npos) << text;
+            if (text.find('.') != std::string::npos) {
+                ASSERT_NE(text.back(), '0') << text;
+            }
+        }
         if (!b.IsZero()) {
             ASSERT_TRUE(same(a / b, bid128_div(Bits(a), Bits(b), BID_ROUNDING_TO_NEAREST, &flags))) << "quotient";
             const Decimal hundred(100);
