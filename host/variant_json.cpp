@@ -14,5 +14,6 @@ const platform::ContainerFactory& HostContainers() {
 }
 
 platform::Variant FromJson(std::string_view text) { return platform::ReadJson(text, HostContainers()); }
+platform::Variant FromJson(const platform::JsonSource& read) { return platform::ReadJson(read, HostContainers()); }
 
 }  // namespace orba::host

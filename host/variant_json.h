@@ -12,6 +12,8 @@ namespace orba::host {
 const platform::ContainerFactory& HostContainers();
 
 platform::Variant FromJson(std::string_view text);
+// Reads the text in pieces from `read` (a large file need not be held whole).
+platform::Variant FromJson(const platform::JsonSource& read);
 inline std::string ToJson(const platform::Variant& value, int indent = 2) {
     return platform::WriteJson(value, indent);
 }

@@ -242,26 +242,56 @@ private:
 class Parser {
 public:
     Parser(std::string_view text, VariantBuilder& builder) : text_(text), builder_(builder) {}
+    // Reads the text in pieces from `read`, holding only the piece being parsed.
+    Parser(const JsonSource& read, VariantBuilder& builder) : builder_(builder), read_(&read) {}
 
     void Parse() {
         SkipBlanks();
         Value();
         SkipBlanks();
-        if (pos_ < text_.size()) Fault("unexpected text after the value");
+        if (Have(1)) Fault("unexpected text after the value");
     }
 
 private:
-    [[noreturn]] void Fault(std::string_view what) const { FaultAt(pos_, what); }
+    [[noreturn]] void Fault(std::string_view what) { FaultAt(base_ + pos_, what); }
 
-    [[noreturn]] void FaultAt(size_t position, std::string_view what) const {
-        position = std::min(position, text_.size());
-        size_t line = 1, line_start = 0;
-        for (size_t i = 0; i < position; ++i) {
-            if (text_[i] == '\n') ++line, line_start = i + 1;
+    // `position` counts from the start of the whole text.
+    [[noreturn]] void FaultAt(size_t position, std::string_view what) {
+        // The character found there may be in the next piece.
+        if (read_ && position >= base_ + text_.size() && position >= base_ + pos_) Refill(position - base_ + 1);
+        const bool in_text = position >= base_ && position - base_ < text_.size();
+        size_t line = lines_before_, line_start = line_start_;
+        for (size_t i = 0; i < std::min(position - base_, text_.size()); ++i) {
+            if (text_[i] == '\n') ++line, line_start = base_ + i + 1;
         }
-        std::string found = position < text_.size() ? fmt::format("'{}'", Printable(text_[position])) : "the end of the text";
+        std::string found = in_text ? fmt::format("'{}'", Printable(text_[position - base_])) : "the end of the text";
         throw Error(ErrorCode::kSyntaxError, fmt::format("Malformed JSON: parse error at line {}, column {}: {} (found {})",
                                                          line, position - line_start + 1, what, found));
+    }
+
+    // True when `n` more bytes from the current position are there, reading the next piece
+    // when the text comes from a source.
+    bool Have(size_t n) { return pos_ + n <= text_.size() || (read_ && Refill(pos_ + n)); }
+
+    bool Refill(size_t needed) {
+        // What the parser has passed is let go, except a number being read.
+        const size_t keep = std::min(pos_, hold_ == kNone ? pos_ : hold_ - base_);
+        for (size_t i = 0; i < keep; ++i) {
+            if (buffer_[i] == '\n') ++lines_before_, line_start_ = base_ + i + 1;
+        }
+        buffer_.erase(0, keep);
+        base_ += keep;
+        pos_ -= keep;
+        needed -= keep;
+        while (buffer_.size() < needed && !ended_) {
+            const size_t old = buffer_.size();
+            buffer_.resize(old + kPiece);
+            const size_t got = (*read_)(buffer_.data() + old, kPiece);
+            buffer_.resize(old + got);
+            ended_ = got == 0;
+        }
+        text_ = buffer_;
+        return buffer_.size() >= needed;
     }
 
     static std::string Printable(char c) {
@@ -270,14 +300,14 @@ private:
     }
 
     void SkipBlanks() {
-        while (pos_ < text_.size()) {
+        while (Have(1)) {
             const char c = text_[pos_];
             if (c != ' ' && c != '\n' && c != '\r' && c != '\t') return;
             ++pos_;
         }
     }
 
-    char Peek() const { return pos_ < text_.size() ? text_[pos_] : '\0'; }
+    char Peek() { return Have(1) ? text_[pos_] : '\0'; }
 
     void Value() {
         switch (Peek()) {
@@ -293,13 +323,14 @@ private:
             case 'n': Literal("null"); return builder_.Null();
             default:
                 if (Peek() == '-' || (Peek() >= '0' && Peek() <= '9')) return Number();
-                if (pos_ >= text_.size()) Fault("a value is expected");
                 Fault("a value is expected");
         }
     }
 
     void Literal(std::string_view word) {
-        if (text_.substr(pos_, word.size()) != word) Fault(fmt::format("'{}' is misspelt", word));
+        if (!Have(word.size()) || text_.substr(pos_, word.size()) != word) {
+            Fault(fmt::format("'{}' is misspelt", word));
+        }
         pos_ += word.size();
     }
 
@@ -360,7 +391,7 @@ private:
     }
 
     void Number() {
-        const size_t start = pos_;
+        hold_ = base_ + pos_;
         bool whole = true;
         if (Peek() == '-') ++pos_;
         if (Peek() == '0') {
@@ -383,7 +414,9 @@ private:
             if (!std::isdigit(static_cast<unsigned char>(Peek()))) Fault("a digit is expected in the exponent");
             while (std::isdigit(static_cast<unsigned char>(Peek()))) ++pos_;
         }
-        const char* first = text_.data() + start;
+        const size_t start = hold_;
+        hold_ = kNone;
+        const char* first = text_.data() + (start - base_);
         const char* last = text_.data() + pos_;
         if (whole) {
             int64_t v = 0;
@@ -412,14 +445,16 @@ private:
                 ++pos_;
             }
             out.append(text_.data() + run, pos_ - run);
-            if (pos_ >= text_.size()) Fault("the string is not closed");
+            if (!Have(1)) Fault("the string is not closed");
             const auto c = static_cast<unsigned char>(text_[pos_]);
+            if (c != '"' && c != '\\' && c >= 0x20 && c < 0x80) continue;  // the run goes on in the next piece
             if (c == '"') {
                 ++pos_;
                 return;
             }
             if (c < 0x20) Fault("a control character must be escaped in a string");
             if (c >= 0x80) {
+                Have(4);  // a whole sequence in view when the text goes on
                 const size_t n = Utf8SequenceLength(text_, pos_);
                 if (n == 0) Fault("the string is not well-formed UTF-8");
                 out.append(text_.data() + pos_, n);
@@ -446,7 +481,7 @@ private:
                 ++pos_;
                 uint32_t cp = Hex4();
                 if (cp >= 0xD800 && cp <= 0xDBFF) {
-                    if (text_.substr(pos_, 2) != "\\u") Fault("a high surrogate must be followed by a low one");
+                    if (!Have(2) || text_.substr(pos_, 2) != "\\u") Fault("a high surrogate must be followed by a low one");
                     pos_ += 2;
                     const uint32_t low = Hex4();
                     if (low < 0xDC00 || low > 0xDFFF) Fault("a high surrogate must be followed by a low one");
@@ -499,9 +534,21 @@ private:
         }
     }
 
-    std::string_view text_;
+    static constexpr size_t kNone = static_cast<size_t>(-1);
+    static constexpr size_t kPiece = 1 << 16;
+
+    std::string_view text_;  // the whole text, or the piece of it in `buffer_`
     VariantBuilder& builder_;
-    size_t pos_ = 0;
+    size_t pos_ = 0;  // in text_
+    // Reading from a source: the piece in view starts at `base_` of the whole text; what was
+    // let go held `lines_before_ - 1` line ends, the last one before `line_start_`.
+    const JsonSource* read_ = nullptr;
+    std::string buffer_;
+    size_t base_ = 0;
+    size_t lines_before_ = 1;
+    size_t line_start_ = 0;
+    size_t hold_ = kNone;  // the start of a number being read, in the whole text
+    bool ended_ = false;
 };
 
 class Writer {
@@ -704,6 +751,12 @@ void WriteJson(const Variant& value, const std::function<void(std::string_view)>
 Variant ReadJson(std::string_view text, const ContainerFactory& factory) {
     VariantBuilder builder(factory);
     Parser(text, builder).Parse();
+    return builder.Take();
+}
+
+Variant ReadJson(const JsonSource& read, const ContainerFactory& factory) {
+    VariantBuilder builder(factory);
+    Parser(read, builder).Parse();
     return builder.Take();
 }
 

@@ -27,4 +27,10 @@ void WriteJson(const Variant& value, const std::function<void(std::string_view)>
 // value) and what was expected.
 Variant ReadJson(std::string_view text, const ContainerFactory& factory);
 
+// Fills the buffer with up to `size` further bytes of a text; 0 at its end.
+using JsonSource = std::function<size_t(char* buffer, size_t size)>;
+// The same, reading the text in pieces from `read`: only the piece being parsed is held, so
+// a large file never stands in memory whole beside the tree made from it.
+Variant ReadJson(const JsonSource& read, const ContainerFactory& factory);
+
 }  // namespace orba::platform

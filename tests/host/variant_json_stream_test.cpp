@@ -1,0 +1,85 @@
+// Reading JSON in pieces gives what reading the whole text gives: the same tree, or the same
+// error at the same line and column, whatever the size of the pieces.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "host/variant_json.h"
+#include "platform/error.h"
+#include "tests/support/variant_tree.h"
+
+namespace orba::host {
+namespace {
+
+using platform::Error;
+using platform::Variant;
+
+// The tree made from `text`, or the error's description.
+struct Outcome {
+    Variant tree;
+    std::string error;
+};
+
+Outcome Whole(const std::string& text) {
+    try {
+        return {FromJson(std::string_view(text)), {}};
+    } catch (const Error& e) {
+        return {{}, e.Description()};
+    }
+}
+
+Outcome InPieces(const std::string& text, size_t piece) {
+    size_t at = 0;
+    platform::JsonSource read = [&](char* buffer, size_t size) {
+        const size_t n = std::min({size, piece, text.size() - at});
+        std::copy_n(text.data() + at, n, buffer);
+        at += n;
+        return n;
+    };
+    try {
+        return {FromJson(read), {}};
+    } catch (const Error& e) {
+        return {{}, e.Description()};
+    }
+}
+
+TEST(VariantJsonInPieces, GivesTheSameTreeOrTheSameError) {
+    std::string large = "[\n";
+    for (int i = 0; i < 3000; ++i) {
+        large += R"({"BillID": "PO-)" + std::to_string(i) + R"(", "Name": "苏州锦程 \"精密\"\n\u00e9\ud83d\ude00",)" +
+                 R"( "Qty": {"$decimal": "12.5"}, "Rate": 1.25e-3, "Big": -123456789, "Date": {"$date": "2026-12-08"},)" +
+                 R"( "Flags": [true, false, null, {"$int16": 501}, {"$empty": null}, {"$nothing": null}]},)" + "\n";
+    }
+    large += "{}]";
+    const std::vector<std::string> texts = {
+        large,
+        large.substr(0, large.size() / 2),                          // cut off inside
+        large.substr(0, 40000) + "\x01" + large.substr(40000),      // a fault far into the text
+        "{\n  \"a\": [1,\n  2,, 3]}", "[1, 2", "", "{\"a\" 1}", "tru", "[1] 2", "\"\xff\"",
+        R"("\ud800")", R"("\udc00x")", R"("\x")", "\"\xc0\xaf\"", "[1,]", "01", "1.", "-", "nul", "\"open",
+        "[1e400]", "  12345678901234567890 ", R"({"k": "\u0041\u00e9\u4e2d"})", "[\"\xe4\xb8\xad\xe6\x96\x87\"]",
+    };
+    for (const std::string& text : texts) {
+        const Outcome whole = Whole(text);
+        // Pieces of one byte upwards for the short texts; the long ones cut at odd places.
+        const std::vector<size_t> pieces =
+            text.size() < 1000 ? std::vector<size_t>{1, 2, 3, 7} : std::vector<size_t>{4093, 65536, 1 << 20};
+        for (size_t piece : pieces) {
+            SCOPED_TRACE(::testing::Message() << "piece " << piece << ", text of " << text.size() << " bytes: "
+                                            << text.substr(0, 40));
+            const Outcome pieces = InPieces(text, piece);
+            EXPECT_EQ(pieces.error, whole.error);
+            if (whole.error.empty()) {
+                EXPECT_TRUE(testing::SameTree(whole.tree, pieces.tree));
+            }
+        }
+    }
+    EXPECT_TRUE(Whole(large).error.empty());
+    const std::string far = Whole(large.substr(0, 40000) + "\x01" + large.substr(40000)).error;
+    EXPECT_EQ(far.find("line 1,"), std::string::npos) << far;  // the fault is on a later line
+}
+
+}  // namespace
+}  // namespace orba::host
