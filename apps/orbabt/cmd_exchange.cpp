@@ -180,14 +180,10 @@ std::string DefaultReceiptName(const std::string& list_file) {
 
 int RunUnpackage(const std::string& db, const std::string& list_file, const std::string& receipt_file) {
     RequireBranchDatabase(db);
-    // The text is let go once read and fingerprinted, before the bills are saved.
+    // The file is read and fingerprinted piece by piece: its text never stands whole in
+    // memory beside the list made from it.
     std::string list_sha256;
-    ListFile file;
-    {
-        const std::string bytes = ReadTextFile(list_file);
-        file = ReadListFile(bytes, list_file);
-        list_sha256 = Sha256Hex(bytes);
-    }
+    const ListFile file = ReadListFileInPieces(list_file, list_sha256);
     const Branch own = OwnBranch(db);
     RequireBranch(file.receiver, own, list_file, "receiver", db);
     if (file.sender.number == own.number) {

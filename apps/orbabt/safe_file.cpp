@@ -134,52 +134,64 @@ void WriteThroughTemporary(const fs::path& path, const fs::path& target, const P
 void SetInputLimitMb(uint64_t megabytes) { g_input_limit_mb = megabytes; }
 uint64_t InputLimitMb() { return g_input_limit_mb; }
 
-std::string ReadInputFile(const fs::path& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) {
+InputFile::InputFile(const fs::path& path) : path_(path), fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK)) {
+    if (fd_ < 0) {
         throw Error(errno == ENOENT ? ErrorCode::kFileNotFound : ErrorCode::kIoError,
                     fmt::format("The file '{}' cannot be read: {}", path.string(), SystemReason(errno)));
     }
-    struct Closer {
-        int fd;
-        ~Closer() { ::close(fd); }
-    } closer{fd};
-    struct stat st {};
-    if (::fstat(fd, &st) != 0) {
-        throw Error(ErrorCode::kIoError, fmt::format("The file '{}' cannot be read: {}", path.string(), SystemReason(errno)));
-    }
-    if (!S_ISREG(st.st_mode)) {
-        throw Error(ErrorCode::kBadInput,
-                    fmt::format("'{}' is not a regular file ({}); give the file itself", path.string(),
-                                S_ISDIR(st.st_mode) ? "a folder" : S_ISFIFO(st.st_mode) ? "a pipe" : "a device"));
-    }
-    const uint64_t limit = InputLimitMb() * 1024 * 1024;
-    if (static_cast<uint64_t>(st.st_size) > limit) {
-        throw Error(ErrorCode::kBadInput,
-                    fmt::format("'{}' holds {} bytes, more than the limit of {} MB for an input file; raise the "
-                                "limit with --max-input-mb if the file is meant to be this large",
-                                path.string(), st.st_size, InputLimitMb()));
-    }
-    // The size is checked again while reading: a file that grows meanwhile is cut off at the
-    // limit and refused rather than read without end.
-    std::string text;
-    text.reserve(static_cast<size_t>(st.st_size));
-    char buffer[65536];
-    for (;;) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n < 0) {
-            if (errno == EINTR) continue;
+    try {
+        struct stat st {};
+        if (::fstat(fd_, &st) != 0) {
             throw Error(ErrorCode::kIoError,
                         fmt::format("The file '{}' cannot be read: {}", path.string(), SystemReason(errno)));
         }
-        if (n == 0) break;
-        text.append(buffer, static_cast<size_t>(n));
-        if (text.size() > limit) {
+        if (!S_ISREG(st.st_mode)) {
+            throw Error(ErrorCode::kBadInput,
+                        fmt::format("'{}' is not a regular file ({}); give the file itself", path.string(),
+                                    S_ISDIR(st.st_mode) ? "a folder" : S_ISFIFO(st.st_mode) ? "a pipe" : "a device"));
+        }
+        if (static_cast<uint64_t>(st.st_size) > InputLimitMb() * 1024 * 1024) {
+            throw Error(ErrorCode::kBadInput,
+                        fmt::format("'{}' holds {} bytes, more than the limit of {} MB for an input file; raise the "
+                                    "limit with --max-input-mb if the file is meant to be this large",
+                                    path.string(), st.st_size, InputLimitMb()));
+        }
+    } catch (...) {
+        ::close(fd_);
+        throw;
+    }
+}
+
+InputFile::~InputFile() { ::close(fd_); }
+
+size_t InputFile::Read(char* buffer, size_t size) {
+    for (;;) {
+        const ssize_t n = ::read(fd_, buffer, size);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            throw Error(ErrorCode::kIoError,
+                        fmt::format("The file '{}' cannot be read: {}", path_.string(), SystemReason(errno)));
+        }
+        // The size is checked again while reading: a file that grows meanwhile is cut off at
+        // the limit and refused rather than read without end.
+        read_ += static_cast<uint64_t>(n);
+        if (read_ > InputLimitMb() * 1024 * 1024) {
             throw Error(ErrorCode::kBadInput,
                         fmt::format("'{}' grew beyond the limit of {} MB for an input file while it was read",
-                                    path.string(), InputLimitMb()));
+                                    path_.string(), InputLimitMb()));
         }
+        return static_cast<size_t>(n);
     }
+}
+
+std::string ReadInputFile(const fs::path& path) {
+    InputFile file(path);
+    std::string text;
+    std::error_code ec;
+    const auto size = fs::file_size(path, ec);
+    if (!ec) text.reserve(static_cast<size_t>(size));
+    char buffer[65536];
+    while (const size_t n = file.Read(buffer, sizeof buffer)) text.append(buffer, n);
     return text;
 }
 

@@ -23,6 +23,24 @@ uint64_t InputLimitMb();
 // folders, and files above the input limit, with an Error naming the file and the reason.
 std::string ReadInputFile(const std::filesystem::path& path);
 
+// The same file read piece by piece, for input too large to hold whole beside what is made
+// from it. Opening refuses what ReadInputFile refuses; Read raises its errors too.
+class InputFile {
+public:
+    explicit InputFile(const std::filesystem::path& path);
+    ~InputFile();
+    InputFile(const InputFile&) = delete;
+    InputFile& operator=(const InputFile&) = delete;
+
+    // Up to `size` further bytes into `buffer`; 0 at the end of the file.
+    size_t Read(char* buffer, size_t size);
+
+private:
+    std::filesystem::path path_;
+    int fd_;
+    uint64_t read_ = 0;
+};
+
 // Writes `text` to `path`:
 // - a regular file or a new name: through a temporary file beside it, renamed over the
 //   target only when complete, so a reader never sees half a file and an existing file

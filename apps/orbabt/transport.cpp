@@ -5,6 +5,8 @@
 #include <openssl/evp.h>
 
 #include <functional>
+#include <memory>
+#include <optional>
 
 #include "apps/orbabt/safe_file.h"
 #include "data/bill_records.h"
@@ -60,10 +62,12 @@ Ref<VariantDictionary> BranchRecord(const Branch& b) {
     throw Error(ErrorCode::kBadInput, fmt::format("'{}' is not a usable transport file: {}", file_name, what));
 }
 
-Ref<VariantDictionary> OpenEnvelope(std::string_view text, std::string_view file_name, std::string_view format) {
+// The envelope of the tree that `read` makes, checked to be of `format`.
+template <class Read>
+Ref<VariantDictionary> OpenEnvelopeOf(Read&& read, std::string_view file_name, std::string_view format) {
     Variant root;
     try {
-        root = host::FromJson(text);
+        root = read();
     } catch (const Error& e) {
         Bad(file_name, e.Description());
     }
@@ -78,6 +82,10 @@ Ref<VariantDictionary> OpenEnvelope(std::string_view text, std::string_view file
         Bad(file_name, fmt::format("its \"version\" is not {}", kTransportVersion));
     }
     return envelope;
+}
+
+Ref<VariantDictionary> OpenEnvelope(std::string_view text, std::string_view file_name, std::string_view format) {
+    return OpenEnvelopeOf([text] { return host::FromJson(text); }, file_name, format);
 }
 
 platform::Date CreatedOf(const VariantDictionary& envelope, std::string_view file_name,
@@ -192,6 +200,47 @@ RequestFile ReadRequestFile(std::string_view text, std::string_view file_name) {
 
 ListFile ReadListFile(std::string_view text, std::string_view file_name) {
     auto e = OpenEnvelope(text, file_name, kListFormat);
+    return ListFile{BranchOf(*e, kSenderKey, file_name), BranchOf(*e, kReceiverKey, file_name),
+                    CreatedOf(*e, file_name), ListOf(*e, kListKey, file_name)};
+}
+
+ListFile ReadListFileInPieces(const std::filesystem::path& path, std::string& sha256) {
+    InputFile file(path);
+    std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> digest(EVP_MD_CTX_new(), EVP_MD_CTX_free);
+    if (!digest || EVP_DigestInit_ex(digest.get(), EVP_sha256(), nullptr) != 1) {
+        throw Error(ErrorCode::kIoError, "The SHA-256 of the list cannot be computed");
+    }
+    // A failure to read the file is reported as such, not as a fault of its text.
+    std::optional<Error> read_failure;
+    const platform::JsonSource read = [&](char* buffer, size_t size) -> size_t {
+        size_t n = 0;
+        try {
+            n = file.Read(buffer, size);
+        } catch (const Error& e) {
+            read_failure = e;
+            throw;
+        }
+        if (EVP_DigestUpdate(digest.get(), buffer, n) != 1) {
+            read_failure = Error(ErrorCode::kIoError, "The SHA-256 of the list cannot be computed");
+            throw *read_failure;
+        }
+        return n;
+    };
+    const std::string file_name = path.string();
+    Ref<VariantDictionary> e;
+    try {
+        e = OpenEnvelopeOf([&] { return host::FromJson(read); }, file_name, kListFormat);
+    } catch (const Error&) {
+        if (read_failure) throw *read_failure;
+        throw;
+    }
+    unsigned char bytes[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    if (EVP_DigestFinal_ex(digest.get(), bytes, &length) != 1) {
+        throw Error(ErrorCode::kIoError, "The SHA-256 of the list cannot be computed");
+    }
+    sha256.clear();
+    for (unsigned int i = 0; i < length; ++i) sha256 += fmt::format("{:02x}", bytes[i]);
     return ListFile{BranchOf(*e, kSenderKey, file_name), BranchOf(*e, kReceiverKey, file_name),
                     CreatedOf(*e, file_name), ListOf(*e, kListKey, file_name)};
 }

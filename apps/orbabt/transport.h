@@ -78,6 +78,9 @@ std::string WriteReceiptFile(const ReceiptFile& file);
 // times is kept once.
 RequestFile ReadRequestFile(std::string_view text, std::string_view file_name);
 ListFile ReadListFile(std::string_view text, std::string_view file_name);
+// Reads the list file in pieces, so that its text is never held whole beside the list, and
+// gives the SHA-256 of its bytes in `sha256`. File errors as ReadTextFile raises them.
+ListFile ReadListFileInPieces(const std::filesystem::path& path, std::string& sha256);
 ReceiptFile ReadReceiptFile(std::string_view text, std::string_view file_name);
 
 // The "format" a transport file names, or empty text when it names none (or is no JSON).

@@ -288,6 +288,9 @@ TEST_F(OrbabtTest, TheExchangeStepsOverFiles) {
     EXPECT_EQ(b.Int("SELECT count(*) FROM t_RcvBill WHERE FTranType=71"), awaiting_orders);
 
     EXPECT_TRUE(fs::exists(dir_ / "list.receipt.json")) << unpackage.out;
+    // The list was read in pieces; the receipt still names the SHA-256 of its bytes.
+    EXPECT_EQ(ReadReceiptFile(ReadFile(dir_ / "list.receipt.json"), "list.receipt.json").list_sha256,
+              Sha256Hex(ReadFile(dir_ / "list.json")));
     Outcome mark = Run({"mark", "--db", "a.db", "list.receipt.json"});
     ASSERT_EQ(mark.status, 0) << mark.err;
     EXPECT_TRUE(Contains(mark.out, "501 purchase orders        " + std::to_string(awaiting_orders) +
