@@ -2,12 +2,14 @@
 
 #include <fmt/format.h>
 
+#include <algorithm>
 #include <cctype>
 #include <charconv>
 #include <cmath>
 #include <clocale>
 #include <cstdlib>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 #include <vector>
 
@@ -276,8 +278,10 @@ private:
     bool Refill(size_t needed) {
         // What the parser has passed is let go, except a number being read.
         const size_t keep = std::min(pos_, hold_ == kNone ? pos_ : hold_ - base_);
-        for (size_t i = 0; i < keep; ++i) {
-            if (buffer_[i] == '\n') ++lines_before_, line_start_ = base_ + i + 1;
+        const char* first = buffer_.data();
+        if (const void* last = memrchr(first, '\n', keep)) {
+            lines_before_ += static_cast<size_t>(std::count(first, first + keep, '\n'));
+            line_start_ = base_ + static_cast<size_t>(static_cast<const char*>(last) - first) + 1;
         }
         buffer_.erase(0, keep);
         base_ += keep;
