@@ -81,8 +81,8 @@ RefColumns Columns(RowSource& rows, std::string_view name, std::string_view numb
 Ref<VariantDictionary> Reference(Variant name, Variant number) {
     auto r = MakeRef<VariantDictionary>();
     r->Reserve(2);
-    r->Put(rk::kName, std::move(name));
-    r->Put(rk::kNumber, std::move(number));
+    r->Append(rk::kName, std::move(name));
+    r->Append(rk::kNumber, std::move(number));
     return r;
 }
 
@@ -90,8 +90,8 @@ Ref<VariantDictionary> Reference(Variant name, Variant number) {
 Ref<VariantDictionary> ClassReference(Variant name) {
     auto r = MakeRef<VariantDictionary>();
     r->Reserve(2);
-    r->Put(rk::kName, std::move(name));
-    r->Put(rk::kClassID, Variant(int16_t{0}));
+    r->Append(rk::kName, std::move(name));
+    r->Append(rk::kClassID, Variant(int16_t{0}));
     return r;
 }
 
@@ -189,30 +189,30 @@ private:
     Ref<VariantDictionary> CommonHeader(int32_t inter_id, int32_t& year) {
         auto bill = MakeRef<VariantDictionary>();
         bill->Reserve(22);
-        bill->Put(rk::kBillType, rows_.Get(c_.tran_type));
-        bill->Put(rk::kTranStatus, rows_.Get(c_.tran_status));
-        bill->Put(rk::kBillInterID, Variant(inter_id));
+        bill->Append(rk::kBillType, rows_.Get(c_.tran_type));
+        bill->Append(rk::kTranStatus, rows_.Get(c_.tran_status));
+        bill->Append(rk::kBillInterID, Variant(inter_id));
         const Variant bill_date = rows_.Get(c_.date);
         const int32_t period = services_.period_of(bill_date, year);
-        bill->Put(rk::kYear, Variant(year));
-        bill->Put(rk::kPeriod, Variant(period));
-        bill->Put(rk::kDate, bill_date);
-        bill->Put(rk::kBillID, rows_.Get(c_.bill_no));
+        bill->Append(rk::kYear, Variant(year));
+        bill->Append(rk::kPeriod, Variant(period));
+        bill->Append(rk::kDate, bill_date);
+        bill->Append(rk::kBillID, rows_.Get(c_.bill_no));
         return bill;
     }
 
     Ref<VariantDictionary> OrderHeader(int32_t inter_id, int32_t& year) {
         auto bill = CommonHeader(inter_id, year);
-        bill->Put(rk::kCustomer, Variant(Reference(c_.customer)));
-        bill->Put(rk::kDept, Variant(Reference(c_.dept)));
-        bill->Put(rk::kBrIDRsv, Variant(Reference(c_.relate_br)));
-        bill->Put(rk::kBrID, Variant(Reference(c_.branch)));
-        bill->Put(rk::kCurrency, Variant(Reference(c_.currency)));
-        bill->Put(rk::kDoer, Variant(Reference(c_.emp)));
-        bill->Put(rk::kOrderBrID, Variant(Reference(c_.branch)));
-        bill->Put(rk::kDirector, Variant(Reference(c_.manager)));
-        bill->Put(rk::kExchangeRate, rows_.Get(c_.exchange_rate));
-        bill->Put(rk::kPreparer, rows_.Get(c_.biller));
+        bill->Append(rk::kCustomer, Variant(Reference(c_.customer)));
+        bill->Append(rk::kDept, Variant(Reference(c_.dept)));
+        bill->Append(rk::kBrIDRsv, Variant(Reference(c_.relate_br)));
+        bill->Append(rk::kBrID, Variant(Reference(c_.branch)));
+        bill->Append(rk::kCurrency, Variant(Reference(c_.currency)));
+        bill->Append(rk::kDoer, Variant(Reference(c_.emp)));
+        bill->Append(rk::kOrderBrID, Variant(Reference(c_.branch)));
+        bill->Append(rk::kDirector, Variant(Reference(c_.manager)));
+        bill->Append(rk::kExchangeRate, rows_.Get(c_.exchange_rate));
+        bill->Append(rk::kPreparer, rows_.Get(c_.biller));
         return bill;
     }
 
@@ -220,19 +220,19 @@ private:
         auto bill = CommonHeader(inter_id, year);
         // The purchase-order number joined to empty text: Null becomes "".
         Variant order_id = rows_.Get(c_.order_id);
-        bill->Put(rk::kOrderID, Variant(order_id.IsNull() ? std::string() : order_id.ToText()));
-        bill->Put(rk::kCustomer, Variant(Reference(c_.customer)));
-        bill->Put(rk::kDept, Variant(Reference(c_.dept)));
-        bill->Put(rk::kSupplyBr, Variant(Reference(c_.branch)));
-        bill->Put(rk::kCurrency, Variant(Reference(c_.currency)));
-        bill->Put(rk::kDoer, Variant(Reference(c_.emp)));
-        bill->Put(rk::kBrIDRsv, Variant(Reference(c_.relate_br)));
-        bill->Put(rk::kBrID, Variant(Reference(c_.branch)));
-        bill->Put(rk::kDirector, Variant(Reference(c_.manager)));
-        bill->Put(rk::kSaleType, Variant(ClassReference(rows_.Get(c_.sale_style))));
-        bill->Put(rk::kSettleType, Variant(ClassReference(rows_.Get(c_.settle))));
-        bill->Put(rk::kExchangeRate, rows_.Get(c_.exchange_rate));
-        bill->Put(rk::kPreparer, rows_.Get(c_.biller));
+        bill->Append(rk::kOrderID, Variant(order_id.IsNull() ? std::string() : order_id.ToText()));
+        bill->Append(rk::kCustomer, Variant(Reference(c_.customer)));
+        bill->Append(rk::kDept, Variant(Reference(c_.dept)));
+        bill->Append(rk::kSupplyBr, Variant(Reference(c_.branch)));
+        bill->Append(rk::kCurrency, Variant(Reference(c_.currency)));
+        bill->Append(rk::kDoer, Variant(Reference(c_.emp)));
+        bill->Append(rk::kBrIDRsv, Variant(Reference(c_.relate_br)));
+        bill->Append(rk::kBrID, Variant(Reference(c_.branch)));
+        bill->Append(rk::kDirector, Variant(Reference(c_.manager)));
+        bill->Append(rk::kSaleType, Variant(ClassReference(rows_.Get(c_.sale_style))));
+        bill->Append(rk::kSettleType, Variant(ClassReference(rows_.Get(c_.settle))));
+        bill->Append(rk::kExchangeRate, rows_.Get(c_.exchange_rate));
+        bill->Append(rk::kPreparer, rows_.Get(c_.biller));
         return bill;
     }
 
@@ -242,19 +242,19 @@ private:
         line->Reserve(capacity);
         auto item = MakeRef<VariantDictionary>();
         item->Reserve(3);
-        item->Put(rk::kName, rows_.Take(c_.item_name));
-        item->Put(rk::kNumber, rows_.Take(c_.item_number));
-        item->Put(rk::kModel, rows_.Take(c_.item_model));
-        line->Put(rk::kItem, Variant(item));
+        item->Append(rk::kName, rows_.Take(c_.item_name));
+        item->Append(rk::kNumber, rows_.Take(c_.item_number));
+        item->Append(rk::kModel, rows_.Take(c_.item_model));
+        line->Append(rk::kItem, Variant(item));
         auto unit = MakeRef<VariantDictionary>();
         unit->Reserve(4);
-        unit->Put(rk::kName, rows_.Take(c_.unit_name));
-        unit->Put(rk::kNumber, rows_.Take(c_.unit_number));
-        unit->Put(rk::kGroupName, rows_.Take(c_.unit_group_name));
-        unit->Put(rk::kGroupNumber, rows_.Take(c_.unit_group_number));
-        line->Put(rk::kMeasureUnit, Variant(unit));
-        line->Put(rk::kBillID, rows_.Get(c_.bill_no));
-        line->Put(rk::kEntryID, rows_.Take(c_.entry_id));
+        unit->Append(rk::kName, rows_.Take(c_.unit_name));
+        unit->Append(rk::kNumber, rows_.Take(c_.unit_number));
+        unit->Append(rk::kGroupName, rows_.Take(c_.unit_group_name));
+        unit->Append(rk::kGroupNumber, rows_.Take(c_.unit_group_number));
+        line->Append(rk::kMeasureUnit, Variant(unit));
+        line->Append(rk::kBillID, rows_.Get(c_.bill_no));
+        line->Append(rk::kEntryID, rows_.Take(c_.entry_id));
         return line;
     }
 
@@ -271,27 +271,27 @@ private:
         // 1 + tax rate: what a price without tax is multiplied by to include it.
         const Variant tax_factor = Add(Divide(cess, kHundred), kOne);
 
-        line->Put(rk::kQty, rows_.Take(c_.aux_qty));
-        line->Put(rk::kQtyBase, rows_.Take(c_.qty));
-        line->Put(rk::kPrice, tax_in_price_ ? Divide(aux_price, tax_factor) : aux_price);
-        line->Put(rk::kTaxRate, cess);
-        line->Put(rk::kTaxPrice, tax_in_price_ ? aux_price : Multiply(aux_price, tax_factor));
-        line->Put(rk::kDiscountRate, discount_rate);
+        line->Append(rk::kQty, rows_.Take(c_.aux_qty));
+        line->Append(rk::kQtyBase, rows_.Take(c_.qty));
+        line->Append(rk::kPrice, tax_in_price_ ? Divide(aux_price, tax_factor) : aux_price);
+        line->Append(rk::kTaxRate, cess);
+        line->Append(rk::kTaxPrice, tax_in_price_ ? aux_price : Multiply(aux_price, tax_factor));
+        line->Append(rk::kDiscountRate, discount_rate);
         const Variant amt_for = tax_in_price_ ? Divide(amount, tax_factor) : amount;
-        line->Put(rk::kAmtFor, amt_for);
-        line->Put(rk::kAmt, Multiply(amount, exchange_rate));
+        line->Append(rk::kAmtFor, amt_for);
+        line->Append(rk::kAmt, Multiply(amount, exchange_rate));
         const Variant tax_for = Divide(Multiply(amt_for, cess), kHundred);
-        line->Put(rk::kTaxFor, tax_for);
-        line->Put(rk::kTax, Multiply(tax_for, exchange_rate));
+        line->Append(rk::kTaxFor, tax_for);
+        line->Append(rk::kTax, Multiply(tax_for, exchange_rate));
         const Variant amt_total_for = tax_in_price_ ? amount : Multiply(amount, tax_factor);
-        line->Put(rk::kAmtTotalFor, amt_total_for);
-        line->Put(rk::kAmtTotal, Multiply(amt_total_for, exchange_rate));
+        line->Append(rk::kAmtTotalFor, amt_total_for);
+        line->Append(rk::kAmtTotal, Multiply(amt_total_for, exchange_rate));
         const Variant amt_discount_for = Divide(Multiply(amt_total_for, discount_rate), kHundred);
-        line->Put(rk::kAmtDiscountFor, amt_discount_for);
-        line->Put(rk::kAmtDiscount, Multiply(amt_discount_for, exchange_rate));
-        line->Put(rk::kDate, rows_.Get(c_.date));
-        line->Put(rk::kNote, rows_.Take(c_.note));
-        line->Put(rk::kTranDate, rows_.Take(c_.fetch_date));
+        line->Append(rk::kAmtDiscountFor, amt_discount_for);
+        line->Append(rk::kAmtDiscount, Multiply(amt_discount_for, exchange_rate));
+        line->Append(rk::kDate, rows_.Get(c_.date));
+        line->Append(rk::kNote, rows_.Take(c_.note));
+        line->Append(rk::kTranDate, rows_.Take(c_.fetch_date));
         return line;
     }
 
@@ -299,18 +299,18 @@ private:
         const bool returns = kind_ == BillKind::kReturnNotice;
         auto line = LineStart(10);
         if (!returns) {
-            line->Put(rk::kSourceEntryID, services_.null_to(rows_.Take(c_.source_entry_id), Variant(int16_t{0})));
+            line->Append(rk::kSourceEntryID, services_.null_to(rows_.Take(c_.source_entry_id), Variant(int16_t{0})));
         }
         // Return notices carry quantities and amount with the opposite sign; the price keeps its sign.
         auto signed_value = [&](size_t column) {
             Variant v = rows_.Take(column);
             return returns ? platform::Negate(v) : v;
         };
-        line->Put(rk::kQty, signed_value(c_.aux_qty));
-        line->Put(rk::kQtyBase, signed_value(c_.qty));
-        line->Put(rk::kPriceRef, rows_.Take(c_.aux_price));
-        line->Put(rk::kAmtRef, signed_value(c_.amount));
-        line->Put(rk::kNote, rows_.Take(c_.note));
+        line->Append(rk::kQty, signed_value(c_.aux_qty));
+        line->Append(rk::kQtyBase, signed_value(c_.qty));
+        line->Append(rk::kPriceRef, rows_.Take(c_.aux_price));
+        line->Append(rk::kAmtRef, signed_value(c_.amount));
+        line->Append(rk::kNote, rows_.Take(c_.note));
         return line;
     }
 

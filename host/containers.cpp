@@ -1,5 +1,6 @@
 #include <fmt/format.h>
 
+#include <cassert>
 #include <mutex>
 #include <unordered_set>
 
@@ -100,6 +101,12 @@ void VariantDictionary::Put(const RecordKey& key, Variant value) {
         }
     }
     entries_.emplace_back(shared, std::move(value));
+}
+
+void VariantDictionary::Append(const RecordKey& key, Variant value) {
+    assert(!Find(key.Text()));
+    if (!key.Shared()) return Put(key.Text(), std::move(value));
+    entries_.emplace_back(key.Shared(), std::move(value));
 }
 
 void VariantDictionary::Put(std::string key, Variant value) {

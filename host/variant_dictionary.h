@@ -54,6 +54,9 @@ public:
     // Stores the value as given (object or plain), replacing the value of a known key.
     void Put(std::string key, Variant value) override;
     void Put(const RecordKey& key, Variant value);
+    // Adds a key that the record does not hold yet, for a builder that makes the record
+    // from a fixed set of distinct keys.
+    void Append(const RecordKey& key, Variant value);
 
 private:
     Variant* FindMutable(std::string_view key);

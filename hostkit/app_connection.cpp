@@ -117,6 +117,12 @@ std::string Excerpt(const std::string& statement) {
 bool IsUtf8(std::string_view s) {
     size_t i = 0;
     while (i < s.size()) {
+        // Plain ASCII, eight bytes at a time.
+        uint64_t word;
+        while (i + sizeof word <= s.size() && (std::memcpy(&word, s.data() + i, sizeof word), (word & 0x8080808080808080ull) == 0)) {
+            i += sizeof word;
+        }
+        if (i >= s.size()) break;
         const auto c = static_cast<unsigned char>(s[i]);
         size_t n = 0;
         uint32_t cp = 0;

@@ -123,6 +123,17 @@ Variant FromInt64(int64_t r, Rank rank) {
 enum class Op { kAdd, kSub, kMul, kDiv };
 
 Variant Arith(const Variant& a0, const Variant& b0, Op op) {
+    if (a0.Type() == VarType::kDecimal && b0.Type() == VarType::kDecimal) {
+        // Amounts and rates read from the database: no conversion to decide on.
+        const Decimal& x = a0.AsDecimal();
+        const Decimal& y = b0.AsDecimal();
+        switch (op) {
+            case Op::kAdd: return Variant(x + y);
+            case Op::kSub: return Variant(x - y);
+            case Op::kMul: return Variant(x * y);
+            case Op::kDiv: return Variant(x / y);
+        }
+    }
     const Variant a = a0.Resolved();
     const Variant b = b0.Resolved();
     if (a.IsNull() || b.IsNull()) return Variant::Null();
