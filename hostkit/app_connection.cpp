@@ -7,6 +7,7 @@
 #include <strings.h>
 #include <fstream>
 #include <mutex>
+#include <new>
 #include <optional>
 
 #include "hostkit/login_string.h"
@@ -219,7 +220,11 @@ private:
         int bad_text = -1;
         for (size_t c = 0; c < fields_.size(); ++c) {
             Variant& v = values[row_start + c];
-            v = ReadValue(stmt_.Get(), static_cast<int>(c), kinds_[c]);
+            // The value is made in its slot rather than moved there: moving a value just made
+            // stalls on reading back what was written a few bytes at a time. The slot is
+            // emptied first, so it holds nothing that would need letting go.
+            v = Variant();
+            new (&v) Variant(ReadValue(stmt_.Get(), static_cast<int>(c), kinds_[c]));
             if (bad_text < 0 && v.IsString() && !IsUtf8(v.AsString())) bad_text = static_cast<int>(c);
         }
         if (bad_text >= 0) RefuseText(stmt_.Get(), bad_text, fields_, values, row_start, row_);
