@@ -1,6 +1,7 @@
 #include "facade/browse_entry.h"
 
 #include "platform/error.h"
+#include "platform/module_dir.h"
 
 namespace orba::facade {
 namespace {
@@ -18,7 +19,24 @@ BrowseWindowRunner& Runner() {
     return runner;
 }
 
+constexpr std::string_view kWindowModuleWhat = "The window module";
+
+// Loaded once, on the first window; a failure is reported again at every later attempt.
+const WindowModuleEntries& WindowModule() {
+    static const WindowModuleEntries* entries = nullptr;
+    if (entries == nullptr) {
+        void* module = platform::LoadModuleBeside(reinterpret_cast<const void*>(&WindowModuleFileName),
+                                                  WindowModuleFileName(), kWindowModuleWhat);
+        auto entry = reinterpret_cast<WindowModuleEntryFn>(
+            platform::ModuleSymbol(module, kWindowModuleEntry, kWindowModuleWhat));
+        entries = entry();
+    }
+    return *entries;
+}
+
 }  // namespace
+
+const char* WindowModuleFileName() { return ORBA_WINDOW_MODULE; }
 
 int32_t BrowseMode() { return g_browse_mode; }
 void SetBrowseMode(int32_t mode) { g_browse_mode = mode; }
@@ -33,10 +51,13 @@ BrowseWindowRunner SetBrowseWindowRunner(BrowseWindowRunner runner) {
 
 void RunBrowseWindow() {
     BrowseWindowRunner runner = Runner();
-    if (!runner) {
-        throw platform::Error(platform::ErrorCode::kCannotCreateObject, "The browse window is not available in this process");
+    if (runner) {
+        runner();
+        return;
     }
-    runner();
+    WindowModule().show_browse_window();
 }
+
+void RunInWindowApplication(const std::function<void()>& body) { WindowModule().run_in_window_application(body); }
 
 }  // namespace orba::facade

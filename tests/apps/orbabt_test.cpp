@@ -214,6 +214,54 @@ TEST_F(OrbabtTest, InvokeExplainsWhatIsWrong) {
     }
 }
 
+// The windows are modules loaded only when a window is needed: the command-line steps run
+// without loading the window toolkit, a window component made by name loads it, and a
+// program whose window modules are missing says which file it could not load.
+TEST_F(OrbabtTest, WindowModulesAreLoadedOnlyWhenAWindowIsNeeded) {
+    MakeBranch("a.db", 1);
+    const fs::path bin = fs::read_symlink("/proc/self/exe").parent_path();
+    struct Case {
+        const char* name;
+        std::vector<std::string> args;
+        bool loads_toolkit;
+    };
+    const Case cases[] = {
+        {"version", {"--version"}, false},
+        {"a database step", {"sql", "--db", "a.db", "SELECT count(*) FROM POOrder"}, false},
+        {"a list control made by name", {"invoke", "OrbaList.Rilvo", "CanConfirm"}, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<std::string> args{"LD_DEBUG=libs", (bin / "orbabt").string()};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        Outcome o = Run(args, "/usr/bin/env");
+        EXPECT_EQ(o.status, 0) << o.err;
+        ASSERT_TRUE(Contains(o.err, "liborba_hostkit")) << "the loader's trace is missing";
+        EXPECT_EQ(Contains(o.err, "libQt6Widgets"), c.loads_toolkit);
+    }
+
+    // The program and its libraries alone, without the window modules.
+    fs::create_directory(dir_ / "alone");
+    for (const fs::directory_entry& entry : fs::directory_iterator(bin)) {
+        const std::string name = entry.path().filename().string();
+        if (name.starts_with("lib") && Contains(name, ".so.") && !Contains(name, "indows")) {
+            fs::copy_file(entry.path(), dir_ / "alone" / name);
+        }
+    }
+    fs::copy_file(bin / "orbabt", dir_ / "alone" / "orbabt");
+    const Case missing[] = {
+        {"liborba_hostkit_windows.so", {"invoke", "OrbaList.Rilvo", "CanConfirm"}, false},
+        {"libOrbaBillTransmitWindows.so", {"invoke", "OrbaBillTransmit.BillTrans", "Show"}, false},
+    };
+    for (const Case& c : missing) {
+        SCOPED_TRACE(c.name);
+        Outcome o = Run(c.args, dir_ / "alone" / "orbabt");
+        EXPECT_EQ(o.status, 1);
+        EXPECT_TRUE(Contains(o.err, "window module cannot be loaded")) << o.err;
+        EXPECT_TRUE(Contains(o.err, "alone/" + std::string(c.name))) << o.err;
+    }
+}
+
 TEST_F(OrbabtTest, InvokeCallsAComponentByNameAndPrintsItsResultAsJson) {
     MakeBranch("a.db", 1);
     hostkit::testing::TestDb db((dir_ / "a.db").string());
