@@ -45,7 +45,11 @@ platform::Ref<platform::Object> CreateWindowComponent(std::string_view prog_id) 
 
 bool PresentNoteInWindow(const AssistantNote& note) {
     if (!WindowToolkitLoaded()) return false;
-    return WindowModule().present_note(note);
+    try {
+        return WindowModule().present_note(note);
+    } catch (const platform::Error&) {
+        return false;  // without its module the notice still reaches standard error
+    }
 }
 
 }  // namespace orba::hostkit
