@@ -49,7 +49,7 @@ struct Options {
     fs::path work;
     int runs = 5;
     int scale_runs = 5;
-    int mark_runs = 15;  // mark costs a few milliseconds beyond its fixed work: more runs
+    int mark_runs = 30;  // mark costs a few milliseconds beyond its fixed work: more runs
     bool keep = false;
 };
 
