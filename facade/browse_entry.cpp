@@ -21,16 +21,15 @@ BrowseWindowRunner& Runner() {
 
 constexpr std::string_view kWindowModuleWhat = "The window module";
 
-// Loaded once, on the first window; a failure is reported again at every later attempt.
+// Loaded once, on first use, by whichever thread comes first; a failure is reported again
+// at every later attempt (a static whose initialisation throws is initialised next time).
 const WindowModuleEntries& WindowModule() {
-    static const WindowModuleEntries* entries = nullptr;
-    if (entries == nullptr) {
+    static const WindowModuleEntries* const entries = [] {
         void* module = platform::LoadModuleBeside(reinterpret_cast<const void*>(&WindowModuleFileName),
                                                   WindowModuleFileName(), kWindowModuleWhat);
-        auto entry = reinterpret_cast<WindowModuleEntryFn>(
-            platform::ModuleSymbol(module, kWindowModuleEntry, kWindowModuleWhat));
-        entries = entry();
-    }
+        return reinterpret_cast<WindowModuleEntryFn>(
+            platform::ModuleSymbol(module, kWindowModuleEntry, kWindowModuleWhat))();
+    }();
     return *entries;
 }
 

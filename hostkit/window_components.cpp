@@ -12,14 +12,14 @@ constexpr std::string_view kWhat = "The host kit's window module";
 // Loaded in every process that runs a window application; the module is needed only then.
 constexpr const char* kWindowToolkitLibrary = "libQt6Widgets.so.6";
 
-// Loaded once, on first use; a failure is reported again at every later attempt.
+// Loaded once, on first use, by whichever thread comes first; a failure is reported again
+// at every later attempt (a static whose initialisation throws is initialised next time).
 const HostKitWindowEntries& WindowModule() {
-    static const HostKitWindowEntries* entries = nullptr;
-    if (entries == nullptr) {
+    static const HostKitWindowEntries* const entries = [] {
         void* module = platform::LoadModuleBeside(reinterpret_cast<const void*>(&HostKitWindowModuleFileName),
                                                   HostKitWindowModuleFileName(), kWhat);
-        entries = reinterpret_cast<HostKitWindowsEntryFn>(platform::ModuleSymbol(module, kHostKitWindowsEntry, kWhat))();
-    }
+        return reinterpret_cast<HostKitWindowsEntryFn>(platform::ModuleSymbol(module, kHostKitWindowsEntry, kWhat))();
+    }();
     return *entries;
 }
 
