@@ -185,6 +185,11 @@ struct Phases {
         if (other.list_bytes) list_bytes = other.list_bytes;
     }
     double Cpu(const std::string& k) const { return Median(cpu_seconds.at(k)); }
+    // The least CPU time of the runs: what else runs on a shared machine only ever adds to it.
+    double BestCpu(const std::string& k) const {
+        const auto& v = cpu_seconds.at(k);
+        return *std::min_element(v.begin(), v.end());
+    }
     double Rss(const std::string& k) const { return Median(rss_kb.at(k)); }
 };
 
@@ -438,25 +443,34 @@ int main(int argc, char** argv) {
         // Growth with the work: each time less that of a run with one bill of one line
         // (starting the process, opening the database, every statement and transaction a
         // step with something to do runs), so a fixed cost does not hide a growing one. A
-        // run with no bill is no baseline for this: it skips part of that fixed work.
-        std::cout << fmt::format("Scaling, CPU ms (package, unpackage, mark): no bill {:.1f} {:.1f} {:.1f}; one bill "
-                                 "{:.1f} {:.1f} {:.1f}; {} lines {:.1f} {:.1f} {:.1f}; {} lines {:.1f} {:.1f} {:.1f}. "
-                                 "Linear growth gives {:.2f} (lines) for package and unpackage, {:.2f} (bills) for "
-                                 "mark\n",
-                                 e.Cpu("package") * 1e3, e.Cpu("unpackage") * 1e3, e.Cpu("mark") * 1e3,
-                                 b1.Cpu("package") * 1e3, b1.Cpu("unpackage") * 1e3, b1.Cpu("mark") * 1e3, small.lines,
-                                 s.Cpu("package") * 1e3, s.Cpu("unpackage") * 1e3, s.Cpu("mark") * 1e3, large.lines,
-                                 l.Cpu("package") * 1e3, l.Cpu("unpackage") * 1e3, l.Cpu("mark") * 1e3,
+        // run with no bill is no baseline for this: it skips part of that fixed work. The
+        // least time of the runs is taken: a few milliseconds of growth at the small end are
+        // easily lost in a median when the machine is busy.
+        auto growth = [&](const char* k, auto time) {
+            return (time(l, k) - time(b1, k)) / (time(s, k) - time(b1, k));
+        };
+        const auto least = [](const Phases& p, const char* k) { return p.BestCpu(k); };
+        const auto median = [](const Phases& p, const char* k) { return p.Cpu(k); };
+        std::cout << fmt::format("Scaling, least CPU ms (package, unpackage, mark): no bill {:.1f} {:.1f} {:.1f}; one "
+                                 "bill {:.1f} {:.1f} {:.1f}; {} lines {:.1f} {:.1f} {:.1f}; {} lines {:.1f} {:.1f} "
+                                 "{:.1f}. Linear growth gives {:.2f} (lines) for package and unpackage, {:.2f} "
+                                 "(bills) for mark\n",
+                                 e.BestCpu("package") * 1e3, e.BestCpu("unpackage") * 1e3, e.BestCpu("mark") * 1e3,
+                                 b1.BestCpu("package") * 1e3, b1.BestCpu("unpackage") * 1e3, b1.BestCpu("mark") * 1e3,
+                                 small.lines, s.BestCpu("package") * 1e3, s.BestCpu("unpackage") * 1e3,
+                                 s.BestCpu("mark") * 1e3, large.lines, l.BestCpu("package") * 1e3,
+                                 l.BestCpu("unpackage") * 1e3, l.BestCpu("mark") * 1e3,
                                  static_cast<double>(large.lines - one.lines) / static_cast<double>(small.lines - one.lines),
                                  static_cast<double>(large.orders - one.orders) / (small.orders - one.orders));
-        // The same work straight through SQLite grows as much as the database makes it.
-        auto growth = [&](const char* k) { return (l.Cpu(k) - b1.Cpu(k)) / (s.Cpu(k) - b1.Cpu(k)); };
-        std::cout << fmt::format("Growth of the raw counterparts, beyond their one-line run: read {:.2f}, insert {:.2f}, "
-                                 "update {:.2f}\n",
-                                 growth("raw read"), growth("raw insert"), growth("raw update"));
+        // The same work straight through SQLite grows as much as the database makes it; and
+        // the growth from medians, for comparison.
+        std::cout << fmt::format("Growth of the raw counterparts (least): read {:.2f}, insert {:.2f}, update {:.2f}; "
+                                 "from medians: package {:.2f}, unpackage {:.2f}, mark {:.2f}\n",
+                                 growth("raw read", least), growth("raw insert", least), growth("raw update", least),
+                                 growth("package", median), growth("unpackage", median), growth("mark", median));
         for (const char* phase : {"package", "unpackage", "mark"}) {
-            within(fmt::format("{} CPU, {} lines / {} lines, beyond a one-line run", phase, large.lines, small.lines),
-                   (l.Cpu(phase) - b1.Cpu(phase)) / (s.Cpu(phase) - b1.Cpu(phase)), 9, 11);
+            within(fmt::format("{} least CPU, {} / {} lines, less a 1-line run", phase, large.lines, small.lines),
+                   growth(phase, least), 9, 11);
         }
         at_most("a member call by name, beyond the direct call (CPU)", gbv("BM_CallByName") - gbv("BM_DirectCall"),
                 "ns", 150);
