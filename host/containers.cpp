@@ -1,5 +1,6 @@
 #include <fmt/format.h>
 
+#include <array>
 #include <cassert>
 #include <mutex>
 #include <unordered_set>
@@ -71,6 +72,22 @@ KeyTable& Keys() {
     return *table;
 }
 
+// The shared copy of `key`, or nullptr as KeyTable::Find. A reader of a long list puts the
+// same few dozen keys again and again: a small cache of this thread's recent keys finds
+// them without the table's lock and hashing. Table entries are never removed, so a cached
+// pointer stays good.
+const std::string* SharedKey(const std::string& key) {
+    thread_local std::array<const std::string*, 64> recent{};
+    const size_t h = key.empty() ? 0
+                                 : key.size() * 31 + static_cast<unsigned char>(key.front()) * 7 +
+                                       static_cast<unsigned char>(key.back());
+    const std::string*& slot = recent[h % recent.size()];
+    if (slot && *slot == key) return slot;
+    const std::string* shared = Keys().Find(std::string(key));
+    if (shared) slot = shared;
+    return shared;
+}
+
 }  // namespace
 
 const Variant* VariantDictionary::Find(std::string_view key) const {
@@ -112,7 +129,7 @@ void VariantDictionary::Append(const RecordKey& key, Variant value) {
 void VariantDictionary::Put(std::string key, Variant value) {
     // A shared key is the same pointer in every record, so a key already held is found by
     // comparing pointers; only a key kept by this record alone needs its text compared.
-    if (const std::string* shared = Keys().Find(std::string(key))) {
+    if (const std::string* shared = SharedKey(key)) {
         for (auto& [k, v] : entries_) {
             if (k == shared) {
                 v = std::move(value);

@@ -178,7 +178,8 @@ std::optional<Decimal> Decimal::TryParse(std::string_view text) noexcept {
         while (i < t.size() && t[i] >= '0' && t[i] <= '9') ++i, ++frac_digits;
     }
     if (int_digits + frac_digits == 0) return std::nullopt;
-    if (i < t.size() && (t[i] == 'e' || t[i] == 'E')) {
+    const bool exponent = i < t.size() && (t[i] == 'e' || t[i] == 'E');
+    if (exponent) {
         ++i;
         if (i < t.size() && (t[i] == '+' || t[i] == '-')) ++i;
         size_t exp_digits = 0;
@@ -186,6 +187,15 @@ std::optional<Decimal> Decimal::TryParse(std::string_view text) noexcept {
         if (exp_digits == 0 || exp_digits > 5) return std::nullopt;
     }
     if (i != t.size()) return std::nullopt;
+    if (!exponent && int_digits + frac_digits <= 19) {
+        // No exponent and at most 19 digits: the digits are the coefficient, exactly.
+        uint64_t coefficient = 0;
+        for (char c : t) {
+            if (c >= '0' && c <= '9') coefficient = coefficient * 10 + static_cast<uint64_t>(c - '0');
+        }
+        BID_UINT128 r;
+        if (fast::Pack(t[0] == '-', fast::kBias - static_cast<int>(frac_digits), coefficient, r)) return Wrap(r);
+    }
     std::string copy(t);
     _IDEC_flags flags = 0;
     BID_UINT128 r = bid128_from_string(copy.data(), BID_ROUNDING_TO_NEAREST, &flags);

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <random>
 #include <string>
+#include <vector>
 
 #include "platform/decimal.h"
 
@@ -31,6 +32,37 @@ std::string RandomText(std::mt19937_64& random, int digits, int places) {
     text += coefficient;
     if (places > 0) text += "e-" + std::to_string(places);
     return text;
+}
+
+TEST(DecimalQuickPaths, TextReadsAsTheArithmeticLibraryReadsIt) {
+    std::mt19937_64 random(5);
+    std::vector<std::string> texts = {"0", "-0", "+0", "0.00", "-0.0", ".5", "5.", "-.25", "+7.50", "007.50",
+                                      "18446744073709551615", "9999999999999999999", "99999999999999999999",
+                                      "1234567890.123456789", "12345678901.23456789", "1e3", "-2.5E-4", " 42 "};
+    for (int i = 0; i < 5000; ++i) {
+        std::string digits;
+        for (int n = static_cast<int>(random() % 22); n >= 0; --n) digits.push_back(static_cast<char>('0' + random() % 10));
+        const size_t point = random() % (digits.size() + 2);
+        if (point <= digits.size()) digits.insert(point, ".");
+        const int sign = static_cast<int>(random() % 3);
+        texts.push_back((sign == 0 ? "" : sign == 1 ? "-" : "+") + digits);
+    }
+    for (const std::string& text : texts) {
+        SCOPED_TRACE(text);
+        const auto ours = Decimal::TryParse(text);
+        std::string trimmed(text);
+        trimmed.erase(0, trimmed.find_first_not_of(' '));
+        trimmed.erase(trimmed.find_last_not_of(' ') + 1);
+        _IDEC_flags flags = 0;
+        const BID_UINT128 library = bid128_from_string(trimmed.data(), BID_ROUNDING_TO_NEAREST, &flags);
+        if (trimmed == "." || trimmed == "-." || trimmed == "+.") {
+            EXPECT_FALSE(ours);
+            continue;
+        }
+        ASSERT_TRUE(ours);
+        const BID_UINT128 bits = Bits(*ours);
+        EXPECT_TRUE(bits.w[0] == library.w[0] && bits.w[1] == library.w[1]);
+    }
 }
 
 TEST(DecimalQuickPaths, MatchTheArithmeticLibraryBitForBit) {
