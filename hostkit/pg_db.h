@@ -83,8 +83,15 @@ public:
     // Runs one statement with $1, $2 ... bound to `params` (nullopt is Null).
     PgResult Query(std::string_view sql, const std::vector<std::optional<std::string>>& params = {});
     PgResult Query(std::string_view sql, const std::vector<platform::Variant>& params);
+    // Prepares one statement with $1, $2 ... under `name`, for running many times on this
+    // connection with RunPrepared.
+    void Prepare(const std::string& name, std::string_view sql);
+    PgResult RunPrepared(const std::string& name, const std::vector<std::optional<std::string>>& params);
     // True while a transaction is open on the connection.
     bool InTransaction() const;
+    // True when a statement of the open transaction failed: the server then ignores every
+    // statement up to a rollback, and a COMMIT rolls back instead.
+    bool TransactionFailed() const;
 
 private:
     pg_conn* conn_ = nullptr;

@@ -24,7 +24,7 @@ namespace {
 // Text compares as the account database compares it: without regard to case. A
 // nondeterministic collation lets equal-but-differently-cased values meet in comparisons,
 // unique indexes, grouping and joins alike.
-constexpr std::string_view kTextCollation = "orba_text";
+constexpr std::string_view kTextCollation = kServerTextCollation;
 constexpr std::string_view kServerPrologue = R"sql(
 CREATE COLLATION IF NOT EXISTS orba_text (provider = icu, locale = 'und-u-ks-level2', deterministic = false);
 
@@ -77,6 +77,28 @@ bool HasErpSchema(PgDatabase& db) {
     return db.Query("SELECT 1 FROM pg_catalog.pg_tables WHERE schemaname = current_schema() AND tablename = $1",
                     std::vector<std::optional<std::string>>{std::string(kSchemaMarkerTable)})
                .Rows() > 0;
+}
+
+void CheckBranchDatabase(PgDatabase& db) {
+    if (!HasErpSchema(db)) {
+        throw Error(ErrorCode::kBadInput,
+                    fmt::format("The {} is not a branch account database: it lacks the bill tables", db.Description()));
+    }
+    bool named = false;
+    try {
+        named = db.Query("SELECT count(*) FROM t_SonCompany WHERE FItemID=(SELECT FValue FROM t_Systemprofile "
+                         "WHERE FCategory='IC' AND FKey='BrID')",
+                         std::vector<std::optional<std::string>>{})
+                    .Text(0, 0) == "1";
+    } catch (const Error&) {
+        // An option that is not a number names no branch either.
+    }
+    if (!named) {
+        throw Error(ErrorCode::kBadInput,
+                    fmt::format("The {} is not a branch account database: it does not say which branch it is "
+                                "(system option IC/BrID naming a row of t_SonCompany)",
+                                db.Description()));
+    }
 }
 
 void CreateErpSchema(PgDatabase& db) {

@@ -14,6 +14,7 @@
 namespace orba::hostkit {
 
 class SqliteDatabase;
+class PgDatabase;
 
 inline constexpr std::string_view kSaveDataProgId = "Varnick.SaveData";
 
@@ -50,6 +51,12 @@ void SetSaveOutcomes(std::function<void(const SaveOutcome&)> listener);
 
 // Makes the tables of received bills, and brings those of an older version up to date.
 void EnsureReceivedTables(SqliteDatabase& db);
+void EnsureReceivedTables(PgDatabase& db);
+
+// A script of received tables (kReceivedSchema, or an older version of it) in the server's
+// types: exact decimals as NUMERIC without a scale, so every digit sent is kept; texts under
+// the server's text collation, so the unique key compares them as the server does.
+std::string ReceivedSchemaForServer(std::string_view script);
 
 class SaveData : public platform::Dispatchable<SaveData> {
 public:

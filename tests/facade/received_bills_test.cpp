@@ -119,6 +119,10 @@ protected:
     }
 
     void ForgetReceived() { b_.Db().Exec("DROP TABLE IF EXISTS t_RcvBillEntry; DROP TABLE IF EXISTS t_RcvBill"); }
+    // Makes the received tables at B from a script written for SQLite files.
+    void MakeReceivedTables(std::string_view script) {
+        b_.Db().Exec(b_.Db().OnServer() ? hostkit::ReceivedSchemaForServer(script) : std::string(script));
+    }
 
     hostkit::SampleOptions a_options_ = Sample(1);
     hostkit::SampleOptions b_options_ = Sample(2);
@@ -304,7 +308,31 @@ TEST_F(ReceivedBillsTest, ABillRefusedHalfwayLeavesNothingAndAFailedCommitReport
         int kept;           // bills saved at B afterwards
         std::string_view says;
     };
-    const Case cases[] = {
+    // The same traps in the server's trigger language.
+    const bool server = b_.Db().OnServer();
+    const std::string server_trigger =
+        "CREATE FUNCTION trap() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN IF {when} THEN {then}; END IF; "
+        "RETURN NEW; END $$; CREATE TRIGGER trap {event} FOR EACH ROW EXECUTE FUNCTION trap();";
+    auto trigger = [&](std::string event, std::string when, std::string then) {
+        std::string sql = server_trigger;
+        for (auto [name, text] : {std::pair{"{when}", when}, {"{then}", then}, {"{event}", event}}) {
+            sql.replace(sql.find(name), std::string_view(name).size(), text);
+        }
+        return sql;
+    };
+    const Case server_cases[] = {
+        {"a line refused",
+         trigger("BEFORE INSERT ON t_RcvBillEntry",
+                 "NEW.FIndex=2 AND (SELECT FBillNo FROM t_RcvBill WHERE FRcvID=NEW.FRcvID)='" + broken_no + "'",
+                 "RAISE EXCEPTION 'line refused'"),
+         broken_at - 1, "line refused"},
+        {"the commit refused",
+         "CREATE TABLE t_Nowhere (id INTEGER PRIMARY KEY);"
+         "CREATE TABLE t_Audit (id INTEGER REFERENCES t_Nowhere(id) DEFERRABLE INITIALLY DEFERRED);" +
+             trigger("AFTER INSERT ON t_RcvBill", "NEW.FBillNo='" + last_no + "'", "INSERT INTO t_Audit VALUES (-1)"),
+         0, "could not be committed"},
+    };
+    const Case file_cases[] = {
         {"a line refused",
          "CREATE TRIGGER trap BEFORE INSERT ON t_RcvBillEntry WHEN NEW.FIndex=2 AND (SELECT FBillNo FROM t_RcvBill "
          "WHERE FRcvID=NEW.FRcvID)='" + broken_no + "' BEGIN SELECT RAISE(ABORT, 'line refused'); END",
@@ -316,11 +344,12 @@ TEST_F(ReceivedBillsTest, ABillRefusedHalfwayLeavesNothingAndAFailedCommitReport
              "' BEGIN INSERT INTO t_Audit VALUES (-1); END",
          0, "could not be committed"},
     };
-    for (const Case& c : cases) {
+    for (const Case& c : server ? server_cases : file_cases) {
         SCOPED_TRACE(c.name);
         ForgetReceived();
-        b_.Db().Exec("DROP TRIGGER IF EXISTS trap; DROP TABLE IF EXISTS t_Audit; DROP TABLE IF EXISTS t_Nowhere;");
-        b_.Db().Exec(std::string(hostkit::kReceivedSchema));
+        b_.Db().Exec(std::string(server ? "DROP FUNCTION IF EXISTS trap CASCADE;" : "DROP TRIGGER IF EXISTS trap;") +
+                     "DROP TABLE IF EXISTS t_Audit; DROP TABLE IF EXISTS t_Nowhere;");
+        MakeReceivedTables(hostkit::kReceivedSchema);
         b_.Db().Exec(c.trap);
         ui_->Clear();
 
@@ -418,8 +447,11 @@ TEST_F(ReceivedBillsTest, OnlyABranchDatabaseTakesReceivedBillsAndItsStatementsA
     platform::CallByName(saver, "UnPackageOrd", platform::CallKind::kMethod, args);
     hostkit::SetSqlTraceFile("");
     const std::string trace = testing::ReadFile(dir / "trace.sql");
-    for (const char* statement : {"CREATE TABLE IF NOT EXISTS t_RcvBill", "SELECT FRcvID, FBillInterID, FRevision FROM t_RcvBill WHERE FKind=?",
-                                  "INSERT INTO t_RcvBill (", "INSERT INTO t_RcvBillEntry ("}) {
+    // A server takes its values as $1, $2 ...
+    const std::string mark = b_.Db().OnServer() ? "$1" : "?";
+    for (const std::string& statement : std::vector<std::string>{"CREATE TABLE IF NOT EXISTS t_RcvBill",
+                                        "SELECT FRcvID, FBillInterID, FRevision FROM t_RcvBill WHERE FKind=" + mark,
+                                        "INSERT INTO t_RcvBill (", "INSERT INTO t_RcvBillEntry ("}) {
         EXPECT_NE(trace.find(statement), std::string::npos) << statement;
     }
 }
@@ -523,7 +555,7 @@ TEST_F(ReceivedBillsTest, TablesOfAnEarlierVersionGainTheRevisionAndKeepTheirBil
         ASSERT_NE(at, std::string::npos) << column;
         old_schema.erase(at, column.size());
     }
-    b_.Db().Exec(old_schema);
+    MakeReceivedTables(old_schema);
     Ref<VariantVector> list = PackageAtA(Requests({501}));
     const std::string first = UnpackageAtB(list);
     ASSERT_GT(Count(first, ": saved\r\n"), 0) << first;
