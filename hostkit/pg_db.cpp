@@ -9,6 +9,7 @@
 
 #include "hostkit/server_rules.h"
 #include "platform/error.h"
+#include "platform/printable_text.h"
 
 namespace orba::hostkit {
 
@@ -223,7 +224,17 @@ std::optional<std::string> PgParameterText(const Variant& value) {
         case VarType::kDate: return value.AsDate().ToString();
         case VarType::kObject:
             throw Error(ErrorCode::kBadInput, "An object cannot be stored in the database as a value");
-        default: return value.ToText();
+        default: {
+            // The server's text holds no NUL character, and the client library would cut the
+            // value short at one: such a text is refused rather than stored changed.
+            std::string text = value.ToText();
+            if (text.find('\0') != std::string::npos) {
+                throw Error(ErrorCode::kBadInput,
+                            fmt::format("The text \"{}\" holds a NUL character, which the database cannot keep",
+                                        platform::EscapeControls(text)));
+            }
+            return text;
+        }
     }
 }
 

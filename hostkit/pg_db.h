@@ -62,7 +62,8 @@ platform::Variant PgCellValue(unsigned type_oid, std::string_view text);
 platform::FieldType PgFieldType(unsigned type_oid);
 
 // A statement parameter as text for the server, or nothing for Null. Raises an Error
-// (kBadInput) for values that have no database form (objects, Empty stays Null).
+// (kBadInput) for values that have no database form (objects, texts holding a NUL character;
+// Empty stays Null).
 std::optional<std::string> PgParameterText(const platform::Variant& value);
 
 class PgDatabase {

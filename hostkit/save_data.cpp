@@ -325,29 +325,16 @@ private:
     SqliteStatement* last_ = nullptr;
 };
 
-// A value as the server takes it into the received tables: whole numbers as integers, other
-// numbers as exact decimal text, dates as ISO text. The server's text cannot hold a NUL
-// character, and the client library would cut the value short at one, so such a value is
-// refused rather than stored changed.
+// A value as the server takes it into the received tables, as a file keeps it: truth values
+// as 1 and 0, numbers other than whole Longs as exact decimal text.
 std::optional<std::string> ServerValue(const Variant& v) {
     switch (v.Type()) {
-        case VarType::kNull:
-        case VarType::kEmpty: return std::nullopt;
         case VarType::kBoolean: return std::string(v.AsBoolean() ? "1" : "0");
         case VarType::kInteger:
         case VarType::kLong: return std::to_string(v.ToLong());
         case VarType::kDouble:
         case VarType::kDecimal: return v.ToDecimal().ToString();
-        case VarType::kDate: return v.AsDate().ToString();
-        default: {
-            std::string text = v.ToText();
-            if (text.find('\0') != std::string::npos) {
-                throw Error(ErrorCode::kBadInput,
-                            fmt::format("The text \"{}\" holds a NUL character, which the database cannot keep",
-                                        platform::EscapeControls(text)));
-            }
-            return text;
-        }
+        default: return PgParameterText(v);
     }
 }
 
