@@ -291,9 +291,6 @@ void BindValue(SqliteStatement& stmt, int index, const Variant& v) {
 class SqliteReceivingDb final : public ReceivingDb {
 public:
     explicit SqliteReceivingDb(const std::string& path) : db_(path, SqliteDatabase::Mode::kReadWrite) {}
-    ~SqliteReceivingDb() override {
-        statements_.clear();  // finalized before the handle closes
-    }
 
     void CheckBranch() override { CheckBranchDatabase(db_.Handle(), db_.Path()); }
     void EnsureTables() override { EnsureReceivedTables(db_); }
@@ -321,7 +318,7 @@ public:
 
 private:
     SqliteDatabase db_;
-    std::vector<std::unique_ptr<SqliteStatement>> statements_;
+    std::vector<std::unique_ptr<SqliteStatement>> statements_;  // finalized before the handle closes
     SqliteStatement* last_ = nullptr;
 };
 
@@ -362,7 +359,10 @@ public:
 
     void CheckBranch() override { CheckBranchDatabase(db_); }
     void EnsureTables() override { EnsureReceivedTables(db_); }
-    void Begin() override { db_.Exec("BEGIN"); }
+    // One saving run at a time, as a file's write lock gives: two clerks saving the same
+    // bill at once would otherwise both find it new, and the second would fail on the key.
+    // Reading the received bills is not held up.
+    void Begin() override { db_.Exec("BEGIN; LOCK TABLE t_RcvBill IN SHARE ROW EXCLUSIVE MODE"); }
     void Exec(const char* sql) override { db_.Exec(sql); }
     void ExecQuietly(const char* sql) noexcept override {
         try {

@@ -1,5 +1,6 @@
 // The host's saving component on the receiving branch: writes the bills of a received
-// package into the branch's account database, one transaction per bill. A bill it already
+// package into the branch's account database (a SQLite file or a database on a PostgreSQL
+// server), in one transaction with a savepoint per bill. A bill it already
 // holds from the same sending branch is left alone when the copy is identical and replaced
 // when it differs (a correction re-sent). It reports one line per bill, and each bill's
 // outcome in a structured form for the host to acknowledge to the sending branch.
