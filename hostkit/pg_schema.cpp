@@ -79,28 +79,6 @@ bool HasErpSchema(PgDatabase& db) {
                .Rows() > 0;
 }
 
-void CheckBranchDatabase(PgDatabase& db) {
-    if (!HasErpSchema(db)) {
-        throw Error(ErrorCode::kBadInput,
-                    fmt::format("The {} is not a branch account database: it lacks the bill tables", db.Description()));
-    }
-    bool named = false;
-    try {
-        named = db.Query("SELECT count(*) FROM t_SonCompany WHERE FItemID=(SELECT FValue FROM t_Systemprofile "
-                         "WHERE FCategory='IC' AND FKey='BrID')",
-                         std::vector<std::optional<std::string>>{})
-                    .Text(0, 0) == "1";
-    } catch (const Error&) {
-        // An option that is not a number names no branch either.
-    }
-    if (!named) {
-        throw Error(ErrorCode::kBadInput,
-                    fmt::format("The {} is not a branch account database: it does not say which branch it is "
-                                "(system option IC/BrID naming a row of t_SonCompany)",
-                                db.Description()));
-    }
-}
-
 void CreateErpSchema(PgDatabase& db) {
     if (HasErpSchema(db)) {
         throw Error(ErrorCode::kFileAlreadyExists,

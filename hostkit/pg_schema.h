@@ -27,10 +27,6 @@ bool HasErpSchema(PgDatabase& db);
 // The collation every text column of a server branch database compares under.
 inline constexpr std::string_view kServerTextCollation = "orba_text";
 
-// Raises an Error (kBadInput) naming the database unless it is a branch account database:
-// the bill tables are there and the system options say which branch of t_SonCompany it is.
-void CheckBranchDatabase(PgDatabase& db);
-
 // Creates the schema in one transaction; refuses (kFileAlreadyExists, naming the database)
 // a database that already holds it.
 void CreateErpSchema(PgDatabase& db);
