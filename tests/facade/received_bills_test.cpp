@@ -1,6 +1,7 @@
 // The real saving component behind UnPackageBills: bills packaged at one sample branch are
 // saved at another. A bill is saved once, a malformed record is refused whole with an error
 // that names it, and each notice is kept only from the package of its own type.
+#include <fmt/format.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -14,8 +15,10 @@
 #include "facade/bill_trans.h"
 #include "hostkit/app_connection.h"
 #include "hostkit/login_string.h"
+#include "hostkit/pg_db.h"
 #include "hostkit/save_data.h"
 #include "platform/registry.h"
+#include "support/backend_branch.h"
 #include "support/branch_env.h"
 #include "support/erp_test_db.h"
 #include "support/exchange_records.h"
@@ -568,6 +571,50 @@ TEST_F(ReceivedBillsTest, TablesOfAnEarlierVersionGainTheRevisionAndKeepTheirBil
     ASSERT_GT(Count(first, ": saved\r\n"), 0) << first;
     EXPECT_EQ(b_.Db().Int("SELECT count(*) FROM t_RcvBill WHERE FRevision<>1"), 0);
     EXPECT_EQ(Count(UnpackageAtB(list), "already held (identical)"), Count(first, ": saved\r\n"));
+}
+
+}  // namespace
+}  // namespace orba::facade
+
+namespace orba::facade {
+namespace {
+
+// A database administrator may make the tables of received bills and let the clerks' account
+// only read and write them: the saving component then saves into them without creating any.
+TEST(ReceivedBillsOnServer, AnAccountThatMayNotCreateTablesSavesIntoTablesMadeForIt) {
+    const hostkit::SampleOptions a_options = Sample(1);
+    const hostkit::SampleOptions b_options = Sample(2);
+    testing::BackendBranch a(testing::Backend::kPostgres, &a_options);
+    testing::BackendBranch b(testing::Backend::kPostgres, &b_options);
+    const std::string& admin_uri = b.Location();
+    const std::string schema = admin_uri.substr(admin_uri.rfind("%3D") + 3);
+    const std::string clerk = "clerk_" + schema;
+    {
+        hostkit::PgDatabase admin(admin_uri);
+        admin.Exec(hostkit::ReceivedSchemaForServer(hostkit::kReceivedSchema));
+        admin.Exec(fmt::format("CREATE ROLE {0} LOGIN; GRANT USAGE ON SCHEMA {1} TO {0}; "
+                               "GRANT SELECT ON ALL TABLES IN SCHEMA {1} TO {0}; "
+                               "GRANT INSERT, UPDATE, DELETE ON t_RcvBill, t_RcvBillEntry TO {0}; "
+                               "GRANT USAGE ON ALL SEQUENCES IN SCHEMA {1} TO {0}",
+                               clerk, schema));
+    }
+    std::string clerk_uri = admin_uri;
+    clerk_uri.replace(clerk_uri.find("user=postgres"), 13, "user=" + clerk);
+
+    a.Activate();
+    Ref<VariantVector> list =
+        MakeRef<BillTrans>()->PackageBills(Requests({501}), BranchRecord(kBranchBNumber, kBranchBName));
+    ASSERT_TRUE(list);
+    const Ref<VariantVector> bills = BillsOf(list->Item(1));
+    ASSERT_GT(bills->UpperBound(), 0);
+    std::string messages;
+    hostkit::SaveData::Save(hostkit::MakeLoginProperties(clerk_uri), Variant(bills), hostkit::ReceivedKind::kOrder,
+                            messages);
+    EXPECT_EQ(Count(messages, ": saved\r\n"), bills->UpperBound()) << messages;
+    EXPECT_EQ(b.Rows("SELECT count(*) FROM t_RcvBill"), fmt::format("{}\n", bills->UpperBound()));
+    // The clerk indeed may not create tables.
+    hostkit::PgDatabase as_clerk(clerk_uri);
+    EXPECT_THROW(as_clerk.Exec("CREATE TABLE t_Other (x INTEGER)"), platform::Error);
 }
 
 }  // namespace
