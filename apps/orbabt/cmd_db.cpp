@@ -11,6 +11,7 @@
 #include "host/variant_dictionary.h"
 #include "host/variant_vector.h"
 #include "host/variant_json.h"
+#include "hostkit/save_data.h"
 #include "hostkit/app_connection.h"
 #include "hostkit/erp_schema.h"
 #include "hostkit/pg_db.h"
@@ -132,6 +133,9 @@ int RunInitDb(const InitDbOptions& options) {
 
 int RunSchema(bool postgresql) {
     std::cout << (postgresql ? hostkit::ErpSchemaForPostgres() : std::string(hostkit::kErpSchemaSql));
+    // On a server an administrator may make the tables of received bills too, so that the
+    // clerks' account needs no right to create tables; a file gets them on its first saving.
+    if (postgresql) std::cout << hostkit::ReceivedSchemaForServer(hostkit::kReceivedSchema);
     return 0;
 }
 

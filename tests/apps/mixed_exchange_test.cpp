@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "hostkit/account_db.h"
+#include "hostkit/pg_db.h"
 #include "hostkit/pg_schema.h"
 #include "platform/decimal.h"
 #include "support/branch_env.h"
@@ -177,6 +178,21 @@ TEST(MixedExchange, BothWaysEveryBillMovesOnceWithExactAmounts) {
         EXPECT_EQ(why.find("hunter2"), std::string::npos) << why;
         EXPECT_EQ(Received(a), at_a);
     }
+}
+
+// The script `orbabt schema --postgresql` prints makes, on an empty server database, a
+// database with the ERP schema and the tables of received bills.
+TEST(MixedExchange, TheServerSchemaScriptMakesTheBillAndReceivedTables) {
+    TempDir dir;
+    auto [status, script] = Orbabt(dir, {"schema", "--postgresql"});
+    ASSERT_EQ(status, 0) << script;
+    hostkit::PgDatabase db(PgServer::Shared().NewDatabase("schema"));
+    db.Exec(script);
+    EXPECT_TRUE(hostkit::HasErpSchema(db));
+    EXPECT_EQ(db.Query("SELECT count(*) FROM pg_catalog.pg_tables WHERE schemaname=current_schema() AND "
+                       "tablename IN ('t_rcvbill','t_rcvbillentry')")
+                  .Value(0, 0),
+              Variant(int32_t{2}));
 }
 
 }  // namespace
