@@ -8,15 +8,16 @@ include(CMakePackageConfigHelpers)
 set(ORBA_PACKAGE_NAME OrbaBillTransmit)
 set(ORBA_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/${ORBA_PACKAGE_NAME})
 
-# Versioned shared objects: 0.x releases may change the binary interface at every minor
-# version, so the minor number is part of the SONAME (libOrbaBillTransmit.so.0.2).
-set(ORBA_SOVERSION ${PROJECT_VERSION_MAJOR}.${PROJECT_VERSION_MINOR})
+# Versioned shared objects (ORBA_SOVERSION: major.minor). The window modules are loaded by
+# that versioned name, so a library never loads the windows of another release.
 set_target_properties(orba_runtime PROPERTIES VERSION ${PROJECT_VERSION} SOVERSION ${ORBA_SOVERSION}
                       EXPORT_NAME runtime)
 set_target_properties(OrbaBillTransmit PROPERTIES VERSION ${PROJECT_VERSION} SOVERSION ${ORBA_SOVERSION}
                       EXPORT_NAME library)
 set_target_properties(orba_hostkit PROPERTIES VERSION ${PROJECT_VERSION} SOVERSION ${ORBA_SOVERSION}
                       EXPORT_NAME hostkit)
+set_target_properties(OrbaBillTransmitWindows orba_hostkit_windows PROPERTIES VERSION ${PROJECT_VERSION}
+                      SOVERSION ${ORBA_SOVERSION})
 
 # An installed consumer writes #include <orba/facade/bill_trans.h>; the headers themselves
 # include each other as "platform/variant.h", which the second folder resolves.
@@ -26,7 +27,8 @@ target_include_directories(orba_runtime INTERFACE $<INSTALL_INTERFACE:${CMAKE_IN
 # Installed programs and libraries find the libraries relative to themselves, so an
 # install prefix can be moved or unpacked anywhere.
 file(RELATIVE_PATH ORBA_BIN_TO_LIB /${CMAKE_INSTALL_BINDIR} /${CMAKE_INSTALL_LIBDIR})
-set_target_properties(orba_runtime OrbaBillTransmit orba_hostkit PROPERTIES INSTALL_RPATH "$ORIGIN")
+set_target_properties(orba_runtime OrbaBillTransmit orba_hostkit OrbaBillTransmitWindows orba_hostkit_windows
+                      PROPERTIES INSTALL_RPATH "$ORIGIN")
 if(TARGET orbabt)
   set_target_properties(orbabt PROPERTIES INSTALL_RPATH "$ORIGIN/${ORBA_BIN_TO_LIB}")
 endif()
@@ -52,6 +54,9 @@ install(TARGETS orba_runtime OrbaBillTransmit orba_hostkit EXPORT OrbaBillTransm
         LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
         ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
         RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+# The window modules go beside the libraries that load them; nothing links them, so they
+# need no development link name and are no part of the CMake package.
+install(TARGETS OrbaBillTransmitWindows orba_hostkit_windows LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} NAMELINK_SKIP)
 if(TARGET orbabt)
   install(TARGETS orbabt RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 endif()
@@ -95,7 +100,7 @@ set(CPACK_DEBIAN_PACKAGE_SECTION libs)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # The package's own libraries satisfy each other; dpkg-shlibdeps looks for them here.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${CMAKE_BINARY_DIR}/bin)
-set(CPACK_DEBIAN_PACKAGE_SUGGESTS "libfmt-dev, qt6-base-dev, pkg-config, cmake")
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "libfmt-dev, pkg-config, cmake")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 # A distribution package carries no debug information (the build tree keeps it).
 set(CPACK_STRIP_FILES ON)

@@ -1,6 +1,7 @@
 #include "facade/browse_entry.h"
 
 #include "platform/error.h"
+#include "platform/module_dir.h"
 
 namespace orba::facade {
 namespace {
@@ -18,7 +19,23 @@ BrowseWindowRunner& Runner() {
     return runner;
 }
 
+constexpr std::string_view kWindowModuleWhat = "The window module";
+
+// Loaded once, on first use, by whichever thread comes first; a failure is reported again
+// at every later attempt (a static whose initialisation throws is initialised next time).
+const WindowModuleEntries& WindowModule() {
+    static const WindowModuleEntries* const entries = [] {
+        void* module = platform::LoadModuleBeside(reinterpret_cast<const void*>(&WindowModuleFileName),
+                                                  WindowModuleFileName(), kWindowModuleWhat);
+        return reinterpret_cast<WindowModuleEntryFn>(
+            platform::ModuleSymbol(module, kWindowModuleEntry, kWindowModuleWhat))();
+    }();
+    return *entries;
+}
+
 }  // namespace
+
+const char* WindowModuleFileName() { return ORBA_WINDOW_MODULE; }
 
 int32_t BrowseMode() { return g_browse_mode; }
 void SetBrowseMode(int32_t mode) { g_browse_mode = mode; }
@@ -33,10 +50,13 @@ BrowseWindowRunner SetBrowseWindowRunner(BrowseWindowRunner runner) {
 
 void RunBrowseWindow() {
     BrowseWindowRunner runner = Runner();
-    if (!runner) {
-        throw platform::Error(platform::ErrorCode::kCannotCreateObject, "The browse window is not available in this process");
+    if (runner) {
+        runner();
+        return;
     }
-    runner();
+    WindowModule().show_browse_window();
 }
+
+void RunInWindowApplication(const std::function<void()>& body) { WindowModule().run_in_window_application(body); }
 
 }  // namespace orba::facade

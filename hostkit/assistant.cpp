@@ -1,11 +1,9 @@
 #include "hostkit/assistant.h"
 
-#include <QApplication>
-#include <QMessageBox>
-#include <QString>
-
 #include <cstdio>
 #include <mutex>
+
+#include "hostkit/window_components.h"
 
 namespace orba::hostkit {
 
@@ -15,16 +13,8 @@ std::mutex g_presenter_mutex;
 AssistantPresenter g_presenter;  // empty: the default presenter
 
 void DefaultPresenter(const AssistantNote& note) {
-    const std::string text = AssistantNoteText(note);
-    if (qobject_cast<QApplication*>(QCoreApplication::instance()) != nullptr) {
-        auto* box = new QMessageBox(QMessageBox::Information, QString::fromStdString(note.heading),
-                                    QString::fromStdString(text), QMessageBox::Ok);
-        box->setAttribute(Qt::WA_DeleteOnClose);
-        box->setWindowModality(Qt::NonModal);
-        box->show();
-        return;
-    }
-    std::fprintf(stderr, "%s: %s\n", note.heading.c_str(), text.c_str());
+    if (PresentNoteInWindow(note)) return;
+    std::fprintf(stderr, "%s: %s\n", note.heading.c_str(), AssistantNoteText(note).c_str());
 }
 
 }  // namespace

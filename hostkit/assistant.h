@@ -27,7 +27,7 @@ std::string AssistantNoteText(const AssistantNote& note);
 using AssistantPresenter = std::function<void(const AssistantNote&)>;
 
 // Shows a notice the way this process can: a non-modal box when a Qt widget application
-// runs, otherwise "heading: text" on standard error.
+// runs (through the window module), otherwise "heading: text" on standard error.
 void PresentAssistantNote(const AssistantNote& note);
 
 // Replaces the presenter (an empty one restores the default); returns the one replaced.

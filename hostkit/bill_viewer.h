@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "hostkit/bill_list.h"
+#include "hostkit/window_components.h"
 #include "platform/dispatch.h"
 #include "platform/recordset.h"
 
@@ -22,7 +23,6 @@ class QTableWidget;
 
 namespace orba::hostkit {
 
-inline constexpr std::string_view kBillViewerProgId = "OrbaBills.Bills";
 
 class AppConnection;
 

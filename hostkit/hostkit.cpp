@@ -2,13 +2,12 @@
 
 #include "hostkit/app_connection.h"
 #include "hostkit/assistant.h"
-#include "hostkit/bill_viewer.h"
-#include "hostkit/list_control.h"
 #include "hostkit/local_system_db.h"
 #include "hostkit/pub_func.h"
 #include "hostkit/save_data.h"
 #include "hostkit/share_props.h"
 #include "hostkit/sys_info.h"
+#include "hostkit/window_components.h"
 #include "platform/registry.h"
 
 namespace orba::hostkit {
@@ -29,6 +28,11 @@ constexpr std::string_view kProgIds[] = {kSharePropsProgId, kAppConnectionProgId
                                          kAssistantProgId, kUtilityAppProgId, kListControlProgId,
                                          kBillViewerProgId};
 
+// The window components are made by their module, loaded when the first one is created.
+void RegisterWindowClass(std::string_view prog_id) {
+    ClassRegistry::Instance().Register(prog_id, [prog_id] { return CreateWindowComponent(prog_id); });
+}
+
 }  // namespace
 
 void RegisterHostKit() {
@@ -39,8 +43,8 @@ void RegisterHostKit() {
     RegisterClass<SaveData>(kSaveDataProgId);
     RegisterClass<Assistant>(kAssistantProgId);
     RegisterClass<UtilityApp>(kUtilityAppProgId);
-    RegisterClass<ListControl>(kListControlProgId);
-    RegisterClass<BillViewer>(kBillViewerProgId);
+    RegisterWindowClass(kListControlProgId);
+    RegisterWindowClass(kBillViewerProgId);
     RegisterLocalDatabaseProvider();
 }
 

@@ -14,12 +14,12 @@
 
 #include "hostkit/bill_list.h"
 #include "hostkit/kit_containers.h"
+#include "hostkit/window_components.h"
 #include "platform/dispatch.h"
 #include "platform/visual_control.h"
 
 namespace orba::hostkit {
 
-inline constexpr std::string_view kListControlProgId = "OrbaList.Rilvo";
 inline constexpr std::string_view kListErrorHead = "列表条件无法执行：";
 
 class AppConnection;

@@ -5,7 +5,10 @@
 #include <wctype.h>
 
 #include <functional>
+#include <mutex>
 #include <regex>
+#include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "platform/error.h"
@@ -18,6 +21,31 @@ using platform::ErrorCode;
 namespace {
 
 constexpr std::string_view kRangePrefix = "range ";
+
+// Table definitions found to follow the rules already. Every read-write open checks the
+// definitions, and a process opens the same database several times: each definition is
+// matched against the rules once per process, not once per open.
+class RuledDefinitions {
+public:
+    bool Contains(const std::string& sql) {
+        std::lock_guard lock(mutex_);
+        return known_.contains(sql);
+    }
+    void Add(const std::string& sql) {
+        std::lock_guard lock(mutex_);
+        if (known_.size() < kMaxKept) known_.insert(sql);
+    }
+
+private:
+    static constexpr size_t kMaxKept = 4096;  // far more tables than a schema has
+    std::mutex mutex_;
+    std::unordered_set<std::string> known_;
+};
+
+RuledDefinitions& Ruled() {
+    static RuledDefinitions ruled;
+    return ruled;
+}
 
 // One code point from UTF-8 at `i`, advancing `i`. A byte that does not start a valid
 // sequence stands for itself, so any byte string has a definite order.
@@ -144,8 +172,13 @@ int UpgradeToServerRules(sqlite3* db, std::string_view path) {
         while (sqlite3_step(stmt) == SQLITE_ROW) {
             std::string name = reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0));
             std::string sql = reinterpret_cast<const char*>(sqlite3_column_text(stmt, 1));
+            if (Ruled().Contains(sql)) continue;
             std::string upgraded = WithServerColumnRules(sql);
-            if (upgraded != sql) changes.emplace_back(std::move(name), std::move(upgraded));
+            if (upgraded != sql) {
+                changes.emplace_back(std::move(name), std::move(upgraded));
+            } else {
+                Ruled().Add(sql);
+            }
         }
         sqlite3_finalize(stmt);
     }

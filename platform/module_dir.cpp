@@ -1,6 +1,7 @@
 #include "platform/module_dir.h"
 
 #include <dlfcn.h>
+#include <fmt/format.h>
 
 #include <system_error>
 
@@ -17,6 +18,32 @@ std::filesystem::path ModuleDirectory(const void* symbol) {
     std::filesystem::path file = std::filesystem::canonical(info.dli_fname, ec);
     if (ec) file = std::filesystem::absolute(info.dli_fname);
     return file.parent_path();
+}
+
+void* LoadModuleBeside(const void* symbol, std::string_view file_name, std::string_view what) {
+    const std::filesystem::path file = ModuleDirectory(symbol) / file_name;
+    // Its own dependencies are loaded with it and resolved now, so a missing one is
+    // reported here rather than as a crash at the first call.
+    void* handle = dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (handle == nullptr) {
+        const char* error = dlerror();
+        std::string_view reason = error ? error : "the loader gave no reason";
+        // The loader's text starts with the file's name, which the message gives already.
+        const std::string prefix = file.string() + ": ";
+        if (reason.starts_with(prefix)) reason.remove_prefix(prefix.size());
+        throw Error(ErrorCode::kCannotCreateObject,
+                    fmt::format("{} cannot be loaded from '{}': {}", what, file.string(), reason));
+    }
+    return handle;
+}
+
+void* ModuleSymbol(void* module, const char* name, std::string_view what) {
+    dlerror();
+    void* address = dlsym(module, name);
+    if (address == nullptr) {
+        throw Error(ErrorCode::kCannotCreateObject, fmt::format("{} lacks its entry point '{}'", what, name));
+    }
+    return address;
 }
 
 }  // namespace orba::platform

@@ -1,16 +1,13 @@
 // browse: the browse window over a branch database; what the user chose is written by
 // WriteBrowseResult in the form the other commands take.
-#include <QApplication>
-
 #include <cstdlib>
-#include <memory>
 
 #include "apps/orbabt/browse_result.h"
 #include "apps/orbabt/commands.h"
 #include "apps/orbabt/host_setup.h"
 #include "facade/bill_trans.h"
+#include "facade/browse_entry.h"
 #include "platform/error.h"
-#include "ui/qt_ui_service.h"
 
 namespace orba::apps {
 
@@ -39,20 +36,14 @@ int RunBrowse(const BrowseOptions& options) {
                     "QT_QPA_PLATFORM=offscreen)");
     }
     const std::string database = UseDatabase(options.db);
-    static int argc = 1;
-    static char name[] = "orbabt";
-    static char* argv[] = {name, nullptr};
-    // A host that already runs a window application (a test, say) keeps its own.
-    std::unique_ptr<QApplication> app;
-    if (!QApplication::instance()) app = std::make_unique<QApplication>(argc, argv);
+    // The window module starts the window application; the other commands never load it.
     Ref<VariantVector> result;
-    {
-        platform::ScopedUiService window_messages(std::make_shared<ui::QtUiService>());
+    facade::RunInWindowApplication([&] {
         auto trans = platform::MakeRef<facade::BillTrans>();
         facade::BillTrans::ShowType(download ? 1 : 0);
         trans->Show();
         result = facade::BillTrans::VectTransmitBill();
-    }
+    });
     return WriteBrowseResult(result, download, database, options.output);
 }
 

@@ -6,6 +6,8 @@
 #include <iostream>
 #include <algorithm>
 #include <map>
+#include <unordered_map>
+#include <unordered_set>
 
 #include "apps/orbabt/commands.h"
 #include "apps/orbabt/exchange.h"
@@ -43,23 +45,41 @@ int TotalBills(const std::vector<PackageCount>& counts) {
     return n;
 }
 
-// Of the bills `ids` of a bill type, those the supplying branch has marked transmitted.
-int CountMarkedIds(const std::string& database, int32_t bill_type, const std::vector<int32_t>& ids) {
-    if (ids.empty()) return 0;
-    hostkit::AccountDatabase db(database);
-    const char* table = bill_type == 501 ? "POOrder" : "SEOutStock";
-    const std::string sql = fmt::format("SELECT FTranStatus FROM {} WHERE FInterID=$1", table);
-    int marked = 0;
-    for (int32_t id : ids) {
-        Ref<platform::RecordSet> rows = db.Query(sql, {platform::Variant(id)});
-        if (!rows->Eof() && !rows->Value(0).IsNull() && rows->Value(0).ToLong() == 1) ++marked;
+const char* BillTable(int32_t bill_type) { return bill_type == 501 ? "POOrder" : "SEOutStock"; }
+
+// Reads `columns` (after FInterID) of the bills `ids` of a bill type: a few statements of
+// many numbers each rather than one per bill, so that a receipt of thousands of bills costs
+// a few reads. Calls `row` with each bill found; numbers not found are left out.
+template <class OnRow>
+void ReadBills(hostkit::AccountDatabase& db, int32_t bill_type, std::string_view columns,
+               const std::vector<int32_t>& ids, OnRow row) {
+    constexpr size_t kIdsPerStatement = 500;
+    for (size_t start = 0; start < ids.size(); start += kIdsPerStatement) {
+        const size_t end = std::min(ids.size(), start + kIdsPerStatement);
+        // Internal numbers are integers, written here by this program.
+        std::string sql = fmt::format("SELECT FInterID, {} FROM {} WHERE FInterID IN (", columns, BillTable(bill_type));
+        for (size_t i = start; i < end; ++i) fmt::format_to(std::back_inserter(sql), "{}{}", i > start ? "," : "", ids[i]);
+        sql += ')';
+        for (Ref<platform::RecordSet> rows = db.Query(sql); !rows->Eof(); rows->MoveNext()) {
+            row(static_cast<int32_t>(rows->Value(0).ToLong()), *rows);
+        }
     }
+}
+
+// Of the bills `ids` of a bill type, those the supplying branch has marked transmitted.
+int CountMarkedIds(hostkit::AccountDatabase& db, int32_t bill_type, const std::vector<int32_t>& ids) {
+    std::unordered_set<int32_t> transmitted;
+    ReadBills(db, bill_type, "FTranStatus", ids, [&](int32_t id, platform::RecordSet& rows) {
+        if (!rows.Value(1).IsNull() && rows.Value(1).ToLong() == 1) transmitted.insert(id);
+    });
+    int marked = 0;
+    for (int32_t id : ids) marked += transmitted.count(id) ? 1 : 0;
     return marked;
 }
 
 // Bills of one package that the supplying branch has marked transmitted.
-int CountMarked(const std::string& database, const PackageCount& package) {
-    return CountMarkedIds(database, package.bill_type, package.inter_ids);
+int CountMarked(hostkit::AccountDatabase& db, const PackageCount& package) {
+    return CountMarkedIds(db, package.bill_type, package.inter_ids);
 }
 
 
@@ -105,21 +125,25 @@ std::pair<bool, std::vector<std::pair<int32_t, int>>> MarkAcknowledged(const std
                                                                        const ReceiptFile& receipt) {
     bool ok = true;
     ReceiptFile checked = receipt;
-    {
-        hostkit::AccountDatabase database(db);
-        for (ReceiptPackage& p : checked.packages) {
-            const char* table = p.bill_type == 501 ? "POOrder" : "SEOutStock";
-            const std::string sql = fmt::format("SELECT FBillNo FROM {} WHERE FInterID=$1", table);
-            for (ReceiptBill& b : p.bills) {
-                if (!b.Acknowledged()) continue;
-                Ref<platform::RecordSet> rows = database.Query(sql, {platform::Variant(*b.bill_inter_id)});
-                if (rows->Eof() || rows->Value(0).IsNull() || rows->Value(0).ToText() != b.bill_no) {
-                    std::cerr << fmt::format("orbabt: the receipt acknowledges bill {} as internal number {}, which "
-                                             "is not that bill here; it is left unmarked\n",
-                                             b.bill_no, *b.bill_inter_id);
-                    b.outcome = hostkit::SaveOutcomeKind::kNotSaved;
-                    ok = false;
-                }
+    hostkit::AccountDatabase database(db);
+    for (ReceiptPackage& p : checked.packages) {
+        std::vector<int32_t> ids;
+        for (const ReceiptBill& b : p.bills) {
+            if (b.Acknowledged()) ids.push_back(*b.bill_inter_id);
+        }
+        std::unordered_map<int32_t, std::string> numbers;  // the bill number each internal number holds here
+        ReadBills(database, p.bill_type, "FBillNo", ids, [&](int32_t id, platform::RecordSet& rows) {
+            if (!rows.Value(1).IsNull()) numbers.emplace(id, rows.Value(1).ToText());
+        });
+        for (ReceiptBill& b : p.bills) {
+            if (!b.Acknowledged()) continue;
+            auto found = numbers.find(*b.bill_inter_id);
+            if (found == numbers.end() || found->second != b.bill_no) {
+                std::cerr << fmt::format("orbabt: the receipt acknowledges bill {} as internal number {}, which "
+                                         "is not that bill here; it is left unmarked\n",
+                                         b.bill_no, *b.bill_inter_id);
+                b.outcome = hostkit::SaveOutcomeKind::kNotSaved;
+                ok = false;
             }
         }
     }
@@ -131,7 +155,7 @@ std::pair<bool, std::vector<std::pair<int32_t, int>>> MarkAcknowledged(const std
         for (const ReceiptBill& b : p.bills) {
             if (b.Acknowledged()) ids.push_back(*b.bill_inter_id);
         }
-        marked.emplace_back(p.bill_type, CountMarkedIds(db, p.bill_type, ids));
+        marked.emplace_back(p.bill_type, CountMarkedIds(database, p.bill_type, ids));
     }
     return {ok, marked};
 }
@@ -235,9 +259,10 @@ int RunMark(const std::string& db, const std::string& file_name, bool without_re
                                  "{} saved it.\n",
                                  own.number, file.receiver.number);
         const bool ok = Mark(db, file.list);
+        hostkit::AccountDatabase database(db);
         for (const PackageCount& c : CountPackages(*file.list)) {
             std::cout << fmt::format("  {} {:<17} {:>6} of {} bills of its own type marked transmitted\n", c.bill_type,
-                                     BillTypeName(c.bill_type), CountMarked(db, c), c.own_bills);
+                                     BillTypeName(c.bill_type), CountMarked(database, c), c.own_bills);
         }
         return ok ? 0 : 1;
     }

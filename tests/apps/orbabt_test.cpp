@@ -214,6 +214,54 @@ TEST_F(OrbabtTest, InvokeExplainsWhatIsWrong) {
     }
 }
 
+// The windows are modules loaded only when a window is needed: the command-line steps run
+// without loading the window toolkit, a window component made by name loads it, and a
+// program whose window modules are missing says which file it could not load.
+TEST_F(OrbabtTest, WindowModulesAreLoadedOnlyWhenAWindowIsNeeded) {
+    MakeBranch("a.db", 1);
+    const fs::path bin = fs::read_symlink("/proc/self/exe").parent_path();
+    struct Case {
+        const char* name;
+        std::vector<std::string> args;
+        bool loads_toolkit;
+    };
+    const Case cases[] = {
+        {"version", {"--version"}, false},
+        {"a database step", {"sql", "--db", "a.db", "SELECT count(*) FROM POOrder"}, false},
+        {"a list control made by name", {"invoke", "OrbaList.Rilvo", "CanConfirm"}, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<std::string> args{"LD_DEBUG=libs", (bin / "orbabt").string()};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        Outcome o = Run(args, "/usr/bin/env");
+        EXPECT_EQ(o.status, 0) << o.err;
+        ASSERT_TRUE(Contains(o.err, "liborba_hostkit")) << "the loader's trace is missing";
+        EXPECT_EQ(Contains(o.err, "libQt6Widgets"), c.loads_toolkit);
+    }
+
+    // The program and its libraries alone, without the window modules.
+    fs::create_directory(dir_ / "alone");
+    for (const fs::directory_entry& entry : fs::directory_iterator(bin)) {
+        const std::string name = entry.path().filename().string();
+        if (name.starts_with("lib") && Contains(name, ".so.") && !Contains(name, "indows")) {
+            fs::copy_file(entry.path(), dir_ / "alone" / name);
+        }
+    }
+    fs::copy_file(bin / "orbabt", dir_ / "alone" / "orbabt");
+    const Case missing[] = {
+        {"liborba_hostkit_windows.so", {"invoke", "OrbaList.Rilvo", "CanConfirm"}, false},
+        {"libOrbaBillTransmitWindows.so", {"invoke", "OrbaBillTransmit.BillTrans", "Show"}, false},
+    };
+    for (const Case& c : missing) {
+        SCOPED_TRACE(c.name);
+        Outcome o = Run(c.args, dir_ / "alone" / "orbabt");
+        EXPECT_EQ(o.status, 1);
+        EXPECT_TRUE(Contains(o.err, "window module cannot be loaded")) << o.err;
+        EXPECT_TRUE(Contains(o.err, "alone/" + std::string(c.name))) << o.err;
+    }
+}
+
 TEST_F(OrbabtTest, InvokeCallsAComponentByNameAndPrintsItsResultAsJson) {
     MakeBranch("a.db", 1);
     hostkit::testing::TestDb db((dir_ / "a.db").string());
@@ -570,29 +618,40 @@ TEST_F(OrbabtTest, ABillNumberThatIsNotTextStopsPackagingAndIsNamed) {
 }
 
 
+// Mark reads the receipt's bills at A a few hundred to a statement: a bill whose number does
+// not match, wherever it stands, is left alone and every other one is marked.
 TEST_F(OrbabtTest, AReceiptThatNamesAnotherBillUnderAnInternalNumberDoesNotMarkIt) {
-    MakeBranch("a.db", 1);
+    hostkit::CreateSampleDatabase((dir_ / "a.db").string(),
+                                  {.branch = 1, .orders = 1201, .notices = 0, .returns = 0, .lines = 1, .seed = 3});
     MakeBranch("b.db", 2);
     hostkit::testing::TestDb a((dir_ / "a.db").string());
+    a.Exec("UPDATE POOrder SET FRelateBrID=2, FStatus=1, FTranStatus=0");
     ASSERT_EQ(Run({"request", "--types", "501", "-o", "r.json"}).status, 0);
     ASSERT_EQ(Run({"package", "--db", "a.db", "--requests", "r.json", "--to", std::string(kBranchBNumber), "--to-name",
                    std::string(kBranchBName), "-o", "list.json"})
                   .status,
               0);
     ASSERT_EQ(Run({"unpackage", "--db", "b.db", "list.json"}).status, 0);
-    const long long orders = Awaiting(a, "POOrder", 71);
-    ASSERT_GE(orders, 2);
-    // The first acknowledged order's number no longer matches its internal number at A.
-    std::string receipt = ReadFile(dir_ / "list.receipt.json");
-    const size_t at = receipt.find("\"BillNo\": \"");
-    ASSERT_NE(at, std::string::npos);
-    receipt.insert(at + 11, "X");
-    WriteTextFile(dir_ / "list.receipt.json", receipt);
+    const std::string receipt = ReadFile(dir_ / "list.receipt.json");
+    fs::copy_file(dir_ / "a.db", dir_ / "a-before.db");
+    // The n-th acknowledged order's number no longer matches its internal number at A.
+    for (int wrong : {1, 500, 501, 1201}) {
+        SCOPED_TRACE(wrong);
+        fs::copy_file(dir_ / "a-before.db", dir_ / "a.db", fs::copy_options::overwrite_existing);
+        std::string changed = receipt;
+        size_t at = std::string::npos;
+        for (int n = 0; n < wrong; ++n) at = changed.find("\"BillNo\": \"", at + 1);
+        ASSERT_NE(at, std::string::npos);
+        changed.insert(at + 11, "X");
+        WriteTextFile(dir_ / "changed.receipt.json", changed);
 
-    Outcome mark = Run({"mark", "--db", "a.db", "list.receipt.json"});
-    EXPECT_EQ(mark.status, 1);
-    EXPECT_TRUE(Contains(mark.err, "is not that bill here; it is left unmarked")) << mark.err;
-    EXPECT_EQ(Awaiting(a, "POOrder", 71), 1);
+        Outcome mark = Run({"mark", "--db", "a.db", "changed.receipt.json"});
+        EXPECT_EQ(mark.status, 1);
+        EXPECT_TRUE(Contains(mark.err, "is not that bill here; it is left unmarked")) << mark.err;
+        EXPECT_TRUE(Contains(mark.out, "1200 acknowledged bills marked transmitted")) << mark.out;
+        hostkit::testing::TestDb marked((dir_ / "a.db").string());
+        EXPECT_EQ(Awaiting(marked, "POOrder", 71), 1);
+    }
 }
 
 

@@ -706,12 +706,4 @@ void ShowBrowseWindow() {
     window->Unload();
 }
 
-namespace {
-// The facade opens the window through this hand-over, set when the library is loaded.
-const bool g_window_runner_set = [] {
-    facade::SetBrowseWindowRunner(&ShowBrowseWindow);
-    return true;
-}();
-}  // namespace
-
 }  // namespace orba::ui
