@@ -882,26 +882,32 @@ std::string ReceivedSchemaForServer(std::string_view script) {
 }
 
 void EnsureReceivedTables(PgDatabase& db) {
-    // The server checks the right to create tables even for tables that exist already, so
-    // the tables are made only when missing: an account that may not create tables saves
-    // into tables a database administrator made.
-    const bool there = db.Query("SELECT count(*) FROM pg_catalog.pg_tables WHERE schemaname=current_schema() AND "
-                                "tablename IN ('t_rcvbill','t_rcvbillentry')",
-                                std::vector<std::optional<std::string>>{})
-                           .Text(0, 0) == "2";
-    if (!there) {
-        const std::string schema = ReceivedSchemaForServer(kReceivedSchema);
-        TraceSql(schema);
-        db.Exec(schema);
-    }
-    // Tables made before received bills could be corrected lack the revision columns.
-    if (db.Query("SELECT 1 FROM information_schema.columns WHERE table_schema=current_schema() AND "
-                 "table_name='t_rcvbill' AND column_name='frevision'",
-                 std::vector<std::optional<std::string>>{})
-            .Rows() == 0) {
-        db.Exec("ALTER TABLE t_RcvBill ADD COLUMN FRevision INTEGER NOT NULL DEFAULT 1, "
-                "ADD COLUMN FRevisedAt TIMESTAMP");
-    }
+    const std::vector<std::optional<std::string>> none;
+    // Two savings that make the tables at the same moment would collide in the server's
+    // catalog, so the tables are checked and made under a lock that only this takes.
+    InTransaction(db, [&] {
+        db.Query("SELECT pg_advisory_xact_lock(hashtext('orba received tables'))", none);
+        // The server checks the right to create tables even for tables that exist already,
+        // so the tables are made only when missing: an account that may not create tables
+        // saves into tables a database administrator made.
+        const bool there = db.Query("SELECT count(*) FROM pg_catalog.pg_tables WHERE schemaname=current_schema() "
+                                    "AND tablename IN ('t_rcvbill','t_rcvbillentry')",
+                                    none)
+                               .Text(0, 0) == "2";
+        if (!there) {
+            const std::string schema = ReceivedSchemaForServer(kReceivedSchema);
+            TraceSql(schema);
+            db.Exec(schema);
+        }
+        // Tables made before received bills could be corrected lack the revision columns.
+        if (db.Query("SELECT 1 FROM information_schema.columns WHERE table_schema=current_schema() AND "
+                     "table_name='t_rcvbill' AND column_name='frevision'",
+                     none)
+                .Rows() == 0) {
+            db.Exec("ALTER TABLE t_RcvBill ADD COLUMN FRevision INTEGER NOT NULL DEFAULT 1, "
+                    "ADD COLUMN FRevisedAt TIMESTAMP");
+        }
+    });
 }
 
 namespace {
