@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "hostkit/pg_db.h"
 #include "hostkit/server_rules.h"
 #include "platform/error.h"
 
@@ -324,6 +325,35 @@ void CheckBranchDatabase(sqlite3* db, std::string_view path) {
                     fmt::format("'{}' is not a branch account database: it does not say which branch it is "
                                 "(system option IC/BrID naming a row of t_SonCompany)",
                                 path));
+    }
+}
+
+void CheckBranchDatabase(PgDatabase& db) {
+    // The server keeps unquoted names in lower case.
+    const int64_t tables = std::stoll(std::string(
+        db.Query("SELECT count(*) FROM pg_catalog.pg_tables WHERE schemaname=current_schema() AND tablename IN "
+                 "('poorder','poorderentry','seoutstock','seoutstockentry','t_soncompany','t_systemprofile')",
+                 std::vector<std::optional<std::string>>{})
+            .Text(0, 0)));
+    if (tables != 6) {
+        throw Error(ErrorCode::kBadInput,
+                    fmt::format("The {} is not a branch account database: it lacks the bill tables{}", db.Description(),
+                                tables == 0 ? " (an empty database or another program's)" : ""));
+    }
+    bool named = false;
+    try {
+        named = db.Query("SELECT count(*) FROM t_SonCompany WHERE FItemID=(SELECT FValue FROM t_Systemprofile "
+                         "WHERE FCategory='IC' AND FKey='BrID')",
+                         std::vector<std::optional<std::string>>{})
+                    .Text(0, 0) == "1";
+    } catch (const Error&) {
+        // An option that is not a number names no branch either.
+    }
+    if (!named) {
+        throw Error(ErrorCode::kBadInput,
+                    fmt::format("The {} is not a branch account database: it does not say which branch it is "
+                                "(system option IC/BrID naming a row of t_SonCompany)",
+                                db.Description()));
     }
 }
 

@@ -9,6 +9,8 @@ struct sqlite3;
 
 namespace orba::hostkit {
 
+class PgDatabase;
+
 // The whole schema as one SQL script: bill headers and lines (purchase orders, delivery and
 // return notices, sales orders), the master data they join to, and the system profile.
 //
@@ -29,5 +31,8 @@ void CreateErpSchema(sqlite3* db);
 // database: it has the bill tables and says which branch it is (system option IC/BrID
 // naming a row of t_SonCompany). An empty file or another program's database is refused.
 void CheckBranchDatabase(sqlite3* db, std::string_view path);
+// The same check of a database on a PostgreSQL server; the message names the server and the
+// database.
+void CheckBranchDatabase(PgDatabase& db);
 
 }  // namespace orba::hostkit

@@ -9,6 +9,7 @@
 
 #include "hostkit/server_rules.h"
 #include "platform/error.h"
+#include "platform/printable_text.h"
 
 namespace orba::hostkit {
 
@@ -223,7 +224,17 @@ std::optional<std::string> PgParameterText(const Variant& value) {
         case VarType::kDate: return value.AsDate().ToString();
         case VarType::kObject:
             throw Error(ErrorCode::kBadInput, "An object cannot be stored in the database as a value");
-        default: return value.ToText();
+        default: {
+            // The server's text holds no NUL character, and the client library would cut the
+            // value short at one: such a text is refused rather than stored changed.
+            std::string text = value.ToText();
+            if (text.find('\0') != std::string::npos) {
+                throw Error(ErrorCode::kBadInput,
+                            fmt::format("The text \"{}\" holds a NUL character, which the database cannot keep",
+                                        platform::EscapeControls(text)));
+            }
+            return text;
+        }
     }
 }
 
@@ -278,7 +289,34 @@ PgResult PgDatabase::Query(std::string_view sql, const std::vector<Variant>& par
     return Query(sql, texts);
 }
 
+void PgDatabase::Prepare(const std::string& name, std::string_view sql) {
+    const std::string text(sql);
+    PGresult* result = PQprepare(conn_, name.c_str(), text.c_str(), 0, nullptr);
+    if (PQresultStatus(result) != PGRES_COMMAND_OK) {
+        std::string reason = ResultError(result, conn_);
+        PQclear(result);
+        throw Error(ErrorCode::kDatabaseError, fmt::format("The database refused the statement: {}", reason));
+    }
+    PQclear(result);
+}
+
+PgResult PgDatabase::RunPrepared(const std::string& name, const std::vector<std::optional<std::string>>& params) {
+    std::vector<const char*> values;
+    values.reserve(params.size());
+    for (const auto& p : params) values.push_back(p ? p->c_str() : nullptr);
+    PGresult* result = PQexecPrepared(conn_, name.c_str(), static_cast<int>(values.size()),
+                                      values.empty() ? nullptr : values.data(), nullptr, nullptr, 0);
+    const ExecStatusType status = PQresultStatus(result);
+    if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) {
+        std::string reason = ResultError(result, conn_);
+        PQclear(result);
+        throw Error(ErrorCode::kDatabaseError, fmt::format("The database refused the statement: {}", reason));
+    }
+    return PgResult(result);
+}
+
 bool PgDatabase::InTransaction() const { return PQtransactionStatus(conn_) != PQTRANS_IDLE; }
+bool PgDatabase::TransactionFailed() const { return PQtransactionStatus(conn_) == PQTRANS_INERROR; }
 
 Ref<RecordSet> PgRecordSet(const PgResult& result, const std::vector<std::string>& names) {
     const int columns = result.Columns();

@@ -62,7 +62,8 @@ platform::Variant PgCellValue(unsigned type_oid, std::string_view text);
 platform::FieldType PgFieldType(unsigned type_oid);
 
 // A statement parameter as text for the server, or nothing for Null. Raises an Error
-// (kBadInput) for values that have no database form (objects, Empty stays Null).
+// (kBadInput) for values that have no database form (objects, texts holding a NUL character;
+// Empty stays Null).
 std::optional<std::string> PgParameterText(const platform::Variant& value);
 
 class PgDatabase {
@@ -83,8 +84,15 @@ public:
     // Runs one statement with $1, $2 ... bound to `params` (nullopt is Null).
     PgResult Query(std::string_view sql, const std::vector<std::optional<std::string>>& params = {});
     PgResult Query(std::string_view sql, const std::vector<platform::Variant>& params);
+    // Prepares one statement with $1, $2 ... under `name`, for running many times on this
+    // connection with RunPrepared.
+    void Prepare(const std::string& name, std::string_view sql);
+    PgResult RunPrepared(const std::string& name, const std::vector<std::optional<std::string>>& params);
     // True while a transaction is open on the connection.
     bool InTransaction() const;
+    // True when a statement of the open transaction failed: the server then ignores every
+    // statement up to a rollback, and a COMMIT rolls back instead.
+    bool TransactionFailed() const;
 
 private:
     pg_conn* conn_ = nullptr;

@@ -24,7 +24,7 @@ namespace {
 // Text compares as the account database compares it: without regard to case. A
 // nondeterministic collation lets equal-but-differently-cased values meet in comparisons,
 // unique indexes, grouping and joins alike.
-constexpr std::string_view kTextCollation = "orba_text";
+constexpr std::string_view kTextCollation = kServerTextCollation;
 constexpr std::string_view kServerPrologue = R"sql(
 CREATE COLLATION IF NOT EXISTS orba_text (provider = icu, locale = 'und-u-ks-level2', deterministic = false);
 

@@ -24,6 +24,9 @@ std::string ErpSchemaForPostgres();
 // True when the database already holds the ERP schema.
 bool HasErpSchema(PgDatabase& db);
 
+// The collation every text column of a server branch database compares under.
+inline constexpr std::string_view kServerTextCollation = "orba_text";
+
 // Creates the schema in one transaction; refuses (kFileAlreadyExists, naming the database)
 // a database that already holds it.
 void CreateErpSchema(PgDatabase& db);

@@ -2,6 +2,8 @@
 
 #include <fmt/format.h>
 
+#include <charconv>
+#include <initializer_list>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -12,7 +14,9 @@
 #include "hostkit/erp_schema.h"
 #include "hostkit/login_string.h"
 #include "hostkit/pg_db.h"
+#include "hostkit/pg_schema.h"
 #include "hostkit/server_rules.h"
+#include "hostkit/sql_tokenizer.h"
 #include "hostkit/sqlite_db.h"
 #include "platform/containers.h"
 #include "platform/error.h"
@@ -236,6 +240,39 @@ const Variant& Require(const MapContainer& map, const KeyRule& rule, const Place
     return *v;
 }
 
+struct Column {
+    std::string name;
+    const Variant* value;
+};
+
+// The account database the bills are saved into, on either backend: statements written with
+// ? marks, each prepared once per run and run many times with its values; the new row's key;
+// the run's transaction with a savepoint per bill; the received tables; the check that the
+// database is a branch's.
+class ReceivingDb {
+public:
+    virtual ~ReceivingDb() = default;
+    virtual void CheckBranch() = 0;
+    virtual void EnsureTables() = 0;
+    virtual void Begin() = 0;
+    // Savepoints and their release; raises an Error when the database refuses.
+    virtual void Exec(const char* sql) = 0;
+    // Undoing after a failure: a refusal then is not the failure to report.
+    virtual void ExecQuietly(const char* sql) noexcept = 0;
+    virtual bool InTransaction() const = 0;
+    virtual void Commit() = 0;
+    // Prepares `sql` once; the number to run it by.
+    virtual size_t Prepare(const std::string& sql) = 0;
+    // Runs a prepared statement with `values` in the order of its marks; true when it
+    // yielded a row, whose columns IsNull and Int then read.
+    virtual bool Run(size_t statement, const std::vector<const Variant*>& values) = 0;
+    virtual bool IsNull(int column) const = 0;
+    virtual int64_t Int(int column) const = 0;
+    // What an INSERT ends with for InsertedKey to give the new row's `key` afterwards.
+    virtual std::string Returning(std::string_view key) const = 0;
+    virtual int64_t InsertedKey() const = 0;
+};
+
 // Binds a value as the received tables keep it: numbers other than whole Longs as exact
 // decimal text, dates as ISO text.
 void BindValue(SqliteStatement& stmt, int index, const Variant& v) {
@@ -251,80 +288,259 @@ void BindValue(SqliteStatement& stmt, int index, const Variant& v) {
     }
 }
 
-struct Column {
-    std::string name;
-    const Variant* value;
+class SqliteReceivingDb final : public ReceivingDb {
+public:
+    explicit SqliteReceivingDb(const std::string& path) : db_(path, SqliteDatabase::Mode::kReadWrite) {}
+
+    void CheckBranch() override { CheckBranchDatabase(db_.Handle(), db_.Path()); }
+    void EnsureTables() override { EnsureReceivedTables(db_); }
+    void Begin() override { db_.Exec("BEGIN IMMEDIATE"); }
+    void Exec(const char* sql) override { db_.Exec(sql); }
+    void ExecQuietly(const char* sql) noexcept override { sqlite3_exec(db_.Handle(), sql, nullptr, nullptr, nullptr); }
+    bool InTransaction() const override { return !sqlite3_get_autocommit(db_.Handle()); }
+    void Commit() override { db_.Exec("COMMIT"); }
+    size_t Prepare(const std::string& sql) override {
+        TraceSql(sql);
+        statements_.push_back(std::make_unique<SqliteStatement>(db_.Handle(), sql));
+        return statements_.size() - 1;
+    }
+    bool Run(size_t statement, const std::vector<const Variant*>& values) override {
+        SqliteStatement& stmt = *statements_[statement];
+        stmt.Reset();
+        for (size_t i = 0; i < values.size(); ++i) BindValue(stmt, static_cast<int>(i + 1), *values[i]);
+        last_ = &stmt;
+        return stmt.Step();
+    }
+    bool IsNull(int column) const override { return last_->ColumnIsNull(column); }
+    int64_t Int(int column) const override { return last_->ColumnInt(column); }
+    std::string Returning(std::string_view) const override { return {}; }
+    int64_t InsertedKey() const override { return sqlite3_last_insert_rowid(db_.Handle()); }
+
+private:
+    SqliteDatabase db_;
+    std::vector<std::unique_ptr<SqliteStatement>> statements_;  // finalized before the handle closes
+    SqliteStatement* last_ = nullptr;
 };
 
-std::string InsertSql(std::string_view table, const std::vector<Column>& columns) {
-    std::string names, marks;
-    for (size_t i = 0; i < columns.size(); ++i) {
-        names += (i ? "," : "") + columns[i].name;
-        marks += i ? ",?" : "?";
+// A value as the server takes it into the received tables, as a file keeps it: truth values
+// as 1 and 0, numbers other than whole Longs as exact decimal text.
+std::optional<std::string> ServerValue(const Variant& v) {
+    switch (v.Type()) {
+        case VarType::kBoolean: return std::string(v.AsBoolean() ? "1" : "0");
+        case VarType::kInteger:
+        case VarType::kLong: return std::to_string(v.ToLong());
+        case VarType::kDouble:
+        case VarType::kDecimal: return v.ToDecimal().ToString();
+        default: return PgParameterText(v);
     }
-    return fmt::format("INSERT INTO {} ({}) VALUES ({})", table, names, marks);
+}
+
+// A statement written with ? marks as the server reads it: $1, $2 ... in their order, and
+// the null-safe comparison "IS ?" as IS NOT DISTINCT FROM. The statements are this file's
+// own, with no quoted text, so every ? is a mark.
+std::string NumberedMarks(std::string_view sql) {
+    std::string out;
+    out.reserve(sql.size() + sql.size() / 4);
+    int n = 0;
+    for (char c : sql) {
+        if (c != '?') {
+            out += c;
+            continue;
+        }
+        if (out.size() >= 3 && out.compare(out.size() - 3, 3, "IS ") == 0) out += "NOT DISTINCT FROM ";
+        out += fmt::format("${}", ++n);
+    }
+    return out;
+}
+
+class ServerReceivingDb final : public ReceivingDb {
+public:
+    explicit ServerReceivingDb(const std::string& uri) : db_(uri) {}
+
+    void CheckBranch() override { CheckBranchDatabase(db_); }
+    void EnsureTables() override { EnsureReceivedTables(db_); }
+    // One saving run at a time, as a file's write lock gives: two clerks saving the same
+    // bill at once would otherwise both find it new, and the second would fail on the key.
+    // Reading the received bills is not held up.
+    void Begin() override { db_.Exec("BEGIN; LOCK TABLE t_RcvBill IN SHARE ROW EXCLUSIVE MODE"); }
+    void Exec(const char* sql) override { db_.Exec(sql); }
+    void ExecQuietly(const char* sql) noexcept override {
+        try {
+            db_.Exec(sql);
+        } catch (...) {
+        }
+    }
+    bool InTransaction() const override { return db_.InTransaction(); }
+    void Commit() override {
+        // A COMMIT of a transaction with a failed statement would roll it back and answer
+        // as if it had succeeded.
+        if (db_.TransactionFailed()) {
+            throw Error(ErrorCode::kDatabaseError,
+                        fmt::format("The {} had refused a statement of the transaction", db_.Description()));
+        }
+        db_.Exec("COMMIT");
+    }
+    size_t Prepare(const std::string& sql) override {
+        const std::string numbered = NumberedMarks(sql);
+        TraceSql(numbered);
+        const std::string name = fmt::format("orba_save_{}", names_.size() + 1);
+        db_.Prepare(name, numbered);
+        names_.push_back(name);
+        return names_.size() - 1;
+    }
+    bool Run(size_t statement, const std::vector<const Variant*>& values) override {
+        params_.clear();
+        for (const Variant* v : values) params_.push_back(ServerValue(*v));
+        last_.reset();
+        last_ = std::make_unique<PgResult>(db_.RunPrepared(names_[statement], params_));
+        return last_->Rows() > 0;
+    }
+    bool IsNull(int column) const override { return last_->IsNull(0, column); }
+    int64_t Int(int column) const override {
+        const std::string_view text = last_->Text(0, column);
+        int64_t v = 0;
+        std::from_chars(text.data(), text.data() + text.size(), v);
+        return v;
+    }
+    std::string Returning(std::string_view key) const override { return fmt::format(" RETURNING {}", key); }
+    int64_t InsertedKey() const override { return Int(0); }
+
+private:
+    PgDatabase db_;
+    std::vector<std::string> names_;
+    std::vector<std::optional<std::string>> params_;
+    std::unique_ptr<PgResult> last_;
+};
+
+std::unique_ptr<ReceivingDb> OpenReceivingDb(const std::string& location) {
+    if (IsServerDatabaseUri(location)) return std::make_unique<ServerReceivingDb>(location);
+    return std::make_unique<SqliteReceivingDb>(location);
 }
 
 // The statements of one saving run, each prepared once: every line of a package has the
-// same columns, so a package of thousands of lines prepares a handful of statements.
+// same columns, so a package of thousands of lines prepares a handful of statements. The
+// statements made from a column list are found again by comparing their table and column
+// names, so a line's statement text is not written anew for each line.
 class Statements {
 public:
-    explicit Statements(sqlite3* db) : db_(db) {}
+    explicit Statements(ReceivingDb& db) : db_(db) {}
 
     // Runs `sql` with `values` bound in order; true when it yielded a row.
     bool Run(const std::string& sql, const std::vector<const Variant*>& values) {
-        std::unique_ptr<SqliteStatement>& stmt = statements_[sql];
-        if (!stmt) {
-            TraceSql(sql);
-            stmt = std::make_unique<SqliteStatement>(db_, sql);
-        } else {
-            stmt->Reset();
+        auto [at, added] = fixed_.try_emplace(sql, 0);
+        if (added) {
+            try {
+                at->second = db_.Prepare(sql);
+            } catch (...) {
+                fixed_.erase(at);
+                throw;
+            }
         }
-        for (size_t i = 0; i < values.size(); ++i) BindValue(*stmt, static_cast<int>(i + 1), *values[i]);
-        last_ = stmt.get();
-        return stmt->Step();
+        return db_.Run(at->second, values);
     }
-    SqliteStatement& Last() { return *last_; }
-    sqlite3* Db() const { return db_; }
+    ReceivingDb& Db() { return db_; }
 
-    void Insert(std::string_view table, const std::vector<Column>& columns) {
-        std::vector<const Variant*> values;
-        for (const Column& c : columns) values.push_back(c.value);
-        Run(InsertSql(table, columns), values);
+    // Inserts a row of `columns` followed by `extra`; with `key` named, gives the new row's
+    // value of it.
+    int64_t Insert(std::string_view table, const std::vector<Column>& columns, std::initializer_list<Column> extra,
+                   std::string_view key = {}) {
+        values_.clear();
+        for (const Column& c : columns) values_.push_back(c.value);
+        for (const Column& c : extra) values_.push_back(c.value);
+        const size_t statement = Cached(Op::kInsert, table, {}, columns, extra, [&] {
+            std::string names, marks;
+            auto add = [&](const Column& c) {
+                names += (names.empty() ? "" : ",") + c.name;
+                marks += marks.empty() ? "?" : ",?";
+            };
+            for (const Column& c : columns) add(c);
+            for (const Column& c : extra) add(c);
+            std::string sql = fmt::format("INSERT INTO {} ({}) VALUES ({})", table, names, marks);
+            if (!key.empty()) sql += db_.Returning(key);
+            return sql;
+        });
+        db_.Run(statement, values_);
+        return key.empty() ? 0 : db_.InsertedKey();
     }
 
     // True when the row of `table` picked by `key` (column = value, all of them) holds
     // exactly `columns`. A value is compared as the insert would have stored it.
-    bool Holds(std::string_view table, const std::vector<Column>& key, const std::vector<Column>& columns) {
-        std::string sql = fmt::format("SELECT 1 FROM {} WHERE ", table);
-        std::vector<const Variant*> values;
-        for (size_t i = 0; i < key.size(); ++i) {
-            sql += fmt::format("{}{}=?", i ? " AND " : "", key[i].name);
-            values.push_back(key[i].value);
-        }
-        for (const Column& c : columns) {
-            sql += fmt::format(" AND {} IS ?", c.name);
-            values.push_back(c.value);
-        }
-        return Run(sql, values);
+    bool Holds(std::string_view table, std::initializer_list<Column> key, const std::vector<Column>& columns) {
+        values_.clear();
+        for (const Column& c : key) values_.push_back(c.value);
+        for (const Column& c : columns) values_.push_back(c.value);
+        const size_t statement = Cached(Op::kHolds, table, key, columns, {}, [&] {
+            std::string sql = fmt::format("SELECT 1 FROM {} WHERE ", table);
+            bool first = true;
+            for (const Column& c : key) {
+                sql += fmt::format("{}{}=?", first ? "" : " AND ", c.name);
+                first = false;
+            }
+            for (const Column& c : columns) sql += fmt::format(" AND {} IS ?", c.name);
+            return sql;
+        });
+        return db_.Run(statement, values_);
     }
 
-    void Update(std::string_view table, const std::vector<Column>& columns, const Column& key) {
-        std::string sql = fmt::format("UPDATE {} SET ", table);
-        std::vector<const Variant*> values;
-        for (size_t i = 0; i < columns.size(); ++i) {
-            sql += fmt::format("{}{}=?", i ? "," : "", columns[i].name);
-            values.push_back(columns[i].value);
-        }
-        sql += fmt::format(" WHERE {}=?", key.name);
-        values.push_back(key.value);
-        Run(sql, values);
+    // Sets `columns` followed by `extra` on the row of `table` picked by `key`.
+    void Update(std::string_view table, const std::vector<Column>& columns, std::initializer_list<Column> extra,
+                const Column& key) {
+        values_.clear();
+        for (const Column& c : columns) values_.push_back(c.value);
+        for (const Column& c : extra) values_.push_back(c.value);
+        values_.push_back(key.value);
+        const size_t statement = Cached(Op::kUpdate, table, {key}, columns, extra, [&] {
+            std::string sql = fmt::format("UPDATE {} SET ", table);
+            bool first = true;
+            auto add = [&](const Column& c) {
+                sql += fmt::format("{}{}=?", first ? "" : ",", c.name);
+                first = false;
+            };
+            for (const Column& c : columns) add(c);
+            for (const Column& c : extra) add(c);
+            return sql + fmt::format(" WHERE {}=?", key.name);
+        });
+        db_.Run(statement, values_);
     }
 
 private:
-    sqlite3* db_;
-    std::map<std::string, std::unique_ptr<SqliteStatement>> statements_;
-    SqliteStatement* last_ = nullptr;
+    enum class Op { kInsert, kHolds, kUpdate };
+    struct Made {
+        Op op;
+        std::string table;
+        std::vector<std::string> names;
+        size_t statement;
+    };
+
+    // The statement of `op` on `table` for these columns, made by `make` the first time.
+    template <class Make>
+    size_t Cached(Op op, std::string_view table, std::initializer_list<Column> key, const std::vector<Column>& columns,
+                  std::initializer_list<Column> extra, Make&& make) {
+        const size_t count = key.size() + columns.size() + extra.size();
+        auto same = [&](const Made& m) {
+            if (m.op != op || m.table != table || m.names.size() != count) return false;
+            size_t i = 0;
+            for (const Column& c : key) if (m.names[i++] != c.name) return false;
+            for (const Column& c : columns) if (m.names[i++] != c.name) return false;
+            for (const Column& c : extra) if (m.names[i++] != c.name) return false;
+            return true;
+        };
+        for (const Made& m : made_) {
+            if (same(m)) return m.statement;
+        }
+        Made m{op, std::string(table), {}, db_.Prepare(make())};
+        m.names.reserve(count);
+        for (const Column& c : key) m.names.push_back(c.name);
+        for (const Column& c : columns) m.names.push_back(c.name);
+        for (const Column& c : extra) m.names.push_back(c.name);
+        made_.push_back(std::move(m));
+        return made_.back().statement;
+    }
+
+    ReceivingDb& db_;
+    std::map<std::string, size_t, std::less<>> fixed_;
+    std::vector<Made> made_;
+    std::vector<const Variant*> values_;
 };
 
 const Variant kNull = Variant::Null();
@@ -481,10 +697,7 @@ void InsertLines(Statements& statements, const CheckedBill& bill, const Variant&
     int32_t index = 0;
     for (const CheckedLine& line : bill.lines) {
         const Variant position{++index};
-        std::vector<Column> columns = line.columns;
-        columns.push_back({"FRcvID", &rcv_id});
-        columns.push_back({"FIndex", &position});
-        statements.Insert("t_RcvBillEntry", columns);
+        statements.Insert("t_RcvBillEntry", line.columns, {{"FRcvID", &rcv_id}, {"FIndex", &position}});
     }
 }
 
@@ -492,7 +705,7 @@ void InsertLines(Statements& statements, const CheckedBill& bill, const Variant&
 bool HoldsSameCopy(Statements& statements, const CheckedBill& bill, const Variant& rcv_id) {
     if (!statements.Holds("t_RcvBill", {{"FRcvID", &rcv_id}}, bill.columns)) return false;
     statements.Run("SELECT count(*) FROM t_RcvBillEntry WHERE FRcvID=?", {&rcv_id});
-    if (statements.Last().ColumnInt(0) != static_cast<int64_t>(bill.lines.size())) return false;
+    if (statements.Db().Int(0) != static_cast<int64_t>(bill.lines.size())) return false;
     int32_t index = 0;
     for (const CheckedLine& line : bill.lines) {
         const Variant position{++index};
@@ -520,23 +733,23 @@ BillResult SaveReceivedBill(Statements& statements, ReceivedKind kind, const Che
         "AND FBillNo=?",
         {&kind_code, &send_number, &tran_type, &bill_no});
     if (!held) {
-        std::vector<Column> header = bill.columns;
-        header.push_back({"FKind", &kind_code});
-        header.push_back({"FSendBrNumber", &send_number});
-        header.push_back({"FSendBrName", &send_name});
-        header.push_back({"FReceivedAt", &now});
-        statements.Insert("t_RcvBill", header);
-        const Variant rcv_id{static_cast<int32_t>(sqlite3_last_insert_rowid(statements.Db()))};
+        const int64_t key = statements.Insert("t_RcvBill", bill.columns,
+                                              {{"FKind", &kind_code},
+                                               {"FSendBrNumber", &send_number},
+                                               {"FSendBrName", &send_name},
+                                               {"FReceivedAt", &now}},
+                                              "FRcvID");
+        const Variant rcv_id{static_cast<int32_t>(key)};
         InsertLines(statements, bill, rcv_id);
         result.kind = SaveOutcomeKind::kSaved;
         result.revision = 1;
         return result;
     }
-    SqliteStatement& found = statements.Last();
-    const Variant rcv_id{static_cast<int32_t>(found.ColumnInt(0))};
-    const bool same_bill = found.ColumnIsNull(1) || found.ColumnInt(1) == bill.inter_id;
-    const int64_t held_inter_id = found.ColumnInt(1);
-    const int32_t revision = static_cast<int32_t>(found.ColumnInt(2));
+    ReceivingDb& found = statements.Db();
+    const Variant rcv_id{static_cast<int32_t>(found.Int(0))};
+    const bool same_bill = found.IsNull(1) || found.Int(1) == bill.inter_id;
+    const int64_t held_inter_id = found.Int(1);
+    const int32_t revision = static_cast<int32_t>(found.Int(2));
     if (!same_bill) {
         result.reason = fmt::format(
             "another bill of branch {} with this number (internal number {}) is held already; this one has "
@@ -550,12 +763,10 @@ BillResult SaveReceivedBill(Statements& statements, ReceivedKind kind, const Che
         return result;
     }
     const Variant next_revision{revision + 1};
-    std::vector<Column> header = bill.columns;
-    header.push_back({"FSendBrName", &send_name});
-    header.push_back({"FRevision", &next_revision});
-    header.push_back({"FRevisedAt", &now});
     statements.Run("DELETE FROM t_RcvBillEntry WHERE FRcvID=?", {&rcv_id});
-    statements.Update("t_RcvBill", header, {"FRcvID", &rcv_id});
+    statements.Update("t_RcvBill", bill.columns,
+                      {{"FSendBrName", &send_name}, {"FRevision", &next_revision}, {"FRevisedAt", &now}},
+                      {"FRcvID", &rcv_id});
     InsertLines(statements, bill, rcv_id);
     result.kind = SaveOutcomeKind::kUpdated;
     result.revision = revision + 1;
@@ -642,6 +853,63 @@ void EnsureReceivedTables(SqliteDatabase& db) {
     }
 }
 
+std::string ReceivedSchemaForServer(std::string_view script) {
+    std::string out;
+    const std::vector<SqlToken> tokens = TokenizeSql(script);
+    for (size_t i = 0; i < tokens.size(); ++i) {
+        const SqlToken& t = tokens[i];
+        const bool word = t.kind == SqlTokenKind::kWord;
+        if (word && t.IsKeyword("DATETIME")) {
+            out += "TIMESTAMP";
+        } else if (word && t.IsKeyword("DECIMAL_TEXT")) {
+            out += "NUMERIC";  // no scale: every digit that was sent is kept
+        } else if (word && t.IsKeyword("AUTOINCREMENT")) {
+            out += "GENERATED BY DEFAULT AS IDENTITY";
+        } else if (word && t.IsKeyword("VARCHAR")) {
+            out += t.text;
+            size_t j = i + 1;
+            if (j < tokens.size() && tokens[j].IsSymbol("(")) {
+                while (j < tokens.size() && !tokens[j].IsSymbol(")")) out += tokens[j++].text;
+                if (j < tokens.size()) out += tokens[j].text;
+                i = j;
+            }
+            out += fmt::format(" COLLATE {}", kServerTextCollation);
+        } else {
+            out += t.text;
+        }
+    }
+    return out;
+}
+
+void EnsureReceivedTables(PgDatabase& db) {
+    const std::vector<std::optional<std::string>> none;
+    // Two savings that make the tables at the same moment would collide in the server's
+    // catalog, so the tables are checked and made under a lock that only this takes.
+    InTransaction(db, [&] {
+        db.Query("SELECT pg_advisory_xact_lock(hashtext('orba received tables'))", none);
+        // The server checks the right to create tables even for tables that exist already,
+        // so the tables are made only when missing: an account that may not create tables
+        // saves into tables a database administrator made.
+        const bool there = db.Query("SELECT count(*) FROM pg_catalog.pg_tables WHERE schemaname=current_schema() "
+                                    "AND tablename IN ('t_rcvbill','t_rcvbillentry')",
+                                    none)
+                               .Text(0, 0) == "2";
+        if (!there) {
+            const std::string schema = ReceivedSchemaForServer(kReceivedSchema);
+            TraceSql(schema);
+            db.Exec(schema);
+        }
+        // Tables made before received bills could be corrected lack the revision columns.
+        if (db.Query("SELECT 1 FROM information_schema.columns WHERE table_schema=current_schema() AND "
+                     "table_name='t_rcvbill' AND column_name='frevision'",
+                     none)
+                .Rows() == 0) {
+            db.Exec("ALTER TABLE t_RcvBill ADD COLUMN FRevision INTEGER NOT NULL DEFAULT 1, "
+                    "ADD COLUMN FRevisedAt TIMESTAMP");
+        }
+    });
+}
+
 namespace {
 
 // One saving run in one transaction, each bill inside a savepoint of its own: a bill that
@@ -651,11 +919,9 @@ namespace {
 // told not saved, with the reason.
 class SavingRun {
 public:
-    SavingRun(SqliteDatabase& db, std::string& messages) : db_(db), messages_(messages) {
-        db_.Exec("BEGIN IMMEDIATE");
-    }
+    SavingRun(ReceivingDb& db, std::string& messages) : db_(db), messages_(messages) { db_.Begin(); }
     ~SavingRun() {
-        if (!sqlite3_get_autocommit(db_.Handle())) sqlite3_exec(db_.Handle(), "ROLLBACK", nullptr, nullptr, nullptr);
+        if (db_.InTransaction()) db_.ExecQuietly("ROLLBACK");
     }
 
     // Runs `body` inside a savepoint; on an Error the bill's own writes are undone.
@@ -665,7 +931,7 @@ public:
         try {
             body();
         } catch (...) {
-            sqlite3_exec(db_.Handle(), "ROLLBACK TO bill; RELEASE bill", nullptr, nullptr, nullptr);
+            db_.ExecQuietly("ROLLBACK TO bill; RELEASE bill");
             throw;
         }
         db_.Exec("RELEASE bill");
@@ -679,7 +945,7 @@ public:
     void Finish() {
         std::optional<Error> failure;
         try {
-            db_.Exec("COMMIT");
+            db_.Commit();
         } catch (const Error& e) {
             failure = Error(e.Code(), "the received bills could not be committed, none of them is saved: " +
                                           e.Description());
@@ -705,7 +971,7 @@ private:
         SaveOutcome outcome;
         std::string line;
     };
-    SqliteDatabase& db_;
+    ReceivingDb& db_;
     std::string& messages_;
     std::vector<Told> told_;
 };
@@ -719,19 +985,12 @@ void SaveData::Save(std::string_view props, const Variant& bills, ReceivedKind k
         throw Error(ErrorCode::kBadInput,
                     fmt::format("The received bills are a {}, not a list of bill records", bills.TypeName()));
     }
-    const std::string location = AccountDatabasePath(props);
-    if (IsServerDatabaseUri(location)) {
-        throw Error(ErrorCode::kDatabaseError,
-                    fmt::format("Received bills cannot be saved into the {} yet: the saving component writes to "
-                                "branch databases in SQLite files only",
-                                DescribeServerDatabase(location)));
-    }
-    SqliteDatabase db(location, SqliteDatabase::Mode::kReadWrite);
+    const std::unique_ptr<ReceivingDb> db = OpenReceivingDb(AccountDatabasePath(props));
     // Received bills go only into a branch's account database, never into some other file.
-    CheckBranchDatabase(db.Handle(), db.Path());
-    EnsureReceivedTables(db);
-    Statements statements(db.Handle());
-    SavingRun run(db, messages);
+    db->CheckBranch();
+    db->EnsureTables();
+    Statements statements(*db);
+    SavingRun run(*db, messages);
     const int total = list->Count();
     for (int32_t i = 1; i <= total; ++i) {
         SaveOutcome outcome;

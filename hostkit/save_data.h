@@ -1,5 +1,6 @@
 // The host's saving component on the receiving branch: writes the bills of a received
-// package into the branch's account database, one transaction per bill. A bill it already
+// package into the branch's account database (a SQLite file or a database on a PostgreSQL
+// server), in one transaction with a savepoint per bill. A bill it already
 // holds from the same sending branch is left alone when the copy is identical and replaced
 // when it differs (a correction re-sent). It reports one line per bill, and each bill's
 // outcome in a structured form for the host to acknowledge to the sending branch.
@@ -14,6 +15,7 @@
 namespace orba::hostkit {
 
 class SqliteDatabase;
+class PgDatabase;
 
 inline constexpr std::string_view kSaveDataProgId = "Varnick.SaveData";
 
@@ -50,6 +52,12 @@ void SetSaveOutcomes(std::function<void(const SaveOutcome&)> listener);
 
 // Makes the tables of received bills, and brings those of an older version up to date.
 void EnsureReceivedTables(SqliteDatabase& db);
+void EnsureReceivedTables(PgDatabase& db);
+
+// A script of received tables (kReceivedSchema, or an older version of it) in the server's
+// types: exact decimals as NUMERIC without a scale, so every digit sent is kept; texts under
+// the server's text collation, so the unique key compares them as the server does.
+std::string ReceivedSchemaForServer(std::string_view script);
 
 class SaveData : public platform::Dispatchable<SaveData> {
 public:

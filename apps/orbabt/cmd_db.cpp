@@ -16,6 +16,7 @@
 #include "hostkit/pg_db.h"
 #include "hostkit/pg_schema.h"
 #include "hostkit/sample_data.h"
+#include "hostkit/save_data.h"
 #include "platform/error.h"
 #include "platform/recordset.h"
 #include "platform/registry.h"
@@ -132,6 +133,9 @@ int RunInitDb(const InitDbOptions& options) {
 
 int RunSchema(bool postgresql) {
     std::cout << (postgresql ? hostkit::ErpSchemaForPostgres() : std::string(hostkit::kErpSchemaSql));
+    // On a server an administrator may make the tables of received bills too, so that the
+    // clerks' account needs no right to create tables; a file gets them on its first saving.
+    if (postgresql) std::cout << hostkit::ReceivedSchemaForServer(hostkit::kReceivedSchema);
     return 0;
 }
 

@@ -308,54 +308,61 @@ std::string Shown(const std::string& location) {
 
 }  // namespace
 
-int RunDemo(const DemoOptions& options) {
-    namespace fs = std::filesystem;
-    fs::create_directories(options.dir);
-    const fs::path dir(options.dir);
-    const std::string a_db = options.a.empty() ? (dir / "branch-a.db").string() : options.a;
-    const std::string b_db = options.b.empty() ? (dir / "branch-b.db").string() : options.b;
-    if (a_db == b_db) throw Error(ErrorCode::kBadInput, "Branch A and branch B must be two different databases");
-    EnsureDemoDatabase(a_db, kDemoBranchA, options);
-    EnsureDemoDatabase(b_db, kDemoBranchB, options);
-    const Branch a = OwnBranch(a_db);
-    const Branch b = OwnBranch(b_db);
-    std::cout << fmt::format("Branch A: {} {} ({})\nBranch B: {} {} ({})\n\n", a.number, a.name, Shown(a_db),
-                             b.number, b.name, Shown(b_db));
+namespace {
 
-    // 1. B asks A for every kind of bill.
-    const fs::path requests_file = dir / "requests.json";
+// One branch of the demo: its database and who it is.
+struct DemoBranch {
+    std::string db;
+    Branch branch;
+    char letter;  // how the demo's text names it: A or B
+};
+
+enum class OneWay { kNothingNew, kDone, kFailed };
+
+// One direction of the demo: `to` asks `from` for every kind of bill, `from` packages what
+// is addressed to `to` and not yet sent, `to` saves it from the file as it arrived and writes
+// its receipt, and `from` marks what the receipt acknowledges. The files are named with
+// `suffix`, the steps numbered from `first_step`.
+OneWay ExchangeOneWay(const DemoBranch& from, const DemoBranch& to, const std::filesystem::path& dir,
+                      std::string_view suffix, int first_step) {
+    const char f = from.letter;
+    const char t = to.letter;
+    int step = first_step;
+    const auto file = [&](std::string_view name) { return dir / fmt::format("{}{}.json", name, suffix); };
+
+    const std::filesystem::path requests_file = file("requests");
     WriteTextFile(requests_file, WriteRequestFile(RequestFile{platform::Date::Now(), MakeRequests(kAllBillTypes)}));
-    std::cout << "1. B requests purchase orders, delivery notices and return notices: " << requests_file.string() << "\n";
+    std::cout << fmt::format("{}. {} requests purchase orders, delivery notices and return notices from {}: {}\n",
+                             step++, t, f, requests_file.string());
 
-    // 2. A packages what is addressed to B and not yet sent.
     RequestFile request = ReadRequestFile(ReadTextFile(requests_file), requests_file.string());
-    Ref<host::VariantVector> list = Package(a_db, *request.requests, b);
-    const fs::path list_file = dir / "list.json";
-    SaveListFile(list_file, ListFile{a, b, platform::Date::Now(), list});
+    Ref<host::VariantVector> list = Package(from.db, *request.requests, to.branch);
+    const std::filesystem::path list_file = file("list");
+    SaveListFile(list_file, ListFile{from.branch, to.branch, platform::Date::Now(), list});
     const auto packaged = CountPackages(*list);
-    std::cout << "2. A packages the bills for B: " << list_file.string() << "\n";
+    std::cout << fmt::format("{}. {} packages the bills for {}: {}\n", step++, f, t, list_file.string());
     if (TotalBills(packaged) == 0) {
-        std::cout << fmt::format("\nNothing new to send: every bill at {} addressed to {} has been sent already.\n",
-                                 a.number, b.number);
-        return 0;
+        std::cout << fmt::format("\nNothing new to send: every bill at {} addressed to {} has been sent already.\n\n",
+                                 from.branch.number, to.branch.number);
+        return OneWay::kNothingNew;
     }
 
-    // 3. B saves them from the file, as it arrived, and writes its receipt; 4. A marks
-    // what the receipt acknowledges.
     const std::string list_bytes = ReadTextFile(list_file);
     ListFile arrived = ReadListFile(list_bytes, list_file.string());
-    UnpackageResult saved = Unpackage(b_db, arrived.list);
-    const fs::path receipt_file = dir / "receipt.json";
-    WriteTextFile(receipt_file, WriteReceiptFile(ReceiptFile{b, a, platform::Date::Now(), arrived.sender,
-                                                             arrived.created, Sha256Hex(list_bytes), saved.packages}));
-    std::cout << "3. B saves the bills" << (saved.failed ? " (with a failure, see above)" : "")
-              << " and writes its receipt: " << receipt_file.string() << "\n";
+    UnpackageResult saved = Unpackage(to.db, arrived.list);
+    const std::filesystem::path receipt_file = file("receipt");
+    WriteTextFile(receipt_file, WriteReceiptFile(ReceiptFile{to.branch, from.branch, platform::Date::Now(),
+                                                             arrived.sender, arrived.created, Sha256Hex(list_bytes),
+                                                             saved.packages}));
+    std::cout << fmt::format("{}. {} saves the bills{} and writes its receipt: {}\n", step++, t,
+                             saved.failed ? " (with a failure, see above)" : "", receipt_file.string());
     const ReceiptFile receipt = ReadReceiptFile(ReadTextFile(receipt_file), receipt_file.string());
-    auto [marked_ok, marked] = MarkAcknowledged(a_db, receipt);
-    std::cout << "4. A marks the bills the receipt acknowledges" << (marked_ok ? "" : " (with a failure, see above)")
-              << "\n\n";
+    auto [marked_ok, marked] = MarkAcknowledged(from.db, receipt);
+    std::cout << fmt::format("{}. {} marks the bills the receipt acknowledges{}\n\n", step++, f,
+                             marked_ok ? "" : " (with a failure, see above)");
 
-    std::cout << fmt::format("{:<22} {:>16} {:>26} {:>12}\n", "", "packaged at A", "at B", "marked at A");
+    std::cout << fmt::format("{:<22} {:>16} {:>26} {:>12}\n", "", fmt::format("packaged at {}", f),
+                             fmt::format("at {}", t), fmt::format("marked at {}", f));
     std::cout << fmt::format("{:<22} {:>7} {:>8} {:>6} {:>8} {:>5} {:>5} {:>12}\n", "", "bills", "lines", "saved",
                              "updated", "held", "not", "bills");
     for (size_t i = 0; i < packaged.size(); ++i) {
@@ -368,12 +375,39 @@ int RunDemo(const DemoOptions& options) {
                                  outcome.held, outcome.not_saved,
                                  i < marked.size() ? marked[i].second : 0);
     }
-    std::cout << "\n(Each notice package also carries the notices of the other type; every notice is saved\n"
-                 "from the package of its own type and acknowledged there. \"not\": not saved at B, so not\n"
-                 "marked at A; those bills are sent again next time.)\n";
+    std::cout << fmt::format(
+        "\n(Each notice package also carries the notices of the other type; every notice is saved\n"
+        "from the package of its own type and acknowledged there. \"not\": not saved at {}, so not\n"
+        "marked at {}; those bills are sent again next time.)\n",
+        t, f);
     std::cout << "\nTransmission log: " << (saved.log.empty() ? std::string("(none)") : saved.log.string()) << "\n";
     if (!saved.log_error.empty()) std::cout << "The transmission log could not be written: " << saved.log_error << "\n";
-    return saved.failed || !marked_ok ? 1 : 0;
+    std::cout << "\n";
+    return saved.failed || !marked_ok ? OneWay::kFailed : OneWay::kDone;
+}
+
+}  // namespace
+
+int RunDemo(const DemoOptions& options) {
+    namespace fs = std::filesystem;
+    fs::create_directories(options.dir);
+    const fs::path dir(options.dir);
+    const std::string a_db = options.a.empty() ? (dir / "branch-a.db").string() : options.a;
+    const std::string b_db = options.b.empty() ? (dir / "branch-b.db").string() : options.b;
+    if (a_db == b_db) throw Error(ErrorCode::kBadInput, "Branch A and branch B must be two different databases");
+    EnsureDemoDatabase(a_db, kDemoBranchA, options);
+    EnsureDemoDatabase(b_db, kDemoBranchB, options);
+    const DemoBranch a{a_db, OwnBranch(a_db), 'A'};
+    const DemoBranch b{b_db, OwnBranch(b_db), 'B'};
+    std::cout << fmt::format("Branch A: {} {} ({})\nBranch B: {} {} ({})\n\n", a.branch.number, a.branch.name,
+                             Shown(a_db), b.branch.number, b.branch.name, Shown(b_db));
+
+    // A's bills to B, and then B's bills back to A. After a failure the way back is not
+    // taken, so the failure is the last thing shown.
+    std::cout << "From A to B:\n";
+    if (ExchangeOneWay(a, b, dir, "", 1) == OneWay::kFailed) return 1;
+    std::cout << "From B back to A:\n";
+    return ExchangeOneWay(b, a, dir, "-back", 5) == OneWay::kFailed ? 1 : 0;
 }
 
 }  // namespace orba::apps

@@ -1,9 +1,11 @@
 // The real saving component behind UnPackageBills: bills packaged at one sample branch are
 // saved at another. A bill is saved once, a malformed record is refused whole with an error
 // that names it, and each notice is kept only from the package of its own type.
+#include <fmt/format.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -13,8 +15,10 @@
 #include "facade/bill_trans.h"
 #include "hostkit/app_connection.h"
 #include "hostkit/login_string.h"
+#include "hostkit/pg_db.h"
 #include "hostkit/save_data.h"
 #include "platform/registry.h"
+#include "support/backend_branch.h"
 #include "support/branch_env.h"
 #include "support/erp_test_db.h"
 #include "support/exchange_records.h"
@@ -119,6 +123,10 @@ protected:
     }
 
     void ForgetReceived() { b_.Db().Exec("DROP TABLE IF EXISTS t_RcvBillEntry; DROP TABLE IF EXISTS t_RcvBill"); }
+    // Makes the received tables at B from a script written for SQLite files.
+    void MakeReceivedTables(std::string_view script) {
+        b_.Db().Exec(b_.Db().OnServer() ? hostkit::ReceivedSchemaForServer(script) : std::string(script));
+    }
 
     hostkit::SampleOptions a_options_ = Sample(1);
     hostkit::SampleOptions b_options_ = Sample(2);
@@ -304,7 +312,31 @@ TEST_F(ReceivedBillsTest, ABillRefusedHalfwayLeavesNothingAndAFailedCommitReport
         int kept;           // bills saved at B afterwards
         std::string_view says;
     };
-    const Case cases[] = {
+    // The same traps in the server's trigger language.
+    const bool server = b_.Db().OnServer();
+    const std::string server_trigger =
+        "CREATE FUNCTION trap() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN IF {when} THEN {then}; END IF; "
+        "RETURN NEW; END $$; CREATE TRIGGER trap {event} FOR EACH ROW EXECUTE FUNCTION trap();";
+    auto trigger = [&](std::string event, std::string when, std::string then) {
+        std::string sql = server_trigger;
+        for (auto [name, text] : {std::pair{"{when}", when}, {"{then}", then}, {"{event}", event}}) {
+            sql.replace(sql.find(name), std::string_view(name).size(), text);
+        }
+        return sql;
+    };
+    const Case server_cases[] = {
+        {"a line refused",
+         trigger("BEFORE INSERT ON t_RcvBillEntry",
+                 "NEW.FIndex=2 AND (SELECT FBillNo FROM t_RcvBill WHERE FRcvID=NEW.FRcvID)='" + broken_no + "'",
+                 "RAISE EXCEPTION 'line refused'"),
+         broken_at - 1, "line refused"},
+        {"the commit refused",
+         "CREATE TABLE t_Nowhere (id INTEGER PRIMARY KEY);"
+         "CREATE TABLE t_Audit (id INTEGER REFERENCES t_Nowhere(id) DEFERRABLE INITIALLY DEFERRED);" +
+             trigger("AFTER INSERT ON t_RcvBill", "NEW.FBillNo='" + last_no + "'", "INSERT INTO t_Audit VALUES (-1)"),
+         0, "could not be committed"},
+    };
+    const Case file_cases[] = {
         {"a line refused",
          "CREATE TRIGGER trap BEFORE INSERT ON t_RcvBillEntry WHEN NEW.FIndex=2 AND (SELECT FBillNo FROM t_RcvBill "
          "WHERE FRcvID=NEW.FRcvID)='" + broken_no + "' BEGIN SELECT RAISE(ABORT, 'line refused'); END",
@@ -316,11 +348,12 @@ TEST_F(ReceivedBillsTest, ABillRefusedHalfwayLeavesNothingAndAFailedCommitReport
              "' BEGIN INSERT INTO t_Audit VALUES (-1); END",
          0, "could not be committed"},
     };
-    for (const Case& c : cases) {
+    for (const Case& c : server ? server_cases : file_cases) {
         SCOPED_TRACE(c.name);
         ForgetReceived();
-        b_.Db().Exec("DROP TRIGGER IF EXISTS trap; DROP TABLE IF EXISTS t_Audit; DROP TABLE IF EXISTS t_Nowhere;");
-        b_.Db().Exec(std::string(hostkit::kReceivedSchema));
+        b_.Db().Exec(std::string(server ? "DROP FUNCTION IF EXISTS trap CASCADE;" : "DROP TRIGGER IF EXISTS trap;") +
+                     "DROP TABLE IF EXISTS t_Audit; DROP TABLE IF EXISTS t_Nowhere;");
+        MakeReceivedTables(hostkit::kReceivedSchema);
         b_.Db().Exec(c.trap);
         ui_->Clear();
 
@@ -418,8 +451,11 @@ TEST_F(ReceivedBillsTest, OnlyABranchDatabaseTakesReceivedBillsAndItsStatementsA
     platform::CallByName(saver, "UnPackageOrd", platform::CallKind::kMethod, args);
     hostkit::SetSqlTraceFile("");
     const std::string trace = testing::ReadFile(dir / "trace.sql");
-    for (const char* statement : {"CREATE TABLE IF NOT EXISTS t_RcvBill", "SELECT FRcvID, FBillInterID, FRevision FROM t_RcvBill WHERE FKind=?",
-                                  "INSERT INTO t_RcvBill (", "INSERT INTO t_RcvBillEntry ("}) {
+    // A server takes its values as $1, $2 ...
+    const std::string mark = b_.Db().OnServer() ? "$1" : "?";
+    for (const std::string& statement : std::vector<std::string>{"CREATE TABLE IF NOT EXISTS t_RcvBill",
+                                        "SELECT FRcvID, FBillInterID, FRevision FROM t_RcvBill WHERE FKind=" + mark,
+                                        "INSERT INTO t_RcvBill (", "INSERT INTO t_RcvBillEntry ("}) {
         EXPECT_NE(trace.find(statement), std::string::npos) << statement;
     }
 }
@@ -475,6 +511,9 @@ TEST_F(ReceivedBillsTest, AReSentBillIsHeldWhenIdenticalReplacedWhenChangedAndNe
         std::string_view says;
     };
     const int32_t inter_id = original->Value(key::kBillInterID).ToLong();
+    std::string other_letters = bill_no;
+    for (char& ch : other_letters) ch = static_cast<char>(std::islower(static_cast<unsigned char>(ch)) ? std::toupper(ch) : std::tolower(ch));
+    ASSERT_NE(other_letters, bill_no);
     const Case cases[] = {
         {"identical", original, Kind::kAlreadyHeld, 1, first_qty, lines, inter_id,
          ": already held (identical), not saved again\r\n"},
@@ -483,6 +522,9 @@ TEST_F(ReceivedBillsTest, AReSentBillIsHeldWhenIdenticalReplacedWhenChangedAndNe
         {"a line taken away", one_line_less(), Kind::kUpdated, 2, first_qty, lines - 1, inter_id, ": updated"},
         {"another preparer", WithKey(original, "Preparer", Variant("Someone else")), Kind::kUpdated, 2, first_qty, lines,
          inter_id, ": updated"},
+        // Texts compare without regard to letter case, in the bill's key as in its columns.
+        {"its number in other letters", WithKey(original, key::kBillID, Variant(other_letters)), Kind::kAlreadyHeld, 1,
+         first_qty, lines, inter_id, ": already held (identical)"},
         {"another bill with the same number", WithKey(original, key::kBillInterID, Variant(inter_id + 100000)),
          Kind::kNotSaved, 1, first_qty, lines, inter_id, "another bill of branch 01.001 with this number"},
     };
@@ -500,7 +542,7 @@ TEST_F(ReceivedBillsTest, AReSentBillIsHeldWhenIdenticalReplacedWhenChangedAndNe
         EXPECT_EQ(heard[0].kind, c.outcome) << heard[0].reason;
         EXPECT_EQ(heard[0].bills, BillsOf(resent->Item(1)).Get());
         EXPECT_EQ(heard[0].index, 1);
-        EXPECT_EQ(heard[0].bill_no, bill_no);
+        EXPECT_EQ(heard[0].bill_no, c.resent->Value(key::kBillID).ToText());
         EXPECT_NE(message.find(c.says), std::string::npos) << message;
         const auto held = b_.Db().Rows("SELECT FRcvID, FRevision, FBillInterID FROM t_RcvBill WHERE FBillNo='" + bill_no + "'");
         ASSERT_EQ(held.size(), 1u);
@@ -523,12 +565,56 @@ TEST_F(ReceivedBillsTest, TablesOfAnEarlierVersionGainTheRevisionAndKeepTheirBil
         ASSERT_NE(at, std::string::npos) << column;
         old_schema.erase(at, column.size());
     }
-    b_.Db().Exec(old_schema);
+    MakeReceivedTables(old_schema);
     Ref<VariantVector> list = PackageAtA(Requests({501}));
     const std::string first = UnpackageAtB(list);
     ASSERT_GT(Count(first, ": saved\r\n"), 0) << first;
     EXPECT_EQ(b_.Db().Int("SELECT count(*) FROM t_RcvBill WHERE FRevision<>1"), 0);
     EXPECT_EQ(Count(UnpackageAtB(list), "already held (identical)"), Count(first, ": saved\r\n"));
+}
+
+}  // namespace
+}  // namespace orba::facade
+
+namespace orba::facade {
+namespace {
+
+// A database administrator may make the tables of received bills and let the clerks' account
+// only read and write them: the saving component then saves into them without creating any.
+TEST(ReceivedBillsOnServer, AnAccountThatMayNotCreateTablesSavesIntoTablesMadeForIt) {
+    const hostkit::SampleOptions a_options = Sample(1);
+    const hostkit::SampleOptions b_options = Sample(2);
+    testing::BackendBranch a(testing::Backend::kPostgres, &a_options);
+    testing::BackendBranch b(testing::Backend::kPostgres, &b_options);
+    const std::string& admin_uri = b.Location();
+    const std::string schema = admin_uri.substr(admin_uri.rfind("%3D") + 3);
+    const std::string clerk = "clerk_" + schema;
+    {
+        hostkit::PgDatabase admin(admin_uri);
+        admin.Exec(hostkit::ReceivedSchemaForServer(hostkit::kReceivedSchema));
+        admin.Exec(fmt::format("CREATE ROLE {0} LOGIN; GRANT USAGE ON SCHEMA {1} TO {0}; "
+                               "GRANT SELECT ON ALL TABLES IN SCHEMA {1} TO {0}; "
+                               "GRANT INSERT, UPDATE, DELETE ON t_RcvBill, t_RcvBillEntry TO {0}; "
+                               "GRANT USAGE ON ALL SEQUENCES IN SCHEMA {1} TO {0}",
+                               clerk, schema));
+    }
+    std::string clerk_uri = admin_uri;
+    clerk_uri.replace(clerk_uri.find("user=postgres"), 13, "user=" + clerk);
+
+    a.Activate();
+    Ref<VariantVector> list =
+        MakeRef<BillTrans>()->PackageBills(Requests({501}), BranchRecord(kBranchBNumber, kBranchBName));
+    ASSERT_TRUE(list);
+    const Ref<VariantVector> bills = BillsOf(list->Item(1));
+    ASSERT_GT(bills->UpperBound(), 0);
+    std::string messages;
+    hostkit::SaveData::Save(hostkit::MakeLoginProperties(clerk_uri), Variant(bills), hostkit::ReceivedKind::kOrder,
+                            messages);
+    EXPECT_EQ(Count(messages, ": saved\r\n"), bills->UpperBound()) << messages;
+    EXPECT_EQ(b.Rows("SELECT count(*) FROM t_RcvBill"), fmt::format("{}\n", bills->UpperBound()));
+    // The clerk indeed may not create tables.
+    hostkit::PgDatabase as_clerk(clerk_uri);
+    EXPECT_THROW(as_clerk.Exec("CREATE TABLE t_Other (x INTEGER)"), platform::Error);
 }
 
 }  // namespace

@@ -136,20 +136,39 @@ TEST(ServerDatabase, TextComparesWithoutRegardToCase) {
               Variant("01.001"));
 }
 
-TEST(ServerDatabase, SavingReceivedBillsThereIsRefusedNamingItWithoutThePassword) {
-    BackendBranch server(Backend::kPostgres);
-    std::string uri = server.Location();
-    uri.insert(std::string("postgresql://").size(), "postgres:hunter2@");
-    std::string messages;
-    const platform::Error e = ErrorOf([&] {
-        SaveData::Save(MakeLoginProperties(uri), Variant(platform::MakeRef<host::VariantVector>()),
-                       ReceivedKind::kOrder, messages);
-    });
-    EXPECT_EQ(e.Code(), ErrorCode::kDatabaseError);
-    EXPECT_NE(e.Description().find("cannot be saved into the database 'orba_tests'"), std::string::npos)
-        << e.Description();
-    EXPECT_EQ(e.Description().find("hunter2"), std::string::npos) << e.Description();
-    EXPECT_EQ(server.Rows("SELECT count(*) FROM pg_catalog.pg_tables WHERE tablename='t_rcvbill'"), "0\n");
+// Received bills go only into a branch's database on the server too: one without the bill
+// tables, or one that does not say which branch it is, is refused by name (never with the
+// password of its URI) and gains no table.
+TEST(ServerDatabase, SavingIntoADatabaseThatIsNoBranchIsRefusedNamingItWithoutThePassword) {
+    struct Case {
+        const char* name;
+        bool schema;
+        std::string_view says;
+    };
+    for (const Case& c : {Case{"no bill tables", false, "it lacks the bill tables"},
+                          Case{"no branch named", true, "it does not say which branch it is"}}) {
+        SCOPED_TRACE(c.name);
+        std::string uri = orba::testing::PgServer::Shared().NewDatabase("nobranch");
+        if (c.schema) {
+            PgDatabase db(uri);
+            CreateErpSchema(db);
+        }
+        uri.insert(std::string("postgresql://").size(), "postgres:hunter2@");
+        std::string messages;
+        const platform::Error e = ErrorOf([&] {
+            SaveData::Save(MakeLoginProperties(uri), Variant(platform::MakeRef<host::VariantVector>()),
+                           ReceivedKind::kOrder, messages);
+        });
+        EXPECT_EQ(e.Code(), ErrorCode::kBadInput);
+        EXPECT_NE(e.Description().find("The database 'orba_tests' on server"), std::string::npos) << e.Description();
+        EXPECT_NE(e.Description().find(c.says), std::string::npos) << e.Description();
+        EXPECT_EQ(e.Description().find("hunter2"), std::string::npos) << e.Description();
+        PgDatabase db(uri);
+        EXPECT_EQ(db.Query("SELECT count(*) FROM pg_catalog.pg_tables WHERE schemaname=current_schema() AND "
+                           "tablename='t_rcvbill'")
+                      .Text(0, 0),
+                  "0");
+    }
 }
 
 TEST(PostgresRendering, CommasBeforeAJoinBecomeCrossJoinsAndQuotedNamesFold) {

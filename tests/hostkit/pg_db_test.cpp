@@ -98,6 +98,14 @@ TEST(PgDatabase, ParametersRoundTripWithTheirKindsAndATwentyDigitAmountStaysExac
     for (size_t c = 0; c < row.size(); ++c) EXPECT_EQ(rs->Value(c), row[c]) << c;
     rs->MoveNext();
     for (size_t c = 0; c < row.size(); ++c) EXPECT_EQ(rs->Value(c).Type(), VarType::kNull) << c;
+
+    // The client library would send a text only up to a NUL character: it is refused whole.
+    const platform::Error e = ErrorOf([&] {
+        db.Query("INSERT INTO t (FNote) VALUES ($1)", {Variant(std::string("PO-1\0PO-2", 9))});
+    });
+    EXPECT_EQ(e.Code(), platform::ErrorCode::kBadInput);
+    EXPECT_NE(e.Description().find("PO-1\\x00PO-2"), std::string::npos) << e.Description();
+    EXPECT_EQ(db.Query("SELECT count(*) FROM t").Value(0, 0), Variant(int32_t{2}));
 }
 
 TEST(PgDatabase, AFailedTransactionLeavesNothingAndTheConnectionUsable) {
