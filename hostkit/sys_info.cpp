@@ -1,9 +1,9 @@
 #include "hostkit/sys_info.h"
 
 #include <fmt/format.h>
+#include <sys/stat.h>
 
 #include <algorithm>
-#include <filesystem>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -71,8 +71,8 @@ std::optional<std::string> ReadOption(const std::string& path, std::string_view 
 // database for each would cost more than the extraction itself. The answer is kept per
 // database file and read again when the file has changed.
 struct CachedStart {
-    std::filesystem::file_time_type modified;
-    std::uintmax_t size = 0;
+    timespec modified{};
+    off_t size = 0;
     std::optional<std::string> value;
 };
 
@@ -80,18 +80,21 @@ std::optional<std::string> PeriodStartOption(const std::string& path) {
     static std::mutex mutex;
     static std::map<std::string, CachedStart> cache;
     if (IsServerDatabaseUri(path)) return ReadOption(path, kPeriodCategory, kPeriodStartKey);
-    std::error_code ec;
-    const auto modified = std::filesystem::last_write_time(path, ec);
-    const auto size = ec ? 0 : std::filesystem::file_size(path, ec);
-    if (!ec) {
+    // One look at the file gives both its time and its size.
+    struct stat st {};
+    const bool known = ::stat(path.c_str(), &st) == 0;
+    if (known) {
         std::lock_guard lock(mutex);
         auto it = cache.find(path);
-        if (it != cache.end() && it->second.modified == modified && it->second.size == size) return it->second.value;
+        if (it != cache.end() && it->second.modified.tv_sec == st.st_mtim.tv_sec &&
+            it->second.modified.tv_nsec == st.st_mtim.tv_nsec && it->second.size == st.st_size) {
+            return it->second.value;
+        }
     }
     std::optional<std::string> value = ReadOption(path, kPeriodCategory, kPeriodStartKey);
-    if (!ec) {
+    if (known) {
         std::lock_guard lock(mutex);
-        cache[path] = CachedStart{modified, size, value};
+        cache[path] = CachedStart{st.st_mtim, st.st_size, value};
     }
     return value;
 }
