@@ -79,8 +79,7 @@ RefColumns Columns(RowSource& rows, std::string_view name, std::string_view numb
 }
 
 Ref<VariantDictionary> Reference(Variant name, Variant number) {
-    auto r = MakeRef<VariantDictionary>();
-    r->Reserve(2);
+    auto r = VariantDictionary::WithRoom(2);
     r->Append(rk::kName, std::move(name));
     r->Append(rk::kNumber, std::move(number));
     return r;
@@ -88,8 +87,7 @@ Ref<VariantDictionary> Reference(Variant name, Variant number) {
 
 // Sale type and settlement carry a name and a class id, but no number.
 Ref<VariantDictionary> ClassReference(Variant name) {
-    auto r = MakeRef<VariantDictionary>();
-    r->Reserve(2);
+    auto r = VariantDictionary::WithRoom(2);
     r->Append(rk::kName, std::move(name));
     r->Append(rk::kClassID, Variant(int16_t{0}));
     return r;
@@ -187,8 +185,7 @@ private:
 
     // The keys every bill record starts with, up to and including BillID.
     Ref<VariantDictionary> CommonHeader(int32_t inter_id, int32_t& year) {
-        auto bill = MakeRef<VariantDictionary>();
-        bill->Reserve(22);
+        auto bill = VariantDictionary::WithRoom(22);
         bill->Append(rk::kBillType, rows_.Get(c_.tran_type));
         bill->Append(rk::kTranStatus, rows_.Get(c_.tran_status));
         bill->Append(rk::kBillInterID, Variant(inter_id));
@@ -238,16 +235,13 @@ private:
 
     // Item, MeasureUnit, BillID and EntryID open every entry record.
     Ref<VariantDictionary> LineStart(size_t capacity) {
-        auto line = MakeRef<VariantDictionary>();
-        line->Reserve(capacity);
-        auto item = MakeRef<VariantDictionary>();
-        item->Reserve(3);
+        auto line = VariantDictionary::WithRoom(capacity);
+        auto item = VariantDictionary::WithRoom(3);
         item->Append(rk::kName, rows_.Take(c_.item_name));
         item->Append(rk::kNumber, rows_.Take(c_.item_number));
         item->Append(rk::kModel, rows_.Take(c_.item_model));
         line->Append(rk::kItem, Variant(item));
-        auto unit = MakeRef<VariantDictionary>();
-        unit->Reserve(4);
+        auto unit = VariantDictionary::WithRoom(4);
         unit->Append(rk::kName, rows_.Take(c_.unit_name));
         unit->Append(rk::kNumber, rows_.Take(c_.unit_number));
         unit->Append(rk::kGroupName, rows_.Take(c_.unit_group_name));

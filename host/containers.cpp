@@ -3,6 +3,7 @@
 #include <array>
 #include <cassert>
 #include <mutex>
+#include <stdexcept>
 #include <unordered_set>
 
 #include "host/variant_dictionary.h"
@@ -89,6 +90,36 @@ const std::string* SharedKey(const std::string& key) {
 }
 
 }  // namespace
+
+RecordEntries::~RecordEntries() {
+    for (Entry& e : *this) e.~Entry();
+    if (data_ != room_) ::operator delete(data_);
+}
+
+const RecordEntries::Entry& RecordEntries::at(size_t position) const {
+    if (position >= size_) throw std::out_of_range("record entry");
+    return data_[position];
+}
+
+void RecordEntries::Grow(size_t capacity) {
+    auto* grown = static_cast<Entry*>(::operator new(capacity * sizeof(Entry)));
+    for (size_t i = 0; i < size_; ++i) {
+        new (grown + i) Entry(std::move(data_[i]));
+        data_[i].~Entry();
+    }
+    if (data_ != room_) ::operator delete(data_);
+    data_ = grown;
+    capacity_ = capacity;
+}
+
+VariantDictionary::VariantDictionary(Room room)
+    : entries_(reinterpret_cast<RecordEntries::Entry*>(reinterpret_cast<unsigned char*>(this) + sizeof(VariantDictionary)),
+               room.entries) {}
+
+Ref<VariantDictionary> VariantDictionary::WithRoom(size_t entries) {
+    static_assert(sizeof(VariantDictionary) % alignof(RecordEntries::Entry) == 0);
+    return Ref<VariantDictionary>(new (Room{entries}) VariantDictionary(Room{entries}));
+}
 
 const Variant* VariantDictionary::Find(std::string_view key) const {
     for (const auto& [k, v] : entries_) {

@@ -6,6 +6,7 @@
 
 #include <deque>
 #include <memory>
+#include <new>
 #include <string>
 #include <utility>
 #include <vector>
@@ -32,9 +33,54 @@ private:
     const std::string* shared_;
 };
 
+// The entries of a record: in room that came with the record's own allocation while they
+// fit, in an array of their own beyond it. One allocation per record instead of two.
+class RecordEntries {
+public:
+    using Entry = std::pair<const std::string*, Variant>;
+
+    RecordEntries() = default;
+    RecordEntries(Entry* room, size_t capacity) : data_(room), capacity_(capacity), room_(room) {}
+    ~RecordEntries();
+    RecordEntries(const RecordEntries&) = delete;
+    RecordEntries& operator=(const RecordEntries&) = delete;
+
+    Entry* begin() { return data_; }
+    Entry* end() { return data_ + size_; }
+    const Entry* begin() const { return data_; }
+    const Entry* end() const { return data_ + size_; }
+    size_t size() const { return size_; }
+    // Raises std::out_of_range past the last entry.
+    const Entry& at(size_t position) const;
+    void reserve(size_t n) {
+        if (n > capacity_) Grow(n);
+    }
+    template <class... Args>
+    void emplace_back(Args&&... args) {
+        if (size_ == capacity_) Grow(capacity_ ? capacity_ * 2 : 4);
+        new (data_ + size_) Entry(std::forward<Args>(args)...);
+        ++size_;
+    }
+
+private:
+    void Grow(size_t capacity);
+
+    Entry* data_ = nullptr;
+    size_t size_ = 0;
+    size_t capacity_ = 0;
+    Entry* room_ = nullptr;  // the room given with the record, or nullptr
+};
+
 class VariantDictionary : public platform::Dispatchable<VariantDictionary, platform::MapContainer>, private LibraryObject {
 public:
     static const platform::MemberTable<VariantDictionary>& Members();
+
+    VariantDictionary() = default;
+    // A record with room for `entries` entries in its own allocation, for a builder that
+    // knows how many it will store.
+    static Ref<VariantDictionary> WithRoom(size_t entries);
+    static void* operator new(size_t size) { return ::operator new(size); }
+    static void operator delete(void* p) noexcept { ::operator delete(p); }
 
     // The stored value; raises an Error naming a key that is absent.
     const Variant& Value(std::string_view key) const;
@@ -61,7 +107,14 @@ public:
 private:
     Variant* FindMutable(std::string_view key);
 
-    std::vector<std::pair<const std::string*, Variant>> entries_;
+    struct Room {
+        size_t entries;
+    };
+    explicit VariantDictionary(Room room);
+    static void* operator new(size_t size, Room room) { return ::operator new(size + room.entries * sizeof(RecordEntries::Entry)); }
+    static void operator delete(void* p, Room) noexcept { ::operator delete(p); }
+
+    RecordEntries entries_;
     // Keys beyond what the shared key table takes (a flood of distinct keys from outside),
     // kept by the record itself.
     std::unique_ptr<std::deque<std::string>> own_keys_;

@@ -8,7 +8,7 @@ namespace orba::host {
 const platform::ContainerFactory& HostContainers() {
     static const platform::ContainerFactory factory{
         [] { return Ref<platform::ListContainer>(platform::MakeRef<VariantVector>()); },
-        [] { return Ref<platform::MapContainer>(platform::MakeRef<VariantDictionary>()); },
+        [](size_t entries) { return Ref<platform::MapContainer>(VariantDictionary::WithRoom(entries)); },
     };
     return factory;
 }

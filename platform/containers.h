@@ -28,7 +28,7 @@ public:
 
 struct ContainerFactory {
     std::function<Ref<ListContainer>()> make_list;
-    std::function<Ref<MapContainer>()> make_map;
+    std::function<Ref<MapContainer>(size_t entries)> make_map;  // with room for this many
 };
 
 }  // namespace orba::platform

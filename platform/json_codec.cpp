@@ -183,8 +183,7 @@ private:
             auto& entries = Entries();
             // A one-key record whose key is no tag.
             if (f.keys == 1) entries.emplace_back(std::move(f.key), std::move(f.first));
-            Ref<MapContainer> map = factory_.make_map();
-            map->Reserve(entries.size());
+            Ref<MapContainer> map = factory_.make_map(entries.size());
             for (auto& [key, v] : entries) map->Put(std::move(key), std::move(v));
             entries.clear();
             value = Variant(std::move(map));

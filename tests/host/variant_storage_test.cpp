@@ -2,6 +2,7 @@
 // block shared by copies, and every copy, move and assignment leaving each value whole.
 #include <gtest/gtest.h>
 
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -53,6 +54,24 @@ TEST(VariantStorage, ValueTakenFromTheObjectItHoldsIsKept) {
     record->Put("Self", Variant(Ref<Object>(record)));
     record->Put("Self", Variant());  // breaks the cycle through the held object
     EXPECT_EQ(record->RefCount(), 2);
+}
+
+TEST(VariantStorage, ARecordGrowsBeyondTheRoomItWasMadeWith) {
+    for (size_t room : {size_t{0}, size_t{1}, size_t{3}}) {
+        SCOPED_TRACE(room);
+        auto record = host::VariantDictionary::WithRoom(room);
+        for (int i = 0; i < 40; ++i) record->Put("K" + std::to_string(i), Variant(std::string(i, 'v')));
+        record->Put("K2", Variant(int32_t{2}));  // replaced in place, not added
+        ASSERT_EQ(record->Size(), 40u);
+        for (int i = 0; i < 40; ++i) {
+            EXPECT_EQ(record->KeyAt(static_cast<size_t>(i)), "K" + std::to_string(i));
+            if (i != 2) {
+                EXPECT_EQ(record->Value("K" + std::to_string(i)).AsString(), std::string(i, 'v'));
+            }
+        }
+        EXPECT_EQ(record->Value("K2"), Variant(int32_t{2}));
+        EXPECT_THROW((void)record->KeyAt(40), std::out_of_range);
+    }
 }
 
 TEST(VariantStorage, ReadingAnotherKindRaisesATypeMismatch) {
