@@ -271,13 +271,17 @@ PgResult PgDatabase::Query(std::string_view sql, const std::vector<std::optional
     std::vector<const char*> values;
     values.reserve(params.size());
     for (const auto& p : params) values.push_back(p ? p->c_str() : nullptr);
-    PGresult* result = PQexecParams(conn_, text.c_str(), static_cast<int>(values.size()), nullptr,
-                                    values.empty() ? nullptr : values.data(), nullptr, nullptr, 0);
+    return Checked(PQexecParams(conn_, text.c_str(), static_cast<int>(values.size()), nullptr,
+                                values.empty() ? nullptr : values.data(), nullptr, nullptr, 0));
+}
+
+PgResult PgDatabase::Checked(pg_result* result) const {
     const ExecStatusType status = PQresultStatus(result);
     if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) {
         std::string reason = ResultError(result, conn_);
         PQclear(result);
-        throw Error(ErrorCode::kDatabaseError, fmt::format("The database refused the statement: {}", reason));
+        throw Error(ErrorCode::kDatabaseError,
+                    fmt::format("The {} refused the statement: {}", description_, reason));
     }
     return PgResult(result);
 }
@@ -291,28 +295,15 @@ PgResult PgDatabase::Query(std::string_view sql, const std::vector<Variant>& par
 
 void PgDatabase::Prepare(const std::string& name, std::string_view sql) {
     const std::string text(sql);
-    PGresult* result = PQprepare(conn_, name.c_str(), text.c_str(), 0, nullptr);
-    if (PQresultStatus(result) != PGRES_COMMAND_OK) {
-        std::string reason = ResultError(result, conn_);
-        PQclear(result);
-        throw Error(ErrorCode::kDatabaseError, fmt::format("The database refused the statement: {}", reason));
-    }
-    PQclear(result);
+    Checked(PQprepare(conn_, name.c_str(), text.c_str(), 0, nullptr));
 }
 
 PgResult PgDatabase::RunPrepared(const std::string& name, const std::vector<std::optional<std::string>>& params) {
     std::vector<const char*> values;
     values.reserve(params.size());
     for (const auto& p : params) values.push_back(p ? p->c_str() : nullptr);
-    PGresult* result = PQexecPrepared(conn_, name.c_str(), static_cast<int>(values.size()),
-                                      values.empty() ? nullptr : values.data(), nullptr, nullptr, 0);
-    const ExecStatusType status = PQresultStatus(result);
-    if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) {
-        std::string reason = ResultError(result, conn_);
-        PQclear(result);
-        throw Error(ErrorCode::kDatabaseError, fmt::format("The database refused the statement: {}", reason));
-    }
-    return PgResult(result);
+    return Checked(PQexecPrepared(conn_, name.c_str(), static_cast<int>(values.size()),
+                                  values.empty() ? nullptr : values.data(), nullptr, nullptr, 0));
 }
 
 bool PgDatabase::InTransaction() const { return PQtransactionStatus(conn_) != PQTRANS_IDLE; }

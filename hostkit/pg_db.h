@@ -95,6 +95,10 @@ public:
     bool TransactionFailed() const;
 
 private:
+    // The result of a statement, or an Error naming this database with the server's reason
+    // when the statement failed (the result is then freed).
+    PgResult Checked(pg_result* result) const;
+
     pg_conn* conn_ = nullptr;
     std::string uri_;
     std::string description_;
