@@ -8,7 +8,7 @@
 
 #include "hostkit/erp_schema.h"
 #include "hostkit/pg_db.h"
-#include "hostkit/sql_tokenizer.h"
+#include "hostkit/sql_dialect_pg.h"
 #include "hostkit/sqlite_db.h"
 #include "platform/decimal.h"
 #include "platform/error.h"
@@ -43,34 +43,11 @@ CREATE OPERATOR = (LEFTARG = text, RIGHTARG = integer, FUNCTION = orba_text_eq_i
 // The first table of the schema: its presence means the schema is there.
 constexpr std::string_view kSchemaMarkerTable = "t_soncompany";
 
-bool IsTypeWord(const SqlToken& t, std::string_view upper) { return t.kind == SqlTokenKind::kWord && t.IsKeyword(upper); }
-
 }  // namespace
 
 std::string ErpSchemaForPostgres() {
-    std::string out(kServerPrologue);
-    const std::vector<SqlToken> tokens = TokenizeSql(kErpSchemaSql);
-    for (size_t i = 0; i < tokens.size(); ++i) {
-        const SqlToken& t = tokens[i];
-        if (IsTypeWord(t, "DATETIME")) {
-            out += "TIMESTAMP(0)";
-        } else if (IsTypeWord(t, "DECIMAL")) {
-            out += "NUMERIC";
-        } else if (IsTypeWord(t, "VARCHAR") || IsTypeWord(t, "NVARCHAR")) {
-            // VARCHAR(n) COLLATE orba_text: the length's parentheses are copied first.
-            out += "VARCHAR";
-            size_t j = i + 1;
-            if (j < tokens.size() && tokens[j].IsSymbol("(")) {
-                while (j < tokens.size() && !tokens[j].IsSymbol(")")) out += tokens[j++].text;
-                if (j < tokens.size()) out += tokens[j].text;
-                i = j;
-            }
-            out += fmt::format(" COLLATE {}", kTextCollation);
-        } else {
-            out += t.text;
-        }
-    }
-    return out;
+    return std::string(kServerPrologue) +
+           ScriptInServerTypes(kErpSchemaSql, {{"DATETIME", "TIMESTAMP(0)"}, {"DECIMAL", "NUMERIC"}}, kTextCollation);
 }
 
 bool HasErpSchema(PgDatabase& db) {

@@ -138,4 +138,41 @@ std::vector<std::string> FieldNamesAsWritten(const std::vector<std::string>& fol
     return names;
 }
 
+std::string ScriptInServerTypes(std::string_view script,
+                                std::initializer_list<std::pair<std::string_view, std::string_view>> types,
+                                std::string_view collation) {
+    std::string out;
+    const std::vector<SqlToken> tokens = TokenizeSql(script);
+    for (size_t i = 0; i < tokens.size(); ++i) {
+        const SqlToken& t = tokens[i];
+        if (t.kind != SqlTokenKind::kWord) {
+            out += t.text;
+            continue;
+        }
+        if (t.IsKeyword("VARCHAR") || t.IsKeyword("NVARCHAR")) {
+            // The length's parentheses are copied before the collation.
+            out += "VARCHAR";
+            size_t j = i + 1;
+            if (j < tokens.size() && tokens[j].IsSymbol("(")) {
+                while (j < tokens.size() && !tokens[j].IsSymbol(")")) out += tokens[j++].text;
+                if (j < tokens.size()) out += tokens[j].text;
+                i = j;
+            }
+            out += " COLLATE ";
+            out += collation;
+            continue;
+        }
+        bool renamed = false;
+        for (const auto& [word, server_type] : types) {
+            if (t.IsKeyword(word)) {
+                out += server_type;
+                renamed = true;
+                break;
+            }
+        }
+        if (!renamed) out += t.text;
+    }
+    return out;
+}
+
 }  // namespace orba::hostkit

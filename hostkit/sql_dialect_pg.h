@@ -4,8 +4,10 @@
 // back the names the statement wrote, which the server folds to lower case.
 #pragma once
 
+#include <initializer_list>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "hostkit/sql_dialect.h"
@@ -25,5 +27,12 @@ std::string RenderForPostgres(std::string_view translated);
 // The names of result columns as `statement` wrote them: a folded name the statement (or,
 // for "SELECT *", the ERP schema) writes in another case gets that spelling back.
 std::vector<std::string> FieldNamesAsWritten(const std::vector<std::string>& folded, std::string_view statement);
+
+// A table script in the server's types: each type word listed in `types` (written in upper
+// case) becomes its server type, and every VARCHAR or NVARCHAR column, its length kept, is a
+// VARCHAR compared under `collation`. Everything else passes through as written.
+std::string ScriptInServerTypes(std::string_view script,
+                                std::initializer_list<std::pair<std::string_view, std::string_view>> types,
+                                std::string_view collation);
 
 }  // namespace orba::hostkit
