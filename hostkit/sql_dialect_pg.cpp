@@ -100,8 +100,23 @@ std::string RenderForPostgres(std::string_view translated) {
 
     std::string out;
     out.reserve(translated.size());
+    size_t like_pattern = tokens.size();  // the literal pattern of the LIKE just passed
     for (size_t i = 0; i < tokens.size(); ++i) {
         const SqlToken& t = tokens[i];
+        if (t.kind == SqlTokenKind::kWord && t.IsKeyword("LIKE")) {
+            // The host database's LIKE ignores letter case. The server's LIKE refuses the text
+            // collation (which ignores case in comparisons), so it matches case-insensitively
+            // under the default collation instead, given to the literal pattern.
+            out += "ILIKE";
+            like_pattern = i + 1;
+            while (like_pattern < tokens.size() && tokens[like_pattern].IsTrivia()) ++like_pattern;
+            continue;
+        }
+        if (i == like_pattern && t.kind == SqlTokenKind::kString) {
+            out += t.text;
+            out += " COLLATE \"default\"";
+            continue;
+        }
         if (cross[i]) {
             out += " CROSS JOIN";
             if (i + 1 < tokens.size() && !tokens[i + 1].IsTrivia()) out += ' ';

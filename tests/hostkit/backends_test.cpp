@@ -87,6 +87,26 @@ TEST_P(OnBothBackends, ABatchThatFailsPartWayAppliesNothingAndNamesTheStatement)
     EXPECT_EQ(branch.Rows("SELECT FInterID, FTranStatus FROM POOrder ORDER BY FInterID"), before);
 }
 
+// LIKE ignores letter case on both backends; the server's text collation, which ignores case
+// too, is one its LIKE refuses, so the pattern is matched there without it.
+TEST_P(OnBothBackends, LikeMatchesTextWithoutRegardToCase) {
+    const SampleOptions sample = SmallSample();
+    BackendBranch branch(GetParam(), &sample);
+    const struct {
+        std::string condition;
+        int64_t count;
+    } cases[] = {
+        {"FBillNo LIKE 'poor01-%'", sample.orders},
+        {"v1.FBillNo LIKE 'POOR01-00000_'", sample.orders},
+        {"FBillNo NOT LIKE 'poor%'", 0},
+        {"FBillNo LIKE 'x!%%' ESCAPE '!'", 0},
+    };
+    for (const auto& c : cases) {
+        auto rows = branch.Sql("SELECT count(*) AS n FROM POOrder v1 WHERE " + c.condition);
+        EXPECT_EQ(rows->Value(0).ToLong(), c.count) << c.condition;
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Backends, OnBothBackends, ::testing::ValuesIn(orba::testing::kBothBackends),
                          ::testing::PrintToStringParamName());
 
