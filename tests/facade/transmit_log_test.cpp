@@ -7,11 +7,8 @@
 #include <gtest/gtest.h>
 #include <locale.h>
 #include <stdlib.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <csignal>
 
 #include <filesystem>
 #include <fstream>
@@ -24,6 +21,7 @@
 #include "platform/error.h"
 #include "support/branch_env.h"
 #include "support/exchange_records.h"
+#include "support/file_size_limit.h"
 
 namespace orba::facade {
 namespace {
@@ -275,23 +273,11 @@ TEST(TransmitLogCodePageTest, UnderALatin1LocaleCharactersItLacksAreMarked) {
 // not left empty or cut off; the child process reports what it saw in its exit status.
 TEST(TransmitLogTest, ALogThatCannotBeWrittenIsRemoved) {
     TempDir dir;
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        std::signal(SIGXFSZ, SIG_IGN);
-        rlimit limit{0, 0};
-        setrlimit(RLIMIT_FSIZE, &limit);
-        try {
-            WriteTransmitLog(dir.Path(), "Purchase order PO-1 from branch 01.001: saved\r\n", May12);
-        } catch (const Error& e) {
-            _exit(e.Description().find("File too large") != std::string::npos ? 0 : 2);
-        }
-        _exit(3);
-    }
-    int status = 0;
-    waitpid(child, &status, 0);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0) << "2: another reason, 3: no error";
+    EXPECT_EQ(orba::testing::WriteUnderFileSizeLimit(0, [&] {
+                  WriteTransmitLog(dir.Path(), "Purchase order PO-1 from branch 01.001: saved\r\n", May12);
+              }),
+              0)
+        << "2: another reason, 3: no error";
     EXPECT_TRUE(fs::is_empty(dir.Path())) << "the empty log is gone";
 }
 
