@@ -1,5 +1,7 @@
 #include "hostkit/sql_dialect_pg.h"
 
+#include <fmt/format.h>
+
 #include <unordered_map>
 
 #include "hostkit/erp_schema.h"
@@ -26,6 +28,17 @@ const std::unordered_map<std::string, std::string>& SchemaNames() {
         return n;
     }();
     return names;
+}
+
+// The plain (unquoted) name of the column whose type starts at token `type`, or nothing.
+std::string ColumnBefore(const std::vector<SqlToken>& tokens, size_t type) {
+    while (type > 0) {
+        const SqlToken& t = tokens[--type];
+        if (t.IsTrivia()) continue;
+        if (t.kind == SqlTokenKind::kWord) return std::string(t.text);
+        break;
+    }
+    return {};
 }
 
 }  // namespace
@@ -165,16 +178,27 @@ std::string ScriptInServerTypes(std::string_view script,
             continue;
         }
         if (t.IsKeyword("VARCHAR") || t.IsKeyword("NVARCHAR")) {
-            // The length's parentheses are copied before the collation.
-            out += "VARCHAR";
-            size_t j = i + 1;
-            if (j < tokens.size() && tokens[j].IsSymbol("(")) {
-                while (j < tokens.size() && !tokens[j].IsSymbol(")")) out += tokens[j++].text;
-                if (j < tokens.size()) out += tokens[j].text;
-                i = j;
-            }
-            out += " COLLATE ";
+            // The server's blank-padded text ignores trailing blanks in comparisons, as the
+            // host database does, yet keeps and returns them; the collation adds letter case.
+            // Its length limit would pad every value, so the limit is a check of the length
+            // without trailing blanks, named after the column so that a breach says which.
+            out += "BPCHAR COLLATE ";
             out += collation;
+            const std::string column = ColumnBefore(tokens, i);
+            size_t j = i + 1;
+            while (j < tokens.size() && tokens[j].IsTrivia()) ++j;
+            if (j < tokens.size() && tokens[j].IsSymbol("(")) {
+                std::string limit;
+                while (++j < tokens.size() && !tokens[j].IsSymbol(")")) {
+                    if (!tokens[j].IsTrivia()) limit += tokens[j].text;
+                }
+                i = j;
+                if (!column.empty() && !limit.empty() &&
+                    limit.find_first_not_of("0123456789") == std::string::npos) {
+                    out += fmt::format(" CONSTRAINT \"{} holds at most {} characters\" CHECK (length({}) <= {})",
+                                       column, limit, column, limit);
+                }
+            }
             continue;
         }
         bool renamed = false;

@@ -29,8 +29,9 @@ std::string RenderForPostgres(std::string_view translated);
 std::vector<std::string> FieldNamesAsWritten(const std::vector<std::string>& folded, std::string_view statement);
 
 // A table script in the server's types: each type word listed in `types` (written in upper
-// case) becomes its server type, and every VARCHAR or NVARCHAR column, its length kept, is a
-// VARCHAR compared under `collation`. Everything else passes through as written.
+// case) becomes its server type, and every VARCHAR or NVARCHAR column is blank-padded text
+// (BPCHAR, which compares without trailing blanks yet keeps them) under `collation`, its
+// length a named check on the length without trailing blanks. The rest passes as written.
 std::string ScriptInServerTypes(std::string_view script,
                                 std::initializer_list<std::pair<std::string_view, std::string_view>> types,
                                 std::string_view collation);

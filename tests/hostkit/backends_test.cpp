@@ -144,9 +144,28 @@ TEST(ServerDatabase, KeepsATwentyDigitAmountAndRefusesOneBeyondTheColumn) {
     EXPECT_NE(e.Description().find("numeric field overflow"), std::string::npos) << e.Description();
 }
 
-TEST(ServerDatabase, TextComparesWithoutRegardToCase) {
+TEST(ServerDatabase, TextComparesWithoutRegardToCaseOrTrailingBlanksYetKeepsThem) {
     const SampleOptions sample = SmallSample();
     BackendBranch server(Backend::kPostgres, &sample);
+    server.Sql("UPDATE t_SonCompany SET FNumber='Br 01  ' WHERE FItemID=2");
+    struct Case {
+        const char* value;
+        bool found;
+    } cases[] = {{"br 01", true}, {"BR 01     ", true}, {"Br 01  ", true}, {" Br 01", false}, {"Br01", false}};
+    for (const Case& c : cases) {
+        const auto rows = server.Sql(std::string("SELECT FNumber FROM t_SonCompany WHERE FNumber='") + c.value + "'");
+        ASSERT_EQ(rows->RecordCount(), c.found ? 1 : 0) << "'" << c.value << "'";
+        if (c.found) {
+            EXPECT_EQ(rows->Value(0), Variant("Br 01  "));
+        }
+    }
+    // The length limit counts what is not a trailing blank, and a breach names the column.
+    const std::string eighty(80, 'x');
+    server.Sql("UPDATE t_SonCompany SET FNumber='" + eighty + "   ' WHERE FItemID=2");
+    const platform::Error e =
+        ErrorOf([&] { server.Sql("UPDATE t_SonCompany SET FNumber='" + eighty + "y' WHERE FItemID=2"); });
+    EXPECT_NE(e.Description().find("FNumber holds at most 80 characters"), std::string::npos) << e.Description();
+
     EXPECT_EQ(server.Sql("SELECT FValue FROM t_Systemprofile WHERE FCategory='ic' AND FKey='brid'")->Value(0),
               Variant("1"));
     // The statements' branch lookup: an integer key against the branch id kept as text.
