@@ -11,7 +11,6 @@
 #include "hostkit/hostkit.h"
 #include "hostkit/login_string.h"
 #include "hostkit/pg_db.h"
-#include "hostkit/pg_schema.h"
 #include "hostkit/sqlite_db.h"
 #include "platform/error.h"
 #include "platform/printable_text.h"
@@ -60,12 +59,8 @@ std::string UseDatabase(const std::string& path) {
 void RequireBranchDatabase(const std::string& path) {
     if (hostkit::IsServerDatabaseUri(path)) {
         hostkit::PgDatabase db(path);
-        if (!hostkit::HasErpSchema(db)) {
-            throw platform::Error(platform::ErrorCode::kBadInput,
-                                  fmt::format("The {} is not a branch account database: it lacks the bill tables",
-                                              db.Description()));
-        }
-        return;  // which branch it is, the command asks next
+        hostkit::CheckBranchDatabase(db);
+        return;
     }
     hostkit::SqliteDatabase db(path, hostkit::SqliteDatabase::Mode::kReadOnly);
     hostkit::CheckBranchDatabase(db.Handle(), path);

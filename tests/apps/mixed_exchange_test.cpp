@@ -208,18 +208,23 @@ TEST(MixedExchange, BothWaysEveryBillMovesOnceWithExactAmounts) {
 }
 
 // The script `orbabt schema --postgresql` prints makes, on an empty server database, a
-// database with the ERP schema and the tables of received bills.
+// database with the ERP schema and the tables of received bills. Until it says which branch
+// it is, the exchange commands refuse it, as they refuse such a file.
 TEST(MixedExchange, TheServerSchemaScriptMakesTheBillAndReceivedTables) {
     TempDir dir;
     auto [status, script] = Orbabt(dir, {"schema", "--postgresql"});
     ASSERT_EQ(status, 0) << script;
-    hostkit::PgDatabase db(PgServer::Shared().NewDatabase("schema"));
+    const std::string uri = PgServer::Shared().NewDatabase("schema");
+    hostkit::PgDatabase db(uri);
     db.Exec(script);
     EXPECT_TRUE(hostkit::HasErpSchema(db));
     EXPECT_EQ(db.Query("SELECT count(*) FROM pg_catalog.pg_tables WHERE schemaname=current_schema() AND "
                        "tablename IN ('t_rcvbill','t_rcvbillentry')")
                   .Value(0, 0),
               Variant(int32_t{2}));
+    auto [refused, why] = Orbabt(dir, {"mark", "--db", uri, (dir / "list.json").string()});
+    EXPECT_EQ(refused, 1);
+    EXPECT_NE(why.find("does not say which branch it is"), std::string::npos) << why;
 }
 
 }  // namespace
