@@ -41,6 +41,28 @@ std::string ColumnBefore(const std::vector<SqlToken>& tokens, size_t type) {
     return {};
 }
 
+// The last token of the operand that starts after `from` (blanks skipped): a literal, a name
+// with its qualifiers (a.b), or a parenthesised expression. tokens.size() when it is none of
+// these, and the operand is then passed on as written.
+size_t PatternEnd(const std::vector<SqlToken>& tokens, size_t from) {
+    size_t i = from;
+    while (i < tokens.size() && tokens[i].IsTrivia()) ++i;
+    if (i >= tokens.size()) return tokens.size();
+    if (tokens[i].kind == SqlTokenKind::kString) return i;
+    if (tokens[i].IsSymbol("(")) {
+        for (int depth = 0; i < tokens.size(); ++i) {
+            if (tokens[i].IsSymbol("(")) ++depth;
+            if (tokens[i].IsSymbol(")") && --depth == 0) return i;
+        }
+        return tokens.size();
+    }
+    if (!tokens[i].IsName()) return tokens.size();
+    while (i + 2 < tokens.size() && tokens[i + 1].IsSymbol(".") && tokens[i + 2].IsName()) i += 2;
+    // A name followed by "(" is a function call: its arguments are part of the operand.
+    if (i + 1 < tokens.size() && tokens[i + 1].IsSymbol("(")) return PatternEnd(tokens, i + 1);
+    return i;
+}
+
 }  // namespace
 
 std::vector<TranslatedStatement> TranslateBatchForPostgres(std::string_view batch) {
@@ -113,21 +135,15 @@ std::string RenderForPostgres(std::string_view translated) {
 
     std::string out;
     out.reserve(translated.size());
-    size_t like_pattern = tokens.size();  // the literal pattern of the LIKE just passed
+    size_t like_pattern_end = tokens.size();  // the last token of the pattern of the LIKE just passed
     for (size_t i = 0; i < tokens.size(); ++i) {
         const SqlToken& t = tokens[i];
         if (t.kind == SqlTokenKind::kWord && t.IsKeyword("LIKE")) {
             // The host database's LIKE ignores letter case. The server's LIKE refuses the text
             // collation (which ignores case in comparisons), so it matches case-insensitively
-            // under the default collation instead, given to the literal pattern.
+            // under the default collation instead, given to the pattern.
             out += "ILIKE";
-            like_pattern = i + 1;
-            while (like_pattern < tokens.size() && tokens[like_pattern].IsTrivia()) ++like_pattern;
-            continue;
-        }
-        if (i == like_pattern && t.kind == SqlTokenKind::kString) {
-            out += t.text;
-            out += " COLLATE \"default\"";
+            like_pattern_end = PatternEnd(tokens, i + 1);
             continue;
         }
         if (cross[i]) {
@@ -145,6 +161,7 @@ std::string RenderForPostgres(std::string_view translated) {
             }
             out += '"';
         }
+        if (i == like_pattern_end) out += " COLLATE \"default\"";
     }
     return out;
 }

@@ -100,6 +100,10 @@ TEST_P(OnBothBackends, LikeMatchesTextWithoutRegardToCase) {
         {"v1.FBillNo LIKE 'POOR01-00000_'", sample.orders},
         {"FBillNo NOT LIKE 'poor%'", 0},
         {"FBillNo LIKE 'x!%%' ESCAPE '!'", 0},
+        // Patterns that are not literals: a column, an expression, a function of a column.
+        {"FBillNo LIKE v1.FBillNo", sample.orders},
+        {"FBillNo LIKE (v1.FBillNo)", sample.orders},
+        {"UPPER(FBillNo) LIKE lower(v1.FBillNo) ESCAPE '!'", sample.orders},
     };
     for (const auto& c : cases) {
         auto rows = branch.Sql("SELECT count(*) AS n FROM POOrder v1 WHERE " + c.condition);
