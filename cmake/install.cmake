@@ -98,6 +98,9 @@ set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION libs)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# The server's client library is loaded by name when a server database is first used, so no
+# installed file links it and the dependency is stated here.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libpq5")
 # The package's own libraries satisfy each other; dpkg-shlibdeps looks for them here.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${CMAKE_BINARY_DIR}/bin)
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "libfmt-dev, pkg-config, cmake")

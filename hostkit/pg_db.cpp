@@ -1,11 +1,13 @@
 #include "hostkit/pg_db.h"
 
 #include <fmt/format.h>
+#include <dlfcn.h>
 #include <libpq-fe.h>
 
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 
 #include "hostkit/server_rules.h"
 #include "platform/error.h"
@@ -25,6 +27,77 @@ using platform::Variant;
 using platform::VarType;
 
 namespace {
+
+// The server's client library is loaded the first time a server database is used, not with
+// the host kit: it brings some twenty libraries of its own (Kerberos, LDAP, TLS), which cost
+// every process that only opens files a few milliseconds and megabytes. Each function of it
+// used here is looked up once.
+#define ORBA_LIBPQ_FUNCTIONS(X) \
+    X(PQclear) \
+    X(PQconnectdb) \
+    X(PQconninfoFree) \
+    X(PQconninfoParse) \
+    X(PQerrorMessage) \
+    X(PQexec) \
+    X(PQexecParams) \
+    X(PQexecPrepared) \
+    X(PQfinish) \
+    X(PQfname) \
+    X(PQfreemem) \
+    X(PQftype) \
+    X(PQgetisnull) \
+    X(PQgetlength) \
+    X(PQgetvalue) \
+    X(PQnfields) \
+    X(PQntuples) \
+    X(PQprepare) \
+    X(PQresultErrorField) \
+    X(PQresultErrorMessage) \
+    X(PQresultStatus) \
+    X(PQsetNoticeProcessor) \
+    X(PQstatus) \
+    X(PQtransactionStatus)
+
+// The client library's file, by its binary interface's name.
+constexpr const char* kLibpqFile = "libpq.so.5";
+
+struct Libpq {
+#define ORBA_LIBPQ_MEMBER(name) decltype(&::name) name = nullptr;
+    ORBA_LIBPQ_FUNCTIONS(ORBA_LIBPQ_MEMBER)
+#undef ORBA_LIBPQ_MEMBER
+};
+
+Libpq LoadLibpq() {
+    void* handle = dlopen(kLibpqFile, RTLD_NOW | RTLD_LOCAL);
+    if (handle == nullptr) {
+        const char* error = dlerror();
+        std::string_view reason = error ? error : "the loader gave no reason";
+        // The loader's text starts with the file's name, which the message gives already.
+        if (reason.starts_with(kLibpqFile) && reason.substr(std::strlen(kLibpqFile)).starts_with(": ")) {
+            reason.remove_prefix(std::strlen(kLibpqFile) + 2);
+        }
+        throw Error(ErrorCode::kDatabaseError,
+                    fmt::format("The PostgreSQL client library '{}' cannot be loaded ({}); a server database needs "
+                                "it installed (Debian package libpq5)",
+                                kLibpqFile, reason));
+    }
+    Libpq lib;
+#define ORBA_LIBPQ_LOOKUP(name)                                                                             \
+    lib.name = reinterpret_cast<decltype(&::name)>(dlsym(handle, #name));                                   \
+    if (lib.name == nullptr) {                                                                              \
+        throw Error(ErrorCode::kDatabaseError,                                                              \
+                    fmt::format("The PostgreSQL client library '{}' lacks the function {}", kLibpqFile, #name)); \
+    }
+    ORBA_LIBPQ_FUNCTIONS(ORBA_LIBPQ_LOOKUP)
+#undef ORBA_LIBPQ_LOOKUP
+    return lib;
+}
+
+// The loaded client library; raises the loader's Error until it can be loaded.
+const Libpq& Pq() {
+    static const Libpq lib = LoadLibpq();
+    return lib;
+}
 
 // Type identifiers of the server's built-in types (fixed in its catalog).
 enum TypeOid : unsigned {
@@ -65,18 +138,18 @@ constexpr std::string_view kNumericOutOfRange = "22003";
 std::string ResultError(const PGresult* result, PGconn* conn) {
     // The server's primary message alone reads like the other databases' messages.
     if (result) {
-        if (const char* primary = PQresultErrorField(result, PG_DIAG_MESSAGE_PRIMARY)) {
+        if (const char* primary = Pq().PQresultErrorField(result, PG_DIAG_MESSAGE_PRIMARY)) {
             // A value beyond a column's precision is reported as the account database words
             // it, whichever backend holds the branch.
-            const char* state = PQresultErrorField(result, PG_DIAG_SQLSTATE);
+            const char* state = Pq().PQresultErrorField(result, PG_DIAG_SQLSTATE);
             if (state && std::string_view(state) == kNumericOutOfRange) {
                 return fmt::format("{} ({})", kArithmeticOverflow, primary);
             }
             return primary;
         }
     }
-    std::string m = Trimmed(result ? PQresultErrorMessage(result) : PQerrorMessage(conn));
-    return m.empty() ? Trimmed(PQerrorMessage(conn)) : m;
+    std::string m = Trimmed(result ? Pq().PQresultErrorMessage(result) : Pq().PQerrorMessage(conn));
+    return m.empty() ? Trimmed(Pq().PQerrorMessage(conn)) : m;
 }
 
 }  // namespace
@@ -88,10 +161,10 @@ bool IsServerDatabaseUri(std::string_view location) {
 std::string DescribeServerDatabase(std::string_view uri) {
     char* error = nullptr;
     const std::string text(uri);
-    PQconninfoOption* options = PQconninfoParse(text.c_str(), &error);
+    PQconninfoOption* options = Pq().PQconninfoParse(text.c_str(), &error);
     if (!options) {
         std::string reason = Trimmed(error);
-        PQfreemem(error);
+        Pq().PQfreemem(error);
         // The text may hold a password; only the scheme is repeated.
         return fmt::format("a server database whose address cannot be read ({})", reason);
     }
@@ -104,7 +177,7 @@ std::string DescribeServerDatabase(std::string_view uri) {
         else if (key == "port") port = o->val;
         else if (key == "user") user = o->val;
     }
-    PQconninfoFree(options);
+    Pq().PQconninfoFree(options);
     if (host.empty()) host = "localhost";
     if (!port.empty()) host += fmt::format(":{}", port);
     if (db.empty()) db = user.empty() ? "(default)" : user;
@@ -139,15 +212,15 @@ std::string ShownLocation(std::string_view location) {
     return uri;
 }
 
-PgResult::~PgResult() { PQclear(result_); }
-int PgResult::Rows() const { return PQntuples(result_); }
-int PgResult::Columns() const { return PQnfields(result_); }
-bool PgResult::IsNull(int row, int column) const { return PQgetisnull(result_, row, column) != 0; }
+PgResult::~PgResult() { Pq().PQclear(result_); }
+int PgResult::Rows() const { return Pq().PQntuples(result_); }
+int PgResult::Columns() const { return Pq().PQnfields(result_); }
+bool PgResult::IsNull(int row, int column) const { return Pq().PQgetisnull(result_, row, column) != 0; }
 std::string_view PgResult::Text(int row, int column) const {
-    return {PQgetvalue(result_, row, column), static_cast<size_t>(PQgetlength(result_, row, column))};
+    return {Pq().PQgetvalue(result_, row, column), static_cast<size_t>(Pq().PQgetlength(result_, row, column))};
 }
-unsigned PgResult::ColumnType(int column) const { return PQftype(result_, column); }
-std::string PgResult::ColumnName(int column) const { return PQfname(result_, column); }
+unsigned PgResult::ColumnType(int column) const { return Pq().PQftype(result_, column); }
+std::string PgResult::ColumnName(int column) const { return Pq().PQfname(result_, column); }
 Variant PgResult::Value(int row, int column) const {
     if (IsNull(row, column)) return Variant::Null();
     return PgCellValue(ColumnType(column), Text(row, column));
@@ -239,31 +312,31 @@ std::optional<std::string> PgParameterText(const Variant& value) {
 }
 
 PgDatabase::PgDatabase(const std::string& uri) : uri_(uri), description_(DescribeServerDatabase(uri)) {
-    conn_ = PQconnectdb(uri.c_str());
-    if (!conn_ || PQstatus(conn_) != CONNECTION_OK) {
-        std::string reason = conn_ ? Trimmed(PQerrorMessage(conn_)) : "out of memory";
-        PQfinish(conn_);
+    conn_ = Pq().PQconnectdb(uri.c_str());
+    if (!conn_ || Pq().PQstatus(conn_) != CONNECTION_OK) {
+        std::string reason = conn_ ? Trimmed(Pq().PQerrorMessage(conn_)) : "out of memory";
+        Pq().PQfinish(conn_);
         conn_ = nullptr;
         throw Error(ErrorCode::kDatabaseError,
                     fmt::format("The account {} cannot be opened: {}", description_, reason));
     }
     // Messages of the server in a fixed form; dates printed as ISO text; no notices on stderr.
-    PQsetNoticeProcessor(conn_, [](void*, const char*) {}, nullptr);
+    Pq().PQsetNoticeProcessor(conn_, [](void*, const char*) {}, nullptr);
     Exec("SET client_encoding = 'UTF8'; SET DateStyle = 'ISO, YMD'; SET extra_float_digits = 0");
 }
 
-PgDatabase::~PgDatabase() { PQfinish(conn_); }
+PgDatabase::~PgDatabase() { Pq().PQfinish(conn_); }
 
 void PgDatabase::Exec(std::string_view sql) {
     const std::string text(sql);
-    PGresult* result = PQexec(conn_, text.c_str());
-    const ExecStatusType status = PQresultStatus(result);
+    PGresult* result = Pq().PQexec(conn_, text.c_str());
+    const ExecStatusType status = Pq().PQresultStatus(result);
     if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK && status != PGRES_EMPTY_QUERY) {
         std::string reason = ResultError(result, conn_);
-        PQclear(result);
+        Pq().PQclear(result);
         throw Error(ErrorCode::kDatabaseError, fmt::format("The {} failed: {}", description_, reason));
     }
-    PQclear(result);
+    Pq().PQclear(result);
 }
 
 PgResult PgDatabase::Query(std::string_view sql, const std::vector<std::optional<std::string>>& params) {
@@ -271,15 +344,15 @@ PgResult PgDatabase::Query(std::string_view sql, const std::vector<std::optional
     std::vector<const char*> values;
     values.reserve(params.size());
     for (const auto& p : params) values.push_back(p ? p->c_str() : nullptr);
-    return Checked(PQexecParams(conn_, text.c_str(), static_cast<int>(values.size()), nullptr,
+    return Checked(Pq().PQexecParams(conn_, text.c_str(), static_cast<int>(values.size()), nullptr,
                                 values.empty() ? nullptr : values.data(), nullptr, nullptr, 0));
 }
 
 PgResult PgDatabase::Checked(pg_result* result) const {
-    const ExecStatusType status = PQresultStatus(result);
+    const ExecStatusType status = Pq().PQresultStatus(result);
     if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) {
         std::string reason = ResultError(result, conn_);
-        PQclear(result);
+        Pq().PQclear(result);
         throw Error(ErrorCode::kDatabaseError,
                     fmt::format("The {} refused the statement: {}", description_, reason));
     }
@@ -295,19 +368,19 @@ PgResult PgDatabase::Query(std::string_view sql, const std::vector<Variant>& par
 
 void PgDatabase::Prepare(const std::string& name, std::string_view sql) {
     const std::string text(sql);
-    Checked(PQprepare(conn_, name.c_str(), text.c_str(), 0, nullptr));
+    Checked(Pq().PQprepare(conn_, name.c_str(), text.c_str(), 0, nullptr));
 }
 
 PgResult PgDatabase::RunPrepared(const std::string& name, const std::vector<std::optional<std::string>>& params) {
     std::vector<const char*> values;
     values.reserve(params.size());
     for (const auto& p : params) values.push_back(p ? p->c_str() : nullptr);
-    return Checked(PQexecPrepared(conn_, name.c_str(), static_cast<int>(values.size()),
+    return Checked(Pq().PQexecPrepared(conn_, name.c_str(), static_cast<int>(values.size()),
                                   values.empty() ? nullptr : values.data(), nullptr, nullptr, 0));
 }
 
-bool PgDatabase::InTransaction() const { return PQtransactionStatus(conn_) != PQTRANS_IDLE; }
-bool PgDatabase::TransactionFailed() const { return PQtransactionStatus(conn_) == PQTRANS_INERROR; }
+bool PgDatabase::InTransaction() const { return Pq().PQtransactionStatus(conn_) != PQTRANS_IDLE; }
+bool PgDatabase::TransactionFailed() const { return Pq().PQtransactionStatus(conn_) == PQTRANS_INERROR; }
 
 Ref<RecordSet> PgRecordSet(const PgResult& result, const std::vector<std::string>& names) {
     const int columns = result.Columns();

@@ -19,6 +19,7 @@
 #include "support/branch_env.h"
 #include "support/erp_test_db.h"
 #include "support/exchange_records.h"
+#include "support/pg_server.h"
 
 namespace orba::apps {
 namespace {
@@ -214,21 +215,26 @@ TEST_F(OrbabtTest, InvokeExplainsWhatIsWrong) {
     }
 }
 
-// The windows are modules loaded only when a window is needed: the command-line steps run
-// without loading the window toolkit, a window component made by name loads it, and a
-// program whose window modules are missing says which file it could not load.
-TEST_F(OrbabtTest, WindowModulesAreLoadedOnlyWhenAWindowIsNeeded) {
+// The windows are modules loaded only when a window is needed, and the server's client
+// library only when a server database is: the command-line steps on a file load neither, a
+// window component made by name loads the window toolkit, a step on a server database the
+// client library; a program whose window modules are missing says which file it could not
+// load.
+TEST_F(OrbabtTest, WindowModulesAndTheServerClientAreLoadedOnlyWhenNeeded) {
     MakeBranch("a.db", 1);
     const fs::path bin = fs::read_symlink("/proc/self/exe").parent_path();
     struct Case {
         const char* name;
         std::vector<std::string> args;
         bool loads_toolkit;
+        bool loads_client = false;
     };
     const Case cases[] = {
         {"version", {"--version"}, false},
         {"a database step", {"sql", "--db", "a.db", "SELECT count(*) FROM POOrder"}, false},
         {"a list control made by name", {"invoke", "OrbaList.Rilvo", "CanConfirm"}, true},
+        {"a server database step", {"sql", "--db", orba::testing::PgServer::Shared().NewDatabase("x"), "SELECT 1"},
+         false, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -238,6 +244,7 @@ TEST_F(OrbabtTest, WindowModulesAreLoadedOnlyWhenAWindowIsNeeded) {
         EXPECT_EQ(o.status, 0) << o.err;
         ASSERT_TRUE(Contains(o.err, "liborba_hostkit")) << "the loader's trace is missing";
         EXPECT_EQ(Contains(o.err, "libQt6Widgets"), c.loads_toolkit);
+        EXPECT_EQ(Contains(o.err, "libpq.so"), c.loads_client);
     }
 
     // The program and its libraries alone, without the window modules.
