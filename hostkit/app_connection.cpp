@@ -320,11 +320,16 @@ const std::string& AppConnection::DatabasePath() {
 
 namespace {
 
-Ref<RecordSet> RunQueryOnServer(PgDatabase& db, const TranslatedStatement& s) {
-    PgResult result = db.Query(s.sqlite);
+// The names of a server result's columns as the statement wrote them.
+std::vector<std::string> NamesAsWritten(const PgResult& result, const TranslatedStatement& s) {
     std::vector<std::string> folded;
     for (int c = 0; c < result.Columns(); ++c) folded.push_back(result.ColumnName(c));
-    return PgRecordSet(result, FieldNamesAsWritten(folded, s.source));
+    return FieldNamesAsWritten(folded, s.source);
+}
+
+Ref<RecordSet> RunQueryOnServer(PgDatabase& db, const TranslatedStatement& s) {
+    PgResult result = db.Query(s.sqlite);
+    return PgRecordSet(result, NamesAsWritten(result, s));
 }
 
 }  // namespace
@@ -379,14 +384,18 @@ Ref<RecordSet> AppConnection::Execute(const std::string& sql) {
 }
 
 Ref<RecordSet> AppConnection::ExecuteForward(const std::string& sql) {
-    // A batch that changes data, or holds several statements, runs as Execute runs it; so
-    // does every batch on a server database, whose rows come back whole.
+    // A batch that changes data, or holds several statements, runs as Execute runs it. On a
+    // server database the rows come back whole, and are given their values as they are read.
     Open();
-    if (pg_) return Execute(sql);
-    std::vector<TranslatedStatement> statements = TranslateBatch(sql);
+    std::vector<TranslatedStatement> statements = pg_ ? TranslateBatchForPostgres(sql) : TranslateBatch(sql);
     if (statements.size() != 1 || !statements.front().is_query) return Execute(sql);
     Trace(sql);
     try {
+        if (pg_) {
+            PgResult result = pg_->Query(statements.front().sqlite);
+            std::vector<std::string> names = NamesAsWritten(result, statements.front());
+            return PgForwardRecordSet(std::move(result), names);
+        }
         auto feed = std::make_unique<QueryFeed>(db_->Handle(), statements.front(), Ref<platform::Object>(this));
         std::vector<FieldInfo> fields = feed->Fields();
         return MakeRef<RecordSet>(std::move(fields), std::unique_ptr<platform::RowFeed>(std::move(feed)));

@@ -382,23 +382,54 @@ PgResult PgDatabase::RunPrepared(const std::string& name, const std::vector<std:
 bool PgDatabase::InTransaction() const { return Pq().PQtransactionStatus(conn_) != PQTRANS_IDLE; }
 bool PgDatabase::TransactionFailed() const { return Pq().PQtransactionStatus(conn_) == PQTRANS_INERROR; }
 
+namespace {
+
+std::vector<FieldInfo> PgFields(const PgResult& result, const std::vector<std::string>& names) {
+    std::vector<FieldInfo> fields(static_cast<size_t>(result.Columns()));
+    for (size_t c = 0; c < fields.size(); ++c) {
+        FieldInfo& f = fields[c];
+        const int column = static_cast<int>(c);
+        f.name = c < names.size() && !names[c].empty() ? names[c] : result.ColumnName(column);
+        f.type = PgFieldType(result.ColumnType(column));
+    }
+    return fields;
+}
+
+// The rows of a result handed out one at a time, each cell given its kind as it is reached,
+// so the rows never stand in memory a second time as values.
+class PgResultFeed : public platform::RowFeed {
+public:
+    explicit PgResultFeed(PgResult result) : result_(std::move(result)) {}
+
+    bool Next(std::vector<Variant>& row) override {
+        if (row_ >= result_.Rows()) return false;
+        for (size_t c = 0; c < row.size(); ++c) row[c] = result_.Value(row_, static_cast<int>(c));
+        ++row_;
+        return true;
+    }
+
+private:
+    PgResult result_;
+    int row_ = 0;
+};
+
+}  // namespace
+
 Ref<RecordSet> PgRecordSet(const PgResult& result, const std::vector<std::string>& names) {
     const int columns = result.Columns();
     const int rows = result.Rows();
-    std::vector<FieldInfo> fields(static_cast<size_t>(columns));
-    for (int c = 0; c < columns; ++c) {
-        FieldInfo& f = fields[static_cast<size_t>(c)];
-        f.name = static_cast<size_t>(c) < names.size() && !names[static_cast<size_t>(c)].empty()
-                     ? names[static_cast<size_t>(c)]
-                     : result.ColumnName(c);
-        f.type = PgFieldType(result.ColumnType(c));
-    }
     std::vector<Variant> values;
     values.reserve(static_cast<size_t>(rows) * static_cast<size_t>(columns));
     for (int r = 0; r < rows; ++r) {
         for (int c = 0; c < columns; ++c) values.push_back(result.Value(r, c));
     }
-    return platform::MakeRef<RecordSet>(std::move(fields), std::move(values));
+    return platform::MakeRef<RecordSet>(PgFields(result, names), std::move(values));
+}
+
+Ref<RecordSet> PgForwardRecordSet(PgResult result, const std::vector<std::string>& names) {
+    std::vector<FieldInfo> fields = PgFields(result, names);
+    return platform::MakeRef<RecordSet>(std::move(fields),
+                                        std::unique_ptr<platform::RowFeed>(new PgResultFeed(std::move(result))));
 }
 
 }  // namespace orba::hostkit

@@ -128,5 +128,7 @@ void InTransaction(PgDatabase& db, Body&& body) {
 // them), from the server otherwise.
 platform::Ref<platform::RecordSet> PgRecordSet(const PgResult& result,
                                                const std::vector<std::string>& names = {});
+// The same as a forward-only set that gives each row its values as it moves on to it.
+platform::Ref<platform::RecordSet> PgForwardRecordSet(PgResult result, const std::vector<std::string>& names);
 
 }  // namespace orba::hostkit
