@@ -345,7 +345,7 @@ PgResult PgDatabase::Query(std::string_view sql, const std::vector<std::optional
     values.reserve(params.size());
     for (const auto& p : params) values.push_back(p ? p->c_str() : nullptr);
     return Checked(Pq().PQexecParams(conn_, text.c_str(), static_cast<int>(values.size()), nullptr,
-                                values.empty() ? nullptr : values.data(), nullptr, nullptr, 0));
+                                     values.empty() ? nullptr : values.data(), nullptr, nullptr, 0));
 }
 
 PgResult PgDatabase::Checked(pg_result* result) const {
@@ -376,7 +376,7 @@ PgResult PgDatabase::RunPrepared(const std::string& name, const std::vector<std:
     values.reserve(params.size());
     for (const auto& p : params) values.push_back(p ? p->c_str() : nullptr);
     return Checked(Pq().PQexecPrepared(conn_, name.c_str(), static_cast<int>(values.size()),
-                                  values.empty() ? nullptr : values.data(), nullptr, nullptr, 0));
+                                       values.empty() ? nullptr : values.data(), nullptr, nullptr, 0));
 }
 
 bool PgDatabase::InTransaction() const { return Pq().PQtransactionStatus(conn_) != PQTRANS_IDLE; }
@@ -429,7 +429,7 @@ Ref<RecordSet> PgRecordSet(const PgResult& result, const std::vector<std::string
 Ref<RecordSet> PgForwardRecordSet(PgResult result, const std::vector<std::string>& names) {
     std::vector<FieldInfo> fields = PgFields(result, names);
     return platform::MakeRef<RecordSet>(std::move(fields),
-                                        std::unique_ptr<platform::RowFeed>(new PgResultFeed(std::move(result))));
+                                        std::make_unique<PgResultFeed>(std::move(result)));
 }
 
 }  // namespace orba::hostkit
