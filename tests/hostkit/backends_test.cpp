@@ -227,8 +227,22 @@ TEST(PostgresRendering, CommasBeforeAJoinBecomeCrossJoinsAndQuotedNamesFold) {
          "UPDATE T AS t SET v=1 FROM A a CROSS JOIN B b INNER JOIN C c ON a.k=c.k WHERE t.k=a.k"},
         {"SELECT [FInterID], \"FBill\"\"No\" FROM [POOrder]", "SELECT \"finterid\", \"fbill\"\"no\" FROM \"poorder\""},
         {"SELECT 'a, b JOIN c' FROM A", "SELECT 'a, b JOIN c' FROM A"},
+        // LIKE matches under the default collation whatever its pattern; nothing else moves.
+        {"SELECT 1 FROM A WHERE x LIKE 'p%' ESCAPE '!'",
+         "SELECT 1 FROM A WHERE x ILIKE 'p%' COLLATE \"default\" ESCAPE '!'"},
+        {"SELECT 1 FROM A WHERE x NOT LIKE b.[Pat] AND y=1",
+         "SELECT 1 FROM A WHERE x NOT ILIKE b.\"pat\" COLLATE \"default\" AND y=1"},
+        {"SELECT 1 FROM A WHERE x LIKE lower(f(y, 'z')) OR x LIKE (y)",
+         "SELECT 1 FROM A WHERE x ILIKE lower(f(y, 'z')) COLLATE \"default\" OR x ILIKE (y) COLLATE \"default\""},
     };
     for (const auto& [in, out] : cases) EXPECT_EQ(RenderForPostgres(in), out) << in;
+    // Text columns of a table script: blank-padded, under the collation, their length a
+    // named check; a length that is no number (MAX) or a quoted name gets no check.
+    EXPECT_EQ(ScriptInServerTypes("CREATE TABLE t (FNo VARCHAR (20) NOT NULL, FName NVARCHAR(MAX), [Q] VARCHAR(5), "
+                                  "FAt DATETIME)",
+                                  {{"DATETIME", "TIMESTAMP"}}, "c"),
+              "CREATE TABLE t (FNo BPCHAR COLLATE c CONSTRAINT \"FNo holds at most 20 characters\" CHECK "
+              "(length(FNo) <= 20) NOT NULL, FName BPCHAR COLLATE c, [Q] BPCHAR COLLATE c, FAt TIMESTAMP)");
     EXPECT_EQ(FieldNamesAsWritten({"finterid", "mybillno", "fnumber", "count"},
                                   "SELECT FInterID, FBillNo as MyBillNo, count(*) FROM POOrder"),
               (std::vector<std::string>{"FInterID", "MyBillNo", "FNumber", "count"}));
