@@ -4,6 +4,7 @@
 #include <dlfcn.h>
 #include <libpq-fe.h>
 
+#include <cctype>
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
@@ -125,10 +126,23 @@ bool StartsWithIgnoreCase(std::string_view text, std::string_view prefix) {
     return true;
 }
 
-// The server's message without its trailing line break.
+// The client library's message on one line: its trailing line break dropped, a line break
+// inside made a "; " before a line that starts a sentence (a hint such as "Is the server
+// running ...?") and a blank before one that goes on with the sentence before.
 std::string Trimmed(const char* message) {
-    std::string m = message ? message : "";
-    while (!m.empty() && (m.back() == '\n' || m.back() == ' ')) m.pop_back();
+    std::string m;
+    bool line_break = false;
+    for (const char* c = message ? message : ""; *c; ++c) {
+        if (*c == '\n' || *c == '\r') {
+            line_break = true;
+            continue;
+        }
+        if (line_break && (*c == ' ' || *c == '\t')) continue;
+        if (line_break && !m.empty()) m += std::isupper(static_cast<unsigned char>(*c)) ? "; " : " ";
+        line_break = false;
+        m += *c;
+    }
+    while (!m.empty() && m.back() == ' ') m.pop_back();
     return m;
 }
 

@@ -80,6 +80,12 @@ TEST(PgDatabase, OpeningAMissingDatabaseNamesItAndHidesThePassword) {
     EXPECT_NE(e.Description().find("database 'no_such_branch'"), std::string::npos) << e.Description();
     EXPECT_NE(e.Description().find(server.Folder()), std::string::npos) << e.Description();
     EXPECT_EQ(e.Description().find("hunter2"), std::string::npos) << e.Description();
+
+    // No server at the address: the client library's reason and its hint, on one line.
+    const platform::Error none = ErrorOf([&] { PgDatabase db("postgresql:///x?host=/nonexistent-folder"); });
+    EXPECT_NE(none.Description().find("No such file or directory; Is the server running"), std::string::npos)
+        << none.Description();
+    EXPECT_EQ(none.Description().find_first_of("\n\t"), std::string::npos) << none.Description();
 }
 
 TEST(PgDatabase, ParametersRoundTripWithTheirKindsAndATwentyDigitAmountStaysExact) {
