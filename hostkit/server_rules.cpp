@@ -4,13 +4,12 @@
 #include <locale.h>
 #include <wctype.h>
 
-#include <functional>
 #include <mutex>
-#include <regex>
 #include <string>
 #include <unordered_set>
 #include <vector>
 
+#include "hostkit/sql_tokenizer.h"
 #include "platform/error.h"
 
 namespace orba::hostkit {
@@ -89,19 +88,6 @@ int Collate(void*, int a_size, const void* a, int b_size, const void* b) {
                              std::string_view(static_cast<const char*>(b), static_cast<size_t>(b_size)));
 }
 
-std::string RewriteAll(const std::string& text, const std::regex& pattern,
-                       const std::function<std::string(const std::smatch&)>& replace) {
-    std::string out;
-    auto last = text.cbegin();
-    for (std::sregex_iterator it(text.cbegin(), text.cend(), pattern), end; it != end; ++it) {
-        out.append(last, (*it)[0].first);
-        out += replace(*it);
-        last = (*it)[0].second;
-    }
-    out.append(last, text.cend());
-    return out;
-}
-
 void Run(sqlite3* db, const char* sql, std::string_view path) {
     char* message = nullptr;
     if (sqlite3_exec(db, sql, nullptr, nullptr, &message) != SQLITE_OK) {
@@ -134,29 +120,71 @@ void RegisterServerRules(sqlite3* db) {
 }
 
 std::string WithServerColumnRules(std::string_view create_sql) {
-    static const std::regex text_column(R"((\b(\w+)\s+N?(?:VAR)?CHAR\s*\(\s*\d+\s*\))(?!\s+COLLATE\b))",
-                                        std::regex::icase);
-    static const std::regex decimal_column(
-        R"(\b(\w+)(\s+)DECIMAL\s*\(\s*(\d+)\s*,\s*(\d+)\s*\)(?!\s+CONSTRAINT\s+"range ))", std::regex::icase);
-    const std::string collation(kTextCollation);
-    // "AS CHAR(10)" or "AS DECIMAL(10,2)" is the type of a CAST, not a column: left alone.
-    const auto is_cast = [](const std::string& word) {
-        return word.size() == 2 && (word[0] == 'A' || word[0] == 'a') && (word[1] == 'S' || word[1] == 's');
+    const std::vector<SqlToken> tokens = TokenizeSql(create_sql);
+    // The next token that is not a blank or a comment after `i` (tokens.size() at the end).
+    const auto next = [&](size_t i) {
+        do ++i;
+        while (i < tokens.size() && tokens[i].IsTrivia());
+        return i;
     };
-    std::string sql = RewriteAll(std::string(create_sql), text_column, [&](const std::smatch& m) {
-        if (is_cast(m.str(2))) return m.str(0);
-        return m.str(1) + " COLLATE " + collation;
-    });
-    return RewriteAll(sql, decimal_column, [&](const std::smatch& m) {
-        const std::string column = m.str(1);
-        if (is_cast(column)) return m.str(0);
-        const int precision = std::stoi(m.str(3));
-        const int scale = std::stoi(m.str(4));
-        // A value must have fewer than 10^(p-s) in its integer part. The check is named after
-        // the column and its type, so a failure can be reported as the server reports it.
-        return fmt::format("{}{}DECIMAL({},{}) CONSTRAINT \"{}{} ({},{})\" CHECK (abs({}) < 1e{})", column, m.str(2),
-                           precision, scale, kRangePrefix, column, precision, scale, column, precision - scale);
-    });
+    const auto is = [&](size_t i, std::string_view symbol) { return i < tokens.size() && tokens[i].IsSymbol(symbol); };
+    const auto digits = [&](size_t i) {
+        return i < tokens.size() && tokens[i].kind == SqlTokenKind::kNumber &&
+               tokens[i].text.find_first_not_of("0123456789") == std::string_view::npos;
+    };
+    const auto word = [&](size_t i, std::string_view keyword) {
+        return i < tokens.size() && tokens[i].kind == SqlTokenKind::kWord && tokens[i].IsKeyword(keyword);
+    };
+
+    std::string out;
+    out.reserve(create_sql.size() + 256);
+    size_t column = tokens.size();  // the last word, which names the column when a type follows
+    for (size_t i = 0; i < tokens.size(); ++i) {
+        const SqlToken& t = tokens[i];
+        if (t.IsTrivia()) {
+            out += t.text;
+            continue;
+        }
+        // A type right after a column's name ("AS CHAR(10)" is the type of a CAST).
+        const bool after_name = column < tokens.size() && column + 1 < i && next(column) == i &&
+                                tokens[column + 1].kind == SqlTokenKind::kBlank && !word(column, "AS");
+        const bool text_type = word(i, "CHAR") || word(i, "NCHAR") || word(i, "VARCHAR") || word(i, "NVARCHAR");
+        if (after_name && (text_type || word(i, "DECIMAL"))) {
+            // (n) for text, (p,s) for a decimal.
+            const size_t open = next(i), first = next(open);
+            const size_t comma = next(first), second = next(comma);
+            const bool decimal = !text_type;
+            const size_t close = decimal ? next(second) : comma;
+            const bool sized = is(open, "(") && digits(first) && is(close, ")") &&
+                               (!decimal || (is(comma, ",") && digits(second)));
+            const size_t after = next(close);
+            if (sized && text_type && !word(after, "COLLATE")) {
+                for (size_t k = i; k <= close; ++k) out += tokens[k].text;
+                out += fmt::format(" COLLATE {}", kTextCollation);
+                i = close;
+                column = tokens.size();
+                continue;
+            }
+            const bool ruled = word(after, "CONSTRAINT") && next(after) < tokens.size() &&
+                               tokens[next(after)].text.starts_with(fmt::format("\"{}", kRangePrefix));
+            if (sized && decimal && !ruled) {
+                const std::string name(tokens[column].text);
+                const int precision = std::stoi(std::string(tokens[first].text));
+                const int scale = std::stoi(std::string(tokens[second].text));
+                // A value must have fewer than 10^(p-s) in its integer part. The check is named
+                // after the column and its type, so a failure can be reported as the server
+                // reports it.
+                out += fmt::format("DECIMAL({},{}) CONSTRAINT \"{}{} ({},{})\" CHECK (abs({}) < 1e{})", precision,
+                                   scale, kRangePrefix, name, precision, scale, name, precision - scale);
+                i = close;
+                column = tokens.size();
+                continue;
+            }
+        }
+        column = t.kind == SqlTokenKind::kWord ? i : tokens.size();
+        out += t.text;
+    }
+    return out;
 }
 
 int UpgradeToServerRules(sqlite3* db, std::string_view path) {

@@ -64,6 +64,17 @@ TEST(ServerText, ColumnRulesAreAddedOnceAndNamedForTheOverflowMessage) {
               "(abs(FRate) < 1e13), FText DECIMAL_TEXT, FCast INTEGER CHECK (CAST(FCast AS CHAR(4)) <> CAST(1 AS "
               "decimal(5,1))))");
     EXPECT_EQ(WithServerColumnRules(ruled), ruled);
+    // Blanks, line breaks and letter case around a type; a type in a comment, in a quoted
+    // default or without its size stays as written.
+    const std::pair<std::string, std::string> more[] = {
+        {"CREATE TABLE u (a\n  varchar ( 5 ), b decimal( 10 ,\t2 ))",
+         "CREATE TABLE u (a\n  varchar ( 5 ) COLLATE ERPTEXT, b DECIMAL(10,2) CONSTRAINT \"range b (10,2)\" CHECK "
+         "(abs(b) < 1e8))"},
+        {"CREATE TABLE u (a INTEGER, -- was b CHAR(3)\n c TEXT DEFAULT 'd DECIMAL(5,2)', e VARCHAR, f NCHAR(1))",
+         "CREATE TABLE u (a INTEGER, -- was b CHAR(3)\n c TEXT DEFAULT 'd DECIMAL(5,2)', e VARCHAR, f NCHAR(1) "
+         "COLLATE ERPTEXT)"},
+    };
+    for (const auto& [in, out] : more) EXPECT_EQ(WithServerColumnRules(in), out) << in;
     EXPECT_EQ(OverflowMessage("CHECK constraint failed: range FAmt (20,2)"),
               "Arithmetic overflow error converting numeric to data type numeric (column FAmt, DECIMAL(20,2))");
     EXPECT_EQ(OverflowMessage("CHECK constraint failed: other"), "");
