@@ -161,6 +161,8 @@ std::string WithServerColumnRules(std::string_view create_sql) {
             if (sized && text_type && !word(after, "COLLATE")) {
                 for (size_t k = i; k <= close; ++k) out += tokens[k].text;
                 out += fmt::format(" COLLATE {}", kTextCollation);
+                // "VARCHAR(5)NOT NULL" is valid; the collation's name must not run into NOT.
+                if (close + 1 < tokens.size() && tokens[close + 1].kind == SqlTokenKind::kWord) out += ' ';
                 i = close;
                 column = tokens.size();
                 continue;

@@ -216,6 +216,8 @@ std::string ScriptInServerTypes(std::string_view script,
                                        column, limit, column, limit);
                 }
             }
+            // What follows without a blank ("VARCHAR(5)NOT NULL") must not run into the name.
+            if (i + 1 < tokens.size() && tokens[i + 1].kind == SqlTokenKind::kWord) out += ' ';
             continue;
         }
         bool renamed = false;

@@ -238,11 +238,11 @@ TEST(PostgresRendering, CommasBeforeAJoinBecomeCrossJoinsAndQuotedNamesFold) {
     for (const auto& [in, out] : cases) EXPECT_EQ(RenderForPostgres(in), out) << in;
     // Text columns of a table script: blank-padded, under the collation, their length a
     // named check; a length that is no number (MAX) or a quoted name gets no check.
-    EXPECT_EQ(ScriptInServerTypes("CREATE TABLE t (FNo VARCHAR (20) NOT NULL, FName NVARCHAR(MAX), [Q] VARCHAR(5), "
+    EXPECT_EQ(ScriptInServerTypes("CREATE TABLE t (FNo VARCHAR (20) NOT NULL, FName NVARCHAR(MAX)NULL, [Q] VARCHAR(5), "
                                   "FAt DATETIME)",
                                   {{"DATETIME", "TIMESTAMP"}}, "c"),
               "CREATE TABLE t (FNo BPCHAR COLLATE c CONSTRAINT \"FNo holds at most 20 characters\" CHECK "
-              "(length(FNo) <= 20) NOT NULL, FName BPCHAR COLLATE c, [Q] BPCHAR COLLATE c, FAt TIMESTAMP)");
+              "(length(FNo) <= 20) NOT NULL, FName BPCHAR COLLATE c NULL, [Q] BPCHAR COLLATE c, FAt TIMESTAMP)");
     EXPECT_EQ(FieldNamesAsWritten({"finterid", "mybillno", "fnumber", "count"},
                                   "SELECT FInterID, FBillNo as MyBillNo, count(*) FROM POOrder"),
               (std::vector<std::string>{"FInterID", "MyBillNo", "FNumber", "count"}));

@@ -70,9 +70,9 @@ TEST(ServerText, ColumnRulesAreAddedOnceAndNamedForTheOverflowMessage) {
         {"CREATE TABLE u (a\n  varchar ( 5 ), b decimal( 10 ,\t2 ))",
          "CREATE TABLE u (a\n  varchar ( 5 ) COLLATE ERPTEXT, b DECIMAL(10,2) CONSTRAINT \"range b (10,2)\" CHECK "
          "(abs(b) < 1e8))"},
-        {"CREATE TABLE u (a INTEGER, -- was b CHAR(3)\n c TEXT DEFAULT 'd DECIMAL(5,2)', e VARCHAR, f NCHAR(1))",
+        {"CREATE TABLE u (a INTEGER, -- was b CHAR(3)\n c TEXT DEFAULT 'd DECIMAL(5,2)', e VARCHAR, f NCHAR(1)NOT NULL)",
          "CREATE TABLE u (a INTEGER, -- was b CHAR(3)\n c TEXT DEFAULT 'd DECIMAL(5,2)', e VARCHAR, f NCHAR(1) "
-         "COLLATE ERPTEXT)"},
+         "COLLATE ERPTEXT NOT NULL)"},
     };
     for (const auto& [in, out] : more) EXPECT_EQ(WithServerColumnRules(in), out) << in;
     EXPECT_EQ(OverflowMessage("CHECK constraint failed: range FAmt (20,2)"),
