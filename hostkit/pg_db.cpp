@@ -8,10 +8,10 @@
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
-#include <cstring>
 
 #include "hostkit/server_rules.h"
 #include "platform/error.h"
+#include "platform/module_dir.h"
 #include "platform/printable_text.h"
 
 namespace orba::hostkit {
@@ -69,14 +69,9 @@ struct Libpq {
 };
 
 Libpq LoadLibpq() {
-    void* handle = dlopen(kLibpqFile, RTLD_NOW | RTLD_LOCAL);
+    std::string reason;
+    void* handle = platform::OpenSharedLibrary(kLibpqFile, reason);
     if (handle == nullptr) {
-        const char* error = dlerror();
-        std::string_view reason = error ? error : "the loader gave no reason";
-        // The loader's text starts with the file's name, which the message gives already.
-        if (reason.starts_with(kLibpqFile) && reason.substr(std::strlen(kLibpqFile)).starts_with(": ")) {
-            reason.remove_prefix(std::strlen(kLibpqFile) + 2);
-        }
         throw Error(ErrorCode::kDatabaseError,
                     fmt::format("The PostgreSQL client library '{}' cannot be loaded ({}); a server database needs "
                                 "it installed (Debian package libpq5)",

@@ -136,6 +136,9 @@ std::string WithServerColumnRules(std::string_view create_sql) {
         return i < tokens.size() && tokens[i].kind == SqlTokenKind::kWord && tokens[i].IsKeyword(keyword);
     };
 
+    // The quoted name of a range check begins so.
+    const std::string range_name = fmt::format("\"{}", kRangePrefix);
+
     std::string out;
     out.reserve(create_sql.size() + 256);
     size_t column = tokens.size();  // the last word, which names the column when a type follows
@@ -167,9 +170,11 @@ std::string WithServerColumnRules(std::string_view create_sql) {
                 column = tokens.size();
                 continue;
             }
-            const bool ruled = word(after, "CONSTRAINT") && next(after) < tokens.size() &&
-                               tokens[next(after)].text.starts_with(fmt::format("\"{}", kRangePrefix));
-            if (sized && decimal && !ruled) {
+            const auto ruled = [&] {
+                return word(after, "CONSTRAINT") && next(after) < tokens.size() &&
+                       tokens[next(after)].text.starts_with(range_name);
+            };
+            if (sized && decimal && !ruled()) {
                 const std::string name(tokens[column].text);
                 const int precision = std::stoi(std::string(tokens[first].text));
                 const int scale = std::stoi(std::string(tokens[second].text));

@@ -20,17 +20,26 @@ std::filesystem::path ModuleDirectory(const void* symbol) {
     return file.parent_path();
 }
 
-void* LoadModuleBeside(const void* symbol, std::string_view file_name, std::string_view what) {
-    const std::filesystem::path file = ModuleDirectory(symbol) / file_name;
+void* OpenSharedLibrary(const std::string& file, std::string& reason) {
     // Its own dependencies are loaded with it and resolved now, so a missing one is
     // reported here rather than as a crash at the first call.
     void* handle = dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (handle == nullptr) {
         const char* error = dlerror();
-        std::string_view reason = error ? error : "the loader gave no reason";
-        // The loader's text starts with the file's name, which the message gives already.
-        const std::string prefix = file.string() + ": ";
-        if (reason.starts_with(prefix)) reason.remove_prefix(prefix.size());
+        std::string_view text = error ? error : "the loader gave no reason";
+        // The loader's text starts with the file's name, which the caller's message gives.
+        const std::string prefix = file + ": ";
+        if (text.starts_with(prefix)) text.remove_prefix(prefix.size());
+        reason = text;
+    }
+    return handle;
+}
+
+void* LoadModuleBeside(const void* symbol, std::string_view file_name, std::string_view what) {
+    const std::filesystem::path file = ModuleDirectory(symbol) / file_name;
+    std::string reason;
+    void* handle = OpenSharedLibrary(file.string(), reason);
+    if (handle == nullptr) {
         throw Error(ErrorCode::kCannotCreateObject,
                     fmt::format("{} cannot be loaded from '{}': {}", what, file.string(), reason));
     }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <filesystem>
+#include <string>
 #include <string_view>
 
 namespace orba::platform {
@@ -10,6 +11,12 @@ namespace orba::platform {
 // The directory of the shared library (or program) that contains `symbol`. Raises an Error
 // when the address belongs to no loaded module.
 std::filesystem::path ModuleDirectory(const void* symbol);
+
+// Opens the shared library `file` (a path, or a name the loader looks for in its folders),
+// its symbols resolved now and kept to itself; nullptr when it cannot be loaded, with
+// `reason` the loader's reason (without the file's name it starts with). The library stays
+// loaded for the rest of the process.
+void* OpenSharedLibrary(const std::string& file, std::string& reason);
 
 // Loads the shared library `file_name` that lies beside the module containing `symbol` (a
 // part built apart so that processes which never need it do not load it) and returns its
