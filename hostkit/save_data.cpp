@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "hostkit/app_connection.h"
+#include "hostkit/bill_fingerprint.h"
 #include "hostkit/erp_schema.h"
 #include "hostkit/login_string.h"
 #include "hostkit/pg_db.h"
@@ -32,7 +33,8 @@ using platform::VarType;
 using platform::Variant;
 
 // Exact amounts are kept as text ("DECIMAL_TEXT" reads back as a decimal and, having text
-// affinity, loses no digit), so a received amount is the very number that was sent.
+// affinity, loses no digit), so a received amount is the very number that was sent. A held
+// bill keeps the fingerprint of the copy it holds and when the list it came in was made.
 const std::string_view kReceivedSchema = R"sql(
 CREATE TABLE IF NOT EXISTS t_RcvBill (
     FRcvID            INTEGER PRIMARY KEY AUTOINCREMENT,
@@ -63,8 +65,11 @@ CREATE TABLE IF NOT EXISTS t_RcvBill (
     FReceivedAt       DATETIME NOT NULL,
     FRevision         INTEGER NOT NULL DEFAULT 1,
     FRevisedAt        DATETIME,
+    FFingerprint      TEXT,
+    FListCreated      DATETIME,
     UNIQUE (FKind, FSendBrNumber, FTranType, FBillNo)
 );
+CREATE INDEX IF NOT EXISTS ix_RcvBill_Bill ON t_RcvBill (FKind, FSendBrNumber, FTranType, FBillInterID);
 CREATE TABLE IF NOT EXISTS t_RcvBillEntry (
     FRcvID            INTEGER NOT NULL REFERENCES t_RcvBill(FRcvID) ON DELETE CASCADE,
     FIndex            INTEGER NOT NULL,
@@ -102,7 +107,10 @@ namespace {
 std::mutex g_progress_mutex;
 std::function<void(int, int)> g_progress;
 std::function<void(const SaveOutcome&)> g_outcomes;
+std::optional<ReceivedList> g_received_list;
 
+constexpr int32_t kPurchaseOrderType = 71;
+constexpr int32_t kDeliveryNoticeType = 83;
 constexpr int32_t kReturnNoticeType = 82;
 
 // What a key of a received record must hold.
@@ -268,6 +276,7 @@ public:
     virtual bool Run(size_t statement, const std::vector<const Variant*>& values) = 0;
     virtual bool IsNull(int column) const = 0;
     virtual int64_t Int(int column) const = 0;
+    virtual std::string Text(int column) const = 0;
     // What an INSERT ends with for InsertedKey to give the new row's `key` afterwards.
     virtual std::string Returning(std::string_view key) const = 0;
     virtual int64_t InsertedKey() const = 0;
@@ -313,6 +322,7 @@ public:
     }
     bool IsNull(int column) const override { return last_->ColumnIsNull(column); }
     int64_t Int(int column) const override { return last_->ColumnInt(column); }
+    std::string Text(int column) const override { return last_->ColumnText(column); }
     std::string Returning(std::string_view) const override { return {}; }
     int64_t InsertedKey() const override { return sqlite3_last_insert_rowid(db_.Handle()); }
 
@@ -402,6 +412,7 @@ public:
         std::from_chars(text.data(), text.data() + text.size(), v);
         return v;
     }
+    std::string Text(int column) const override { return std::string(last_->Text(0, column)); }
     std::string Returning(std::string_view key) const override { return fmt::format(" RETURNING {}", key); }
     int64_t InsertedKey() const override { return Int(0); }
 
@@ -567,6 +578,8 @@ struct CheckedBill {
     int32_t inter_id = 0;
     std::string send_number;
     std::string send_name;
+    std::optional<std::string> receiver_number;  // of BrIDRsv; none when it names no branch
+    std::string fingerprint;
     Variant tran_type;
     std::vector<Column> columns;
     std::vector<CheckedLine> lines;
@@ -641,6 +654,11 @@ CheckedBill CheckBill(const Variant& value, ReceivedKind kind, int index) {
     checked.send_number = send_number.AsString();
     const Variant& send_name = *Lookup(sender, "Name");
     checked.send_name = send_name.IsString() ? send_name.AsString() : std::string();
+    const Variant& receiver_number = *Lookup(*AsMap(*Lookup(*bill, "BrIDRsv")), "Number");
+    if (receiver_number.IsString() && !receiver_number.AsString().empty()) {
+        checked.receiver_number = std::string(receiver_number.AsString());
+    }
+    checked.fingerprint = BillFingerprint(value);
 
     // Delivery-notice records carry the source line of each line; return-notice records, with
     // their quantities negated, do not. The form is told by the lines themselves.
@@ -701,9 +719,15 @@ void InsertLines(Statements& statements, const CheckedBill& bill, const Variant&
     }
 }
 
-// True when the held copy `rcv_id` has exactly the header and lines of `bill`.
+// True when the held copy `rcv_id` has the header and lines of `bill`, its transmission
+// flag aside: how a copy held from before fingerprints were kept is compared.
 bool HoldsSameCopy(Statements& statements, const CheckedBill& bill, const Variant& rcv_id) {
-    if (!statements.Holds("t_RcvBill", {{"FRcvID", &rcv_id}}, bill.columns)) return false;
+    std::vector<Column> header;
+    header.reserve(bill.columns.size());
+    for (const Column& c : bill.columns) {
+        if (c.name != "FTranStatus") header.push_back(c);
+    }
+    if (!statements.Holds("t_RcvBill", {{"FRcvID", &rcv_id}}, header)) return false;
     statements.Run("SELECT count(*) FROM t_RcvBillEntry WHERE FRcvID=?", {&rcv_id});
     if (statements.Db().Int(0) != static_cast<int64_t>(bill.lines.size())) return false;
     int32_t index = 0;
@@ -716,28 +740,86 @@ bool HoldsSameCopy(Statements& statements, const CheckedBill& bill, const Varian
     return true;
 }
 
-// Saves one checked bill inside the caller's transaction: a new bill is inserted; one held
-// already from the same branch is left alone when identical and replaced, header and
-// lines, when it differs. A held bill of that number that is another bill at the sending
-// branch (another internal number) is never overwritten.
-BillResult SaveReceivedBill(Statements& statements, ReceivedKind kind, const CheckedBill& bill) {
+// Why a record cannot be the bill it claims to be in this package, sent by this list to this
+// branch; empty when it can. Such a record would be held beside the real bill, or under
+// another branch's name.
+std::string Contradiction(ReceivedKind kind, const CheckedBill& bill, const std::optional<ReceivedList>& list,
+                          const std::string& own_number) {
+    const int32_t type = bill.tran_type.ToLong();
+    if (kind == ReceivedKind::kOrder && type != kPurchaseOrderType) {
+        return fmt::format("its own bill type {} is not that of a purchase order ({})", type, kPurchaseOrderType);
+    }
+    if (kind == ReceivedKind::kNotice && type != kDeliveryNoticeType && type != kReturnNoticeType) {
+        return fmt::format("its own bill type {} is that of neither a delivery notice ({}) nor a return notice ({})",
+                           type, kDeliveryNoticeType, kReturnNoticeType);
+    }
+    if (list && CompareServerText(bill.send_number, list->sender_number) != 0) {
+        return fmt::format("it names branch {} as its own (BrID), but the list was sent by branch {}",
+                           bill.send_number, list->sender_number);
+    }
+    if (!bill.receiver_number) {
+        return fmt::format("it is addressed to no branch (BrIDRsv), not to this branch {}", own_number);
+    }
+    if (CompareServerText(*bill.receiver_number, own_number) != 0) {
+        return fmt::format("it is addressed to branch {} (BrIDRsv), not to this branch {}", *bill.receiver_number,
+                           own_number);
+    }
+    return {};
+}
+
+// The held copy of a bill: the row of the same sending branch, transaction type and internal
+// number (or, for a row kept before internal numbers were, the same bill number), and
+// whether it came in a list made after the one being saved.
+constexpr const char* kHeldCopyQuery =
+    "SELECT FRcvID, FBillNo, FRevision, FFingerprint, CASE WHEN FListCreated > ? THEN 1 ELSE 0 END "
+    "FROM t_RcvBill WHERE FKind=? AND FSendBrNumber=? AND FTranType=? "
+    "AND (FBillInterID=? OR (FBillInterID IS NULL AND FBillNo=?)) ORDER BY FRcvID DESC LIMIT 1";
+
+// Saves one checked bill inside the caller's transaction. A new bill is inserted. A bill held
+// already from the same branch is left alone when its fingerprint is the same, and replaced,
+// header and lines, when it differs, also when it was renumbered; never by a copy from an
+// older list, and never under a number that another bill of that branch holds.
+BillResult SaveReceivedBill(Statements& statements, ReceivedKind kind, const CheckedBill& bill,
+                            const std::optional<ReceivedList>& list) {
     const Variant kind_code{KindCode(kind)};
     const Variant send_number{bill.send_number};
     const Variant send_name{bill.send_name};
     const Variant tran_type{bill.tran_type.ToLong()};
     const Variant bill_no{bill.bill_no};
+    const Variant inter_id{bill.inter_id};
+    const Variant fingerprint{bill.fingerprint};
+    const Variant list_created = list ? Variant(list->created) : Variant::Null();
     const Variant now{platform::Date::Now()};
     BillResult result;
-    const bool held = statements.Run(
-        "SELECT FRcvID, FBillInterID, FRevision FROM t_RcvBill WHERE FKind=? AND FSendBrNumber=? AND FTranType=? "
-        "AND FBillNo=?",
-        {&kind_code, &send_number, &tran_type, &bill_no});
-    if (!held) {
+    // The internal number of another held bill of the sending branch under `number`, but for
+    // the row `except`.
+    auto number_held_by_another = [&](const Variant& number, const Variant& except) -> std::optional<int64_t> {
+        if (!statements.Run("SELECT FBillInterID FROM t_RcvBill WHERE FKind=? AND FSendBrNumber=? AND FTranType=? "
+                            "AND FBillNo=? AND FRcvID<>?",
+                            {&kind_code, &send_number, &tran_type, &number, &except})) {
+            return std::nullopt;
+        }
+        return statements.Db().IsNull(0) ? int64_t{0} : statements.Db().Int(0);
+    };
+    auto another_bill = [&](int64_t held_inter_id) {
+        return fmt::format(
+            "another bill of branch {} with this number (internal number {}) is held already; this one has "
+            "internal number {}",
+            bill.send_number, held_inter_id, bill.inter_id);
+    };
+
+    if (!statements.Run(kHeldCopyQuery, {&list_created, &kind_code, &send_number, &tran_type, &inter_id, &bill_no})) {
+        if (auto other = number_held_by_another(bill_no, Variant(int32_t{0}))) {
+            result.reason = another_bill(*other);
+            return result;
+        }
         const int64_t key = statements.Insert("t_RcvBill", bill.columns,
                                               {{"FKind", &kind_code},
                                                {"FSendBrNumber", &send_number},
                                                {"FSendBrName", &send_name},
-                                               {"FReceivedAt", &now}},
+                                               {"FReceivedAt", &now},
+                                               {"FFingerprint", &fingerprint},
+                                               {"FListCreated", &list_created}},
                                               "FRcvID");
         const Variant rcv_id{static_cast<int32_t>(key)};
         InsertLines(statements, bill, rcv_id);
@@ -747,25 +829,49 @@ BillResult SaveReceivedBill(Statements& statements, ReceivedKind kind, const Che
     }
     ReceivingDb& found = statements.Db();
     const Variant rcv_id{static_cast<int32_t>(found.Int(0))};
-    const bool same_bill = found.IsNull(1) || found.Int(1) == bill.inter_id;
-    const int64_t held_inter_id = found.Int(1);
+    const std::string held_no = found.Text(1);
     const int32_t revision = static_cast<int32_t>(found.Int(2));
-    if (!same_bill) {
-        result.reason = fmt::format(
-            "another bill of branch {} with this number (internal number {}) is held already; this one has "
-            "internal number {}",
-            bill.send_number, held_inter_id, bill.inter_id);
-        return result;
-    }
-    if (HoldsSameCopy(statements, bill, rcv_id)) {
+    const std::string held_fingerprint = found.IsNull(3) ? std::string() : found.Text(3);
+    const bool held_is_newer = found.Int(4) == 1;
+
+    const bool same = held_fingerprint.empty() ? HoldsSameCopy(statements, bill, rcv_id)
+                                               : held_fingerprint == bill.fingerprint;
+    if (same) {
+        // The copy held is this bill as sent; it now carries this list's date unless a later
+        // list brought it.
+        if (list && !held_is_newer) {
+            statements.Run("UPDATE t_RcvBill SET FFingerprint=?, FListCreated=? WHERE FRcvID=?",
+                           {&fingerprint, &list_created, &rcv_id});
+        } else if (held_fingerprint.empty()) {
+            statements.Run("UPDATE t_RcvBill SET FFingerprint=? WHERE FRcvID=?", {&fingerprint, &rcv_id});
+        }
         result.kind = SaveOutcomeKind::kAlreadyHeld;
         result.revision = revision;
         return result;
     }
+    if (held_is_newer) {
+        result.reason = fmt::format(
+            "a newer copy of this bill, from a list made after this one ({}), is held already; the older copy does "
+            "not replace it",
+            list->created.ToString());
+        return result;
+    }
+    const bool renumbered = held_no != bill.bill_no;
+    if (renumbered) {
+        if (auto other = number_held_by_another(bill_no, rcv_id)) {
+            result.reason = another_bill(*other);
+            return result;
+        }
+        result.reason = fmt::format("it was held as {} before", held_no);
+    }
     const Variant next_revision{revision + 1};
     statements.Run("DELETE FROM t_RcvBillEntry WHERE FRcvID=?", {&rcv_id});
     statements.Update("t_RcvBill", bill.columns,
-                      {{"FSendBrName", &send_name}, {"FRevision", &next_revision}, {"FRevisedAt", &now}},
+                      {{"FSendBrName", &send_name},
+                       {"FRevision", &next_revision},
+                       {"FRevisedAt", &now},
+                       {"FFingerprint", &fingerprint},
+                       {"FListCreated", &list_created}},
                       {"FRcvID", &rcv_id});
     InsertLines(statements, bill, rcv_id);
     result.kind = SaveOutcomeKind::kUpdated;
@@ -840,6 +946,11 @@ void SetSaveOutcomes(std::function<void(const SaveOutcome&)> listener) {
     g_outcomes = std::move(listener);
 }
 
+void SetReceivedList(std::optional<ReceivedList> list) {
+    std::lock_guard lock(g_progress_mutex);
+    g_received_list = std::move(list);
+}
+
 void EnsureReceivedTables(SqliteDatabase& db) {
     const std::string schema = WithServerColumnRules(kReceivedSchema);
     TraceSql(schema);
@@ -850,6 +961,14 @@ void EnsureReceivedTables(SqliteDatabase& db) {
     if (columns.ColumnInt(0) == 0) {
         db.Exec("ALTER TABLE t_RcvBill ADD COLUMN FRevision INTEGER NOT NULL DEFAULT 1;"
                 "ALTER TABLE t_RcvBill ADD COLUMN FRevisedAt DATETIME;");
+    }
+    // Tables made before held copies were known by their fingerprint and list.
+    SqliteStatement fingerprint(db.Handle(),
+                                "SELECT count(*) FROM pragma_table_info('t_RcvBill') WHERE name='FFingerprint'");
+    fingerprint.Step();
+    if (fingerprint.ColumnInt(0) == 0) {
+        db.Exec("ALTER TABLE t_RcvBill ADD COLUMN FFingerprint TEXT;"
+                "ALTER TABLE t_RcvBill ADD COLUMN FListCreated DATETIME;");
     }
 }
 
@@ -887,6 +1006,14 @@ void EnsureReceivedTables(PgDatabase& db) {
                 .Rows() == 0) {
             db.Exec("ALTER TABLE t_RcvBill ADD COLUMN FRevision INTEGER NOT NULL DEFAULT 1, "
                     "ADD COLUMN FRevisedAt TIMESTAMP");
+        }
+        if (db.Query("SELECT 1 FROM information_schema.columns WHERE table_schema=current_schema() AND "
+                     "table_name='t_rcvbill' AND column_name='ffingerprint'",
+                     none)
+                .Rows() == 0) {
+            db.Exec("ALTER TABLE t_RcvBill ADD COLUMN FFingerprint TEXT, ADD COLUMN FListCreated TIMESTAMP; "
+                    "CREATE INDEX IF NOT EXISTS ix_RcvBill_Bill ON t_RcvBill (FKind, FSendBrNumber, FTranType, "
+                    "FBillInterID)");
         }
     });
 }
@@ -966,11 +1093,23 @@ void SaveData::Save(std::string_view props, const Variant& bills, ReceivedKind k
         throw Error(ErrorCode::kBadInput,
                     fmt::format("The received bills are a {}, not a list of bill records", bills.TypeName()));
     }
+    std::optional<ReceivedList> from;
+    {
+        std::lock_guard lock(g_progress_mutex);
+        from = g_received_list;
+    }
     const std::unique_ptr<ReceivingDb> db = OpenReceivingDb(AccountDatabasePath(props));
     // Received bills go only into a branch's account database, never into some other file.
     db->CheckBranch();
     db->EnsureTables();
     Statements statements(*db);
+    // The branch the bills must be addressed to: this one (the check above found it).
+    if (!statements.Run("SELECT FNumber FROM t_SonCompany WHERE FItemID=(SELECT FValue FROM t_Systemprofile "
+                        "WHERE FCategory='IC' AND FKey='BrID')",
+                        {})) {
+        throw Error(ErrorCode::kNotFound, "The account database does not say which branch it is");
+    }
+    const std::string own_number = db->Text(0);
     SavingRun run(*db, messages);
     const int total = list->Count();
     for (int32_t i = 1; i <= total; ++i) {
@@ -993,7 +1132,18 @@ void SaveData::Save(std::string_view props, const Variant& bills, ReceivedKind k
         outcome.bill_inter_id = Variant(bill.inter_id);
         outcome.bill_no = bill.bill_no;
         outcome.tran_type = bill.tran_type.ToLong();
+        outcome.fingerprint = bill.fingerprint;
         const std::string_view name = KindName(kind, bill.tran_type);
+        if (std::string contradiction = Contradiction(kind, bill, from, own_number); !contradiction.empty()) {
+            std::string line = fmt::format("{} {} from branch {}: not saved: {}", name,
+                                           platform::EscapeControls(bill.bill_no),
+                                           platform::EscapeControls(bill.send_number),
+                                           platform::EscapeControls(contradiction));
+            outcome.reason = std::move(contradiction);
+            run.Tell(std::move(outcome), std::move(line));
+            ReportProgress(i, total);
+            continue;
+        }
         if (!InItsOwnForm(kind, bill)) {
             const std::string_view form = bill.delivery_form ? "delivery-notice" : "return-notice";
             outcome.reason = fmt::format("came in the {} form; it is saved from the package of its own type", form);
@@ -1005,7 +1155,7 @@ void SaveData::Save(std::string_view props, const Variant& bills, ReceivedKind k
         }
         BillResult result;
         try {
-            run.InSavepoint([&] { result = SaveReceivedBill(statements, kind, bill); });
+            run.InSavepoint([&] { result = SaveReceivedBill(statements, kind, bill, from); });
         } catch (const Error& e) {
             outcome.reason = e.Description();
             run.Tell(std::move(outcome),
@@ -1020,7 +1170,11 @@ void SaveData::Save(std::string_view props, const Variant& bills, ReceivedKind k
         // A bill number or branch holding CR LF or escape codes must not make lines of its own.
         std::string line = fmt::format("{} {} from branch {}: {}", name, platform::EscapeControls(bill.bill_no),
                                        platform::EscapeControls(bill.send_number), OutcomeLine(result.kind));
-        if (result.kind == SaveOutcomeKind::kUpdated) line += fmt::format(" (revision {})", result.revision);
+        if (result.kind == SaveOutcomeKind::kUpdated) {
+            line += result.reason.empty() ? fmt::format(" (revision {})", result.revision)
+                                          : fmt::format(" (revision {}; {})", result.revision,
+                                                        platform::EscapeControls(result.reason));
+        }
         if (result.kind == SaveOutcomeKind::kNotSaved) line += ": " + platform::EscapeControls(result.reason);
         run.Tell(std::move(outcome), std::move(line));
         ReportProgress(i, total);

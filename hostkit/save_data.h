@@ -1,15 +1,19 @@
 // The host's saving component on the receiving branch: writes the bills of a received
 // package into the branch's account database (a SQLite file or a database on a PostgreSQL
-// server), in one transaction with a savepoint per bill. A bill it already
-// holds from the same sending branch is left alone when the copy is identical and replaced
-// when it differs (a correction re-sent). It reports one line per bill, and each bill's
-// outcome in a structured form for the host to acknowledge to the sending branch.
+// server), in one transaction with a savepoint per bill. A bill is one bill per sending
+// branch, transaction type and internal number: one it already holds is left alone when the
+// copy is the same (by its fingerprint) and replaced when it differs (a correction re-sent,
+// a renumbered bill), but never by a copy from an older list. It reports one line per bill,
+// and each bill's outcome in a structured form for the host to acknowledge to the sending
+// branch.
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 
+#include "platform/date.h"
 #include "platform/dispatch.h"
 
 namespace orba::hostkit {
@@ -42,13 +46,27 @@ struct SaveOutcome {
     std::string bill_no;
     int32_t tran_type = 0;            // the bill's own "BillType" (71, 83, 82), 0 when unknown
     SaveOutcomeKind kind = SaveOutcomeKind::kNotSaved;
-    std::string reason;               // why it was not saved
+    std::string reason;               // why it was not saved, or what an update changed
     int32_t revision = 0;             // the received copy's revision after saving (1 = first)
+    // The bill's fingerprint (bill_fingerprint.h) as received; empty when the record could
+    // not be read as a bill.
+    std::string fingerprint;
 };
 
 // Hears the outcome of every bill that the saving component took in hand, in the order it
 // took them, also those it was handed before a failure. Empty to switch off.
 void SetSaveOutcomes(std::function<void(const SaveOutcome&)> listener);
+
+// What the host knows of the list whose bills it hands over: the branch that sent it and
+// when that branch made it. With it, a record that names another sending branch is not
+// saved, and a held bill is never replaced by its copy from an older list. Empty (the
+// default) when the host does not know: records are then checked against this branch
+// alone, and a re-sent copy replaces the held one whatever its age.
+struct ReceivedList {
+    std::string sender_number;
+    platform::Date created;
+};
+void SetReceivedList(std::optional<ReceivedList> list);
 
 // Makes the tables of received bills, and brings those of an older version up to date.
 void EnsureReceivedTables(SqliteDatabase& db);

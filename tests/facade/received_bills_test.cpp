@@ -454,7 +454,7 @@ TEST_F(ReceivedBillsTest, OnlyABranchDatabaseTakesReceivedBillsAndItsStatementsA
     // A server takes its values as $1, $2 ...
     const std::string mark = b_.Db().OnServer() ? "$1" : "?";
     for (const std::string& statement : std::vector<std::string>{"CREATE TABLE IF NOT EXISTS t_RcvBill",
-                                        "SELECT FRcvID, FBillInterID, FRevision FROM t_RcvBill WHERE FKind=" + mark,
+                                        "SELECT FRcvID, FBillNo, FRevision, FFingerprint, CASE WHEN FListCreated > " + mark,
                                         "INSERT INTO t_RcvBill (", "INSERT INTO t_RcvBillEntry ("}) {
         EXPECT_NE(trace.find(statement), std::string::npos) << statement;
     }
@@ -508,7 +508,7 @@ TEST_F(ReceivedBillsTest, AReSentBillIsHeldWhenIdenticalReplacedWhenChangedAndNe
         std::string first_qty;
         int lines;
         int32_t held_inter_id;
-        std::string_view says;
+        std::string says;
     };
     const int32_t inter_id = original->Value(key::kBillInterID).ToLong();
     std::string other_letters = bill_no;
@@ -522,9 +522,12 @@ TEST_F(ReceivedBillsTest, AReSentBillIsHeldWhenIdenticalReplacedWhenChangedAndNe
         {"a line taken away", one_line_less(), Kind::kUpdated, 2, first_qty, lines - 1, inter_id, ": updated"},
         {"another preparer", WithKey(original, "Preparer", Variant("Someone else")), Kind::kUpdated, 2, first_qty, lines,
          inter_id, ": updated"},
-        // Texts compare without regard to letter case, in the bill's key as in its columns.
-        {"its number in other letters", WithKey(original, key::kBillID, Variant(other_letters)), Kind::kAlreadyHeld, 1,
-         first_qty, lines, inter_id, ": already held (identical)"},
+        // The copy is compared by its fingerprint, which takes texts as they are: a number
+        // written in other letters is the same bill (one row), renumbered.
+        {"its number in other letters", WithKey(original, key::kBillID, Variant(other_letters)), Kind::kUpdated, 2,
+         first_qty, lines, inter_id, "(revision 2; it was held as " + bill_no + " before)"},
+        {"only its transmission flag changed", WithKey(original, "TranStatus", Variant(int16_t{1})), Kind::kAlreadyHeld,
+         1, first_qty, lines, inter_id, ": already held (identical)"},
         {"another bill with the same number", WithKey(original, key::kBillInterID, Variant(inter_id + 100000)),
          Kind::kNotSaved, 1, first_qty, lines, inter_id, "another bill of branch 01.001 with this number"},
     };
@@ -554,6 +557,94 @@ TEST_F(ReceivedBillsTest, AReSentBillIsHeldWhenIdenticalReplacedWhenChangedAndNe
                       .ToString(),
                   c.first_qty);
         EXPECT_TRUE(ui_->Messages().empty());
+    }
+}
+
+// A record that is not the bill its package, list and branch say it is would be held beside
+// the real bill, or under another branch's name: it is not saved, and says why.
+TEST_F(ReceivedBillsTest, ARecordThatContradictsItsPackageOrListIsNotSaved) {
+    const Ref<VariantDictionary> original = AsRecord(BillsOf(PackageAtA(Requests({501}))->Item(1))->Item(1));
+    const std::string bill_no = original->Value(key::kBillID).ToText();
+    auto branch = [](Variant number) { return Variant(Record({{"Name", Variant("分公司")}, {"Number", number}})); };
+    struct Case {
+        const char* name;
+        Ref<VariantDictionary> record;
+        std::string_view says;
+    };
+    const Case cases[] = {
+        {"another type than its package's", WithKey(original, key::kBillType, Variant(int16_t{72})),
+         "its own bill type 72 is not that of a purchase order (71)"},
+        {"another sender than its list's", WithKey(original, "BrID", branch(Variant("01.003"))),
+         "names branch 01.003 as its own (BrID), but the list was sent by branch 01.001"},
+        {"addressed to another branch", WithKey(original, "BrIDRsv", branch(Variant("01.004"))),
+         "addressed to branch 01.004 (BrIDRsv), not to this branch 01.002"},
+        {"addressed to no branch", WithKey(original, "BrIDRsv", branch(Variant::Null())),
+         "addressed to no branch (BrIDRsv)"},
+    };
+    hostkit::SetReceivedList(hostkit::ReceivedList{"01.001", platform::Date::Now()});
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ForgetReceived();
+        UnpackageAtB(OneOrder(original));
+        std::vector<hostkit::SaveOutcome> heard;
+        hostkit::SetSaveOutcomes([&](const hostkit::SaveOutcome& o) { heard.push_back(o); });
+        const std::string message = UnpackageAtB(OneOrder(c.record));
+        hostkit::SetSaveOutcomes({});
+        ASSERT_EQ(heard.size(), 1u) << message;
+        EXPECT_EQ(heard[0].kind, hostkit::SaveOutcomeKind::kNotSaved);
+        EXPECT_NE(heard[0].reason.find(c.says), std::string::npos) << heard[0].reason;
+        EXPECT_NE(message.find(std::string(c.says)), std::string::npos) << message;
+        EXPECT_EQ(b_.Db().Int("SELECT count(*) FROM t_RcvBill"), 1);
+        EXPECT_EQ(b_.Db().Int("SELECT FRevision FROM t_RcvBill WHERE FBillNo='" + bill_no + "'"), 1);
+    }
+    hostkit::SetReceivedList(std::nullopt);
+}
+
+// B keeps the newest copy of a bill: a copy from an older list never replaces it, whatever
+// order the lists are saved in, and a renumbered bill is still one bill.
+TEST_F(ReceivedBillsTest, OnlyANewerListReplacesACopyAndARenumberedBillStaysOneBill) {
+    const Ref<VariantDictionary> original = AsRecord(BillsOf(PackageAtA(Requests({501}))->Item(1))->Item(1));
+    const int32_t inter_id = original->Value(key::kBillInterID).ToLong();
+    const Ref<VariantDictionary> changed = WithKey(original, "Preparer", Variant("Someone else"));
+    const Ref<VariantDictionary> renumbered = WithKey(original, key::kBillID, Variant("POOR01-RENUMBERED"));
+    using Kind = hostkit::SaveOutcomeKind;
+    struct Step {
+        const char* name;
+        Ref<VariantDictionary> record;
+        int list_day;  // the day of December the list was made
+        Kind outcome;
+        std::string says;
+        std::string preparer_held;
+    };
+    const std::string preparer = original->Value("Preparer").ToText();
+    const Step steps[] = {
+        {"the newer list first", changed, 20, Kind::kSaved, ": saved", "Someone else"},
+        {"an older list with another copy", original, 10, Kind::kNotSaved, "a newer copy of this bill", "Someone else"},
+        {"an older list with the same copy", changed, 10, Kind::kAlreadyHeld, "already held", "Someone else"},
+        {"a newer list with another copy", original, 21, Kind::kUpdated, "(revision 2)", preparer},
+        {"the list of the 20th again, older now", changed, 20, Kind::kNotSaved, "a newer copy", preparer},
+        {"renumbered in a newer list", renumbered, 22, Kind::kUpdated,
+         "it was held as " + original->Value(key::kBillID).ToText() + " before", preparer},
+    };
+    ForgetReceived();
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.name);
+        hostkit::SetReceivedList(hostkit::ReceivedList{"01.001", platform::Date::FromParts(2026, 12, step.list_day)});
+        std::vector<hostkit::SaveOutcome> heard;
+        hostkit::SetSaveOutcomes([&](const hostkit::SaveOutcome& o) { heard.push_back(o); });
+        const std::string message = UnpackageAtB(OneOrder(step.record));
+        hostkit::SetSaveOutcomes({});
+        hostkit::SetReceivedList(std::nullopt);
+        ASSERT_EQ(heard.size(), 1u) << message;
+        EXPECT_EQ(heard[0].kind, step.outcome) << heard[0].reason;
+        EXPECT_NE(message.find(step.says), std::string::npos) << message;
+        const auto held = b_.Db().Rows("SELECT FPreparer, FBillNo FROM t_RcvBill WHERE FBillInterID=" +
+                                       std::to_string(inter_id));
+        ASSERT_EQ(held.size(), 1u);
+        EXPECT_EQ(held[0][0], step.preparer_held);
+        EXPECT_EQ(held[0][1], step.record->Value(key::kBillID).ToText() == "POOR01-RENUMBERED"
+                                  ? "POOR01-RENUMBERED"
+                                  : original->Value(key::kBillID).ToText());
     }
 }
 
