@@ -5,6 +5,7 @@
 #include "apps/orbabt/browse_result.h"
 #include "apps/orbabt/commands.h"
 #include "apps/orbabt/host_setup.h"
+#include "apps/orbabt/safe_file.h"
 #include "facade/bill_trans.h"
 #include "facade/browse_entry.h"
 #include "platform/error.h"
@@ -35,6 +36,7 @@ int RunBrowse(const BrowseOptions& options) {
                     "The browse window needs a display: DISPLAY is not set (run it under xvfb-run, or set "
                     "QT_QPA_PLATFORM=offscreen)");
     }
+    if (!options.output.empty()) RequireSeparateOutput(options.output, "-o", {{"the account database", options.db}});
     const std::string database = UseDatabase(options.db);
     // The window module starts the window application; the other commands never load it.
     Ref<VariantVector> result;

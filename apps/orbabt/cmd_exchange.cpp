@@ -6,12 +6,14 @@
 #include <iostream>
 #include <algorithm>
 #include <map>
+#include <set>
 #include <unordered_map>
 #include <unordered_set>
 
 #include "apps/orbabt/commands.h"
 #include "apps/orbabt/exchange.h"
 #include "apps/orbabt/host_setup.h"
+#include "apps/orbabt/safe_file.h"
 #include "apps/orbabt/transport.h"
 #include "hostkit/sample_data.h"
 #include "hostkit/account_db.h"
@@ -25,6 +27,7 @@ namespace orba::apps {
 using platform::Error;
 using platform::ErrorCode;
 using platform::Ref;
+using platform::Variant;
 
 namespace {
 
@@ -118,46 +121,146 @@ void PrintReceipt(const ReceiptFile& receipt) {
     }
 }
 
-// Marks at `db` the bills `receipt` acknowledges. A bill whose internal number holds another
-// bill number here is left unmarked: marking it would mark some other bill. Returns whether
-// everything went through, and the bills marked per bill type.
-std::pair<bool, std::vector<std::pair<int32_t, int>>> MarkAcknowledged(const std::string& db,
-                                                                       const ReceiptFile& receipt) {
-    bool ok = true;
+// Raises an Error, with nothing marked, unless `receipt` can be what the related branch that
+// saved the bills wrote for this branch: its sender is one of this database's related
+// branches, it acknowledges each bill once, and each with the fingerprint of the copy held
+// there. Returns the sender's internal number here (t_SonCompany.FItemID).
+int64_t RequireSoundReceipt(hostkit::AccountDatabase& database, const ReceiptFile& receipt,
+                            std::string_view file_name, const Branch& own) {
+    if (receipt.sender.number == own.number) {
+        throw Error(ErrorCode::kBadInput,
+                    fmt::format("'{}' names this branch {} ({}) as the branch that saved the bills; a receipt comes "
+                                "from the branch the list went to. Nothing was marked",
+                                file_name, own.number, own.name));
+    }
+    Ref<platform::RecordSet> related =
+        database.Query("SELECT FItemID FROM t_SonCompany WHERE FNumber=$1", {Variant(receipt.sender.number)});
+    if (related->Eof()) {
+        throw Error(ErrorCode::kBadInput,
+                    fmt::format("'{}' was written by branch {} ({}), which is not a related branch in the account "
+                                "database {}; nothing was marked",
+                                file_name, receipt.sender.number, receipt.sender.name,
+                                hostkit::ShownLocation(database.Name())));
+    }
+    const int64_t sender_id = related->Value(0).ToLong();
+    std::set<std::pair<bool, int32_t>> seen;  // (an order, internal number): orders and notices are numbered apart
+    const ReceiptBill* without_fingerprint = nullptr;
+    size_t acknowledged = 0;
+    size_t fingerprinted = 0;
+    for (const ReceiptPackage& p : receipt.packages) {
+        for (const ReceiptBill& b : p.bills) {
+            if (!b.Acknowledged() || !IsKnownBillType(p.bill_type)) continue;
+            ++acknowledged;
+            if (!b.fingerprint.empty()) {
+                ++fingerprinted;
+            } else if (!without_fingerprint) {
+                without_fingerprint = &b;
+            }
+            if (!seen.emplace(p.bill_type == 501, *b.bill_inter_id).second) {
+                throw Error(ErrorCode::kBadInput,
+                            fmt::format("'{}' acknowledges bill {} (internal number {}) more than once; a receipt "
+                                        "names each bill it holds once. Nothing was marked",
+                                        file_name, platform::EscapeControls(b.bill_no), *b.bill_inter_id));
+            }
+        }
+    }
+    if (acknowledged > 0 && fingerprinted == 0) {
+        throw Error(ErrorCode::kBadInput,
+                    fmt::format("'{}' was written by an earlier version of orbabt: it does not say which copy of each "
+                                "bill branch {} holds, so it cannot show that the bills are unchanged since. Nothing "
+                                "was marked. Save the same list again at {} (orbabt unpackage): its bills are held "
+                                "there already, nothing is saved twice, and the new receipt can be marked",
+                                file_name, receipt.sender.number, receipt.sender.number));
+    }
+    if (without_fingerprint) {
+        throw Error(ErrorCode::kBadInput,
+                    fmt::format("'{}' acknowledges bill {} without the fingerprint of the copy branch {} holds; a "
+                                "receipt written by orbabt unpackage gives it for every bill it acknowledges. Nothing "
+                                "was marked",
+                                file_name, platform::EscapeControls(without_fingerprint->bill_no),
+                                receipt.sender.number));
+    }
+    return sender_id;
+}
+
+struct MarkResult {
+    bool ok = true;                               // nothing was refused or failed
+    std::vector<std::pair<int32_t, int>> marked;  // bills marked, per package of the receipt
+    int changed = 0;                              // acknowledged, but changed here since they were packaged
+};
+
+// Marks at `db` the bills `receipt` acknowledges that can be shown to be the bill B holds, as
+// it stands here now: the bill is this internal number's bill here, addressed to the
+// receipt's sender, in a status that may be sent, and its fingerprint is the one B
+// acknowledged. A bill changed since it was packaged is left for the next package; any other
+// bill left unmarked is an error.
+MarkResult MarkAcknowledged(const std::string& db, const ReceiptFile& receipt, std::string_view file_name,
+                            const Branch& own) {
+    MarkResult result;
     ReceiptFile checked = receipt;
     hostkit::AccountDatabase database(db);
+    const int64_t sender_id = RequireSoundReceipt(database, receipt, file_name, own);
+    auto refuse = [&](ReceiptBill& b, std::string_view why) {
+        std::cerr << platform::ForTerminal(fmt::format("orbabt: the receipt acknowledges bill {} (internal number {}), "
+                                                       "which {}; it is left unmarked\n",
+                                                       platform::EscapeControls(b.bill_no), *b.bill_inter_id, why));
+        b.outcome = hostkit::SaveOutcomeKind::kNotSaved;
+        result.ok = false;
+    };
     for (ReceiptPackage& p : checked.packages) {
+        if (!IsKnownBillType(p.bill_type)) continue;
         std::vector<int32_t> ids;
         for (const ReceiptBill& b : p.bills) {
             if (b.Acknowledged()) ids.push_back(*b.bill_inter_id);
         }
-        std::unordered_map<int32_t, std::string> numbers;  // the bill number each internal number holds here
-        ReadBills(database, p.bill_type, "FBillNo", ids, [&](int32_t id, platform::RecordSet& rows) {
-            if (!rows.Value(1).IsNull()) numbers.emplace(id, rows.Value(1).ToText());
+        struct Here {
+            std::string bill_no;
+            Variant status;
+            Variant branch;
+        };
+        std::unordered_map<int32_t, Here> here;
+        ReadBills(database, p.bill_type, "FBillNo, FStatus, FRelateBrID", ids, [&](int32_t id, platform::RecordSet& rows) {
+            here.emplace(id, Here{rows.Value(1).IsNull() ? std::string() : rows.Value(1).ToText(), rows.Value(2),
+                                  rows.Value(3)});
         });
+        std::vector<int32_t> provable;
         for (ReceiptBill& b : p.bills) {
             if (!b.Acknowledged()) continue;
-            auto found = numbers.find(*b.bill_inter_id);
-            if (found == numbers.end() || found->second != b.bill_no) {
-                std::cerr << fmt::format("orbabt: the receipt acknowledges bill {} as internal number {}, which "
-                                         "is not that bill here; it is left unmarked\n",
-                                         b.bill_no, *b.bill_inter_id);
-                b.outcome = hostkit::SaveOutcomeKind::kNotSaved;
-                ok = false;
+            auto found = here.find(*b.bill_inter_id);
+            if (found == here.end() || found->second.bill_no != b.bill_no) {
+                refuse(b, "is not that bill here");
+            } else if (found->second.branch.IsNull() || found->second.branch.ToLong() != sender_id) {
+                refuse(b, fmt::format("is not addressed to branch {} here", platform::EscapeControls(receipt.sender.number)));
+            } else if (found->second.status.IsNull() || (found->second.status.ToLong() != 1 && found->second.status.ToLong() != 2)) {
+                refuse(b, fmt::format("is in status {} here, in which a bill is not sent", found->second.status.ToText()));
+            } else {
+                provable.push_back(*b.bill_inter_id);
             }
+        }
+        const auto now = CurrentFingerprints(db, p.bill_type, provable);
+        for (ReceiptBill& b : p.bills) {
+            if (!b.Acknowledged()) continue;
+            auto current = now.find(*b.bill_inter_id);
+            if (current != now.end() && current->second == b.fingerprint) continue;
+            std::cout << platform::ForTerminal(fmt::format(
+                "  {} {} changed at {} after it was packaged ({} holds the copy it received): left untransmitted, it "
+                "goes with the next package\n",
+                BillTypeName(p.bill_type), platform::EscapeControls(b.bill_no), own.number,
+                platform::EscapeControls(receipt.sender.number)));
+            b.outcome = hostkit::SaveOutcomeKind::kNotSaved;
+            ++result.changed;
         }
     }
     Ref<host::VariantVector> list = AcknowledgedList(checked);
-    if (list->UpperBound() > 0 && !Mark(db, list)) ok = false;
-    std::vector<std::pair<int32_t, int>> marked;
+    if (list->UpperBound() > 0 && !Mark(db, list)) result.ok = false;
     for (const ReceiptPackage& p : checked.packages) {
         std::vector<int32_t> ids;
         for (const ReceiptBill& b : p.bills) {
             if (b.Acknowledged()) ids.push_back(*b.bill_inter_id);
         }
-        marked.emplace_back(p.bill_type, CountMarkedIds(database, p.bill_type, ids));
+        result.marked.emplace_back(p.bill_type, CountMarkedIds(database, p.bill_type, ids));
     }
-    return {ok, marked};
+    return result;
 }
 
 }  // namespace
@@ -168,6 +271,7 @@ int RunRequest(const std::vector<int>& types, const std::string& output) {
             throw Error(ErrorCode::kBadInput, fmt::format("The bill type {} is not a bill type code", type));
         }
     }
+    RequireSeparateOutput(output, "-o", {});
     WriteTextFile(output, WriteRequestFile(RequestFile{platform::Date::Now(), MakeRequests(types)}));
     std::cout << fmt::format("Wrote a download request for {} bill type(s) to {}\n", types.size(), output);
     return 0;
@@ -175,6 +279,7 @@ int RunRequest(const std::vector<int>& types, const std::string& output) {
 
 int RunPackage(const std::string& db, const std::string& requests_file, const std::string& to_number,
                const std::string& to_name, const std::string& output, bool pretty) {
+    RequireSeparateOutput(output, "-o", {{"the account database", db}, {"the download request", requests_file}});
     RequireBranchDatabase(db);
     RequestFile request = ReadRequestFile(ReadTextFile(requests_file), requests_file);
     const Branch sender = OwnBranch(db);
@@ -203,6 +308,9 @@ std::string DefaultReceiptName(const std::string& list_file) {
 }
 
 int RunUnpackage(const std::string& db, const std::string& list_file, const std::string& receipt_file) {
+    const std::string receipt_path = receipt_file.empty() ? DefaultReceiptName(list_file) : receipt_file;
+    RequireSeparateOutput(receipt_path, receipt_file.empty() ? "The receipt" : "-o",
+                          {{"the account database", db}, {"the transmission list", list_file}});
     RequireBranchDatabase(db);
     // The file is read and fingerprinted piece by piece: its text never stands whole in
     // memory beside the list made from it.
@@ -216,13 +324,27 @@ int RunUnpackage(const std::string& db, const std::string& list_file, const std:
                                 "branch's database '{}'",
                                 list_file, own.number, own.name, hostkit::ShownLocation(db)));
     }
-    const std::string receipt_path = receipt_file.empty() ? DefaultReceiptName(list_file) : receipt_file;
-    UnpackageResult result = Unpackage(db, file.list);
+    // A receipt that could not be written after saving would leave the sender without an
+    // answer; what can be found out beforehand is found out before anything is saved.
+    RequireWritableTarget(receipt_path);
+    UnpackageResult result = Unpackage(db, file);
     ReceiptFile receipt{own, file.sender, platform::Date::Now(), file.sender, file.created, list_sha256,
                         result.packages};
-    WriteTextFile(receipt_path, WriteReceiptFile(receipt));
+    std::string receipt_error;
+    try {
+        WriteTextFile(receipt_path, WriteReceiptFile(receipt));
+    } catch (const Error& e) {
+        receipt_error = e.Description();
+    }
 
     std::cout << "RtnMsg:\n" << platform::ForTerminal(result.message) << "\n";
+    for (size_t i = 0; i < receipt.packages.size(); ++i) {
+        const ReceiptPackage& p = receipt.packages[i];
+        if (IsKnownBillType(p.bill_type)) continue;
+        std::cout << fmt::format("Package {} is of bill type {}, which this branch does not take (501, 502, 503): its "
+                                 "{} bill(s) were not saved and are not acknowledged.\n",
+                                 i + 1, p.bill_type, p.bills.size());
+    }
     if (!result.log_error.empty()) {
         std::cout << "The transmission log could not be written: " << result.log_error << "\n";
     } else if (result.log.empty()) {
@@ -231,6 +353,14 @@ int RunUnpackage(const std::string& db, const std::string& list_file, const std:
         std::cout << "Transmission log: " << result.log.string() << "\n";
     }
     PrintReceipt(receipt);
+    if (!receipt_error.empty()) {
+        std::cerr << platform::ForTerminal(fmt::format(
+            "orbabt: the bills above were saved at {}, but the receipt could not be written: {}. Run the same "
+            "command again once it can be: the bills are held already, nothing is saved twice, and the receipt is "
+            "written then.\n",
+            own.number, receipt_error));
+        return 1;
+    }
     std::cout << fmt::format("Wrote the receipt for {} to {}; take it back to branch {} and run orbabt mark with it.\n",
                              file.sender.number, receipt_path, file.sender.number);
     return result.failed ? 1 : 0;
@@ -265,13 +395,19 @@ int RunMark(const std::string& db, const std::string& file_name, bool without_re
     ReceiptFile receipt = ReadReceiptFile(bytes, file_name);
     RequireBranch(receipt.receiver, own, file_name, "receiver", db);
     RequireBranch(receipt.list_sender, own, file_name, "answered list's sender", db);
-    auto [ok, marked] = MarkAcknowledged(db, receipt);
+    const MarkResult result = MarkAcknowledged(db, receipt, file_name, own);
     PrintReceipt(receipt);
-    for (const auto& [bill_type, count] : marked) {
+    for (const auto& [bill_type, count] : result.marked) {
         std::cout << fmt::format("  {} {:<17} {:>6} acknowledged bills marked transmitted\n", bill_type,
                                  BillTypeName(bill_type), count);
     }
-    return ok ? 0 : 1;
+    if (result.changed > 0) {
+        std::cout << fmt::format("{} acknowledged bill(s) changed here after they were packaged and were left "
+                                 "untransmitted (named above); the next package sends them again and {} saves them as "
+                                 "updated.\n",
+                                 result.changed, receipt.sender.number);
+    }
+    return result.ok ? 0 : 1;
 }
 
 namespace {
@@ -349,7 +485,7 @@ OneWay ExchangeOneWay(const DemoBranch& from, const DemoBranch& to, const std::f
 
     const std::string list_bytes = ReadTextFile(list_file);
     ListFile arrived = ReadListFile(list_bytes, list_file.string());
-    UnpackageResult saved = Unpackage(to.db, arrived.list);
+    UnpackageResult saved = Unpackage(to.db, arrived);
     const std::filesystem::path receipt_file = file("receipt");
     WriteTextFile(receipt_file, WriteReceiptFile(ReceiptFile{to.branch, from.branch, platform::Date::Now(),
                                                              arrived.sender, arrived.created, Sha256Hex(list_bytes),
@@ -357,7 +493,9 @@ OneWay ExchangeOneWay(const DemoBranch& from, const DemoBranch& to, const std::f
     std::cout << fmt::format("{}. {} saves the bills{} and writes its receipt: {}\n", step++, t,
                              saved.failed ? " (with a failure, see above)" : "", receipt_file.string());
     const ReceiptFile receipt = ReadReceiptFile(ReadTextFile(receipt_file), receipt_file.string());
-    auto [marked_ok, marked] = MarkAcknowledged(from.db, receipt);
+    const MarkResult mark = MarkAcknowledged(from.db, receipt, receipt_file.string(), from.branch);
+    const bool marked_ok = mark.ok;
+    const auto& marked = mark.marked;
     std::cout << fmt::format("{}. {} marks the bills the receipt acknowledges{}\n\n", step++, f,
                              marked_ok ? "" : " (with a failure, see above)");
 
@@ -397,6 +535,11 @@ int RunDemo(const DemoOptions& options) {
     if (a_db == b_db) throw Error(ErrorCode::kBadInput, "Branch A and branch B must be two different databases");
     EnsureDemoDatabase(a_db, kDemoBranchA, options);
     EnsureDemoDatabase(b_db, kDemoBranchB, options);
+    // The transport files are written into the folder: never over either branch's database.
+    for (std::string_view name : {"requests", "list", "receipt", "requests-back", "list-back", "receipt-back"}) {
+        RequireSeparateOutput(dir / fmt::format("{}.json", name), "The demo's file",
+                              {{"branch A's database", a_db}, {"branch B's database", b_db}});
+    }
     const DemoBranch a{a_db, OwnBranch(a_db), 'A'};
     const DemoBranch b{b_db, OwnBranch(b_db), 'B'};
     std::cout << fmt::format("Branch A: {} {} ({})\nBranch B: {} {} ({})\n\n", a.branch.number, a.branch.name,

@@ -2,12 +2,15 @@
 
 #include <fmt/format.h>
 
+#include <algorithm>
 #include <iostream>
 #include <map>
 
 #include "apps/orbabt/host_setup.h"
 #include "data/bill_records.h"
+#include "data/data_trans.h"
 #include "facade/bill_trans.h"
+#include "hostkit/bill_fingerprint.h"
 #include "host/variant_dictionary.h"
 #include "hostkit/save_data.h"
 #include "host/user_messages.h"
@@ -139,7 +142,10 @@ Ref<VariantVector> Package(const std::string& database, const VariantVector& req
     return list;
 }
 
-UnpackageResult Unpackage(const std::string& database, const Ref<VariantVector>& list) {
+bool IsKnownBillType(int32_t bill_type) { return bill_type == 501 || bill_type == 502 || bill_type == 503; }
+
+UnpackageResult Unpackage(const std::string& database, const ListFile& file) {
+    const Ref<VariantVector>& list = file.list;
     UseDatabase(database);
     auto trans = MakeRef<facade::BillTrans>();
     UnpackageResult result;
@@ -151,8 +157,27 @@ UnpackageResult Unpackage(const std::string& database, const Ref<VariantVector>&
         if (auto package = AsRecord(list->Item(i))) {
             const Variant type = package->ValueOrDefault(key::kBillType, Variant(int32_t{0}));
             p.bill_type = type.IsNumeric() ? type.ToLong() : 0;
-            if (const Variant* bills = package->Find(key::kBillsData); bills && bills->IsObject() && bills->AsObject()) {
+            const Variant* bills = package->Find(key::kBillsData);
+            if (bills && bills->IsObject() && bills->AsObject()) {
                 package_of.emplace(bills->AsObject().Get(), result.packages.size());
+            }
+            // The library passes over a package of any other type without a word: its bills
+            // are answered here, so that the sender learns they were not saved.
+            if (!IsKnownBillType(p.bill_type) && AsList(bills)) {
+                const Ref<VariantVector> unknown = AsList(bills);
+                for (int32_t b = 1; b <= unknown->UpperBound(); ++b) {
+                    ReceiptBill bill;
+                    if (auto record = AsRecord(unknown->Item(b))) {
+                        const Variant id = record->ValueOrDefault(key::kBillInterID, Variant());
+                        if (id.Type() == platform::VarType::kLong) bill.bill_inter_id = id.AsLong();
+                        const Variant no = record->ValueOrDefault(key::kBillID, Variant());
+                        if (no.IsString()) bill.bill_no = no.AsString();
+                    }
+                    bill.reason = fmt::format("it came in a package of bill type {}, which this branch does not "
+                                              "take (501, 502, 503); not saved",
+                                              p.bill_type);
+                    p.bills.push_back(std::move(bill));
+                }
             }
         }
         result.packages.push_back(std::move(p));
@@ -172,8 +197,10 @@ UnpackageResult Unpackage(const std::string& database, const Ref<VariantVector>&
         bill.bill_no = o.bill_no;
         bill.outcome = o.kind;
         bill.reason = o.reason;
+        bill.fingerprint = o.fingerprint;
         result.packages[at->second].bills.push_back(std::move(bill));
     });
+    hostkit::SetReceivedList(hostkit::ReceivedList{file.sender.number, file.created});
     const int before = ConsoleUi().Count();
     try {
         auto answer = trans->UnPackageBills(list);
@@ -187,10 +214,40 @@ UnpackageResult Unpackage(const std::string& database, const Ref<VariantVector>&
     }
     hostkit::SetSaveProgress({});
     hostkit::SetSaveOutcomes({});
+    hostkit::SetReceivedList(std::nullopt);
     result.log = trans->LastLogFile();
     if (result.log_error.empty()) result.log_error = trans->LastLogError();
     if (ConsoleUi().Count() != before) result.failed = true;
     return result;
+}
+
+std::unordered_map<int32_t, std::string> CurrentFingerprints(const std::string& database, int32_t bill_type,
+                                                             const std::vector<int32_t>& ids) {
+    std::unordered_map<int32_t, std::string> fingerprints;
+    if (ids.empty() || !IsKnownBillType(bill_type)) return fingerprints;
+    UseDatabase(database);
+    // The shared connection lives with a BillTrans object.
+    auto trans = MakeRef<facade::BillTrans>();
+    auto extract = MakeRef<data::DataTrans>();
+    // A few hundred bills to a statement keeps the statement's text short, however many
+    // bills a receipt acknowledges.
+    constexpr size_t kIdsPerExtraction = 500;
+    for (size_t start = 0; start < ids.size(); start += kIdsPerExtraction) {
+        std::string listed;
+        for (size_t i = start; i < std::min(ids.size(), start + kIdsPerExtraction); ++i) {
+            listed += fmt::format("{}{}", listed.empty() ? "" : ",", ids[i]);
+        }
+        Ref<VariantVector> bills = bill_type == 501   ? extract->GetPOOrdVect(listed, false)
+                                   : bill_type == 502 ? extract->GetSEOutVect(listed, false)
+                                                      : extract->GetSEInVect(listed, false);
+        if (!bills) continue;
+        for (int32_t b = 1; b <= bills->UpperBound(); ++b) {
+            auto bill = AsRecord(bills->Item(b));
+            if (!bill) continue;
+            fingerprints.emplace(bill->Value(key::kBillInterID).ToLong(), hostkit::BillFingerprint(Variant(bill)));
+        }
+    }
+    return fingerprints;
 }
 
 bool Mark(const std::string& database, const Ref<VariantVector>& list) {

@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "apps/orbabt/transport.h"
@@ -43,7 +44,18 @@ struct UnpackageResult {
     // list, in list order.
     std::vector<ReceiptPackage> packages;
 };
-UnpackageResult Unpackage(const std::string& database, const platform::Ref<host::VariantVector>& list);
+// Saves the bills of the list `file` at `database`; the saving component is told who sent
+// the list and when it was made. A package of a type the saving component does not take is
+// answered too: each of its bills not saved, with the reason.
+UnpackageResult Unpackage(const std::string& database, const ListFile& file);
+
+// The fingerprints of the bills `ids` of a bill type code (501, 502, 503) as they stand now
+// at `database`, extracted as packaging extracts them; a bill not found has none.
+std::unordered_map<int32_t, std::string> CurrentFingerprints(const std::string& database, int32_t bill_type,
+                                                             const std::vector<int32_t>& ids);
+
+// True for the bill type codes the saving component takes: 501, 502 and 503.
+bool IsKnownBillType(int32_t bill_type);
 
 // Marks the bills of the list transmitted; false when the library reported a failure.
 bool Mark(const std::string& database, const platform::Ref<host::VariantVector>& list);

@@ -143,6 +143,17 @@ int main(int argc, char** argv) {
         // killing the process, so the half-written temporary file is removed.
         std::signal(SIGXFSZ, SIG_IGN);
         SetInputLimitMb(max_input_mb);
+        if (!trace_file.empty()) {
+            // The trace is appended to: never to the database or a file the command reads.
+            RequireSeparateOutput(trace_file, "--trace-sql",
+                                  {{"the account database", db},
+                                   {"the account database", browse.db},
+                                   {"the account database", invoke.db},
+                                   {"branch A's database", demo.a},
+                                   {"branch B's database", demo.b},
+                                   {"the download request", requests_file},
+                                   {"the input file", list_file}});
+        }
         InitHost();
         if (!trace_file.empty()) orba::hostkit::SetSqlTraceFile(trace_file);
         return run ? run() : 0;

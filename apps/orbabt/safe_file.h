@@ -8,6 +8,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "host/variant_vector.h"
 
@@ -56,6 +57,23 @@ void WriteOutputFile(const std::filesystem::path& path, std::string_view text);
 // `produce`) leaves the target as it was and no temporary file behind.
 using TextSink = std::function<void(std::string_view)>;
 void WriteOutputFile(const std::filesystem::path& path, const std::function<void(const TextSink&)>& produce);
+
+// A file a command reads (or its database), named by the role it plays in messages.
+struct CommandInput {
+    std::string_view role;  // "the account database", "the transmission list", ...
+    std::string location;   // a path; a server database's URI is passed over
+};
+
+// Refuses, before any work, an output that would destroy what the command reads: the same
+// file (device and inode, through links) as one of `inputs`, or an SQLite database. The
+// Error names the option, both files and what to do.
+void RequireSeparateOutput(const std::filesystem::path& output, std::string_view option,
+                           const std::vector<CommandInput>& inputs);
+
+// Raises an Error unless `path` could be written now: its folder exists and may be written
+// into, and it is not a folder itself. Lets a command find out before it changes anything
+// that its answer could not be written afterwards.
+void RequireWritableTarget(const std::filesystem::path& path);
 
 // The request items with each bill type kept once, at its first place: a type asked for
 // several times is packaged once.

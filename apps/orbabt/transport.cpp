@@ -42,6 +42,7 @@ constexpr std::string_view kBillsKey = "Bills";
 constexpr std::string_view kBillNoKey = "BillNo";
 constexpr std::string_view kOutcomeKey = "Outcome";
 constexpr std::string_view kReasonKey = "Reason";
+constexpr std::string_view kFingerprintKey = "Fingerprint";
 
 Ref<VariantDictionary> Envelope(std::string_view format, const platform::Date& created) {
     auto e = MakeRef<VariantDictionary>();
@@ -127,7 +128,8 @@ Ref<VariantDictionary> ReceiptBillRecord(const ReceiptBill& bill) {
     r->Let(data::key::kBillInterID, bill.bill_inter_id ? Variant(*bill.bill_inter_id) : Variant::Null());
     r->Let(kBillNoKey, Variant(bill.bill_no));
     r->Let(kOutcomeKey, Variant(hostkit::OutcomeWord(bill.outcome)));
-    if (!bill.Acknowledged()) r->Let(kReasonKey, Variant(bill.reason));
+    if (!bill.Acknowledged() || !bill.reason.empty()) r->Let(kReasonKey, Variant(bill.reason));
+    if (bill.Acknowledged() && !bill.fingerprint.empty()) r->Let(kFingerprintKey, Variant(bill.fingerprint));
     return r;
 }
 
@@ -153,6 +155,12 @@ ReceiptBill ReceiptBillOf(const Variant& item, std::string_view file_name, std::
         Bad(file_name, fmt::format("{} is acknowledged but has no \"BillInterID\"", where));
     }
     if (const Variant* reason = record->Find(kReasonKey); reason && reason->IsString()) bill.reason = reason->AsString();
+    if (const Variant* fingerprint = record->Find(kFingerprintKey)) {
+        const bool hex = fingerprint->IsString() && fingerprint->AsString().size() == 64 &&
+                         fingerprint->AsString().find_first_not_of("0123456789abcdef") == std::string_view::npos;
+        if (!hex) Bad(file_name, fmt::format("{} has a \"{}\" that is not 64 hexadecimal digits", where, kFingerprintKey));
+        bill.fingerprint = fingerprint->AsString();
+    }
     return bill;
 }
 
@@ -309,17 +317,6 @@ std::string FormatOf(std::string_view text) {
     } catch (const Error&) {
         return {};
     }
-}
-
-std::string Sha256Hex(std::string_view bytes) {
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int length = 0;
-    if (EVP_Digest(bytes.data(), bytes.size(), digest, &length, EVP_sha256(), nullptr) != 1) {
-        throw Error(ErrorCode::kIoError, "The SHA-256 of the list cannot be computed");
-    }
-    std::string hex;
-    for (unsigned int i = 0; i < length; ++i) hex += fmt::format("{:02x}", digest[i]);
-    return hex;
 }
 
 std::string ReadTextFile(const std::filesystem::path& path) { return ReadInputFile(path); }

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "host/variant_vector.h"
+#include "hostkit/bill_fingerprint.h"
 #include "hostkit/save_data.h"
 #include "platform/date.h"
 
@@ -43,7 +44,10 @@ struct ReceiptBill {
     std::optional<int32_t> bill_inter_id;  // absent when the received record had none
     std::string bill_no;
     hostkit::SaveOutcomeKind outcome = hostkit::SaveOutcomeKind::kNotSaved;
-    std::string reason;  // why it was not saved
+    std::string reason;  // why it was not saved, or what an update changed
+    // The fingerprint of the copy the receiving branch holds (acknowledged bills only): what
+    // the sending branch compares with the bill as it stands before marking it.
+    std::string fingerprint;
     // Saved, updated or already held: the receiving branch holds the bill.
     bool Acknowledged() const { return outcome != hostkit::SaveOutcomeKind::kNotSaved; }
 };
@@ -87,7 +91,7 @@ ReceiptFile ReadReceiptFile(std::string_view text, std::string_view file_name);
 std::string FormatOf(std::string_view text);
 
 // The SHA-256 of `bytes` as 64 lowercase hexadecimal digits.
-std::string Sha256Hex(std::string_view bytes);
+using hostkit::Sha256Hex;
 
 // A bounded regular file (safe_file.h).
 std::string ReadTextFile(const std::filesystem::path& path);

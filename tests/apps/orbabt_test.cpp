@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -664,6 +665,235 @@ TEST_F(OrbabtTest, AReceiptThatNamesAnotherBillUnderAnInternalNumberDoesNotMarkI
     }
 }
 
+
+// A typo in -o must never destroy a branch's database or a file the command reads.
+TEST_F(OrbabtTest, NoOutputIsWrittenOverTheDatabaseOrAFileTheCommandReads) {
+    MakeBranch("a.db", 1);
+    MakeBranch("b.db", 2);
+    MakeBranch("c.db", 3);
+    ASSERT_EQ(Run({"request", "--types", "501", "-o", "r.json"}).status, 0);
+    const std::vector<std::string> package = {"package", "--db", "a.db", "--requests", "r.json", "--to",
+                                              std::string(kBranchBNumber), "--to-name", std::string(kBranchBName)};
+    auto with = [](std::vector<std::string> args, std::initializer_list<std::string> more) {
+        args.insert(args.end(), more);
+        return args;
+    };
+    ASSERT_EQ(Run(with(package, {"-o", "list.json"})).status, 0);
+    fs::create_symlink("a.db", dir_ / "link-to-a.db");
+    struct Case {
+        const char* name;
+        std::vector<std::string> args;
+        std::string_view says;
+    };
+    const Case cases[] = {
+        {"package over its database", with(package, {"-o", "a.db"}), "is the account database 'a.db' itself"},
+        {"package over its database through a link", with(package, {"-o", "link-to-a.db"}), "the account database"},
+        {"package over its request", with(package, {"-o", "r.json"}), "the download request 'r.json' itself"},
+        {"unpackage over its database", {"unpackage", "--db", "b.db", "list.json", "-o", "b.db"}, "'b.db' itself"},
+        {"unpackage over its list", {"unpackage", "--db", "b.db", "list.json", "-o", "list.json"},
+         "the transmission list 'list.json' itself"},
+        {"a request over another branch's database", {"request", "--types", "501", "-o", "c.db"},
+         "is an SQLite database"},
+        {"a trace appended to the database", {"unpackage", "--db", "b.db", "list.json", "--trace-sql", "b.db"},
+         "--trace-sql 'b.db'"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string before = ReadFile(dir_ / "a.db") + ReadFile(dir_ / "b.db") + ReadFile(dir_ / "c.db") +
+                                   ReadFile(dir_ / "list.json") + ReadFile(dir_ / "r.json");
+        Outcome o = Run(c.args);
+        EXPECT_EQ(o.status, 1);
+        EXPECT_TRUE(Contains(o.err, c.says)) << o.err;
+        EXPECT_TRUE(Contains(o.err, "Nothing was done")) << o.err;
+        EXPECT_EQ(ReadFile(dir_ / "a.db") + ReadFile(dir_ / "b.db") + ReadFile(dir_ / "c.db") +
+                      ReadFile(dir_ / "list.json") + ReadFile(dir_ / "r.json"),
+                  before);
+    }
+    // A receipt that could not be written is found out before anything is saved.
+    Outcome o = Run({"unpackage", "--db", "b.db", "list.json", "-o", "missing/answer.json"});
+    EXPECT_EQ(o.status, 1);
+    EXPECT_TRUE(Contains(o.err, "missing")) << o.err;
+    hostkit::testing::TestDb b((dir_ / "b.db").string());
+    EXPECT_EQ(b.Int("SELECT count(*) FROM sqlite_master WHERE name='t_RcvBill'"), 0);
+}
+
+// Packages and saves purchase orders from a.db to b.db; the list is list.json and its receipt
+// list.receipt.json.
+class ReceiptProofTest : public OrbabtTest {
+protected:
+    void SetUp() override {
+        MakeBranch("a.db", 1);
+        MakeBranch("b.db", 2);
+        a_.emplace((dir_ / "a.db").string());
+        b_.emplace((dir_ / "b.db").string());
+        ASSERT_EQ(Run({"request", "--types", "501", "-o", "r.json"}).status, 0);
+    }
+    Outcome PackageAtA(const std::string& list = "list.json") {
+        return Run({"package", "--db", "a.db", "--requests", "r.json", "--to", std::string(kBranchBNumber), "--to-name",
+                    std::string(kBranchBName), "-o", list});
+    }
+    // The first order awaiting B at A: its internal number and bill number.
+    std::vector<std::string> FirstAwaiting() {
+        auto rows = a_->Rows("SELECT FInterID, FBillNo FROM POOrder" + std::string(kAwaiting) + " ORDER BY FInterID LIMIT 1");
+        return rows.empty() ? std::vector<std::string>{} : rows[0];
+    }
+    void ChangeQuantity(const std::string& inter_id, std::string_view qty) {
+        a_->Exec("UPDATE POOrderEntry SET FAuxQty=" + std::string(qty) + " WHERE FInterID=" + inter_id);
+    }
+    long long MarkedAtA(const std::string& inter_id) {
+        return a_->Int("SELECT count(*) FROM POOrder WHERE FTranStatus=1 AND FInterID=" + inter_id);
+    }
+    std::optional<hostkit::testing::TestDb> a_;
+    std::optional<hostkit::testing::TestDb> b_;
+};
+
+// A receipt marks only what it can prove: a bill addressed to its sender, in a status that
+// may be sent, unchanged since B received it.
+TEST_F(ReceiptProofTest, AnEditedOrForeignReceiptMarksNothingItCannotProve) {
+    ASSERT_EQ(PackageAtA().status, 0);
+    ASSERT_EQ(Run({"unpackage", "--db", "b.db", "list.json"}).status, 0);
+    const ReceiptFile good = ReadReceiptFile(ReadFile(dir_ / "list.receipt.json"), "receipt");
+    ASSERT_GE(good.packages.at(0).bills.size(), 2u);
+    // A bill addressed to B that may not be sent yet.
+    a_->Exec("UPDATE POOrder SET FRelateBrID=2, FStatus=0 WHERE FInterID=(SELECT min(FInterID) FROM POOrder WHERE "
+             "FRelateBrID=4)");
+    fs::copy_file(dir_ / "a.db", dir_ / "a-before.db");
+    // Bills at A that must not be marked from B's receipt, each put in place of the first
+    // acknowledged bill with its own number.
+    auto bill_where = [&](std::string_view condition) {
+        auto rows = a_->Rows("SELECT FInterID, FBillNo FROM POOrder WHERE " + std::string(condition) + " LIMIT 1");
+        EXPECT_EQ(rows.size(), 1u) << condition;
+        return rows.empty() ? std::vector<std::string>{"0", "?"} : rows[0];
+    };
+    auto naming = [&](const std::vector<std::string>& bill) {
+        ReceiptFile edited = good;
+        edited.packages[0].bills[0].bill_inter_id = std::stoi(bill[0]);
+        edited.packages[0].bills[0].bill_no = bill[1];
+        return edited;
+    };
+    ReceiptFile from_stranger = good;
+    from_stranger.sender.number = "09.999";
+    ReceiptFile twice = good;
+    twice.packages[0].bills.push_back(good.packages[0].bills[0]);
+    ReceiptFile flipped = good;
+    flipped.packages[0].bills[0].fingerprint.clear();  // what "not saved" edited to "saved" looks like
+    ReceiptFile old = good;
+    for (ReceiptBill& b : old.packages[0].bills) b.fingerprint.clear();
+    struct Case {
+        const char* name;
+        ReceiptFile receipt;
+        bool whole_refused;
+        std::string_view says;
+    };
+    const Case cases[] = {
+        {"a bill addressed to another branch", naming(bill_where("FRelateBrID=3 AND FStatus IN (1,2)")), false,
+         "is not addressed to branch 01.002 here"},
+        {"a bill addressed to no branch", naming(bill_where("FRelateBrID IS NULL AND FStatus IN (1,2)")), false,
+         "is not addressed to branch 01.002 here"},
+        {"a bill not approved", naming(bill_where("FRelateBrID=2 AND FStatus=0")), false, "is in status 0 here"},
+        {"a sender that is no related branch", from_stranger, true, "which is not a related branch"},
+        {"a bill acknowledged twice", twice, true, "more than once"},
+        {"an acknowledgement without its fingerprint", flipped, true, "without the fingerprint"},
+        {"a receipt of the earlier version", old, true, "Save the same list again at 01.002"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::copy_file(dir_ / "a-before.db", dir_ / "a.db", fs::copy_options::overwrite_existing);
+        WriteTextFile(dir_ / "edited.json", WriteReceiptFile(c.receipt));
+        const std::string before = a_->Dump();
+        Outcome mark = Run({"mark", "--db", "a.db", "edited.json"});
+        EXPECT_EQ(mark.status, 1) << mark.out;
+        EXPECT_TRUE(Contains(mark.err, c.says)) << mark.err;
+        if (c.whole_refused) {
+            EXPECT_EQ(a_->Dump(), before);
+        } else {
+            EXPECT_EQ(MarkedAtA(std::to_string(*c.receipt.packages[0].bills[0].bill_inter_id)), 0);
+            EXPECT_EQ(MarkedAtA(std::to_string(*c.receipt.packages[0].bills[1].bill_inter_id)), 1);
+        }
+    }
+}
+
+// A bill edited at A after it was packaged is not marked from the receipt of its old copy,
+// however the receipt arrives; the next package sends it again.
+TEST_F(ReceiptProofTest, ABillEditedAfterPackagingIsNotMarkedAndGoesAgain) {
+    const std::vector<std::string> bill = FirstAwaiting();
+    ASSERT_EQ(bill.size(), 2u);
+    ASSERT_EQ(PackageAtA().status, 0);
+    ChangeQuantity(bill[0], "777.5");
+    ASSERT_EQ(Run({"unpackage", "--db", "b.db", "list.json"}).status, 0);
+    fs::copy_file(dir_ / "list.receipt.json", dir_ / "first.receipt.json");
+    Outcome mark = Run({"mark", "--db", "a.db", "list.receipt.json"});
+    EXPECT_EQ(mark.status, 0) << mark.err;
+    EXPECT_TRUE(Contains(mark.out, bill[1] + " changed at 01.001 after it was packaged")) << mark.out;
+    EXPECT_EQ(MarkedAtA(bill[0]), 0);
+    EXPECT_EQ(Awaiting(*a_, "POOrder", 71), 1);
+
+    // The next package carries it; B replaces its copy and that receipt marks it.
+    ASSERT_EQ(PackageAtA().status, 0);
+    Outcome resent = Run({"unpackage", "--db", "b.db", "list.json"});
+    EXPECT_TRUE(Contains(resent.out, bill[1] + " from branch 01.001: updated")) << resent.out;
+    ASSERT_EQ(Run({"mark", "--db", "a.db", "list.receipt.json"}).status, 0);
+    EXPECT_EQ(MarkedAtA(bill[0]), 1);
+    EXPECT_EQ(b_->Text("SELECT e.FQty FROM t_RcvBillEntry e JOIN t_RcvBill r ON r.FRcvID=e.FRcvID WHERE r.FBillNo='" +
+                      bill[1] + "' AND e.FIndex=1"),
+              "777.5");
+
+    // Un-sent and edited again: the old receipt, replayed, marks nothing.
+    ASSERT_EQ(Run({"invoke", "OrbaBillTransmit.DataTrans", "UnSetOrdTranStatus", "[{\"BillID\": \"" + bill[1] + "\"}]",
+                   "--db", "a.db"})
+                  .status,
+              0);
+    ChangeQuantity(bill[0], "888");
+    EXPECT_EQ(Run({"mark", "--db", "a.db", "first.receipt.json"}).status, 0);
+    EXPECT_EQ(MarkedAtA(bill[0]), 0);
+}
+
+// Two lists saved at B in the wrong order: B keeps the newer copy, and only the newer list's
+// receipt marks the bill.
+TEST_F(ReceiptProofTest, ListsSavedInTheWrongOrderKeepTheNewestCopy) {
+    const std::vector<std::string> bill = FirstAwaiting();
+    ASSERT_EQ(bill.size(), 2u);
+    ASSERT_EQ(PackageAtA("older.json").status, 0);
+    ChangeQuantity(bill[0], "4321");
+    ASSERT_EQ(PackageAtA("newer.json").status, 0);
+    // The lists are made within a second: the older one is dated a day back.
+    std::string older = ReadFile(dir_ / "older.json");
+    const size_t at = older.find("\"created\":{\"$date\": \"");
+    ASSERT_NE(at, std::string::npos);
+    older.replace(at + 21, 4, "2025");
+    WriteTextFile(dir_ / "older.json", older);
+
+    ASSERT_EQ(Run({"unpackage", "--db", "b.db", "newer.json"}).status, 0);
+    Outcome late = Run({"unpackage", "--db", "b.db", "older.json"});
+    EXPECT_EQ(late.status, 0) << late.err;
+    EXPECT_TRUE(Contains(late.out, "a newer copy of this bill")) << late.out;
+    EXPECT_EQ(OutcomesOf(ReadFile(dir_ / "older.receipt.json"))[bill[1]], "not saved");
+    EXPECT_EQ(b_->Text("SELECT e.FQty FROM t_RcvBillEntry e JOIN t_RcvBill r ON r.FRcvID=e.FRcvID WHERE r.FBillNo='" +
+                      bill[1] + "' AND e.FIndex=1"),
+              "4321");
+
+    ASSERT_EQ(Run({"mark", "--db", "a.db", "older.receipt.json"}).status, 0);
+    EXPECT_EQ(MarkedAtA(bill[0]), 0);
+    ASSERT_EQ(Run({"mark", "--db", "a.db", "newer.receipt.json"}).status, 0);
+    EXPECT_EQ(MarkedAtA(bill[0]), 1);
+    EXPECT_EQ(Awaiting(*a_, "POOrder", 71), 0);
+}
+
+// A package of a type the branch does not take is named, and its bills answered not saved.
+TEST_F(ReceiptProofTest, APackageOfAnUnknownTypeIsNamedAndItsBillsAnsweredNotSaved) {
+    ASSERT_EQ(PackageAtA().status, 0);
+    std::string list = ReadFile(dir_ / "list.json");
+    const size_t at = list.find("{\"$int16\": 501}");
+    ASSERT_NE(at, std::string::npos);
+    list.replace(at, 15, "{\"$int16\": 504}");
+    WriteTextFile(dir_ / "list.json", list);
+    Outcome o = Run({"unpackage", "--db", "b.db", "list.json"});
+    EXPECT_TRUE(Contains(o.out, "Package 1 is of bill type 504, which this branch does not take")) << o.out;
+    const ReceiptFile receipt = ReadReceiptFile(ReadFile(dir_ / "list.receipt.json"), "receipt");
+    ASSERT_EQ(receipt.packages.size(), 1u);
+    EXPECT_EQ(static_cast<long long>(receipt.packages[0].bills.size()), Awaiting(*a_, "POOrder", 71));
+    for (const ReceiptBill& b : receipt.packages[0].bills) EXPECT_FALSE(b.Acknowledged());
+}
 
 TEST_F(OrbabtTest, ALogThatCannotBeWrittenIsReportedWithTheMessagesAndTheReceiptIsStillWritten) {
     // A copy of the program whose log folder is taken by a file, so no log can be made.

@@ -190,10 +190,10 @@ ReceiptFile SampleReceipt() {
                        Date::FromParts(2026, 3, 4, 5, 6, 7),
                        Sha256Hex("abc"),
                        {{501,
-                         {{12, "PO-1", SaveOutcomeKind::kSaved, ""},
-                          {15, "PO-2", SaveOutcomeKind::kUpdated, ""},
-                          {20, "PO-3", SaveOutcomeKind::kAlreadyHeld, ""}}},
-                        {502, {{std::nullopt, "SO-9", SaveOutcomeKind::kNotSaved, "no key \"BillInterID\""}}},
+                         {{12, "PO-1", SaveOutcomeKind::kSaved, "", std::string(64, 'a')},
+                          {15, "PO-2", SaveOutcomeKind::kUpdated, "it was held as PO-0 before", std::string(64, 'b')},
+                          {20, "PO-3", SaveOutcomeKind::kAlreadyHeld, "", std::string(64, 'c')}}},
+                        {502, {{std::nullopt, "SO-9", SaveOutcomeKind::kNotSaved, "no key \"BillInterID\"", ""}}},
                         {503, {}}}};
 }
 
@@ -234,6 +234,7 @@ TEST(TransportTest, AnUnusableReceiptIsRefusedWithItsName) {
          "bill 2 of package 1 is acknowledged but has no"},
         {"a fractional internal number", replaced("\"BillInterID\": 12", "\"BillInterID\": 12.5"), "not a whole number"},
         {"bills that are no list", replaced("\"Bills\": []", "\"Bills\": {}"), "package 3 has no list"},
+        {"a fingerprint cut short", replaced(std::string(64, 'b'), "bbbb"), "bill 2 of package 1 has a \"Fingerprint\""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
