@@ -431,7 +431,10 @@ int main(int argc, char** argv) {
                     t(m, "package") / t(m, "raw read"), "x", 2.5);
             at_most(fmt::format("orbabt unpackage / raw insert in one transaction ({})", measure),
                     t(m, "unpackage") / t(m, "raw insert"), "x", 3.0);
-            at_most(fmt::format("orbabt mark / raw update ({})", measure), t(m, "mark") / t(m, "raw update"), "x", 4.0);
+            // Mark reads every acknowledged bill again, as packaging does, to see that it is
+            // unchanged since, and then updates them: its raw counterpart is both.
+            at_most(fmt::format("orbabt mark / (raw read + raw update) ({})", measure),
+                    t(m, "mark") / (t(m, "raw read") + t(m, "raw update")), "x", 4.0);
         }
         at_most("GetPOOrdVect in-process / raw read of the same statement (CPU)",
                 gbv("BM_GetPOOrdVect") / gbv("BM_RawSqliteRead"), "x", 2.0);
