@@ -12,6 +12,7 @@
 
 #include "hostkit/login_string.h"
 #include "hostkit/pg_db.h"
+#include "hostkit/server_rules.h"
 #include "hostkit/sql_dialect.h"
 #include "hostkit/sql_dialect_pg.h"
 #include "hostkit/sqlite_db.h"
@@ -336,6 +337,9 @@ Ref<RecordSet> RunQueryOnServer(PgDatabase& db, const TranslatedStatement& s) {
 
 Ref<RecordSet> AppConnection::Execute(const std::string& sql) {
     Trace(sql);
+    // Both databases read a statement only up to a NUL character and would run what stands
+    // before it; such a text is no statement of the library's.
+    RefuseNulCharacter(sql, "statement");
     Open();
     std::vector<TranslatedStatement> statements = pg_ ? TranslateBatchForPostgres(sql) : TranslateBatch(sql);
     if (statements.empty()) {
@@ -345,7 +349,9 @@ Ref<RecordSet> AppConnection::Execute(const std::string& sql) {
     const bool read_only = statements.size() == 1 && statements.front().is_query;
     Ref<RecordSet> result;
     size_t index = 0;
+    bool begun = false;
     auto run_all = [&] {
+        begun = true;
         for (index = 0; index < statements.size(); ++index) {
             const TranslatedStatement& s = statements[index];
             if (s.is_query) {
@@ -368,6 +374,12 @@ Ref<RecordSet> AppConnection::Execute(const std::string& sql) {
         }
     } catch (const Error& e) {
         if (statements.size() == 1) throw Error(e.Number(), fmt::format("{} in: {}", e.Description(), Excerpt(statements[0].source)));
+        // The transaction could not be begun (a file another process keeps locked).
+        if (!begun) {
+            throw Error(e.Number(), fmt::format("{} before the batch of {} statements began (nothing of the batch "
+                                                "was applied)",
+                                                e.Description(), statements.size()));
+        }
         // Every statement ran; the batch failed as a whole when it was committed.
         if (index >= statements.size()) {
             throw Error(e.Number(), fmt::format("{} when the batch of {} statements was committed (nothing of "
@@ -386,6 +398,7 @@ Ref<RecordSet> AppConnection::Execute(const std::string& sql) {
 Ref<RecordSet> AppConnection::ExecuteForward(const std::string& sql) {
     // A batch that changes data, or holds several statements, runs as Execute runs it. On a
     // server database the rows come back whole, and are given their values as they are read.
+    RefuseNulCharacter(sql, "statement");
     Open();
     std::vector<TranslatedStatement> statements = pg_ ? TranslateBatchForPostgres(sql) : TranslateBatch(sql);
     if (statements.size() != 1 || !statements.front().is_query) return Execute(sql);

@@ -7,6 +7,7 @@
 
 #include "hostkit/pg_db.h"
 #include "hostkit/server_rules.h"
+#include "hostkit/sqlite_db.h"
 #include "platform/error.h"
 
 namespace orba::hostkit {
@@ -284,6 +285,9 @@ CREATE INDEX ix_SEOutStockEntry_Source ON SEOutStockEntry (FSourceInterID, FSour
 
 namespace {
 
+// The class of the server's codes for a value it cannot convert.
+constexpr std::string_view kDataException = "22";
+
 constexpr const char* kBeginSchema = "SAVEPOINT create_erp_schema";
 constexpr const char* kCommitSchema = "RELEASE create_erp_schema";
 constexpr const char* kUndoSchema = "ROLLBACK TO create_erp_schema; RELEASE create_erp_schema";
@@ -291,25 +295,30 @@ constexpr const char* kUndoSchema = "ROLLBACK TO create_erp_schema; RELEASE crea
 // Runs SQL text and turns a refusal into an Error that says what was being done.
 void Exec(sqlite3* db, const char* sql, const char* doing) {
     char* message = nullptr;
-    if (sqlite3_exec(db, sql, nullptr, nullptr, &message) != SQLITE_OK) {
-        std::string description = std::string(doing) + ": " +
-                                  (message != nullptr ? message : sqlite3_errmsg(db));
+    if (const int rc = sqlite3_exec(db, sql, nullptr, nullptr, &message); rc != SQLITE_OK) {
+        std::string reason = message != nullptr ? message : sqlite3_errmsg(db);
         sqlite3_free(message);
-        throw Error(ErrorCode::kDatabaseError, description);
+        if (IsLockedOut(rc)) throw Error(ErrorCode::kDatabaseError, LockedMessage(db, {}, reason));
+        throw Error(ErrorCode::kDatabaseError, std::string(doing) + ": " + reason);
     }
 }
 
 }  // namespace
 
 void CheckBranchDatabase(sqlite3* db, std::string_view path) {
+    // A count the database could not give is its own failure (locked, unreadable, damaged),
+    // never a sign of a database that is not a branch's.
     auto count = [&](const char* sql) -> int64_t {
         sqlite3_stmt* stmt = nullptr;
-        int64_t n = -1;
-        if (sqlite3_prepare_v2(db, sql, -1, &stmt, nullptr) == SQLITE_OK && sqlite3_step(stmt) == SQLITE_ROW) {
-            n = sqlite3_column_int64(stmt, 0);
-        }
+        int rc = sqlite3_prepare_v2(db, sql, -1, &stmt, nullptr);
+        if (rc == SQLITE_OK) rc = sqlite3_step(stmt);
+        const int64_t n = rc == SQLITE_ROW ? sqlite3_column_int64(stmt, 0) : 0;
+        const std::string reason = rc == SQLITE_ROW ? std::string() : sqlite3_errmsg(db);
         sqlite3_finalize(stmt);
-        return n;
+        if (rc == SQLITE_ROW) return n;
+        if (IsLockedOut(rc)) throw Error(ErrorCode::kDatabaseError, LockedMessage(db, path, reason));
+        throw Error(ErrorCode::kDatabaseError,
+                    fmt::format("The account database '{}' cannot be read: {}", path, reason));
     };
     const int64_t tables = count(
         "SELECT count(*) FROM sqlite_master WHERE type='table' AND name IN "
@@ -347,7 +356,10 @@ void CheckBranchDatabase(PgDatabase& db) {
                          std::vector<std::optional<std::string>>{})
                     .Text(0, 0) == "1";
     } catch (const Error&) {
-        // An option that is not a number names no branch either.
+        // An option that is not a whole number (a data exception, class 22) names no branch
+        // either; any other failure (no right to read a table, a lock, a server shutting
+        // down) is the database's own and is reported as it is.
+        if (!db.LastErrorState().starts_with(kDataException)) throw;
     }
     if (!named) {
         throw Error(ErrorCode::kBadInput,

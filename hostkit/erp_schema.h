@@ -30,6 +30,8 @@ void CreateErpSchema(sqlite3* db);
 // Raises an Error (kBadInput) naming `path` unless the open database is a branch's account
 // database: it has the bill tables and says which branch it is (system option IC/BrID
 // naming a row of t_SonCompany). An empty file or another program's database is refused.
+// A database the check cannot read (locked by another process, no right to read a table,
+// damaged) raises an Error (kDatabaseError) with the database's own reason instead.
 void CheckBranchDatabase(sqlite3* db, std::string_view path);
 // The same check of a database on a PostgreSQL server; the message names the server and the
 // database.

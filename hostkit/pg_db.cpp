@@ -4,15 +4,16 @@
 #include <dlfcn.h>
 #include <libpq-fe.h>
 
+#include <algorithm>
 #include <cctype>
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
 
 #include "hostkit/server_rules.h"
+#include "hostkit/sqlite_db.h"
 #include "platform/error.h"
 #include "platform/module_dir.h"
-#include "platform/printable_text.h"
 
 namespace orba::hostkit {
 
@@ -143,6 +144,8 @@ std::string Trimmed(const char* message) {
 
 // The server's code for a number beyond a column's precision.
 constexpr std::string_view kNumericOutOfRange = "22003";
+// The server's code for a lock that was not granted within lock_timeout.
+constexpr std::string_view kLockNotAvailable = "55P03";
 
 std::string ResultError(const PGresult* result, PGconn* conn) {
     // The server's primary message alone reads like the other databases' messages.
@@ -310,11 +313,7 @@ std::optional<std::string> PgParameterText(const Variant& value) {
             // The server's text holds no NUL character, and the client library would cut the
             // value short at one: such a text is refused rather than stored changed.
             std::string text = value.ToText();
-            if (text.find('\0') != std::string::npos) {
-                throw Error(ErrorCode::kBadInput,
-                            fmt::format("The text \"{}\" holds a NUL character, which the database cannot keep",
-                                        platform::EscapeControls(text)));
-            }
+            RefuseNulCharacter(text);
             return text;
         }
     }
@@ -331,24 +330,42 @@ PgDatabase::PgDatabase(const std::string& uri) : uri_(uri), description_(Describ
     }
     // Messages of the server in a fixed form; dates printed as ISO text; no notices on stderr.
     Pq().PQsetNoticeProcessor(conn_, [](void*, const char*) {}, nullptr);
-    Exec("SET client_encoding = 'UTF8'; SET DateStyle = 'ISO, YMD'; SET extra_float_digits = 0");
+    // Another session's lock is waited for as long as a file's; a wait of 0, which the server
+    // takes as no limit at all, becomes one millisecond.
+    lock_timeout_ms_ = std::max(DatabaseBusyTimeout(), 1);
+    Exec(fmt::format("SET client_encoding = 'UTF8'; SET DateStyle = 'ISO, YMD'; SET extra_float_digits = 0; "
+                     "SET lock_timeout = {}",
+                     lock_timeout_ms_));
 }
 
 PgDatabase::~PgDatabase() { Pq().PQfinish(conn_); }
 
 void PgDatabase::Exec(std::string_view sql) {
+    RefuseNulCharacter(sql, "statement");
     const std::string text(sql);
     PGresult* result = Pq().PQexec(conn_, text.c_str());
     const ExecStatusType status = Pq().PQresultStatus(result);
     if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK && status != PGRES_EMPTY_QUERY) {
-        std::string reason = ResultError(result, conn_);
-        Pq().PQclear(result);
-        throw Error(ErrorCode::kDatabaseError, fmt::format("The {} failed: {}", description_, reason));
+        throw Failure(result, "failed");
     }
     Pq().PQclear(result);
 }
 
+Error PgDatabase::Failure(pg_result* result, std::string_view doing) const {
+    const std::string reason = ResultError(result, conn_);
+    const char* state = result ? Pq().PQresultErrorField(result, PG_DIAG_SQLSTATE) : nullptr;
+    last_error_state_ = state ? state : "";
+    Pq().PQclear(result);
+    if (last_error_state_ == kLockNotAvailable) {
+        return Error(ErrorCode::kDatabaseError,
+                     fmt::format("The account {} is locked by another process (waited {} ms): {}", description_,
+                                 lock_timeout_ms_, reason));
+    }
+    return Error(ErrorCode::kDatabaseError, fmt::format("The {} {}: {}", description_, doing, reason));
+}
+
 PgResult PgDatabase::Query(std::string_view sql, const std::vector<std::optional<std::string>>& params) {
+    RefuseNulCharacter(sql, "statement");
     const std::string text(sql);
     std::vector<const char*> values;
     values.reserve(params.size());
@@ -359,12 +376,7 @@ PgResult PgDatabase::Query(std::string_view sql, const std::vector<std::optional
 
 PgResult PgDatabase::Checked(pg_result* result) const {
     const ExecStatusType status = Pq().PQresultStatus(result);
-    if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) {
-        std::string reason = ResultError(result, conn_);
-        Pq().PQclear(result);
-        throw Error(ErrorCode::kDatabaseError,
-                    fmt::format("The {} refused the statement: {}", description_, reason));
-    }
+    if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) throw Failure(result, "refused the statement");
     return PgResult(result);
 }
 
@@ -376,6 +388,7 @@ PgResult PgDatabase::Query(std::string_view sql, const std::vector<Variant>& par
 }
 
 void PgDatabase::Prepare(const std::string& name, std::string_view sql) {
+    RefuseNulCharacter(sql, "statement");
     const std::string text(sql);
     Checked(Pq().PQprepare(conn_, name.c_str(), text.c_str(), 0, nullptr));
 }

@@ -69,7 +69,10 @@ std::optional<std::string> PgParameterText(const platform::Variant& value);
 class PgDatabase {
 public:
     // Connects to the server and database the URI names. Raises an Error (kDatabaseError)
-    // naming both, with the server's reason, when that fails.
+    // naming both, with the server's reason, when that fails. A statement waits for another
+    // session's lock as long as a file waits (SetDatabaseBusyTimeout), then fails with an
+    // Error saying the database is locked by another process; a long statement that waits
+    // for no lock is not cut short.
     explicit PgDatabase(const std::string& uri);
     ~PgDatabase();
     PgDatabase(const PgDatabase&) = delete;
@@ -93,15 +96,23 @@ public:
     // True when a statement of the open transaction failed: the server then ignores every
     // statement up to a rollback, and a COMMIT rolls back instead.
     bool TransactionFailed() const;
+    // The server's code (SQLSTATE) for the last statement that failed; empty when the
+    // connection failed without one.
+    const std::string& LastErrorState() const { return last_error_state_; }
 
 private:
     // The result of a statement, or an Error naming this database with the server's reason
     // when the statement failed (the result is then freed).
     PgResult Checked(pg_result* result) const;
+    // The Error for a failed result, which it frees: locked when a lock outlasted the wait,
+    // else "The <database> <doing>: <reason>".
+    platform::Error Failure(pg_result* result, std::string_view doing) const;
 
     pg_conn* conn_ = nullptr;
     std::string uri_;
     std::string description_;
+    int lock_timeout_ms_ = 0;
+    mutable std::string last_error_state_;
 };
 
 // Runs `body` in one transaction: committed when it returns, rolled back when it or the

@@ -10,7 +10,9 @@
 #include <vector>
 
 #include "hostkit/sql_tokenizer.h"
+#include "hostkit/sqlite_db.h"
 #include "platform/error.h"
+#include "platform/printable_text.h"
 
 namespace orba::hostkit {
 
@@ -20,6 +22,9 @@ using platform::ErrorCode;
 namespace {
 
 constexpr std::string_view kRangePrefix = "range ";
+// A length check is named "<column> holds at most <n> characters", as on the server.
+constexpr std::string_view kLengthInfix = " holds at most ";
+constexpr std::string_view kLengthSuffix = " characters";
 
 // Table definitions found to follow the rules already. Every read-write open checks the
 // definitions, and a process opens the same database several times: each definition is
@@ -90,9 +95,10 @@ int Collate(void*, int a_size, const void* a, int b_size, const void* b) {
 
 void Run(sqlite3* db, const char* sql, std::string_view path) {
     char* message = nullptr;
-    if (sqlite3_exec(db, sql, nullptr, nullptr, &message) != SQLITE_OK) {
+    if (const int rc = sqlite3_exec(db, sql, nullptr, nullptr, &message); rc != SQLITE_OK) {
         std::string m = message ? message : sqlite3_errmsg(db);
         sqlite3_free(message);
+        if (IsLockedOut(rc)) throw Error(ErrorCode::kDatabaseError, LockedMessage(db, path, m));
         throw Error(ErrorCode::kDatabaseError,
                     fmt::format("The account database '{}' could not be brought up to date: {}", path, m));
     }
@@ -161,14 +167,32 @@ std::string WithServerColumnRules(std::string_view create_sql) {
             const bool sized = is(open, "(") && digits(first) && is(close, ")") &&
                                (!decimal || (is(comma, ",") && digits(second)));
             const size_t after = next(close);
-            if (sized && text_type && !word(after, "COLLATE")) {
-                for (size_t k = i; k <= close; ++k) out += tokens[k].text;
-                out += fmt::format(" COLLATE {}", kTextCollation);
-                // "VARCHAR(5)NOT NULL" is valid; the collation's name must not run into NOT.
-                if (close + 1 < tokens.size() && tokens[close + 1].kind == SqlTokenKind::kWord) out += ' ';
-                i = close;
-                column = tokens.size();
-                continue;
+            if (sized && text_type) {
+                // A collation given to the column ends its type; the length check follows it.
+                const bool collated = word(after, "COLLATE") && next(after) < tokens.size();
+                const size_t end = collated ? next(after) : close;
+                const std::string_view name = tokens[column].text;
+                const std::string_view limit = tokens[first].text;
+                const std::string check = fmt::format("\"{}{}{}{}\"", name, kLengthInfix, limit, kLengthSuffix);
+                const size_t following = next(end);
+                const bool checked = word(following, "CONSTRAINT") && next(following) < tokens.size() &&
+                                     tokens[next(following)].text == check;
+                if (!collated || !checked) {
+                    for (size_t k = i; k <= end; ++k) out += tokens[k].text;
+                    if (!collated) out += fmt::format(" COLLATE {}", kTextCollation);
+                    // As the server's blank-padded text counts it: characters before any
+                    // trailing blanks. Most values are within the limit with their blanks,
+                    // which spares them the copy rtrim makes.
+                    if (!checked) {
+                        out += fmt::format(" CONSTRAINT {} CHECK (length({}) <= {} OR length(rtrim({})) <= {})", check,
+                                           name, limit, name, limit);
+                    }
+                    // "VARCHAR(5)NOT NULL" is valid; what is added must not run into NOT.
+                    if (end + 1 < tokens.size() && tokens[end + 1].kind == SqlTokenKind::kWord) out += ' ';
+                    i = end;
+                    column = tokens.size();
+                    continue;
+                }
             }
             const auto ruled = [&] {
                 return word(after, "CONSTRAINT") && next(after) < tokens.size() &&
@@ -198,13 +222,10 @@ int UpgradeToServerRules(sqlite3* db, std::string_view path) {
     std::vector<std::pair<std::string, std::string>> changes;
     {
         sqlite3_stmt* stmt = nullptr;
-        if (sqlite3_prepare_v2(db, "SELECT name, sql FROM sqlite_master WHERE type='table' AND sql IS NOT NULL", -1,
-                               &stmt, nullptr) != SQLITE_OK) {
-            sqlite3_finalize(stmt);
-            throw Error(ErrorCode::kDatabaseError,
-                        fmt::format("'{}' is not an account database: {}", path, sqlite3_errmsg(db)));
-        }
-        while (sqlite3_step(stmt) == SQLITE_ROW) {
+        int rc = sqlite3_prepare_v2(db, "SELECT name, sql FROM sqlite_master WHERE type='table' AND sql IS NOT NULL",
+                                    -1, &stmt, nullptr);
+        while (rc == SQLITE_OK || rc == SQLITE_ROW) {
+            if ((rc = sqlite3_step(stmt)) != SQLITE_ROW) break;
             std::string name = reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0));
             std::string sql = reinterpret_cast<const char*>(sqlite3_column_text(stmt, 1));
             if (Ruled().Contains(sql)) continue;
@@ -215,7 +236,13 @@ int UpgradeToServerRules(sqlite3* db, std::string_view path) {
                 Ruled().Add(sql);
             }
         }
+        const std::string message = rc == SQLITE_DONE ? std::string() : sqlite3_errmsg(db);
         sqlite3_finalize(stmt);
+        if (rc != SQLITE_DONE) {
+            if (IsLockedOut(rc)) throw Error(ErrorCode::kDatabaseError, LockedMessage(db, path, message));
+            throw Error(ErrorCode::kDatabaseError,
+                        fmt::format("The account database '{}' cannot be read: {}", path, message));
+        }
     }
     if (changes.empty()) return 0;
 
@@ -261,6 +288,23 @@ int UpgradeToServerRules(sqlite3* db, std::string_view path) {
         throw;
     }
     return static_cast<int>(changes.size());
+}
+
+std::string ServerRuleMessage(std::string_view sqlite_message) {
+    if (std::string overflow = OverflowMessage(sqlite_message); !overflow.empty()) return overflow;
+    constexpr std::string_view kCheckFailed = "CHECK constraint failed: ";
+    const size_t at = sqlite_message.find(kCheckFailed);
+    if (at == std::string_view::npos) return {};
+    const std::string_view name = sqlite_message.substr(at + kCheckFailed.size());
+    if (name.find(kLengthInfix) == std::string_view::npos || !name.ends_with(kLengthSuffix)) return {};
+    // The server names the table too; SQLite does not say which row's table failed.
+    return fmt::format("new row violates check constraint \"{}\"", name);
+}
+
+void RefuseNulCharacter(std::string_view text, std::string_view what) {
+    if (text.find('\0') == std::string_view::npos) return;
+    throw Error(ErrorCode::kBadInput, fmt::format("The {} \"{}\" holds a NUL character, which the database cannot keep",
+                                                  what, platform::EscapeControls(text)));
 }
 
 std::string OverflowMessage(std::string_view sqlite_message) {

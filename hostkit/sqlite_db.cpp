@@ -16,17 +16,43 @@ using platform::ErrorCode;
 namespace {
 std::atomic<int> g_busy_timeout_ms{10000};
 
-bool IsBusy(int rc) { return (rc & 0xFF) == SQLITE_BUSY || (rc & 0xFF) == SQLITE_LOCKED; }
+// The Error for SQL that failed on a file: locked when another connection's lock outlasted
+// the wait, else `doing` with the database's message, in the server's words where a column
+// rule was broken.
+[[noreturn]] void ThrowFailure(sqlite3* db, int rc, std::string message, std::string_view path,
+                               std::string_view doing) {
+    if (IsLockedOut(rc)) throw Error(ErrorCode::kDatabaseError, LockedMessage(db, path, message));
+    if (std::string rule = ServerRuleMessage(message); !rule.empty()) message = std::move(rule);
+    throw Error(ErrorCode::kDatabaseError, fmt::format("{}: {}", doing, message));
+}
 }  // namespace
 
 void SetDatabaseBusyTimeout(int milliseconds) { g_busy_timeout_ms = milliseconds; }
+int DatabaseBusyTimeout() { return g_busy_timeout_ms; }
+
+bool IsLockedOut(int rc) { return (rc & 0xFF) == SQLITE_BUSY || rc == SQLITE_LOCKED_SHAREDCACHE; }
+
+std::string LockedMessage(sqlite3* db, std::string_view path, std::string_view message) {
+    int waited_ms = 0;
+    sqlite3_stmt* stmt = nullptr;
+    if (sqlite3_prepare_v2(db, "PRAGMA busy_timeout", -1, &stmt, nullptr) == SQLITE_OK &&
+        sqlite3_step(stmt) == SQLITE_ROW) {
+        waited_ms = sqlite3_column_int(stmt, 0);
+    }
+    sqlite3_finalize(stmt);
+    const char* file = path.empty() ? sqlite3_db_filename(db, "main") : nullptr;
+    return fmt::format("The account database '{}' is locked by another process (waited {} ms): {}",
+                       file ? std::string_view(file) : path, waited_ms, message);
+}
 
 SqliteStatement::SqliteStatement(sqlite3* db, std::string_view sql) : db_(db) {
-    if (sqlite3_prepare_v2(db, sql.data(), static_cast<int>(sql.size()), &stmt_, nullptr) != SQLITE_OK) {
+    RefuseNulCharacter(sql, "statement");
+    const int rc = sqlite3_prepare_v2(db, sql.data(), static_cast<int>(sql.size()), &stmt_, nullptr);
+    if (rc != SQLITE_OK) {
         std::string message = sqlite3_errmsg(db);
         sqlite3_finalize(stmt_);
         stmt_ = nullptr;
-        throw Error(ErrorCode::kDatabaseError, fmt::format("The database refused the statement: {}", message));
+        ThrowFailure(db, rc, std::move(message), {}, "The database refused the statement");
     }
 }
 
@@ -36,11 +62,7 @@ bool SqliteStatement::Step() {
     int rc = sqlite3_step(stmt_);
     if (rc == SQLITE_ROW) return true;
     if (rc == SQLITE_DONE) return false;
-    std::string message = sqlite3_errmsg(db_);
-    if (std::string overflow = OverflowMessage(message); !overflow.empty()) {
-        throw Error(ErrorCode::kDatabaseError, fmt::format("The database failed: {}", overflow));
-    }
-    throw Error(ErrorCode::kDatabaseError, fmt::format("The database failed: {}", message));
+    ThrowFailure(db_, rc, sqlite3_errmsg(db_), {}, "The database failed");
 }
 
 void SqliteStatement::Reset() {
@@ -49,6 +71,7 @@ void SqliteStatement::Reset() {
 }
 
 void SqliteStatement::Bind(int index, std::string_view text) {
+    RefuseNulCharacter(text);
     sqlite3_bind_text(stmt_, index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
 }
 void SqliteStatement::Bind(int index, int64_t value) { sqlite3_bind_int64(stmt_, index, value); }
@@ -77,8 +100,7 @@ SqliteDatabase::SqliteDatabase(const std::string& path, Mode mode) : path_(path)
         db_ = nullptr;
         throw Error(ErrorCode::kDatabaseError, fmt::format("The account database '{}' cannot be opened: {}", path, message));
     }
-    const int busy_timeout_ms = g_busy_timeout_ms;
-    sqlite3_busy_timeout(db_, busy_timeout_ms);
+    sqlite3_busy_timeout(db_, g_busy_timeout_ms);
     sqlite3_extended_result_codes(db_, 1);
     RegisterServerRules(db_);
     // Opening succeeds on any file; reading the schema is what tells a database apart. A
@@ -86,15 +108,16 @@ SqliteDatabase::SqliteDatabase(const std::string& path, Mode mode) : path_(path)
     const int rc =
         sqlite3_exec(db_, "PRAGMA foreign_keys=ON; SELECT count(*) FROM sqlite_master", nullptr, nullptr, nullptr);
     if (rc != SQLITE_OK) {
-        std::string message = sqlite3_errmsg(db_);
+        // Only a file that is no database at all is called so; a file that cannot be read
+        // (no right to, a failing disk) or is damaged is reported with its reason.
+        const std::string reason = sqlite3_errmsg(db_);
+        const std::string message =
+            IsLockedOut(rc)                  ? LockedMessage(db_, path, reason)
+            : (rc & 0xFF) == SQLITE_NOTADB ? fmt::format("'{}' is not an account database: {}", path, reason)
+                                           : fmt::format("The account database '{}' cannot be read: {}", path, reason);
         sqlite3_close(db_);
         db_ = nullptr;
-        if (IsBusy(rc)) {
-            throw Error(ErrorCode::kDatabaseError,
-                        fmt::format("The account database '{}' is locked by another process (waited {} ms): {}", path,
-                                    busy_timeout_ms, message));
-        }
-        throw Error(ErrorCode::kDatabaseError, fmt::format("'{}' is not an account database: {}", path, message));
+        throw Error(ErrorCode::kDatabaseError, message);
     }
     // Databases made before texts compared and decimals were bounded as on the server get
     // those rules on their first read-write open.
@@ -112,12 +135,13 @@ SqliteDatabase::SqliteDatabase(const std::string& path, Mode mode) : path_(path)
 SqliteDatabase::~SqliteDatabase() { sqlite3_close(db_); }
 
 void SqliteDatabase::Exec(std::string_view sql) {
+    RefuseNulCharacter(sql, "statement");
     std::string text(sql);
     char* message = nullptr;
-    if (sqlite3_exec(db_, text.c_str(), nullptr, nullptr, &message) != SQLITE_OK) {
+    if (const int rc = sqlite3_exec(db_, text.c_str(), nullptr, nullptr, &message); rc != SQLITE_OK) {
         std::string m = message ? message : sqlite3_errmsg(db_);
         sqlite3_free(message);
-        throw Error(ErrorCode::kDatabaseError, fmt::format("The database '{}' failed: {}", path_, m));
+        ThrowFailure(db_, rc, std::move(m), path_, fmt::format("The database '{}' failed", path_));
     }
 }
 

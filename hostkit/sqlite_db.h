@@ -1,5 +1,6 @@
 // A thin owner of one SQLite database handle and its prepared statements, raising the
-// runtime's Error with SQLite's own message and the file's path.
+// runtime's Error with SQLite's own message and the file's path. A file that another
+// process keeps locked longer than the busy timeout is reported as locked, in those words.
 #pragma once
 
 #include <sqlite3.h>
@@ -20,6 +21,7 @@ public:
     // True while a row is available; raises an Error when stepping fails.
     bool Step();
     void Reset();
+    // Raises an Error (kBadInput) for a text holding a NUL character, as the server does.
     void Bind(int index, std::string_view text);
     void Bind(int index, int64_t value);
     void BindDouble(int index, double value);
@@ -55,9 +57,16 @@ private:
     std::string path_;
 };
 
-// How long a connection opened from now on waits for another process's lock before it
-// reports the database as locked (10 s unless changed).
+// How long a connection opened from now on, to a file or to a server database, waits for
+// another process's lock before it reports the database as locked (10 s unless changed).
 void SetDatabaseBusyTimeout(int milliseconds);
+int DatabaseBusyTimeout();
+
+// True when a result code says another connection's lock outlasted the busy timeout.
+bool IsLockedOut(int rc);
+// "The account database '<path>' is locked by another process (waited N ms): <message>",
+// with the handle's own busy timeout; an empty `path` stands for the handle's file.
+std::string LockedMessage(sqlite3* db, std::string_view path, std::string_view message);
 
 // Runs `body` inside one transaction: commits when it returns, rolls back when it or the
 // commit throws. A commit can fail and leave the transaction open (a busy database, a

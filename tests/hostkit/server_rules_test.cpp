@@ -51,6 +51,13 @@ TEST(ServerText, ComparesWithoutLetterCaseOrTrailingBlanks) {
     }
 }
 
+// The length check of a text column, as the rules write it.
+std::string Holds(const std::string& column, int n) {
+    const std::string limit = std::to_string(n);
+    return " CONSTRAINT \"" + column + " holds at most " + limit + " characters\" CHECK (length(" + column + ") <= " +
+           limit + " OR length(rtrim(" + column + ")) <= " + limit + ")";
+}
+
 TEST(ServerText, ColumnRulesAreAddedOnceAndNamedForTheOverflowMessage) {
     const std::string plain =
         "CREATE TABLE t (FNo VARCHAR(50) NOT NULL, FName nvarchar(80), FCode CHAR(2), FAmt DECIMAL(20, 2) DEFAULT 0, "
@@ -58,23 +65,32 @@ TEST(ServerText, ColumnRulesAreAddedOnceAndNamedForTheOverflowMessage) {
         "decimal(5,1))))";
     const std::string ruled = WithServerColumnRules(plain);
     EXPECT_EQ(ruled,
-              "CREATE TABLE t (FNo VARCHAR(50) COLLATE ERPTEXT NOT NULL, FName nvarchar(80) COLLATE ERPTEXT, "
-              "FCode CHAR(2) COLLATE ERPTEXT, FAmt DECIMAL(20,2) CONSTRAINT \"range FAmt (20,2)\" CHECK "
-              "(abs(FAmt) < 1e18) DEFAULT 0, FRate DECIMAL(19,6) CONSTRAINT \"range FRate (19,6)\" CHECK "
-              "(abs(FRate) < 1e13), FText DECIMAL_TEXT, FCast INTEGER CHECK (CAST(FCast AS CHAR(4)) <> CAST(1 AS "
-              "decimal(5,1))))");
+              "CREATE TABLE t (FNo VARCHAR(50) COLLATE ERPTEXT" + Holds("FNo", 50) +
+                  " NOT NULL, FName nvarchar(80) COLLATE ERPTEXT" + Holds("FName", 80) +
+                  ", FCode CHAR(2) COLLATE ERPTEXT" + Holds("FCode", 2) +
+                  ", FAmt DECIMAL(20,2) CONSTRAINT \"range FAmt (20,2)\" CHECK "
+                  "(abs(FAmt) < 1e18) DEFAULT 0, FRate DECIMAL(19,6) CONSTRAINT \"range FRate (19,6)\" CHECK "
+                  "(abs(FRate) < 1e13), FText DECIMAL_TEXT, FCast INTEGER CHECK (CAST(FCast AS CHAR(4)) <> CAST(1 AS "
+                  "decimal(5,1))))");
     EXPECT_EQ(WithServerColumnRules(ruled), ruled);
     // Blanks, line breaks and letter case around a type; a type in a comment, in a quoted
-    // default or without its size stays as written.
+    // default or without its size stays as written. A column that has a collation (a
+    // database made before the length checks) gets the check after it.
     const std::pair<std::string, std::string> more[] = {
         {"CREATE TABLE u (a\n  varchar ( 5 ), b decimal( 10 ,\t2 ))",
-         "CREATE TABLE u (a\n  varchar ( 5 ) COLLATE ERPTEXT, b DECIMAL(10,2) CONSTRAINT \"range b (10,2)\" CHECK "
-         "(abs(b) < 1e8))"},
+         "CREATE TABLE u (a\n  varchar ( 5 ) COLLATE ERPTEXT" + Holds("a", 5) +
+             ", b DECIMAL(10,2) CONSTRAINT \"range b (10,2)\" CHECK (abs(b) < 1e8))"},
         {"CREATE TABLE u (a INTEGER, -- was b CHAR(3)\n c TEXT DEFAULT 'd DECIMAL(5,2)', e VARCHAR, f NCHAR(1)NOT NULL)",
          "CREATE TABLE u (a INTEGER, -- was b CHAR(3)\n c TEXT DEFAULT 'd DECIMAL(5,2)', e VARCHAR, f NCHAR(1) "
-         "COLLATE ERPTEXT NOT NULL)"},
+         "COLLATE ERPTEXT" + Holds("f", 1) + " NOT NULL)"},
+        {"CREATE TABLE v (a VARCHAR(5) COLLATE ERPTEXT NOT NULL, b CHAR(2) COLLATE NOCASE)",
+         "CREATE TABLE v (a VARCHAR(5) COLLATE ERPTEXT" + Holds("a", 5) + " NOT NULL, b CHAR(2) COLLATE NOCASE" +
+             Holds("b", 2) + ")"},
     };
-    for (const auto& [in, out] : more) EXPECT_EQ(WithServerColumnRules(in), out) << in;
+    for (const auto& [in, out] : more) {
+        EXPECT_EQ(WithServerColumnRules(in), out) << in;
+        EXPECT_EQ(WithServerColumnRules(out), out) << out;
+    }
     EXPECT_EQ(OverflowMessage("CHECK constraint failed: range FAmt (20,2)"),
               "Arithmetic overflow error converting numeric to data type numeric (column FAmt, DECIMAL(20,2))");
     EXPECT_EQ(OverflowMessage("CHECK constraint failed: other"), "");
@@ -123,6 +139,18 @@ TEST_F(OldDatabase, ThatCannotTakeTheRulesIsLeftUntouchedWithAClearMessage) {
     testing::TestDb db(path_);
     EXPECT_EQ(db.Rows("SELECT count(*) FROM sqlite_master WHERE sql LIKE '%ERPTEXT%'")[0][0], "0");
     EXPECT_EQ(db.Rows("PRAGMA integrity_check"), (std::vector<std::vector<std::string>>{{"ok"}}));
+}
+
+// A value longer than its column, kept before the columns had length checks, stays as it
+// is through the upgrade and rows holding it can still change; a new value that long can not.
+TEST_F(OldDatabase, KeepsAValueAlreadyTooLongAndTakesNoNewOne) {
+    const std::string long_no(60, 'L');  // FBillNo is VARCHAR(50)
+    testing::TestDb(path_).Exec("UPDATE POOrder SET FBillNo='" + long_no + "' WHERE FInterID=1");
+    SqliteDatabase db(path_, SqliteDatabase::Mode::kReadWrite);
+    db.Exec("UPDATE POOrder SET FStatus=1");
+    EXPECT_EQ(testing::TestDb(path_).Text("SELECT FBillNo FROM POOrder WHERE FInterID=1"), long_no);
+    const auto e = ErrorOf([&] { db.Exec("UPDATE POOrder SET FBillNo='x" + long_no + "' WHERE FInterID=2"); });
+    EXPECT_NE(e.Description().find("check constraint \"FBillNo holds at most 50 characters\""), std::string::npos);
 }
 
 TEST_F(OldDatabase, LockedByAnotherConnectionIsReportedAsLockedNotAsSomethingElse) {
