@@ -100,6 +100,14 @@ protected:
         return result ? result->Value(kReturnMessageKey).ToText() : std::string();
     }
 
+    // UnpackageAtB, with the outcomes the saving component told while it ran.
+    std::string UnpackageAtB(const Ref<VariantVector>& list, std::vector<hostkit::SaveOutcome>& heard) {
+        hostkit::SetSaveOutcomes([&](const hostkit::SaveOutcome& o) { heard.push_back(o); });
+        const std::string message = UnpackageAtB(list);
+        hostkit::SetSaveOutcomes({});
+        return message;
+    }
+
     // Bill numbers saved at B, of one transaction type, in order.
     std::vector<std::string> SavedAtB(int tran_type) {
         std::vector<std::string> numbers;
@@ -536,10 +544,8 @@ TEST_F(ReceivedBillsTest, AReSentBillIsHeldWhenIdenticalReplacedWhenChangedAndNe
         ForgetReceived();
         UnpackageAtB(OneOrder(original));
         std::vector<hostkit::SaveOutcome> heard;
-        hostkit::SetSaveOutcomes([&](const hostkit::SaveOutcome& o) { heard.push_back(o); });
         Ref<VariantVector> resent = OneOrder(c.resent);
-        const std::string message = UnpackageAtB(resent);
-        hostkit::SetSaveOutcomes({});
+        const std::string message = UnpackageAtB(resent, heard);
 
         ASSERT_EQ(heard.size(), 1u) << message;
         EXPECT_EQ(heard[0].kind, c.outcome) << heard[0].reason;
@@ -587,9 +593,7 @@ TEST_F(ReceivedBillsTest, ARecordThatContradictsItsPackageOrListIsNotSaved) {
         ForgetReceived();
         UnpackageAtB(OneOrder(original));
         std::vector<hostkit::SaveOutcome> heard;
-        hostkit::SetSaveOutcomes([&](const hostkit::SaveOutcome& o) { heard.push_back(o); });
-        const std::string message = UnpackageAtB(OneOrder(c.record));
-        hostkit::SetSaveOutcomes({});
+        const std::string message = UnpackageAtB(OneOrder(c.record), heard);
         ASSERT_EQ(heard.size(), 1u) << message;
         EXPECT_EQ(heard[0].kind, hostkit::SaveOutcomeKind::kNotSaved);
         EXPECT_NE(heard[0].reason.find(c.says), std::string::npos) << heard[0].reason;
@@ -631,9 +635,7 @@ TEST_F(ReceivedBillsTest, OnlyANewerListReplacesACopyAndARenumberedBillStaysOneB
         SCOPED_TRACE(step.name);
         hostkit::SetReceivedList(hostkit::ReceivedList{"01.001", platform::Date::FromParts(2026, 12, step.list_day)});
         std::vector<hostkit::SaveOutcome> heard;
-        hostkit::SetSaveOutcomes([&](const hostkit::SaveOutcome& o) { heard.push_back(o); });
-        const std::string message = UnpackageAtB(OneOrder(step.record));
-        hostkit::SetSaveOutcomes({});
+        const std::string message = UnpackageAtB(OneOrder(step.record), heard);
         hostkit::SetReceivedList(std::nullopt);
         ASSERT_EQ(heard.size(), 1u) << message;
         EXPECT_EQ(heard[0].kind, step.outcome) << heard[0].reason;
