@@ -1,10 +1,16 @@
 #include <fmt/format.h>
 
+#include <algorithm>
 #include <array>
 #include <cassert>
+#include <chrono>
+#include <cstring>
+#include <deque>
 #include <mutex>
+#include <random>
 #include <stdexcept>
 #include <unordered_set>
+#include <vector>
 
 #include "host/variant_dictionary.h"
 #include "host/variant_vector.h"
@@ -89,7 +95,146 @@ const std::string* SharedKey(const std::string& key) {
     return shared;
 }
 
+// A keyed hash of a key's text (SipHash-1-3). Its key is drawn at random for each process:
+// with a fixed hash, text from outside could be made of keys that all collide, and a record
+// read from it would again take time growing with the square of its keys.
+class KeyHash {
+public:
+    KeyHash() noexcept {
+        try {
+            std::random_device random;
+            for (uint64_t& k : key_) k = (static_cast<uint64_t>(random()) << 32) ^ random();
+        } catch (const std::exception&) {
+            // No source of random numbers: the clock still differs from one run to the next.
+            const auto now = static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+            key_[0] = now;
+            key_[1] = (now << 29) ^ reinterpret_cast<uintptr_t>(this);
+        }
+    }
+
+    uint64_t operator()(std::string_view text) const {
+        uint64_t v0 = key_[0] ^ 0x736f6d6570736575ull, v1 = key_[1] ^ 0x646f72616e646f6dull;
+        uint64_t v2 = key_[0] ^ 0x6c7967656e657261ull, v3 = key_[1] ^ 0x7465646279746573ull;
+        auto round = [&] {
+            v0 += v1, v1 = Rotate(v1, 13), v1 ^= v0, v0 = Rotate(v0, 32);
+            v2 += v3, v3 = Rotate(v3, 16), v3 ^= v2;
+            v0 += v3, v3 = Rotate(v3, 21), v3 ^= v0;
+            v2 += v1, v1 = Rotate(v1, 17), v1 ^= v2, v2 = Rotate(v2, 32);
+        };
+        const size_t n = text.size();
+        size_t i = 0;
+        for (; i + 8 <= n; i += 8) {
+            uint64_t m;
+            std::memcpy(&m, text.data() + i, 8);
+            v3 ^= m, round(), v0 ^= m;
+        }
+        uint64_t last = static_cast<uint64_t>(n) << 56;
+        for (size_t k = 0; i + k < n; ++k) {
+            last |= static_cast<uint64_t>(static_cast<unsigned char>(text[i + k])) << (8 * k);
+        }
+        v3 ^= last, round(), v0 ^= last;
+        v2 ^= 0xFF;
+        round(), round(), round();
+        return v0 ^ v1 ^ v2 ^ v3;
+    }
+
+private:
+    static uint64_t Rotate(uint64_t x, int bits) { return (x << bits) | (x >> (64 - bits)); }
+
+    uint64_t key_[2];
+};
+
+const KeyHash& HashOfKeys() {
+    static const KeyHash hash;
+    return hash;
+}
+
+// The positions of a large record's entries by the hash of their keys: open addressing, at
+// most half full, each slot 8 bytes (a record holds fewer than 2^32 entries; 32 bits of the
+// hash both pick the slot and tell most other keys apart without comparing text).
+class KeyIndex {
+public:
+    static constexpr size_t kNone = static_cast<size_t>(-1);
+
+    bool Empty() const { return count_ == 0; }
+
+    // The position of `key` among `entries`, or kNone.
+    size_t Find(std::string_view key, const RecordEntries& entries) const {
+        if (count_ == 0) return kNone;
+        const auto hash = static_cast<uint32_t>(HashOfKeys()(key));
+        const size_t mask = slots_.size() - 1;
+        for (size_t i = hash & mask;; i = (i + 1) & mask) {
+            const Slot& slot = slots_[i];
+            if (slot.position == 0) return kNone;
+            const size_t position = slot.position - 1;
+            if (slot.hash == hash && *entries.begin()[position].first == key) return position;
+        }
+    }
+
+    // Room for this many entries in all; the index is unchanged when there is no memory for
+    // it, so that room can be made before an entry is stored and the entry never goes
+    // unindexed.
+    void Reserve(size_t entries) {
+        if (entries * 2 <= slots_.size()) return;
+        size_t size = std::max<size_t>(64, slots_.size());
+        while (entries * 2 > size) size *= 2;
+        std::vector<Slot> old(size);
+        old.swap(slots_);
+        for (const Slot& slot : old) {
+            if (slot.position != 0) Place(slot.position, slot.hash);
+        }
+    }
+
+    // Indexes the entry at `position`, whose key no other entry has; room for it is reserved.
+    void Add(size_t position, std::string_view key) noexcept {
+        Place(static_cast<uint32_t>(position + 1), static_cast<uint32_t>(HashOfKeys()(key)));
+        ++count_;
+    }
+
+private:
+    struct Slot {
+        uint32_t position;  // 1-based; 0 for a free slot
+        uint32_t hash;
+    };
+
+    void Place(uint32_t position, uint32_t hash) noexcept {
+        const size_t mask = slots_.size() - 1;
+        size_t i = hash & mask;
+        while (slots_[i].position != 0) i = (i + 1) & mask;
+        slots_[i] = Slot{position, hash};
+    }
+
+    std::vector<Slot> slots_;  // a power of two of them
+    size_t count_ = 0;
+};
+
 }  // namespace
+
+struct VariantDictionary::Extra {
+    // Keys beyond what the shared key table takes (a flood of distinct keys from outside),
+    // kept by the record itself.
+    std::deque<std::string> own_keys;
+    // Empty until the record holds more than kIndexFrom entries.
+    KeyIndex index;
+};
+
+size_t VariantDictionary::BytesFor(size_t entries) {
+    constexpr size_t kAllocation = 16;  // what the allocator adds to each block
+    size_t bytes = sizeof(VariantDictionary) + kAllocation + entries * sizeof(RecordEntries::Entry);
+    if (entries > kIndexFrom) {
+        // The index, up to four slots of 8 bytes an entry just after it grew, and the keys,
+        // which a record this large mostly keeps itself.
+        bytes += sizeof(Extra) + entries * (4 * sizeof(uint64_t) + sizeof(std::string));
+    }
+    return bytes;
+}
+
+void VariantDictionary::DeleteExtra::operator()(Extra* extra) const noexcept { delete extra; }
+
+VariantDictionary::Extra& VariantDictionary::Extras() {
+    if (!extra_) extra_.reset(new Extra);
+    return *extra_;
+}
 
 RecordEntries::~RecordEntries() {
     for (Entry& e : *this) e.~Entry();
@@ -122,10 +267,41 @@ Ref<VariantDictionary> VariantDictionary::WithRoom(size_t entries) {
 }
 
 const Variant* VariantDictionary::Find(std::string_view key) const {
+    if (Indexed()) {
+        const size_t position = extra_->index.Find(key, entries_);
+        return position == KeyIndex::kNone ? nullptr : &entries_.begin()[position].second;
+    }
     for (const auto& [k, v] : entries_) {
         if (*k == key) return &v;
     }
     return nullptr;
+}
+
+inline Variant* VariantDictionary::FindShared(const std::string* key) {
+    // A shared key is the same pointer in every record, so a key already held is found by
+    // comparing pointers.
+    if (Indexed()) return FindMutable(*key);
+    for (auto& [k, v] : entries_) {
+        if (k == key) return &v;
+    }
+    return nullptr;
+}
+
+inline void VariantDictionary::Add(const std::string* key, Variant&& value) {
+    if (entries_.size() < kIndexFrom) {
+        entries_.emplace_back(key, std::move(value));
+        return;
+    }
+    AddIndexed(key, std::move(value));
+}
+
+void VariantDictionary::AddIndexed(const std::string* key, Variant&& value) {
+    const size_t n = entries_.size() + 1;
+    KeyIndex& index = Extras().index;
+    index.Reserve(n);
+    entries_.emplace_back(key, std::move(value));
+    if (!index.Empty()) return index.Add(n - 1, *key);
+    for (size_t i = 0; i < n; ++i) index.Add(i, *entries_.begin()[i].first);
 }
 
 Variant* VariantDictionary::FindMutable(std::string_view key) {
@@ -142,40 +318,27 @@ RecordKey::RecordKey(std::string_view text) : text_(text), shared_(Keys().Find(s
 void VariantDictionary::Put(const RecordKey& key, Variant value) {
     const std::string* shared = key.Shared();
     if (!shared) return Put(key.Text(), std::move(value));
-    for (auto& [k, v] : entries_) {
-        if (k == shared) {
-            v = std::move(value);
-            return;
-        }
+    if (Variant* held = FindShared(shared)) {
+        *held = std::move(value);
+        return;
     }
-    entries_.emplace_back(shared, std::move(value));
+    Add(shared, std::move(value));
 }
 
 void VariantDictionary::Append(const RecordKey& key, Variant value) {
     assert(!Find(key.Text()));
     if (!key.Shared()) return Put(key.Text(), std::move(value));
-    entries_.emplace_back(key.Shared(), std::move(value));
+    Add(key.Shared(), std::move(value));
 }
 
 void VariantDictionary::Put(std::string key, Variant value) {
-    // A shared key is the same pointer in every record, so a key already held is found by
-    // comparing pointers; only a key kept by this record alone needs its text compared.
-    if (const std::string* shared = SharedKey(key)) {
-        for (auto& [k, v] : entries_) {
-            if (k == shared) {
-                v = std::move(value);
-                return;
-            }
-        }
-        entries_.emplace_back(shared, std::move(value));
+    // Only a key kept by this record alone needs its text compared.
+    const std::string* shared = SharedKey(key);
+    if (Variant* held = shared ? FindShared(shared) : FindMutable(key)) {
+        *held = std::move(value);
         return;
     }
-    if (Variant* v = FindMutable(key)) {
-        *v = std::move(value);
-        return;
-    }
-    if (!own_keys_) own_keys_ = std::make_unique<std::deque<std::string>>();
-    entries_.emplace_back(&own_keys_->emplace_back(std::move(key)), std::move(value));
+    Add(shared ? shared : &Extras().own_keys.emplace_back(std::move(key)), std::move(value));
 }
 
 void VariantDictionary::Let(std::string_view key, const Variant& value) {

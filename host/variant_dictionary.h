@@ -1,10 +1,11 @@
 // The keyed record of the exchange format: text keys in store order, each with a variant
 // value. Kept as a flat vector because records hold 20 to 30 keys, where scanning beats
-// hashing, and because the store order is part of the record. Keys are interned: the same
-// key text is stored once for all records, each entry pointing at it.
+// hashing, and because the store order is part of the record; a record that grows past
+// kIndexFrom keys (one read from outside may hold any number) gets a hash index beside the
+// vector, so finding a key costs the same however many there are. Keys are interned: the
+// same key text is stored once for all records, each entry pointing at it.
 #pragma once
 
-#include <deque>
 #include <memory>
 #include <new>
 #include <string>
@@ -74,11 +75,16 @@ private:
 class VariantDictionary : public platform::Dispatchable<VariantDictionary, platform::MapContainer>, private LibraryObject {
 public:
     static const platform::MemberTable<VariantDictionary>& Members();
+    // Up to this many keys a scan of the vector finds a key fastest.
+    static constexpr size_t kIndexFrom = 32;
 
     VariantDictionary() = default;
     // A record with room for `entries` entries in its own allocation, for a builder that
     // knows how many it will store.
     static Ref<VariantDictionary> WithRoom(size_t entries);
+    // About what a record of this many entries takes in memory, besides its values' own
+    // allocations, for a reader that bounds how much a text may make.
+    static size_t BytesFor(size_t entries);
     static void* operator new(size_t size) { return ::operator new(size); }
     static void operator delete(void* p) noexcept { ::operator delete(p); }
 
@@ -105,7 +111,21 @@ public:
     void Append(const RecordKey& key, Variant value);
 
 private:
+    struct Extra;
+    struct DeleteExtra {
+        void operator()(Extra* extra) const noexcept;
+    };
+
     Variant* FindMutable(std::string_view key);
+    // The value of a key from the shared table, or nullptr.
+    Variant* FindShared(const std::string* key);
+    // Adds an entry for a key the record does not hold yet.
+    void Add(const std::string* key, Variant&& value);
+    void AddIndexed(const std::string* key, Variant&& value);
+    // Every entry is in the index once there are more than kIndexFrom: room in the index is
+    // made before an entry is stored.
+    bool Indexed() const { return entries_.size() > kIndexFrom; }
+    Extra& Extras();
 
     struct Room {
         size_t entries;
@@ -115,9 +135,9 @@ private:
     static void operator delete(void* p, Room) noexcept { ::operator delete(p); }
 
     RecordEntries entries_;
-    // Keys beyond what the shared key table takes (a flood of distinct keys from outside),
-    // kept by the record itself.
-    std::unique_ptr<std::deque<std::string>> own_keys_;
+    // What only some records need, in one allocation made when first needed, so that the
+    // common small record stays one pointer wide here.
+    std::unique_ptr<Extra, DeleteExtra> extra_;
 };
 
 }  // namespace orba::host

@@ -5,10 +5,23 @@
 
 namespace orba::host {
 
+namespace {
+
+// What the allocator adds to each block it hands out.
+constexpr size_t kAllocationBytes = 16;
+
+}  // namespace
+
 const platform::ContainerFactory& HostContainers() {
     static const platform::ContainerFactory factory{
-        [] { return Ref<platform::ListContainer>(platform::MakeRef<VariantVector>()); },
-        [](size_t entries) { return Ref<platform::MapContainer>(VariantDictionary::WithRoom(entries)); },
+        .make_list = [] { return Ref<platform::ListContainer>(platform::MakeRef<VariantVector>()); },
+        .make_map =
+            [](size_t entries) {
+                return Ref<platform::MapContainer>(VariantDictionary::WithRoom(entries));
+            },
+        .list_bytes = sizeof(VariantVector) + kAllocationBytes,
+        .item_bytes = sizeof(Variant),
+        .map_bytes = &VariantDictionary::BytesFor,
     };
     return factory;
 }

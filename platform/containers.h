@@ -29,6 +29,14 @@ public:
 struct ContainerFactory {
     std::function<Ref<ListContainer>()> make_list;
     std::function<Ref<MapContainer>(size_t entries)> make_map;  // with room for this many
+    // What the containers take in memory, in bytes, so that a reader can refuse a text whose
+    // tree would be far larger than the text: an empty list with its allocation, what one
+    // list item adds, and a record of so many entries.
+    size_t list_bytes = 64;
+    size_t item_bytes = sizeof(Variant);
+    size_t (*map_bytes)(size_t entries) = [](size_t entries) {
+        return 96 + entries * (sizeof(void*) + sizeof(Variant));
+    };
 };
 
 }  // namespace orba::platform

@@ -154,16 +154,9 @@ bool UnpackSmall(const BID_UINT128& r, Parts& p) {
     return true;
 }
 
-}  // namespace
-
-Decimal::Decimal() noexcept : Decimal(int64_t{0}) {}
-
-Decimal::Decimal(int64_t value) noexcept {
-    BID_UINT128 r = bid128_from_int64(value);
-    std::memcpy(w_, &r, sizeof r);
-}
-
-std::optional<Decimal> Decimal::TryParse(std::string_view text) noexcept {
+// Reads the text as TryParse describes; with `exact`, a value the library would round (too
+// many digits, or beyond the exponent's range) is refused instead.
+std::optional<Decimal> ReadDecimal(std::string_view text, bool exact) noexcept {
     size_t b = 0, e = text.size();
     while (b < e && (text[b] == ' ' || text[b] == '\t')) ++b;
     while (e > b && (text[e - 1] == ' ' || text[e - 1] == '\t')) --e;
@@ -199,8 +192,25 @@ std::optional<Decimal> Decimal::TryParse(std::string_view text) noexcept {
     std::string copy(t);
     _IDEC_flags flags = 0;
     BID_UINT128 r = bid128_from_string(copy.data(), BID_ROUNDING_TO_NEAREST, &flags);
-    if (!bid128_isFinite(r)) return std::nullopt;
+    if (!bid128_isFinite(r) || (exact && (flags & BID_INEXACT_EXCEPTION))) return std::nullopt;
     return Wrap(r);
+}
+
+}  // namespace
+
+Decimal::Decimal() noexcept : Decimal(int64_t{0}) {}
+
+Decimal::Decimal(int64_t value) noexcept {
+    BID_UINT128 r = bid128_from_int64(value);
+    std::memcpy(w_, &r, sizeof r);
+}
+
+std::optional<Decimal> Decimal::TryParse(std::string_view text) noexcept {
+    return ReadDecimal(text, false);
+}
+
+std::optional<Decimal> Decimal::TryParseExact(std::string_view text) noexcept {
+    return ReadDecimal(text, true);
 }
 
 Decimal Decimal::Parse(std::string_view text) {

@@ -19,6 +19,13 @@ public:
     static std::optional<Decimal> TryParse(std::string_view text) noexcept;
     // As TryParse, but raises a type-mismatch Error that quotes the text.
     static Decimal Parse(std::string_view text);
+    // The significant digits a Decimal holds, counted from the first to the last non-zero
+    // digit: zeros that only place the point ("1500000", "0.0012", "1.500") cost none.
+    static constexpr int kDigits = 34;
+    // As TryParse, but for a value that must arrive with every digit it was sent with: empty,
+    // never rounded, for a value with more than kDigits significant digits or one too large
+    // or too small for a Decimal.
+    static std::optional<Decimal> TryParseExact(std::string_view text) noexcept;
     // The decimal value of a double taken to 15 significant digits, the precision a double
     // carries reliably; raises an overflow Error for infinities and NaN.
     static Decimal FromDouble(double value);

@@ -24,6 +24,19 @@ namespace {
 constexpr int kMaxNesting = 256;
 constexpr const char* kTooDeep = "containers nested more than {} levels deep";
 
+// A text is refused once the tree read from it would take more memory than kMemoryPerByte
+// bytes for each byte read so far, plus kMemoryFloor. Exchange lists take about two bytes
+// for each byte of their text; what goes past the bound is text made of many tiny values,
+// such as a list of empty records, where each 3 bytes of text make a record of a hundred.
+// Looked at every few values as they start, so such a text is refused early, not once
+// memory runs out, and reading any text costs memory within a fixed multiple of its size.
+constexpr size_t kMemoryPerByte = 10;
+constexpr size_t kMemoryFloor = size_t{1} << 20;
+
+// Records held open by the reader keep up to this many entries' room for the next record at
+// their depth; a larger room is let go when its record closes.
+constexpr size_t kKeptEntries = 256;
+
 // The length of the well-formed UTF-8 sequence starting at s[i], or 0.
 size_t Utf8SequenceLength(std::string_view s, size_t i) {
     const unsigned char c = static_cast<unsigned char>(s[i]);
@@ -71,14 +84,22 @@ public:
 
     Variant Take() { return std::move(root_); }
 
+    // What the tree made so far takes in memory, by the factory's measures, with the entries
+    // of the records still open.
+    size_t Bytes() const { return bytes_; }
+
     void Null() { Put(Variant::Null()); }
     void Boolean(bool b) { Put(Variant(b)); }
     // A whole number; `fits` is false for one beyond 64 bits.
     void Whole(int64_t v, bool fits) { PutWhole(v, !fits || v < INT32_MIN || v > INT32_MAX); }
     void Fraction(double v) { Put(Variant(v)); }
-    void String(std::string&& s) { Put(Variant(std::move(s))); }
+    void String(std::string&& s) {
+        bytes_ += s.size();
+        Put(Variant(std::move(s)));
+    }
     void StartObject() { Open(Frame::kObject); }
     void Key(std::string&& k) {
+        bytes_ += k.size();
         Frame& f = open_.back();
         if (f.keys == 1) Unhold(f);
         ++f.keys;
@@ -132,13 +153,14 @@ private:
         }
         Frame& f = open_.back();
         if (f.kind == Frame::kArray) {
+            bytes_ += factory_.item_bytes;
             f.list->Append(std::move(v));
             ++f.items;
         } else if (f.keys == 1) {
             f.first = std::move(v);  // placed when the object's form is known
             f.first_raw = raw;
         } else {
-            Entries().emplace_back(std::move(f.key), std::move(v));
+            Hold(std::move(f.key), std::move(v));
         }
         return true;
     }
@@ -146,6 +168,20 @@ private:
     // The entries of the innermost open object, gathered until it closes so that its record
     // is made at its final size. One list per depth, kept for the next object there.
     std::vector<std::pair<std::string, Variant>>& Entries() { return entries_[open_.size() - 1]; }
+
+    // Adds an entry to the innermost open object; its room counts as the tree's until the
+    // room is let go.
+    void Hold(std::string&& key, Variant&& value) {
+        auto& entries = Entries();
+        if (entries.size() == entries.capacity()) MakeRoom(entries);
+        entries.emplace_back(std::move(key), std::move(value));
+    }
+
+    void MakeRoom(std::vector<std::pair<std::string, Variant>>& entries) {
+        const size_t room = std::max<size_t>(16, entries.capacity() * 2);
+        bytes_ += (room - entries.capacity()) * kPendingBytes;
+        entries.reserve(room);
+    }
 
     bool Open(Frame::Kind kind) {
         if (open_.size() >= static_cast<size_t>(kMaxNesting)) {
@@ -156,7 +192,10 @@ private:
         if (entries_.size() < open_.size()) entries_.resize(open_.size());
         f.kind = kind;
         f.raw = raw;
-        if (kind == Frame::kArray) f.list = factory_.make_list();
+        if (kind == Frame::kArray) {
+            bytes_ += factory_.list_bytes;
+            f.list = factory_.make_list();
+        }
         return true;
     }
 
@@ -164,7 +203,7 @@ private:
     void Unhold(Frame& f) {
         // A record read raw because it stood under a "$dict" key is an ordinary value here.
         if (f.first_raw) f.first = Retag(f.first, open_.size());
-        Entries().emplace_back(std::move(f.key), std::move(f.first));
+        Hold(std::move(f.key), std::move(f.first));
         f.held = false;
     }
 
@@ -182,10 +221,15 @@ private:
         } else {
             auto& entries = Entries();
             // A one-key record whose key is no tag.
-            if (f.keys == 1) entries.emplace_back(std::move(f.key), std::move(f.first));
+            if (f.keys == 1) Hold(std::move(f.key), std::move(f.first));
+            bytes_ += factory_.map_bytes(entries.size());
             Ref<MapContainer> map = factory_.make_map(entries.size());
             for (auto& [key, v] : entries) map->Put(std::move(key), std::move(v));
             entries.clear();
+            if (entries.capacity() > kKeptEntries) {
+                bytes_ -= entries.capacity() * kPendingBytes;
+                std::vector<std::pair<std::string, Variant>>().swap(entries);
+            }
             value = Variant(std::move(map));
             raw = f.raw;
         }
@@ -213,9 +257,18 @@ private:
             return Variant(static_cast<int16_t>(v));
         }
         if (tag == "$decimal") {
-            auto d = value.IsString() ? Decimal::TryParse(value.AsString()) : std::nullopt;
-            if (!d) Fail(inner(), "a decimal number written as a string, like \"117.5\"");
-            return Variant(*d);
+            // Every digit sent is kept or the value is refused: a rounded quantity or amount
+            // would pass on as if it were the one sent.
+            if (value.IsString()) {
+                const std::string_view text = value.AsString();
+                if (auto d = Decimal::TryParseExact(text)) return Variant(*d);
+                if (Decimal::TryParse(text)) {
+                    Fail(inner(), fmt::format("a decimal number of at most {} significant digits, which are "
+                                              "all kept; \"{}\" would be rounded",
+                                              Decimal::kDigits, Shortened(text)));
+                }
+            }
+            Fail(inner(), "a decimal number written as a string, like \"117.5\"");
         }
         if (tag == "$date") {
             auto d = value.IsString() ? Date::TryParse(value.AsString()) : std::nullopt;
@@ -231,7 +284,18 @@ private:
         Fail(path(), fmt::format("{}, not '{}'", kTagsExpected, tag));
     }
 
+    // A text quoted in a message: its start when it is long.
+    static std::string Shortened(std::string_view text) {
+        constexpr size_t kShown = 80;
+        if (text.size() <= kShown) return std::string(text);
+        return fmt::format("{}... ({} characters)", text.substr(0, kShown), text.size());
+    }
+
+    // An entry of an open record, held until the record closes.
+    static constexpr size_t kPendingBytes = sizeof(std::pair<std::string, Variant>);
+
     const ContainerFactory& factory_;
+    size_t bytes_ = 0;
     Variant root_;
     std::vector<Frame> open_;  // the containers not yet closed, innermost last
     std::vector<std::vector<std::pair<std::string, Variant>>> entries_;  // by depth
@@ -261,13 +325,32 @@ private:
         // The character found there may be in the next piece.
         if (read_ && position >= base_ + text_.size() && position >= base_ + pos_) Refill(position - base_ + 1);
         const bool in_text = position >= base_ && position - base_ < text_.size();
+        std::string found =
+            in_text ? fmt::format("'{}'", Printable(text_[position - base_])) : "the end of the text";
+        throw Error(ErrorCode::kSyntaxError, fmt::format("Malformed JSON: parse error at {}: {} (found {})",
+                                                         LineAndColumn(position), what, found));
+    }
+
+    // "line L, column C" of a position in the piece in view or at its end.
+    std::string LineAndColumn(size_t position) const {
         size_t line = lines_before_, line_start = line_start_;
         for (size_t i = 0; i < std::min(position - base_, text_.size()); ++i) {
             if (text_[i] == '\n') ++line, line_start = base_ + i + 1;
         }
-        std::string found = in_text ? fmt::format("'{}'", Printable(text_[position - base_])) : "the end of the text";
-        throw Error(ErrorCode::kSyntaxError, fmt::format("Malformed JSON: parse error at line {}, column {}: {} (found {})",
-                                                         line, position - line_start + 1, what, found));
+        return fmt::format("line {}, column {}", line, position - line_start + 1);
+    }
+
+    // Refuses the text when the tree read so far outgrows what the text's size allows. Looked
+    // at every kCheckEvery values, which cannot outgrow it by much in between.
+    void CheckMemory() {
+        if (--until_check_ != 0) return;
+        until_check_ = kCheckEvery;
+        const size_t read = base_ + pos_;
+        if (builder_.Bytes() <= kMemoryPerByte * read + kMemoryFloor) return;
+        throw Error(ErrorCode::kSyntaxError,
+                    fmt::format("JSON refused at {}: the text holds more values than its size allows "
+                                "(in memory they would take more than {} times the size of the text)",
+                                LineAndColumn(read), kMemoryPerByte));
     }
 
     // True when `n` more bytes from the current position are there, reading the next piece
@@ -313,6 +396,7 @@ private:
     char Peek() { return Have(1) ? text_[pos_] : '\0'; }
 
     void Value() {
+        CheckMemory();
         switch (Peek()) {
             case '{': return Object();
             case '[': return Array();
@@ -539,6 +623,7 @@ private:
 
     static constexpr size_t kNone = static_cast<size_t>(-1);
     static constexpr size_t kPiece = 1 << 16;
+    static constexpr int kCheckEvery = 16;
 
     std::string_view text_;  // the whole text, or the piece of it in `buffer_`
     VariantBuilder& builder_;
@@ -552,6 +637,7 @@ private:
     size_t line_start_ = 0;
     size_t hold_ = kNone;  // the start of a number being read, in the whole text
     bool ended_ = false;
+    int until_check_ = 1;  // values until the memory the tree takes is looked at
 };
 
 class Writer {

@@ -24,7 +24,11 @@ std::string WriteJson(const Variant& value, int indent = 2);
 void WriteJson(const Variant& value, const std::function<void(std::string_view)>& sink, int indent = 2);
 
 // Raises an Error with kSyntaxError that says where (line and column, or the path to the
-// value) and what was expected.
+// value) and what was expected. A "$decimal" must be held exactly (Decimal::kDigits
+// significant digits at most): one that would be rounded is refused. A text whose tree
+// would take more than about ten times its size in memory (for instance a long list of
+// empty records) is refused as soon as that shows, so reading costs time and memory in
+// proportion to the text.
 Variant ReadJson(std::string_view text, const ContainerFactory& factory);
 
 // Fills the buffer with up to `size` further bytes of a text; 0 at its end.

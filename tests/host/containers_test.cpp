@@ -109,6 +109,25 @@ TEST(VariantDictionary, KeysBeyondTheSharedTableStillReadBack) {
     }
 }
 
+// Around the size where a record starts indexing its keys, and past it: keys a builder gives
+// (shared) and keys given as text, added, replaced and looked up in any mix.
+TEST(VariantDictionary, ARecordFindsEveryKeyAtAnySize) {
+    for (size_t n : {VariantDictionary::kIndexFrom, VariantDictionary::kIndexFrom + 1, size_t{300}}) {
+        auto record = MakeRef<VariantDictionary>();
+        auto key = [](size_t i) { return fmt::format("Field{}", i); };
+        for (size_t i = 0; i < n; ++i) {
+            i % 2 ? record->Append(RecordKey(key(i)), Variant(int32_t(i))) : record->Let(key(i), Variant(int32_t(i)));
+        }
+        for (size_t i = 0; i < n; i += 3) record->Put(RecordKey(key(i)), Variant("again"));
+        ASSERT_EQ(record->Size(), n);
+        for (size_t i = 0; i < n; ++i) {
+            EXPECT_EQ(record->KeyAt(i), key(i));
+            EXPECT_EQ(record->Value(key(i)), i % 3 ? Variant(int32_t(i)) : Variant("again")) << i;
+        }
+        EXPECT_FALSE(record->Exists("Field"));
+    }
+}
+
 TEST(VariantDictionary, SetKeepsTheSameObject) {
     auto d = MakeRef<VariantDictionary>();
     auto entries = MakeRef<VariantVector>();

@@ -45,6 +45,14 @@ Outcome InPieces(const std::string& text, size_t piece) {
     }
 }
 
+// "[\n{},\n{}, ...]": each line one record.
+std::string EmptyRecords(int n) {
+    std::string text = "[";
+    for (int i = 0; i < n; ++i) text += "\n{},";
+    text.back() = ']';
+    return text;
+}
+
 TEST(VariantJsonInPieces, GivesTheSameTreeOrTheSameError) {
     std::string large = "[\n";
     for (int i = 0; i < 3000; ++i) {
@@ -60,6 +68,7 @@ TEST(VariantJsonInPieces, GivesTheSameTreeOrTheSameError) {
         "{\n  \"a\": [1,\n  2,, 3]}", "[1, 2", "", "{\"a\" 1}", "tru", "[1] 2", "\"\xff\"",
         R"("\ud800")", R"("\udc00x")", R"("\x")", "\"\xc0\xaf\"", "[1,]", "01", "1.", "-", "nul", "\"open",
         "[1e400]", "  12345678901234567890 ", R"({"k": "\u0041\u00e9\u4e2d"})", "[\"\xe4\xb8\xad\xe6\x96\x87\"]",
+        EmptyRecords(100000),  // refused for holding more values than its size allows
     };
     for (const std::string& text : texts) {
         const Outcome whole = Whole(text);
@@ -77,6 +86,8 @@ TEST(VariantJsonInPieces, GivesTheSameTreeOrTheSameError) {
         }
     }
     EXPECT_TRUE(Whole(large).error.empty());
+    const std::string refused = Whole(EmptyRecords(100000)).error;
+    EXPECT_NE(refused.find("holds more values than its size allows"), std::string::npos) << refused;
     const std::string far = Whole(large.substr(0, 40000) + "\x01" + large.substr(40000)).error;
     EXPECT_EQ(far.find("line 1,"), std::string::npos) << far;  // the fault is on a later line
 }

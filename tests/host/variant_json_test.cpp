@@ -2,15 +2,18 @@
 // refused with an Error that says where.
 #include "host/variant_json.h"
 
+#include <fmt/format.h>
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "host/variant_dictionary.h"
 #include "host/variant_vector.h"
 #include "platform/error.h"
+#include "tests/support/exchange_records.h"
 #include "tests/support/variant_tree.h"
 
 namespace orba::host {
@@ -163,15 +166,16 @@ struct BadInput {
 
 void ExpectRefused(const std::vector<BadInput>& cases) {
     for (const auto& c : cases) {
+        const std::string_view shown = std::string_view(c.json).substr(0, 200);  // a long text's start
         try {
             FromJson(c.json);
-            ADD_FAILURE() << "accepted " << c.json;
+            ADD_FAILURE() << "accepted " << shown;
         } catch (const Error& e) {
-            EXPECT_EQ(e.Code(), ErrorCode::kSyntaxError) << c.json << ": " << e.Description();
+            EXPECT_EQ(e.Code(), ErrorCode::kSyntaxError) << shown << ": " << e.Description();
             EXPECT_NE(e.Description().find(c.where), std::string::npos)
-                << c.json << ": " << e.Description();
+                << shown << ": " << e.Description();
         } catch (const std::exception& e) {
-            ADD_FAILURE() << c.json << " raised a foreign exception: " << e.what();
+            ADD_FAILURE() << shown << " raised a foreign exception: " << e.what();
         }
     }
 }
@@ -257,6 +261,58 @@ TEST(VariantJson, DeepNestingIsRefusedNotACrash) {
     ExpectRefused({{deep.c_str(), "nested"}});
     const std::string fine = std::string(100, '[') + std::string(100, ']');
     EXPECT_TRUE(FromJson(fine).IsObject());
+}
+
+TEST(VariantJson, ARecordOfManyKeysFindsEachOneAtOnce) {
+    // Found by scanning the record, these keys took minutes to read.
+    constexpr int kKeys = 200000;
+    std::string text = "{";
+    for (int i = 0; i < kKeys; ++i) text += fmt::format(R"("k{}":{},)", i, i);
+    text += R"("k7":"again"})";  // a key given twice keeps its place and takes the last value
+    const auto record = platform::ObjectAs<VariantDictionary>(FromJson(text));
+    ASSERT_TRUE(record);
+    ASSERT_EQ(record->Size(), size_t{kKeys});
+    for (int i = 0; i < kKeys; ++i) {
+        const std::string key = fmt::format("k{}", i);
+        ASSERT_EQ(record->KeyAt(static_cast<size_t>(i)), key);
+        ASSERT_EQ(record->Value(key), i == 7 ? Variant("again") : Variant(int32_t{i}));
+    }
+    EXPECT_FALSE(record->Exists("k"));
+}
+
+TEST(VariantJson, ATextOfMoreValuesThanItsSizeAllowsIsRefusedEarly) {
+    // A few bytes each that make containers or record entries of a hundred bytes.
+    using Items = std::tuple<const char*, const char*, const char*>;
+    for (const auto& [open, item, close] : {Items{"[", "{}", "]"}, {"[", "[]", "]"}, {"{", R"("a":1)", "}"}}) {
+        std::string text = open;
+        for (int i = 0; i < 500000; ++i) text.append(item).append(",");
+        text.back() = *close;
+        ExpectRefused({{text.c_str(), "line 1, column"},
+                       {text.c_str(), "holds more values than its size allows"}});
+    }
+    // Bills as branches exchange them, beyond the allowance every text has, read.
+    auto bills = MakeRef<VariantVector>();
+    for (int32_t b = 0; b < 5000; ++b) {
+        auto line = testing::Record({{"EntryID", Variant(b)}, {"Item", Variant(testing::BranchRecord("1.01", "Bolt"))},
+                                     {"Qty", Variant(Decimal::Parse("12.5"))}, {"Note", Variant("")}});
+        bills->Add(Variant(testing::Record({{"BillID", Variant(fmt::format("PO{:06}", b))}, {"TranStatus", Variant(b)},
+                                            {"Date", Variant(Date::Parse("2003-05-12"))},
+                                            {"ReqEntry", Variant(testing::List({Variant(line), Variant(line)}))}})));
+    }
+    const std::string list = ToJson(Variant(bills), -1);
+    ASSERT_GT(list.size(), size_t{1} << 20);
+    EXPECT_TRUE(SameTree(Variant(bills), FromJson(list)));
+}
+
+TEST(VariantJson, ADecimalIsKeptExactlyOrRefusedNamingWhere) {
+    auto list_with = [](std::string_view qty) {
+        return fmt::format(R"({{"BillsData":[{{"BillID":"PO-1"}},{{"ReqEntry":[{{"Qty":1}},{}]}}]}})",
+                           fmt::format(R"({{"Qty":{{"$decimal": "{}"}}}})", qty));
+    };
+    EXPECT_EQ(ToJson(FromJson(list_with("1.000000000000000000000000000000000000000")), -1), list_with("1"));
+    const std::string rounded = list_with("12345678901234567890123456789012345.6");
+    ExpectRefused({{rounded.c_str(), "/BillsData/1/ReqEntry/1/Qty/$decimal: expected a decimal number of at most 34"},
+                   {rounded.c_str(), "\"12345678901234567890123456789012345.6\" would be rounded"}});
 }
 
 TEST(VariantJson, ALoopInATreeIsRefusedNotACrash) {

@@ -120,5 +120,29 @@ TEST(Decimal, FailuresRaiseTheirErrors) {
     }
 }
 
+TEST(Decimal, ExactParseKeepsEveryDigitOrRefuses) {
+    const struct {
+        const char* text;
+        const char* kept;  // nullptr: refused
+    } cases[] = {
+        {"1234567890123456789012345678901234", "1234567890123456789012345678901234"},
+        {"-0.001234567890123456789012345678901234", "-0.001234567890123456789012345678901234"},
+        {"12345678901234567890123456789012340", "12345678901234567890123456789012340"},
+        {"1.000000000000000000000000000000000000000", "1"},
+        {"98765400000000000000000000000000000000000000", "98765400000000000000000000000000000000000000"},
+        {"1.5E+40", "15000000000000000000000000000000000000000"},
+        {"12345678901234567890123456789012345", nullptr},
+        {"0.12345678901234567890123456789012345", nullptr},
+        {"1E-7000", nullptr},
+        {"1,5", nullptr},
+    };
+    for (const auto& c : cases) {
+        const auto d = Decimal::TryParseExact(c.text);
+        EXPECT_EQ(d ? d->ToString() : "refused", c.kept ? c.kept : "refused") << c.text;
+    }
+    // The lenient parse, which values from SQL go through, still rounds.
+    EXPECT_EQ(Dec("12345678901234567890123456789012345").ToString(), "12345678901234567890123456789012340");
+}
+
 }  // namespace
 }  // namespace orba::platform
