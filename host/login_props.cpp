@@ -9,7 +9,9 @@
 
 #include "platform/dispatch.h"
 #include "platform/error.h"
+#include "platform/login_grammar.h"
 #include "platform/registry.h"
+#include "platform/text.h"
 
 namespace orba::host {
 
@@ -36,12 +38,8 @@ std::optional<PropertyMap>& ParsedProps() {
     return props;
 }
 
-std::string TrimSpaces(std::string_view s) {
-    size_t b = s.find_first_not_of(' ');
-    if (b == std::string_view::npos) return {};
-    size_t e = s.find_last_not_of(' ');
-    return std::string(s.substr(b, e - b + 1));
-}
+// The library trims spaces only around keys and values; a tab is part of them.
+constexpr std::string_view kBlanks = " ";
 
 }  // namespace
 
@@ -54,40 +52,30 @@ Variant GetShareProp(std::string_view name) {
 std::string GetPropsString() { return GetShareProp(kPropsStringName).ToText(); }
 
 std::string TakeToken(std::string& text, std::string_view delimiter) {
-    if (text.empty()) return {};
-    size_t pos = delimiter.empty() ? std::string::npos : text.find(delimiter);
-    if (pos == std::string::npos) return std::exchange(text, std::string());
-    std::string token = text.substr(0, pos);
-    text.erase(0, pos + delimiter.size());
+    std::string_view rest = text;
+    std::string token(platform::TakeUntil(rest, delimiter));
+    text.erase(0, text.size() - rest.size());
     return token;
 }
 
-std::string TakeKey(std::string& text) { return TrimSpaces(TakeToken(text, "=")); }
+std::string TakeKey(std::string& text) { return std::string(platform::Trim(TakeToken(text, "="), kBlanks)); }
 
 std::string TakeValue(std::string& text) {
-    text = TrimSpaces(text);
-    std::string value;
-    if (!text.empty() && text.front() == '{') {
-        text.erase(0, 1);
-        value = TakeToken(text, "}");
-        TakeToken(text, ";");  // whatever stands between the closing brace and the next ";"
-    } else {
-        value = TakeToken(text, ";");
-    }
-    return TrimSpaces(value);
+    text = std::string(platform::Trim(text, kBlanks));
+    std::string_view rest = text;
+    std::string value(platform::Trim(platform::TakeLoginValue(rest), kBlanks));
+    text.erase(0, text.size() - rest.size());
+    return value;
 }
 
 bool ParseProps(std::string_view props) {
     auto& parsed = ParsedProps();
     parsed.emplace();
-    std::string text(props);
-    for (;;) {
-        std::string key = TakeKey(text);
-        std::string value = TakeValue(text);
-        if (key.empty()) break;
-        if (!parsed->emplace(key, std::move(value)).second) {
+    while (auto pair = platform::NextLoginPair(props, kBlanks)) {
+        if (pair->key.empty()) break;
+        if (!parsed->emplace(std::string(pair->key), std::string(pair->value)).second) {
             throw Error(ErrorCode::kInvalidProcedureCall,
-                        fmt::format("The login properties name the key '{}' twice", key));
+                        fmt::format("The login properties name the key '{}' twice", pair->key));
         }
     }
     return true;

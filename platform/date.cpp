@@ -2,6 +2,7 @@
 
 #include <fmt/format.h>
 
+#include <chrono>
 #include <cmath>
 #include <ctime>
 
@@ -13,45 +14,21 @@ namespace {
 constexpr int64_t kSecondsPerDay = 86400;
 constexpr const char* kOutOfDateRange = "Overflow: the number is out of the range of dates";
 
-// Days from 1970-01-01 to the given civil date (proleptic Gregorian calendar).
-int64_t DaysFromCivil(int64_t y, unsigned m, unsigned d) {
-    y -= m <= 2;
-    const int64_t era = (y >= 0 ? y : y - 399) / 400;
-    const unsigned yoe = static_cast<unsigned>(y - era * 400);
-    const unsigned doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
-    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + static_cast<int64_t>(doe) - 719468;
+using std::chrono::days;
+using std::chrono::sys_days;
+
+// 1899-12-30, the zero of the serial day count.
+constexpr sys_days kEpoch = sys_days(std::chrono::year(1899) / std::chrono::December / 30);
+
+// The calendar day `day_number` days after the zero (before it when negative).
+std::chrono::year_month_day CivilFromDays(int64_t day_number) {
+    return std::chrono::year_month_day(kEpoch + days(day_number));
 }
 
-struct Civil {
-    int y;
-    int m;
-    int d;
-};
+int64_t DayNumber(const std::chrono::year_month_day& ymd) { return (sys_days(ymd) - kEpoch).count(); }
 
-Civil CivilFromDays(int64_t z) {
-    z += 719468;
-    const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-    const unsigned doe = static_cast<unsigned>(z - era * 146097);
-    const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    const int64_t y = static_cast<int64_t>(yoe) + era * 400;
-    const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    const unsigned mp = (5 * doy + 2) / 153;
-    const unsigned d = doy - (153 * mp + 2) / 5 + 1;
-    const unsigned m = mp < 10 ? mp + 3 : mp - 9;
-    return {static_cast<int>(y + (m <= 2)), static_cast<int>(m), static_cast<int>(d)};
-}
-
-const int64_t kEpochDays = DaysFromCivil(1899, 12, 30);
-
-bool IsLeap(int y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
-
-int DaysInMonth(int y, int m) {
-    static const int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    return m == 2 && IsLeap(y) ? 29 : kDays[m - 1];
-}
-
-int64_t FloorDiv(int64_t a, int64_t b) { return a / b - ((a % b != 0) && ((a < 0) != (b < 0))); }
+// The day that a count of seconds since the zero falls on, counting back for the days before it.
+int64_t DayOf(int64_t seconds) { return std::chrono::floor<days>(std::chrono::seconds(seconds)).count(); }
 
 bool ReadDigits(std::string_view t, size_t pos, size_t count, int& out) {
     if (pos + count > t.size()) return false;
@@ -72,17 +49,17 @@ Date FromTm(const std::tm& tm) {
 }  // namespace
 
 Date Date::FromParts(int year, int month, int day, int hour, int minute, int second) {
-    if (year < 100 || year > 9999 || month < 1 || month > 12 || day < 1 ||
-        day > DaysInMonth(year, month) || hour < 0 || hour > 23 || minute < 0 || minute > 59 ||
-        second < 0 || second > 59) {
+    const std::chrono::year_month_day ymd{std::chrono::year(year), std::chrono::month(static_cast<unsigned>(month)),
+                                          std::chrono::day(static_cast<unsigned>(day))};
+    // month() and day() keep only their low bits, so the parts are checked as given too.
+    if (year < 100 || year > 9999 || month < 1 || month > 12 || day < 1 || day > 31 || !ymd.ok() || hour < 0 ||
+        hour > 23 || minute < 0 || minute > 59 || second < 0 || second > 59) {
         throw Error(ErrorCode::kTypeMismatch,
                     fmt::format("Invalid date {:04}-{:02}-{:02} {:02}:{:02}:{:02}", year, month, day,
                                 hour, minute, second));
     }
     Date d;
-    d.seconds_ = (DaysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) -
-                  kEpochDays) * kSecondsPerDay +
-                 hour * 3600 + minute * 60 + second;
+    d.seconds_ = DayNumber(ymd) * kSecondsPerDay + hour * 3600 + minute * 60 + second;
     return d;
 }
 
@@ -154,7 +131,7 @@ Date Date::Now() {
 Date Date::Today() { return Now().DateOnly(); }
 
 int64_t Date::SecondsOfDay() const {
-    return seconds_ - FloorDiv(seconds_, kSecondsPerDay) * kSecondsPerDay;
+    return seconds_ - DayOf(seconds_) * kSecondsPerDay;
 }
 
 Date Date::DateOnly() const {
@@ -163,9 +140,13 @@ Date Date::DateOnly() const {
     return d;
 }
 
-int Date::Year() const { return CivilFromDays(FloorDiv(seconds_, kSecondsPerDay) + kEpochDays).y; }
-int Date::Month() const { return CivilFromDays(FloorDiv(seconds_, kSecondsPerDay) + kEpochDays).m; }
-int Date::Day() const { return CivilFromDays(FloorDiv(seconds_, kSecondsPerDay) + kEpochDays).d; }
+int Date::Year() const { return static_cast<int>(CivilFromDays(DayOf(seconds_)).year()); }
+int Date::Month() const {
+    return static_cast<int>(static_cast<unsigned>(CivilFromDays(DayOf(seconds_)).month()));
+}
+int Date::Day() const {
+    return static_cast<int>(static_cast<unsigned>(CivilFromDays(DayOf(seconds_)).day()));
+}
 int Date::Hour() const { return static_cast<int>(SecondsOfDay() / 3600); }
 int Date::Minute() const { return static_cast<int>(SecondsOfDay() % 3600 / 60); }
 int Date::Second() const { return static_cast<int>(SecondsOfDay() % 60); }
@@ -173,16 +154,17 @@ int Date::Second() const { return static_cast<int>(SecondsOfDay() % 60); }
 double Date::ToSerial() const {
     // The serial's fraction is the time of day even before the zero day: -1.25 is 06:00 on
     // 1899-12-29, so for negative days the fraction is subtracted.
-    int64_t days = FloorDiv(seconds_, kSecondsPerDay);
-    double fraction = static_cast<double>(SecondsOfDay()) / kSecondsPerDay;
-    return days < 0 ? static_cast<double>(days) - fraction : static_cast<double>(days) + fraction;
+    const int64_t day_number = DayOf(seconds_);
+    const double fraction = static_cast<double>(SecondsOfDay()) / kSecondsPerDay;
+    return day_number < 0 ? static_cast<double>(day_number) - fraction : static_cast<double>(day_number) + fraction;
 }
 
 std::string Date::ToString() const {
-    Civil c = CivilFromDays(FloorDiv(seconds_, kSecondsPerDay) + kEpochDays);
-    if (!HasTime()) return fmt::format("{:04}-{:02}-{:02}", c.y, c.m, c.d);
-    return fmt::format("{:04}-{:02}-{:02}T{:02}:{:02}:{:02}", c.y, c.m, c.d, Hour(), Minute(),
-                       Second());
+    const std::chrono::year_month_day c = CivilFromDays(DayOf(seconds_));
+    const int y = static_cast<int>(c.year());
+    const unsigned m = static_cast<unsigned>(c.month()), d = static_cast<unsigned>(c.day());
+    if (!HasTime()) return fmt::format("{:04}-{:02}-{:02}", y, m, d);
+    return fmt::format("{:04}-{:02}-{:02}T{:02}:{:02}:{:02}", y, m, d, Hour(), Minute(), Second());
 }
 
 }  // namespace orba::platform

@@ -7,6 +7,7 @@
 #include <mutex>
 
 #include "platform/error.h"
+#include "platform/text.h"
 
 namespace orba::platform {
 namespace {
@@ -15,12 +16,6 @@ std::string Lower(std::string_view s) {
     std::string out(s);
     for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return out;
-}
-
-std::string_view Trim(std::string_view s) {
-    while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front()))) s.remove_prefix(1);
-    while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back()))) s.remove_suffix(1);
-    return s;
 }
 
 struct Providers {

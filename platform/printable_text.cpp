@@ -2,9 +2,17 @@
 
 #include <fmt/format.h>
 
+#include "platform/utf8.h"
+
 namespace orba::platform {
 
 namespace {
+
+// A C1 control character (U+0080 to U+009F) starts at text[i]: UTF-8 writes each in two bytes.
+bool IsC1Control(std::string_view text, size_t i) {
+    const CodePoint cp = DecodeUtf8(text, i);
+    return cp.length == 2 && cp.value <= 0x9F;
+}
 
 std::string Escape(std::string_view text, bool keep_lines) {
     std::string out;
@@ -17,9 +25,8 @@ std::string Escape(std::string_view text, bool keep_lines) {
             // CR LF becomes the terminal's line break
         } else if (c < 0x20 || c == 0x7F) {
             out += fmt::format("\\x{:02X}", c);
-        } else if (c == 0xC2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
-                   static_cast<unsigned char>(text[i + 1]) <= 0x9F) {
-            out += fmt::format("\\u{:04x}", static_cast<unsigned char>(text[i + 1]));
+        } else if (c >= 0x80 && IsC1Control(text, i)) {
+            out += fmt::format("\\u{:04x}", static_cast<unsigned>(DecodeUtf8(text, i).value));
             ++i;
         } else {
             out.push_back(static_cast<char>(c));

@@ -9,6 +9,7 @@
 #include <limits>
 
 #include "platform/error.h"
+#include "platform/text.h"
 
 namespace orba::platform {
 namespace {
@@ -28,13 +29,6 @@ namespace {
 
 [[noreturn]] void ThrowOverflow(std::string_view target) {
     throw Error(ErrorCode::kOverflow, fmt::format("Overflow: the value does not fit in {}", target));
-}
-
-std::string_view Trim(std::string_view s) {
-    size_t b = 0, e = s.size();
-    while (b < e && std::isspace(static_cast<unsigned char>(s[b]))) ++b;
-    while (e > b && std::isspace(static_cast<unsigned char>(s[e - 1]))) --e;
-    return s.substr(b, e - b);
 }
 
 bool EqualsNoCase(std::string_view a, std::string_view b) {
