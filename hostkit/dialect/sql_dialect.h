@@ -1,0 +1,32 @@
+// Translates the host dialect's SQL (Transact-SQL with the old *= / =* outer joins and
+// UPDATE alias ... FROM) into statements SQLite runs with the same meaning, or refuses.
+//
+// What it guarantees: a statement it returns means in SQLite what the source means on the
+// account database server, for the constructs it rewrites (outer-join operators, UPDATE
+// alias ... FROM, N'...' literals, [names]) and for those it passes through unchanged;
+// where the two dialects read the same text differently and the layer cannot tell which
+// meaning applies (+ next to a text literal, an empty IN list, outer joins it cannot
+// place), or the nesting is deeper than 200 parentheses or sub-selects, it refuses with an
+// Error instead of passing the text on. Texts compare as on the server through the
+// connection's collation, not through a rewrite here.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace orba::hostkit {
+
+struct TranslatedStatement {
+    std::string source;  // the statement as it stood in the batch (trimmed)
+    std::string sqlite;  // the statement in SQLite's dialect
+    bool is_query;       // true when it is a SELECT (yields rows)
+};
+
+// Splits a batch into statements (at ';' and where a new statement begins without any
+// separator) and translates each one. Throws platform::Error with
+// ErrorCode::kSqlNotTranslatable, naming the construct and quoting a short excerpt, for what
+// it cannot translate faithfully. Empty statements are dropped.
+std::vector<TranslatedStatement> TranslateBatch(std::string_view batch);
+
+}  // namespace orba::hostkit
