@@ -3,10 +3,10 @@
 #include <QApplication>
 #include <QMessageBox>
 
+#include "ui/qt_text.h"
+
 namespace orba::ui {
 namespace {
-
-QString Q(std::string_view s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
 
 QMessageBox::Icon IconOf(platform::MessageIcon icon) {
     switch (icon) {

@@ -6,14 +6,16 @@
 #include <fmt/format.h>
 
 #include "platform/error.h"
+#include "ui/browse/chosen_bills_table.h"
+#include "ui/qt_text.h"
 
 namespace orba::ui {
 namespace {
 constexpr int32_t kHeaderRow = 1;
 }
 
-BillGrid::BillGrid(QWidget* parent) : QTableView(parent), model_(new QStandardItemModel(0, 0, this)) {
-    setModel(model_);
+BillGrid::BillGrid(ChosenBills& bills, QWidget* parent) : QTableView(parent), table_(new ChosenBillsTable(bills, this)) {
+    setModel(table_);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     setSelectionBehavior(QAbstractItemView::SelectRows);
     setSelectionMode(QAbstractItemView::SingleSelection);
@@ -26,23 +28,26 @@ BillGrid::BillGrid(QWidget* parent) : QTableView(parent), model_(new QStandardIt
     });
 }
 
-int32_t BillGrid::MaxRows() const { return model_->rowCount() + kHeaderRow; }
+const ChosenBills& BillGrid::Bills() const { return table_->Bills(); }
+
+int32_t BillGrid::MaxRows() const { return static_cast<int32_t>(Bills().Count()) + kHeaderRow; }
 
 void BillGrid::SetMaxRows(int32_t rows) {
     if (rows < kHeaderRow) {
         throw platform::Error(platform::ErrorCode::kInvalidProcedureCall,
                               fmt::format("A grid keeps its header row; {} rows are too few", rows));
     }
-    model_->setRowCount(rows - kHeaderRow);
+    table_->Bills().Resize(static_cast<size_t>(rows - kHeaderRow));
 }
 
-int32_t BillGrid::MaxCols() const { return model_->columnCount(); }
+int32_t BillGrid::MaxCols() const { return table_->columnCount({}); }
 
 void BillGrid::SetMaxCols(int32_t cols) {
-    if (cols < 0) {
-        throw platform::Error(platform::ErrorCode::kInvalidProcedureCall, fmt::format("{} columns are not possible", cols));
+    if (cols < 0 || cols > kChosenBillColumns) {
+        throw platform::Error(platform::ErrorCode::kInvalidProcedureCall,
+                              fmt::format("A bill grid shows 0 to {} columns, not {}", kChosenBillColumns, cols));
     }
-    model_->setColumnCount(cols);
+    table_->SetColumnCount(cols);
 }
 
 void BillGrid::SetFixedRows(int32_t rows) {
@@ -62,22 +67,29 @@ void BillGrid::CheckCell(int32_t row, int32_t col) const {
 
 void BillGrid::SetRowText(int32_t row, std::string_view text) {
     CheckCell(row, 1);
-    const QStringList cells = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())).split('|');
+    const QStringList cells = Q(text).split('|');
     const int32_t n = std::min<int32_t>(MaxCols(), static_cast<int32_t>(cells.size()));
-    for (int32_t c = 0; c < n; ++c) {
-        if (row == kHeaderRow) {
-            model_->setHorizontalHeaderItem(c, new QStandardItem(cells[c]));
-        } else {
-            model_->setItem(row - kHeaderRow - 1, c, new QStandardItem(cells[c]));
-        }
+    ChosenBills& bills = table_->Bills();
+    if (row == kHeaderRow) {
+        std::vector<std::string> captions = bills.Captions();
+        captions.resize(std::max(captions.size(), static_cast<size_t>(n)));
+        for (int32_t c = 0; c < n; ++c) captions[static_cast<size_t>(c)] = cells[c].toStdString();
+        bills.SetCaptions(std::move(captions));
+        return;
     }
+    const size_t index = static_cast<size_t>(row - kHeaderRow - 1);
+    ChosenBill bill = bills.At(index);
+    for (int32_t c = 0; c < n; ++c) CellOf(bill, c) = cells[c].toStdString();
+    bills.Replace(index, std::move(bill));
 }
 
 std::string BillGrid::CellText(int32_t row, int32_t col) const {
     CheckCell(row, col);
-    const QStandardItem* item = row == kHeaderRow ? model_->horizontalHeaderItem(col - 1)
-                                                  : model_->item(row - kHeaderRow - 1, col - 1);
-    return item ? item->text().toStdString() : std::string();
+    if (row == kHeaderRow) {
+        const auto& captions = Bills().Captions();
+        return static_cast<size_t>(col) <= captions.size() ? captions[static_cast<size_t>(col - 1)] : std::string();
+    }
+    return CellOf(Bills().At(static_cast<size_t>(row - kHeaderRow - 1)), col - 1);
 }
 
 int32_t BillGrid::SelectionRow() const {

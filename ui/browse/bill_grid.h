@@ -1,26 +1,33 @@
 // A bill list grid ("ldgBill") with the members the browse window uses, numbered from 1 as
-// the window counts them: row 1 is the header row (the fixed row), bill rows follow. Over a
-// Qt table view; the header row is the view's column header.
+// the window counts them: row 1 is the header row (the fixed row), bill rows follow. A Qt
+// table view of the window's chosen bills of one kind: its rows and cells are that list's.
 #pragma once
 
-#include <QStandardItemModel>
 #include <QTableView>
 
 #include <cstdint>
 #include <string>
 #include <string_view>
 
+#include "ui/browse/chosen_bills.h"
+
 namespace orba::ui {
+
+class ChosenBillsTable;
 
 class BillGrid : public QTableView {
     Q_OBJECT
 public:
-    explicit BillGrid(QWidget* parent = nullptr);
+    // Shows `bills`, which must outlive the grid.
+    BillGrid(ChosenBills& bills, QWidget* parent);
+
+    const ChosenBills& Bills() const;
 
     // Rows including the header row. Lowering it drops bill rows from the end; raising it
     // adds empty ones. At least the fixed rows always stay.
     int32_t MaxRows() const;
     void SetMaxRows(int32_t rows);
+    // Columns shown, at most the six a listed bill has; more raise an Error.
     int32_t MaxCols() const;
     void SetMaxCols(int32_t cols);
     int32_t FixedRows() const { return 1; }
@@ -54,7 +61,7 @@ protected:
 private:
     void CheckCell(int32_t row, int32_t col) const;
 
-    QStandardItemModel* model_;
+    ChosenBillsTable* table_;
     int32_t activation_row_ = 0;
 };
 

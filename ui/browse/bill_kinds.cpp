@@ -57,10 +57,4 @@ std::string BaseInfoText(const ListLogin& login) {
     return login.base_text + "|" + std::to_string(login.user_id) + "|" + login.user_name;
 }
 
-std::string GridRowText(const std::array<std::string, 6>& cells) {
-    std::string row;
-    for (const std::string& c : cells) row += c + "|";
-    return row;
-}
-
 }  // namespace orba::ui

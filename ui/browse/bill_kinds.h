@@ -1,7 +1,6 @@
-// The three kinds of bills of the browse window (index 0, 1, 2 of a frame and its grid) with
-// everything that belongs to each: tree keys and texts of both modes, the grid header, the
-// list dialog's settings, the package it becomes and the bill viewer's settings. Also the
-// plain text work of the bill lists: the list dialog's login text and a grid row's text.
+// The browse window's three kinds of bills (index 0, 1, 2 of a frame and its grid), each with its
+// tree keys and texts, grid header, list dialog settings, package and viewer settings; and the
+// list dialog's login text, cut out of the login properties.
 #pragma once
 
 #include <array>
@@ -60,8 +59,5 @@ struct ListLogin {
 ListLogin CutListLogin(std::string_view props);
 // base text | user ID | user name
 std::string BaseInfoText(const ListLogin& login);
-
-// One grid row: the six cells, each followed by "|".
-std::string GridRowText(const std::array<std::string, 6>& cells);
 
 }  // namespace orba::ui

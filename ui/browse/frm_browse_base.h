@@ -1,7 +1,6 @@
-// The browse window: a tree of bill types on the left, a tab strip with one bill grid per
-// checked type on the right, and a menu bar and toolbar whose commands filter bills into
-// the grids, send the listed bills, download the checked types or leave. What a command
-// chose is left in the process-wide selection result for the facade to hand out.
+// The browse window: a tree of bill types, a tab strip with one bill grid per checked type, and
+// the commands that filter bills into the grids, send, download or leave, leaving the choice in
+// the process-wide selection result. Its parts are in frm_browse_*.cpp, one concern each.
 #pragma once
 
 #include <QDialog>
@@ -19,6 +18,7 @@
 #include "platform/recordset.h"
 #include "ui/browse/bill_grid.h"
 #include "ui/browse/browse_layout.h"
+#include "ui/browse/chosen_bills.h"
 #include "ui/browse/tab_strip_control.h"
 #include "ui/browse/tool_bar_control.h"
 
@@ -100,6 +100,8 @@ public:
     TabStripControl* TabStrip() const { return tab_strip_; }
     QFrame* picFrame(int i) const { return frames_.at(static_cast<size_t>(i)); }
     BillGrid* ldgBill(int i) const { return grids_.at(static_cast<size_t>(i)); }
+    // The bills listed for kind `i`: what its grid shows and what send and the viewer read.
+    const ChosenBills& Chosen(int i) const { return chosen_.at(static_cast<size_t>(i)); }
     QStatusBar* sbStatusBar() const { return status_bar_; }
     QWidget* imgSplitVer() const { return img_split_; }
     QWidget* picSplitVer() const { return pic_split_; }
@@ -113,6 +115,12 @@ protected:
 
 private:
     void BuildControls();
+    void BuildTree();
+    void BuildBillFrames();
+    void BuildStatusBar();
+    void OnNodeChanged(QTreeWidgetItem* node);
+    // The kind whose frame is shown; -1 when none is.
+    int ShownKind() const;
     void ApplyGeometry();
     void PlaceBillFrames();
     void OnNodeCheck(QTreeWidgetItem* node);
@@ -137,6 +145,7 @@ private:
     QStatusBar* status_bar_ = nullptr;
     QIcon node_icon_;
 
+    std::array<ChosenBills, 3> chosen_;
     BrowseGeometry geometry_;
     platform::Ref<data::DataTrans> data_;
     platform::Ref<host::VariantVector> list_field_vect_;

@@ -3,11 +3,9 @@
 #include <fmt/format.h>
 
 #include "platform/error.h"
+#include "ui/qt_text.h"
 
 namespace orba::ui {
-namespace {
-QString Q(std::string_view s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
-}  // namespace
 
 TabStripControl::TabStripControl(QWidget* parent) : QFrame(parent), bar_(new QTabBar(this)), page_(new QFrame(this)) {
     setObjectName("TabStrip");

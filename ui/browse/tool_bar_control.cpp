@@ -7,11 +7,10 @@
 
 #include "platform/error.h"
 #include "ui/browse/browse_tools.h"
+#include "ui/qt_text.h"
 
 namespace orba::ui {
 namespace {
-
-QString Q(std::string_view s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
 
 // The letter after "&" in a caption, upper case; 0 when there is none.
 int MnemonicKey(const QString& caption) {
