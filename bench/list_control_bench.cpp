@@ -13,7 +13,7 @@
 #include <string>
 
 #include "hostkit/hostkit.h"
-#include "hostkit/list_control.h"
+#include "hostkit/windows/list_control.h"
 #include "hostkit/sample_data.h"
 #include "platform/dispatch.h"
 

@@ -25,13 +25,15 @@
 #include "host/shared_connection.h"
 #include "host/variant_dictionary.h"
 #include "host/variant_vector.h"
-#include "hostkit/app_connection.h"
+#include "hostkit/components/app_connection.h"
 #include "hostkit/hostkit.h"
 #include "hostkit/login_string.h"
-#include "hostkit/pg_db.h"
-#include "hostkit/pg_schema.h"
+#include "hostkit/db/postgres/pg_db.h"
+#include "hostkit/sample_data.h"
+#include "hostkit/schema/pg_schema.h"
 #include "hostkit/save_data.h"
-#include "hostkit/sql_dialect_pg.h"
+#include "hostkit/dialect/sql_dialect_pg.h"
+#include "hostkit/schema/received_tables.h"
 #include "platform/error.h"
 #include "platform/recordset.h"
 #include "platform/registry.h"
@@ -49,7 +51,7 @@ struct ServerBranch {
     ServerBranch() {
         const char* given = std::getenv("ORBA_BENCH_PG");
         uri = given && *given ? given : orba::testing::PgServer::Shared().NewDatabase("bench");
-        orba::hostkit::CreateSampleDatabaseOnServer(
+        orba::hostkit::CreateSampleDatabase(
             uri, {.branch = 1, .orders = kOrders, .notices = 0, .returns = 0, .lines = kMaxLines, .seed = 11});
         orba::hostkit::PgDatabase db(uri);
         auto ids = db.Query("SELECT string_agg(CAST(FInterID AS varchar), ',' ORDER BY FInterID), "
@@ -76,7 +78,7 @@ struct ServerBranch {
         }
         const char* given = std::getenv("ORBA_BENCH_PG_B");
         receiver_uri = given && *given ? given : orba::testing::PgServer::Shared().NewDatabase("bench_b");
-        orba::hostkit::CreateSampleDatabaseOnServer(
+        orba::hostkit::CreateSampleDatabase(
             receiver_uri, {.branch = 2, .orders = 0, .notices = 0, .returns = 0, .lines = 1, .seed = 11});
         auto requests = MakeRef<orba::host::VariantVector>();
         auto request = MakeRef<orba::host::VariantDictionary>();

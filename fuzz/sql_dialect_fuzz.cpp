@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "hostkit/sql_dialect.h"
+#include "hostkit/dialect/sql_dialect.h"
 #include "platform/error.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

@@ -1,13 +1,13 @@
 #include "hostkit/hostkit.h"
 
-#include "hostkit/app_connection.h"
-#include "hostkit/assistant.h"
-#include "hostkit/local_system_db.h"
-#include "hostkit/pub_func.h"
+#include "hostkit/components/app_connection.h"
+#include "hostkit/windows/assistant.h"
+#include "hostkit/components/local_system_db.h"
+#include "hostkit/components/pub_func.h"
 #include "hostkit/save_data.h"
-#include "hostkit/share_props.h"
+#include "hostkit/components/share_props.h"
 #include "hostkit/sys_info.h"
-#include "hostkit/window_components.h"
+#include "hostkit/windows/window_components.h"
 #include "platform/registry.h"
 
 namespace orba::hostkit {

@@ -9,8 +9,6 @@
 
 #include "hostkit/sys_info.h"
 
-struct sqlite3;
-
 namespace orba::hostkit {
 
 // One branch of the company group as every branch database lists it in t_SonCompany.
@@ -39,15 +37,13 @@ inline constexpr const char* kTaxInPriceKey = "POOrderTaxInPrice";
 // It also writes the first day of the accounting calendar under the system-information
 // component's own category and key (kPeriodCategory, kPeriodStartKey).
 
-// Fills a database that has the ERP schema and no data yet. The same options give the same
-// content, row for row. Runs as one unit: on failure nothing is left behind and an
-// orba::platform::Error says what went wrong (kBadInput for unusable options,
-// kDatabaseError for a refused statement).
-void PopulateSampleData(sqlite3* db, const SampleOptions& options);
-
-// Creates a new database file holding the schema and the sample data, in one transaction.
-// Refuses to touch an existing file (kFileAlreadyExists, naming the path); on any other
-// failure the new file is removed again.
-void CreateSampleDatabase(const std::string& path, const SampleOptions& options);
+// Creates a branch database holding the ERP schema and the sample data, all in one
+// transaction: a new file (an existing one is refused, kFileAlreadyExists, and left
+// untouched), or a server database given by its URI, which must exist and not hold the
+// schema yet. On any other failure a new file is removed again and a server database keeps
+// nothing. The same options give the same rows on either.
+// Returns how a summary names the database made: a file by its path, a server database by
+// its name and server.
+std::string CreateSampleDatabase(const std::string& location, const SampleOptions& options);
 
 }  // namespace orba::hostkit

@@ -18,13 +18,7 @@
 
 namespace orba::hostkit {
 
-class SqliteDatabase;
-class PgDatabase;
-
 inline constexpr std::string_view kSaveDataProgId = "Varnick.SaveData";
-
-// Tables of received bills, made in the account database on first use.
-extern const std::string_view kReceivedSchema;
 
 enum class ReceivedKind { kOrder, kNotice };
 
@@ -67,15 +61,6 @@ struct ReceivedList {
     platform::Date created;
 };
 void SetReceivedList(std::optional<ReceivedList> list);
-
-// Makes the tables of received bills, and brings those of an older version up to date.
-void EnsureReceivedTables(SqliteDatabase& db);
-void EnsureReceivedTables(PgDatabase& db);
-
-// A script of received tables (kReceivedSchema, or an older version of it) in the server's
-// types: exact decimals as NUMERIC without a scale, so every digit sent is kept; texts under
-// the server's text collation, so the unique key compares them as the server does.
-std::string ReceivedSchemaForServer(std::string_view script);
 
 class SaveData : public platform::Dispatchable<SaveData> {
 public:

@@ -14,7 +14,7 @@
 #include <sstream>
 #include <string>
 
-#include "hostkit/server_rules.h"
+#include "hostkit/db/sqlite/text_rules.h"
 
 namespace {
 

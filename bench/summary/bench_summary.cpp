@@ -31,8 +31,8 @@
 #include "hostkit/hostkit.h"
 #include "hostkit/login_string.h"
 #include "hostkit/sample_data.h"
-#include "hostkit/server_rules.h"
-#include "hostkit/sql_dialect.h"
+#include "hostkit/db/sqlite/text_rules.h"
+#include "hostkit/dialect/sql_dialect.h"
 #include "platform/error.h"
 #include "platform/registry.h"
 

@@ -8,9 +8,9 @@
 #include <string>
 
 #include "host/modpub.h"
-#include "hostkit/assistant.h"
+#include "hostkit/windows/assistant.h"
 #include "hostkit/hostkit.h"
-#include "hostkit/local_system_db.h"
+#include "hostkit/components/local_system_db.h"
 #include "platform/db_connection.h"
 #include "platform/error.h"
 #include "support/error_of.h"

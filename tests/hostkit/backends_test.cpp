@@ -9,10 +9,12 @@
 
 #include "host/variant_vector.h"
 #include "hostkit/login_string.h"
-#include "hostkit/pg_db.h"
-#include "hostkit/pg_schema.h"
+#include "hostkit/db/postgres/pg_db.h"
+#include "hostkit/db/database.h"
+#include "hostkit/schema/erp_schema.h"
+#include "hostkit/schema/pg_schema.h"
 #include "hostkit/save_data.h"
-#include "hostkit/sql_dialect_pg.h"
+#include "hostkit/dialect/sql_dialect_pg.h"
 #include "platform/error.h"
 #include "support/backend_branch.h"
 #include "support/error_of.h"
@@ -131,7 +133,7 @@ TEST(ServerSampleDatabase, HoldsTheSameRowsAsTheFileFromTheSameSeedAndIsMadeOnce
         EXPECT_FALSE(rows.empty()) << table;
         EXPECT_EQ(server.Rows(query), rows) << table;
     }
-    const platform::Error e = ErrorOf([&] { CreateSampleDatabaseOnServer(server.Location(), sample); });
+    const platform::Error e = ErrorOf([&] { CreateSampleDatabase(server.Location(), sample); });
     EXPECT_EQ(e.Code(), ErrorCode::kFileAlreadyExists);
     EXPECT_NE(e.Description().find("already holds the ERP schema"), std::string::npos) << e.Description();
 }
@@ -192,10 +194,7 @@ TEST(ServerDatabase, SavingIntoADatabaseThatIsNoBranchIsRefusedNamingItWithoutTh
                           Case{"no branch named", true, "it does not say which branch it is"}}) {
         SCOPED_TRACE(c.name);
         std::string uri = orba::testing::PgServer::Shared().NewDatabase("nobranch");
-        if (c.schema) {
-            PgDatabase db(uri);
-            CreateErpSchema(db);
-        }
+        if (c.schema) CreateErpSchema(*OpenDatabase(uri));
         uri.insert(std::string("postgresql://").size(), "postgres:hunter2@");
         std::string messages;
         const platform::Error e = ErrorOf([&] {

@@ -1,4 +1,4 @@
-#include "hostkit/erp_schema.h"
+#include "hostkit/schema/erp_schema.h"
 
 #include <gtest/gtest.h>
 
@@ -14,7 +14,7 @@ using testing::TestDb;
 
 class ErpSchemaTest : public ::testing::Test {
 protected:
-    void SetUp() override { CreateErpSchema(db_.get()); }
+    void SetUp() override { CreateErpSchema(*db_.Seam()); }
 
     // Checks that SQLite accepts a statement against the schema: every table and column
     // it names exists.
@@ -124,7 +124,7 @@ TEST_F(ErpSchemaTest, FrequentLookupsUseAnIndex) {
 TEST_F(ErpSchemaTest, SecondCreationFailsAndLeavesTheDatabaseAsItWas) {
     db_.Exec("INSERT INTO t_Currency (FCurrencyID, FNumber, FName) VALUES (1, 'RMB', 'Yuan')");
     try {
-        CreateErpSchema(db_.get());
+        CreateErpSchema(*db_.Seam());
         FAIL() << "creating the schema twice succeeded";
     } catch (const platform::Error& error) {
         EXPECT_EQ(error.Code(), platform::ErrorCode::kDatabaseError);
@@ -138,14 +138,14 @@ TEST_F(ErpSchemaTest, SecondCreationFailsAndLeavesTheDatabaseAsItWas) {
 TEST(ErpSchemaPartialTest, FailureHalfWayUndoesTheTablesAlreadyMade) {
     TestDb db;
     db.Exec("CREATE TABLE SEOrderEntry (x)");
-    EXPECT_THROW(CreateErpSchema(db.get()), platform::Error);
+    EXPECT_THROW(CreateErpSchema(*db.Seam()), platform::Error);
     EXPECT_EQ(db.Int("SELECT COUNT(*) FROM sqlite_master"), 1);
 }
 
 TEST(ErpSchemaInTransactionTest, CreationInsideACallersTransactionIsUndoneWithIt) {
     TestDb db;
     db.Exec("BEGIN");
-    CreateErpSchema(db.get());
+    CreateErpSchema(*db.Seam());
     db.Exec("ROLLBACK");
     EXPECT_EQ(db.Int("SELECT COUNT(*) FROM sqlite_master"), 0);
 }

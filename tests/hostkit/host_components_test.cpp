@@ -6,12 +6,12 @@
 #include <string>
 #include <vector>
 
-#include "hostkit/app_connection.h"
+#include "hostkit/components/app_connection.h"
 #include "hostkit/hostkit.h"
 #include "hostkit/login_string.h"
-#include "hostkit/pub_func.h"
+#include "hostkit/components/pub_func.h"
 #include "hostkit/save_data.h"
-#include "hostkit/share_props.h"
+#include "hostkit/components/share_props.h"
 #include "hostkit/sys_info.h"
 #include "platform/error.h"
 #include "platform/recordset.h"

@@ -1,6 +1,7 @@
 // The server-database handle: how cells come back by column type, parameters, all-or-nothing
 // transactions and what its errors name, against the throwaway server of the test program.
-#include "hostkit/pg_db.h"
+#include "hostkit/db/database.h"
+#include "hostkit/db/postgres/pg_db.h"
 
 #include <gtest/gtest.h>
 
@@ -68,7 +69,7 @@ TEST(PgDescription, ShownLocationsKeepEverythingButThePassword) {
         {"postgresql://db:5432/b", "postgresql://db:5432/b"},
         {"/data/p:w@d.db", "/data/p:w@d.db"},
     };
-    for (const auto& [in, out] : cases) EXPECT_EQ(ShownLocation(in), out) << in;
+    for (const auto& [in, out] : cases) EXPECT_EQ(WithoutPassword(in), out) << in;
 }
 
 TEST(PgDatabase, OpeningAMissingDatabaseNamesItAndHidesThePassword) {
@@ -115,17 +116,17 @@ TEST(PgDatabase, ParametersRoundTripWithTheirKindsAndATwentyDigitAmountStaysExac
 }
 
 TEST(PgDatabase, AFailedTransactionLeavesNothingAndTheConnectionUsable) {
-    PgDatabase db(PgServer::Shared().NewDatabase("pgdb"));
-    db.Exec("CREATE TABLE t (FQty NUMERIC(5,2))");
+    const std::unique_ptr<Database> db = OpenDatabase(PgServer::Shared().NewDatabase("pgdb"));
+    db->Exec("CREATE TABLE t (FQty NUMERIC(5,2))");
     const platform::Error e = ErrorOf([&] {
-        InTransaction(db, [&] {
-            db.Exec("INSERT INTO t VALUES (1)");
-            db.Exec("INSERT INTO t VALUES (123456)");  // beyond NUMERIC(5,2): the server refuses
+        InTransaction(*db, [&] {
+            db->Exec("INSERT INTO t VALUES (1)");
+            db->Exec("INSERT INTO t VALUES (123456)");  // beyond NUMERIC(5,2): the server refuses
         });
     });
     EXPECT_NE(e.Description().find("numeric field overflow"), std::string::npos) << e.Description();
-    EXPECT_FALSE(db.InTransaction());
-    EXPECT_EQ(db.Query("SELECT count(*) FROM t").Value(0, 0), Variant(int32_t{0}));
+    EXPECT_FALSE(db->InTransaction());
+    EXPECT_EQ(db->Query("SELECT count(*) FROM t")->Value(0).ToLong(), 0);
 }
 
 }  // namespace

@@ -1,3 +1,4 @@
+#include "hostkit/sample/sample_writer.h"
 #include "hostkit/sample_data.h"
 
 #include <gtest/gtest.h>
@@ -10,7 +11,7 @@
 
 #include "support/bill_statements.h"
 #include "support/erp_test_db.h"
-#include "hostkit/erp_schema.h"
+#include "hostkit/schema/erp_schema.h"
 #include "platform/error.h"
 
 namespace orba::hostkit {
@@ -36,8 +37,8 @@ int64_t Scaled(const std::string& text, int scale) {
 }
 
 void Populate(TestDb& db, const SampleOptions& options) {
-    CreateErpSchema(db.get());
-    PopulateSampleData(db.get(), options);
+    CreateErpSchema(*db.Seam());
+    PopulateSampleData(*db.Seam(), options);
 }
 
 class SampleDataTest : public ::testing::Test {
@@ -383,9 +384,9 @@ TEST(SampleDataOptionsTest, RefusesUnusableOptionsAndWritesNothing) {
     };
     for (const Case& c : cases) {
         TestDb db;
-        CreateErpSchema(db.get());
+        CreateErpSchema(*db.Seam());
         try {
-            PopulateSampleData(db.get(), c.options);
+            PopulateSampleData(*db.Seam(), c.options);
             ADD_FAILURE() << "accepted " << c.named;
         } catch (const Error& error) {
             EXPECT_EQ(error.Code(), ErrorCode::kBadInput) << c.named;
@@ -399,7 +400,7 @@ TEST(SampleDataFailureTest, FailureLeavesNothingBehind) {
     {
         TestDb db;  // no schema
         try {
-            PopulateSampleData(db.get(), {});
+            PopulateSampleData(*db.Seam(), {});
             ADD_FAILURE() << "filled a database without the schema";
         } catch (const Error& error) {
             EXPECT_EQ(error.Code(), ErrorCode::kDatabaseError);
@@ -411,16 +412,16 @@ TEST(SampleDataFailureTest, FailureLeavesNothingBehind) {
         TestDb db;
         Populate(db, {});
         const std::string before = db.Dump();
-        EXPECT_THROW(PopulateSampleData(db.get(), {.seed = 7}), Error);  // keys already taken
+        EXPECT_THROW(PopulateSampleData(*db.Seam(), {.seed = 7}), Error);  // keys already taken
         EXPECT_EQ(db.Dump(), before);
         EXPECT_NE(sqlite3_get_autocommit(db.get()), 0);
     }
     {
         // Inside a caller's transaction the fill is part of it.
         TestDb db;
-        CreateErpSchema(db.get());
+        CreateErpSchema(*db.Seam());
         db.Exec("BEGIN");
-        PopulateSampleData(db.get(), {});
+        PopulateSampleData(*db.Seam(), {});
         db.Exec("ROLLBACK");
         EXPECT_EQ(db.Int("SELECT COUNT(*) FROM POOrder"), 0);
     }

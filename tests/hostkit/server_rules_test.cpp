@@ -1,15 +1,15 @@
 // Texts compare and decimals are bounded as on the account database server: the collation
 // itself, the schema it is applied to, and databases made before it, brought up to date on
 // their first read-write open.
-#include "hostkit/server_rules.h"
+#include "hostkit/db/sqlite/text_rules.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <string>
 
-#include "hostkit/erp_schema.h"
-#include "hostkit/sqlite_db.h"
+#include "hostkit/schema/erp_schema.h"
+#include "hostkit/db/sqlite/sqlite_db.h"
 #include "platform/error.h"
 #include "support/erp_test_db.h"
 #include "support/error_of.h"
@@ -116,7 +116,7 @@ protected:
 TEST_F(OldDatabase, IsBroughtUpToDateOnItsFirstReadWriteOpen) {
     {
         SqliteDatabase db(path_, SqliteDatabase::Mode::kReadWrite);
-        EXPECT_EQ(UpgradeToServerRules(db.Handle(), path_), 0) << "already done on open";
+        EXPECT_EQ(UpgradeToServerRules(db), 0) << "already done on open";
     }
     testing::TestDb db(path_);
     EXPECT_EQ(db.Rows("SELECT FInterID FROM POOrder WHERE FBillNo='po-1  ' OR FBillNo='PO-2' ORDER BY 1"),

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "hostkit/sql_dialect.h"
+#include "hostkit/dialect/sql_dialect.h"
 #include "support/bill_statements.h"
 
 namespace orba::hostkit {

@@ -1,4 +1,4 @@
-#include "hostkit/sql_dialect.h"
+#include "hostkit/dialect/sql_dialect.h"
 
 #include <gtest/gtest.h>
 

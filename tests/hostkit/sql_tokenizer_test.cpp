@@ -1,4 +1,4 @@
-#include "hostkit/sql_tokenizer.h"
+#include "hostkit/dialect/sql_tokenizer.h"
 
 #include <gtest/gtest.h>
 

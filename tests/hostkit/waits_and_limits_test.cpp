@@ -10,12 +10,14 @@
 #include <vector>
 
 #include "host/variant_vector.h"
-#include "hostkit/app_connection.h"
-#include "hostkit/erp_schema.h"
+#include "hostkit/components/app_connection.h"
+#include "hostkit/schema/erp_schema.h"
 #include "hostkit/login_string.h"
-#include "hostkit/pg_db.h"
+#include "hostkit/db/database.h"
+#include "hostkit/db/sqlite/sqlite_db.h"
 #include "hostkit/save_data.h"
-#include "hostkit/sqlite_db.h"
+#include "hostkit/schema/branch_check.h"
+#include "hostkit/schema/received_tables.h"
 #include "support/backend_branch.h"
 #include "support/erp_test_db.h"
 #include "support/error_of.h"
@@ -54,10 +56,7 @@ protected:
 };
 
 TEST_P(WaitsAndLimits, ALockHeldElsewhereEndsTheStepWithinTheWaitAndNothingIsDone) {
-    if (server_) {
-        PgDatabase db(at_);
-        EnsureReceivedTables(db);
-    }
+    if (server_) EnsureReceivedTables(*OpenDatabase(at_));
     auto connection = platform::MakeRef<AppConnection>(at_);
     connection->DatabasePath();  // open before the lock is taken
     const std::string before = branch_.Rows(kOrders);
@@ -88,15 +87,9 @@ TEST_P(WaitsAndLimits, ALockHeldElsewhereEndsTheStepWithinTheWaitAndNothingIsDon
 TEST_P(WaitsAndLimits, ABranchCheckThatCannotReadTheDatabaseSaysWhyNotThatItIsNoBranch) {
     auto check = [&](const std::string& location, const char* lock) {
         const platform::Error e = ErrorOf([&] {
-            if (server_) {
-                PgDatabase db(location);
-                if (lock) Hold(lock);
-                CheckBranchDatabase(db);
-            } else {
-                SqliteDatabase db(location, SqliteDatabase::Mode::kReadOnly);
-                if (lock) Hold(lock);
-                CheckBranchDatabase(db.Handle(), location);
-            }
+            const std::unique_ptr<Database> db = OpenDatabase(location, OpenMode::kReadOnly);
+            if (lock) Hold(lock);
+            CheckBranchDatabase(*db);
         });
         EXPECT_EQ(e.Description().find("not a branch account database"), std::string::npos) << e.Description();
         return e;
@@ -136,21 +129,15 @@ TEST_P(WaitsAndLimits, ATextWithANulOrLongerThanItsColumnIsRefusedInTheSameWords
                  {false, cjk_80 + "锦", number}, {false, std::string("01\0x", 4), kNul}, {false, cjk_80, ""},
                  {true, std::string(100000, '9'), bill_no}, {true, std::string("PO\0-1", 5), kNul}};
     const std::string insert = "INSERT INTO t_RcvBill (FKind, FSendBrNumber, FBillNo, FReceivedAt) "
-                               "VALUES ('order', '01.002', $1, '2026-01-02')";
+                               "VALUES ('order', '01.002', ?, '2026-01-02')";
     for (const auto& c : cases) {
         auto write = [&] {
             if (!c.received) {
                 branch_.Sql("UPDATE t_SonCompany SET FNumber='" + c.text + "' WHERE FItemID=1");
-            } else if (server_) {
-                PgDatabase db(at_);
-                EnsureReceivedTables(db);
-                db.Query(insert, std::vector<Variant>{Variant(c.text)});
             } else {
-                SqliteDatabase db(at_, SqliteDatabase::Mode::kReadWrite);
-                EnsureReceivedTables(db);
-                SqliteStatement stmt(db.Handle(), insert);
-                stmt.Bind(1, c.text);
-                stmt.Step();
+                const std::unique_ptr<Database> db = OpenDatabase(at_);
+                EnsureReceivedTables(*db);
+                db->Query(insert, {Variant(c.text)});
             }
         };
         c.refused.empty() ? write() : ExpectSays(ErrorOf(write), c.refused, false);

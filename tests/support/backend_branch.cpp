@@ -2,12 +2,12 @@
 
 #include "host/shared_connection.h"
 #include "host/variant_json.h"
-#include "hostkit/app_connection.h"
-#include "hostkit/erp_schema.h"
+#include "hostkit/components/app_connection.h"
+#include "hostkit/schema/erp_schema.h"
 #include "hostkit/hostkit.h"
 #include "hostkit/login_string.h"
-#include "hostkit/pg_db.h"
-#include "hostkit/pg_schema.h"
+#include "hostkit/db/database.h"
+#include "hostkit/schema/pg_schema.h"
 #include "support/erp_test_db.h"
 #include "support/pg_server.h"
 
@@ -20,20 +20,13 @@ BackendBranch::BackendBranch(Backend backend, const hostkit::SampleOptions* samp
     RegisterEverything();
     if (backend == Backend::kPostgres) {
         location_ = PgServer::Shared().NewDatabase("branch");
-        if (sample) {
-            hostkit::CreateSampleDatabaseOnServer(location_, *sample);
-        } else {
-            hostkit::PgDatabase db(location_);
-            hostkit::CreateErpSchema(db);
-        }
     } else {
         location_ = (dir_ / "branch.db").string();
-        if (sample) {
-            hostkit::CreateSampleDatabase(location_, *sample);
-        } else {
-            hostkit::testing::TestDb db(location_);
-            hostkit::CreateErpSchema(db.get());
-        }
+    }
+    if (sample) {
+        hostkit::CreateSampleDatabase(location_, *sample);
+    } else {
+        hostkit::CreateErpSchema(*hostkit::OpenDatabase(location_, hostkit::OpenMode::kCreate));
     }
     previous_ui_ = platform::InstallUiService(ui_);
     Activate();

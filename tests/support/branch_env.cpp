@@ -1,5 +1,7 @@
 #include "support/branch_env.h"
 
+#include "hostkit/db/database.h"
+
 #include <unistd.h>
 
 #include <atomic>
@@ -7,11 +9,11 @@
 
 #include "facade/registration.h"
 #include "host/shared_connection.h"
-#include "hostkit/erp_schema.h"
+#include "hostkit/schema/erp_schema.h"
 #include "hostkit/hostkit.h"
 #include "hostkit/login_string.h"
-#include "hostkit/pg_db.h"
-#include "hostkit/pg_schema.h"
+#include "hostkit/db/postgres/pg_db.h"
+#include "hostkit/schema/pg_schema.h"
 #include "support/pg_server.h"
 #include "platform/registry.h"
 
@@ -46,7 +48,7 @@ BranchEnv::BranchEnv(const hostkit::SampleOptions* sample, std::string file_name
     if (ServerBackendRequested()) {
         if (sample) {
             db_path_ = PgServer::Shared().NewDatabase("branch");
-            hostkit::CreateSampleDatabaseOnServer(db_path_, *sample);
+            hostkit::CreateSampleDatabase(db_path_, *sample);
         } else {
             db_path_ = PgServer::Shared().TakeErpDatabase();
             recycle_ = true;
@@ -56,8 +58,8 @@ BranchEnv::BranchEnv(const hostkit::SampleOptions* sample, std::string file_name
         hostkit::CreateSampleDatabase(db_path_, *sample);
         db_ = std::make_unique<hostkit::testing::TestDb>(db_path_);
     } else {
+        hostkit::CreateErpSchema(*hostkit::OpenDatabase(db_path_, hostkit::OpenMode::kCreate));
         db_ = std::make_unique<hostkit::testing::TestDb>(db_path_);
-        hostkit::CreateErpSchema(db_->get());
     }
     previous_ui_ = platform::InstallUiService(ui_);
     Activate();

@@ -10,13 +10,16 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "hostkit/pg_db.h"
+#include "hostkit/db/database.h"
+#include "hostkit/db/sqlite/sqlite_backend.h"
+#include "hostkit/db/postgres/pg_db.h"
 #include "platform/variant.h"
-#include "hostkit/server_rules.h"
+#include "hostkit/db/sqlite/text_rules.h"
 
 namespace orba::hostkit::testing {
 
@@ -43,6 +46,8 @@ public:
 
     // The SQLite handle; null for a server database.
     sqlite3* get() const { return db_; }
+    // The same connection as the host kit's writers take it.
+    std::unique_ptr<Database> Seam() const { return BorrowFileDatabase(db_, ":memory:"); }
     bool OnServer() const { return pg_ != nullptr; }
 
     void Exec(const std::string& sql) {

@@ -18,8 +18,10 @@
 #include <thread>
 #include <vector>
 
-#include "hostkit/pg_db.h"
-#include "hostkit/pg_schema.h"
+#include "hostkit/db/database.h"
+#include "hostkit/db/postgres/pg_db.h"
+#include "hostkit/schema/erp_schema.h"
+#include "hostkit/schema/pg_schema.h"
 
 namespace orba::testing {
 
@@ -222,8 +224,7 @@ std::string PgServer::TakeErpDatabase() {
         return uri;
     }
     std::string uri = NewDatabase("branch");
-    hostkit::PgDatabase db(uri);
-    hostkit::CreateErpSchema(db);
+    hostkit::CreateErpSchema(*hostkit::OpenDatabase(uri));
     return uri;
 }
 

@@ -1,0 +1,293 @@
+#include "hostkit/save_data.h"
+
+#include <fmt/format.h>
+
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <vector>
+
+#include "hostkit/db/database.h"
+#include "hostkit/login_string.h"
+#include "hostkit/saving/received_writer.h"
+#include "hostkit/saving/record_checks.h"
+#include "hostkit/saving/statement_cache.h"
+#include "hostkit/schema/branch_check.h"
+#include "hostkit/schema/received_tables.h"
+#include "platform/containers.h"
+#include "platform/error.h"
+#include "platform/printable_text.h"
+
+namespace orba::hostkit {
+
+using platform::Error;
+using platform::ErrorCode;
+using platform::ListContainer;
+using platform::Variant;
+
+namespace {
+
+std::mutex g_listeners_mutex;
+std::function<void(int, int)> g_progress;
+std::function<void(const SaveOutcome&)> g_outcomes;
+std::optional<ReceivedList> g_received_list;
+
+template <class T>
+T Copy(const T& value) {
+    std::lock_guard lock(g_listeners_mutex);
+    return value;
+}
+
+void ReportProgress(int done, int total) {
+    if (auto progress = Copy(g_progress)) progress(done, total);
+}
+
+void ReportOutcome(const SaveOutcome& outcome) {
+    if (auto listener = Copy(g_outcomes)) listener(outcome);
+}
+
+std::string_view OutcomeLine(SaveOutcomeKind kind) {
+    switch (kind) {
+        case SaveOutcomeKind::kSaved: return "saved";
+        case SaveOutcomeKind::kUpdated: return "updated, the received copy replaced";
+        case SaveOutcomeKind::kAlreadyHeld: return "already held (identical), not saved again";
+        case SaveOutcomeKind::kNotSaved: return "not saved";
+    }
+    return "?";
+}
+
+// One saving run in one transaction, each bill inside a savepoint of its own: a bill that
+// fails is rolled back alone, and the bills before it are kept. The outcomes and message
+// lines of the run are held back until the run is committed, so that nothing is told
+// saved that a failed commit has lost; if the commit fails, every bill of the run is
+// told not saved, with the reason.
+class SavingRun {
+public:
+    SavingRun(Database& db, std::string& messages) : db_(db), transaction_(db), messages_(messages) {
+        // One saving run at a time, as a file's write lock gives: two clerks saving the same
+        // bill at once would otherwise both find it new, and the second would fail on the key.
+        db_.HoldAgainstWriters("t_RcvBill");
+    }
+
+    // Runs `body` inside a savepoint; on an Error the bill's own writes are undone.
+    template <class Body>
+    void InSavepoint(Body&& body) {
+        Savepoint savepoint(db_, "bill");
+        body();
+        savepoint.Release();
+    }
+
+    // A bill's outcome and message line, told once the run is committed.
+    void Tell(SaveOutcome outcome, std::string line) { told_.push_back({std::move(outcome), std::move(line)}); }
+
+    // Commits the bills saved so far and tells their outcomes. When the commit fails, tells
+    // each of them not saved and raises the failure.
+    void Finish() {
+        std::optional<Error> failure;
+        try {
+            transaction_.Commit();
+        } catch (const Error& e) {
+            failure = Error(e.Code(), "the received bills could not be committed, none of them is saved: " +
+                                          e.Description());
+        }
+        for (auto& [outcome, line] : told_) {
+            // A bill held from an earlier run is held still; one written by this run is not.
+            const bool written = outcome.kind == SaveOutcomeKind::kSaved || outcome.kind == SaveOutcomeKind::kUpdated;
+            if (failure && written) {
+                outcome.kind = SaveOutcomeKind::kNotSaved;
+                outcome.reason = failure->Description();
+                line = fmt::format("{}: not saved: {}", line.substr(0, line.rfind(": ")),
+                                   platform::EscapeControls(failure->Description()));
+            }
+            messages_ += line + "\r\n";
+            ReportOutcome(outcome);
+        }
+        told_.clear();
+        if (failure) throw *failure;
+    }
+
+private:
+    struct Told {
+        SaveOutcome outcome;
+        std::string line;
+    };
+    Database& db_;
+    Transaction transaction_;
+    std::string& messages_;
+    std::vector<Told> told_;
+};
+
+// The start of a bill's message line: "Purchase order PO-1 from branch 01.001". A bill number
+// or branch holding CR LF or escape codes must not make lines of its own.
+std::string LineOf(ReceivedKind kind, const CheckedBill& bill) {
+    return fmt::format("{} {} from branch {}", KindName(kind, bill.tran_type), platform::EscapeControls(bill.bill_no),
+                       platform::EscapeControls(bill.send_number));
+}
+
+// Why a checked bill is not saved before anything is written: it contradicts its package,
+// list or branch, or it came in the other notice form. Empty when it is to be saved.
+std::string PassedOver(ReceivedKind kind, const CheckedBill& bill, const std::optional<ReceivedList>& from,
+                       const std::string& own_number, std::string& line) {
+    if (std::string contradiction = Contradiction(kind, bill, from, own_number); !contradiction.empty()) {
+        line = fmt::format("{}: not saved: {}", LineOf(kind, bill), platform::EscapeControls(contradiction));
+        return contradiction;
+    }
+    if (InItsOwnForm(kind, bill)) return {};
+    const std::string_view form = bill.delivery_form ? "delivery-notice" : "return-notice";
+    line = fmt::format("{}: came in the {} form, not saved from it", LineOf(kind, bill), form);
+    return fmt::format("came in the {} form; it is saved from the package of its own type", form);
+}
+
+// The message line of a bill the writer took in hand.
+std::string SavedLine(ReceivedKind kind, const CheckedBill& bill, const BillResult& result) {
+    std::string line = fmt::format("{}: {}", LineOf(kind, bill), OutcomeLine(result.kind));
+    if (result.kind == SaveOutcomeKind::kUpdated) {
+        line += result.reason.empty() ? fmt::format(" (revision {})", result.revision)
+                                      : fmt::format(" (revision {}; {})", result.revision,
+                                                    platform::EscapeControls(result.reason));
+    }
+    if (result.kind == SaveOutcomeKind::kNotSaved) line += ": " + platform::EscapeControls(result.reason);
+    return line;
+}
+
+// The number of the branch this database belongs to (the branch check found it).
+std::string OwnBranchNumber(StatementCache& statements) {
+    if (!statements.Run("SELECT FNumber FROM t_SonCompany WHERE FItemID=(SELECT FValue FROM t_Systemprofile "
+                        "WHERE FCategory='IC' AND FKey='BrID')",
+                        {})) {
+        throw Error(ErrorCode::kNotFound, "The account database does not say which branch it is");
+    }
+    return statements.Last().Text(0);
+}
+
+// Saves every bill of `list` in one run; see SaveData::Save.
+void SaveList(Database& db, const ListContainer& list, ReceivedKind kind, std::string& messages) {
+    const std::optional<ReceivedList> from = Copy(g_received_list);
+    StatementCache statements(db);
+    const std::string own_number = OwnBranchNumber(statements);
+    SavingRun run(db, messages);
+    const int total = list.Count();
+    for (int32_t i = 1; i <= total; ++i) {
+        SaveOutcome outcome;
+        outcome.bills = &list;
+        outcome.index = i;
+        CheckedBill bill;
+        try {
+            bill = CheckBill(list.At(i), kind, i);
+        } catch (const Error& e) {
+            // The bills before this one stay saved.
+            run.Finish();
+            SaveOutcome unchecked = OutcomeOfUnchecked(list.At(i));
+            unchecked.bills = &list;
+            unchecked.index = i;
+            unchecked.reason = e.Description();
+            ReportOutcome(unchecked);
+            throw;
+        }
+        outcome.bill_inter_id = Variant(bill.inter_id);
+        outcome.bill_no = bill.bill_no;
+        outcome.tran_type = bill.tran_type.ToLong();
+        outcome.fingerprint = bill.fingerprint;
+        std::string line;
+        if (std::string reason = PassedOver(kind, bill, from, own_number, line); !reason.empty()) {
+            outcome.reason = std::move(reason);
+            run.Tell(std::move(outcome), std::move(line));
+            ReportProgress(i, total);
+            continue;
+        }
+        BillResult result;
+        try {
+            run.InSavepoint([&] { result = SaveReceivedBill(statements, kind, bill, from); });
+        } catch (const Error& e) {
+            outcome.reason = e.Description();
+            run.Tell(std::move(outcome), fmt::format("{}: not saved: {}", LineOf(kind, bill),
+                                                     platform::EscapeControls(e.Description())));
+            run.Finish();
+            throw;
+        }
+        outcome.kind = result.kind;
+        outcome.reason = result.reason;
+        outcome.revision = result.revision;
+        run.Tell(std::move(outcome), SavedLine(kind, bill, result));
+        ReportProgress(i, total);
+    }
+    run.Finish();
+}
+
+}  // namespace
+
+std::string_view OutcomeWord(SaveOutcomeKind kind) {
+    switch (kind) {
+        case SaveOutcomeKind::kSaved: return "saved";
+        case SaveOutcomeKind::kUpdated: return "updated";
+        case SaveOutcomeKind::kAlreadyHeld: return "already held";
+        case SaveOutcomeKind::kNotSaved: return "not saved";
+    }
+    return "?";
+}
+
+bool OutcomeFromWord(std::string_view word, SaveOutcomeKind& kind) {
+    for (SaveOutcomeKind k : {SaveOutcomeKind::kSaved, SaveOutcomeKind::kUpdated, SaveOutcomeKind::kAlreadyHeld,
+                              SaveOutcomeKind::kNotSaved}) {
+        if (OutcomeWord(k) == word) {
+            kind = k;
+            return true;
+        }
+    }
+    return false;
+}
+
+void SetSaveProgress(std::function<void(int done, int total)> progress) {
+    std::lock_guard lock(g_listeners_mutex);
+    g_progress = std::move(progress);
+}
+
+void SetSaveOutcomes(std::function<void(const SaveOutcome&)> listener) {
+    std::lock_guard lock(g_listeners_mutex);
+    g_outcomes = std::move(listener);
+}
+
+void SetReceivedList(std::optional<ReceivedList> list) {
+    std::lock_guard lock(g_listeners_mutex);
+    g_received_list = std::move(list);
+}
+
+void SaveData::Save(std::string_view props, const Variant& bills, ReceivedKind kind, std::string& messages) {
+    if (bills.IsNothing() || bills.IsEmpty() || bills.IsNull()) return;  // the sender found no bill of this type
+    const ListContainer* list = AsList(bills);
+    if (!list) {
+        throw Error(ErrorCode::kBadInput,
+                    fmt::format("The received bills are a {}, not a list of bill records", bills.TypeName()));
+    }
+    const std::unique_ptr<Database> db = OpenDatabase(AccountDatabasePath(props));
+    // Received bills go only into a branch's account database, never into some other file.
+    CheckBranchDatabase(*db);
+    EnsureReceivedTables(*db);
+    SaveList(*db, *list, kind, messages);
+}
+
+const platform::MemberTable<SaveData>& SaveData::Members() {
+    static const platform::MemberTable<SaveData> table = [] {
+        platform::MemberTable<SaveData> t("SaveData");
+        auto saver = [](ReceivedKind kind) {
+            return [kind](SaveData&, platform::CallArgs& a) {
+                std::string messages = a[2].IsNull() || a[2].IsEmpty() ? std::string() : a.Text(2);
+                // Lines written before a failure stay in the caller's text.
+                try {
+                    Save(a.Text(0), a[1], kind, messages);
+                } catch (...) {
+                    a[2] = Variant(std::move(messages));
+                    throw;
+                }
+                a[2] = Variant(std::move(messages));
+                return Variant();
+            };
+        };
+        t.Method("UnPackageOrd", 3, 3, saver(ReceivedKind::kOrder))
+            .Method("UnPackageNotice", 3, 3, saver(ReceivedKind::kNotice));
+        return t;
+    }();
+    return table;
+}
+
+}  // namespace orba::hostkit
