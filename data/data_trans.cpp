@@ -12,6 +12,7 @@
 #include "host/user_messages.h"
 #include "platform/error.h"
 #include "platform/registry.h"
+#include "platform/text.h"
 
 namespace orba::data {
 
@@ -91,10 +92,7 @@ std::string BillNumberText(const Ref<Object>& record) {
 
 std::string TrimmedText(const Variant& v) {
     if (v.IsNull()) return {};  // Null joins to text as nothing
-    std::string s = v.ToText();
-    size_t b = s.find_first_not_of(' ');
-    if (b == std::string::npos) return {};
-    return s.substr(b, s.find_last_not_of(' ') - b + 1);
+    return std::string(platform::Trim(v.ToText(), " "));
 }
 
 // The applying branch's internal id in this database, looked up by its number and name.

@@ -13,6 +13,7 @@
 #include "host/user_messages.h"
 #include "platform/error.h"
 #include "platform/registry.h"
+#include "platform/text.h"
 
 namespace orba::facade {
 
@@ -54,12 +55,6 @@ bool IsType(const Ref<Object>& record, int32_t code) {
         value = platform::Decimal::TryParse(type.AsString());
     }
     return value && *value == platform::Decimal(int64_t{code});
-}
-
-std::string Trimmed(const std::string& s) {
-    size_t b = s.find_first_not_of(' ');
-    if (b == std::string::npos) return {};
-    return s.substr(b, s.find_last_not_of(' ') - b + 1);
 }
 
 }  // namespace
@@ -176,7 +171,7 @@ Ref<VariantDictionary> BillTrans::UnPackageBills(const Ref<Object>& list) {
         const std::string message = orders + std::string(kCrLf) + notices;
         result->Let(kReturnMessageKey, Variant(message));
         last_message_ = message;
-        if (!Trimmed(orders).empty() || !Trimmed(notices).empty()) {
+        if (!platform::Trim(orders, " ").empty() || !platform::Trim(notices, " ").empty()) {
             try {
                 WriteLog(message);
             } catch (const std::exception& e) {
