@@ -53,7 +53,7 @@ void Emit(const std::string& output, const std::string& text) {
 
 }  // namespace
 
-int WriteBrowseResult(const Ref<VariantVector>& result, bool download, const std::string& database,
+int WriteBrowseResult(const Ref<VariantVector>& result, bool download, hostkit::Database& db,
                       const std::string& output) {
     if (!result || result->UpperBound() == 0) {
         std::cout << "Nothing was chosen; no file was written.\n";
@@ -79,7 +79,7 @@ int WriteBrowseResult(const Ref<VariantVector>& result, bool download, const std
                                       receivers.size(), names));
     }
     const Branch receiver{receivers.begin()->first, receivers.begin()->second};
-    const Branch sender = OwnBranch(database);
+    const Branch sender = OwnBranch(db);
     Emit(output, WriteListFile(ListFile{sender, receiver, platform::Date::Now(), result}));
     if (!output.empty()) {
         std::cout << fmt::format("Wrote a send list from {} ({}) for {} ({}) to {}:\n", sender.number, sender.name,

@@ -7,6 +7,10 @@
 
 #include "host/variant_vector.h"
 
+namespace orba::hostkit {
+class Database;
+}
+
 namespace orba::apps {
 
 // The exit status when the window left nothing to write.
@@ -15,7 +19,7 @@ inline constexpr int kNothingChosen = 2;
 // Writes `result` to `output` (standard output when empty) and returns the exit status.
 // A send vector's receiver is the related branch its bills name; bills for several branches
 // raise an Error naming them, and nothing is written.
-int WriteBrowseResult(const platform::Ref<host::VariantVector>& result, bool download, const std::string& database,
+int WriteBrowseResult(const platform::Ref<host::VariantVector>& result, bool download, hostkit::Database& db,
                       const std::string& output);
 
 }  // namespace orba::apps

@@ -1,6 +1,11 @@
 // browse: the browse window over a branch database; what the user chose is written by
 // WriteBrowseResult in the form the other commands take.
+#include "apps/orbabt/cmd_browse.h"
+
+#include <CLI/CLI.hpp>
+
 #include <cstdlib>
+#include <memory>
 
 #include "apps/orbabt/browse_result.h"
 #include "apps/orbabt/commands.h"
@@ -8,6 +13,7 @@
 #include "apps/orbabt/safe_file.h"
 #include "facade/bill_trans.h"
 #include "facade/browse_entry.h"
+#include "hostkit/db/database.h"
 #include "platform/error.h"
 
 namespace orba::apps {
@@ -37,7 +43,7 @@ int RunBrowse(const BrowseOptions& options) {
                     "QT_QPA_PLATFORM=offscreen)");
     }
     if (!options.output.empty()) RequireSeparateOutput(options.output, "-o", {{"the account database", options.db}});
-    const std::string database = UseDatabase(options.db);
+    const std::unique_ptr<hostkit::Database> database = UseDatabase(options.db);
     // The window module starts the window application; the other commands never load it.
     Ref<VariantVector> result;
     facade::RunInWindowApplication([&] {
@@ -46,7 +52,23 @@ int RunBrowse(const BrowseOptions& options) {
         trans->Show();
         result = facade::BillTrans::VectTransmitBill();
     });
-    return WriteBrowseResult(result, download, database, options.output);
+    return WriteBrowseResult(result, download, *database, options.output);
+}
+
+void AddBrowseCommand(CLI::App& app, CommandContext& context) {
+    auto browse = std::make_shared<BrowseOptions>();
+    auto* command = app.add_subcommand("browse", "Open the browse window and write what was chosen");
+    command->add_option("--db", browse->db, "Account database of this branch")->required();
+    command->add_option("--mode", browse->mode, "send: choose bills to send; download: choose bill types to fetch")
+        ->required()
+        ->check(CLI::IsMember({"send", "download"}));
+    command->add_option("-o,--output", browse->output,
+                        "File to write (a send list for unpackage, or a download request for package); "
+                        "standard output when not given");
+    context.AddTraceOption(*command);
+    command->callback([&context, browse] {
+        context.Choose([browse] { return RunBrowse(*browse); }, {{"the account database", browse->db}});
+    });
 }
 
 }  // namespace orba::apps

@@ -1,9 +1,12 @@
-// init-db, sql and invoke: the commands that work on one account database or component.
+// init-db, schema, sql and invoke: the commands that make or show one account database, or
+// call one component; each with its options.
+#include <CLI/CLI.hpp>
 #include <fmt/format.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <iostream>
+#include <memory>
 
 #include "apps/orbabt/commands.h"
 #include "apps/orbabt/host_setup.h"
@@ -11,12 +14,13 @@
 #include "host/variant_dictionary.h"
 #include "host/variant_vector.h"
 #include "host/variant_json.h"
-#include "hostkit/app_connection.h"
-#include "hostkit/erp_schema.h"
-#include "hostkit/pg_db.h"
-#include "hostkit/pg_schema.h"
+#include "hostkit/components/app_connection.h"
+#include "hostkit/schema/erp_schema.h"
+#include "hostkit/db/database.h"
+#include "hostkit/schema/pg_schema.h"
 #include "hostkit/sample_data.h"
 #include "hostkit/save_data.h"
+#include "hostkit/schema/received_tables.h"
 #include "platform/error.h"
 #include "platform/recordset.h"
 #include "platform/registry.h"
@@ -109,7 +113,15 @@ std::string ResultJson(const Variant& result) {
     return host::ToJson(result);
 }
 
-}  // namespace
+struct InitDbOptions {
+    std::string file;
+    int branch = 1;
+    int orders = 20;
+    int notices = 20;
+    int returns = 10;
+    int lines = 5;
+    uint64_t seed = 1;
+};
 
 int RunInitDb(const InitDbOptions& options) {
     hostkit::SampleOptions sample;
@@ -119,18 +131,14 @@ int RunInitDb(const InitDbOptions& options) {
     sample.returns = options.returns;
     sample.lines = options.lines;
     sample.seed = options.seed;
-    std::string created = options.file;
-    if (hostkit::IsServerDatabaseUri(options.file)) {
-        hostkit::CreateSampleDatabaseOnServer(options.file, sample);
-        created = hostkit::DescribeServerDatabase(options.file);
-    } else {
-        hostkit::CreateSampleDatabase(options.file, sample);
-    }
+    const std::string created = hostkit::CreateSampleDatabase(options.file, sample);
     std::cout << fmt::format("Created {} for branch {}: {} purchase orders, {} delivery notices, {} return notices\n",
                              created, options.branch, options.orders, options.notices, options.returns);
     return 0;
 }
 
+// Prints the ERP schema script, for SQLite or in PostgreSQL's types, for a database
+// administrator who creates a branch database by hand.
 int RunSchema(bool postgresql) {
     std::cout << (postgresql ? hostkit::ErpSchemaForPostgres() : std::string(hostkit::kErpSchemaSql));
     // On a server an administrator may make the tables of received bills too, so that the
@@ -139,15 +147,21 @@ int RunSchema(bool postgresql) {
     return 0;
 }
 
-int RunSql(const std::string& db, const std::string& sql, bool json) {
-    UseDatabase(db);
+struct SqlOptions {
+    std::string db;
+    std::string sql;
+    bool json = false;
+};
+
+int RunSql(const SqlOptions& options) {
+    UseDatabase(options.db);
     auto connection = platform::MakeRef<hostkit::AppConnection>();
-    Ref<RecordSet> rows = connection->Execute(sql);
+    Ref<RecordSet> rows = connection->Execute(options.sql);
     if (!rows->IsOpen()) {
         std::cout << "Done.\n";
         return 0;
     }
-    if (json) {
+    if (options.json) {
         for (; !rows->Eof(); rows->MoveNext()) {
             auto row = platform::MakeRef<host::VariantDictionary>();
             for (size_t c = 0; c < rows->FieldCount(); ++c) row->Put(rows->Field(c).name, rows->Value(c));
@@ -158,6 +172,14 @@ int RunSql(const std::string& db, const std::string& sql, bool json) {
     }
     return 0;
 }
+
+struct InvokeOptions {
+    std::string prog_id;
+    std::string member;
+    std::vector<std::string> args;
+    std::string db;
+    bool show_args = false;
+};
 
 int RunInvoke(const InvokeOptions& options) {
     std::vector<Variant> args;
@@ -184,6 +206,61 @@ int RunInvoke(const InvokeOptions& options) {
     }
     host::SetSharedConnection({});
     return ConsoleUi().Count() == before ? 0 : 1;
+}
+
+}  // namespace
+
+void AddInitDbCommand(CLI::App& app, CommandContext& context) {
+    auto init = std::make_shared<InitDbOptions>();
+    auto* command = app.add_subcommand("init-db", "Create a sample branch database");
+    command->add_option("file", init->file, "The new database file, or the URI of an empty PostgreSQL database")
+        ->required();
+    command->add_option("--branch", init->branch, "This branch's number in the sample group (1-4)")->required();
+    command->add_option("--orders", init->orders, "Purchase orders")->check(CLI::NonNegativeNumber);
+    command->add_option("--notices", init->notices, "Delivery notices")->check(CLI::NonNegativeNumber);
+    command->add_option("--returns", init->returns, "Return notices")->check(CLI::NonNegativeNumber);
+    command->add_option("--lines", init->lines, "Most lines per bill")->check(CLI::PositiveNumber);
+    command->add_option("--seed", init->seed, "Seed of the generator");
+    command->callback([&context, init] { context.Choose([init] { return RunInitDb(*init); }); });
+}
+
+void AddSchemaCommand(CLI::App& app, CommandContext& context) {
+    auto postgresql = std::make_shared<bool>(false);
+    auto* command =
+        app.add_subcommand("schema", "Print the ERP schema script (SQLite, or PostgreSQL with --postgresql)");
+    command->add_flag("--postgresql", *postgresql, "The script in PostgreSQL's types");
+    command->callback([&context, postgresql] { context.Choose([postgresql] { return RunSchema(*postgresql); }); });
+}
+
+void AddSqlCommand(CLI::App& app, CommandContext& context) {
+    auto sql = std::make_shared<SqlOptions>();
+    auto* command = app.add_subcommand("sql", "Run a batch of SQL (the host's dialect) and print the rows");
+    command->add_option("--db", sql->db, "Account database")->required();
+    command->add_option("sql", sql->sql, "The SQL text")->required();
+    command->add_flag("--json", sql->json, "Print one JSON object per row");
+    context.AddTraceOption(*command);
+    command->callback([&context, sql] {
+        context.Choose([sql] { return RunSql(*sql); }, {{"the account database", sql->db}});
+    });
+}
+
+void AddInvokeCommand(CLI::App& app, CommandContext& context) {
+    auto invoke = std::make_shared<InvokeOptions>();
+    auto* command = app.add_subcommand("invoke", "Create a component by identifier and call a member by name");
+    command->add_option("progid", invoke->prog_id, "Programmatic identifier")->required();
+    command->add_option("member", invoke->member, "Member name")->required();
+    // The call's arguments are JSON texts taken as they stand: a list such as
+    // [{"BillID":"A1"}] must reach the JSON reader whole, not be split at its commas.
+    command->allow_extras();
+    command->footer("ARG ...: the call's arguments, each in the runtime's JSON form, e.g. '\"12,15\"' false");
+    command->add_option("--db", invoke->db,
+                        "Account database (sets the login properties and the shared connection)");
+    command->add_flag("--show-args", invoke->show_args, "Print the arguments after the call (by-reference results)");
+    context.AddTraceOption(*command);
+    command->callback([&context, invoke, command] {
+        invoke->args = command->remaining();
+        context.Choose([invoke] { return RunInvoke(*invoke); }, {{"the account database", invoke->db}});
+    });
 }
 
 }  // namespace orba::apps

@@ -10,12 +10,11 @@
 #include "data/bill_records.h"
 #include "data/data_trans.h"
 #include "facade/bill_trans.h"
-#include "hostkit/bill_fingerprint.h"
+#include "hostkit/saving/bill_fingerprint.h"
 #include "host/variant_dictionary.h"
 #include "hostkit/save_data.h"
 #include "host/user_messages.h"
-#include "hostkit/account_db.h"
-#include "hostkit/pg_db.h"
+#include "hostkit/db/database.h"
 #include "platform/error.h"
 
 namespace orba::apps {
@@ -71,14 +70,13 @@ std::string BillTypeName(int32_t bill_type) {
     }
 }
 
-Branch OwnBranch(const std::string& database) {
-    hostkit::AccountDatabase db(database);
+Branch OwnBranch(hostkit::Database& db) {
     Ref<platform::RecordSet> rows = db.Query(kOwnBranchQuery);
     if (rows->Eof()) {
         throw Error(ErrorCode::kNotFound,
-                    fmt::format("The account database {} does not say which branch it belongs to "
+                    fmt::format("The account {} does not say which branch it belongs to "
                                 "(system option IC/BrID and t_SonCompany)",
-                                db.OnServer() ? db.Name() : fmt::format("'{}'", db.Name())));
+                                db.Name()));
     }
     return Branch{rows->Value(0).ToText(), rows->Value(1).ToText()};
 }
@@ -118,8 +116,8 @@ std::vector<PackageCount> CountPackages(const VariantVector& list) {
     return counts;
 }
 
-Ref<VariantVector> Package(const std::string& database, const VariantVector& requests, const Branch& receiver) {
-    UseDatabase(database);
+Ref<VariantVector> Package(hostkit::Database& db, const VariantVector& requests, const Branch& receiver) {
+    UseDatabase(db);
     auto branch = MakeRef<VariantDictionary>();
     branch->Let(key::kNumber, Variant(receiver.number));
     branch->Let(key::kName, Variant(receiver.name));
@@ -144,9 +142,9 @@ Ref<VariantVector> Package(const std::string& database, const VariantVector& req
 
 bool IsKnownBillType(int32_t bill_type) { return bill_type == 501 || bill_type == 502 || bill_type == 503; }
 
-UnpackageResult Unpackage(const std::string& database, const ListFile& file) {
+UnpackageResult Unpackage(hostkit::Database& db, const ListFile& file) {
     const Ref<VariantVector>& list = file.list;
-    UseDatabase(database);
+    UseDatabase(db);
     auto trans = MakeRef<facade::BillTrans>();
     UnpackageResult result;
     // Each package's bill list is known by its identity: the saving component names the list
@@ -221,11 +219,11 @@ UnpackageResult Unpackage(const std::string& database, const ListFile& file) {
     return result;
 }
 
-std::unordered_map<int32_t, std::string> CurrentFingerprints(const std::string& database, int32_t bill_type,
+std::unordered_map<int32_t, std::string> CurrentFingerprints(hostkit::Database& db, int32_t bill_type,
                                                              const std::vector<int32_t>& ids) {
     std::unordered_map<int32_t, std::string> fingerprints;
     if (ids.empty() || !IsKnownBillType(bill_type)) return fingerprints;
-    UseDatabase(database);
+    UseDatabase(db);
     // The shared connection lives with a BillTrans object.
     auto trans = MakeRef<facade::BillTrans>();
     auto extract = MakeRef<data::DataTrans>();
@@ -250,8 +248,8 @@ std::unordered_map<int32_t, std::string> CurrentFingerprints(const std::string& 
     return fingerprints;
 }
 
-bool Mark(const std::string& database, const Ref<VariantVector>& list) {
-    UseDatabase(database);
+bool Mark(hostkit::Database& db, const Ref<VariantVector>& list) {
+    UseDatabase(db);
     auto trans = MakeRef<facade::BillTrans>();
     const int before = ConsoleUi().Count();
     trans->SetTranStatus(list);
@@ -279,12 +277,12 @@ Ref<VariantVector> AcknowledgedList(const ReceiptFile& receipt) {
 }
 
 void RequireBranch(const Branch& named, const Branch& expected, std::string_view file, std::string_view role,
-                   std::string_view database) {
+                   const hostkit::Database& db) {
     if (named.number == expected.number) return;
     throw Error(ErrorCode::kBadInput,
                 fmt::format("'{}' names branch {} ({}) as its {}, but the account database '{}' belongs to branch "
                             "{} ({}); nothing was changed",
-                            file, named.number, named.name, role, hostkit::ShownLocation(database), expected.number,
+                            file, named.number, named.name, role, db.ShownLocation(), expected.number,
                             expected.name));
 }
 

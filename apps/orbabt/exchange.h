@@ -10,10 +10,14 @@
 
 #include "apps/orbabt/transport.h"
 
+namespace orba::hostkit {
+class Database;
+}
+
 namespace orba::apps {
 
 // The branch an account database belongs to (its "IC"/"BrID" option and t_SonCompany).
-Branch OwnBranch(const std::string& database);
+Branch OwnBranch(hostkit::Database& db);
 
 struct PackageCount {
     int32_t bill_type = 0;
@@ -32,7 +36,7 @@ std::vector<PackageCount> CountPackages(const host::VariantVector& list);
 
 // Packages, at `database`, every bill of the requested types for `receiver`. Raises an
 // Error when packaging failed (the library has shown why).
-platform::Ref<host::VariantVector> Package(const std::string& database, const host::VariantVector& requests,
+platform::Ref<host::VariantVector> Package(hostkit::Database& db, const host::VariantVector& requests,
                                            const Branch& receiver);
 
 struct UnpackageResult {
@@ -47,18 +51,18 @@ struct UnpackageResult {
 // Saves the bills of the list `file` at `database`; the saving component is told who sent
 // the list and when it was made. A package of a type the saving component does not take is
 // answered too: each of its bills not saved, with the reason.
-UnpackageResult Unpackage(const std::string& database, const ListFile& file);
+UnpackageResult Unpackage(hostkit::Database& db, const ListFile& file);
 
 // The fingerprints of the bills `ids` of a bill type code (501, 502, 503) as they stand now
 // at `database`, extracted as packaging extracts them; a bill not found has none.
-std::unordered_map<int32_t, std::string> CurrentFingerprints(const std::string& database, int32_t bill_type,
+std::unordered_map<int32_t, std::string> CurrentFingerprints(hostkit::Database& db, int32_t bill_type,
                                                              const std::vector<int32_t>& ids);
 
 // True for the bill type codes the saving component takes: 501, 502 and 503.
 bool IsKnownBillType(int32_t bill_type);
 
 // Marks the bills of the list transmitted; false when the library reported a failure.
-bool Mark(const std::string& database, const platform::Ref<host::VariantVector>& list);
+bool Mark(hostkit::Database& db, const platform::Ref<host::VariantVector>& list);
 
 // The list that SetTranStatus is handed for a receipt: per package of a known type, the
 // acknowledged bills ({"BillInterID": id}) only.
@@ -67,7 +71,7 @@ platform::Ref<host::VariantVector> AcknowledgedList(const ReceiptFile& receipt);
 // Refuses (an Error naming both branches, nothing changed) when `expected`, the database's
 // own branch, is not `named`, the branch a file names in the role `role`.
 void RequireBranch(const Branch& named, const Branch& expected, std::string_view file, std::string_view role,
-                   std::string_view database);
+                   const hostkit::Database& db);
 
 // The transaction type (71, 83, 82) of the bills a package of a bill type code is for.
 int32_t TranTypeOf(int32_t bill_type);

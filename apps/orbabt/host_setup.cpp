@@ -3,15 +3,13 @@
 #include <fmt/format.h>
 #include <unistd.h>
 
-#include <filesystem>
 #include <iostream>
 
 #include "facade/registration.h"
-#include "hostkit/erp_schema.h"
+#include "hostkit/db/database.h"
 #include "hostkit/hostkit.h"
 #include "hostkit/login_string.h"
-#include "hostkit/pg_db.h"
-#include "hostkit/sqlite_db.h"
+#include "hostkit/schema/branch_check.h"
 #include "platform/error.h"
 #include "platform/printable_text.h"
 
@@ -39,31 +37,22 @@ void InitHost() {
     }
 }
 
-std::string UseDatabase(const std::string& path) {
-    // A server database's URI goes into the login properties as it is; the connection
-    // reports a server or database it cannot reach.
-    if (hostkit::IsServerDatabaseUri(path)) {
-        hostkit::SetLoginProperties(hostkit::MakeLoginProperties(path));
-        return path;
-    }
-    std::error_code ec;
-    if (!std::filesystem::is_regular_file(path, ec)) {
-        throw platform::Error(platform::ErrorCode::kFileNotFound,
-                              fmt::format("The account database '{}' does not exist", path));
-    }
-    std::string absolute = std::filesystem::absolute(path).lexically_normal().string();
-    hostkit::SetLoginProperties(hostkit::MakeLoginProperties(absolute));
-    return absolute;
+void UseDatabase(const hostkit::Database& db) {
+    hostkit::SetLoginProperties(hostkit::MakeLoginProperties(db.AbsoluteLocation()));
 }
 
-void RequireBranchDatabase(const std::string& path) {
-    if (hostkit::IsServerDatabaseUri(path)) {
-        hostkit::PgDatabase db(path);
-        hostkit::CheckBranchDatabase(db);
-        return;
-    }
-    hostkit::SqliteDatabase db(path, hostkit::SqliteDatabase::Mode::kReadOnly);
-    hostkit::CheckBranchDatabase(db.Handle(), path);
+std::unique_ptr<hostkit::Database> UseDatabase(const std::string& location) {
+    // Only read here; the library's connection writes through a connection of its own.
+    std::unique_ptr<hostkit::Database> db = hostkit::OpenDatabase(location, hostkit::OpenMode::kReadOnly);
+    UseDatabase(*db);
+    return db;
+}
+
+std::unique_ptr<hostkit::Database> UseBranchDatabase(const std::string& location) {
+    std::unique_ptr<hostkit::Database> db = hostkit::OpenDatabase(location, hostkit::OpenMode::kReadOnly);
+    hostkit::CheckBranchDatabase(*db);
+    UseDatabase(*db);
+    return db;
 }
 
 bool ProgressVisible() { return isatty(STDERR_FILENO) != 0; }

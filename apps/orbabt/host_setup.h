@@ -3,17 +3,30 @@
 // message boxes the library shows, so that a failure gives a non-zero exit status.
 #pragma once
 
+#include <memory>
 #include <string>
 
 #include "platform/ui_services.h"
+
+namespace orba::hostkit {
+class Database;
+}
 
 namespace orba::apps {
 
 // Registers the host kit's components and the library's two classes.
 void InitHost();
 
-// Makes `path` the account database of this process: it must exist. Returns its absolute path.
-std::string UseDatabase(const std::string& path);
+// Opens, once for a command, the account database that `location` names (a file's path or a
+// server URI) and points the library's connection in this process at it. A file must exist.
+std::unique_ptr<hostkit::Database> UseDatabase(const std::string& location);
+// The same for a command that reads or writes bills: an Error unless it is a branch's account
+// database (not an empty file or another program's database), before anything is read from
+// or written to it.
+std::unique_ptr<hostkit::Database> UseBranchDatabase(const std::string& location);
+// Points the library's connection in this process at `db`; a command that works on two
+// databases turns from one to the other.
+void UseDatabase(const hostkit::Database& db);
 
 // Prints message boxes on standard error as "title: text" and counts them.
 class CountingConsoleUi : public platform::ConsoleUiService {
@@ -30,10 +43,6 @@ private:
 CountingConsoleUi& ConsoleUi();
 
 // True when standard error is a terminal (progress is shown only there).
-// Raises an Error unless `path` is a branch's account database (not an empty file or
-// another program's database), before anything is read from or written to it.
-void RequireBranchDatabase(const std::string& path);
-
 bool ProgressVisible();
 
 }  // namespace orba::apps

@@ -12,7 +12,6 @@
 
 #include "data/bill_records.h"
 #include "host/variant_dictionary.h"
-#include "hostkit/pg_db.h"
 #include "platform/error.h"
 
 namespace orba::apps {
@@ -240,7 +239,8 @@ void RequireSeparateOutput(const fs::path& output, std::string_view option, cons
     if (output.empty() || ::stat(output.c_str(), &out) != 0 || !S_ISREG(out.st_mode)) return;
     for (const CommandInput& input : inputs) {
         struct stat in {};
-        if (input.location.empty() || hostkit::IsServerDatabaseUri(input.location) || ::stat(input.location.c_str(), &in) != 0) continue;
+        // A server URI names no file here: stat finds nothing.
+        if (input.location.empty() || ::stat(input.location.c_str(), &in) != 0) continue;
         if (in.st_dev == out.st_dev && in.st_ino == out.st_ino) {
             throw Error(ErrorCode::kBadInput,
                         fmt::format("{} '{}' is {} '{}' itself: writing it would destroy what this command reads; "

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "host/variant_vector.h"
-#include "hostkit/bill_fingerprint.h"
+#include "hostkit/saving/bill_fingerprint.h"
 #include "hostkit/save_data.h"
 #include "platform/date.h"
 

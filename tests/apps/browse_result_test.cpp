@@ -11,13 +11,14 @@
 #include <QTimer>
 
 #include "apps/orbabt/browse_result.h"
-#include "apps/orbabt/commands.h"
+#include "apps/orbabt/cmd_browse.h"
 #include "apps/orbabt/exchange.h"
 #include "apps/orbabt/transport.h"
 #include "data/bill_records.h"
 #include "data/data_trans.h"
 #include "facade/bill_trans.h"
 #include "host/variant_dictionary.h"
+#include "hostkit/db/database.h"
 #include "hostkit/hostkit.h"
 #include "hostkit/login_string.h"
 #include "support/branch_env.h"
@@ -96,7 +97,7 @@ protected:
 TEST_F(BrowseResultTest, ASendVectorIsSavedAtTheBranchItIsAddressedTo) {
     const auto list = SendVector("FRelateBrID=2");
     const std::string file = (dir_ / "send.json").string();
-    ASSERT_EQ(WriteBrowseResult(list, false, A(), file), 0);
+    ASSERT_EQ(WriteBrowseResult(list, false, *hostkit::OpenDatabase(A()), file), 0);
     const ListFile written = ReadListFile(testing::ReadFile(file), file);
     EXPECT_EQ(written.sender.number, "01.001");
     EXPECT_EQ(written.receiver.number, "01.002");
@@ -112,7 +113,7 @@ TEST_F(BrowseResultTest, ASendVectorIsSavedAtTheBranchItIsAddressedTo) {
 
 TEST_F(BrowseResultTest, BillsForSeveralBranchesAreRefusedByNameAndNothingIsWritten) {
     const std::string file = (dir_ / "send.json").string();
-    const auto e = testing::ErrorOf([&] { WriteBrowseResult(SendVector("FRelateBrID IN (2,3)"), false, A(), file); });
+    const auto e = testing::ErrorOf([&] { WriteBrowseResult(SendVector("FRelateBrID IN (2,3)"), false, *hostkit::OpenDatabase(A()), file); });
     EXPECT_NE(e.Description().find("01.002"), std::string::npos) << e.Description();
     EXPECT_NE(e.Description().find("01.003"), std::string::npos) << e.Description();
     EXPECT_FALSE(fs::exists(file));
@@ -127,7 +128,7 @@ TEST_F(BrowseResultTest, DownloadRequestsArePackagedAtTheSupplyingBranch) {
         r->Set(data::key::kBillsData, Ref<platform::Object>());
         requests->Add(Variant(r));
     }
-    ASSERT_EQ(WriteBrowseResult(requests, true, B(), (dir_ / "req.json").string()), 0);
+    ASSERT_EQ(WriteBrowseResult(requests, true, *hostkit::OpenDatabase(B()), (dir_ / "req.json").string()), 0);
     const Outcome packaged =
         Run("package --db a.db --requests req.json --to 01.002 --to-name '苏州锦程精密机械有限公司' -o list.json");
     EXPECT_EQ(packaged.status, 0) << packaged.out << packaged.err;

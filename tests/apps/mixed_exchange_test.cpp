@@ -14,9 +14,9 @@
 #include <string>
 #include <vector>
 
-#include "hostkit/account_db.h"
-#include "hostkit/pg_db.h"
-#include "hostkit/pg_schema.h"
+#include "hostkit/db/database.h"
+#include "hostkit/schema/erp_schema.h"
+#include "hostkit/schema/pg_schema.h"
 #include "platform/decimal.h"
 #include "support/branch_env.h"
 #include "support/pg_server.h"
@@ -86,8 +86,8 @@ void ExpectEveryBillSavedAndMarkedOnce(const std::string& out, const std::string
 
 // The received bills of a database, a row a line: bill, line and its exact amounts.
 std::vector<std::string> Received(const std::string& location) {
-    hostkit::AccountDatabase db(location);
-    auto rows = db.Query(
+    const auto db = hostkit::OpenDatabase(location);
+    auto rows = db->Query(
         "SELECT h.FKind, h.FBillNo, e.FIndex, e.FItemNumber, e.FQty, e.FPrice, e.FAmt, e.FAmtTotal, e.FAmtRef "
         "FROM t_RcvBill h, t_RcvBillEntry e WHERE e.FRcvID=h.FRcvID ORDER BY h.FKind, h.FBillNo, e.FIndex");
     std::vector<std::string> out;
@@ -119,13 +119,13 @@ TEST(MixedExchange, BothWaysEveryBillMovesOnceWithExactAmounts) {
         sample.returns = 6;
         sample.lines = 4;
         sample.seed = 1;
-        hostkit::CreateSampleDatabaseOnServer(a, sample);
+        hostkit::CreateSampleDatabase(a, sample);
         {
-            hostkit::AccountDatabase db(a);
+            const auto db = hostkit::OpenDatabase(a);
             // An amount of 20 digits, which only a NUMERIC column keeps; exchange rate 1, so
             // the line's "Amt" is the stored amount itself.
-            db.Query("UPDATE POOrder SET FExchangeRate=1 WHERE FRelateBrID=2");
-            db.Query("UPDATE POOrderEntry SET FAmount=123456789012345678.91 WHERE FEntryID=1 AND FInterID IN "
+            db->Query("UPDATE POOrder SET FExchangeRate=1 WHERE FRelateBrID=2");
+            db->Query("UPDATE POOrderEntry SET FAmount=123456789012345678.91 WHERE FEntryID=1 AND FInterID IN "
                      "(SELECT FInterID FROM POOrder WHERE FRelateBrID=2)");
         }
         const std::string b =
@@ -140,8 +140,8 @@ TEST(MixedExchange, BothWaysEveryBillMovesOnceWithExactAmounts) {
         ExpectEveryBillSavedAndMarkedOnce(out, "From B back to A:");
         fs::copy_file(dir / "list.json", dir / "sent.json");
 
-        hostkit::AccountDatabase at_b(b);
-        auto amounts = at_b.Query("SELECT count(*), min(e.FAmt), max(e.FAmt) FROM t_RcvBillEntry e, t_RcvBill h "
+        const auto at_b = hostkit::OpenDatabase(b);
+        auto amounts = at_b->Query("SELECT count(*), min(e.FAmt), max(e.FAmt) FROM t_RcvBillEntry e, t_RcvBill h "
                                   "WHERE e.FRcvID=h.FRcvID AND h.FTranType=71 AND e.FEntryID=1");
         EXPECT_GT(amounts->Value(0).ToLong(), 0);
         EXPECT_EQ(Decimal::Parse(amounts->Value(1).ToText()), Decimal::Parse("123456789012345678.91"));
@@ -174,7 +174,7 @@ TEST(MixedExchange, BothWaysEveryBillMovesOnceWithExactAmounts) {
             hostkit::SampleOptions c_sample = sample;
             c_sample.branch = 2;
             c_sample.seed = 2;
-            hostkit::CreateSampleDatabaseOnServer(c, c_sample);
+            hostkit::CreateSampleDatabase(c, c_sample);
             const fs::path program = fs::read_symlink("/proc/self/exe").parent_path() / "orbabt";
             std::string both;
             for (const char* clerk : {"1", "2"}) {
@@ -189,9 +189,9 @@ TEST(MixedExchange, BothWaysEveryBillMovesOnceWithExactAmounts) {
                 RemoveLog(out);
                 EXPECT_NE(out.find("\n0\n"), std::string::npos) << out;
             }
-            hostkit::AccountDatabase at_c(c);
-            EXPECT_EQ(at_c.Query("SELECT count(*) FROM t_RcvBill")->Value(0),
-                      at_b.Query("SELECT count(*) FROM t_RcvBill")->Value(0));
+            const auto at_c = hostkit::OpenDatabase(c);
+            EXPECT_EQ(at_c->Query("SELECT count(*) FROM t_RcvBill")->Value(0),
+                      at_b->Query("SELECT count(*) FROM t_RcvBill")->Value(0));
             continue;
         }
         // A list that is not for the server branch is refused, naming its database without
@@ -215,13 +215,14 @@ TEST(MixedExchange, TheServerSchemaScriptMakesTheBillAndReceivedTables) {
     auto [status, script] = Orbabt(dir, {"schema", "--postgresql"});
     ASSERT_EQ(status, 0) << script;
     const std::string uri = PgServer::Shared().NewDatabase("schema");
-    hostkit::PgDatabase db(uri);
-    db.Exec(script);
-    EXPECT_TRUE(hostkit::HasErpSchema(db));
-    EXPECT_EQ(db.Query("SELECT count(*) FROM pg_catalog.pg_tables WHERE schemaname=current_schema() AND "
-                       "tablename IN ('t_rcvbill','t_rcvbillentry')")
-                  .Value(0, 0),
-              Variant(int32_t{2}));
+    const auto db = hostkit::OpenDatabase(uri);
+    db->Exec(script);
+    EXPECT_TRUE(hostkit::HasErpSchema(*db));
+    EXPECT_EQ(db->Query("SELECT count(*) FROM pg_catalog.pg_tables WHERE schemaname=current_schema() AND "
+                        "tablename IN ('t_rcvbill','t_rcvbillentry')")
+                  ->Value(0)
+                  .ToLong(),
+              2);
     auto [refused, why] = Orbabt(dir, {"mark", "--db", uri, (dir / "list.json").string()});
     EXPECT_EQ(refused, 1);
     EXPECT_NE(why.find("does not say which branch it is"), std::string::npos) << why;

@@ -17,6 +17,7 @@
 #include "host/variant_vector.h"
 #include "hostkit/sample_data.h"
 #include "hostkit/save_data.h"
+#include "hostkit/schema/received_tables.h"
 #include "support/branch_env.h"
 #include "support/erp_test_db.h"
 #include "support/exchange_records.h"
@@ -191,6 +192,34 @@ TEST_F(OrbabtTest, TraceSqlWritesEachTextFollowedByGo) {
     Outcome again = Run({"sql", "--db", "a.db", "--trace-sql", "trace.sql", "SELECT 2 AS Two\r\nSELECT 3"});
     EXPECT_EQ(again.status, 0) << again.err;
     EXPECT_EQ(ReadFile(dir_ / "trace.sql"), "SELECT 1 AS One\nGO\nSELECT 2 AS Two\r\nSELECT 3\nGO\n");
+}
+
+// Each command names its own database and input files, so that the trace is never appended
+// to one of them, whichever command it is given to.
+TEST_F(OrbabtTest, TraceSqlIsRefusedOnEveryCommandsDatabaseAndInput) {
+    MakeBranch("a.db", 1);
+    ASSERT_EQ(Run({"request", "--types", "501", "-o", "r.json"}).status, 0);
+    const std::string db = "is the account database 'a.db' itself";
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
+        {{"sql", "--db", "a.db", "SELECT 1", "--trace-sql", "a.db"}, db},
+        {{"invoke", "No.Such", "Member", "--db", "a.db", "--trace-sql", "a.db"}, db},
+        {{"package", "--db", "a.db", "--requests", "r.json", "--to", "9", "--to-name", "N", "-o", "l.json",
+          "--trace-sql", "r.json"},
+         "is the download request 'r.json' itself"},
+        {{"unpackage", "--db", "a.db", "r.json", "--trace-sql", "r.json"}, "is the input file 'r.json' itself"},
+        {{"mark", "--db", "a.db", "r.json", "--trace-sql", "r.json"}, "is the input file 'r.json' itself"},
+        {{"browse", "--db", "a.db", "--mode", "send", "--trace-sql", "a.db"}, db},
+        {{"demo", "--a", "a.db", "--b", "b.db", "--trace-sql", "a.db"}, "is branch A's database 'a.db' itself"},
+        {{"demo", "--a", "b.db", "--b", "a.db", "--trace-sql", "a.db"}, "is branch B's database 'a.db' itself"},
+    };
+    const std::string before = ReadFile(dir_ / "a.db") + ReadFile(dir_ / "r.json");
+    for (const auto& [args, says] : cases) {
+        SCOPED_TRACE(args[0] + " " + args[2]);
+        Outcome o = Run(args);
+        EXPECT_EQ(o.status, 1);
+        EXPECT_TRUE(Contains(o.err, "--trace-sql '" + args.back() + "' " + says)) << o.err;
+        EXPECT_EQ(ReadFile(dir_ / "a.db") + ReadFile(dir_ / "r.json"), before);
+    }
 }
 
 TEST_F(OrbabtTest, InvokeExplainsWhatIsWrong) {

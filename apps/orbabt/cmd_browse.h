@@ -1,0 +1,19 @@
+// browse: the browse window over a branch database, run on its own (as its tests do) or as a
+// command of orbabt.
+#pragma once
+
+#include <string>
+
+namespace orba::apps {
+
+// Opens the browse window over `db` in send or download mode and writes what was chosen:
+// a send list (transmission-list envelope) or a download request; to standard output when
+// `output` is empty. Returns 2 when nothing was chosen.
+struct BrowseOptions {
+    std::string db;
+    std::string mode = "send";
+    std::string output;
+};
+int RunBrowse(const BrowseOptions& options);
+
+}  // namespace orba::apps

@@ -1,0 +1,24 @@
+// The options several commands share, declared here once for each command that takes them.
+#include "apps/orbabt/commands.h"
+
+#include <CLI/CLI.hpp>
+
+namespace orba::apps {
+
+void CommandContext::AddTraceOption(CLI::App& command) {
+    command.add_option("--trace-sql", trace_file_,
+                       "Append every SQL text handed to the database, each followed by a line GO");
+}
+
+void CommandContext::AddInputLimitOption(CLI::App& command) {
+    command.add_option("--max-input-mb", max_input_mb_, "Largest input file read, in MB")
+        ->check(CLI::Range(uint64_t{1}, uint64_t{1} << 30))
+        ->capture_default_str();
+}
+
+void CommandContext::Choose(std::function<int()> run, std::vector<CommandInput> inputs) {
+    run_ = std::move(run);
+    inputs_ = std::move(inputs);
+}
+
+}  // namespace orba::apps

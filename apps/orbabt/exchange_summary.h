@@ -1,0 +1,26 @@
+// How the exchange commands show what a step did: the bills and lines of each package
+// made, and what the receiving branch did with each bill of a receipt.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "apps/orbabt/exchange.h"
+#include "apps/orbabt/transport.h"
+
+namespace orba::apps {
+
+// One line per package: its bill type, bills and lines.
+void PrintPackages(const std::vector<PackageCount>& counts);
+
+struct OutcomeCounts {
+    int saved = 0, updated = 0, held = 0, not_saved = 0;
+};
+
+// The outcomes of a package's bills; with `only`, of the bills with those numbers alone.
+OutcomeCounts CountOutcomes(const ReceiptPackage& p, const std::vector<std::string>* only = nullptr);
+
+// Who wrote the receipt for which list, and per package what became of its bills.
+void PrintReceipt(const ReceiptFile& receipt);
+
+}  // namespace orba::apps

@@ -1,0 +1,194 @@
+// Marking what a receipt acknowledges: the receipt's checks, the bills as they stand here
+// read a few hundred at a time, and the marking itself through the library.
+#include "apps/orbabt/mark.h"
+
+#include <fmt/format.h>
+
+#include <algorithm>
+#include <iostream>
+#include <set>
+#include <unordered_map>
+#include <unordered_set>
+
+#include "hostkit/db/database.h"
+#include "platform/error.h"
+#include "platform/printable_text.h"
+
+namespace orba::apps {
+
+using platform::Error;
+using platform::ErrorCode;
+using platform::Ref;
+using platform::Variant;
+
+namespace {
+
+const char* BillTable(int32_t bill_type) { return bill_type == 501 ? "POOrder" : "SEOutStock"; }
+
+// Reads `columns` (after FInterID) of the bills `ids` of a bill type: a few statements of
+// many numbers each rather than one per bill, so that a receipt of thousands of bills costs
+// a few reads. Calls `row` with each bill found; numbers not found are left out.
+template <class OnRow>
+void ReadBills(hostkit::Database& db, int32_t bill_type, std::string_view columns,
+               const std::vector<int32_t>& ids, OnRow row) {
+    constexpr size_t kIdsPerStatement = 500;
+    for (size_t start = 0; start < ids.size(); start += kIdsPerStatement) {
+        const size_t end = std::min(ids.size(), start + kIdsPerStatement);
+        // Internal numbers are integers, written here by this program.
+        std::string sql = fmt::format("SELECT FInterID, {} FROM {} WHERE FInterID IN (", columns, BillTable(bill_type));
+        for (size_t i = start; i < end; ++i) fmt::format_to(std::back_inserter(sql), "{}{}", i > start ? "," : "", ids[i]);
+        sql += ')';
+        for (Ref<platform::RecordSet> rows = db.Query(sql); !rows->Eof(); rows->MoveNext()) {
+            row(static_cast<int32_t>(rows->Value(0).ToLong()), *rows);
+        }
+    }
+}
+
+// Of the bills `ids` of a bill type, those the supplying branch has marked transmitted.
+int CountMarkedIds(hostkit::Database& db, int32_t bill_type, const std::vector<int32_t>& ids) {
+    std::unordered_set<int32_t> transmitted;
+    ReadBills(db, bill_type, "FTranStatus", ids, [&](int32_t id, platform::RecordSet& rows) {
+        if (!rows.Value(1).IsNull() && rows.Value(1).ToLong() == 1) transmitted.insert(id);
+    });
+    int marked = 0;
+    for (int32_t id : ids) marked += transmitted.count(id) ? 1 : 0;
+    return marked;
+}
+
+// Raises an Error, with nothing marked, unless `receipt` can be what the related branch that
+// saved the bills wrote for this branch: its sender is one of this database's related
+// branches, it acknowledges each bill once, and each with the fingerprint of the copy held
+// there. Returns the sender's internal number here (t_SonCompany.FItemID).
+int64_t RequireSoundReceipt(hostkit::Database& database, const ReceiptFile& receipt,
+                            std::string_view file_name, const Branch& own) {
+    if (receipt.sender.number == own.number) {
+        throw Error(ErrorCode::kBadInput,
+                    fmt::format("'{}' names this branch {} ({}) as the branch that saved the bills; a receipt comes "
+                                "from the branch the list went to. Nothing was marked",
+                                file_name, own.number, own.name));
+    }
+    Ref<platform::RecordSet> related =
+        database.Query("SELECT FItemID FROM t_SonCompany WHERE FNumber=?", {Variant(receipt.sender.number)});
+    if (related->Eof()) {
+        throw Error(ErrorCode::kBadInput,
+                    fmt::format("'{}' was written by branch {} ({}), which is not a related branch in the account "
+                                "database {}; nothing was marked",
+                                file_name, receipt.sender.number, receipt.sender.name,
+                                database.ShownLocation()));
+    }
+    const int64_t sender_id = related->Value(0).ToLong();
+    std::set<std::pair<bool, int32_t>> seen;  // (an order, internal number): orders and notices are numbered apart
+    const ReceiptBill* without_fingerprint = nullptr;
+    size_t acknowledged = 0;
+    size_t fingerprinted = 0;
+    for (const ReceiptPackage& p : receipt.packages) {
+        for (const ReceiptBill& b : p.bills) {
+            if (!b.Acknowledged() || !IsKnownBillType(p.bill_type)) continue;
+            ++acknowledged;
+            if (!b.fingerprint.empty()) {
+                ++fingerprinted;
+            } else if (!without_fingerprint) {
+                without_fingerprint = &b;
+            }
+            if (!seen.emplace(p.bill_type == 501, *b.bill_inter_id).second) {
+                throw Error(ErrorCode::kBadInput,
+                            fmt::format("'{}' acknowledges bill {} (internal number {}) more than once; a receipt "
+                                        "names each bill it holds once. Nothing was marked",
+                                        file_name, platform::EscapeControls(b.bill_no), *b.bill_inter_id));
+            }
+        }
+    }
+    if (acknowledged > 0 && fingerprinted == 0) {
+        throw Error(ErrorCode::kBadInput,
+                    fmt::format("'{}' was written by an earlier version of orbabt: it does not say which copy of each "
+                                "bill branch {} holds, so it cannot show that the bills are unchanged since. Nothing "
+                                "was marked. Save the same list again at {} (orbabt unpackage): its bills are held "
+                                "there already, nothing is saved twice, and the new receipt can be marked",
+                                file_name, receipt.sender.number, receipt.sender.number));
+    }
+    if (without_fingerprint) {
+        throw Error(ErrorCode::kBadInput,
+                    fmt::format("'{}' acknowledges bill {} without the fingerprint of the copy branch {} holds; a "
+                                "receipt written by orbabt unpackage gives it for every bill it acknowledges. Nothing "
+                                "was marked",
+                                file_name, platform::EscapeControls(without_fingerprint->bill_no),
+                                receipt.sender.number));
+    }
+    return sender_id;
+}
+
+}  // namespace
+
+int CountMarked(hostkit::Database& db, const PackageCount& package) {
+    return CountMarkedIds(db, package.bill_type, package.inter_ids);
+}
+
+MarkResult MarkAcknowledged(hostkit::Database& database, const ReceiptFile& receipt, std::string_view file_name,
+                            const Branch& own) {
+    MarkResult result;
+    ReceiptFile checked = receipt;
+    const int64_t sender_id = RequireSoundReceipt(database, receipt, file_name, own);
+    auto refuse = [&](ReceiptBill& b, std::string_view why) {
+        std::cerr << platform::ForTerminal(fmt::format("orbabt: the receipt acknowledges bill {} (internal number {}), "
+                                                       "which {}; it is left unmarked\n",
+                                                       platform::EscapeControls(b.bill_no), *b.bill_inter_id, why));
+        b.outcome = hostkit::SaveOutcomeKind::kNotSaved;
+        result.ok = false;
+    };
+    for (ReceiptPackage& p : checked.packages) {
+        if (!IsKnownBillType(p.bill_type)) continue;
+        std::vector<int32_t> ids;
+        for (const ReceiptBill& b : p.bills) {
+            if (b.Acknowledged()) ids.push_back(*b.bill_inter_id);
+        }
+        struct Here {
+            std::string bill_no;
+            Variant status;
+            Variant branch;
+        };
+        std::unordered_map<int32_t, Here> here;
+        ReadBills(database, p.bill_type, "FBillNo, FStatus, FRelateBrID", ids, [&](int32_t id, platform::RecordSet& rows) {
+            here.emplace(id, Here{rows.Value(1).IsNull() ? std::string() : rows.Value(1).ToText(), rows.Value(2),
+                                  rows.Value(3)});
+        });
+        std::vector<int32_t> provable;
+        for (ReceiptBill& b : p.bills) {
+            if (!b.Acknowledged()) continue;
+            auto found = here.find(*b.bill_inter_id);
+            if (found == here.end() || found->second.bill_no != b.bill_no) {
+                refuse(b, "is not that bill here");
+            } else if (found->second.branch.IsNull() || found->second.branch.ToLong() != sender_id) {
+                refuse(b, fmt::format("is not addressed to branch {} here", platform::EscapeControls(receipt.sender.number)));
+            } else if (found->second.status.IsNull() || (found->second.status.ToLong() != 1 && found->second.status.ToLong() != 2)) {
+                refuse(b, fmt::format("is in status {} here, in which a bill is not sent", found->second.status.ToText()));
+            } else {
+                provable.push_back(*b.bill_inter_id);
+            }
+        }
+        const auto now = CurrentFingerprints(database, p.bill_type, provable);
+        for (ReceiptBill& b : p.bills) {
+            if (!b.Acknowledged()) continue;
+            auto current = now.find(*b.bill_inter_id);
+            if (current != now.end() && current->second == b.fingerprint) continue;
+            std::cout << platform::ForTerminal(fmt::format(
+                "  {} {} changed at {} after it was packaged ({} holds the copy it received): left untransmitted, it "
+                "goes with the next package\n",
+                BillTypeName(p.bill_type), platform::EscapeControls(b.bill_no), own.number,
+                platform::EscapeControls(receipt.sender.number)));
+            b.outcome = hostkit::SaveOutcomeKind::kNotSaved;
+            ++result.changed;
+        }
+    }
+    Ref<host::VariantVector> list = AcknowledgedList(checked);
+    if (list->UpperBound() > 0 && !Mark(database, list)) result.ok = false;
+    for (const ReceiptPackage& p : checked.packages) {
+        std::vector<int32_t> ids;
+        for (const ReceiptBill& b : p.bills) {
+            if (b.Acknowledged()) ids.push_back(*b.bill_inter_id);
+        }
+        result.marked.emplace_back(p.bill_type, CountMarkedIds(database, p.bill_type, ids));
+    }
+    return result;
+}
+
+}  // namespace orba::apps

@@ -1,0 +1,38 @@
+// The mark step at the supplying branch: it marks transmitted only the bills a receipt
+// acknowledges and that can be shown to be unchanged since the receiving branch saved them,
+// after checking that the receipt is that branch's answer to this one.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "apps/orbabt/exchange.h"
+#include "apps/orbabt/transport.h"
+
+namespace orba::hostkit {
+class Database;
+}
+
+namespace orba::apps {
+
+// Bills of one package that the supplying branch has marked transmitted.
+int CountMarked(hostkit::Database& db, const PackageCount& package);
+
+struct MarkResult {
+    bool ok = true;                               // nothing was refused or failed
+    std::vector<std::pair<int32_t, int>> marked;  // bills marked, per package of the receipt
+    int changed = 0;                              // acknowledged, but changed here since they were packaged
+};
+
+// Marks at `db` the bills `receipt` acknowledges that can be shown to be the bill B holds, as
+// it stands here now: the bill is this internal number's bill here, addressed to the
+// receipt's sender, in a status that may be sent, and its fingerprint is the one B
+// acknowledged. A bill changed since it was packaged is left for the next package; any other
+// bill left unmarked is an error.
+MarkResult MarkAcknowledged(hostkit::Database& db, const ReceiptFile& receipt, std::string_view file_name,
+                            const Branch& own);
+
+}  // namespace orba::apps
