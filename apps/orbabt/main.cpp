@@ -8,6 +8,8 @@
 
 #include "apps/orbabt/commands.h"
 #include "apps/orbabt/host_setup.h"
+#include "apps/orbabt/net/service.h"
+#include "apps/orbabt/net/transfer.h"
 #include "apps/orbabt/safe_file.h"
 #include "hostkit/components/app_connection.h"
 #include "platform/error.h"
@@ -20,7 +22,8 @@ int main(int argc, char** argv) {
     app.set_version_flag("--version", std::string("orbabt ") + ORBA_VERSION, "Print the version and exit");
     CommandContext context;
     for (auto add : {AddInitDbCommand, AddSchemaCommand, AddSqlCommand, AddInvokeCommand, AddRequestCommand,
-                     AddPackageCommand, AddUnpackageCommand, AddMarkCommand, AddBrowseCommand, AddDemoCommand}) {
+                     AddPackageCommand, AddUnpackageCommand, AddMarkCommand, AddBrowseCommand, AddDemoCommand,
+                     net::AddServeCommand, net::AddPullCommand, net::AddPushCommand}) {
         add(app, context);
     }
 
@@ -29,6 +32,8 @@ int main(int argc, char** argv) {
         // A file-size limit (ulimit -f) makes a write fail with "File too large" instead of
         // killing the process, so the half-written temporary file is removed.
         std::signal(SIGXFSZ, SIG_IGN);
+        // A peer that closes its connection is an error to report, not a reason to die.
+        std::signal(SIGPIPE, SIG_IGN);
         SetInputLimitMb(context.MaxInputMb());
         const std::string& trace_file = context.TraceFile();
         // The trace is appended to: never to the database or a file the command reads.

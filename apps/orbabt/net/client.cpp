@@ -1,0 +1,93 @@
+#include "apps/orbabt/net/client.h"
+
+#include <fmt/format.h>
+#include <httplib.h>
+
+#include <charconv>
+#include <filesystem>
+
+#include "host/variant_dictionary.h"
+#include "host/variant_json.h"
+#include "platform/error.h"
+
+namespace orba::apps::net {
+
+using platform::Error;
+using platform::ErrorCode;
+
+namespace {
+
+struct Address {
+    std::string host;
+    int port = 443;
+};
+
+Address ServiceAddress(const std::string& url) {
+    constexpr std::string_view kScheme = "https://";
+    std::string_view rest(url);
+    if (!rest.starts_with(kScheme)) {
+        throw Error(ErrorCode::kBadInput, fmt::format("'{}' is not an https:// address of a branch's service", url));
+    }
+    rest.remove_prefix(kScheme.size());
+    if (rest.ends_with('/')) rest.remove_suffix(1);
+    Address address{std::string(rest), 443};
+    if (const size_t colon = rest.rfind(':'); colon != std::string_view::npos) {
+        address.host = std::string(rest.substr(0, colon));
+        const std::string_view digits = rest.substr(colon + 1);
+        auto [at, error] = std::from_chars(digits.data(), digits.data() + digits.size(), address.port);
+        if (error != std::errc() || at != digits.data() + digits.size() || address.port <= 0 || address.port > 65535) {
+            throw Error(ErrorCode::kBadInput, fmt::format("'{}' names no port from 1 to 65535", url));
+        }
+    }
+    if (address.host.empty() || address.host.find('/') != std::string::npos) {
+        throw Error(ErrorCode::kBadInput, fmt::format("'{}' is not https://HOST:PORT", url));
+    }
+    return address;
+}
+
+}  // namespace
+
+ServiceClient::ServiceClient(const ClientOptions& options) : url_(options.url) {
+    const Address address = ServiceAddress(options.url);
+    check_.pins.emplace(PinnedFingerprint(options.peer_cert, std::filesystem::current_path(), "--peer-cert"),
+                        options.url);
+    client_ = std::make_unique<httplib::SSLClient>(address.host, address.port, options.cert, options.key);
+    if (!client_->is_valid()) {
+        throw Error(ErrorCode::kBadInput,
+                    fmt::format("This branch's certificate '{}' and key '{}' cannot be used (missing, unreadable, or "
+                                "not a pair)",
+                                options.cert, options.key));
+    }
+    // The service is known by its pinned certificate, not by a certificate authority.
+    client_->enable_server_certificate_verification(false);
+    RequirePinnedPeer(*client_->ssl_context(), check_);
+    client_->set_connection_timeout(options.timeout_s);
+    client_->set_read_timeout(options.timeout_s);
+    client_->set_write_timeout(options.timeout_s);
+}
+
+ServiceClient::~ServiceClient() = default;
+
+std::string ServiceClient::Post(const std::string& path, const std::string& body) {
+    httplib::Result result = client_->Post(path.c_str(), body, "application/json");
+    if (!result) {
+        throw Error(ErrorCode::kIoError,
+                    fmt::format("The service {} did not answer {}: {} (is it running, does it pin this branch's "
+                                "certificate, and is its certificate the one --peer-cert names?)",
+                                url_, path, httplib::to_string(result.error())));
+    }
+    if (result->status != 200) {
+        std::string message = result->body;
+        try {
+            auto answer = platform::ObjectAs<host::VariantDictionary>(host::FromJson(result->body));
+            if (answer && answer->Find("error")) message = answer->Value("error").ToText();
+        } catch (const Error&) {
+            // Not the service's JSON: its text is shown as it came.
+        }
+        throw Error(ErrorCode::kBadInput,
+                    fmt::format("The service {} refused {} ({}): {}", url_, path, result->status, message));
+    }
+    return result->body;
+}
+
+}  // namespace orba::apps::net

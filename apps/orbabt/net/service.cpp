@@ -1,0 +1,257 @@
+#include "apps/orbabt/net/service.h"
+
+#include <CLI/CLI.hpp>
+#include <fmt/format.h>
+#include <httplib.h>
+#include <pthread.h>
+#include <signal.h>
+
+#include <charconv>
+#include <iostream>
+#include <map>
+#include <mutex>
+#include <thread>
+
+#include "apps/orbabt/commands.h"
+#include "apps/orbabt/exchange.h"
+#include "apps/orbabt/host_setup.h"
+#include "apps/orbabt/mark.h"
+#include "apps/orbabt/net/peers.h"
+#include "apps/orbabt/safe_file.h"
+#include "apps/orbabt/transport.h"
+#include "host/variant_dictionary.h"
+#include "host/variant_json.h"
+#include "host/variant_vector.h"
+#include "hostkit/db/database.h"
+#include "platform/error.h"
+#include "platform/printable_text.h"
+
+namespace orba::apps::net {
+
+using platform::Error;
+using platform::ErrorCode;
+using platform::MakeRef;
+using platform::Variant;
+
+namespace {
+
+constexpr const char* kJson = "application/json";
+
+std::pair<std::string, int> HostAndPort(const std::string& listen) {
+    const size_t colon = listen.rfind(':');
+    int port = -1;
+    if (colon != std::string::npos) {
+        const char* end = listen.data() + listen.size();
+        auto [at, error] = std::from_chars(listen.data() + colon + 1, end, port);
+        if (error != std::errc() || at != end) port = -1;
+    }
+    if (colon == std::string::npos || colon == 0 || port < 0 || port > 65535) {
+        throw Error(ErrorCode::kBadInput,
+                    fmt::format("--listen '{}' is not HOST:PORT (for example 0.0.0.0:8443)", listen));
+    }
+    return {listen.substr(0, colon), port};
+}
+
+std::string ErrorJson(std::string_view message) {
+    auto body = MakeRef<host::VariantDictionary>();
+    body->Let("error", Variant(std::string(message)));
+    return host::ToJson(Variant(body), -1);
+}
+
+void LogRefused(const std::string& fingerprint, const std::string& why) {
+    std::cerr << fmt::format("orbabt serve: refused a client: {} (certificate sha256:{})\n", why, fingerprint)
+              << std::flush;
+}
+
+// One branch's service: its database, its peers, and the one exchange that runs at a time.
+class Service {
+public:
+    Service(const ServeOptions& options)
+        : db_(UseBranchDatabase(options.db)), own_(OwnBranch(*db_)), peers_(ReadPeersFile(options.peers)) {
+        check_.pins = PinsOf(peers_);
+        check_.on_refused = &LogRefused;
+        for (const Peer& peer : peers_) {
+            auto rows = db_->Query("SELECT FName FROM t_SonCompany WHERE FNumber=?", {Variant(peer.branch)});
+            if (rows->Eof() || peer.branch == own_.number) {
+                throw Error(ErrorCode::kBadInput,
+                            fmt::format("The peers file '{}' names branch {}, which is not a related branch of {} "
+                                        "in the account {}",
+                                        options.peers, peer.branch, own_.number, db_->Name()));
+            }
+            names_[peer.branch] = rows->Value(0).ToText();
+        }
+    }
+
+    const Branch& Own() const { return own_; }
+    const PinCheck& Check() const { return check_; }
+
+    // Runs `answer` for the branch whose certificate `req` came with, one exchange at a time;
+    // its failures become a JSON error a person can act on.
+    void Answer(const httplib::Request& req, httplib::Response& res,
+                const std::function<std::string(const Branch& caller)>& answer) {
+        const std::string number = PinnedPeer(req.ssl, check_.pins);
+        if (number.empty()) {
+            res.status = 403;
+            res.set_content(ErrorJson("The client's certificate is not one of this branch's peers"), kJson);
+            return;
+        }
+        std::lock_guard<std::mutex> one_at_a_time(exchange_);
+        try {
+            res.set_content(answer(Branch{number, names_[number]}), kJson);
+        } catch (const Error& e) {
+            res.status = e.Code() == ErrorCode::kBadInput ? 400 : 500;
+            res.set_content(ErrorJson(e.Description()), kJson);
+            std::cerr << platform::ForTerminal(fmt::format("orbabt serve: {} {} for {}: {}\n", req.method, req.path,
+                                                           number, e.Description()));
+        }
+    }
+
+    // A download request: every requested bill addressed to the caller and not yet sent.
+    std::string Package(const Branch& caller, const std::string& body) {
+        RequestFile request = ReadRequestFile(body, fmt::format("the download request of branch {}", caller.number));
+        platform::Ref<host::VariantVector> list = apps::Package(*db_, *request.requests, caller);
+        return WriteListFile(ListFile{own_, caller, platform::Date::Now(), list});
+    }
+
+    // A receipt of the caller for a list made here: marks what it proves, as orbabt mark does.
+    std::string Mark(const Branch& caller, const std::string& body) {
+        const std::string name = fmt::format("the receipt of branch {}", caller.number);
+        ReceiptFile receipt = ReadReceiptFile(body, name);
+        if (receipt.sender.number != caller.number) {
+            throw Error(ErrorCode::kBadInput,
+                        fmt::format("{} says it was written by branch {}; a branch sends its own receipts only",
+                                    name, receipt.sender.number));
+        }
+        RequireBranch(receipt.receiver, own_, name, "receiver", *db_);
+        RequireBranch(receipt.list_sender, own_, name, "answered list's sender", *db_);
+        const MarkResult result = MarkAcknowledged(*db_, receipt, name, own_);
+        auto marked = MakeRef<host::VariantDictionary>();
+        for (const auto& [bill_type, count] : result.marked) {
+            const std::string key = std::to_string(bill_type);
+            const Variant* before = marked->Find(key);
+            marked->Let(key, Variant(int32_t(count + (before ? before->ToLong() : 0))));
+        }
+        auto answer = MakeRef<host::VariantDictionary>();
+        answer->Let("ok", Variant(result.ok));
+        answer->Let("changed", Variant(int32_t(result.changed)));
+        answer->Set("marked", marked);
+        return host::ToJson(Variant(answer), -1);
+    }
+
+    // A list the caller chose to send: saved here as unpackage saves one, answered with the
+    // receipt.
+    std::string Save(const Branch& caller, const std::string& body) {
+        const std::string name = fmt::format("the list of branch {}", caller.number);
+        const ListFile file = ReadListFile(body, name);
+        if (file.sender.number != caller.number) {
+            throw Error(ErrorCode::kBadInput,
+                        fmt::format("{} says it was made by branch {}; a branch sends its own lists only", name,
+                                    file.sender.number));
+        }
+        RequireBranch(file.receiver, own_, name, "receiver", *db_);
+        const UnpackageResult saved = Unpackage(*db_, file);
+        return WriteReceiptFile(ReceiptFile{own_, file.sender, platform::Date::Now(), file.sender, file.created,
+                                            Sha256Hex(body), saved.packages});
+    }
+
+    std::string Status() const {
+        auto branch = MakeRef<host::VariantDictionary>();
+        branch->Let("number", Variant(own_.number));
+        branch->Let("name", Variant(own_.name));
+        auto peers = MakeRef<host::VariantVector>();
+        for (const Peer& peer : peers_) {
+            auto entry = MakeRef<host::VariantDictionary>();
+            entry->Let("branch", Variant(peer.branch));
+            entry->Let("certificate", Variant("sha256:" + peer.fingerprint));
+            peers->Add(Variant(entry));
+        }
+        auto status = MakeRef<host::VariantDictionary>();
+        status->Set("branch", branch);
+        status->Set("peers", peers);
+        return host::ToJson(Variant(status), -1);
+    }
+
+private:
+    std::unique_ptr<hostkit::Database> db_;
+    Branch own_;
+    std::vector<Peer> peers_;
+    std::map<std::string, std::string> names_;
+    PinCheck check_;
+    std::mutex exchange_;
+};
+
+}  // namespace
+
+int RunServe(const ServeOptions& options) {
+    const auto [host, port] = HostAndPort(options.listen);
+    Service service(options);
+    // SIGTERM and SIGINT are taken by one thread, which stops the server; the threads that
+    // answer requests never see them, so the exchange in hand finishes.
+    sigset_t stop_signals;
+    sigemptyset(&stop_signals);
+    sigaddset(&stop_signals, SIGTERM);
+    sigaddset(&stop_signals, SIGINT);
+    pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
+
+    httplib::SSLServer server(options.cert.c_str(), options.key.c_str());
+    if (!server.is_valid()) {
+        throw Error(ErrorCode::kBadInput,
+                    fmt::format("The service's certificate '{}' and key '{}' cannot be used (missing, unreadable, "
+                                "or not a pair)",
+                                options.cert, options.key));
+    }
+    RequirePinnedPeer(*server.ssl_context(), service.Check());
+    server.set_read_timeout(options.read_timeout_s);
+    server.set_write_timeout(options.write_timeout_s);
+    server.set_payload_max_length(static_cast<size_t>(InputLimitMb()) << 20);
+    server.Post("/v1/requests", [&](const httplib::Request& req, httplib::Response& res) {
+        service.Answer(req, res, [&](const Branch& caller) { return service.Package(caller, req.body); });
+    });
+    server.Post("/v1/receipts", [&](const httplib::Request& req, httplib::Response& res) {
+        service.Answer(req, res, [&](const Branch& caller) { return service.Mark(caller, req.body); });
+    });
+    server.Post("/v1/lists", [&](const httplib::Request& req, httplib::Response& res) {
+        service.Answer(req, res, [&](const Branch& caller) { return service.Save(caller, req.body); });
+    });
+    server.Get("/v1/status", [&](const httplib::Request& req, httplib::Response& res) {
+        service.Answer(req, res, [&](const Branch&) { return service.Status(); });
+    });
+
+    const int bound = port == 0 ? server.bind_to_any_port(host) : (server.bind_to_port(host, port) ? port : -1);
+    if (bound < 0) {
+        throw Error(ErrorCode::kIoError, fmt::format("The service cannot listen on {}", options.listen));
+    }
+    std::thread stopper([&] {
+        int signal = 0;
+        sigwait(&stop_signals, &signal);
+        server.stop();
+    });
+    std::cout << fmt::format("Serving branch {} ({}) on https://{}:{}\n", service.Own().number, service.Own().name,
+                             host, bound)
+              << std::flush;
+    const bool ok = server.listen_after_bind();
+    // Listening ended by itself (not by a signal): the stopper is woken to end too.
+    pthread_kill(stopper.native_handle(), SIGTERM);
+    stopper.join();
+    std::cout << "Stopped.\n";
+    return ok ? 0 : 1;
+}
+
+void AddServeCommand(CLI::App& app, CommandContext& context) {
+    auto serve = std::make_shared<ServeOptions>();
+    auto* command = app.add_subcommand("serve", "Answer the related branches over HTTPS (pinned certificates)");
+    command->add_option("--db", serve->db, "Account database of this branch")->required();
+    command->add_option("--listen", serve->listen, "HOST:PORT to listen on (port 0: any free port)")
+        ->capture_default_str();
+    command->add_option("--cert", serve->cert, "This branch's certificate (PEM)")->required();
+    command->add_option("--key", serve->key, "This branch's private key (PEM)")->required();
+    command->add_option("--peers", serve->peers, "The peers file: each related branch and its certificate")
+        ->required();
+    context.AddTraceOption(*command);
+    context.AddInputLimitOption(*command);
+    command->callback([&context, serve] {
+        context.Choose([serve] { return RunServe(*serve); }, {{"the account database", serve->db}});
+    });
+}
+
+}  // namespace orba::apps::net

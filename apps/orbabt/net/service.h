@@ -1,0 +1,34 @@
+// The service one branch runs for its related branches: over TLS with pinned certificates,
+// it packages what a related branch asks for, marks what that branch's receipt acknowledges,
+// and says how things stand. The caller's branch is the one its certificate belongs to.
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+namespace CLI {
+class App;
+}
+
+namespace orba::apps {
+class CommandContext;
+}
+
+namespace orba::apps::net {
+
+struct ServeOptions {
+    std::string db;
+    std::string listen = "0.0.0.0:8443";  // HOST:PORT; port 0 takes any free port
+    std::string cert;
+    std::string key;
+    std::string peers;
+    int read_timeout_s = 30;
+    int write_timeout_s = 30;
+};
+
+// Serves until SIGTERM or SIGINT, finishing the exchange in hand; returns the exit status.
+int RunServe(const ServeOptions& options);
+
+void AddServeCommand(CLI::App& app, CommandContext& context);
+
+}  // namespace orba::apps::net
