@@ -63,6 +63,47 @@ void LogRefused(const std::string& fingerprint, const std::string& why) {
               << std::flush;
 }
 
+std::string Html(std::string_view text) {
+    std::string out;
+    for (char c : text) {
+        switch (c) {
+            case '<': out += "&lt;"; break;
+            case '>': out += "&gt;"; break;
+            case '&': out += "&amp;"; break;
+            case '"': out += "&quot;"; break;
+            default: out += c;
+        }
+    }
+    return out;
+}
+
+// The status as a small page: the branch, and a row per peer.
+std::string StatusPage(const host::VariantDictionary& status) {
+    const auto branch = platform::ObjectAs<host::VariantDictionary>(status.Value("branch"));
+    const std::string title =
+        fmt::format("{} {}", Html(branch->Value("number").ToText()), Html(branch->Value("name").ToText()));
+    std::string page = fmt::format(
+        "<!DOCTYPE html><html><head><meta charset=\"utf-8\"><title>{0}</title><style>body{{font-family:sans-serif;"
+        "margin:2em}}table{{border-collapse:collapse}}td,th{{border:1px solid #999;padding:.3em .8em}}"
+        "td.n{{text-align:right}}</style></head><body><h1>{0}</h1><table><tr><th>Branch</th><th>Name</th>"
+        "<th>Purchase orders waiting</th><th>Delivery notices waiting</th><th>Return notices waiting</th>"
+        "<th>Last exchange</th><th>Certificate</th></tr>",
+        title);
+    const auto peers = platform::ObjectAs<host::VariantVector>(status.Value("peers"));
+    for (int32_t i = 1; i <= peers->UpperBound(); ++i) {
+        const auto peer = platform::ObjectAs<host::VariantDictionary>(peers->Item(i));
+        const auto waiting = platform::ObjectAs<host::VariantDictionary>(peer->Value("waiting"));
+        const platform::Variant& last = peer->Value("last_exchange");
+        page += fmt::format("<tr><td>{}</td><td>{}</td><td class=n>{}</td><td class=n>{}</td><td class=n>{}</td>"
+                            "<td>{}</td><td><code>{}</code></td></tr>",
+                            Html(peer->Value("branch").ToText()), Html(peer->Value("name").ToText()),
+                            waiting->Value("501").ToText(), waiting->Value("502").ToText(),
+                            waiting->Value("503").ToText(), last.IsNull() ? "none since start" : Html(last.ToText()),
+                            Html(peer->Value("certificate").ToText()).substr(0, 23) + "&hellip;");
+    }
+    return page + "</table></body></html>\n";
+}
+
 // One branch's service: its database, its peers, and the one exchange that runs at a time.
 class Service {
 public:
@@ -88,7 +129,7 @@ public:
     // Runs `answer` for the branch whose certificate `req` came with, one exchange at a time;
     // its failures become a JSON error a person can act on.
     void Answer(const httplib::Request& req, httplib::Response& res,
-                const std::function<std::string(const Branch& caller)>& answer) {
+                const std::function<std::string(const Branch& caller)>& answer, const char* content_type = kJson) {
         const std::string number = PinnedPeer(req.ssl, check_.pins);
         if (number.empty()) {
             res.status = 403;
@@ -97,7 +138,8 @@ public:
         }
         std::lock_guard<std::mutex> one_at_a_time(exchange_);
         try {
-            res.set_content(answer(Branch{number, names_[number]}), kJson);
+            res.set_content(answer(Branch{number, names_[number]}), content_type);
+            if (req.method == "POST") Exchanged(number);
         } catch (const Error& e) {
             res.status = e.Code() == ErrorCode::kBadInput ? 400 : 500;
             res.set_content(ErrorJson(e.Description()), kJson);
@@ -154,7 +196,25 @@ public:
                                             Sha256Hex(body), saved.packages});
     }
 
-    std::string Status() const {
+    platform::Ref<host::VariantDictionary> Waiting(const std::string& branch) {
+        static constexpr std::pair<int32_t, const char*> kWaiting[] = {
+            {501, "SELECT count(*) FROM POOrder v1"},
+            {502, "SELECT count(*) FROM SEOutStock v1 WHERE v1.FTranType=83"},
+            {503, "SELECT count(*) FROM SEOutStock v1 WHERE v1.FTranType=82"}};
+        auto waiting = MakeRef<host::VariantDictionary>();
+        for (const auto& [bill_type, head] : kWaiting) {
+            const std::string sql = fmt::format(
+                "{} {} (v1.FTranStatus=0 OR v1.FTranStatus IS NULL) AND v1.FStatus IN (1,2) AND v1.FRelateBrID="
+                "(SELECT FItemID FROM t_SonCompany WHERE FNumber=?)",
+                head, bill_type == 501 ? "WHERE" : "AND");
+            waiting->Let(std::to_string(bill_type), Variant(int32_t(db_->Query(sql, {Variant(branch)})->Value(0).ToLong())));
+        }
+        return waiting;
+    }
+
+    // This branch, and per peer its certificate, the bills of each type waiting to go to it
+    // (approved, addressed to it, not yet sent) and when it last exchanged with this service.
+    platform::Ref<host::VariantDictionary> Status() {
         auto branch = MakeRef<host::VariantDictionary>();
         branch->Let("number", Variant(own_.number));
         branch->Let("name", Variant(own_.name));
@@ -162,20 +222,28 @@ public:
         for (const Peer& peer : peers_) {
             auto entry = MakeRef<host::VariantDictionary>();
             entry->Let("branch", Variant(peer.branch));
+            entry->Let("name", Variant(names_[peer.branch]));
             entry->Let("certificate", Variant("sha256:" + peer.fingerprint));
+            entry->Set("waiting", Waiting(peer.branch));
+            auto last = last_exchange_.find(peer.branch);
+            entry->Let("last_exchange", last == last_exchange_.end() ? Variant::Null() : Variant(last->second));
             peers->Add(Variant(entry));
         }
         auto status = MakeRef<host::VariantDictionary>();
         status->Set("branch", branch);
         status->Set("peers", peers);
-        return host::ToJson(Variant(status), -1);
+        return status;
     }
+
+    // Remembers when `branch` last exchanged bills here.
+    void Exchanged(const std::string& branch) { last_exchange_[branch] = platform::Date::Now().ToString(); }
 
 private:
     std::unique_ptr<hostkit::Database> db_;
     Branch own_;
     std::vector<Peer> peers_;
     std::map<std::string, std::string> names_;
+    std::map<std::string, std::string> last_exchange_;
     PinCheck check_;
     std::mutex exchange_;
 };
@@ -214,7 +282,13 @@ int RunServe(const ServeOptions& options) {
         service.Answer(req, res, [&](const Branch& caller) { return service.Save(caller, req.body); });
     });
     server.Get("/v1/status", [&](const httplib::Request& req, httplib::Response& res) {
-        service.Answer(req, res, [&](const Branch&) { return service.Status(); });
+        // A person with a browser gets the same as a page.
+        if (req.get_header_value("Accept").find("text/html") != std::string::npos) {
+            service.Answer(req, res, [&](const Branch&) { return StatusPage(*service.Status()); },
+                           "text/html; charset=utf-8");
+        } else {
+            service.Answer(req, res, [&](const Branch&) { return host::ToJson(Variant(service.Status()), -1); });
+        }
     });
 
     const int bound = port == 0 ? server.bind_to_any_port(host) : (server.bind_to_port(host, port) ? port : -1);
