@@ -34,6 +34,8 @@ public:
     // Error saying what the service answered, or why nothing came.
     std::string Post(const std::string& path, const std::string& body);
     const std::string& Url() const { return url_; }
+    // The SHA-256 of the service's pinned certificate.
+    const std::string& PeerFingerprint() const { return check_.pins.begin()->first; }
 
 private:
     std::string url_;

@@ -16,6 +16,7 @@
 #include "apps/orbabt/exchange.h"
 #include "apps/orbabt/host_setup.h"
 #include "apps/orbabt/mark.h"
+#include "apps/orbabt/net/exchange_log.h"
 #include "apps/orbabt/net/peers.h"
 #include "apps/orbabt/safe_file.h"
 #include "apps/orbabt/transport.h"
@@ -129,7 +130,8 @@ public:
     // Runs `answer` for the branch whose certificate `req` came with, one exchange at a time;
     // its failures become a JSON error a person can act on.
     void Answer(const httplib::Request& req, httplib::Response& res,
-                const std::function<std::string(const Branch& caller)>& answer, const char* content_type = kJson) {
+                const std::function<std::string(const Branch& caller, ExchangeRecord& record)>& answer,
+                const char* content_type = kJson) {
         const std::string number = PinnedPeer(req.ssl, check_.pins);
         if (number.empty()) {
             res.status = 403;
@@ -137,28 +139,42 @@ public:
             return;
         }
         std::lock_guard<std::mutex> one_at_a_time(exchange_);
+        ExchangeRecord record;
+        record.peer = number;
+        for (const auto& [fingerprint, branch] : check_.pins) {
+            if (branch == number) record.certificate = fingerprint;
+        }
         try {
-            res.set_content(answer(Branch{number, names_[number]}), content_type);
+            res.set_content(answer(Branch{number, names_[number]}, record), content_type);
             if (req.method == "POST") Exchanged(number);
         } catch (const Error& e) {
             res.status = e.Code() == ErrorCode::kBadInput ? 400 : 500;
             res.set_content(ErrorJson(e.Description()), kJson);
+            record.error = e.Description();
             std::cerr << platform::ForTerminal(fmt::format("orbabt serve: {} {} for {}: {}\n", req.method, req.path,
                                                            number, e.Description()));
         }
+        if (!record.direction.empty()) AppendExchangeLog(record);
     }
 
     // A download request: every requested bill addressed to the caller and not yet sent.
-    std::string Package(const Branch& caller, const std::string& body) {
+    std::string Package(const Branch& caller, const std::string& body, ExchangeRecord& record) {
+        record.direction = "served request";
         RequestFile request = ReadRequestFile(body, fmt::format("the download request of branch {}", caller.number));
         platform::Ref<host::VariantVector> list = apps::Package(*db_, *request.requests, caller);
-        return WriteListFile(ListFile{own_, caller, platform::Date::Now(), list});
+        std::string text = WriteListFile(ListFile{own_, caller, platform::Date::Now(), list});
+        record.list_sha256 = Sha256Hex(text);
+        for (const PackageCount& c : CountPackages(*list)) record.counts[c.bill_type].sent += c.own_bills;
+        return text;
     }
 
     // A receipt of the caller for a list made here: marks what it proves, as orbabt mark does.
-    std::string Mark(const Branch& caller, const std::string& body) {
+    std::string Mark(const Branch& caller, const std::string& body, ExchangeRecord& record) {
+        record.direction = "served receipt";
         const std::string name = fmt::format("the receipt of branch {}", caller.number);
         ReceiptFile receipt = ReadReceiptFile(body, name);
+        record.list_sha256 = receipt.list_sha256;
+        CountReceipt(receipt, record);
         if (receipt.sender.number != caller.number) {
             throw Error(ErrorCode::kBadInput,
                         fmt::format("{} says it was written by branch {}; a branch sends its own receipts only",
@@ -169,6 +185,7 @@ public:
         const MarkResult result = MarkAcknowledged(*db_, receipt, name, own_);
         auto marked = MakeRef<host::VariantDictionary>();
         for (const auto& [bill_type, count] : result.marked) {
+            record.counts[bill_type].marked += count;
             const std::string key = std::to_string(bill_type);
             const Variant* before = marked->Find(key);
             marked->Let(key, Variant(int32_t(count + (before ? before->ToLong() : 0))));
@@ -182,7 +199,9 @@ public:
 
     // A list the caller chose to send: saved here as unpackage saves one, answered with the
     // receipt.
-    std::string Save(const Branch& caller, const std::string& body) {
+    std::string Save(const Branch& caller, const std::string& body, ExchangeRecord& record) {
+        record.direction = "served list";
+        record.list_sha256 = Sha256Hex(body);
         const std::string name = fmt::format("the list of branch {}", caller.number);
         const ListFile file = ReadListFile(body, name);
         if (file.sender.number != caller.number) {
@@ -192,8 +211,10 @@ public:
         }
         RequireBranch(file.receiver, own_, name, "receiver", *db_);
         const UnpackageResult saved = Unpackage(*db_, file);
-        return WriteReceiptFile(ReceiptFile{own_, file.sender, platform::Date::Now(), file.sender, file.created,
-                                            Sha256Hex(body), saved.packages});
+        const ReceiptFile receipt{own_, file.sender, platform::Date::Now(), file.sender, file.created,
+                                  record.list_sha256, saved.packages};
+        CountReceipt(receipt, record);
+        return WriteReceiptFile(receipt);
     }
 
     platform::Ref<host::VariantDictionary> Waiting(const std::string& branch) {
@@ -273,21 +294,29 @@ int RunServe(const ServeOptions& options) {
     server.set_write_timeout(options.write_timeout_s);
     server.set_payload_max_length(static_cast<size_t>(InputLimitMb()) << 20);
     server.Post("/v1/requests", [&](const httplib::Request& req, httplib::Response& res) {
-        service.Answer(req, res, [&](const Branch& caller) { return service.Package(caller, req.body); });
+        service.Answer(req, res, [&](const Branch& caller, ExchangeRecord& record) {
+            return service.Package(caller, req.body, record);
+        });
     });
     server.Post("/v1/receipts", [&](const httplib::Request& req, httplib::Response& res) {
-        service.Answer(req, res, [&](const Branch& caller) { return service.Mark(caller, req.body); });
+        service.Answer(req, res, [&](const Branch& caller, ExchangeRecord& record) {
+            return service.Mark(caller, req.body, record);
+        });
     });
     server.Post("/v1/lists", [&](const httplib::Request& req, httplib::Response& res) {
-        service.Answer(req, res, [&](const Branch& caller) { return service.Save(caller, req.body); });
+        service.Answer(req, res, [&](const Branch& caller, ExchangeRecord& record) {
+            return service.Save(caller, req.body, record);
+        });
     });
     server.Get("/v1/status", [&](const httplib::Request& req, httplib::Response& res) {
         // A person with a browser gets the same as a page.
         if (req.get_header_value("Accept").find("text/html") != std::string::npos) {
-            service.Answer(req, res, [&](const Branch&) { return StatusPage(*service.Status()); },
+            service.Answer(req, res, [&](const Branch&, ExchangeRecord&) { return StatusPage(*service.Status()); },
                            "text/html; charset=utf-8");
         } else {
-            service.Answer(req, res, [&](const Branch&) { return host::ToJson(Variant(service.Status()), -1); });
+            service.Answer(req, res, [&](const Branch&, ExchangeRecord&) {
+                return host::ToJson(Variant(service.Status()), -1);
+            });
         }
     });
 

@@ -30,8 +30,14 @@ struct PushOptions {
     std::string list_file;
 };
 
+struct ExchangeRecord;
+
+// Each writes its line of the exchange log, failed or not.
 int RunPull(const PullOptions& options);
 int RunPush(const PushOptions& options);
+// The exchanges themselves, counting what moved in `record`.
+int Pull(const PullOptions& options, ServiceClient& service, ExchangeRecord& record);
+int Push(const PushOptions& options, ServiceClient& service, ExchangeRecord& record);
 
 void AddPullCommand(CLI::App& app, CommandContext& context);
 void AddPushCommand(CLI::App& app, CommandContext& context);
