@@ -53,6 +53,30 @@ void Emit(const std::string& output, const std::string& text) {
 
 }  // namespace
 
+namespace {
+
+ListFile BrowseList(const Ref<VariantVector>& result, hostkit::Database& db) {
+    const auto receivers = ReceiversOf(*result);
+    if (receivers.size() != 1) {
+        std::string names;
+        for (const auto& [number, branch_name] : receivers) names += fmt::format("\n  {} {}", number, branch_name);
+        throw Error(ErrorCode::kBadInput,
+                    receivers.empty()
+                        ? std::string("The chosen bills name no receiving branch; no file was written")
+                        : fmt::format("The chosen bills are addressed to {} branches; choose the bills of one "
+                                      "branch for one file (no file was written):{}",
+                                      receivers.size(), names));
+    }
+    const Branch receiver{receivers.begin()->first, receivers.begin()->second};
+    return ListFile{OwnBranch(db), receiver, platform::Date::Now(), result};
+}
+
+}  // namespace
+
+std::string BrowseListText(const Ref<VariantVector>& result, hostkit::Database& db) {
+    return WriteListFile(BrowseList(result, db));
+}
+
 int WriteBrowseResult(const Ref<VariantVector>& result, bool download, hostkit::Database& db,
                       const std::string& output) {
     if (!result || result->UpperBound() == 0) {
@@ -67,20 +91,10 @@ int WriteBrowseResult(const Ref<VariantVector>& result, bool download, hostkit::
         }
         return 0;
     }
-    const auto receivers = ReceiversOf(*result);
-    if (receivers.size() != 1) {
-        std::string names;
-        for (const auto& [number, branch_name] : receivers) names += fmt::format("\n  {} {}", number, branch_name);
-        throw Error(ErrorCode::kBadInput,
-                    receivers.empty()
-                        ? std::string("The chosen bills name no receiving branch; no file was written")
-                        : fmt::format("The chosen bills are addressed to {} branches; choose the bills of one "
-                                      "branch for one file (no file was written):{}",
-                                      receivers.size(), names));
-    }
-    const Branch receiver{receivers.begin()->first, receivers.begin()->second};
-    const Branch sender = OwnBranch(db);
-    Emit(output, WriteListFile(ListFile{sender, receiver, platform::Date::Now(), result}));
+    const ListFile file = BrowseList(result, db);
+    const Branch& sender = file.sender;
+    const Branch& receiver = file.receiver;
+    Emit(output, WriteListFile(file));
     if (!output.empty()) {
         std::cout << fmt::format("Wrote a send list from {} ({}) for {} ({}) to {}:\n", sender.number, sender.name,
                                  receiver.number, receiver.name, output);

@@ -22,4 +22,8 @@ inline constexpr int kNothingChosen = 2;
 int WriteBrowseResult(const platform::Ref<host::VariantVector>& result, bool download, hostkit::Database& db,
                       const std::string& output);
 
+// The send vector `result` as a transmission list from this branch to the one its bills name;
+// raises the Error of WriteBrowseResult for bills of several branches.
+std::string BrowseListText(const platform::Ref<host::VariantVector>& result, hostkit::Database& db);
+
 }  // namespace orba::apps

@@ -10,9 +10,12 @@
 #include "apps/orbabt/browse_result.h"
 #include "apps/orbabt/commands.h"
 #include "apps/orbabt/host_setup.h"
+#include "apps/orbabt/net/transfer.h"
 #include "apps/orbabt/safe_file.h"
 #include "facade/bill_trans.h"
 #include "facade/browse_entry.h"
+#include "data/bill_records.h"
+#include "host/variant_dictionary.h"
 #include "hostkit/db/database.h"
 #include "platform/error.h"
 
@@ -43,7 +46,7 @@ int RunBrowse(const BrowseOptions& options) {
                     "QT_QPA_PLATFORM=offscreen)");
     }
     if (!options.output.empty()) RequireSeparateOutput(options.output, "-o", {{"the account database", options.db}});
-    const std::unique_ptr<hostkit::Database> database = UseDatabase(options.db);
+    std::unique_ptr<hostkit::Database> database = UseDatabase(options.db);
     // The window module starts the window application; the other commands never load it.
     Ref<VariantVector> result;
     facade::RunInWindowApplication([&] {
@@ -52,7 +55,20 @@ int RunBrowse(const BrowseOptions& options) {
         trans->Show();
         result = facade::BillTrans::VectTransmitBill();
     });
-    return WriteBrowseResult(result, download, *database, options.output);
+    if (options.service.url.empty()) return WriteBrowseResult(result, download, *database, options.output);
+    if (!result || result->UpperBound() == 0) return WriteBrowseResult(result, download, *database, "");
+    database.reset();  // the exchange opens the database itself
+    if (download) {
+        net::PullOptions pull{options.db, options.service, {}, {}};
+        for (int32_t i = 1; i <= result->UpperBound(); ++i) {
+            auto request = platform::ObjectAs<host::VariantDictionary>(result->Item(i));
+            pull.types.push_back(static_cast<int>(request->Value(data::key::kBillType).ToLong()));
+        }
+        return net::RunPull(pull);
+    }
+    net::PushOptions push{options.db, options.service, {}, {}};
+    push.list_text = BrowseListText(result, *UseBranchDatabase(options.db));
+    return net::RunPush(push);
 }
 
 void AddBrowseCommand(CLI::App& app, CommandContext& context) {
@@ -65,8 +81,19 @@ void AddBrowseCommand(CLI::App& app, CommandContext& context) {
     command->add_option("-o,--output", browse->output,
                         "File to write (a send list for unpackage, or a download request for package); "
                         "standard output when not given");
+    command->add_option("--to,--from", browse->service.url,
+                        "Send the chosen bills to (send mode), or fetch the checked types from (download mode), "
+                        "this related branch's service: https://HOST:PORT");
+    command->add_option("--cert", browse->service.cert, "With --to/--from: this branch's certificate (PEM)");
+    command->add_option("--key", browse->service.key, "With --to/--from: its private key (PEM)");
+    command->add_option("--peer-cert", browse->service.peer_cert,
+                        "With --to/--from: the service's certificate (PEM) or sha256:<hex>");
     context.AddTraceOption(*command);
     command->callback([&context, browse] {
+        if (!browse->service.url.empty() &&
+            (browse->service.cert.empty() || browse->service.key.empty() || browse->service.peer_cert.empty())) {
+            throw CLI::ValidationError("--to/--from", "needs --cert, --key and --peer-cert");
+        }
         context.Choose([browse] { return RunBrowse(*browse); }, {{"the account database", browse->db}});
     });
 }

@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "apps/orbabt/net/client.h"
+
 namespace orba::apps {
 
 // Opens the browse window over `db` in send or download mode and writes what was chosen:
@@ -13,6 +15,10 @@ struct BrowseOptions {
     std::string db;
     std::string mode = "send";
     std::string output;
+    // With an address (--to in send mode, --from in download mode) the choice goes to that
+    // related branch's service instead of a file: the send list is pushed and marked from its
+    // receipt, the checked types are pulled.
+    net::ClientOptions service;
 };
 int RunBrowse(const BrowseOptions& options);
 

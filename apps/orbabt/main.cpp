@@ -23,7 +23,8 @@ int main(int argc, char** argv) {
     CommandContext context;
     for (auto add : {AddInitDbCommand, AddSchemaCommand, AddSqlCommand, AddInvokeCommand, AddRequestCommand,
                      AddPackageCommand, AddUnpackageCommand, AddMarkCommand, AddBrowseCommand, AddDemoCommand,
-                     net::AddServeCommand, net::AddPullCommand, net::AddPushCommand}) {
+                     net::AddServeCommand, net::AddPullCommand, net::AddPushCommand,
+                     net::AddSyncCommand, net::AddStatusCommand}) {
         add(app, context);
     }
 

@@ -160,7 +160,7 @@ TEST_F(BrowseResultTest, TheCommandWritesWhatWasChosenInTheWindow) {
         w.FillBillGrid(picks);
         w.Bar()->Click(ui::band::kToolBar, ui::tool::kFileSend);
     });
-    ASSERT_EQ(RunBrowse(BrowseOptions{A(), "send", (dir_ / "send.json").string()}), 0);
+    ASSERT_EQ(RunBrowse(BrowseOptions{A(), "send", (dir_ / "send.json").string(), {}}), 0);
     const ListFile sent = ReadListFile(testing::ReadFile(dir_ / "send.json"), "send.json");
     EXPECT_EQ(sent.receiver.number, "01.002");
     EXPECT_EQ(CountPackages(*sent.list).at(0).bills, picks->UpperBound());
@@ -169,15 +169,15 @@ TEST_F(BrowseResultTest, TheCommandWritesWhatWasChosenInTheWindow) {
         w.SetNodeChecked("POIn", true);
         w.Bar()->Click(ui::band::kToolBar, ui::tool::kFileDownLoad);
     });
-    ASSERT_EQ(RunBrowse(BrowseOptions{B(), "download", (dir_ / "req.json").string()}), 0);
+    ASSERT_EQ(RunBrowse(BrowseOptions{B(), "download", (dir_ / "req.json").string(), {}}), 0);
     const RequestFile requested = ReadRequestFile(testing::ReadFile(dir_ / "req.json"), "req.json");
     ASSERT_EQ(requested.requests->UpperBound(), 1);
 
     // Exit, and a send with no type checked (an empty vector), leave nothing to write.
     act([](ui::FrmBrowseBase& w) { w.Bar()->Click(ui::band::kFile, ui::tool::kFileExit); });
-    EXPECT_EQ(RunBrowse(BrowseOptions{B(), "download", (dir_ / "none.json").string()}), kNothingChosen);
+    EXPECT_EQ(RunBrowse(BrowseOptions{B(), "download", (dir_ / "none.json").string(), {}}), kNothingChosen);
     act([](ui::FrmBrowseBase& w) { w.Bar()->Click(ui::band::kFile, ui::tool::kFileSend); });
-    EXPECT_EQ(RunBrowse(BrowseOptions{A(), "send", (dir_ / "none.json").string()}), kNothingChosen);
+    EXPECT_EQ(RunBrowse(BrowseOptions{A(), "send", (dir_ / "none.json").string(), {}}), kNothingChosen);
     EXPECT_FALSE(fs::exists(dir_ / "none.json"));
 }
 

@@ -4,7 +4,10 @@
 #include <httplib.h>
 
 #include <charconv>
+#include <chrono>
 #include <filesystem>
+#include <iostream>
+#include <thread>
 
 #include "host/variant_dictionary.h"
 #include "host/variant_json.h"
@@ -47,7 +50,8 @@ Address ServiceAddress(const std::string& url) {
 
 }  // namespace
 
-ServiceClient::ServiceClient(const ClientOptions& options) : url_(options.url) {
+ServiceClient::ServiceClient(const ClientOptions& options)
+    : url_(options.url), retries_(options.retries), retry_wait_s_(options.retry_wait_s) {
     const Address address = ServiceAddress(options.url);
     check_.pins.emplace(PinnedFingerprint(options.peer_cert, std::filesystem::current_path(), "--peer-cert"),
                         options.url);
@@ -69,7 +73,23 @@ ServiceClient::ServiceClient(const ClientOptions& options) : url_(options.url) {
 ServiceClient::~ServiceClient() = default;
 
 std::string ServiceClient::Post(const std::string& path, const std::string& body) {
-    httplib::Result result = client_->Post(path.c_str(), body, "application/json");
+    return Answer(path, [&] { return client_->Post(path.c_str(), body, "application/json"); });
+}
+
+std::string ServiceClient::Get(const std::string& path) {
+    return Answer(path, [&] { return client_->Get(path.c_str()); });
+}
+
+std::string ServiceClient::Answer(const std::string& path, const std::function<httplib::Result()>& send) {
+    httplib::Result result = send();
+    double wait_s = retry_wait_s_;
+    for (int retry = 1; !result && retry <= retries_; ++retry, wait_s *= 2) {
+        std::cerr << fmt::format("orbabt: {} gave no answer to {} ({}); trying again in {:g} s ({} of {})\n", url_,
+                                 path, httplib::to_string(result.error()), wait_s, retry, retries_)
+                  << std::flush;
+        std::this_thread::sleep_for(std::chrono::duration<double>(wait_s));
+        result = send();
+    }
     if (!result) {
         throw Error(ErrorCode::kIoError,
                     fmt::format("The service {} did not answer {}: {} (is it running, does it pin this branch's "
@@ -84,7 +104,9 @@ std::string ServiceClient::Post(const std::string& path, const std::string& body
         } catch (const Error&) {
             // Not the service's JSON: its text is shown as it came.
         }
-        throw Error(ErrorCode::kBadInput,
+        // A failure of the service itself (its database locked or down) may pass; a refusal
+        // of what was sent will not.
+        throw Error(result->status >= 500 ? ErrorCode::kIoError : ErrorCode::kBadInput,
                     fmt::format("The service {} refused {} ({}): {}", url_, path, result->status, message));
     }
     return result->body;

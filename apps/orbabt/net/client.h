@@ -2,6 +2,7 @@
 // branch shows its own certificate. Shared by pull and push.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -9,6 +10,7 @@
 
 namespace httplib {
 class SSLClient;
+class Result;
 }
 
 namespace orba::apps::net {
@@ -19,6 +21,12 @@ struct ClientOptions {
     std::string key;        // its private key (PEM)
     std::string peer_cert;  // the service's certificate (PEM) or "sha256:<hex>"
     int timeout_s = 60;
+    // A request that got no answer (no connection, or one lost before the answer came) is
+    // sent again this many times, after retry_wait_s seconds and twice as long each time.
+    // Every request of the exchange may be sent twice: the service answers a repeated one
+    // as it answered the first.
+    int retries = 3;
+    double retry_wait_s = 1;
 };
 
 class ServiceClient {
@@ -30,16 +38,22 @@ public:
     ServiceClient(const ServiceClient&) = delete;
     ServiceClient& operator=(const ServiceClient&) = delete;
 
-    // Posts `body` (JSON) to `path` and gives the answer; a refusal or a lost connection is an
-    // Error saying what the service answered, or why nothing came.
+    // Posts `body` (JSON) to `path` and gives the answer, trying again as the options say
+    // when no answer comes; a refusal, or no answer after the last try, is an Error saying
+    // what the service answered or why nothing came (ErrorCode::kIoError: nothing came).
     std::string Post(const std::string& path, const std::string& body);
+    std::string Get(const std::string& path);
     const std::string& Url() const { return url_; }
     // The SHA-256 of the service's pinned certificate.
     const std::string& PeerFingerprint() const { return check_.pins.begin()->first; }
 
 private:
+    std::string Answer(const std::string& path, const std::function<httplib::Result()>& send);
+
     std::string url_;
     PinCheck check_;
+    int retries_ = 0;
+    double retry_wait_s_ = 0;
     std::unique_ptr<httplib::SSLClient> client_;
 };
 

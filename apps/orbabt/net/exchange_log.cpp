@@ -29,6 +29,8 @@ void CountReceipt(const ReceiptFile& receipt, ExchangeRecord& record) {
     }
 }
 
+std::filesystem::path ExchangeFolder() { return facade::LogDirectory().parent_path() / "ExchangeLog"; }
+
 void AppendExchangeLog(const ExchangeRecord& record, std::filesystem::path directory) {
     auto line = MakeRef<host::VariantDictionary>();
     line->Let("time", Variant(platform::Date::Now().ToString()));
@@ -49,7 +51,7 @@ void AppendExchangeLog(const ExchangeRecord& record, std::filesystem::path direc
     line->Set("counts", counts);
     line->Let("error", Variant(record.error));
     try {
-        if (directory.empty()) directory = facade::LogDirectory().parent_path() / "ExchangeLog";
+        if (directory.empty()) directory = ExchangeFolder();
         std::filesystem::create_directories(directory);
         const std::filesystem::path log = directory / "exchanges.jsonl";
         std::error_code ec;

@@ -29,6 +29,10 @@ struct ExchangeRecord {
 // not saved.
 void CountReceipt(const ReceiptFile& receipt, ExchangeRecord& record);
 
+// The folder of the exchange log and of what waits for the next exchange: "ExchangeLog"
+// beside the transmission logs.
+std::filesystem::path ExchangeFolder();
+
 // Appends `record` with the time to the log in `directory` (the ExchangeLog folder beside
 // the transmission logs by default). A log that cannot be written is reported on standard
 // error; the exchange itself is not failed for it.

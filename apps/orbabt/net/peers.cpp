@@ -6,6 +6,7 @@
 #include "host/variant_dictionary.h"
 #include "host/variant_json.h"
 #include "host/variant_vector.h"
+#include "hostkit/db/database.h"
 #include "platform/error.h"
 
 namespace orba::apps::net {
@@ -23,20 +24,79 @@ std::string TextOf(const host::VariantDictionary& entry, std::string_view key, c
     return std::string(value->AsString());
 }
 
-}  // namespace
-
-std::vector<Peer> ReadPeersFile(const std::filesystem::path& path) {
-    const std::string file = path.string();
+// The file's top object; `what` names the kind of file in the message when it cannot be read.
+platform::Ref<host::VariantDictionary> ReadTop(const std::filesystem::path& path, std::string_view what) {
     platform::Variant root;
     try {
         root = host::FromJson(ReadTextFile(path));
     } catch (const Error& e) {
-        throw Error(e.Number(), fmt::format("The peers file '{}' cannot be read: {}", file, e.Description()));
+        throw Error(e.Number(), fmt::format("The {} '{}' cannot be read: {}", what, path.string(), e.Description()));
     }
-    const auto top = platform::ObjectAs<host::VariantDictionary>(root);
-    const platform::Variant* listed = top ? top->Find("peers") : nullptr;
-    const auto entries = listed ? platform::ObjectAs<host::VariantVector>(*listed) : nullptr;
-    if (!entries || entries->UpperBound() == 0) {
+    auto top = platform::ObjectAs<host::VariantDictionary>(root);
+    if (!top) throw Error(ErrorCode::kBadInput, fmt::format("The {} '{}' is not a JSON object", what, path.string()));
+    return top;
+}
+
+// The entries of the list under `key`, or none.
+platform::Ref<host::VariantVector> EntriesOf(const host::VariantDictionary& top, std::string_view key) {
+    const platform::Variant* listed = top.Find(key);
+    auto entries = listed ? platform::ObjectAs<host::VariantVector>(*listed) : nullptr;
+    return entries && entries->UpperBound() > 0 ? entries : nullptr;
+}
+
+// A file named in a configuration: relative paths are taken from the configuration's folder.
+std::string PathFrom(const std::filesystem::path& folder, const std::string& named) {
+    return std::filesystem::path(named).is_absolute() ? named : (folder / named).lexically_normal().string();
+}
+
+int NumberOf(const host::VariantDictionary& entry, std::string_view key, int otherwise, const std::string& where) {
+    const platform::Variant* value = entry.Find(key);
+    if (!value) return otherwise;
+    if (!value->IsNumeric() || value->ToLong() < 0 || value->ToLong() > 100000) {
+        throw Error(ErrorCode::kBadInput, fmt::format("{}: \"{}\" is not a whole number from 0", where, key));
+    }
+    return static_cast<int>(value->ToLong());
+}
+
+}  // namespace
+
+SyncConfig ReadSyncFile(const std::filesystem::path& path) {
+    const auto top = ReadTop(path, "sync file");
+    const std::string where = fmt::format("The sync file '{}'", path.string());
+    const std::filesystem::path folder = path.parent_path();
+    SyncConfig config;
+    const std::string db = TextOf(*top, "db", where);
+    config.db = hostkit::IsServerDatabaseUri(db) ? db : PathFrom(folder, db);
+    config.cert = PathFrom(folder, TextOf(*top, "cert", where));
+    config.key = PathFrom(folder, TextOf(*top, "key", where));
+    config.retries = NumberOf(*top, "retries", config.retries, where);
+    config.timeout_s = NumberOf(*top, "timeout", config.timeout_s, where);
+    const auto entries = EntriesOf(*top, "pull");
+    if (!entries) {
+        throw Error(ErrorCode::kBadInput,
+                    fmt::format("{} names no pulls: it must hold \"pull\": [{{\"from\": \"https://HOST:PORT\", "
+                                "\"certificate\": \"a.pem\"}}, ...]",
+                                where));
+    }
+    for (int32_t i = 1; i <= entries->UpperBound(); ++i) {
+        const std::string at = fmt::format("{}, pull {}", where, i);
+        const auto entry = platform::ObjectAs<host::VariantDictionary>(entries->Item(i));
+        if (!entry) throw Error(ErrorCode::kBadInput, fmt::format("{} is not an object", at));
+        SyncPull pull{TextOf(*entry, "from", at), TextOf(*entry, "certificate", at), {501, 502, 503}};
+        if (!pull.certificate.starts_with("sha256:")) pull.certificate = PathFrom(folder, pull.certificate);
+        if (const auto types = EntriesOf(*entry, "types")) {
+            pull.types.clear();
+            for (int32_t t = 1; t <= types->UpperBound(); ++t) pull.types.push_back(int(types->Item(t).ToLong()));
+        }
+        config.pulls.push_back(std::move(pull));
+    }
+    return config;
+}
+
+std::vector<Peer> ReadPeersFile(const std::filesystem::path& path) {
+    const std::string file = path.string();
+    const auto entries = EntriesOf(*ReadTop(path, "peers file"), "peers");
+    if (!entries) {
         throw Error(ErrorCode::kBadInput,
                     fmt::format("The peers file '{}' names no peers: it must hold {{\"peers\": [{{\"branch\": "
                                 "\"01.002\", \"certificate\": \"b.pem\"}}, ...]}}",

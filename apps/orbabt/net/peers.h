@@ -18,6 +18,25 @@ struct Peer {
     std::string fingerprint;
 };
 
+// What `orbabt sync` does in one go: the pulls of this branch from several related branches'
+// services. Read from a JSON file:
+//   {"db": "b.db", "cert": "b.pem", "key": "b.key",
+//    "pull": [{"from": "https://a.example:8443", "certificate": "a.pem", "types": [501, 502, 503]}]}
+// "types" may be left out (all three); "retries" and "timeout" (seconds) may be given at the
+// top. Relative paths are taken from the file's folder.
+struct SyncPull {
+    std::string from;         // the service's address
+    std::string certificate;  // its certificate: an absolute path, or "sha256:<hex>"
+    std::vector<int> types;
+};
+struct SyncConfig {
+    std::string db, cert, key;
+    int retries = 3, timeout_s = 60;
+    std::vector<SyncPull> pulls;
+};
+// Raises an Error naming the file and what in it is wrong.
+SyncConfig ReadSyncFile(const std::filesystem::path& path);
+
 // Raises an Error naming the file and the entry that is wrong: no peers, an entry without a
 // branch or certificate, a certificate that cannot be read, or one certificate named for two
 // branches (the caller's branch is the one its certificate belongs to, so it must be one).

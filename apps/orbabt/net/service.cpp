@@ -290,8 +290,10 @@ int RunServe(const ServeOptions& options) {
                                 options.cert, options.key));
     }
     RequirePinnedPeer(*server.ssl_context(), service.Check());
-    server.set_read_timeout(options.read_timeout_s);
-    server.set_write_timeout(options.write_timeout_s);
+    server.set_read_timeout(options.timeout_s);
+    server.set_write_timeout(options.timeout_s);
+    const size_t workers = static_cast<size_t>(options.max_connections);
+    server.new_task_queue = [workers] { return new httplib::ThreadPool(workers); };
     server.set_payload_max_length(static_cast<size_t>(InputLimitMb()) << 20);
     server.Post("/v1/requests", [&](const httplib::Request& req, httplib::Response& res) {
         service.Answer(req, res, [&](const Branch& caller, ExchangeRecord& record) {
@@ -350,6 +352,12 @@ void AddServeCommand(CLI::App& app, CommandContext& context) {
     command->add_option("--key", serve->key, "This branch's private key (PEM)")->required();
     command->add_option("--peers", serve->peers, "The peers file: each related branch and its certificate")
         ->required();
+    command->add_option("--max-connections", serve->max_connections, "Connections answered at once")
+        ->check(CLI::Range(1, 1024))
+        ->capture_default_str();
+    command->add_option("--timeout", serve->timeout_s, "Seconds a client may be silent before it is dropped")
+        ->check(CLI::Range(1, 3600))
+        ->capture_default_str();
     context.AddTraceOption(*command);
     context.AddInputLimitOption(*command);
     command->callback([&context, serve] {

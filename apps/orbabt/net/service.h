@@ -22,8 +22,9 @@ struct ServeOptions {
     std::string cert;
     std::string key;
     std::string peers;
-    int read_timeout_s = 30;
-    int write_timeout_s = 30;
+    int timeout_s = 30;  // and write time-out
+    // Connections answered at once; more wait for one of them to end.
+    int max_connections = 16;
 };
 
 // Serves until SIGTERM or SIGINT, finishing the exchange in hand; returns the exit status.

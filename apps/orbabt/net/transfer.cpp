@@ -3,6 +3,8 @@
 #include <CLI/CLI.hpp>
 #include <fmt/format.h>
 
+#include <algorithm>
+#include <filesystem>
 #include <iostream>
 
 #include "apps/orbabt/commands.h"
@@ -11,16 +13,20 @@
 #include "apps/orbabt/host_setup.h"
 #include "apps/orbabt/mark.h"
 #include "apps/orbabt/net/exchange_log.h"
+#include "apps/orbabt/net/peers.h"
+#include "apps/orbabt/safe_file.h"
 #include "apps/orbabt/transport.h"
 #include "host/variant_dictionary.h"
 #include "host/variant_json.h"
 #include "hostkit/db/database.h"
 #include "platform/error.h"
+#include "platform/printable_text.h"
 
 namespace orba::apps::net {
 
 using platform::Error;
 using platform::ErrorCode;
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -41,6 +47,49 @@ bool PrintMarked(const std::string& answer_text, const Branch& at, ExchangeRecor
     return answer->Find("ok") && answer->Value("ok").ToBoolean();
 }
 
+// Where a receipt that could not be delivered to `service` waits for the next pull: one file
+// per list, named after the service's certificate and the list.
+fs::path KeptReceiptPath(const fs::path& folder, const ServiceClient& service, const std::string& list_sha256) {
+    return folder / fmt::format("{}-{}.json", service.PeerFingerprint().substr(0, 16), list_sha256.substr(0, 16));
+}
+
+// Delivers the receipts kept for `service` by earlier pulls, oldest first. A receipt delivered
+// is removed; one the service refuses (it will never take it) is renamed to *.refused and
+// named on standard error, so that nothing is lost and the next pull is not stopped by it.
+// Raises the Error when the service does not answer: the pull cannot go on without it.
+bool DeliverKeptReceipts(ServiceClient& service, const fs::path& folder, ExchangeRecord& record) {
+    std::error_code ec;
+    if (!fs::is_directory(folder, ec)) return true;
+    const std::string prefix = service.PeerFingerprint().substr(0, 16) + "-";
+    std::vector<fs::path> kept;
+    for (const fs::directory_entry& entry : fs::directory_iterator(folder)) {
+        const std::string name = entry.path().filename().string();
+        if (name.starts_with(prefix) && name.ends_with(".json")) kept.push_back(entry.path());
+    }
+    std::sort(kept.begin(), kept.end(), [](const fs::path& a, const fs::path& b) {
+        return fs::last_write_time(a) < fs::last_write_time(b);
+    });
+    bool ok = true;
+    for (const fs::path& path : kept) {
+        const std::string text = ReadTextFile(path);
+        const ReceiptFile receipt = ReadReceiptFile(text, path.string());
+        std::cout << fmt::format("Delivering the receipt kept from an earlier pull ({}):\n", path.filename().string());
+        try {
+            ok = PrintMarked(service.Post("/v1/receipts", text), receipt.receiver, record) && ok;
+        } catch (const Error& e) {
+            if (e.Code() == ErrorCode::kIoError) throw;
+            fs::rename(path, fs::path(path).replace_extension(".refused"));
+            std::cerr << platform::ForTerminal(fmt::format("orbabt: {} was refused and is kept as {}: {}\n",
+                                                           path.string(), path.stem().string() + ".refused",
+                                                           e.Description()));
+            ok = false;
+            continue;
+        }
+        fs::remove(path);
+    }
+    return ok;
+}
+
 void AddServiceOptions(CLI::App& command, ClientOptions& service, const char* url_option, const char* url_help) {
     command.add_option(url_option, service.url, url_help)->required();
     command.add_option("--cert", service.cert, "This branch's certificate (PEM)")->required();
@@ -48,6 +97,10 @@ void AddServiceOptions(CLI::App& command, ClientOptions& service, const char* ur
     command.add_option("--peer-cert", service.peer_cert, "The service's certificate (PEM) or sha256:<hex>")
         ->required();
     command.add_option("--timeout", service.timeout_s, "Seconds to wait for the service")->capture_default_str();
+    command.add_option("--retries", service.retries, "Tries again when no answer comes, this many times")
+        ->capture_default_str();
+    command.add_option("--retry-wait", service.retry_wait_s, "Seconds before the first retry (doubled each time)")
+        ->capture_default_str();
 }
 
 // Runs `exchange` and writes its line of the exchange log, with the error when it failed.
@@ -74,6 +127,8 @@ int RunPull(const PullOptions& options) {
 int Pull(const PullOptions& options, ServiceClient& service, ExchangeRecord& record) {
     const std::unique_ptr<hostkit::Database> database = UseBranchDatabase(options.db);
     const Branch own = OwnBranch(*database);
+    const fs::path kept_folder = options.kept.empty() ? ExchangeFolder() / "undelivered" : fs::path(options.kept);
+    bool ok = DeliverKeptReceipts(service, kept_folder, record);
     const std::string list_text = service.Post(
         "/v1/requests", WriteRequestFile(RequestFile{platform::Date::Now(), MakeRequests(options.types)}));
     const std::string list_name = fmt::format("the list from {}", service.Url());
@@ -91,8 +146,21 @@ int Pull(const PullOptions& options, ServiceClient& service, ExchangeRecord& rec
                               record.list_sha256, saved.packages};
     PrintReceipt(receipt);
     CountReceipt(receipt, record);
-    const bool marked_ok = PrintMarked(service.Post("/v1/receipts", WriteReceiptFile(receipt)), file.sender, record);
-    return saved.failed || !marked_ok ? 1 : 0;
+    // The bills are saved here; until the service has the receipt they stay unmarked there.
+    // A receipt that does not get through is kept and delivered first by the next pull.
+    const std::string receipt_text = WriteReceiptFile(receipt);
+    try {
+        ok = PrintMarked(service.Post("/v1/receipts", receipt_text), file.sender, record) && ok;
+    } catch (const Error& e) {
+        if (e.Code() != ErrorCode::kIoError) throw;
+        const fs::path kept = KeptReceiptPath(kept_folder, service, record.list_sha256);
+        WriteOutputFile(kept, receipt_text);
+        throw Error(ErrorCode::kIoError,
+                    fmt::format("The bills are saved at {}, but {} has not had the receipt: {}. The receipt is "
+                                "kept as '{}'; the next pull from {} delivers it first",
+                                own.number, file.sender.number, e.Description(), kept.string(), service.Url()));
+    }
+    return saved.failed || !ok ? 1 : 0;
 }
 
 int RunPush(const PushOptions& options) {
@@ -104,10 +172,11 @@ int RunPush(const PushOptions& options) {
 int Push(const PushOptions& options, ServiceClient& service, ExchangeRecord& record) {
     const std::unique_ptr<hostkit::Database> database = UseBranchDatabase(options.db);
     const Branch own = OwnBranch(*database);
-    const std::string list_text = ReadTextFile(options.list_file);
-    const ListFile file = ReadListFile(list_text, options.list_file);
+    const std::string list_name = options.list_file.empty() ? "the chosen bills" : options.list_file;
+    const ListFile file =
+        ReadListFile(options.list_file.empty() ? options.list_text : ReadTextFile(options.list_file), list_name);
     record.peer = file.receiver.number;
-    RequireBranch(file.sender, own, options.list_file, "sender", *database);
+    RequireBranch(file.sender, own, list_name, "sender", *database);
     const std::string sent = WriteListFile(file);
     record.list_sha256 = Sha256Hex(sent);
     for (const PackageCount& c : CountPackages(*file.list)) record.counts[c.bill_type].sent += c.own_bills;
@@ -133,11 +202,63 @@ void AddPullCommand(CLI::App& app, CommandContext& context) {
         app.add_subcommand("pull", "Fetch, save and acknowledge what a related branch's service holds for this one");
     command->add_option("--db", pull->db, "Account database of this branch")->required();
     AddServiceOptions(*command, pull->service, "--from", "The related branch's service: https://HOST:PORT");
+    command->add_option("--kept", pull->kept,
+                        "Folder of receipts not yet delivered (default: ExchangeLog/undelivered beside the "
+                        "transmission logs)");
     command->add_option("--types", pull->types, "Bill types to fetch")->delimiter(',')->capture_default_str();
     context.AddTraceOption(*command);
     context.AddInputLimitOption(*command);
     command->callback([&context, pull] {
         context.Choose([pull] { return RunPull(*pull); }, {{"the account database", pull->db}});
+    });
+}
+
+int RunSync(const std::string& config_file) {
+    const SyncConfig config = ReadSyncFile(config_file);
+    int failed = 0;
+    for (const SyncPull& entry : config.pulls) {
+        std::cout << fmt::format("Pulling from {}\n", entry.from) << std::flush;
+        PullOptions pull;
+        pull.db = config.db;
+        pull.types = entry.types;
+        pull.service = ClientOptions{entry.from, config.cert, config.key, entry.certificate, config.timeout_s,
+                                     config.retries, 1};
+        try {
+            if (RunPull(pull) != 0) ++failed;
+        } catch (const Error& e) {
+            // One service that cannot be reached does not keep the others from their pulls.
+            std::cerr << platform::ForTerminal(fmt::format("orbabt sync: {}: {}\n", entry.from, e.Description()));
+            ++failed;
+        }
+    }
+    std::cout << fmt::format("{} of {} pulls completed\n", config.pulls.size() - failed, config.pulls.size());
+    return failed == 0 ? 0 : 1;
+}
+
+void AddSyncCommand(CLI::App& app, CommandContext& context) {
+    auto config = std::make_shared<std::string>();
+    auto* command =
+        app.add_subcommand("sync", "Run the pulls a sync file names, one related branch after the other (for a timer)");
+    command->add_option("--config", *config, "The sync file: this branch's database, certificate and key, and the "
+                                             "services to pull from")
+        ->required();
+    context.AddTraceOption(*command);
+    context.AddInputLimitOption(*command);
+    command->callback([&context, config] {
+        context.Choose([config] { return RunSync(*config); }, {{"the sync file", *config}});
+    });
+}
+
+void AddStatusCommand(CLI::App& app, CommandContext& context) {
+    auto status = std::make_shared<ClientOptions>();
+    auto* command = app.add_subcommand("status", "Show a related branch's service: its branch, its peers and the "
+                                                 "bills waiting for each (JSON)");
+    AddServiceOptions(*command, *status, "--from", "The related branch's service: https://HOST:PORT");
+    command->callback([&context, status] {
+        context.Choose([status] {
+            std::cout << ServiceClient(*status).Get("/v1/status") << '\n';
+            return 0;
+        });
     });
 }
 
