@@ -6,7 +6,7 @@ FUZZ_SECONDS ?= 60
 JOBS       ?= 2
 CMAKE_ARGS ?=
 
-.PHONY: all deps build test test-asan fuzz demo bench screenshot install package check-install clean
+.PHONY: all deps build test test-asan fuzz demo demo-network bench screenshot install package check-install clean
 
 all: build
 
@@ -41,6 +41,12 @@ bench: build
 # A full exchange between two sample branch databases.
 demo: build
 	$(BUILD)/bin/orbabt demo --dir demo
+
+# The same two sample branches exchanging over HTTPS on this machine, in demo-network/: a
+# certificate for each (openssl), both services on 127.0.0.1, B pulls from A, A pulls from B,
+# A's status; both services are stopped at the end, and on a failure too.
+demo-network: build
+	scripts/demo-network $(BUILD)/bin/orbabt demo-network
 
 # The list dialog with the host kit's list control, the browse window in both modes, and the
 # bill viewer, over generated databases, drawn on a virtual X display and saved as

@@ -10,9 +10,13 @@
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
+#include <poll.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <cstdint>
 #include <cstdio>
+#include <thread>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -21,6 +25,7 @@
 #include "hostkit/db/database.h"
 #include "hostkit/sample_data.h"
 #include "support/branch_env.h"
+#include "support/pg_server.h"
 
 namespace orba::apps {
 namespace {
@@ -61,24 +66,121 @@ std::string Slurp(const fs::path& path) {
 
 fs::path Program() { return fs::read_symlink("/proc/self/exe").parent_path() / "orbabt"; }
 
+
+// A link between the client and the service that breaks as a test asks: it relays loopback
+// connections and does the fault to the connection numbered `broken` (1 is the first).
+class FaultyLink {
+public:
+    enum class Fault {
+        kDropAtOnce,   // closes the connection before anything passes
+        kCutAnswer,    // passes the request, closes after `bytes` bytes of the answer
+        kHold,         // passes nothing and keeps the connection open until the link ends
+    };
+    FaultyLink(int service_port, int broken, Fault fault, size_t bytes = 0)
+        : service_port_(service_port), broken_(broken), fault_(fault), bytes_(bytes) {
+        listener_ = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address = Loopback(0);
+        bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        listen(listener_, 8);
+        socklen_t length = sizeof address;
+        getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
+        port_ = ntohs(address.sin_port);
+        accepter_ = std::thread([this] { Accept(); });
+    }
+    ~FaultyLink() {
+        stop_ = true;
+        shutdown(listener_, SHUT_RDWR);
+        accepter_.join();
+        for (std::thread& relay : relays_) relay.join();
+        close(listener_);
+    }
+    int Port() const { return port_; }
+    int Connections() const { return connections_; }
+    // Waits until the client has opened `n` connections.
+    bool WaitFor(int n) const {
+        for (int i = 0; i < 300 && connections_ < n; ++i) usleep(20000);
+        return connections_ >= n;
+    }
+
+private:
+    static sockaddr_in Loopback(int port) {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(static_cast<uint16_t>(port));
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        return address;
+    }
+    void Accept() {
+        for (;;) {
+            const int client = accept(listener_, nullptr, nullptr);
+            if (client < 0 || stop_) break;
+            const int number = ++connections_;
+            relays_.emplace_back([this, client, number] { Relay(client, number); });
+        }
+    }
+    void Relay(int client, int number) {
+        const int service = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address = Loopback(service_port_);
+        const bool broken = number == broken_;
+        if (!(broken && fault_ == Fault::kDropAtOnce) &&
+            connect(service, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
+            size_t answered = 0;
+            pollfd ends[2] = {{client, POLLIN, 0}, {service, POLLIN, 0}};
+            while (!stop_) {
+                if (poll(ends, 2, 50) <= 0) continue;
+                if (broken && fault_ == Fault::kHold) continue;
+                char buffer[4096];
+                const int from = (ends[0].revents & (POLLIN | POLLHUP)) ? 0 : 1;
+                if (!(ends[from].revents & (POLLIN | POLLHUP | POLLERR))) continue;
+                ssize_t n = read(ends[from].fd, buffer, sizeof buffer);
+                if (n <= 0) break;
+                if (from == 1 && broken && fault_ == Fault::kCutAnswer) {
+                    if (answered + static_cast<size_t>(n) >= bytes_) break;
+                    answered += static_cast<size_t>(n);
+                }
+                if (write(ends[1 - from].fd, buffer, static_cast<size_t>(n)) != n) break;
+            }
+        }
+        close(service);
+        close(client);
+    }
+
+    int service_port_, broken_;
+    Fault fault_;
+    size_t bytes_;
+    int listener_ = -1, port_ = 0;
+    std::atomic<int> connections_{0};
+    std::atomic<bool> stop_{false};
+    std::thread accepter_;
+    std::vector<std::thread> relays_;
+};
+
 class NetworkTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        for (const auto& [file, branch] : {std::pair{"a.db", 1}, std::pair{"b.db", 2}}) {
-            hostkit::SampleOptions o;
-            o.branch = branch;
-            o.orders = 12;
-            o.notices = 8;
-            o.returns = 6;
-            o.lines = 3;
-            o.seed = static_cast<uint64_t>(branch);
-            hostkit::CreateSampleDatabase((dir_ / file).string(), o);
-        }
+        MakeBranches();
         for (const char* name : {"a", "b", "stranger"}) MakeCertificate(dir_.Path(), name);
         MakeCertificate(dir_.Path(), "b-expired", -7200, -3600);
         WritePeers("b.pem");
     }
     void TearDown() override { StopService(); }
+
+    // Fresh sample databases of both branches: A's in `a_` (a file, or a server database),
+    // B's in b.db.
+    void MakeBranches(int orders = 12, int lines = 3) {
+        fs::remove(dir_ / "b.db");
+        if (!a_.starts_with("postgres")) fs::remove(dir_ / "a.db");
+        for (const auto& [location, branch] : {std::pair{a_, 1}, std::pair{std::string("b.db"), 2}}) {
+            hostkit::SampleOptions o;
+            o.branch = branch;
+            o.orders = orders;
+            o.notices = 8;
+            o.returns = 6;
+            o.lines = lines;
+            o.seed = static_cast<uint64_t>(branch);
+            hostkit::CreateSampleDatabase(location.starts_with("postgres") ? location : (dir_ / location).string(), o);
+        }
+    }
 
     void WritePeers(const std::string& b_certificate) {
         std::unique_ptr<FILE, decltype(&std::fclose)> f(std::fopen((dir_ / "peers.json").c_str(), "w"), &std::fclose);
@@ -87,7 +189,7 @@ protected:
     }
 
     // Starts A's service on a free loopback port and waits until it says where it listens.
-    void StartService() {
+    void StartService(const std::vector<std::string>& more = {}) {
         int out[2];
         ASSERT_EQ(pipe(out), 0);
         service_ = fork();
@@ -95,10 +197,14 @@ protected:
             dup2(out[1], STDOUT_FILENO);
             const int err = open((dir_ / "serve.err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
             dup2(err, STDERR_FILENO);
-            const std::string db = (dir_ / "a.db").string(), cert = (dir_ / "a.pem").string(),
-                              key = (dir_ / "a.key").string(), peers = (dir_ / "peers.json").string();
-            execl(Program().c_str(), "orbabt", "serve", "--db", db.c_str(), "--listen", "127.0.0.1:0", "--cert",
-                  cert.c_str(), "--key", key.c_str(), "--peers", peers.c_str(), static_cast<char*>(nullptr));
+            chdir(dir_.Path().c_str());
+            std::vector<std::string> args = {"orbabt", "serve", "--db", a_, "--listen", "127.0.0.1:0", "--cert",
+                                             "a.pem", "--key", "a.key", "--peers", "peers.json"};
+            args.insert(args.end(), more.begin(), more.end());
+            std::vector<char*> argv;
+            for (std::string& arg : args) argv.push_back(arg.data());
+            argv.push_back(nullptr);
+            execv(Program().c_str(), argv.data());
             _exit(127);
         }
         close(out[1]);
@@ -111,9 +217,9 @@ protected:
         port_ = std::stoi(line.substr(colon + 1));
     }
 
-    int StopService() {
+    int StopService(int signal = SIGTERM) {
         if (service_ <= 0) return -1;
-        kill(service_, SIGTERM);
+        kill(service_, signal);
         int status = 0;
         waitpid(service_, &status, 0);
         service_ = 0;
@@ -121,10 +227,13 @@ protected:
     }
 
     // Runs orbabt pull at B; returns its exit status, its output in `out`.
-    int Pull(const std::string& cert, const std::string& peer_cert, std::string& out) {
-        return Orbabt("pull --db b.db --from https://127.0.0.1:" + std::to_string(port_) + " --cert " + cert +
-                          ".pem --key " + cert + ".key --peer-cert " + peer_cert,
-                      out);
+    int Pull(const std::string& cert, const std::string& peer_cert, std::string& out, int port = 0,
+             const std::string& more = "") {
+        return Orbabt(PullArgs(cert, peer_cert, port) + more, out);
+    }
+    std::string PullArgs(const std::string& cert = "b", const std::string& peer_cert = "a.pem", int port = 0) {
+        return "pull --db b.db --from https://127.0.0.1:" + std::to_string(port ? port : port_) + " --cert " + cert +
+               ".pem --key " + cert + ".key --peer-cert " + peer_cert + " --kept kept ";
     }
 
     // Runs orbabt with `args` in the test's folder; returns its exit status, its output in `out`.
@@ -137,9 +246,43 @@ protected:
     }
 
     int64_t Count(const std::string& file, const std::string& sql) {
-        return hostkit::OpenDatabase((dir_ / file).string())->Query(sql)->Value(0).ToLong();
+        return hostkit::OpenDatabase(Location(file))->Query(sql)->Value(0).ToLong();
+    }
+    std::string Location(const std::string& file) {
+        return file == "a.db" && a_.starts_with("postgres") ? a_ : (dir_ / file).string();
     }
 
+    // The bills at A addressed to B, approved and not yet sent.
+    int64_t WaitingForB() {
+        return Count("a.db", "SELECT (SELECT count(*) FROM POOrder WHERE FRelateBrID=2 AND FStatus IN (1,2) AND "
+                             "(FTranStatus IS NULL OR FTranStatus<>1)) + (SELECT count(*) FROM SEOutStock WHERE "
+                             "FRelateBrID=2 AND FStatus IN (1,2) AND (FTranStatus IS NULL OR FTranStatus<>1))");
+    }
+
+    // Each of the `sent` bills that waited for B is held at B exactly once, and marked at A.
+    void ExpectEachBillOnceAndMarked(int64_t sent) {
+        EXPECT_GT(sent, 0);
+        EXPECT_EQ(WaitingForB(), 0);
+        EXPECT_EQ(Count("b.db", "SELECT count(*) FROM t_RcvBill"), sent);
+        EXPECT_EQ(Count("b.db", "SELECT count(*) FROM (SELECT DISTINCT FTranType, FBillInterID FROM t_RcvBill) x"),
+                  sent);
+    }
+
+    // Runs orbabt with `args` in the test's folder without waiting for it.
+    pid_t StartOrbabt(const std::string& args) {
+        const pid_t pid = fork();
+        if (pid == 0) {
+            const std::string command = "cd '" + dir_.Path().string() + "' && exec '" + Program().string() + "' " +
+                                        args + " >run.out 2>&1";
+            execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        return pid;
+    }
+
+    void ExchangeBothWays();
+
+    std::string a_ = "a.db";
     TempDir dir_;
     pid_t service_ = 0;
     int port_ = 0;
@@ -147,7 +290,7 @@ protected:
 
 // B pulls what A holds for it, then pushes its own bills for A to A's service: each bill is
 // saved once at the other branch and marked once where it was made.
-TEST_F(NetworkTest, PullAndPushMoveEachBillOnceAndMarkItWhereItWasMade) {
+void NetworkTest::ExchangeBothWays() {
     const std::string waiting = "SELECT count(*) FROM POOrder WHERE FRelateBrID=2 AND FStatus IN (1,2) AND "
                                 "(FTranStatus IS NULL OR FTranStatus<>1)";
     const int64_t orders_for_b = Count("a.db", waiting);
@@ -155,7 +298,7 @@ TEST_F(NetworkTest, PullAndPushMoveEachBillOnceAndMarkItWhereItWasMade) {
     // An exchange whose receipt never reached A: B saved the bills, A did not mark them.
     std::string out;
     ASSERT_EQ(Orbabt("request --types 501 502 503 -o rq.json", out), 0) << out;
-    ASSERT_EQ(Orbabt("package --db a.db --requests rq.json --to 01.002 --to-name 苏州锦程精密机械有限公司 -o lost.json",
+    ASSERT_EQ(Orbabt("package --db '" + Location("a.db") + "' --requests rq.json --to 01.002 --to-name 苏州锦程精密机械有限公司 -o lost.json",
                      out), 0) << out;
     ASSERT_EQ(Orbabt("unpackage --db b.db lost.json", out), 0) << out;
     ASSERT_EQ(Count("a.db", waiting), orders_for_b);
@@ -185,6 +328,107 @@ TEST_F(NetworkTest, PullAndPushMoveEachBillOnceAndMarkItWhereItWasMade) {
     EXPECT_EQ(StopService(), 0);
 }
 
+TEST_F(NetworkTest, PullAndPushMoveEachBillOnceAndMarkItWhereItWasMade) {
+    ExchangeBothWays();
+    // What the service shows of itself: its branch, and the bills waiting for B (none now).
+    std::string out;
+    StartService();
+    ASSERT_EQ(Pull("b", "a.pem", out), 0) << out;
+    ASSERT_EQ(Orbabt("status --from https://127.0.0.1:" + std::to_string(port_) +
+                         " --cert b.pem --key b.key --peer-cert a.pem",
+                     out),
+              0)
+        << out;
+    EXPECT_NE(out.find(R"("branch":{"number":"01.001")"), std::string::npos) << out;
+    EXPECT_NE(out.find(R"("waiting":{"501":0,"502":0,"503":0})"), std::string::npos) << out;
+    EXPECT_NE(out.find(R"("last_exchange":"20)"), std::string::npos) << out;
+    // Both ends logged the pull, with what moved.
+    const std::string log = Slurp(Program().parent_path() / "ExchangeLog" / "exchanges.jsonl");
+    EXPECT_NE(log.find(R"("peer":"01.001","certificate":"sha256:)"), std::string::npos) << log;
+    EXPECT_NE(log.find(R"("direction":"served receipt")"), std::string::npos) << log;
+}
+
+TEST_F(NetworkTest, AServiceOnTheServerDatabaseExchangesWithAFileBranch) {
+    a_ = orba::testing::PgServer::Shared().NewDatabase("net_a");
+    MakeBranches();
+    ExchangeBothWays();
+}
+
+// The link lost, or either side killed, at each step of a pull; the next pull completes the
+// exchange, and in the end every bill for B is held there once and marked at A.
+TEST_F(NetworkTest, EachBillArrivesOnceWhateverBreaksDuringAPull) {
+    using Fault = FaultyLink::Fault;
+    enum class Kill { kNobody, kClient, kService };
+    struct Case {
+        const char* what;
+        int connection;  // 1: the request and its list, 2: the receipt
+        Fault fault;
+        size_t bytes;
+        Kill kill;
+        const char* locked;  // a database held locked by another process meanwhile
+        const char* retries;
+        int status;
+        const char* says;
+    } cases[] = {
+        {"link lost before the list arrives", 1, Fault::kDropAtOnce, 0, Kill::kNobody, "", "0", 1, "did not answer"},
+        {"link lost while the list arrives", 1, Fault::kCutAnswer, 6000, Kill::kNobody, "", "0", 1, "did not answer"},
+        {"link lost once, the retry gets through", 1, Fault::kDropAtOnce, 0, Kill::kNobody, "", "2", 0,
+         "trying again in 0.1 s (1 of 2)"},
+        {"link lost after B saved, before A has the receipt", 2, Fault::kDropAtOnce, 0, Kill::kNobody, "", "0", 1,
+         "The receipt is kept as"},
+        {"link lost while the receipt is answered", 2, Fault::kCutAnswer, 1, Kill::kNobody, "", "0", 1,
+         "The receipt is kept as"},
+        {"B killed while saving", 1, Fault::kCutAnswer, SIZE_MAX, Kill::kClient, "b.db", "0", -1, ""},
+        {"B killed before its receipt went", 2, Fault::kHold, 0, Kill::kClient, "", "0", -1, ""},
+        {"A killed while marking", 2, Fault::kCutAnswer, SIZE_MAX, Kill::kService, "a.db", "0", 1,
+         "The receipt is kept as"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        MakeBranches();
+        const int64_t sent = WaitingForB();
+        fs::remove_all(dir_ / "kept");
+        StartService();
+        std::string out;
+        {
+            std::unique_ptr<hostkit::Database> lock;
+            if (*c.locked) {
+                lock = hostkit::OpenDatabase(Location(c.locked));
+                lock->Begin();  // a writer waits for it
+            }
+            FaultyLink link(port_, c.connection, c.fault, c.bytes);
+            const pid_t client = StartOrbabt(PullArgs("b", "a.pem", link.Port()) + " --timeout 20 --retries " +
+                                             c.retries + " --retry-wait 0.1");
+            if (c.kill != Kill::kNobody) {
+                ASSERT_TRUE(link.WaitFor(c.connection));
+                usleep(700000);  // the side to kill is now waiting in the step named
+                if (c.kill == Kill::kClient) kill(client, SIGKILL);
+                if (c.kill == Kill::kService) StopService(SIGKILL);
+            }
+            int raw = 0;
+            waitpid(client, &raw, 0);
+            out = Slurp(dir_ / "run.out");
+            const int status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+            EXPECT_EQ(status, c.status) << out;
+            EXPECT_NE(out.find(c.says), std::string::npos) << out;
+        }
+        if (service_ == 0) StartService();
+        const bool kept = std::string(c.says) == "The receipt is kept as";
+        if (kept) fs::copy(dir_ / "kept", dir_ / "kept-copy", fs::copy_options::overwrite_existing | fs::copy_options::recursive);
+        ASSERT_EQ(Pull("b", "a.pem", out), 0) << out << Slurp(dir_ / "serve.err");
+        if (kept) {
+            EXPECT_NE(out.find("Delivering the receipt kept"), std::string::npos) << out;
+            EXPECT_TRUE(fs::is_empty(dir_ / "kept"));
+            // The same receipt delivered twice marks nothing more and fails nothing.
+            fs::copy(dir_ / "kept-copy", dir_ / "kept", fs::copy_options::overwrite_existing | fs::copy_options::recursive);
+            ASSERT_EQ(Pull("b", "a.pem", out), 0) << out << Slurp(dir_ / "serve.err");
+            EXPECT_NE(out.find("Delivering the receipt kept"), std::string::npos) << out;
+        }
+        ExpectEachBillOnceAndMarked(sent);
+        StopService();
+    }
+}
+
 TEST_F(NetworkTest, OnlyAPinnedCurrentCertificateIsServedAndTheClientChecksTheService) {
     // The expired certificate of B is pinned too, so that it is refused for its dates alone.
     std::unique_ptr<FILE, decltype(&std::fclose)> f(std::fopen((dir_ / "peers.json").c_str(), "w"), &std::fclose);
@@ -201,7 +445,7 @@ TEST_F(NetworkTest, OnlyAPinnedCurrentCertificateIsServedAndTheClientChecksTheSe
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         std::string out;
-        EXPECT_EQ(Pull(c.cert, c.peer_cert, out), 1) << out;
+        EXPECT_EQ(Pull(c.cert, c.peer_cert, out, 0, "--retries 0"), 1) << out;
         EXPECT_NE(out.find("did not answer"), std::string::npos) << out;
         if (!c.service_log.empty()) {
             const std::string log = Slurp(dir_ / "serve.err");
@@ -223,6 +467,43 @@ TEST_F(NetworkTest, OnlyAPinnedCurrentCertificateIsServedAndTheClientChecksTheSe
     const ssize_t n = read(sock, answer, sizeof answer - 1);
     close(sock);
     EXPECT_TRUE(n <= 0 || std::string(answer, static_cast<size_t>(n)).rfind("HTTP/", 0) != 0);
+}
+
+// A body over the service's input limit is refused with a message, and a client that sends a
+// byte now and then holds no one else up.
+TEST_F(NetworkTest, TheServiceRefusesABodyOverItsLimitAndServesOthersBesideASlowClient) {
+    MakeBranches(3000, 8);
+    StartService({"--max-input-mb", "1"});
+    std::string out;
+    ASSERT_EQ(Orbabt("request --types 501 502 503 -o rq.json", out), 0) << out;
+    ASSERT_EQ(Orbabt("package --db b.db --requests rq.json --to 01.001 --to-name 上海锦程实业有限公司 -o big.json", out),
+              0) << out;
+    ASSERT_GT(fs::file_size(dir_ / "big.json"), 1u << 20);
+    EXPECT_EQ(Orbabt("push --db b.db --to https://127.0.0.1:" + std::to_string(port_) +
+                         " --cert b.pem --key b.key --peer-cert a.pem --retries 0 big.json",
+                     out),
+              1);
+    EXPECT_NE(out.find("refused /v1/lists (413)"), std::string::npos) << out;
+
+    std::atomic<bool> done{false};
+    std::thread slow([&] {
+        const int sock = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(static_cast<uint16_t>(port_));
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (connect(sock, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
+            for (const char* byte = "\x16\x03\x01\x02\x00\x01"; *byte && !done; ++byte) {
+                if (write(sock, byte, 1) != 1) break;
+                sleep(1);
+            }
+        }
+        close(sock);
+    });
+    EXPECT_EQ(Pull("b", "a.pem", out), 0) << out;
+    done = true;
+    slow.join();
+    EXPECT_EQ(StopService(), 0);
 }
 
 }  // namespace

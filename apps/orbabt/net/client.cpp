@@ -104,6 +104,10 @@ std::string ServiceClient::Answer(const std::string& path, const std::function<h
         } catch (const Error&) {
             // Not the service's JSON: its text is shown as it came.
         }
+        if (result->status == 413) {
+            message = "what was sent is larger than the service takes (its --max-input-mb); send fewer bills at "
+                      "a time, or have the service's limit raised";
+        }
         // A failure of the service itself (its database locked or down) may pass; a refusal
         // of what was sent will not.
         throw Error(result->status >= 500 ? ErrorCode::kIoError : ErrorCode::kBadInput,

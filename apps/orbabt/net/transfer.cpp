@@ -154,6 +154,7 @@ int Pull(const PullOptions& options, ServiceClient& service, ExchangeRecord& rec
     } catch (const Error& e) {
         if (e.Code() != ErrorCode::kIoError) throw;
         const fs::path kept = KeptReceiptPath(kept_folder, service, record.list_sha256);
+        fs::create_directories(kept_folder);
         WriteOutputFile(kept, receipt_text);
         throw Error(ErrorCode::kIoError,
                     fmt::format("The bills are saved at {}, but {} has not had the receipt: {}. The receipt is "
