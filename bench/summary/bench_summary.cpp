@@ -7,6 +7,7 @@
 #include <malloc.h>
 #include <sqlite3.h>
 #include <sys/resource.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -249,6 +250,57 @@ Phases RunMark(const Options& o, const Workload& w) {
     return p;
 }
 
+// A pull of the workload over HTTPS on loopback: A's service (its own process, started anew
+// on a fresh copy of A for each run and not timed) packages and marks, the pull saves at B
+// and sends the receipt. Each run's wall time; the certificates are made with openssl.
+std::vector<double> RunNetworkPulls(const Options& o, const Workload& w, const fs::path& b_template, int runs) {
+    const fs::path orbabt = o.bin / "orbabt";
+    const fs::path dir = o.work / "net";
+    fs::create_directories(dir);
+    for (const char* name : {"a", "b"}) {
+        const std::string command = fmt::format(
+            "openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -days 2 -subj /CN={0} "
+            "-keyout '{1}/{0}.key' -out '{1}/{0}.pem' 2>/dev/null",
+            name, dir.string());
+        if (std::system(command.c_str()) != 0) Die("openssl could not make a certificate: " + command);
+    }
+    WriteFile(dir / "peers.json", R"({"peers": [{"branch": "01.002", "certificate": "b.pem"}]})");
+    std::vector<double> seconds;
+    for (int r = 0; r < runs; ++r) {
+        std::cerr << fmt::format("\r  pull over HTTPS: run {}/{}", r + 1, runs) << std::flush;
+        const fs::path a = dir / "a.db", b = dir / "b.db";
+        Copy(w.a, a);
+        Copy(b_template, b);
+        int out[2];
+        if (pipe(out) != 0) Die("pipe failed");
+        const pid_t service = fork();
+        if (service == 0) {
+            dup2(out[1], STDOUT_FILENO);
+            const std::string d = dir.string();
+            execl(orbabt.c_str(), "orbabt", "serve", "--db", a.c_str(), "--listen", "127.0.0.1:0", "--cert",
+                  (d + "/a.pem").c_str(), "--key", (d + "/a.key").c_str(), "--peers", (d + "/peers.json").c_str(),
+                  static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        close(out[1]);
+        std::string line;
+        char c;
+        while (read(out[0], &c, 1) == 1 && c != '\n') line += c;
+        close(out[0]);
+        const size_t colon = line.rfind(':');
+        if (colon == std::string::npos) Die("the service did not start: " + line);
+        seconds.push_back(Run({orbabt.string(), "pull", "--db", b.string(), "--from",
+                               "https://127.0.0.1:" + line.substr(colon + 1), "--cert", (dir / "b.pem").string(),
+                               "--key", (dir / "b.key").string(), "--peer-cert", (dir / "a.pem").string(), "--types",
+                               "501", "--kept", (dir / "kept").string()})
+                              .seconds);
+        kill(service, SIGTERM);
+        waitpid(service, nullptr, 0);
+    }
+    std::cerr << "\n";
+    return seconds;
+}
+
 // Medians of the Google Benchmark programs, run with their repetitions interleaved: CPU time
 // under each benchmark's name, wall time under the name followed by " (wall)". The server
 // benchmark starts its own throwaway server.
@@ -402,6 +454,7 @@ int main(int argc, char** argv) {
             }
         }
         const double heap = HeapHeld(o, main_load);
+        const double pulled = Median(RunNetworkPulls(o, main_load, b_template, o.runs));
 
         auto gbv = [&](const std::string& k) {
             auto it = gb.find(k);
@@ -436,6 +489,12 @@ int main(int argc, char** argv) {
             at_most(fmt::format("orbabt mark / (raw read + raw update) ({})", measure),
                     t(m, "mark") / (t(m, "raw read") + t(m, "raw update")), "x", 4.0);
         }
+        const double local = m.Time("package") + m.Time("unpackage") + m.Time("mark");
+        std::cout << fmt::format("Pull over HTTPS on loopback, wall seconds: {:.3f}; package, unpackage and mark run "
+                                 "here: {:.3f}\n",
+                                 pulled, local);
+        at_most("orbabt pull over loopback HTTPS / package + unpackage + mark run locally (wall)", pulled / local, "x",
+                1.5);
         at_most("GetPOOrdVect in-process / raw read of the same statement (CPU)",
                 gbv("BM_GetPOOrdVect") / gbv("BM_RawSqliteRead"), "x", 2.0);
         at_most("peak memory of package, per order line", m.Rss("package") / lines, "KiB", 2.5);

@@ -9,6 +9,7 @@
 #include <iostream>
 #include <thread>
 
+#include "apps/orbabt/host_setup.h"
 #include "host/variant_dictionary.h"
 #include "host/variant_json.h"
 #include "platform/error.h"
@@ -73,7 +74,27 @@ ServiceClient::ServiceClient(const ClientOptions& options)
 ServiceClient::~ServiceClient() = default;
 
 std::string ServiceClient::Post(const std::string& path, const std::string& body) {
-    return Answer(path, [&] { return client_->Post(path.c_str(), body, "application/json"); });
+    return Answer(path, [&] {
+        httplib::Request request;
+        request.method = "POST";
+        request.path = path;
+        request.body = body;
+        request.set_header("Content-Type", "application/json");
+        if (ProgressVisible()) {
+            // A long answer (a list of many bills) shows how far it has come.
+            request.progress = [shown = uint64_t{0}](uint64_t current, uint64_t total) mutable {
+                constexpr uint64_t kMb = 1u << 20;
+                if (total >= 4 * kMb && (current - shown >= kMb || current == total)) {
+                    shown = current;
+                    std::cerr << fmt::format("\r  received {:.1f} of {:.1f} MB", double(current) / kMb,
+                                             double(total) / kMb)
+                              << (current == total ? "\n" : "") << std::flush;
+                }
+                return true;
+            };
+        }
+        return client_->send(request);
+    });
 }
 
 std::string ServiceClient::Get(const std::string& path) {

@@ -8,6 +8,7 @@
 #include "facade/transmit_log.h"
 #include "host/variant_dictionary.h"
 #include "host/variant_json.h"
+#include "platform/error.h"
 #include "platform/printable_text.h"
 
 namespace orba::apps::net {
@@ -34,6 +35,7 @@ std::filesystem::path ExchangeFolder() { return facade::LogDirectory().parent_pa
 void AppendExchangeLog(const ExchangeRecord& record, std::filesystem::path directory) {
     auto line = MakeRef<host::VariantDictionary>();
     line->Let("time", Variant(platform::Date::Now().ToString()));
+    line->Let("branch", Variant(record.branch));
     line->Let("peer", Variant(record.peer));
     line->Let("certificate", Variant("sha256:" + record.certificate));
     line->Let("direction", Variant(record.direction));
@@ -65,6 +67,25 @@ void AppendExchangeLog(const ExchangeRecord& record, std::filesystem::path direc
     } catch (const std::exception& e) {
         std::cerr << platform::ForTerminal(fmt::format("orbabt: the exchange log was not written: {}\n", e.what()));
     }
+}
+
+std::map<std::string, std::string> LastExchanges(const std::string& branch, std::filesystem::path directory) {
+    if (directory.empty()) directory = ExchangeFolder();
+    std::map<std::string, std::string> last;
+    std::ifstream in(directory / "exchanges.jsonl");
+    for (std::string text; std::getline(in, text);) {
+        try {
+            const auto line = platform::ObjectAs<host::VariantDictionary>(host::FromJson(text));
+            if (!line || line->ValueOrDefault("branch", Variant("")).ToText() != branch ||
+                !line->ValueOrDefault("error", Variant("")).ToText().empty()) {
+                continue;
+            }
+            last[line->Value("peer").ToText()] = line->Value("time").ToText();
+        } catch (const platform::Error&) {
+            // A line cut short by a crash tells nothing; the others still count.
+        }
+    }
+    return last;
 }
 
 }  // namespace orba::apps::net

@@ -23,6 +23,7 @@ struct ExchangeRecord {
     std::string list_sha256;   // of the list exchanged, when there was one
     std::map<int32_t, TypeCounts> counts;  // per bill type
     std::string error;         // why the exchange failed, if it did
+    std::string branch;        // this branch's number, once known
 };
 
 // Adds what a receipt says to `record`: per bill type, the bills saved, updated, held and
@@ -37,6 +38,10 @@ std::filesystem::path ExchangeFolder();
 // the transmission logs by default). A log that cannot be written is reported on standard
 // error; the exchange itself is not failed for it.
 void AppendExchangeLog(const ExchangeRecord& record, std::filesystem::path directory = {});
+
+// Per peer branch, the time of the last exchange of `branch` with it that did not fail, from
+// the log in `directory` (the default folder when empty); none when there is no log.
+std::map<std::string, std::string> LastExchanges(const std::string& branch, std::filesystem::path directory = {});
 
 // Past this size the log is moved aside and a new one begun.
 inline constexpr uintmax_t kExchangeLogBytes = 8u << 20;

@@ -85,7 +85,7 @@ std::string StatusPage(const host::VariantDictionary& status) {
         fmt::format("{} {}", Html(branch->Value("number").ToText()), Html(branch->Value("name").ToText()));
     std::string page = fmt::format(
         "<!DOCTYPE html><html><head><meta charset=\"utf-8\"><title>{0}</title><style>body{{font-family:sans-serif;"
-        "margin:2em}}table{{border-collapse:collapse}}td,th{{border:1px solid #999;padding:.3em .8em}}"
+        "margin:2em}}table{{border-collapse:collapse}}td,th{{border:1px solid #999;padding:.3em .8em;white-space:nowrap}}"
         "td.n{{text-align:right}}</style></head><body><h1>{0}</h1><table><tr><th>Branch</th><th>Name</th>"
         "<th>Purchase orders waiting</th><th>Delivery notices waiting</th><th>Return notices waiting</th>"
         "<th>Last exchange</th><th>Certificate</th></tr>",
@@ -122,6 +122,7 @@ public:
             }
             names_[peer.branch] = rows->Value(0).ToText();
         }
+        last_exchange_ = LastExchanges(own_.number);
     }
 
     const Branch& Own() const { return own_; }
@@ -140,6 +141,7 @@ public:
         }
         std::lock_guard<std::mutex> one_at_a_time(exchange_);
         ExchangeRecord record;
+        record.branch = own_.number;
         record.peer = number;
         for (const auto& [fingerprint, branch] : check_.pins) {
             if (branch == number) record.certificate = fingerprint;

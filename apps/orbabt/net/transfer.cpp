@@ -120,13 +120,14 @@ int Logged(ExchangeRecord& record, const std::function<int()>& exchange) {
 
 int RunPull(const PullOptions& options) {
     ServiceClient service(options.service);
-    ExchangeRecord record{service.Url(), service.PeerFingerprint(), "pull", {}, {}, {}};
+    ExchangeRecord record{service.Url(), service.PeerFingerprint(), "pull", {}, {}, {}, {}};
     return Logged(record, [&] { return Pull(options, service, record); });
 }
 
 int Pull(const PullOptions& options, ServiceClient& service, ExchangeRecord& record) {
     const std::unique_ptr<hostkit::Database> database = UseBranchDatabase(options.db);
     const Branch own = OwnBranch(*database);
+    record.branch = own.number;
     const fs::path kept_folder = options.kept.empty() ? ExchangeFolder() / "undelivered" : fs::path(options.kept);
     bool ok = DeliverKeptReceipts(service, kept_folder, record);
     const std::string list_text = service.Post(
@@ -166,13 +167,14 @@ int Pull(const PullOptions& options, ServiceClient& service, ExchangeRecord& rec
 
 int RunPush(const PushOptions& options) {
     ServiceClient service(options.service);
-    ExchangeRecord record{service.Url(), service.PeerFingerprint(), "push", {}, {}, {}};
+    ExchangeRecord record{service.Url(), service.PeerFingerprint(), "push", {}, {}, {}, {}};
     return Logged(record, [&] { return Push(options, service, record); });
 }
 
 int Push(const PushOptions& options, ServiceClient& service, ExchangeRecord& record) {
     const std::unique_ptr<hostkit::Database> database = UseBranchDatabase(options.db);
     const Branch own = OwnBranch(*database);
+    record.branch = own.number;
     const std::string list_name = options.list_file.empty() ? "the chosen bills" : options.list_file;
     const ListFile file =
         ReadListFile(options.list_file.empty() ? options.list_text : ReadTextFile(options.list_file), list_name);
