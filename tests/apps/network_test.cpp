@@ -22,7 +22,18 @@
 #include <string>
 #include <vector>
 
+#include <QApplication>
+#include <QTimer>
+
+#include "apps/orbabt/cmd_browse.h"
+#include "host/variant_dictionary.h"
+#include "host/variant_vector.h"
 #include "hostkit/db/database.h"
+#include "hostkit/hostkit.h"
+#include "hostkit/login_string.h"
+#include "support/qt_app.h"
+#include "ui/browse/browse_tools.h"
+#include "ui/browse/frm_browse_base.h"
 #include "hostkit/sample_data.h"
 #include "support/branch_env.h"
 #include "support/pg_server.h"
@@ -504,6 +515,54 @@ TEST_F(NetworkTest, TheServiceRefusesABodyOverItsLimitAndServesOthersBesideASlow
     done = true;
     slow.join();
     EXPECT_EQ(StopService(), 0);
+}
+
+// The browse window with a service address: the checked types are pulled from it, and the
+// chosen bills are pushed to it and marked from its receipt, with no file in between.
+TEST_F(NetworkTest, TheBrowseWindowFetchesAndSendsThroughAService) {
+    orba::testing::RegisterEverything();
+    orba::testing::TestApplication();
+    hostkit::SetLoginProperties(hostkit::MakeLoginProperties(Location("b.db")));
+    StartService();
+    const int64_t waiting = WaitingForB();
+    auto act = [](std::function<void(ui::FrmBrowseBase&)> user) {
+        QTimer::singleShot(0, [user] {
+            if (auto* w = qobject_cast<ui::FrmBrowseBase*>(QApplication::activeModalWidget())) user(*w);
+            if (QWidget* still = QApplication::activeModalWidget()) still->close();
+        });
+    };
+    const std::string url = "https://127.0.0.1:" + std::to_string(port_);
+    const auto options = [&](const char* mode) {
+        const std::string at = dir_.Path().string() + "/";
+        return BrowseOptions{at + "b.db", mode, {}, {url, at + "b.pem", at + "b.key", at + "a.pem", 10, 0, 1}};
+    };
+    act([](ui::FrmBrowseBase& w) {
+        for (const char* type : {"SEOrd", "POIn", "POOut"}) w.SetNodeChecked(type, true);
+        w.Bar()->Click(ui::band::kToolBar, ui::tool::kFileDownLoad);
+    });
+    ASSERT_EQ(RunBrowse(options("download")), 0);
+    ExpectEachBillOnceAndMarked(waiting);
+
+    auto picks = platform::MakeRef<host::VariantVector>();
+    const auto rows = hostkit::OpenDatabase(Location("b.db"))
+                          ->Query("SELECT FInterID FROM POOrder WHERE FStatus=1 AND FRelateBrID=1 AND "
+                                  "(FTranStatus IS NULL OR FTranStatus<>1)");
+    for (; !rows->Eof(); rows->MoveNext()) {
+        auto pick = platform::MakeRef<host::VariantDictionary>();
+        pick->Let("FInterID", platform::Variant(int32_t(rows->Value(0).ToLong())));
+        pick->Let("FTranType", platform::Variant(int32_t{71}));
+        picks->Add(platform::Variant(pick));
+    }
+    ASSERT_GT(picks->UpperBound(), 0);
+    act([&](ui::FrmBrowseBase& w) {
+        w.SetNodeChecked("POOrd", true);
+        w.FillBillGrid(picks);
+        w.Bar()->Click(ui::band::kToolBar, ui::tool::kFileSend);
+    });
+    ASSERT_EQ(RunBrowse(options("send")), 0);
+    EXPECT_EQ(Count("a.db", "SELECT count(*) FROM t_RcvBill WHERE FTranType=71"), picks->UpperBound());
+    EXPECT_EQ(Count("b.db", "SELECT count(*) FROM POOrder WHERE FStatus=1 AND FRelateBrID=1 AND FTranStatus=1"),
+              picks->UpperBound());
 }
 
 }  // namespace
