@@ -1,7 +1,8 @@
 # Installing the library for hosts built outside this tree: public headers under
 # include/orba, the shared libraries with versioned names, orbabt, a CMake package with
 # imported targets (OrbaBillTransmit::runtime, ::library, ::hostkit), pkg-config files,
-# and a Debian package made by CPack (`make package`).
+# systemd units for orbabt's service and timed pulls, and a Debian package made by CPack
+# (`make package`).
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
@@ -61,6 +62,18 @@ if(TARGET orbabt)
   install(TARGETS orbabt RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 endif()
 install(FILES ${CMAKE_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
+
+# systemd units: orbabt serve per branch, and orbabt sync on a timer. The folder is
+# <prefix>/lib/systemd/system whatever the library folder is: /usr/lib/systemd/system in the
+# Debian package, /usr/local/lib/systemd/system for make install, both read by systemd. The
+# units call orbabt by name, which systemd finds in /usr/local/bin or /usr/bin.
+install(FILES ${CMAKE_SOURCE_DIR}/packaging/systemd/orbabt-serve@.service
+              ${CMAKE_SOURCE_DIR}/packaging/systemd/orbabt-sync@.service
+              ${CMAKE_SOURCE_DIR}/packaging/systemd/orbabt-sync@.timer
+        DESTINATION lib/systemd/system)
+install(FILES ${CMAKE_SOURCE_DIR}/packaging/systemd/branch.conf.example
+              ${CMAKE_SOURCE_DIR}/packaging/systemd/branch-sync.json.example
+        DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples)
 
 install(EXPORT OrbaBillTransmitTargets NAMESPACE ${ORBA_PACKAGE_NAME}:: DESTINATION ${ORBA_CMAKE_DIR})
 configure_package_config_file(${CMAKE_SOURCE_DIR}/cmake/OrbaBillTransmitConfig.cmake.in

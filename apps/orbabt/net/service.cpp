@@ -99,7 +99,7 @@ std::string StatusPage(const host::VariantDictionary& status) {
                             "<td>{}</td><td><code>{}</code></td></tr>",
                             Html(peer->Value("branch").ToText()), Html(peer->Value("name").ToText()),
                             waiting->Value("501").ToText(), waiting->Value("502").ToText(),
-                            waiting->Value("503").ToText(), last.IsNull() ? "none since start" : Html(last.ToText()),
+                            waiting->Value("503").ToText(), last.IsNull() ? "never" : Html(last.ToText()),
                             Html(peer->Value("certificate").ToText()).substr(0, 23) + "&hellip;");
     }
     return page + "</table></body></html>\n";

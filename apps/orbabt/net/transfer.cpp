@@ -47,20 +47,26 @@ bool PrintMarked(const std::string& answer_text, const Branch& at, ExchangeRecor
     return answer->Find("ok") && answer->Value("ok").ToBoolean();
 }
 
-// Where a receipt that could not be delivered to `service` waits for the next pull: one file
-// per list, named after the service's certificate and the list.
-fs::path KeptReceiptPath(const fs::path& folder, const ServiceClient& service, const std::string& list_sha256) {
-    return folder / fmt::format("{}-{}.json", service.PeerFingerprint().substr(0, 16), list_sha256.substr(0, 16));
+// Where a receipt of branch `own` that could not be delivered to `service` waits for the next
+// pull: one file per list, named after the branch, the service's certificate and the list, so
+// that branches sharing the folder never deliver each other's receipts.
+std::string KeptPrefix(const std::string& own, const ServiceClient& service) {
+    return fmt::format("{}-{}-", own, service.PeerFingerprint().substr(0, 16));
+}
+fs::path KeptReceiptPath(const fs::path& folder, const std::string& own, const ServiceClient& service,
+                         const std::string& list_sha256) {
+    return folder / (KeptPrefix(own, service) + list_sha256.substr(0, 16) + ".json");
 }
 
 // Delivers the receipts kept for `service` by earlier pulls, oldest first. A receipt delivered
 // is removed; one the service refuses (it will never take it) is renamed to *.refused and
 // named on standard error, so that nothing is lost and the next pull is not stopped by it.
 // Raises the Error when the service does not answer: the pull cannot go on without it.
-bool DeliverKeptReceipts(ServiceClient& service, const fs::path& folder, ExchangeRecord& record) {
+bool DeliverKeptReceipts(ServiceClient& service, const fs::path& folder, const std::string& own,
+                         ExchangeRecord& record) {
     std::error_code ec;
     if (!fs::is_directory(folder, ec)) return true;
-    const std::string prefix = service.PeerFingerprint().substr(0, 16) + "-";
+    const std::string prefix = KeptPrefix(own, service);
     std::vector<fs::path> kept;
     for (const fs::directory_entry& entry : fs::directory_iterator(folder)) {
         const std::string name = entry.path().filename().string();
@@ -129,7 +135,7 @@ int Pull(const PullOptions& options, ServiceClient& service, ExchangeRecord& rec
     const Branch own = OwnBranch(*database);
     record.branch = own.number;
     const fs::path kept_folder = options.kept.empty() ? ExchangeFolder() / "undelivered" : fs::path(options.kept);
-    bool ok = DeliverKeptReceipts(service, kept_folder, record);
+    bool ok = DeliverKeptReceipts(service, kept_folder, own.number, record);
     const std::string list_text = service.Post(
         "/v1/requests", WriteRequestFile(RequestFile{platform::Date::Now(), MakeRequests(options.types)}));
     const std::string list_name = fmt::format("the list from {}", service.Url());
@@ -154,7 +160,7 @@ int Pull(const PullOptions& options, ServiceClient& service, ExchangeRecord& rec
         ok = PrintMarked(service.Post("/v1/receipts", receipt_text), file.sender, record) && ok;
     } catch (const Error& e) {
         if (e.Code() != ErrorCode::kIoError) throw;
-        const fs::path kept = KeptReceiptPath(kept_folder, service, record.list_sha256);
+        const fs::path kept = KeptReceiptPath(kept_folder, own.number, service, record.list_sha256);
         fs::create_directories(kept_folder);
         WriteOutputFile(kept, receipt_text);
         throw Error(ErrorCode::kIoError,
