@@ -117,6 +117,8 @@ set(CPACK_DEBIAN_PACKAGE_DEPENDS "libpq5")
 # The package's own libraries satisfy each other; dpkg-shlibdeps looks for them here.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${CMAKE_BINARY_DIR}/bin)
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "libfmt-dev, pkg-config, cmake")
+# Qt's own texts (message-box buttons) in the user's language.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-translations-l10n")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 # A distribution package carries no debug information (the build tree keeps it).
 set(CPACK_STRIP_FILES ON)

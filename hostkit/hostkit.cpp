@@ -57,4 +57,14 @@ void SetLoginProperties(std::string_view props) {
     SharedPropertyStore::Instance().SetOwn("PropsString", platform::Variant(props));
 }
 
+namespace {
+ListReceiver& TheListReceiver() {
+    static ListReceiver receiver;
+    return receiver;
+}
+}  // namespace
+
+void SetListReceiver(const ListReceiver& receiver) { TheListReceiver() = receiver; }
+ListReceiver GetListReceiver() { return TheListReceiver(); }
+
 }  // namespace orba::hostkit

@@ -1,6 +1,12 @@
 // The entry point of the window module: what the facade calls to open a window, found by
 // name when the facade loads this module on the first window a process needs.
 #include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QTranslator>
+#include <unistd.h>
 
 #include <memory>
 #include <type_traits>
@@ -13,13 +19,33 @@
 namespace orba::ui {
 namespace {
 
+// Qt wants a private folder for its runtime files; where the session names none (a service,
+// a remote shell) one is made in the temporary folder, as Qt would, without its warning.
+void EnsureRuntimeFolder() {
+    if (qEnvironmentVariableIsSet("XDG_RUNTIME_DIR")) return;
+    const QString folder = QDir::tempPath() + QStringLiteral("/runtime-%1").arg(getuid());
+    QDir().mkpath(folder);
+    QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    qputenv("XDG_RUNTIME_DIR", folder.toLocal8Bit());
+}
+
 void RunInWindowApplication(const std::function<void()>& body) {
     static int argc = 1;
     static char name[] = "orbabt";
     static char* argv[] = {name, nullptr};
-    // A host that already runs a window application (a test, say) keeps its own.
+    // A host that already runs a window application (a test, say) keeps its own, with its
+    // own translations.
     std::unique_ptr<QApplication> app;
-    if (!QApplication::instance()) app = std::make_unique<QApplication>(argc, argv);
+    QTranslator standard_texts;
+    if (!QApplication::instance()) {
+        EnsureRuntimeFolder();
+        app = std::make_unique<QApplication>(argc, argv);
+        // Qt's own texts (the buttons of a message box, say) in the user's language.
+        if (standard_texts.load(QLocale(), QStringLiteral("qtbase"), QStringLiteral("_"),
+                                QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+            app->installTranslator(&standard_texts);
+        }
+    }
     platform::ScopedUiService window_messages(std::make_shared<QtUiService>());
     body();
 }

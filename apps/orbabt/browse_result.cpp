@@ -2,10 +2,12 @@
 
 #include <fmt/format.h>
 
+#include <filesystem>
 #include <iostream>
-#include <set>
+#include <map>
 
 #include "apps/orbabt/exchange.h"
+#include "apps/orbabt/safe_file.h"
 #include "apps/orbabt/transport.h"
 #include "data/bill_records.h"
 #include "host/variant_dictionary.h"
@@ -22,25 +24,47 @@ namespace key = data::key;
 
 namespace {
 
-// The related branches the chosen bills are addressed to.
-std::set<std::pair<std::string, std::string>> ReceiversOf(const VariantVector& list) {
-    std::set<std::pair<std::string, std::string>> receivers;
+// The receiving branch a chosen bill names (number and name); no number when it names none.
+std::pair<std::string, std::string> ReceiverOf(const VariantDictionary& bill) {
+    const platform::Variant* branch_value = bill.Find("BrIDRsv");
+    auto branch = branch_value ? platform::ObjectAs<VariantDictionary>(*branch_value) : Ref<VariantDictionary>();
+    if (!branch) return {};
+    const platform::Variant number = branch->ValueOrDefault(key::kNumber, platform::Variant::Null());
+    const platform::Variant name = branch->ValueOrDefault(key::kName, platform::Variant::Null());
+    if (number.IsNull()) return {};
+    return {number.ToText(), name.IsNull() ? std::string() : name.ToText()};
+}
+
+// The chosen bills, one send vector per receiving branch (in the order of the branch
+// numbers); each package keeps its other keys and holds that branch's bills only.
+std::map<std::pair<std::string, std::string>, Ref<VariantVector>> SplitByReceiver(const VariantVector& list) {
+    std::map<std::pair<std::string, std::string>, Ref<VariantVector>> lists;
     for (int32_t p = 1; p <= list.UpperBound(); ++p) {
         auto package = platform::ObjectAs<VariantDictionary>(list.Item(p));
         const platform::Variant* bills_value = package ? package->Find(key::kBillsData) : nullptr;
         auto bills = bills_value ? platform::ObjectAs<VariantVector>(*bills_value) : Ref<VariantVector>();
+        std::map<std::pair<std::string, std::string>, Ref<VariantVector>> parts;
         for (int32_t b = 1; bills && b <= bills->UpperBound(); ++b) {
             auto bill = platform::ObjectAs<VariantDictionary>(bills->Item(b));
-            const platform::Variant* branch_value = bill ? bill->Find("BrIDRsv") : nullptr;
-            auto branch = branch_value ? platform::ObjectAs<VariantDictionary>(*branch_value) : Ref<VariantDictionary>();
-            if (!branch) continue;
-            const platform::Variant number = branch->ValueOrDefault(key::kNumber, platform::Variant::Null());
-            const platform::Variant name = branch->ValueOrDefault(key::kName, platform::Variant::Null());
-            if (number.IsNull()) continue;
-            receivers.insert({number.ToText(), name.IsNull() ? std::string() : name.ToText()});
+            auto& part = parts[bill ? ReceiverOf(*bill) : std::pair<std::string, std::string>{}];
+            if (!part) part = platform::MakeRef<VariantVector>();
+            part->Add(bills->Item(b));
+        }
+        for (const auto& [receiver, part] : parts) {
+            auto copy = platform::MakeRef<VariantDictionary>();
+            for (size_t i = 0; i < package->Size(); ++i) {
+                if (package->KeyAt(i) == key::kBillsData) {
+                    copy->Set(key::kBillsData, part);
+                } else {
+                    copy->Let(package->KeyAt(i), package->ValueAt(i));
+                }
+            }
+            auto& whole = lists[receiver];
+            if (!whole) whole = platform::MakeRef<VariantVector>();
+            whole->Add(platform::Variant(copy));
         }
     }
-    return receivers;
+    return lists;
 }
 
 void Emit(const std::string& output, const std::string& text) {
@@ -51,30 +75,33 @@ void Emit(const std::string& output, const std::string& text) {
     }
 }
 
-}  // namespace
-
-namespace {
-
-ListFile BrowseList(const Ref<VariantVector>& result, hostkit::Database& db) {
-    const auto receivers = ReceiversOf(*result);
-    if (receivers.size() != 1) {
-        std::string names;
-        for (const auto& [number, branch_name] : receivers) names += fmt::format("\n  {} {}", number, branch_name);
-        throw Error(ErrorCode::kBadInput,
-                    receivers.empty()
-                        ? std::string("The chosen bills name no receiving branch; no file was written")
-                        : fmt::format("The chosen bills are addressed to {} branches; choose the bills of one "
-                                      "branch for one file (no file was written):{}",
-                                      receivers.size(), names));
+void PrintWritten(const ListFile& file, const std::string& output) {
+    std::cout << fmt::format("Wrote a send list from {} ({}) for {} ({}) to {}:\n", file.sender.number,
+                             file.sender.name, file.receiver.number, file.receiver.name, output);
+    for (const PackageCount& c : CountPackages(*file.list)) {
+        std::cout << fmt::format("  {} {:<17} {:>6} bills {:>7} lines\n", c.bill_type, BillTypeName(c.bill_type),
+                                 c.bills, c.lines);
     }
-    const Branch receiver{receivers.begin()->first, receivers.begin()->second};
-    return ListFile{OwnBranch(db), receiver, platform::Date::Now(), result};
 }
 
 }  // namespace
 
-std::string BrowseListText(const Ref<VariantVector>& result, hostkit::Database& db) {
-    return WriteListFile(BrowseList(result, db));
+std::vector<ListFile> BrowseLists(const Ref<VariantVector>& result, hostkit::Database& db) {
+    const Branch sender = OwnBranch(db);
+    std::vector<ListFile> files;
+    for (const auto& [receiver, list] : SplitByReceiver(*result)) {
+        if (receiver.first.empty()) {
+            throw Error(ErrorCode::kBadInput, "Some chosen bills name no receiving branch; no file was written");
+        }
+        files.push_back(ListFile{sender, Branch{receiver.first, receiver.second}, platform::Date::Now(), list});
+    }
+    return files;
+}
+
+std::string ListFileFor(const std::string& output, const std::string& branch) {
+    const std::filesystem::path path(output.empty() ? std::string("send.json") : output);
+    const std::string stem = path.extension() == ".json" ? path.stem().string() : path.filename().string();
+    return (path.parent_path() / fmt::format("{}.{}.json", stem, branch)).string();
 }
 
 int WriteBrowseResult(const Ref<VariantVector>& result, bool download, hostkit::Database& db,
@@ -91,17 +118,20 @@ int WriteBrowseResult(const Ref<VariantVector>& result, bool download, hostkit::
         }
         return 0;
     }
-    const ListFile file = BrowseList(result, db);
-    const Branch& sender = file.sender;
-    const Branch& receiver = file.receiver;
-    Emit(output, WriteListFile(file));
-    if (!output.empty()) {
-        std::cout << fmt::format("Wrote a send list from {} ({}) for {} ({}) to {}:\n", sender.number, sender.name,
-                                 receiver.number, receiver.name, output);
-        for (const PackageCount& c : CountPackages(*result)) {
-            std::cout << fmt::format("  {} {:<17} {:>6} bills {:>7} lines\n", c.bill_type, BillTypeName(c.bill_type),
-                                     c.bills, c.lines);
-        }
+    const std::vector<ListFile> files = BrowseLists(result, db);
+    if (files.size() == 1) {
+        Emit(output, WriteListFile(files.front()));
+        if (!output.empty()) PrintWritten(files.front(), output);
+        return 0;
+    }
+    // Bills for several branches: one list for each, beside the file named (or in this
+    // folder), so that nothing the clerk chose is lost.
+    std::cout << fmt::format("The chosen bills go to {} branches: one list for each.\n", files.size());
+    for (const ListFile& file : files) {
+        const std::string name = ListFileFor(output, file.receiver.number);
+        RequireWritableTarget(name);
+        WriteTextFile(name, WriteListFile(file));
+        PrintWritten(file, name);
     }
     return 0;
 }

@@ -5,6 +5,9 @@
 
 #include <string>
 
+#include <vector>
+
+#include "apps/orbabt/transport.h"
 #include "host/variant_vector.h"
 
 namespace orba::hostkit {
@@ -17,13 +20,17 @@ namespace orba::apps {
 inline constexpr int kNothingChosen = 2;
 
 // Writes `result` to `output` (standard output when empty) and returns the exit status.
-// A send vector's receiver is the related branch its bills name; bills for several branches
-// raise an Error naming them, and nothing is written.
+// A send list's receiver is the related branch its bills name; bills for several branches
+// are written as one list per branch, ListFileFor each, and each is named on the terminal.
 int WriteBrowseResult(const platform::Ref<host::VariantVector>& result, bool download, hostkit::Database& db,
                       const std::string& output);
 
-// The send vector `result` as a transmission list from this branch to the one its bills name;
-// raises the Error of WriteBrowseResult for bills of several branches.
-std::string BrowseListText(const platform::Ref<host::VariantVector>& result, hostkit::Database& db);
+// The send vector `result` as transmission lists from this branch, one per receiving branch
+// (in the order of their numbers); raises an Error when a bill names no receiving branch.
+std::vector<ListFile> BrowseLists(const platform::Ref<host::VariantVector>& result, hostkit::Database& db);
+
+// The file of the list for `branch` when the bills go to several: NAME.<branch>.json beside
+// `output` (send.<branch>.json in this folder when there is no output file).
+std::string ListFileFor(const std::string& output, const std::string& branch);
 
 }  // namespace orba::apps

@@ -3,12 +3,14 @@
 #include "apps/orbabt/cmd_browse.h"
 
 #include <CLI/CLI.hpp>
+#include <fmt/format.h>
 
 #include <cstdlib>
 #include <memory>
 
 #include "apps/orbabt/browse_result.h"
 #include "apps/orbabt/commands.h"
+#include "apps/orbabt/exchange.h"
 #include "apps/orbabt/host_setup.h"
 #include "apps/orbabt/net/transfer.h"
 #include "apps/orbabt/safe_file.h"
@@ -17,6 +19,7 @@
 #include "data/bill_records.h"
 #include "host/variant_dictionary.h"
 #include "hostkit/db/database.h"
+#include "hostkit/hostkit.h"
 #include "platform/error.h"
 
 namespace orba::apps {
@@ -45,8 +48,23 @@ int RunBrowse(const BrowseOptions& options) {
                     "The browse window needs a display: DISPLAY is not set (run it under xvfb-run, or set "
                     "QT_QPA_PLATFORM=offscreen)");
     }
-    if (!options.output.empty()) RequireSeparateOutput(options.output, "-o", {{"the account database", options.db}});
-    std::unique_ptr<hostkit::Database> database = UseDatabase(options.db);
+    // What would refuse the clerk's work at the end is refused before the window opens: a
+    // database that is not a branch's, an output file that cannot be written.
+    if (!options.output.empty()) {
+        RequireSeparateOutput(options.output, "-o", {{"the account database", options.db}});
+        RequireWritableTarget(options.output);
+    }
+    std::unique_ptr<hostkit::Database> database = UseBranchDatabase(options.db);
+    if (!options.for_branch.empty()) {
+        if (download) throw Error(ErrorCode::kBadInput, "--for chooses the branch of the bills to send: use it with --mode send");
+        auto rows = database->Query("SELECT FName FROM t_SonCompany WHERE FNumber=?", {platform::Variant(options.for_branch)});
+        if (rows->Eof() || options.for_branch == OwnBranch(*database).number) {
+            throw Error(ErrorCode::kBadInput, fmt::format("--for {}: there is no related branch with that number in the "
+                                                          "account {}",
+                                                          options.for_branch, database->Name()));
+        }
+        hostkit::SetListReceiver({options.for_branch, rows->Value(0).ToText()});
+    }
     // The window module starts the window application; the other commands never load it.
     Ref<VariantVector> result;
     facade::RunInWindowApplication([&] {
@@ -66,8 +84,18 @@ int RunBrowse(const BrowseOptions& options) {
         }
         return net::RunPull(pull);
     }
+    const std::vector<ListFile> lists = BrowseLists(result, *UseBranchDatabase(options.db));
+    if (lists.size() > 1) {
+        // A service answers for its own branch only: the lists are kept as files instead,
+        // and nothing the clerk chose is lost.
+        WriteBrowseResult(result, false, *UseBranchDatabase(options.db), options.output);
+        throw Error(ErrorCode::kBadInput, fmt::format("The chosen bills go to {} branches, and {} answers for one: "
+                                                      "the lists were written as above; push each to its branch's "
+                                                      "service (orbabt push), or choose with --for",
+                                                      lists.size(), options.service.url));
+    }
     net::PushOptions push{options.db, options.service, {}, {}};
-    push.list_text = BrowseListText(result, *UseBranchDatabase(options.db));
+    push.list_text = WriteListFile(lists.front());
     return net::RunPush(push);
 }
 
@@ -81,6 +109,8 @@ void AddBrowseCommand(CLI::App& app, CommandContext& context) {
     command->add_option("-o,--output", browse->output,
                         "File to write (a send list for unpackage, or a download request for package); "
                         "standard output when not given");
+    command->add_option("--for", browse->for_branch,
+                        "Send mode: list only the bills addressed to this related branch (its number)");
     command->add_option("--to,--from", browse->service.url,
                         "Send the chosen bills to (send mode), or fetch the checked types from (download mode), "
                         "this related branch's service: https://HOST:PORT");

@@ -15,6 +15,7 @@ struct BrowseOptions {
     std::string db;
     std::string mode = "send";
     std::string output;
+    std::string for_branch;  // send mode: list only the bills addressed to this branch
     // With an address (--to in send mode, --from in download mode) the choice goes to that
     // related branch's service instead of a file: the send list is pushed and marked from its
     // receipt, the checked types are pulled.

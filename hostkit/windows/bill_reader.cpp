@@ -26,7 +26,8 @@ std::string Number(const Variant& v) {
 
 }  // namespace
 
-BillDocument ReadBillDocument(AppConnection& connection, int32_t tran_type, int32_t inter_id) {
+BillDocument ReadBillDocument(AppConnection& connection, int32_t tran_type, int32_t inter_id,
+                              const std::string& bill_no) {
     std::optional<BillListKind> kind = FindBillListKind(tran_type, 0);
     if (!kind) throw Error(ErrorCode::kBadInput, fmt::format("No bill kind has transaction type {}", tran_type));
     BillDocument doc;
@@ -35,7 +36,10 @@ BillDocument ReadBillDocument(AppConnection& connection, int32_t tran_type, int3
     Ref<platform::RecordSet> head = connection.Execute(BillListSql(*kind, fmt::format("v1.FInterID = {}", inter_id)));
     std::vector<BillListRow> rows = ReadBillListRows(*head);
     if (rows.empty()) {
-        throw Error(ErrorCode::kNotFound, fmt::format("{} {} is no longer in the database", kind->name, inter_id));
+        throw Error(ErrorCode::kNotFound,
+                    bill_no.empty()
+                        ? fmt::format("{}（内码 {}）已不在账套数据库中，可能已被删除。", kind->name, inter_id)
+                        : fmt::format("{} {} 已不在账套数据库中，可能已被删除。", kind->name, bill_no));
     }
     doc.header = std::move(rows.front());
     Ref<platform::RecordSet> note =
@@ -61,8 +65,11 @@ std::vector<ListedBill> ListedBills(platform::RecordSet& rows, size_t& current) 
     if (rows.RecordCount() < 1) return bills;
     const bool on_record = !rows.Eof() && !rows.Bof();
     const int32_t position = on_record ? rows.AbsolutePosition() : 1;
+    const std::optional<size_t> number = rows.FindField("FBillNo");
     for (rows.MoveFirst(); !rows.Eof(); rows.MoveNext()) {
-        bills.push_back(ListedBill{rows.Value("FInterID").ToLong(), rows.Value("FTranType").ToLong()});
+        const platform::Variant& no = number ? rows.Value(*number) : platform::Variant::Null();
+        bills.push_back(ListedBill{rows.Value("FInterID").ToLong(), rows.Value("FTranType").ToLong(),
+                                   no.IsNull() || no.IsEmpty() ? std::string() : no.ToText()});
     }
     current = static_cast<size_t>(position - 1);
     rows.MoveFirst();

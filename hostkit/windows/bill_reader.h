@@ -27,14 +27,18 @@ struct BillDocument {
     std::vector<BillLine> lines;
 };
 
-// Reads a bill from the account database; raises an Error naming the bill when it is gone.
-BillDocument ReadBillDocument(AppConnection& connection, int32_t tran_type, int32_t inter_id);
+// Reads a bill from the account database; raises an Error (kNotFound) naming the bill by its
+// number (`bill_no`, as the list showed it; the internal number when there is none) when it
+// is gone.
+BillDocument ReadBillDocument(AppConnection& connection, int32_t tran_type, int32_t inter_id,
+                              const std::string& bill_no = {});
 
 // The bills of a list record set, from its first record, and the index (0-based) of the
 // record that was current; the record set is left on that record again.
 struct ListedBill {
     int32_t inter_id;
     int32_t tran_type;
+    std::string bill_no;  // as the list showed it, when it has the column
 };
 std::vector<ListedBill> ListedBills(platform::RecordSet& rows, size_t& current);
 

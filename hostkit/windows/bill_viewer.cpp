@@ -26,7 +26,7 @@ void BillViewer::Show() {
     if (bills.empty()) return;
     auto connection = platform::MakeRef<AppConnection>();
     BillViewerDialog dialog(std::move(bills), current, [connection](const ListedBill& b) {
-        return ReadBillDocument(*connection, b.tran_type, b.inter_id);
+        return ReadBillDocument(*connection, b.tran_type, b.inter_id, b.bill_no);
     });
     dialog.exec();
 }

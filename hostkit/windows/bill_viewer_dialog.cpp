@@ -45,7 +45,10 @@ void BillViewerDialog::BuildLines(QVBoxLayout* layout) {
     lines_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     lines_->verticalHeader()->hide();
     lines_->verticalHeader()->setDefaultSectionSize(lines_->fontMetrics().height() + 8);
-    lines_->horizontalHeader()->setSectionResizeMode(2, QHeaderView::Stretch);  // the item name takes the room
+    // Every column as wide as its text, and the item name the rest: the table fills its width
+    // on every bill.
+    lines_->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    lines_->horizontalHeader()->setSectionResizeMode(2, QHeaderView::Stretch);
     layout->addWidget(lines_, 1);
 }
 
@@ -88,7 +91,10 @@ void BillViewerDialog::ShowBill(size_t index) {
     if (shown_) {
         ShowDocument(*shown_);
     } else {
-        title_->clear();
+        // The title follows the bill asked for, even one that cannot be shown.
+        const std::string number = index < bills_.size() ? bills_[index].bill_no : std::string();
+        title_->setText(QString::fromStdString(number));
+        setWindowTitle(QString::fromStdString(number));
         header_->clear();
     }
     position_->setText(bills_.empty() ? QString()
@@ -115,7 +121,6 @@ void BillViewerDialog::ShowDocument(const BillDocument& doc) {
         }
         ++row;
     }
-    lines_->resizeColumnsToContents();
 }
 
 }  // namespace orba::hostkit

@@ -6,9 +6,11 @@
 
 #include <algorithm>
 #include <array>
+#include <iostream>
 
 #include "hostkit/components/app_connection.h"
 #include "hostkit/dialect/sql_dialect.h"
+#include "hostkit/hostkit.h"
 #include "hostkit/login_string.h"
 #include "hostkit/windows/list_widget.h"
 #include "platform/db_connection.h"
@@ -24,6 +26,26 @@ using platform::Ref;
 using platform::Variant;
 
 namespace {
+
+// A text as a quoted SQL literal.
+std::string Quoted(std::string_view text) {
+    std::string quoted = "'";
+    for (char c : text) quoted += c == '\'' ? std::string("''") : std::string(1, c);
+    return quoted + "'";
+}
+
+// What a failed read of the list tells the user, in one line: the database's own reason
+// without the statement (which goes to standard error for whoever looks into it). A database
+// without the bill tables, or no database at all, is named as such.
+std::string ListReadError(const std::string& what, const std::string& database) {
+    std::cerr << "orbabt: the bill list could not be read: " << what << '\n';
+    std::string reason = what.substr(0, what.find(" in: "));
+    if (reason.find("no such table") != std::string::npos || reason.find("not a database") != std::string::npos ||
+        reason.find("does not exist") != std::string::npos) {
+        return fmt::format("账套数据库 {} 无法读取单据列表：它不是分支机构的账套数据库（{}）", database, reason);
+    }
+    return fmt::format("{}{}", kListErrorHead, reason);
+}
 
 // Any 32-bit twips value a caller assigns maps to a pixel count Qt accepts.
 int TwipsToPixels(int twips, int dpi) {
@@ -78,7 +100,7 @@ void ListControl::ApplyGeometry() {
 
 void ListControl::Refresh() {
     if (!widget_) return;
-    widget_->Show(rows_, kind_ ? BillListCaptions(*kind_) : std::vector<std::string>{}, error_,
+    widget_->Show(rows_, kind_ ? BillListCaptions(*kind_) : std::vector<std::string>{}, error_, note_,
                   multi_select_ && multi_row_);
 }
 
@@ -108,8 +130,18 @@ bool ListControl::LoadList() {
     if (!kind_ || !connection_) throw Error(ErrorCode::kInvalidProcedureCall, "The list is loaded before it is prepared");
     auto rows = std::make_shared<std::vector<BillListRow>>();
     error_.clear();
+    note_.clear();
+    const ListReceiver receiver = GetListReceiver();
     try {
-        const std::string sql = BillListSql(*kind_, filter_);
+        std::string condition = filter_;
+        if (!receiver.number.empty()) {
+            condition = fmt::format("{}v1.FRelateBrID IN (SELECT FItemID FROM t_SonCompany WHERE FNumber={})",
+                                    condition.find_first_not_of(" \t\r\n") == std::string::npos
+                                        ? std::string()
+                                        : "(" + condition + ") AND ",
+                                    Quoted(receiver.number));
+        }
+        const std::string sql = BillListSql(*kind_, condition);
         // The condition comes from the caller: it may narrow the one query, never add a
         // statement of its own.
         std::vector<TranslatedStatement> statements = TranslateBatch(sql);
@@ -120,11 +152,17 @@ bool ListControl::LoadList() {
         *rows = ReadBillListRows(*result);
     } catch (const std::exception& e) {
         rows->clear();
-        error_ = fmt::format("{}{}", kListErrorHead, e.what());
+        error_ = ListReadError(e.what(), connection_->DatabasePath());
+    }
+    if (error_.empty()) {
+        if (!receiver.number.empty()) {
+            note_ = fmt::format("只列出发往 {} {} 的单据。", receiver.number, receiver.name);
+        }
+        if (rows->empty()) note_ += fmt::format("没有符合条件的{}。", kind_->name);
     }
     rows_ = std::move(rows);
     Refresh();
-    return !error_.empty() || !rows_->empty();
+    return true;
 }
 
 Ref<KitList> ListControl::ListInfo() const {

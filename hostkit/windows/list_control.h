@@ -37,8 +37,10 @@ public:
     // True when the transaction type (and list ID, when given) name a known list and the
     // account database can be found.
     bool PrepareList();
-    // Reads the bills. A condition the database refuses leaves the list empty with the
-    // error shown, and still returns True so the user sees why; an empty list returns False.
+    // Reads the bills. A condition the database refuses, or a database that cannot be read,
+    // leaves the list empty with one line saying why; no bill leaves it empty with a line
+    // saying there is none. Either way it returns True, so that the dialog opens and the
+    // user sees what happened.
     bool LoadList();
     platform::Ref<KitList> ListInfo() const;
     platform::Ref<KitList> GetSelected() const;
@@ -48,6 +50,8 @@ public:
 
     const std::vector<BillListRow>& Rows() const { return *rows_; }
     const std::string& ErrorText() const { return error_; }
+    // The line above the table: which branch's bills are listed, or that there are none.
+    const std::string& NoteText() const { return note_; }
     // Selects the rows of these bills in the view (as a user's clicks would).
     void SelectBills(const std::vector<int32_t>& inter_ids);
     // Types into the search line; returns how many rows stay listed.
@@ -77,6 +81,7 @@ private:
     platform::Ref<AppConnection> connection_;
     std::shared_ptr<std::vector<BillListRow>> rows_;
     std::string error_;
+    std::string note_;
     platform::Ref<platform::Object> sink_;
     QPointer<ListControlWidget> widget_;
 };

@@ -1,5 +1,7 @@
 #include "hostkit/windows/list_model.h"
 
+#include <QColor>
+
 namespace orba::hostkit {
 
 void BillListModel::Reset(std::shared_ptr<const std::vector<BillListRow>> rows, const std::vector<std::string>& captions) {
@@ -35,6 +37,9 @@ QVariant BillListModel::data(const QModelIndex& index, int role) const {
                                                : QVariant(Qt::AlignLeft | Qt::AlignVCenter);
     }
     if (role == Qt::UserRole && index.column() == kAmountColumn) return r.amount_value;
+    // A bill sent already is greyed, so that it stands out from those still to send.
+    if (role == Qt::ForegroundRole) return r.transmitted == "已传输" ? QVariant(QColor(0x80, 0x80, 0x80)) : QVariant();
+    if (role == Qt::ToolTipRole) role = Qt::DisplayRole;  // the whole text of a cell cut short
     if (role != Qt::DisplayRole && role != Qt::UserRole) return {};
     switch (index.column()) {
         case 0: return QString::fromStdString(r.bill_no);

@@ -48,6 +48,12 @@ void ListControlWidget::BuildSearchRow(QVBoxLayout* layout) {
     error_->setTextInteractionFlags(Qt::TextSelectableByMouse);
     error_->hide();
     layout->addWidget(error_);
+
+    note_ = new QLabel();
+    note_->setWordWrap(true);
+    note_->setStyleSheet(QStringLiteral("color: #555555;"));
+    note_->hide();
+    layout->addWidget(note_);
 }
 
 void ListControlWidget::BuildTable(QVBoxLayout* layout) {
@@ -62,6 +68,7 @@ void ListControlWidget::BuildTable(QVBoxLayout* layout) {
     table_->setSortingEnabled(true);
     table_->sortByColumn(-1, Qt::AscendingOrder);
     table_->setWordWrap(false);
+    table_->setTextElideMode(Qt::ElideRight);
     table_->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     table_->verticalHeader()->setDefaultSectionSize(table_->fontMetrics().height() + 6);
     table_->verticalHeader()->hide();
@@ -88,20 +95,36 @@ void ListControlWidget::Raise(std::string_view command) {
 }
 
 void ListControlWidget::Show(std::shared_ptr<const std::vector<BillListRow>> rows,
-                             const std::vector<std::string>& captions, const std::string& error, bool multi) {
+                             const std::vector<std::string>& captions, const std::string& error,
+                             const std::string& note, bool multi) {
     model_.Reset(std::move(rows), captions);
     table_->setSelectionMode(multi ? QAbstractItemView::ExtendedSelection : QAbstractItemView::SingleSelection);
     error_shown_ = !error.empty();
     error_->setText(QString::fromStdString(error));
     error_->setVisible(error_shown_);
     table_->setEnabled(!error_shown_);
-    // Column widths from the captions and the first rows only: measuring 20,000 rows
-    // would cost more than listing them.
-    table_->horizontalHeader()->setResizeContentsPrecision(50);
-    table_->resizeColumnsToContents();
-    // The partner's name takes what room is left over.
-    if (model_.columnCount({}) > 2) table_->horizontalHeader()->setSectionResizeMode(2, QHeaderView::Stretch);
+    note_->setText(QString::fromStdString(note));
+    note_->setVisible(!note.empty() && !error_shown_);
+    FitColumns();
     UpdateState();
+}
+
+void ListControlWidget::FitColumns() {
+    QHeaderView* header = table_->horizontalHeader();
+    // Widths from the captions and the first rows only: measuring 20,000 rows would cost
+    // more than listing them.
+    header->setResizeContentsPrecision(50);
+    header->setSectionResizeMode(QHeaderView::Interactive);
+    table_->resizeColumnsToContents();
+    // A long partner or branch name is cut short with an ellipsis, not the other columns.
+    const int name_width = table_->fontMetrics().horizontalAdvance(QStringLiteral("苏州锦程精密机械有限")) + 12;
+    for (int column : {2, 3}) {
+        if (column < model_.columnCount({}) && table_->columnWidth(column) > name_width) {
+            table_->setColumnWidth(column, name_width);
+        }
+    }
+    // The partner's name takes what room is left over when the dialog is widened.
+    if (model_.columnCount({}) > 2) header->setSectionResizeMode(2, QHeaderView::Stretch);
 }
 
 std::vector<int> ListControlWidget::SelectedSourceRows() const {

@@ -29,9 +29,10 @@ public:
 
     explicit ListControlWidget(CommandHandler on_command);
 
-    // Lists `rows` under `captions`; a non-empty error is shown instead of a usable table.
+    // Lists `rows` under `captions`; a non-empty error is shown instead of a usable table, a
+    // non-empty note in a line above it.
     void Show(std::shared_ptr<const std::vector<BillListRow>> rows, const std::vector<std::string>& captions,
-              const std::string& error, bool multi);
+              const std::string& error, const std::string& note, bool multi);
 
     // The selected rows of the model, in the order the view shows them.
     std::vector<int> SelectedSourceRows() const;
@@ -50,6 +51,9 @@ private:
     void Raise(std::string_view command);
     // Re-reads the counts and whether the confirm button can be used.
     void UpdateState();
+    // Widths that show every column at the dialog's opening size: the names are held to a
+    // share of the width and elided (their whole text is in the tooltip).
+    void FitColumns();
 
     CommandHandler on_command_;
     BillListModel model_;
@@ -58,6 +62,7 @@ private:
     QLineEdit* search_ = nullptr;
     QLabel* count_ = nullptr;
     QLabel* error_ = nullptr;
+    QLabel* note_ = nullptr;
     QTableView* table_ = nullptr;
     QPushButton* ok_ = nullptr;
 };

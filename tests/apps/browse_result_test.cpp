@@ -1,6 +1,7 @@
 // What orbabt browse writes after the window: a send vector that unpackage takes at the
-// receiving branch, download requests that package takes, and plain words when nothing was
-// chosen or the bills go to several branches.
+// receiving branch (one list per branch when the bills go to several), download requests
+// that package takes, and plain words when nothing was chosen.
+#include <fmt/format.h>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
@@ -111,12 +112,26 @@ TEST_F(BrowseResultTest, ASendVectorIsSavedAtTheBranchItIsAddressedTo) {
                   ->UpperBound());
 }
 
-TEST_F(BrowseResultTest, BillsForSeveralBranchesAreRefusedByNameAndNothingIsWritten) {
-    const std::string file = (dir_ / "send.json").string();
-    const auto e = testing::ErrorOf([&] { WriteBrowseResult(SendVector("FRelateBrID IN (2,3)"), false, *hostkit::OpenDatabase(A()), file); });
-    EXPECT_NE(e.Description().find("01.002"), std::string::npos) << e.Description();
-    EXPECT_NE(e.Description().find("01.003"), std::string::npos) << e.Description();
-    EXPECT_FALSE(fs::exists(file));
+// Bills for two branches make one list for each, beside the file named; each is saved at its
+// branch alone, and together they hold every bill chosen.
+TEST_F(BrowseResultTest, BillsForSeveralBranchesMakeOneListForEachBranch) {
+    const auto chosen = SendVector("FRelateBrID IN (2,3)");
+    ASSERT_EQ(WriteBrowseResult(chosen, false, *hostkit::OpenDatabase(A()), (dir_ / "send.json").string()), 0);
+    EXPECT_FALSE(fs::exists(dir_ / "send.json"));
+    int32_t bills = 0;
+    for (const char* branch : {"01.002", "01.003"}) {
+        const fs::path file = dir_ / fmt::format("send.{}.json", branch);
+        const ListFile written = ReadListFile(testing::ReadFile(file), file.string());
+        EXPECT_EQ(written.receiver.number, branch);
+        for (const PackageCount& c : CountPackages(*written.list)) bills += c.bills;
+    }
+    int32_t chosen_bills = 0;
+    for (const PackageCount& c : CountPackages(*chosen)) chosen_bills += c.bills;
+    EXPECT_EQ(bills, chosen_bills);
+    const Outcome saved = Run("unpackage --db b.db send.01.002.json");
+    EXPECT_EQ(saved.status, 0) << saved.out << saved.err;
+    EXPECT_EQ(ListFileFor("", "01.002"), "send.01.002.json");
+    EXPECT_EQ(ListFileFor("out/list", "01.003"), "out/list.01.003.json");
 }
 
 TEST_F(BrowseResultTest, DownloadRequestsArePackagedAtTheSupplyingBranch) {
@@ -160,7 +175,7 @@ TEST_F(BrowseResultTest, TheCommandWritesWhatWasChosenInTheWindow) {
         w.FillBillGrid(picks);
         w.Bar()->Click(ui::band::kToolBar, ui::tool::kFileSend);
     });
-    ASSERT_EQ(RunBrowse(BrowseOptions{A(), "send", (dir_ / "send.json").string(), {}}), 0);
+    ASSERT_EQ(RunBrowse(BrowseOptions{A(), "send", (dir_ / "send.json").string(), {}, {}}), 0);
     const ListFile sent = ReadListFile(testing::ReadFile(dir_ / "send.json"), "send.json");
     EXPECT_EQ(sent.receiver.number, "01.002");
     EXPECT_EQ(CountPackages(*sent.list).at(0).bills, picks->UpperBound());
@@ -169,15 +184,15 @@ TEST_F(BrowseResultTest, TheCommandWritesWhatWasChosenInTheWindow) {
         w.SetNodeChecked("POIn", true);
         w.Bar()->Click(ui::band::kToolBar, ui::tool::kFileDownLoad);
     });
-    ASSERT_EQ(RunBrowse(BrowseOptions{B(), "download", (dir_ / "req.json").string(), {}}), 0);
+    ASSERT_EQ(RunBrowse(BrowseOptions{B(), "download", (dir_ / "req.json").string(), {}, {}}), 0);
     const RequestFile requested = ReadRequestFile(testing::ReadFile(dir_ / "req.json"), "req.json");
     ASSERT_EQ(requested.requests->UpperBound(), 1);
 
     // Exit, and a send with no type checked (an empty vector), leave nothing to write.
     act([](ui::FrmBrowseBase& w) { w.Bar()->Click(ui::band::kFile, ui::tool::kFileExit); });
-    EXPECT_EQ(RunBrowse(BrowseOptions{B(), "download", (dir_ / "none.json").string(), {}}), kNothingChosen);
+    EXPECT_EQ(RunBrowse(BrowseOptions{B(), "download", (dir_ / "none.json").string(), {}, {}}), kNothingChosen);
     act([](ui::FrmBrowseBase& w) { w.Bar()->Click(ui::band::kFile, ui::tool::kFileSend); });
-    EXPECT_EQ(RunBrowse(BrowseOptions{A(), "send", (dir_ / "none.json").string(), {}}), kNothingChosen);
+    EXPECT_EQ(RunBrowse(BrowseOptions{A(), "send", (dir_ / "none.json").string(), {}, {}}), kNothingChosen);
     EXPECT_FALSE(fs::exists(dir_ / "none.json"));
 }
 

@@ -534,7 +534,7 @@ TEST_F(NetworkTest, TheBrowseWindowFetchesAndSendsThroughAService) {
     const std::string url = "https://127.0.0.1:" + std::to_string(port_);
     const auto options = [&](const char* mode) {
         const std::string at = dir_.Path().string() + "/";
-        return BrowseOptions{at + "b.db", mode, {}, {url, at + "b.pem", at + "b.key", at + "a.pem", 10, 0, 1}};
+        return BrowseOptions{at + "b.db", mode, {}, {}, {url, at + "b.pem", at + "b.key", at + "a.pem", 10, 0, 1}};
     };
     act([](ui::FrmBrowseBase& w) {
         for (const char* type : {"SEOrd", "POIn", "POOut"}) w.SetNodeChecked(type, true);

@@ -61,6 +61,9 @@ void FrmBrowseBase::BuildControls() {
             lines[i]->setObjectName(QString("%1%2").arg(name).arg(i));
             lines[i]->setAutoFillBackground(true);
             lines[i]->setBackgroundRole(i == 0 ? QPalette::Mid : QPalette::Light);
+            // A rule is drawn only: the mouse goes through it to the splitter beneath, where
+            // a user aims at the bar.
+            lines[i]->setAttribute(Qt::WA_TransparentForMouseEvents);
         }
     };
     rules(line3_, "Line3");

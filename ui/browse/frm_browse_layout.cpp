@@ -1,6 +1,8 @@
 #include "ui/browse/frm_browse_base.h"
 
 #include <QEvent>
+
+#include <algorithm>
 #include <QKeyEvent>
 #include <QMouseEvent>
 
@@ -24,6 +26,11 @@ void FrmBrowseBase::ArrangeControls(double x, double y, int mode) {
     geometry_.status_height = ToTwips(status_bar_->sizeHint().height(), DpiY());
     if (mode == kArrangeWhole) {
         ArrangeWhole(geometry_, x, y);
+        // A window narrowed past the splitter keeps it within the limits a drag has, so that
+        // the tabs and the grid stay in the window.
+        if (geometry_.imgSplitVer.left > kSplitterMargin && geometry_.imgSplitVer.left > x - kSplitterMargin) {
+            ArrangeColumns(geometry_, std::max(kSplitterMargin, x - kSplitterMargin));
+        }
     } else if (mode == kArrangeColumns) {
         geometry_.client_width = ToTwips(client_->width(), DpiX());
         geometry_.client_height = ToTwips(client_->height(), DpiY());

@@ -6,6 +6,7 @@
 #include <QPointer>
 #include <QPushButton>
 
+#include <cstdio>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -166,10 +167,12 @@ TEST_F(ListControlTest, RefusedConditionShowsItsErrorAndNothingIsSelectable) {
 TEST_F(ListControlTest, NotReadyOrNothingToShow) {
     Ref<platform::Object> unknown = MakeControl(26, 83, "");  // list ID of another kind
     EXPECT_FALSE(Call(unknown, "PrepareList").ToBoolean());
+    // No bill: the dialog still opens, and says there is none.
     Ref<platform::Object> empty = MakeControl(26, 71, "1=0");
     ASSERT_TRUE(Call(empty, "PrepareList").ToBoolean());
-    EXPECT_FALSE(Call(empty, "LoadList").ToBoolean());
+    EXPECT_TRUE(Call(empty, "LoadList").ToBoolean());
     EXPECT_TRUE(Of(empty).ErrorText().empty());
+    EXPECT_EQ(Of(empty).NoteText(), "没有符合条件的采购订单。");
     Ref<platform::Object> missing = platform::CreateObject(kListControlProgId);
     LetProperty(missing, "BaseInfo", {}, Variant("Data Source=/no/such/branch.db|1|x"));
     LetProperty(missing, "TranType", {}, Variant(int32_t{71}));
@@ -235,6 +238,42 @@ TEST(BillListText, AmountsStatusesAndBaseInfo) {
     EXPECT_EQ(DatabaseFromBaseInfo("Server=x|12|李明"), "");
     EXPECT_EQ(DatabaseFromBaseInfo("garbage|1|x"), "");
     EXPECT_EQ(BillListSql(*FindBillListKind(71, 0), "  ").find("AND ("), std::string::npos);
+}
+
+}  // namespace
+}  // namespace orba::hostkit
+
+namespace orba::hostkit {
+namespace {
+
+// A host that sends to one branch has every list show only the bills addressed to it, and
+// say so; a file that is no branch database is named in one line, without the statement.
+TEST_F(ListControlTest, AChosenReceiverNarrowsEveryListAndAnUnreadableDatabaseIsNamed) {
+    testing::TestDb db(path_);
+    const auto expected = db.Rows("SELECT v.FInterID FROM POOrder v JOIN t_SonCompany b ON v.FRelateBrID=b.FItemID "
+                                  "WHERE b.FNumber='01.002' AND v.FStatus IN (1) ORDER BY v.FDate, v.FBillNo");
+    ASSERT_FALSE(expected.empty());
+    SetListReceiver({"01.002", "苏州锦程精密机械有限公司"});
+    Ref<platform::Object> control = MakeControl(26, 71, "v1.FStatus IN (1)");
+    ASSERT_TRUE(Call(control, "PrepareList").ToBoolean());
+    ASSERT_TRUE(Call(control, "LoadList").ToBoolean());
+    SetListReceiver({});
+    EXPECT_EQ(Of(control).Rows().size(), expected.size()) << Of(control).ErrorText();
+    EXPECT_EQ(Of(control).NoteText(), "只列出发往 01.002 苏州锦程精密机械有限公司 的单据。");
+
+    const std::string empty_file = path_ + ".empty";
+    { std::FILE* f = std::fopen(empty_file.c_str(), "w"); std::fclose(f); }
+    Ref<platform::Object> unreadable = platform::CreateObject(kListControlProgId);
+    LetProperty(unreadable, "BaseInfo", {}, Variant("Data Source=" + empty_file + "|1|x"));
+    LetProperty(unreadable, "TranType", {}, Variant(int32_t{71}));
+    LetProperty(unreadable, "ListID", {}, Variant(int32_t{26}));
+    ASSERT_TRUE(Call(unreadable, "PrepareList").ToBoolean()) << Of(unreadable).ErrorText();
+    EXPECT_TRUE(Call(unreadable, "LoadList").ToBoolean());
+    const std::string error = Of(unreadable).ErrorText();
+    fs::remove(empty_file);
+    EXPECT_EQ(error.rfind("账套数据库 ", 0), 0u) << error;
+    EXPECT_NE(error.find(empty_file), std::string::npos) << error;
+    EXPECT_EQ(error.find("SELECT"), std::string::npos) << error;
 }
 
 }  // namespace
