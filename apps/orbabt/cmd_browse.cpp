@@ -43,11 +43,6 @@ bool HasDisplay() {
 
 int RunBrowse(const BrowseOptions& options) {
     const bool download = options.mode != "send";
-    if (!HasDisplay()) {
-        throw Error(ErrorCode::kBadInput,
-                    "The browse window needs a display: DISPLAY is not set (run it under xvfb-run, or set "
-                    "QT_QPA_PLATFORM=offscreen)");
-    }
     // What would refuse the clerk's work at the end is refused before the window opens: a
     // database that is not a branch's, an output file that cannot be written.
     if (!options.output.empty()) {
@@ -64,6 +59,11 @@ int RunBrowse(const BrowseOptions& options) {
                                                           options.for_branch, database->Name()));
         }
         hostkit::SetListReceiver({options.for_branch, rows->Value(0).ToText()});
+    }
+    if (!HasDisplay()) {
+        throw Error(ErrorCode::kBadInput,
+                    "The browse window needs a display: DISPLAY is not set (run it under xvfb-run, or set "
+                    "QT_QPA_PLATFORM=offscreen)");
     }
     // The window module starts the window application; the other commands never load it.
     Ref<VariantVector> result;

@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 
 #include <cstdlib>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -219,6 +220,30 @@ TEST_F(OrbabtTest, TraceSqlIsRefusedOnEveryCommandsDatabaseAndInput) {
         EXPECT_EQ(o.status, 1);
         EXPECT_TRUE(Contains(o.err, "--trace-sql '" + args.back() + "' " + says)) << o.err;
         EXPECT_EQ(ReadFile(dir_ / "a.db") + ReadFile(dir_ / "r.json"), before);
+    }
+}
+
+// What would refuse the clerk's work at the end is refused before the window opens (here
+// without a display, which is checked last: a check that let these through would say so).
+TEST_F(OrbabtTest, BrowseRefusesBeforeTheWindowWhatWouldFailAfterIt) {
+    MakeBranch("a.db", 1);
+    std::fclose(std::fopen((dir_ / "empty.db").c_str(), "w"));
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
+        {{"--db", "empty.db", "--mode", "send"}, "empty.db"},
+        {{"--db", "a.db", "--mode", "send", "-o", "nowhere/send.json"}, "its folder 'nowhere' cannot be used"},
+        {{"--db", "a.db", "--mode", "send", "--for", "09.999"}, "--for 09.999: there is no related branch"},
+        {{"--db", "a.db", "--mode", "download", "--for", "01.002"}, "use it with --mode send"},
+    };
+    for (const auto& [args, says] : cases) {
+        SCOPED_TRACE(says);
+        std::vector<std::string> command{"-u", "DISPLAY", "-u", "WAYLAND_DISPLAY", "-u", "QT_QPA_PLATFORM",
+                                         (fs::read_symlink("/proc/self/exe").parent_path() / "orbabt").string(),
+                                         "browse"};
+        command.insert(command.end(), args.begin(), args.end());
+        const Outcome o = Run(command, "/usr/bin/env");
+        EXPECT_EQ(o.status, 1);
+        EXPECT_TRUE(Contains(o.err, says)) << o.err;
+        EXPECT_FALSE(Contains(o.err, "needs a display")) << o.err;
     }
 }
 

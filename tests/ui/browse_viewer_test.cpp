@@ -68,13 +68,24 @@ TEST_F(ViewerTest, TheViewerReceivesItsMembersInOrderForTheActivatedGrid) {
               (std::vector<platform::MousePointer>{platform::MousePointer::kHourglass, platform::MousePointer::kDefault}));
 }
 
+// The refusal goes to the help assistant, not into a message box, and the pointer comes back.
 TEST_F(ViewerTest, AViewerThatRefusesAMemberIsReportedAndThePointerComesBack) {
     viewer_->On("Show", [](std::span<Variant>) -> Variant { throw platform::Error(5, "viewer refused"); });
+    testing::ScopedFakeComponent assistant("NimoAssistant.Assistant", MakeRef<FakeComponent>("Assistant"));
+    std::string told;
+    assistant->On("Description", [&told](std::span<Variant> args) {
+        told = args.back().ToText();
+        return Variant();
+    });
+    assistant->On("Show", [](std::span<Variant>) { return Variant(); });
     auto w = Open(0);
     Load(*w, 0, Bills(71, 1));
     env_.Ui().Clear();
+    w->ldgBill(0)->selectRow(1);
     w->ldgBill(0)->Activate(2);
     EXPECT_EQ(env_.Ui().GetMousePointer(), platform::MousePointer::kDefault);
+    EXPECT_FALSE(told.empty());
+    EXPECT_TRUE(env_.Ui().Messages().empty());
 }
 
 }  // namespace

@@ -47,6 +47,54 @@ TEST_F(BrowseWindowTest, CaptionToolsAndTreeFollowTheMode) {
     }
 }
 
+// Every tool of the menu bar and the toolbar as the user reads it: caption, category, help
+// text and check mark; and the caption of each band. A typo in any of them fails here.
+TEST_F(BrowseWindowTest, EveryToolAndBandReadsAsWritten) {
+    struct Case {
+        std::string_view band, name;
+        const char *caption, *category, *help;
+        bool checked;
+    };
+    const Case cases[] = {
+        {band::kMain, "mnuFile", "文件(&F)", "文件", "", false},
+        {band::kMain, "mnuView", "视图(&V)", "视图", "", false},
+        {band::kMain, "mnuHelp", "帮助(&H)", "帮助", "", false},
+        {band::kFile, tool::kFileSend, "发送(&S)", "文件", "发送", false},
+        {band::kFile, tool::kFileDownLoad, "下载", "文件", "下载", false},
+        {band::kFile, tool::kFileFilter, "过滤传输单据(&L)", "文件", "过滤单据", false},
+        {band::kFile, tool::kFileExit, "退出(&E)", "文件", "退出", false},
+        {band::kView, "mnuViewStatusbar", "状态条(&S)", "视图", "", true},
+        {band::kView, "mnuViewToolBar", "工具条(&T)", "视图", "", true},
+        {band::kView, "mnuToolbarLabel", "工具条标签(&L)", "视图", "", true},
+        {band::kHelp, "mnuHelpContents", "目录(&C)", "帮助", "", false},
+        {band::kHelp, "mnuHelpSearchForHelpOn", "搜索帮助主题(&S)...", "帮助", "", false},
+        {band::kToolBar, tool::kFileSend, "发送", "文件", "发送", false},
+        {band::kToolBar, tool::kFileDownLoad, "下载", "文件", "下载", false},
+        {band::kToolBar, tool::kFileFilter, "过滤", "文件", "过滤单据", false},
+        {band::kToolBar, tool::kFileExit, "退出", "文件", "退出", false},
+    };
+    auto w = Open(0);
+    ASSERT_EQ(BrowseTools().size(), std::size(cases));
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.band) + "/" + std::string(c.name));
+        const QAction* action = w->Bar()->Tool(c.band, c.name);
+        EXPECT_EQ(action->text().toStdString(), c.caption);
+        EXPECT_EQ(action->property("category").toString().toStdString(), c.category);
+        if (*c.help) {
+            EXPECT_EQ(action->toolTip().toStdString(), c.help);
+        }
+        EXPECT_EQ(action->statusTip().toStdString(), c.help);
+        EXPECT_EQ(action->isChecked(), c.checked);
+    }
+    const std::pair<std::string_view, const char*> bands[] = {
+        {band::kMain, "主菜单"}, {band::kFile, "文件"}, {band::kView, "视图"}, {band::kHelp, "帮助"}, {band::kToolBar, "工具栏"}};
+    ASSERT_EQ(BrowseBands().size(), std::size(bands));
+    for (size_t i = 0; i < std::size(bands); ++i) {
+        EXPECT_EQ(BrowseBands()[i].name, bands[i].first);
+        EXPECT_EQ(BrowseBands()[i].caption, bands[i].second);
+    }
+}
+
 TEST_F(BrowseWindowTest, GridsHoldOnlyTheirHeaderRowAtLoadAndTheTabsAreHidden) {
     auto w = Open(0);
     const std::vector<std::string> supplier{"事务类型", "内码", "单据编号", "日期", "供货机构", "供应商"};

@@ -278,5 +278,21 @@ TEST_F(BrowseWindowTest, ScreenshotsOfBothModes) {
 }
 
 
+// A list dialog that cannot be made: the user is told the bill list could not be read.
+TEST_F(BrowseWindowTest, AFilterThatFailsSaysTheBillListCouldNotBeRead) {
+    hostkit::SetLoginProperties("AcctDB={Data Source=" + env_.DbPath() + "};UserName=李明;UserID=0012;");
+    auto w = Open(0);
+    w->SetNodeChecked("POOrd", true);
+    platform::ScopedClassRegistration failing("OrbaList.Rilvo", []() -> Ref<platform::Object> {
+        throw platform::Error(platform::ErrorCode::kNotFound, "no list control here");
+    });
+    env_.Ui().Clear();
+    w->Bar()->Click(band::kToolBar, tool::kFileFilter);
+    const auto messages = Messages(env_.Ui());
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].rfind("单据列表读取错误。", 0), 0u) << messages[0];
+    EXPECT_NE(messages[0].find("no list control here"), std::string::npos) << messages[0];
+}
+
 }  // namespace
 }  // namespace orba::ui
