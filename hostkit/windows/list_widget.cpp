@@ -116,14 +116,11 @@ void ListControlWidget::FitColumns() {
     header->setResizeContentsPrecision(50);
     header->setSectionResizeMode(QHeaderView::Interactive);
     table_->resizeColumnsToContents();
-    // A long partner or branch name is cut short with an ellipsis, not the other columns.
-    const int name_width = table_->fontMetrics().horizontalAdvance(QStringLiteral("苏州锦程精密机械有限")) + 12;
-    for (int column : {2, 3}) {
-        if (column < model_.columnCount({}) && table_->columnWidth(column) > name_width) {
-            table_->setColumnWidth(column, name_width);
-        }
-    }
-    // The partner's name takes what room is left over when the dialog is widened.
+    // A branch's name longer than twelve characters is cut short with an ellipsis; the
+    // partner's name takes what room is left (cut short too when there is too little), so
+    // that the status, transmission and amount columns always show.
+    const int branch_width = table_->fontMetrics().horizontalAdvance(QStringLiteral("苏州锦程精密机械有限公司")) + 12;
+    if (model_.columnCount({}) > 3 && table_->columnWidth(3) > branch_width) table_->setColumnWidth(3, branch_width);
     if (model_.columnCount({}) > 2) header->setSectionResizeMode(2, QHeaderView::Stretch);
 }
 
