@@ -43,6 +43,16 @@ void SetBrowseMode(int32_t mode) { g_browse_mode = mode; }
 platform::Ref<host::VariantVector> SelectionResult() { return Result(); }
 void SetSelectionResult(platform::Ref<host::VariantVector> result) { Result() = std::move(result); }
 
+namespace {
+std::vector<std::string>& NotFound() {
+    static std::vector<std::string> bills;
+    return bills;
+}
+}  // namespace
+
+std::vector<std::string> BillsNotFound() { return NotFound(); }
+void SetBillsNotFound(std::vector<std::string> bills) { NotFound() = std::move(bills); }
+
 BrowseWindowRunner SetBrowseWindowRunner(BrowseWindowRunner runner) {
     std::swap(Runner(), runner);
     return runner;

@@ -7,6 +7,8 @@
 
 #include <cstdint>
 #include <functional>
+#include <string>
+#include <vector>
 
 #include "host/variant_vector.h"
 
@@ -19,6 +21,12 @@ void SetBrowseMode(int32_t mode);
 // What the last browse window command left: a send or download vector, or Nothing.
 platform::Ref<host::VariantVector> SelectionResult();
 void SetSelectionResult(platform::Ref<host::VariantVector> result);
+
+// The bills chosen for the last send that were not found when it was made (deleted since
+// they were listed), as the window listed them ("采购订单 POOR01-000022"); the host names
+// them, since they were not sent.
+std::vector<std::string> BillsNotFound();
+void SetBillsNotFound(std::vector<std::string> bills);
 
 // Creates, loads and shows the browse window modally, then unloads it.
 using BrowseWindowRunner = std::function<void()>;

@@ -6,6 +6,7 @@
 #include <fmt/format.h>
 
 #include <cstdlib>
+#include <iostream>
 #include <memory>
 
 #include "apps/orbabt/browse_result.h"
@@ -21,6 +22,7 @@
 #include "hostkit/db/database.h"
 #include "hostkit/hostkit.h"
 #include "platform/error.h"
+#include "platform/printable_text.h"
 
 namespace orba::apps {
 
@@ -67,12 +69,17 @@ int RunBrowse(const BrowseOptions& options) {
     }
     // The window module starts the window application; the other commands never load it.
     Ref<VariantVector> result;
+    facade::SetBillsNotFound({});
     facade::RunInWindowApplication([&] {
         auto trans = platform::MakeRef<facade::BillTrans>();
         facade::BillTrans::ShowType(download ? 1 : 0);
         trans->Show();
         result = facade::BillTrans::VectTransmitBill();
     });
+    for (const std::string& bill : facade::BillsNotFound()) {
+        std::cerr << platform::ForTerminal(
+            fmt::format("orbabt: {} was chosen but is no longer in the database; it was not sent\n", bill));
+    }
     if (options.service.url.empty()) return WriteBrowseResult(result, download, *database, options.output);
     if (!result || result->UpperBound() == 0) return WriteBrowseResult(result, download, *database, "");
     database.reset();  // the exchange opens the database itself

@@ -18,6 +18,7 @@
 #include "data/bill_records.h"
 #include "data/data_trans.h"
 #include "facade/bill_trans.h"
+#include "facade/browse_entry.h"
 #include "host/variant_dictionary.h"
 #include "hostkit/db/database.h"
 #include "hostkit/hostkit.h"
@@ -179,6 +180,21 @@ TEST_F(BrowseResultTest, TheCommandWritesWhatWasChosenInTheWindow) {
     const ListFile sent = ReadListFile(testing::ReadFile(dir_ / "send.json"), "send.json");
     EXPECT_EQ(sent.receiver.number, "01.002");
     EXPECT_EQ(CountPackages(*sent.list).at(0).bills, picks->UpperBound());
+    EXPECT_TRUE(facade::BillsNotFound().empty());
+
+    // A listed bill deleted before the send is not sent, and is named.
+    const auto gone = a.Rows("SELECT FInterID, FBillNo FROM POOrder WHERE FStatus=1 AND FRelateBrID=2")[0];
+    act([&](ui::FrmBrowseBase& w) {
+        w.SetNodeChecked("POOrd", true);
+        w.FillBillGrid(picks);
+        a.Exec("DELETE FROM POOrderEntry WHERE FInterID=" + gone[0]);
+        a.Exec("DELETE FROM POOrder WHERE FInterID=" + gone[0]);
+        w.Bar()->Click(ui::band::kToolBar, ui::tool::kFileSend);
+    });
+    ASSERT_EQ(RunBrowse(BrowseOptions{A(), "send", (dir_ / "send.json").string(), {}, {}}), 0);
+    EXPECT_EQ(CountPackages(*ReadListFile(testing::ReadFile(dir_ / "send.json"), "send.json").list).at(0).bills,
+              picks->UpperBound() - 1);
+    EXPECT_EQ(facade::BillsNotFound(), std::vector<std::string>{"采购订单 " + gone[1]});
 
     act([](ui::FrmBrowseBase& w) {
         w.SetNodeChecked("POIn", true);

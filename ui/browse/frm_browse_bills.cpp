@@ -1,5 +1,7 @@
 #include "ui/browse/frm_browse_base.h"
 
+#include <set>
+
 #include <fmt/format.h>
 
 #include "data/bill_records.h"
@@ -136,15 +138,27 @@ Ref<platform::RecordSet> FrmBrowseBase::GetListRS(int16_t index) const {
 Ref<VariantVector> FrmBrowseBase::GetSendBillVect() {
     try {
         auto result = MakeRef<VariantVector>();
+        std::vector<std::string> not_found;
         for (size_t i = 0; i < kBillKinds.size(); ++i) {
             const BillKind& k = kBillKinds[i];
             if (chosen_[i].Empty() || !NodeChecked(k.send_key)) continue;
             auto package = MakeRef<VariantDictionary>();
             package->Let(key::kBillType, Variant(k.bill_type));
             package->Let(key::kBillName, Variant(k.bill_name));
-            package->Set(key::kBillsData, CollectBills(static_cast<int>(i)));
+            Ref<VariantVector> bills = CollectBills(static_cast<int>(i));
+            package->Set(key::kBillsData, bills);
             result->Add(Variant(package));
+            // A listed bill deleted since drops out of the extraction: the host names it.
+            std::set<std::string> found;
+            for (int32_t b = 1; bills && b <= bills->UpperBound(); ++b) {
+                auto bill = platform::ObjectAs<VariantDictionary>(bills->Item(b));
+                if (const Variant* id = bill ? bill->Find(key::kBillInterID) : nullptr) found.insert(id->ToText());
+            }
+            for (const ChosenBill& chosen : chosen_[i].Bills()) {
+                if (!found.contains(chosen.inter_id)) not_found.push_back(std::string(k.send_text) + " " + chosen.bill_no);
+            }
         }
+        facade::SetBillsNotFound(std::move(not_found));
         return result;
     } catch (const std::exception& e) {
         host::ReportFailure(kReadFailed, e);
