@@ -62,6 +62,8 @@ if(TARGET orbabt)
   install(TARGETS orbabt RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 endif()
 install(FILES ${CMAKE_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
+# The SQLite extension with the text rules, beside the libraries, for the SQLite shell.
+install(TARGETS orba_sqlite_ext LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
 
 # systemd units: orbabt serve per branch, and orbabt sync on a timer. The folder is
 # <prefix>/lib/systemd/system whatever the library folder is: /usr/lib/systemd/system in the

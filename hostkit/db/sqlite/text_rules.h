@@ -7,18 +7,13 @@
 #include <string>
 #include <string_view>
 
+#include "hostkit/db/sqlite/text_compare.h"
+
 struct sqlite3;
 
 namespace orba::hostkit {
 
 class SqliteDatabase;
-
-// The collation every text column of the schema uses; registered on each connection.
-inline constexpr std::string_view kTextCollation = "ERPTEXT";
-
-// Compares two UTF-8 texts as the collation does: letter case of any script and trailing
-// blanks make no difference. Bytes that are not valid UTF-8 compare as themselves.
-int CompareServerText(std::string_view a, std::string_view b);
 
 // Registers the collation on an open connection.
 void RegisterServerRules(sqlite3* db);
