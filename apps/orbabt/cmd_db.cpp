@@ -151,10 +151,18 @@ struct SqlOptions {
     std::string db;
     std::string sql;
     bool json = false;
+    bool explain = false;
 };
 
 int RunSql(const SqlOptions& options) {
-    UseDatabase(options.db);
+    const std::unique_ptr<hostkit::Database> database = UseDatabase(options.db);
+    if (options.explain) {
+        // What the database would be given, statement by statement, in its own dialect.
+        for (const hostkit::TranslatedStatement& statement : database->Translate(options.sql)) {
+            std::cout << statement.sqlite << "\n;\n";
+        }
+        return 0;
+    }
     auto connection = platform::MakeRef<hostkit::AppConnection>();
     Ref<RecordSet> rows = connection->Execute(options.sql);
     if (!rows->IsOpen()) {
@@ -238,6 +246,8 @@ void AddSqlCommand(CLI::App& app, CommandContext& context) {
     command->add_option("--db", sql->db, "Account database")->required();
     command->add_option("sql", sql->sql, "The SQL text")->required();
     command->add_flag("--json", sql->json, "Print one JSON object per row");
+    command->add_flag("--explain", sql->explain,
+                      "Print the statements as translated for this database, without running them");
     context.AddTraceOption(*command);
     command->callback([&context, sql] {
         context.Choose([sql] { return RunSql(*sql); }, {{"the account database", sql->db}});

@@ -181,6 +181,15 @@ TEST_F(OrbabtTest, SqlPrintsATableOrJsonLinesAndNamesAMissingDatabase) {
     EXPECT_TRUE(Contains(missing.err, "'nowhere/absent.db' does not exist")) << missing.err;
     EXPECT_FALSE(fs::exists(dir_ / "nowhere"));
 
+    // --explain shows what the database would be given, and runs nothing.
+    Outcome explained = Run({"sql", "--db", "a.db", "--explain",
+                             "SELECT a.FBillNo, b.FName FROM POOrder a, t_Supplier b WHERE a.FSupplyID *= b.FItemID; "
+                             "DELETE FROM POOrder"});
+    EXPECT_EQ(explained.status, 0) << explained.err;
+    EXPECT_EQ(explained.out, "SELECT a.FBillNo, b.FName FROM POOrder a LEFT JOIN t_Supplier b ON a.FSupplyID = "
+                             "b.FItemID\n;\nDELETE FROM POOrder\n;\n");
+    EXPECT_NE(Run({"sql", "--db", "a.db", "SELECT count(*) FROM POOrder"}).out.find("\n16"), std::string::npos);
+
     Outcome refused = Run({"sql", "--db", "a.db", "SELECT * FROM NoSuchTable"});
     EXPECT_EQ(refused.status, 1);
     EXPECT_TRUE(Contains(refused.err, "NoSuchTable")) << refused.err;
