@@ -21,6 +21,16 @@ constexpr std::string_view kOuterJoinCycle =
     "outer joins (*= or =*) that make tables optional to each other";
 constexpr std::string_view kOptionalTableReferenced =
     "outer-joined (optional) table used in a WHERE condition other than its outer join";
+constexpr std::string_view kRestrictionOfTwoOptional =
+    "condition that names two outer-joined (optional) tables; the server's manuals call its meaning "
+    "ambiguous";
+constexpr std::string_view kRestrictionTiedToLaterTable =
+    "condition on an outer-joined (optional) table that ties it to a table joined after it";
+constexpr std::string_view kRestrictionInOr =
+    "condition on an outer-joined (optional) table in an OR with other tables; the server's manuals "
+    "call its meaning ambiguous";
+constexpr std::string_view kRestrictionWithSubselect =
+    "condition on an outer-joined (optional) table with a sub-select";
 constexpr std::string_view kStarWithReorder =
     "SELECT * where outer-joined tables stand before preserved ones in FROM";
 
@@ -43,17 +53,22 @@ void StatementTranslator::PlanSelect(std::size_t b, std::size_t e) {
     const std::vector<Range> parts = SplitCommas(c.from + 1, c.where, commas);
     const std::vector<FromItem> items = ParseFromList(parts, {c.from, c.where});
 
-    OuterJoinAnalysis analysis;
-    const bool where_emptied = AnalyzeConditions(c.where + 1, c.where_end, items, analysis);
-    const std::vector<std::size_t> preserved_of = PreservedOf(items.size(), analysis.predicates);
+    // The outer joins first (which tables are optional, in which order they are joined),
+    // then the conditions again: one that restricts an optional table alone goes into its ON.
+    OuterJoinAnalysis joins_only;
+    AnalyzeConditions(c.where + 1, c.where_end, items, joins_only);
+    const std::vector<std::size_t> preserved_of = PreservedOf(items.size(), joins_only.predicates);
     const std::vector<std::size_t> order = JoinOrder(preserved_of, {c.where, c.where_end});
+    OuterJoinAnalysis analysis;
+    analysis.restricts = [&](Range t) { return RestrictedTable(t, items, preserved_of, order); };
+    const bool where_emptied = AnalyzeConditions(c.where + 1, c.where_end, items, analysis);
     CheckConditionsThatStay(items, preserved_of, analysis.kept);
     bool reordered = false;
     for (std::size_t i = 0; i < order.size(); ++i) reordered = reordered || order[i] != i;
     if (reordered && HasBareStar(b + 1, c.from)) Refuse(kStarWithReorder, {b, c.where});
 
     // The joins are written out before any token is marked as left out.
-    const std::string joins = LeftJoins(order, preserved_of, items, analysis.predicates);
+    const std::string joins = LeftJoins(order, preserved_of, items, analysis);
     std::size_t last_preserved = 0;
     std::vector<char> removed(items.size(), 0);
     for (std::size_t i = 0; i < items.size(); ++i) {
@@ -163,17 +178,20 @@ void StatementTranslator::CheckConditionsThatStay(const std::vector<FromItem>& i
 std::string StatementTranslator::LeftJoins(const std::vector<std::size_t>& order,
                                            const std::vector<std::size_t>& preserved_of,
                                            const std::vector<FromItem>& items,
-                                           const std::vector<OuterPredicate>& predicates) {
+                                           const OuterJoinAnalysis& analysis) {
     std::string joins;
     for (std::size_t i : order) {
         if (preserved_of[i] == kNone) continue;
         std::string conditions;
-        for (const OuterPredicate& p : predicates) {
+        for (const OuterPredicate& p : analysis.predicates) {
             if (p.optional != i) continue;
             // assign() rather than = "=": g++ 12 warns (-Wrestrict) wrongly on the latter here.
             replace_[p.op].assign(1, '=');
             if (!conditions.empty()) conditions += kAnd;
             conditions += Render(p.range.b, p.range.e);
+        }
+        for (const InnerRestriction& r : analysis.restrictions) {
+            if (r.optional == i) conditions += std::string(kAnd) + Render(r.range.b, r.range.e);
         }
         joins += kLeftJoin;
         joins += Render(items[i].range.b, items[i].range.e);
@@ -181,6 +199,40 @@ std::string StatementTranslator::LeftJoins(const std::vector<std::size_t>& order
         joins += conditions;
     }
     return joins;
+}
+
+// The optional table that condition `t` restricts, or kNone when it names none (it stays in
+// WHERE). Refused: a condition naming two optional tables, one that names a table joined
+// after its optional table, one with an OR that names other tables too, one with a
+// sub-select, and one with a column whose table it does not name.
+std::size_t StatementTranslator::RestrictedTable(Range t, const std::vector<FromItem>& items,
+                                                 const std::vector<std::size_t>& preserved_of,
+                                                 const std::vector<std::size_t>& order) const {
+    std::set<std::size_t> named;
+    bool has_or = false, has_subselect = false;
+    for (std::size_t k = t.b; k < t.e; ++k) {
+        has_subselect = has_subselect || IsSubselectOpen(k);
+        has_or = has_or || Kw(k, "OR");
+        if (k + 1 < t.e && Name(k) && Sym(k + 1, ".")) {
+            const std::size_t item = FindItem(items, NormalizedName(Tok(k)));
+            if (item != kNone) named.insert(item);
+        }
+    }
+    std::size_t optional = kNone;
+    for (std::size_t item : named) {
+        if (preserved_of[item] == kNone) continue;
+        if (optional != kNone) Refuse(kRestrictionOfTwoOptional, t);
+        optional = item;
+    }
+    if (optional == kNone) return kNone;
+    if (has_subselect) Refuse(kRestrictionWithSubselect, t);
+    if (has_or && named.size() > 1) Refuse(kRestrictionInOr, t);
+    const auto position = [&order](std::size_t item) { return std::find(order.begin(), order.end(), item); };
+    for (std::size_t item : named) {
+        if (position(item) > position(optional)) Refuse(kRestrictionTiedToLaterTable, t);
+    }
+    RequireQualifiedColumns(t);
+    return optional;
 }
 
 // A `*` standing for all columns (not `t.*`, not a multiplication).
@@ -212,7 +264,13 @@ bool StatementTranslator::AnalyzeConditions(std::size_t b, std::size_t e,
     for (std::size_t i = 0; i < terms.size(); ++i) {
         const Range& t = terms[i];
         if (!HasOwnOuterJoinOp(t)) {
-            analysis.kept.push_back(t);
+            const std::size_t restricted = analysis.restricts ? analysis.restricts(t) : kNone;
+            if (restricted == kNone) {
+                analysis.kept.push_back(t);
+            } else {
+                analysis.restrictions.push_back({t, restricted});
+                removed[i] = 1;
+            }
         } else if (Kw(t.b, "NOT")) {
             Refuse(kOuterJoinUnderNot, t);
         } else if (Sym(t.b, "(") && match_[t.b] == t.e - 1 && !IsSubselectOpen(t.b)) {

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <map>
+#include <functional>
 #include <set>
 #include <string>
 #include <string_view>
@@ -66,10 +67,22 @@ struct OuterPredicate {
     std::size_t optional;
 };
 
+// A WHERE condition on one outer-joined (optional) table alone, with constants or columns
+// of tables joined before it: it restricts that table before the join, so it goes into the
+// table's ON clause.
+struct InnerRestriction {
+    Range range;
+    std::size_t optional;
+};
+
 struct OuterJoinAnalysis {
     std::vector<OuterPredicate> predicates;
+    std::vector<InnerRestriction> restrictions;
     std::vector<Range> kept;       // WHERE conditions that stay in WHERE
     std::vector<Range> deletions;  // tokens to leave out of WHERE
+    // Set once the joins are known: the optional table a condition restricts, or kNone when
+    // it stays in WHERE.
+    std::function<std::size_t(Range)> restricts;
 };
 
 // Where the clauses of a SELECT with outer-join operators stand.
@@ -187,8 +200,10 @@ class StatementTranslator {
                                  const std::vector<Range>& kept) const;
     std::string LeftJoins(const std::vector<std::size_t>& order,
                           const std::vector<std::size_t>& preserved_of,
-                          const std::vector<FromItem>& items,
-                          const std::vector<OuterPredicate>& predicates);
+                          const std::vector<FromItem>& items, const OuterJoinAnalysis& analysis);
+    std::size_t RestrictedTable(Range t, const std::vector<FromItem>& items,
+                                const std::vector<std::size_t>& preserved_of,
+                                const std::vector<std::size_t>& order) const;
     bool HasBareStar(std::size_t b, std::size_t e) const;
     bool AnalyzeConditions(std::size_t b, std::size_t e, const std::vector<FromItem>& items,
                            OuterJoinAnalysis& analysis);

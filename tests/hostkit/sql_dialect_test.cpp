@@ -218,9 +218,9 @@ INSTANTIATE_TEST_SUITE_P(
         RefusalCase{"SELECT a.x FROM A a, B b WHERE ISNULL(a.id, 0) *= b.id", "not columns",
                     "ISNULL(a.id, 0) *= b.id"},
         // The optional table may take part in nothing but its outer join.
-        RefusalCase{"SELECT a.x FROM A a, B b WHERE a.id *= b.id AND b.z IS NULL", "optional",
-                    "b.z IS NULL"},
-        RefusalCase{"SELECT a.x FROM A a, B b, C c WHERE a.id *= b.id AND b.k = c.k", "optional",
+        RefusalCase{"SELECT a.x FROM A a, B b WHERE a.id *= b.id AND (b.z IS NULL OR a.y = 1)", "optional",
+                    "b.z IS NULL OR a.y = 1"},
+        RefusalCase{"SELECT a.x FROM A a, B b, C c WHERE a.id *= b.id AND a.id *= c.id AND b.k = c.k", "optional",
                     "b.k = c.k"},
         RefusalCase{"SELECT a.x FROM A a, B b WHERE a.id *= b.id AND z = 1",
                     "column without table name", "z = 1"},
