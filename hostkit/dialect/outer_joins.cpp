@@ -53,6 +53,7 @@ void StatementTranslator::PlanSelect(std::size_t b, std::size_t e) {
     const std::vector<Range> parts = SplitCommas(c.from + 1, c.where, commas);
     const std::vector<FromItem> items = ParseFromList(parts, {c.from, c.where});
 
+    ResolveBareColumns({c.where + 1, c.where_end}, items);
     // The outer joins first (which tables are optional, in which order they are joined),
     // then the conditions again: one that restricts an optional table alone goes into its ON.
     OuterJoinAnalysis joins_only;
@@ -217,6 +218,7 @@ std::size_t StatementTranslator::RestrictedTable(Range t, const std::vector<From
             const std::size_t item = FindItem(items, NormalizedName(Tok(k)));
             if (item != kNone) named.insert(item);
         }
+        if (auto it = resolved_.find(k); it != resolved_.end()) named.insert(FindItem(items, it->second));
     }
     std::size_t optional = kNone;
     for (std::size_t item : named) {

@@ -8,11 +8,11 @@
 
 namespace orba::hostkit {
 
-std::vector<TranslatedStatement> TranslateBatch(std::string_view batch) {
+std::vector<TranslatedStatement> TranslateBatch(std::string_view batch, const ColumnCatalogue& catalogue) {
     const std::vector<SqlToken> tokens = TokenizeSql(batch);
     std::vector<TranslatedStatement> statements;
     for (const dialect::TokenRange& range : dialect::SplitBatch(batch, tokens)) {
-        dialect::StatementTranslator translator(batch, tokens, range);
+        dialect::StatementTranslator translator(batch, tokens, range, catalogue);
         if (translator.Empty()) continue;
         statements.push_back(translator.Translate());
     }

@@ -11,6 +11,7 @@
 // connection's collation, not through a rewrite here.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -27,6 +28,12 @@ struct TranslatedStatement {
 // separator) and translates each one. Throws platform::Error with
 // ErrorCode::kSqlNotTranslatable, naming the construct and quoting a short excerpt, for what
 // it cannot translate faithfully. Empty statements are dropped.
-std::vector<TranslatedStatement> TranslateBatch(std::string_view batch);
+//
+// With a catalogue (the column names of a table, as the database holds them; none for a table
+// it does not know), a column written without its table beside classic outer joins is given
+// the one table of the FROM list that has it; a name found in two tables is refused as the
+// server refuses it ("ambiguous column name"), naming both.
+using ColumnCatalogue = std::function<std::vector<std::string>(const std::string& table)>;
+std::vector<TranslatedStatement> TranslateBatch(std::string_view batch, const ColumnCatalogue& catalogue = {});
 
 }  // namespace orba::hostkit

@@ -65,8 +65,8 @@ size_t PatternEnd(const std::vector<SqlToken>& tokens, size_t from) {
 
 }  // namespace
 
-std::vector<TranslatedStatement> TranslateBatchForPostgres(std::string_view batch) {
-    std::vector<TranslatedStatement> statements = TranslateBatch(batch);
+std::vector<TranslatedStatement> TranslateBatchForPostgres(std::string_view batch, const ColumnCatalogue& catalogue) {
+    std::vector<TranslatedStatement> statements = TranslateBatch(batch, catalogue);
     for (TranslatedStatement& s : statements) s.sqlite = RenderForPostgres(s.sqlite);
     return statements;
 }

@@ -17,7 +17,8 @@ namespace orba::hostkit {
 
 // Translates a batch for PostgreSQL; each statement's rendered text is in `sqlite`'s place
 // of the returned statements, ready for the server. Refuses what TranslateBatch refuses.
-std::vector<TranslatedStatement> TranslateBatchForPostgres(std::string_view batch);
+std::vector<TranslatedStatement> TranslateBatchForPostgres(std::string_view batch,
+                                                           const ColumnCatalogue& catalogue = {});
 
 // Finishes one statement rendered by the dialect layer for PostgreSQL: the commas of a FROM
 // list that also has JOINs become CROSS JOIN (so an ON may name any table before it, as it

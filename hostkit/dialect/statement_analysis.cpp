@@ -169,6 +169,9 @@ FromItem StatementTranslator::ParseFromItem(std::size_t b, std::size_t e) const 
 // the whole range; empty when the range is something else.
 std::string StatementTranslator::QualifierOf(Range r) const {
     const std::size_t n = r.e - r.b;
+    if (n == 1) {
+        if (auto it = resolved_.find(r.b); it != resolved_.end()) return it->second;
+    }
     if (n < 3 || n % 2 == 0) return {};
     for (std::size_t k = r.b; k < r.e; ++k) {
         const bool ok = (k - r.b) % 2 == 0 ? Name(k) : Sym(k, ".");
@@ -187,8 +190,9 @@ std::size_t StatementTranslator::FindItem(const std::vector<FromItem>& items,
 }
 
 bool StatementTranslator::References(Range r, const std::set<std::string>& names) const {
-    for (std::size_t k = r.b; k + 1 < r.e; ++k) {
-        if (Name(k) && Sym(k + 1, ".") && names.count(NormalizedName(Tok(k))) != 0) return true;
+    for (std::size_t k = r.b; k < r.e; ++k) {
+        if (k + 1 < r.e && Name(k) && Sym(k + 1, ".") && names.count(NormalizedName(Tok(k))) != 0) return true;
+        if (auto it = resolved_.find(k); it != resolved_.end() && names.count(it->second) != 0) return true;
     }
     return false;
 }
@@ -206,7 +210,52 @@ void StatementTranslator::RequireQualifiedColumns(Range r) const {
         if (t.kind == SqlTokenKind::kWord && IsAnyKeyword(t, kNonColumnWords)) continue;
         if (Sym(k + 1, "(") || Sym(k + 1, ".")) continue;
         if (k > r.b && (Sym(k - 1, ".") || Kw(k - 1, "AS") || Kw(k - 1, "COLLATE"))) continue;
+        if (resolved_.count(k) != 0) continue;
         Refuse(kUnqualifiedColumn, r);
+    }
+}
+
+// Gives each column written without its table in a WHERE with outer joins the one table of
+// the FROM list whose catalogue holds it; a name two tables hold is refused as the server
+// refuses it. Without a catalogue, or for a name no table holds, the column stays as it is
+// (and is refused where a table must be known).
+void StatementTranslator::ResolveBareColumns(Range where, const std::vector<FromItem>& items) {
+    if (!catalogue_) return;
+    std::vector<std::set<std::string>> columns(items.size());
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        if (items[i].name.e <= items[i].name.b) continue;  // a derived table: its columns are not known here
+        for (std::string column : catalogue_(NormalizedName(Tok(items[i].name.e - 1)))) {
+            for (char& c : column) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+            columns[i].insert(std::move(column));
+        }
+    }
+    for (std::size_t k = where.b; k < where.e; ++k) {
+        if (IsSubselectOpen(k)) {
+            k = match_[k];
+            continue;
+        }
+        const SqlToken& t = Tok(k);
+        if (!t.IsName() || (t.kind == SqlTokenKind::kWord && t.text.front() == '@')) continue;
+        if (t.kind == SqlTokenKind::kWord && IsAnyKeyword(t, kNonColumnWords)) continue;
+        if (Sym(k + 1, "(") || Sym(k + 1, ".")) continue;
+        if (k > where.b && (Sym(k - 1, ".") || Kw(k - 1, "AS") || Kw(k - 1, "COLLATE"))) continue;
+        std::string name = NormalizedName(t);
+        for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        std::vector<std::size_t> holders;
+        for (std::size_t i = 0; i < items.size(); ++i) {
+            if (columns[i].count(name) != 0) holders.push_back(i);
+        }
+        if (holders.size() > 1) {
+            Refuse(std::string("ambiguous column name '") + std::string(t.text) + "' (in " +
+                       items[holders[0]].exposed + " and " + items[holders[1]].exposed + ")",
+                   {k, k + 1});
+        }
+        if (holders.size() == 1) {
+            const FromItem& holder = items[holders[0]];
+            const SqlToken& named = Tok(holder.alias != kNone ? holder.alias : holder.name.e - 1);
+            resolved_[k] = holder.exposed;
+            before_[k] += (named.kind == SqlTokenKind::kWord ? std::string(named.text) : '"' + holder.exposed + '"') + ".";
+        }
     }
 }
 

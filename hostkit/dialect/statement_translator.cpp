@@ -33,8 +33,9 @@ void TrimBlanks(std::string& s) {
 }  // namespace
 
 StatementTranslator::StatementTranslator(std::string_view batch,
-                                         const std::vector<SqlToken>& tokens, TokenRange range)
-    : batch_(batch), tokens_(tokens), range_(range) {
+                                         const std::vector<SqlToken>& tokens, TokenRange range,
+                                         const ColumnCatalogue& catalogue)
+    : batch_(batch), tokens_(tokens), range_(range), catalogue_(catalogue) {
     for (std::size_t i = range.begin; i < range.end; ++i) {
         if (!tokens[i].IsTrivia()) sig_.push_back(i);
     }

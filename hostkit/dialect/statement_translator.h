@@ -4,8 +4,8 @@
 #pragma once
 
 #include <cstddef>
-#include <map>
 #include <functional>
+#include <map>
 #include <set>
 #include <string>
 #include <string_view>
@@ -127,7 +127,7 @@ struct UpdateEdits {
 class StatementTranslator {
   public:
     StatementTranslator(std::string_view batch, const std::vector<SqlToken>& tokens,
-                        TokenRange range);
+                        TokenRange range, const ColumnCatalogue& catalogue = {});
 
     bool Empty() const { return sig_.empty(); }
 
@@ -195,6 +195,7 @@ class StatementTranslator {
                                          const std::vector<OuterPredicate>& predicates) const;
     std::vector<std::size_t> JoinOrder(const std::vector<std::size_t>& preserved_of,
                                        Range where) const;
+    void ResolveBareColumns(Range where, const std::vector<FromItem>& items);
     void CheckConditionsThatStay(const std::vector<FromItem>& items,
                                  const std::vector<std::size_t>& preserved_of,
                                  const std::vector<Range>& kept) const;
@@ -246,6 +247,10 @@ class StatementTranslator {
     std::map<std::size_t, std::string> before_;
     std::map<std::size_t, std::string> after_;
     std::set<std::size_t> planned_;  // statements and sub-selects already planned, by first token
+    ColumnCatalogue catalogue_;
+    // Columns written without their table beside outer joins, and the FROM item the
+    // catalogue found them in (its exposed name).
+    std::map<std::size_t, std::string> resolved_;
 };
 
 }  // namespace orba::hostkit::dialect

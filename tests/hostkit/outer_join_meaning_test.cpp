@@ -73,6 +73,10 @@ TEST(OuterJoinMeaning, ClassicStatementsGiveTheServersResultsOnBothBackends) {
          "SELECT a.au_id, t.title_id, s.qty FROM authors a, titles t, sales s WHERE t.title_id *= s.title_id "
          "AND s.qty > a.au_id * 10 AND a.au_id = 2 AND t.title_id < 102 ORDER BY t.title_id",
          "2|100|NULL;2|101|NULL"},
+        {"columns without their table, found in the catalogue",
+         "SELECT t.title_id, s.qty FROM titles t, sales s WHERE t.title_id *= s.title_id AND qty > 10 AND price > 10 "
+         "ORDER BY t.title_id",
+         "100|20;102|50"},
         {"two outer joins, each restricted",
          "SELECT p.pub_id, t.title_id, s.qty FROM publishers p, titles t, sales s WHERE p.pub_id *= t.pub_id "
          "AND t.price >= 20 AND t.title_id *= s.title_id AND s.qty < 10 ORDER BY p.pub_id, t.title_id",
@@ -105,11 +109,14 @@ TEST(OuterJoinMeaning, AmbiguousRestrictionsAreRefusedSayingWhy) {
         {"SELECT t.title_id FROM titles t, sales s WHERE t.title_id *= s.title_id AND s.qty IN (SELECT qty FROM "
          "sales)",
          "with a sub-select"},
-        {"SELECT t.title_id FROM titles t, sales s WHERE t.title_id *= s.title_id AND s.qty > price",
+        {"SELECT t.title_id FROM titles t, sales s WHERE t.title_id *= s.title_id AND s.qty > nonesuch",
          "column without table name"},
+        {"SELECT t.title_id FROM titles t, sales s WHERE t.title_id *= s.title_id AND title_id > 100",
+         "ambiguous column name 'title_id' (in t and s)"},
     };
     orba::testing::TempDir dir;
     const std::unique_ptr<Database> db = OpenDatabase((dir / "bookshop.db").string(), OpenMode::kCreate);
+    MakeBookshop(*db);
     for (const auto& [sql, says] : cases) {
         SCOPED_TRACE(sql);
         try {

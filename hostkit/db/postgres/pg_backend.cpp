@@ -3,6 +3,7 @@
 #include <fmt/format.h>
 
 #include <charconv>
+#include <map>
 #include <optional>
 
 #include "hostkit/db/postgres/pg_db.h"
@@ -106,8 +107,20 @@ public:
     explicit ServerDatabase(const std::string& uri)
         : Database(uri, WithoutPassword(uri), DescribeServerDatabase(uri)), db_(uri) {}
 
+    // The column names of the tables a statement names are read once per table and connection,
+    // for columns written without their table.
     std::vector<TranslatedStatement> Translate(std::string_view batch) const override {
-        return TranslateBatchForPostgres(batch);
+        return TranslateBatchForPostgres(batch, [this](const std::string& table) {
+            auto [known, added] = columns_.try_emplace(table);
+            if (added) {
+                auto& db = const_cast<PgDatabase&>(db_);
+                const auto result = db.Query("SELECT column_name FROM information_schema.columns WHERE "
+                                             "table_schema=current_schema() AND table_name=lower($1)",
+                                             std::vector<std::optional<std::string>>{table});
+                for (int r = 0; r < result.Rows(); ++r) known->second.emplace_back(result.Text(r, 0));
+            }
+            return known->second;
+        });
     }
     void Exec(std::string_view script) override { db_.Exec(script); }
 
@@ -188,6 +201,7 @@ public:
 
 private:
     PgDatabase db_;
+    mutable std::map<std::string, std::vector<std::string>> columns_;
     int prepared_ = 0;
 };
 

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <map>
 
 #include "hostkit/db/sqlite/row_reader.h"
 #include "hostkit/db/sqlite/sqlite_db.h"
@@ -105,7 +106,19 @@ public:
     FileDatabase(sqlite3* borrowed, const std::string& name)
         : Database(name, name, fmt::format("database '{}'", name)), db_(borrowed, name) {}
 
-    std::vector<TranslatedStatement> Translate(std::string_view batch) const override { return TranslateBatch(batch); }
+    // The column names of the tables a statement names are read once per table and connection,
+    // for columns written without their table.
+    std::vector<TranslatedStatement> Translate(std::string_view batch) const override {
+        return TranslateBatch(batch, [this](const std::string& table) {
+            auto [known, added] = columns_.try_emplace(table);
+            if (added) {
+                SqliteStatement stmt(const_cast<SqliteDatabase&>(db_).Handle(), "SELECT name FROM pragma_table_info(?)");
+                stmt.Bind(1, table);
+                while (stmt.Step()) known->second.push_back(stmt.ColumnText(0));
+            }
+            return known->second;
+        });
+    }
     void Exec(std::string_view script) override { db_.Exec(script); }
 
     Ref<RecordSet> Query(std::string_view sql, const std::vector<Variant>& values,
@@ -198,6 +211,7 @@ private:
     }
 
     SqliteDatabase db_;
+    mutable std::map<std::string, std::vector<std::string>> columns_;
     bool created_ = false;
     struct stat opened_ {};
 };
