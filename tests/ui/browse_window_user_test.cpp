@@ -253,6 +253,30 @@ TEST_F(BrowseWindowTest, DraggingTheSplitterMovesTheColumnsWithinTheLimits) {
     EXPECT_EQ(w->TabStrip()->x(), ToPixels(60 + 1680 + 90, w->logicalDpiX()));
 }
 
+// The etched rules over the handle let the mouse through to it; and a window narrowed after
+// the splitter was dragged far right keeps the splitter within a drag's limits, so the tabs
+// stay in the window.
+TEST_F(BrowseWindowTest, TheSplitterTakesTheMouseOnItsRulesAndStaysInANarrowedWindow) {
+    auto w = Open(0);
+    w->resize(900, 600);
+    w->show();
+    QApplication::processEvents();
+    QWidget* handle = w->imgSplitVer();
+    const QPoint on_rule = handle->mapTo(w.get(), QPoint(handle->width() / 2, 20));
+    EXPECT_EQ(w->childAt(on_rule), handle) << "the mouse aimed at the bar reaches the handle";
+
+    QTest::mousePress(handle, Qt::LeftButton, {}, QPoint(1, 10));
+    QMouseEvent move(QEvent::MouseMove, QPointF(4000, 10), handle->mapToGlobal(QPointF(4000, 10)), Qt::NoButton,
+                     Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(handle, &move);
+    QTest::mouseRelease(handle, Qt::LeftButton, {}, QPoint(1, 10));
+    w->resize(420, 600);
+    QApplication::processEvents();
+    const int client_width = w->TabStrip()->parentWidget()->width();
+    EXPECT_LE(w->Geometry().tvwBase.width, ToTwips(client_width, w->logicalDpiX()) - 1680 + 1);
+    EXPECT_LT(w->TabStrip()->x(), client_width) << "the tabs stay in the window";
+}
+
 // Pictures of both modes for the README: run with ORBA_SCREENSHOT_DIR set (under xvfb-run
 // for the real window system); skipped otherwise.
 TEST_F(BrowseWindowTest, ScreenshotsOfBothModes) {
