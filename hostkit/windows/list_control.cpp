@@ -15,6 +15,7 @@
 #include "hostkit/windows/list_widget.h"
 #include "platform/db_connection.h"
 #include "platform/error.h"
+#include "platform/printable_text.h"
 
 namespace orba::hostkit {
 
@@ -38,7 +39,7 @@ std::string Quoted(std::string_view text) {
 // without the statement (which goes to standard error for whoever looks into it). A database
 // without the bill tables, or no database at all, is named as such.
 std::string ListReadError(const std::string& what, const std::string& database) {
-    std::cerr << "orbabt: the bill list could not be read: " << what << '\n';
+    std::cerr << platform::ForTerminal("The bill list could not be read: " + what + "\n");
     std::string reason = what.substr(0, what.find(" in: "));
     if (reason.find("no such table") != std::string::npos || reason.find("not a database") != std::string::npos ||
         reason.find("does not exist") != std::string::npos) {
