@@ -2,9 +2,11 @@
 
 #include <fcntl.h>
 #include <fmt/format.h>
+#include <zlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
@@ -164,7 +166,7 @@ InputFile::InputFile(const fs::path& path) : path_(path), fd_(::open(path.c_str(
 
 InputFile::~InputFile() { ::close(fd_); }
 
-size_t InputFile::Read(char* buffer, size_t size) {
+size_t InputFile::ReadRaw(char* buffer, size_t size) {
     for (;;) {
         const ssize_t n = ::read(fd_, buffer, size);
         if (n < 0) {
@@ -172,16 +174,82 @@ size_t InputFile::Read(char* buffer, size_t size) {
             throw Error(ErrorCode::kIoError,
                         fmt::format("The file '{}' cannot be read: {}", path_.string(), SystemReason(errno)));
         }
-        // The size is checked again while reading: a file that grows meanwhile is cut off at
-        // the limit and refused rather than read without end.
-        read_ += static_cast<uint64_t>(n);
-        if (read_ > InputLimitMb() * 1024 * 1024) {
-            throw Error(ErrorCode::kBadInput,
-                        fmt::format("'{}' grew beyond the limit of {} MB for an input file while it was read",
-                                    path_.string(), InputLimitMb()));
-        }
         return static_cast<size_t>(n);
     }
+}
+
+size_t InputFile::Inflate(char* buffer, size_t size) {
+    auto* stream = static_cast<z_stream*>(gzip_.get());
+    const uInt room = static_cast<uInt>(std::min<size_t>(size, 1u << 30));
+    size_t produced = 0;
+    while (produced == 0) {
+        if (raw_at_ == raw_.size()) {
+            raw_.resize(65536);
+            raw_.resize(ReadRaw(raw_.data(), raw_.size()));
+            raw_at_ = 0;
+            if (raw_.empty()) {
+                if (gzip_done_) return 0;
+                throw Error(ErrorCode::kBadInput,
+                            fmt::format("'{}' is a gzip file that ends before its text does", path_.string()));
+            }
+        }
+        gzip_done_ = false;
+        stream->next_in = reinterpret_cast<Bytef*>(raw_.data() + raw_at_);
+        stream->avail_in = static_cast<uInt>(raw_.size() - raw_at_);
+        stream->next_out = reinterpret_cast<Bytef*>(buffer);
+        stream->avail_out = room;
+        const int rc = inflate(stream, Z_NO_FLUSH);
+        raw_at_ = raw_.size() - stream->avail_in;
+        produced = room - stream->avail_out;
+        if (rc == Z_STREAM_END) {
+            // Another gzip member may follow, as in files joined together.
+            gzip_done_ = true;
+            inflateReset(stream);
+        } else if (rc != Z_OK && rc != Z_BUF_ERROR) {
+            throw Error(ErrorCode::kBadInput, fmt::format("'{}' is not a readable gzip file: {}", path_.string(),
+                                                          stream->msg ? stream->msg : "damaged data"));
+        }
+    }
+    return produced;
+}
+
+size_t InputFile::Read(char* buffer, size_t size) {
+    if (!started_) {
+        started_ = true;
+        raw_.resize(65536);
+        raw_.resize(ReadRaw(raw_.data(), raw_.size()));
+        if (raw_.size() >= 2 && static_cast<unsigned char>(raw_[0]) == 0x1f &&
+            static_cast<unsigned char>(raw_[1]) == 0x8b) {
+            auto* stream = new z_stream{};
+            gzip_ = std::shared_ptr<void>(stream, [](void* p) {
+                inflateEnd(static_cast<z_stream*>(p));
+                delete static_cast<z_stream*>(p);
+            });
+            if (inflateInit2(stream, 15 + 16) != Z_OK) {
+                throw Error(ErrorCode::kIoError, fmt::format("'{}' cannot be decompressed", path_.string()));
+            }
+        }
+    }
+    size_t n = 0;
+    if (gzip_) {
+        n = Inflate(buffer, size);
+    } else if (raw_at_ < raw_.size()) {
+        n = std::min(size, raw_.size() - raw_at_);
+        std::memcpy(buffer, raw_.data() + raw_at_, n);
+        raw_at_ += n;
+    } else {
+        n = ReadRaw(buffer, size);
+    }
+    // The size is checked again while reading: a file that grows meanwhile, or a compressed
+    // one whose text is larger, is cut off at the limit and refused rather than read without
+    // end.
+    read_ += n;
+    if (read_ > InputLimitMb() * 1024 * 1024) {
+        throw Error(ErrorCode::kBadInput,
+                    fmt::format("'{}' {} beyond the limit of {} MB for an input file while it was read",
+                                path_.string(), gzip_ ? "holds a text that grows" : "grew", InputLimitMb()));
+    }
+    return n;
 }
 
 std::string ReadInputFile(const fs::path& path) {
@@ -199,8 +267,39 @@ void WriteOutputFile(const fs::path& path, std::string_view text) {
     WriteOutputFile(path, [text](const TextSink& put) { put(text); });
 }
 
-void WriteOutputFile(const fs::path& path, const Producer& text) {
+namespace {
+
+// `text` gzip-compressed, for a file whose name ends in ".gz".
+Producer Compressed(const Producer& text) {
+    return [text](const TextSink& put) {
+        z_stream stream{};
+        if (deflateInit2(&stream, 6, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
+            throw Error(ErrorCode::kIoError, "The text cannot be compressed");
+        }
+        std::unique_ptr<z_stream, decltype(&deflateEnd)> end(&stream, &deflateEnd);
+        char out[65536];
+        const auto pump = [&](std::string_view piece, int flush) {
+            stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(piece.data()));
+            stream.avail_in = static_cast<uInt>(piece.size());
+            do {
+                stream.next_out = reinterpret_cast<Bytef*>(out);
+                stream.avail_out = sizeof out;
+                deflate(&stream, flush);
+                put(std::string_view(out, sizeof out - stream.avail_out));
+            } while (stream.avail_out == 0 || (flush == Z_FINISH && stream.avail_in > 0));
+        };
+        text([&](std::string_view piece) {
+            for (size_t at = 0; at < piece.size(); at += 1u << 30) pump(piece.substr(at, 1u << 30), Z_NO_FLUSH);
+        });
+        pump({}, Z_FINISH);
+    };
+}
+
+}  // namespace
+
+void WriteOutputFile(const fs::path& path, const Producer& plain) {
     if (path.empty()) CannotWrite(path, "no file name was given");
+    const Producer text = path.extension() == ".gz" ? Compressed(plain) : plain;
     const fs::path target = FinalTarget(path);
     struct stat st {};
     if (::stat(target.c_str(), &st) != 0) {

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -33,16 +34,26 @@ public:
     InputFile(const InputFile&) = delete;
     InputFile& operator=(const InputFile&) = delete;
 
-    // Up to `size` further bytes into `buffer`; 0 at the end of the file.
+    // Up to `size` further bytes into `buffer`; 0 at the end of the file. A gzip-compressed
+    // file (known by its first bytes) is read as the text it holds; the input limit counts
+    // that text.
     size_t Read(char* buffer, size_t size);
 
 private:
+    size_t ReadRaw(char* buffer, size_t size);
+    size_t Inflate(char* buffer, size_t size);
+
     std::filesystem::path path_;
     int fd_;
     uint64_t read_ = 0;
+    bool started_ = false;
+    std::string raw_;  // bytes read from the file and not yet handed on (or inflated)
+    size_t raw_at_ = 0;
+    std::shared_ptr<void> gzip_;  // the inflate stream of a compressed file
+    bool gzip_done_ = false;      // its last member ended with the bytes read so far
 };
 
-// Writes `text` to `path`:
+// Writes `text` to `path` (gzip-compressed when its name ends in ".gz"):
 // - a regular file or a new name: through a temporary file beside it, renamed over the
 //   target only when complete, so a reader never sees half a file and an existing file
 //   survives a failed write; the temporary file is removed on every failure;

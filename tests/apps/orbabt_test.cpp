@@ -146,6 +146,43 @@ TEST_F(OrbabtTest, ExchangeCommandsRefuseAnEmptyDatabaseFileAndPackageARepeatedT
     EXPECT_EQ(Run(limited).status, 0);
 }
 
+// A list and a receipt written as .gz are compressed and read back as they are; a cut-off
+// file and one whose text outgrows the input limit are refused, saying which.
+TEST_F(OrbabtTest, ListsAndReceiptsNamedGzAreCompressedAndReadEitherWay) {
+    MakeBranch("a.db", 1);
+    MakeBranch("b.db", 2);
+    ASSERT_EQ(Run({"request", "--types", "501", "502", "503", "-o", "r.json"}).status, 0);
+    const std::vector<std::string> package{"package", "--db", "a.db", "--requests", "r.json", "--to", "01.002",
+                                           "--to-name", "苏州锦程精密机械有限公司", "-o"};
+    auto with = [](std::vector<std::string> args, const std::string& last) {
+        args.push_back(last);
+        return args;
+    };
+    ASSERT_EQ(Run(with(package, "list.json")).status, 0);
+    ASSERT_EQ(Run(with(package, "list.json.gz")).status, 0);
+    const std::string compressed = ReadFile(dir_ / "list.json.gz");
+    ASSERT_GE(compressed.size(), 2u);
+    EXPECT_EQ(compressed.substr(0, 2), "\x1f\x8b");
+    EXPECT_LT(compressed.size() * 4, fs::file_size(dir_ / "list.json"));
+    const Outcome saved = Run({"unpackage", "--db", "b.db", "list.json.gz", "-o", "receipt.json.gz"});
+    EXPECT_EQ(saved.status, 0) << saved.err;
+    EXPECT_TRUE(Contains(saved.out, "saved")) << saved.out;
+    const Outcome marked = Run({"mark", "--db", "a.db", "receipt.json.gz"});
+    EXPECT_EQ(marked.status, 0) << marked.err;
+    EXPECT_TRUE(Contains(marked.out, "acknowledged bills marked transmitted")) << marked.out;
+
+    std::ofstream(dir_ / "cut.json.gz", std::ios::binary) << compressed.substr(0, compressed.size() / 2);
+    const Outcome cut = Run({"unpackage", "--db", "b.db", "cut.json.gz", "-o", "x.json"});
+    EXPECT_EQ(cut.status, 1);
+    EXPECT_TRUE(Contains(cut.err, "is a gzip file that ends before its text does")) << cut.err;
+    // Two megabytes of blanks compress to a few kilobytes: the limit counts the text.
+    std::ofstream(dir_ / "blanks.json", std::ios::binary) << std::string(2u << 20, ' ');
+    ASSERT_EQ(std::system(("gzip -f '" + (dir_ / "blanks.json").string() + "'").c_str()), 0);
+    const Outcome big = Run({"unpackage", "--db", "b.db", "blanks.json.gz", "-o", "x.json", "--max-input-mb", "1"});
+    EXPECT_EQ(big.status, 1);
+    EXPECT_TRUE(Contains(big.err, "holds a text that grows beyond the limit of 1 MB")) << big.err;
+}
+
 TEST_F(OrbabtTest, VersionIsPrintedWithoutACommandWhichIsOtherwiseRequired) {
     Outcome version = Run({"--version"});
     EXPECT_EQ(version.status, 0) << version.err;
