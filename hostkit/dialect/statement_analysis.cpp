@@ -197,6 +197,17 @@ bool StatementTranslator::References(Range r, const std::set<std::string>& names
     return false;
 }
 
+// A column name standing without its table at `k` (not a variable, keyword, function, alias
+// or collation name); `b` is where the condition begins.
+bool StatementTranslator::IsBareColumn(std::size_t k, std::size_t b) const {
+    const SqlToken& t = Tok(k);
+    if (!t.IsName() || (t.kind == SqlTokenKind::kWord && t.text.front() == '@')) return false;
+    if (t.kind == SqlTokenKind::kWord && IsAnyKeyword(t, kNonColumnWords)) return false;
+    if (Sym(k + 1, "(") || Sym(k + 1, ".")) return false;
+    if (k > b && (Sym(k - 1, ".") || Kw(k - 1, "AS") || Kw(k - 1, "COLLATE"))) return false;
+    return true;
+}
+
 // Without the schema a bare column cannot be told apart from a column of an outer-joined
 // table, so conditions that stay beside outer joins must name their tables.
 void StatementTranslator::RequireQualifiedColumns(Range r) const {
@@ -205,12 +216,7 @@ void StatementTranslator::RequireQualifiedColumns(Range r) const {
             k = match_[k];
             continue;
         }
-        const SqlToken& t = Tok(k);
-        if (!t.IsName() || (t.kind == SqlTokenKind::kWord && t.text.front() == '@')) continue;
-        if (t.kind == SqlTokenKind::kWord && IsAnyKeyword(t, kNonColumnWords)) continue;
-        if (Sym(k + 1, "(") || Sym(k + 1, ".")) continue;
-        if (k > r.b && (Sym(k - 1, ".") || Kw(k - 1, "AS") || Kw(k - 1, "COLLATE"))) continue;
-        if (resolved_.count(k) != 0) continue;
+        if (!IsBareColumn(k, r.b) || resolved_.count(k) != 0) continue;
         Refuse(kUnqualifiedColumn, r);
     }
 }
@@ -234,13 +240,9 @@ void StatementTranslator::ResolveBareColumns(Range where, const std::vector<From
             k = match_[k];
             continue;
         }
+        if (!IsBareColumn(k, where.b)) continue;
         const SqlToken& t = Tok(k);
-        if (!t.IsName() || (t.kind == SqlTokenKind::kWord && t.text.front() == '@')) continue;
-        if (t.kind == SqlTokenKind::kWord && IsAnyKeyword(t, kNonColumnWords)) continue;
-        if (Sym(k + 1, "(") || Sym(k + 1, ".")) continue;
-        if (k > where.b && (Sym(k - 1, ".") || Kw(k - 1, "AS") || Kw(k - 1, "COLLATE"))) continue;
-        std::string name = NormalizedName(t);
-        for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        const std::string name = NormalizedName(t);  // lower case already
         std::vector<std::size_t> holders;
         for (std::size_t i = 0; i < items.size(); ++i) {
             if (columns[i].count(name) != 0) holders.push_back(i);

@@ -195,6 +195,7 @@ class StatementTranslator {
                                          const std::vector<OuterPredicate>& predicates) const;
     std::vector<std::size_t> JoinOrder(const std::vector<std::size_t>& preserved_of,
                                        Range where) const;
+    bool IsBareColumn(std::size_t k, std::size_t b) const;
     void ResolveBareColumns(Range where, const std::vector<FromItem>& items);
     void CheckConditionsThatStay(const std::vector<FromItem>& items,
                                  const std::vector<std::size_t>& preserved_of,
