@@ -103,30 +103,30 @@ public:
         ResolveColumns();
     }
 
+    // The next bill with all its lines, or Nothing after the last. Rows of one bill follow
+    // each other; a bill numbered 0 that comes first is passed over, as it always was.
+    Ref<VariantDictionary> Next() {
+        if (!started_) {
+            started_ = true;
+            while (!rows_.Eof() && rows_.Get(c_.inter_id).ToLong() == 0) rows_.MoveNext();
+        }
+        if (rows_.Eof()) return {};
+        const int32_t inter_id = rows_.Get(c_.inter_id).ToLong();
+        const bool order = kind_ == BillKind::kPurchaseOrder;
+        Ref<VariantDictionary> bill = order ? OrderHeader(inter_id, year_) : NoticeHeader(inter_id, year_);
+        auto entries = MakeRef<VariantVector>();
+        do {
+            entries->Add(Variant(order ? OrderLine() : NoticeLine()));
+            rows_.MoveNext();
+        } while (!rows_.Eof() && rows_.Get(c_.inter_id).ToLong() == inter_id);
+        bill->Put(order ? rk::kReqEntry : rk::kNoticeEntry, Variant(entries));
+        return bill;
+    }
+
     Ref<VariantVector> Run() {
         auto result = MakeRef<VariantVector>();
-        Ref<VariantDictionary> bill;
-        auto entries = MakeRef<VariantVector>();
-        int32_t last_inter_id = 0;
-        int32_t year = 0;  // carried from bill to bill, as the period look-up receives it
-        const host::RecordKey& entry_key = kind_ == BillKind::kPurchaseOrder ? rk::kReqEntry : rk::kNoticeEntry;
-        while (!rows_.Eof()) {
-            const int32_t inter_id = rows_.Get(c_.inter_id).ToLong();
-            if (inter_id != last_inter_id) {
-                if (last_inter_id != 0) {
-                    bill->Put(entry_key, Variant(entries));
-                    result->Add(Variant(bill));
-                }
-                last_inter_id = inter_id;
-                bill = kind_ == BillKind::kPurchaseOrder ? OrderHeader(inter_id, year) : NoticeHeader(inter_id, year);
-                entries = MakeRef<VariantVector>();
-            }
-            entries->Add(Variant(kind_ == BillKind::kPurchaseOrder ? OrderLine() : NoticeLine()));
-            rows_.MoveNext();
-        }
-        if (rows_.RecordCount() <= 0 || !bill) return {};
-        bill->Put(entry_key, Variant(entries));
-        result->Add(Variant(bill));
+        while (Ref<VariantDictionary> bill = Next()) result->Add(Variant(bill));
+        if (rows_.RecordCount() <= 0 || result->UpperBound() == 0) return {};
         return result;
     }
 
@@ -313,9 +313,26 @@ private:
     bool tax_in_price_;
     const BillServices& services_;
     ColumnIndexes c_{};
+    bool started_ = false;
+    int32_t year_ = 0;  // carried from bill to bill, as the period look-up receives it
 };
 
 }  // namespace
+
+struct BillReader::State {
+    State(std::unique_ptr<RowSource> r, BillKind kind, bool tax_in_price, BillServices s)
+        : rows(std::move(r)), services(std::move(s)), grouper(*rows, kind, tax_in_price, services) {}
+    std::unique_ptr<RowSource> rows;
+    BillServices services;
+    Grouper grouper;
+};
+
+BillReader::BillReader(std::unique_ptr<RowSource> rows, BillKind kind, bool tax_in_price, BillServices services)
+    : state_(std::make_unique<State>(std::move(rows), kind, tax_in_price, std::move(services))) {}
+
+BillReader::~BillReader() = default;
+
+Ref<VariantDictionary> BillReader::Next() { return state_->grouper.Next(); }
 
 Ref<VariantVector> GroupBills(RowSource& rows, BillKind kind, bool tax_in_price, const BillServices& services) {
     return Grouper(rows, kind, tax_in_price, services).Run();

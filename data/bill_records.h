@@ -4,9 +4,11 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 
 #include "data/row_source.h"
 #include "data/sql_text.h"
+#include "host/variant_dictionary.h"
 #include "host/variant_vector.h"
 
 namespace orba::data {
@@ -38,6 +40,23 @@ struct BillServices {
     std::function<int32_t(const platform::Variant& bill_date, int32_t& year)> period_of;
     // The null substitution of a line's source entry (delivery notices only).
     std::function<platform::Variant(const platform::Variant& value, const platform::Variant& fallback)> null_to;
+};
+
+// The bill records of an extraction's rows, made one bill at a time as they are asked for,
+// so that a caller who passes each bill on never holds more than one.
+class BillReader {
+public:
+    BillReader(std::unique_ptr<RowSource> rows, BillKind kind, bool tax_in_price, BillServices services);
+    ~BillReader();
+    BillReader(const BillReader&) = delete;
+    BillReader& operator=(const BillReader&) = delete;
+
+    // The next bill, or Nothing after the last.
+    platform::Ref<host::VariantDictionary> Next();
+
+private:
+    struct State;
+    std::unique_ptr<State> state_;
 };
 
 // The bill records of all rows, or Nothing when the statement yielded no row.

@@ -113,11 +113,17 @@ int32_t BranchId(const Ref<Object>& connection, const Ref<Object>& apply_br_id) 
     return rows->Get(rows->Column("FItemID")).ToLong();
 }
 
-Ref<VariantVector> Extract(BillKind kind, const std::string& bill_inter_ids, bool for_download,
-                           const Ref<Object>& apply_br_id) {
+// The rows of an extraction statement, stepped as they are read.
+struct Extraction {
+    std::unique_ptr<RowSource> rows;
     bool tax_in_price = false;
+};
+
+Extraction OpenExtraction(BillKind kind, const std::string& bill_inter_ids, bool for_download,
+                          const Ref<Object>& apply_br_id) {
+    Extraction e;
     if (kind == BillKind::kPurchaseOrder) {
-        tax_in_price =
+        e.tax_in_price =
             Variant(host::GetSysOption(kTaxInPriceCategory, kTaxInPriceKey, Variant(false).ToText())).ToBoolean();
     }
     Ref<Object> connection = host::RequireSharedConnection();
@@ -128,9 +134,14 @@ Ref<VariantVector> Extract(BillKind kind, const std::string& bill_inter_ids, boo
         sql += ListSelection(bill_inter_ids);
     }
     sql += kExtractionOrder;
-    auto rows = MakeRowSource(ExecuteForReading(connection, std::move(sql)));
-    BillServices services{PeriodOf, NullTo};
-    return GroupBills(*rows, kind, tax_in_price, services);
+    e.rows = MakeRowSource(ExecuteForReading(connection, std::move(sql)));
+    return e;
+}
+
+Ref<VariantVector> Extract(BillKind kind, const std::string& bill_inter_ids, bool for_download,
+                           const Ref<Object>& apply_br_id) {
+    Extraction e = OpenExtraction(kind, bill_inter_ids, for_download, apply_br_id);
+    return GroupBills(*e.rows, kind, e.tax_in_price, BillServices{PeriodOf, NullTo});
 }
 
 // Runs a status update inside its own error trap: a failure is shown, never raised.
@@ -195,6 +206,27 @@ Ref<Object> DataTrans::GetBillInfo(int32_t bill_tran_type, int32_t bill_inter_id
                                 bill_inter_id, bill_tran_type));
     }
     return result.AsObject();
+}
+
+BillStream::BillStream(std::unique_ptr<BillReader> reader, Ref<host::VariantDictionary> first)
+    : reader_(std::move(reader)), next_(std::move(first)) {}
+
+BillStream::~BillStream() = default;
+
+bool BillStream::Next(Variant& item) {
+    if (!next_) return false;
+    item = Variant(std::move(next_));
+    next_ = reader_->Next();
+    return true;
+}
+
+Ref<BillStream> DataTrans::StreamBills(BillKind kind, const std::string& bill_inter_ids, bool for_download,
+                                       const Ref<Object>& apply_br_id) {
+    Extraction e = OpenExtraction(kind, bill_inter_ids, for_download, apply_br_id);
+    auto reader = std::make_unique<BillReader>(std::move(e.rows), kind, e.tax_in_price, BillServices{PeriodOf, NullTo});
+    Ref<host::VariantDictionary> first = reader->Next();
+    if (!first) return {};
+    return platform::MakeRef<BillStream>(std::move(reader), std::move(first));
 }
 
 Ref<VariantVector> DataTrans::GetPOOrdVect(const std::string& ids, bool for_download, const Ref<Object>& branch) {

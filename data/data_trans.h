@@ -3,17 +3,36 @@
 // transmission and confirmation status back.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <string_view>
 
 #include "host/library_objects.h"
 #include "host/variant_dictionary.h"
 #include "host/variant_vector.h"
+#include "data/sql_text.h"
+#include "platform/containers.h"
 #include "platform/dispatch.h"
 
 namespace orba::data {
 
 inline constexpr std::string_view kDataTransProgId = "OrbaBillTransmit.DataTrans";
+
+class BillReader;
+
+// The bills of one extraction, made as a writer reads them: the first is made when the
+// extraction is opened (so an extraction without a bill is known at once), each next one
+// when it is asked for. The statement's rows stay open until the last bill is read.
+class BillStream : public platform::ListStream {
+public:
+    BillStream(std::unique_ptr<BillReader> reader, platform::Ref<host::VariantDictionary> first);
+    ~BillStream() override;
+    bool Next(platform::Variant& item) override;
+
+private:
+    std::unique_ptr<BillReader> reader_;
+    platform::Ref<host::VariantDictionary> next_;
+};
 
 class DataTrans : public platform::Dispatchable<DataTrans>, private host::LibraryObject {
 public:
@@ -32,6 +51,12 @@ public:
                                                     const platform::Ref<platform::Object>& apply_br_id = {});
     platform::Ref<host::VariantVector> GetSEInVect(const std::string& bill_inter_ids = {}, bool for_download = false,
                                                    const platform::Ref<platform::Object>& apply_br_id = {});
+
+    // The bills GetPOOrdVect, GetSEOutVect or GetSEInVect return for `kind`, from the same
+    // statement and record builders, made one at a time as they are read; Nothing when no
+    // row matches.
+    platform::Ref<BillStream> StreamBills(BillKind kind, const std::string& bill_inter_ids, bool for_download,
+                                          const platform::Ref<platform::Object>& apply_br_id);
 
     // Status updates. Each reports its own failure in a message box and returns normally.
     void SetOrdTranStatus(const std::string& inter_ids);

@@ -2,7 +2,9 @@
 
 #include <fmt/format.h>
 
+#include <memory>
 #include <optional>
+#include <utility>
 
 #include "data/bill_records.h"
 #include "data/data_trans.h"
@@ -57,6 +59,66 @@ bool IsType(const Ref<Object>& record, int32_t code) {
     return value && *value == platform::Decimal(int64_t{code});
 }
 
+// The packages of a download request, each made when it is read; a package's bills are
+// extracted as its "BillsData" stream is read in turn. A failure while either is read is
+// noted in `failed` (when given), so that a caller can tell it from one of its own.
+class PackageStream : public platform::ListStream {
+public:
+    PackageStream(Ref<Object> requests, Ref<Object> apply_br_id, std::shared_ptr<bool> failed)
+        : requests_(std::move(requests)), branch_(std::move(apply_br_id)), failed_(std::move(failed)) {}
+
+    bool Next(Variant& item) override {
+        try {
+            if (!upper_) upper_ = UpperBound(requests_);
+            if (at_ >= *upper_) return false;
+            Ref<Object> request = ItemAt(requests_, ++at_);
+            auto package = MakeRef<VariantDictionary>();
+            package->Let(key::kBillType, ValueOf(request, key::kBillType));
+            // Each comparison reads the type afresh, as a caller's dictionary may compute it.
+            for (auto [code, kind] : {std::pair{kPurchaseOrder, data::BillKind::kPurchaseOrder},
+                                      std::pair{kDeliveryNotice, data::BillKind::kDeliveryNotice},
+                                      std::pair{kReturnNotice, data::BillKind::kReturnNotice}}) {
+                if (!IsType(request, code)) continue;
+                Ref<platform::ListStream> bills = data_->StreamBills(kind, {}, true, branch_);
+                if (bills && failed_) bills = MakeRef<Watched>(std::move(bills), failed_);
+                package->Set(key::kBillsData, bills);
+            }
+            item = Variant(std::move(package));
+            return true;
+        } catch (...) {
+            if (failed_) *failed_ = true;
+            throw;
+        }
+    }
+
+private:
+    // A package's bill stream whose failures are noted too.
+    class Watched : public platform::ListStream {
+    public:
+        Watched(Ref<platform::ListStream> inner, std::shared_ptr<bool> failed)
+            : inner_(std::move(inner)), failed_(std::move(failed)) {}
+        bool Next(Variant& item) override {
+            try {
+                return inner_->Next(item);
+            } catch (...) {
+                *failed_ = true;
+                throw;
+            }
+        }
+
+    private:
+        Ref<platform::ListStream> inner_;
+        std::shared_ptr<bool> failed_;
+    };
+
+    Ref<Object> requests_;
+    Ref<Object> branch_;
+    std::shared_ptr<bool> failed_;
+    Ref<DataTrans> data_ = MakeRef<DataTrans>();
+    std::optional<int32_t> upper_;
+    int32_t at_ = 0;
+};
+
 }  // namespace
 
 BillTrans::BillTrans() { host::SetSharedConnection(platform::CreateObject(host::kAppConnectionProgId)); }
@@ -71,29 +133,37 @@ void BillTrans::Show() { RunBrowseWindow(); }
 
 Ref<VariantVector> BillTrans::PackageBills(const Ref<Object>& requests, const Ref<Object>& apply_br_id) {
     try {
-        auto data = MakeRef<DataTrans>();
+        auto packages = MakeRef<PackageStream>(requests, apply_br_id, nullptr);
         auto result = MakeRef<VariantVector>();
-        const int32_t upper = UpperBound(requests);
-        for (int32_t i = 1; i <= upper; ++i) {
-            Ref<Object> request = ItemAt(requests, i);
-            auto package = MakeRef<VariantDictionary>();
-            package->Let(key::kBillType, ValueOf(request, key::kBillType));
-            // Each comparison reads the type afresh, as a caller's dictionary may compute it.
-            if (IsType(request, kPurchaseOrder)) {
-                package->Set(key::kBillsData, data->GetPOOrdVect({}, true, apply_br_id));
+        Variant item;
+        while (packages->Next(item)) {
+            auto package = platform::ObjectAs<VariantDictionary>(item);
+            const Variant* bills_data = package->Find(key::kBillsData);
+            if (auto stream = bills_data ? platform::ObjectAs<platform::ListStream>(*bills_data) : nullptr) {
+                auto bills = MakeRef<VariantVector>();
+                Variant bill;
+                while (stream->Next(bill)) bills->Add(std::move(bill));
+                package->Put(std::string(key::kBillsData), Variant(bills));
             }
-            if (IsType(request, kDeliveryNotice)) {
-                package->Set(key::kBillsData, data->GetSEOutVect({}, true, apply_br_id));
-            }
-            if (IsType(request, kReturnNotice)) {
-                package->Set(key::kBillsData, data->GetSEInVect({}, true, apply_br_id));
-            }
-            result->Add(Variant(package));
+            result->Add(std::move(item));
         }
         return result;
     } catch (const std::exception& e) {
         host::ReportFailure(kPackageFailed, e);
         return {};
+    }
+}
+
+bool BillTrans::PackageBillsStreamed(const Ref<Object>& requests, const Ref<Object>& apply_br_id,
+                                     const std::function<void(const Ref<platform::ListStream>&)>& write) {
+    auto failed = std::make_shared<bool>(false);
+    try {
+        write(MakeRef<PackageStream>(requests, apply_br_id, failed));
+        return true;
+    } catch (const std::exception& e) {
+        if (!*failed) throw;
+        host::ReportFailure(kPackageFailed, e);
+        return false;
     }
 }
 
@@ -134,16 +204,18 @@ std::filesystem::path BillTrans::WriteLog(std::string_view text) {
     return last_log_;
 }
 
-Ref<VariantDictionary> BillTrans::UnPackageBills(const Ref<Object>& list) {
-    last_log_.clear();
-    last_log_error_.clear();
-    last_message_.clear();
-    // The order text serves every purchase-order package; the notice text is shared by
-    // delivery and return notices. The saving component may change them; what it leaves
-    // is what the next call of the same kind receives.
-    Variant order_text{std::string()};
-    Variant notice_text{std::string()};
-    auto save = [](std::string_view operation, const Ref<Object>& package, Variant& text) {
+BillTrans::Unpacking::Unpacking(BillTrans& owner)
+    : owner_(owner), order_text_(std::string()), notice_text_(std::string()) {
+    owner_.last_log_.clear();
+    owner_.last_log_error_.clear();
+    owner_.last_message_.clear();
+}
+
+bool BillTrans::Unpacking::Save(const Ref<Object>& package) {
+    if (failed_) return false;
+    // The saving component may change the text; what it leaves is what the next call of the
+    // same kind receives.
+    auto save = [&](std::string_view operation, Variant& text) {
         Ref<Object> saver = platform::CreateObject(kSaveDataProgId);
         std::vector<Variant> args{Variant(host::GetPropsString()), ValueOf(package, key::kBillsData), text};
         // The text goes by reference: what the component wrote before failing is kept too.
@@ -156,52 +228,72 @@ Ref<VariantDictionary> BillTrans::UnPackageBills(const Ref<Object>& list) {
         text = std::move(args[2]);
     };
     try {
+        if (IsType(package, kPurchaseOrder)) {
+            save("UnPackageOrd", order_text_);
+        } else if (IsType(package, kDeliveryNotice) || IsType(package, kReturnNotice)) {
+            save("UnPackageNotice", notice_text_);
+        }
+        return true;
+    } catch (const std::exception& e) {
+        Fail(e);
+        return false;
+    }
+}
+
+void BillTrans::Unpacking::Fail(const std::exception& failure) {
+    if (failed_) return;
+    // Packages handed over before the failure stay saved; the rest are not processed.
+    failed_ = MakeRef<VariantDictionary>();
+    std::string message;
+    try {
+        message = order_text_.ToText() + std::string(kCrLf) + notice_text_.ToText();
+    } catch (const std::exception&) {
+        message = std::string(kCrLf);
+    }
+    message += host::FailureDescription(failure);
+    failed_->Let(kReturnMessageKey, Variant(message));
+    owner_.last_message_ = message;
+    try {
+        owner_.WriteLog(message);
+    } catch (const std::exception& log_failure) {
+        owner_.last_log_error_ = host::FailureDescription(log_failure);
+        throw;  // a failure here reaches the caller
+    }
+    host::ReportFailure(kUnpackageFailed, failure);
+}
+
+Ref<VariantDictionary> BillTrans::Unpacking::Finish() {
+    if (failed_) return failed_;
+    auto result = MakeRef<VariantDictionary>();
+    const std::string orders = order_text_.ToText();
+    const std::string notices = notice_text_.ToText();
+    const std::string message = orders + std::string(kCrLf) + notices;
+    result->Let(kReturnMessageKey, Variant(message));
+    owner_.last_message_ = message;
+    if (!platform::Trim(orders, " ").empty() || !platform::Trim(notices, " ").empty()) {
+        try {
+            owner_.WriteLog(message);
+        } catch (const std::exception& e) {
+            // The messages are returned to the caller; a log that cannot be written does not
+            // undo the unpacking. The host may still tell its user.
+            owner_.last_log_error_ = host::FailureDescription(e);
+        }
+    }
+    return result;
+}
+
+Ref<VariantDictionary> BillTrans::UnPackageBills(const Ref<Object>& list) {
+    Unpacking unpacking(*this);
+    try {
         const int32_t upper = UpperBound(list);
         for (int32_t i = 1; i <= upper; ++i) {
-            Ref<Object> package = ItemAt(list, i);
-            if (IsType(package, kPurchaseOrder)) {
-                save("UnPackageOrd", package, order_text);
-            } else if (IsType(package, kDeliveryNotice) || IsType(package, kReturnNotice)) {
-                save("UnPackageNotice", package, notice_text);
-            }
+            if (!unpacking.Save(ItemAt(list, i))) break;
         }
-        auto result = MakeRef<VariantDictionary>();
-        const std::string orders = order_text.ToText();
-        const std::string notices = notice_text.ToText();
-        const std::string message = orders + std::string(kCrLf) + notices;
-        result->Let(kReturnMessageKey, Variant(message));
-        last_message_ = message;
-        if (!platform::Trim(orders, " ").empty() || !platform::Trim(notices, " ").empty()) {
-            try {
-                WriteLog(message);
-            } catch (const std::exception& e) {
-                // The messages are returned to the caller; a log that cannot be written
-                // does not undo the unpacking. The host may still tell its user.
-                last_log_error_ = host::FailureDescription(e);
-            }
-        }
-        return result;
     } catch (const std::exception& e) {
-        // Packages handed over before the failure stay saved; the rest are not processed.
-        auto result = MakeRef<VariantDictionary>();
-        std::string message;
-        try {
-            message = order_text.ToText() + std::string(kCrLf) + notice_text.ToText();
-        } catch (const std::exception&) {
-            message = std::string(kCrLf);
-        }
-        message += host::FailureDescription(e);
-        result->Let(kReturnMessageKey, Variant(message));
-        last_message_ = message;
-        try {
-            WriteLog(message);
-        } catch (const std::exception& log_failure) {
-            last_log_error_ = host::FailureDescription(log_failure);
-            throw;  // a failure here reaches the caller
-        }
-        host::ReportFailure(kUnpackageFailed, e);
-        return result;
+        if (unpacking.Failed()) throw;  // the log of the failure could not be written
+        unpacking.Fail(e);
     }
+    return unpacking.Finish();
 }
 
 const platform::MemberTable<BillTrans>& BillTrans::Members() {

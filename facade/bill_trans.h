@@ -3,13 +3,16 @@
 // packaged bills as transmitted. Its life spans the shared account-database connection.
 #pragma once
 
+#include <exception>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <string_view>
 
 #include "host/library_objects.h"
 #include "host/variant_dictionary.h"
 #include "host/variant_vector.h"
+#include "platform/containers.h"
 #include "platform/dispatch.h"
 
 namespace orba::facade {
@@ -44,9 +47,44 @@ public:
     // shown in a message box.
     platform::Ref<host::VariantVector> PackageBills(const platform::Ref<platform::Object>& requests,
                                                     const platform::Ref<platform::Object>& apply_br_id);
+    // Packages as PackageBills does, for a caller that writes the list as it is made: `write`
+    // is handed the packages as a list stream, each package made when it is read, its
+    // "BillsData" a stream of its bills extracted as they are read (or Nothing). The
+    // packages and bills are those PackageBills returns. False after a packaging failure,
+    // which is shown as PackageBills shows it; an Error of `write` itself reaches the caller.
+    bool PackageBillsStreamed(const platform::Ref<platform::Object>& requests,
+                              const platform::Ref<platform::Object>& apply_br_id,
+                              const std::function<void(const platform::Ref<platform::ListStream>& packages)>& write);
+
     // Hands each package's bills to the saving component and returns {"RtnMsg": messages};
     // writes the transmission log when there are messages.
     platform::Ref<host::VariantDictionary> UnPackageBills(const platform::Ref<platform::Object>& list);
+
+    // UnPackageBills for a caller that reads a list in pieces: the packages, or parts of
+    // one package's bills in package records of their own, are handed over one at a time,
+    // and Finish ends the unpacking as UnPackageBills ends it.
+    class Unpacking {
+    public:
+        explicit Unpacking(BillTrans& owner);
+        // Saves the bills of one package; false once a failure has ended the unpacking, after
+        // which nothing more is saved. A log that could not be written after a failure
+        // raises its Error, as UnPackageBills does.
+        bool Save(const platform::Ref<platform::Object>& package);
+        // Ends the unpacking after a failure of the caller's own (the list could not be read).
+        void Fail(const std::exception& failure);
+        // A failure has ended the unpacking (an Error raised after it is the log's).
+        bool Failed() const { return static_cast<bool>(failed_); }
+        // {"RtnMsg": messages}, the log written as UnPackageBills writes it.
+        platform::Ref<host::VariantDictionary> Finish();
+
+    private:
+        BillTrans& owner_;
+        // The order text serves every purchase-order package; the notice text is shared by
+        // delivery and return notices.
+        platform::Variant order_text_;
+        platform::Variant notice_text_;
+        platform::Ref<host::VariantDictionary> failed_;  // the result after a failure
+    };
     // Marks the bills of every package as transmitted, one statement per package.
     void SetTranStatus(const platform::Ref<platform::Object>& list);
 

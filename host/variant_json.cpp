@@ -22,6 +22,8 @@ const platform::ContainerFactory& HostContainers() {
         .list_bytes = sizeof(VariantVector) + kAllocationBytes,
         .item_bytes = sizeof(Variant),
         .map_bytes = &VariantDictionary::BytesFor,
+        .path_depth = 0,
+        .make_list_at = {},
     };
     return factory;
 }

@@ -59,6 +59,9 @@ void SetSaveOutcomes(std::function<void(const SaveOutcome&)> listener);
 struct ReceivedList {
     std::string sender_number;
     platform::Date created;
+    // The place in its package of the first bill handed over next: a long package may come
+    // in parts, and a message names a bill by its place in the whole package.
+    int32_t first_bill = 1;
 };
 void SetReceivedList(std::optional<ReceivedList> list);
 

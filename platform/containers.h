@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 
 #include "platform/variant.h"
 
@@ -26,6 +27,18 @@ public:
     virtual void Reserve(size_t /*entries*/) {}             // room for this many, as a hint
 };
 
+// A list whose items are made as they are read: once each, in order. A writer takes each item
+// and lets it go before it asks for the next, so a long list never stands whole in memory.
+class ListStream : public Object {
+public:
+    // The next item into `item`; false after the last one.
+    virtual bool Next(Variant& item) = 0;
+
+    // Read only through Next: it answers no call by name.
+    Variant Invoke(std::string_view name, CallKind kind, std::span<Variant> args) override;
+    std::string_view ClassName() const override { return "ListStream"; }
+};
+
 struct ContainerFactory {
     std::function<Ref<ListContainer>()> make_list;
     std::function<Ref<MapContainer>(size_t entries)> make_map;  // with room for this many
@@ -37,6 +50,12 @@ struct ContainerFactory {
     size_t (*map_bytes)(size_t entries) = [](size_t entries) {
         return 96 + entries * (sizeof(void*) + sizeof(Variant));
     };
+    // Lists that open at most `path_depth` levels below the top (the top is level 0) are
+    // made by `make_list_at` when it is given, which is told their path ("/list/0/BillsData",
+    // the items counted from 0): a reader can put a list of its own where it wants to take
+    // the items as they are read. It may return Nothing for make_list's list.
+    size_t path_depth = 0;
+    std::function<Ref<ListContainer>(std::string_view path)> make_list_at;
 };
 
 }  // namespace orba::platform

@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <array>
 
+#include "platform/containers.h"
+
 namespace orba::platform {
 
 bool EqualsIgnoreCase(std::string_view a, std::string_view b) noexcept {
@@ -63,6 +65,10 @@ void ThrowMemberNotFound(std::string_view class_name, std::string_view member) {
     throw Error(ErrorCode::kMemberNotFound,
                 fmt::format("Object doesn't support this property or method: {} has no member '{}'",
                             class_name, member));
+}
+
+Variant ListStream::Invoke(std::string_view name, CallKind, std::span<Variant>) {
+    ThrowMemberNotFound(ClassName(), name);
 }
 
 Variant CallByName(const Ref<Object>& target, std::string_view name, CallKind kind, std::span<Variant> args) {

@@ -126,7 +126,10 @@ private:
         f.raw = raw;
         if (kind == Frame::kArray) {
             bytes_ += factory_.list_bytes;
-            f.list = factory_.make_list();
+            if (factory_.make_list_at && open_.size() - 1 <= factory_.path_depth) {
+                f.list = factory_.make_list_at(PathTo(open_.size() - 1));
+            }
+            if (!f.list) f.list = factory_.make_list();
         }
         return true;
     }

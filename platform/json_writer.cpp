@@ -158,6 +158,27 @@ private:
             out_.push_back(']');
             return;
         }
+        if (auto* stream = dynamic_cast<ListStream*>(o.Get())) {
+            // Written as the list of the same items would be; the text of each item goes out
+            // before the next one is made.
+            Variant item;
+            bool first = true;
+            while (stream->Next(item)) {
+                out_.push_back(first ? '[' : ',');
+                first = false;
+                NewLine(depth + 1);
+                Write(item, depth + 1);
+                item = Variant();
+                if (sink_ && out_.size() >= kChunk) Flush();
+            }
+            if (first) {
+                out_ += "[]";
+                return;
+            }
+            NewLine(depth);
+            out_.push_back(']');
+            return;
+        }
         if (auto* map = dynamic_cast<MapContainer*>(o.Get())) {
             const size_t n = map->Size();
             if (n == 0) {

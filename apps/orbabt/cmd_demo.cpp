@@ -119,10 +119,9 @@ OneWay ExchangeOneWay(const DemoBranch& from, const DemoBranch& to, const std::f
                              step++, t, f, requests_file.string());
 
     RequestFile request = ReadRequestFile(ReadTextFile(requests_file), requests_file.string());
-    Ref<host::VariantVector> list = Package(from.db, *request.requests, to.branch);
     const std::filesystem::path list_file = file("list");
-    SaveListFile(list_file, ListFile{from.branch, to.branch, platform::Date::Now(), list});
-    const auto packaged = CountPackages(*list);
+    const auto packaged =
+        PackageToFile(from.db, request.requests, ListFile{from.branch, to.branch, platform::Date::Now(), {}}, list_file);
     std::cout << fmt::format("{}. {} packages the bills for {}: {}\n", step++, f, t, list_file.string());
     if (TotalBills(packaged) == 0) {
         std::cout << fmt::format("\nNothing new to send: every bill at {} addressed to {} has been sent already.\n\n",

@@ -68,9 +68,10 @@ int RunPackage(const PackageOptions& options) {
                                 "a related branch (--to)",
                                 database->ShownLocation(), sender.number, sender.name));
     }
-    Ref<host::VariantVector> list = Package(*database, *request.requests, receiver);
-    SaveListFile(output, ListFile{sender, receiver, platform::Date::Now(), list}, options.pretty);
-    const auto counts = CountPackages(*list);
+    // The list is written as its bills are extracted: it is never held whole.
+    const auto counts =
+        PackageToFile(*database, request.requests, ListFile{sender, receiver, platform::Date::Now(), {}}, output,
+                      options.pretty);
     std::cout << fmt::format("Packaged at {} ({}) for {} ({}):\n", sender.number, sender.name, receiver.number,
                              receiver.name);
     PrintPackages(counts);
@@ -101,10 +102,11 @@ int RunUnpackage(const UnpackageOptions& options) {
     RequireSeparateOutput(receipt_path, receipt_file.empty() ? "The receipt" : "-o",
                           {{"the account database", db}, {"the transmission list", list_file}});
     const std::unique_ptr<hostkit::Database> database = UseBranchDatabase(db);
-    // The file is read and fingerprinted piece by piece: its text never stands whole in
-    // memory beside the list made from it.
-    std::string list_sha256;
-    const ListFile file = ReadListFileInPieces(list_file, list_sha256);
+    // The file is read and fingerprinted piece by piece, and its bills are saved a batch at a
+    // time: neither its text nor its list ever stands whole in memory.
+    ListFileReader reader(list_file);
+    const ListFile& file = reader.Header();
+    const std::string& list_sha256 = reader.Sha256();
     const Branch own = OwnBranch(*database);
     RequireBranch(file.receiver, own, list_file, "receiver", *database);
     if (file.sender.number == own.number) {
@@ -116,7 +118,7 @@ int RunUnpackage(const UnpackageOptions& options) {
     // A receipt that could not be written after saving would leave the sender without an
     // answer; what can be found out beforehand is found out before anything is saved.
     RequireWritableTarget(receipt_path);
-    UnpackageResult result = Unpackage(*database, file);
+    UnpackageResult result = Unpackage(*database, reader);
     ReceiptFile receipt{own, file.sender, platform::Date::Now(), file.sender, file.created, list_sha256,
                         result.packages};
     std::string receipt_error;

@@ -81,46 +81,114 @@ Branch OwnBranch(hostkit::Database& db) {
     return Branch{rows->Value(0).ToText(), rows->Value(1).ToText()};
 }
 
+namespace {
+
+int32_t PackageType(const VariantDictionary& package) {
+    return package.ValueOrDefault(key::kBillType, Variant(int32_t{0})).ToLong();
+}
+
+// Adds one bill of a package to the package's counts.
+void CountBill(PackageCount& c, const Variant& item) {
+    auto bill = AsRecord(item);
+    if (!bill) return;
+    ++c.bills;
+    const Variant* entries = bill->Find(c.bill_type == 501 ? key::kReqEntry : key::kNoticeEntry);
+    const int lines = AsList(entries) ? AsList(entries)->UpperBound() : 0;
+    c.lines += lines;
+    if (bill->ValueOrDefault(key::kBillType, Variant(int32_t{0})).ToLong() != TranTypeOf(c.bill_type)) return;
+    ++c.own_bills;
+    c.own_lines += lines;
+    if (const Variant* no = bill->Find(key::kBillID); no && no->IsString()) c.bill_numbers.emplace_back(no->AsString());
+    if (const Variant* id = bill->Find(key::kBillInterID); id && id->IsNumeric()) c.inter_ids.push_back(id->ToLong());
+}
+
+// A package's bills passed on as they are read, each counted on the way.
+class CountedBills : public platform::ListStream {
+public:
+    CountedBills(Ref<platform::ListStream> bills, std::vector<PackageCount>& counts, size_t package)
+        : bills_(std::move(bills)), counts_(counts), package_(package) {}
+    bool Next(Variant& item) override {
+        if (!bills_->Next(item)) return false;
+        CountBill(counts_[package_], item);
+        return true;
+    }
+
+private:
+    Ref<platform::ListStream> bills_;
+    std::vector<PackageCount>& counts_;
+    size_t package_;
+};
+
+// A list's packages passed on as they are read, with a count for each and packaging's
+// progress shown.
+class CountedPackages : public platform::ListStream {
+public:
+    CountedPackages(Ref<platform::ListStream> packages, std::vector<PackageCount>& counts, int total)
+        : packages_(std::move(packages)), counts_(counts), total_(total), progress_("Packaging") {}
+    bool Next(Variant& item) override {
+        progress_.Show(static_cast<int>(counts_.size()), total_);
+        if (!packages_->Next(item)) return false;
+        PackageCount& c = counts_.emplace_back();
+        auto package = AsRecord(item);
+        if (!package) return true;
+        c.bill_type = PackageType(*package);
+        const Variant* bills = package->Find(key::kBillsData);
+        if (auto stream = bills ? platform::ObjectAs<platform::ListStream>(*bills) : nullptr) {
+            Ref<platform::ListStream> counted = MakeRef<CountedBills>(std::move(stream), counts_, counts_.size() - 1);
+            package->Put(std::string(key::kBillsData), Variant(std::move(counted)));
+        }
+        return true;
+    }
+
+private:
+    Ref<platform::ListStream> packages_;
+    std::vector<PackageCount>& counts_;
+    int total_;
+    Progress progress_;
+};
+
+Ref<VariantDictionary> BranchArgument(const Branch& receiver) {
+    auto branch = MakeRef<VariantDictionary>();
+    branch->Let(key::kNumber, Variant(receiver.number));
+    branch->Let(key::kName, Variant(receiver.name));
+    return branch;
+}
+
+}  // namespace
+
 std::vector<PackageCount> CountPackages(const VariantVector& list) {
     std::vector<PackageCount> counts;
     for (int32_t i = 1; i <= list.UpperBound(); ++i) {
         auto package = AsRecord(list.Item(i));
-        PackageCount c;
-        if (!package) {
-            counts.push_back(c);
-            continue;
-        }
-        c.bill_type = package->ValueOrDefault(key::kBillType, Variant(int32_t{0})).ToLong();
+        PackageCount& c = counts.emplace_back();
+        if (!package) continue;
+        c.bill_type = PackageType(*package);
         if (auto bills = AsList(package->Find(key::kBillsData))) {
-            for (int32_t b = 1; b <= bills->UpperBound(); ++b) {
-                auto bill = AsRecord(bills->Item(b));
-                if (!bill) continue;
-                ++c.bills;
-                const Variant* entries = bill->Find(c.bill_type == 501 ? key::kReqEntry : key::kNoticeEntry);
-                const int lines = AsList(entries) ? AsList(entries)->UpperBound() : 0;
-                c.lines += lines;
-                if (bill->ValueOrDefault(key::kBillType, Variant(int32_t{0})).ToLong() == TranTypeOf(c.bill_type)) {
-                    ++c.own_bills;
-                    c.own_lines += lines;
-                    if (const Variant* no = bill->Find(key::kBillID); no && no->IsString()) {
-                        c.bill_numbers.emplace_back(no->AsString());
-                    }
-                    if (const Variant* id = bill->Find(key::kBillInterID); id && id->IsNumeric()) {
-                        c.inter_ids.push_back(id->ToLong());
-                    }
-                }
-            }
+            for (int32_t b = 1; b <= bills->UpperBound(); ++b) CountBill(c, bills->Item(b));
         }
-        counts.push_back(std::move(c));
+    }
+    return counts;
+}
+
+std::vector<PackageCount> PackageToFile(hostkit::Database& db, const Ref<VariantVector>& requests,
+                                        const ListFile& header, const std::filesystem::path& path, bool pretty) {
+    UseDatabase(db);
+    auto trans = MakeRef<facade::BillTrans>();
+    std::vector<PackageCount> counts;
+    const int before = ConsoleUi().Count();
+    const bool packaged =
+        trans->PackageBillsStreamed(requests, BranchArgument(header.receiver), [&](const Ref<platform::ListStream>& list) {
+            SaveListFile(path, header, MakeRef<CountedPackages>(list, counts, requests->UpperBound()), pretty);
+        });
+    if (!packaged || ConsoleUi().Count() != before) {
+        throw Error(ErrorCode::kDatabaseError, "Packaging failed; the message above says why");
     }
     return counts;
 }
 
 Ref<VariantVector> Package(hostkit::Database& db, const VariantVector& requests, const Branch& receiver) {
     UseDatabase(db);
-    auto branch = MakeRef<VariantDictionary>();
-    branch->Let(key::kNumber, Variant(receiver.number));
-    branch->Let(key::kName, Variant(receiver.name));
+    auto branch = BranchArgument(receiver);
     auto trans = MakeRef<facade::BillTrans>();
     auto list = MakeRef<VariantVector>();
     // One request at a time, so that a terminal shows how far packaging has come; each
@@ -142,49 +210,49 @@ Ref<VariantVector> Package(hostkit::Database& db, const VariantVector& requests,
 
 bool IsKnownBillType(int32_t bill_type) { return bill_type == 501 || bill_type == 502 || bill_type == 503; }
 
-UnpackageResult Unpackage(hostkit::Database& db, const ListFile& file) {
-    const Ref<VariantVector>& list = file.list;
+namespace {
+
+// The answer to each bill of a package of a type this branch does not take: the library
+// passes over such a package without a word, so that the sender learns they were not saved.
+void AnswerUnknownType(ReceiptPackage& p, const Variant* bills) {
+    const Ref<VariantVector> unknown = AsList(bills);
+    if (!unknown) return;
+    for (int32_t b = 1; b <= unknown->UpperBound(); ++b) {
+        ReceiptBill bill;
+        if (auto record = AsRecord(unknown->Item(b))) {
+            const Variant id = record->ValueOrDefault(key::kBillInterID, Variant());
+            if (id.Type() == platform::VarType::kLong) bill.bill_inter_id = id.AsLong();
+            const Variant no = record->ValueOrDefault(key::kBillID, Variant());
+            if (no.IsString()) bill.bill_no = no.AsString();
+        }
+        bill.reason = fmt::format("it came in a package of bill type {}, which this branch does not take (501, 502, "
+                                  "503); not saved",
+                                  p.bill_type);
+        p.bills.push_back(std::move(bill));
+    }
+}
+
+// A piece of a list on its way to the saving component: a package, or some bills of one
+// in a package record of their own. False once the unpacking has ended.
+using TakePiece = std::function<bool(size_t package, const Ref<VariantDictionary>& piece)>;
+
+// Saves the pieces `feed` hands over, in list order, for a list of `packages` packages and
+// `bills` bills; see Unpackage.
+UnpackageResult UnpackagePieces(hostkit::Database& db, const ListFile& header, size_t packages, int bills,
+                                const std::function<void(const TakePiece&)>& feed) {
     UseDatabase(db);
     auto trans = MakeRef<facade::BillTrans>();
     UnpackageResult result;
-    // Each package's bill list is known by its identity: the saving component names the list
-    // a bill came in.
-    std::map<const platform::Object*, size_t> package_of;
-    for (int32_t i = 1; i <= list->UpperBound(); ++i) {
-        ReceiptPackage p;
-        if (auto package = AsRecord(list->Item(i))) {
-            const Variant type = package->ValueOrDefault(key::kBillType, Variant(int32_t{0}));
-            p.bill_type = type.IsNumeric() ? type.ToLong() : 0;
-            const Variant* bills = package->Find(key::kBillsData);
-            if (bills && bills->IsObject() && bills->AsObject()) {
-                package_of.emplace(bills->AsObject().Get(), result.packages.size());
-            }
-            // The library passes over a package of any other type without a word: its bills
-            // are answered here, so that the sender learns they were not saved.
-            if (!IsKnownBillType(p.bill_type) && AsList(bills)) {
-                const Ref<VariantVector> unknown = AsList(bills);
-                for (int32_t b = 1; b <= unknown->UpperBound(); ++b) {
-                    ReceiptBill bill;
-                    if (auto record = AsRecord(unknown->Item(b))) {
-                        const Variant id = record->ValueOrDefault(key::kBillInterID, Variant());
-                        if (id.Type() == platform::VarType::kLong) bill.bill_inter_id = id.AsLong();
-                        const Variant no = record->ValueOrDefault(key::kBillID, Variant());
-                        if (no.IsString()) bill.bill_no = no.AsString();
-                    }
-                    bill.reason = fmt::format("it came in a package of bill type {}, which this branch does not "
-                                              "take (501, 502, 503); not saved",
-                                              p.bill_type);
-                    p.bills.push_back(std::move(bill));
-                }
-            }
-        }
-        result.packages.push_back(std::move(p));
-    }
+    result.packages.resize(packages);
+    // The piece in hand is known by its bill list's identity: the saving component names the
+    // list a bill came in.
+    const platform::Object* piece_bills = nullptr;
+    size_t piece_package = 0;
+    int done_before = 0;  // bills of the pieces saved before the one in hand
     Progress progress("Saving bills");
-    hostkit::SetSaveProgress([&progress](int done, int total) { progress.Show(done, total); });
+    hostkit::SetSaveProgress([&](int done, int) { progress.Show(done_before + done, bills); });
     hostkit::SetSaveOutcomes([&](const hostkit::SaveOutcome& o) {
-        auto at = package_of.find(o.bills);
-        if (at == package_of.end()) return;
+        if (o.bills != piece_bills) return;
         ReceiptBill bill;
         if (o.bill_inter_id.IsNumeric()) {
             try {
@@ -196,13 +264,39 @@ UnpackageResult Unpackage(hostkit::Database& db, const ListFile& file) {
         bill.outcome = o.kind;
         bill.reason = o.reason;
         bill.fingerprint = o.fingerprint;
-        result.packages[at->second].bills.push_back(std::move(bill));
+        result.packages[piece_package].bills.push_back(std::move(bill));
     });
-    hostkit::SetReceivedList(hostkit::ReceivedList{file.sender.number, file.created});
+    std::vector<int32_t> handed(packages);  // bills of each package handed over so far
     const int before = ConsoleUi().Count();
+    facade::BillTrans::Unpacking unpacking(*trans);
+    const TakePiece take = [&](size_t package, const Ref<VariantDictionary>& piece) {
+        ReceiptPackage& p = result.packages.at(package);
+        const Variant type = piece->ValueOrDefault(key::kBillType, Variant(int32_t{0}));
+        p.bill_type = type.IsNumeric() ? type.ToLong() : 0;
+        const Variant* bills_data = piece->Find(key::kBillsData);
+        if (!IsKnownBillType(p.bill_type)) {
+            AnswerUnknownType(p, bills_data);
+            return true;
+        }
+        piece_bills = bills_data && bills_data->IsObject() ? bills_data->AsObject().Get() : nullptr;
+        piece_package = package;
+        hostkit::SetReceivedList(hostkit::ReceivedList{header.sender.number, header.created, handed.at(package) + 1});
+        const bool going_on = unpacking.Save(piece);
+        if (const Ref<VariantVector> list = AsList(bills_data)) {
+            done_before += list->UpperBound();
+            handed[package] += list->UpperBound();
+        }
+        return going_on;
+    };
     try {
-        auto answer = trans->UnPackageBills(list);
-        result.message = answer->Value(facade::kReturnMessageKey).ToText();
+        try {
+            feed(take);
+        } catch (const std::exception& e) {
+            if (unpacking.Failed()) throw;  // the log of the failure could not be written
+            // The list could not be read to its end: what was saved stays saved.
+            unpacking.Fail(e);
+        }
+        result.message = unpacking.Finish()->Value(facade::kReturnMessageKey).ToText();
     } catch (const std::exception& e) {
         // Only a log that could not be written after a failure ends the unpacking without a
         // result; what was saved before stays saved and goes into the receipt.
@@ -217,6 +311,30 @@ UnpackageResult Unpackage(hostkit::Database& db, const ListFile& file) {
     if (result.log_error.empty()) result.log_error = trans->LastLogError();
     if (ConsoleUi().Count() != before) result.failed = true;
     return result;
+}
+
+}  // namespace
+
+UnpackageResult Unpackage(hostkit::Database& db, const ListFile& file) {
+    const Ref<VariantVector>& list = file.list;
+    int bills = 0;
+    for (int32_t i = 1; i <= list->UpperBound(); ++i) {
+        if (auto package = AsRecord(list->Item(i))) {
+            if (auto b = AsList(package->Find(key::kBillsData))) bills += b->UpperBound();
+        }
+    }
+    return UnpackagePieces(db, file, list->UpperBound(), bills, [&](const TakePiece& take) {
+        for (int32_t i = 1; i <= list->UpperBound(); ++i) {
+            Ref<VariantDictionary> package = AsRecord(list->Item(i));
+            if (!package) throw Error(ErrorCode::kBadInput, fmt::format("Package {} of the list is not a record", i));
+            if (!take(i - 1, package)) return;
+        }
+    });
+}
+
+UnpackageResult Unpackage(hostkit::Database& db, ListFileReader& reader, size_t bills_per_piece) {
+    return UnpackagePieces(db, reader.Header(), reader.Header().list->UpperBound(), reader.BillCount(),
+                           [&](const TakePiece& take) { reader.ReadPieces(bills_per_piece, take); });
 }
 
 std::unordered_map<int32_t, std::string> CurrentFingerprints(hostkit::Database& db, int32_t bill_type,

@@ -34,6 +34,16 @@ struct PackageCount {
 // Bills and lines of each package of a transmission list, in list order.
 std::vector<PackageCount> CountPackages(const host::VariantVector& list);
 
+// Packages as Package does and writes the list file `path` as the bills are extracted, so
+// that one bill at a time is held, however long the list: the file is the one SaveListFile
+// makes of Package's list, with the branches and date of `header` (its list is not read).
+// Returns the counts CountPackages gives for that list. Raises an Error when packaging
+// failed (the library has shown why) or the file could not be written; the file is then
+// left as it was.
+std::vector<PackageCount> PackageToFile(hostkit::Database& db, const platform::Ref<host::VariantVector>& requests,
+                                        const ListFile& header, const std::filesystem::path& path,
+                                        bool pretty = false);
+
 // Packages, at `database`, every bill of the requested types for `receiver`. Raises an
 // Error when packaging failed (the library has shown why).
 platform::Ref<host::VariantVector> Package(hostkit::Database& db, const host::VariantVector& requests,
@@ -52,6 +62,10 @@ struct UnpackageResult {
 // the list and when it was made. A package of a type the saving component does not take is
 // answered too: each of its bills not saved, with the reason.
 UnpackageResult Unpackage(hostkit::Database& db, const ListFile& file);
+// The same for a list file read in pieces: its bills reach the saving component a batch at a
+// time, so memory does not grow with the list. The default batch is enough for saving to run
+// at full speed and few enough that a batch takes a few megabytes.
+UnpackageResult Unpackage(hostkit::Database& db, ListFileReader& reader, size_t bills_per_piece = 500);
 
 // The fingerprints of the bills `ids` of a bill type code (501, 502, 503) as they stand now
 // at `database`, extracted as packaging extracts them; a bill not found has none.

@@ -136,7 +136,8 @@ void WriteThroughTemporary(const fs::path& path, const fs::path& target, const P
 void SetInputLimitMb(uint64_t megabytes) { g_input_limit_mb = megabytes; }
 uint64_t InputLimitMb() { return g_input_limit_mb; }
 
-InputFile::InputFile(const fs::path& path) : path_(path), fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK)) {
+InputFile::InputFile(const fs::path& path, bool bounded)
+    : path_(path), fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK)), bounded_(bounded) {
     if (fd_ < 0) {
         throw Error(errno == ENOENT ? ErrorCode::kFileNotFound : ErrorCode::kIoError,
                     fmt::format("The file '{}' cannot be read: {}", path.string(), SystemReason(errno)));
@@ -152,7 +153,7 @@ InputFile::InputFile(const fs::path& path) : path_(path), fd_(::open(path.c_str(
                         fmt::format("'{}' is not a regular file ({}); give the file itself", path.string(),
                                     S_ISDIR(st.st_mode) ? "a folder" : S_ISFIFO(st.st_mode) ? "a pipe" : "a device"));
         }
-        if (static_cast<uint64_t>(st.st_size) > InputLimitMb() * 1024 * 1024) {
+        if (bounded_ && static_cast<uint64_t>(st.st_size) > InputLimitMb() * 1024 * 1024) {
             throw Error(ErrorCode::kBadInput,
                         fmt::format("'{}' holds {} bytes, more than the limit of {} MB for an input file; raise the "
                                     "limit with --max-input-mb if the file is meant to be this large",
@@ -244,12 +245,25 @@ size_t InputFile::Read(char* buffer, size_t size) {
     // one whose text is larger, is cut off at the limit and refused rather than read without
     // end.
     read_ += n;
-    if (read_ > InputLimitMb() * 1024 * 1024) {
+    if (bounded_ && read_ > InputLimitMb() * 1024 * 1024) {
         throw Error(ErrorCode::kBadInput,
                     fmt::format("'{}' {} beyond the limit of {} MB for an input file while it was read",
                                 path_.string(), gzip_ ? "holds a text that grows" : "grew", InputLimitMb()));
     }
     return n;
+}
+
+void InputFile::Rewind() {
+    if (::lseek(fd_, 0, SEEK_SET) != 0) {
+        throw Error(ErrorCode::kIoError,
+                    fmt::format("The file '{}' cannot be read again: {}", path_.string(), SystemReason(errno)));
+    }
+    read_ = 0;
+    started_ = false;
+    raw_.clear();
+    raw_at_ = 0;
+    gzip_.reset();
+    gzip_done_ = false;
 }
 
 std::string ReadInputFile(const fs::path& path) {

@@ -29,7 +29,9 @@ std::string ReadInputFile(const std::filesystem::path& path);
 // from it. Opening refuses what ReadInputFile refuses; Read raises its errors too.
 class InputFile {
 public:
-    explicit InputFile(const std::filesystem::path& path);
+    // A file read `bounded` is held to the input limit; one read unbounded is not (its
+    // reader must not hold it whole).
+    explicit InputFile(const std::filesystem::path& path, bool bounded = true);
     ~InputFile();
     InputFile(const InputFile&) = delete;
     InputFile& operator=(const InputFile&) = delete;
@@ -38,6 +40,9 @@ public:
     // file (known by its first bytes) is read as the text it holds; the input limit counts
     // that text.
     size_t Read(char* buffer, size_t size);
+    // Back to the first byte, to read the same file (the same inode, whatever its name
+    // points to now) again.
+    void Rewind();
 
 private:
     size_t ReadRaw(char* buffer, size_t size);
@@ -45,6 +50,7 @@ private:
 
     std::filesystem::path path_;
     int fd_;
+    bool bounded_;
     uint64_t read_ = 0;
     bool started_ = false;
     std::string raw_;  // bytes read from the file and not yet handed on (or inflated)

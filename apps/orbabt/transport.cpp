@@ -7,12 +7,16 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <span>
+#include <utility>
 
 #include "apps/orbabt/safe_file.h"
 #include "data/bill_records.h"
 #include "host/variant_dictionary.h"
 #include "host/variant_json.h"
+#include "platform/dispatch.h"
 #include "platform/error.h"
+#include "platform/json_codec.h"
 
 namespace orba::apps {
 
@@ -182,25 +186,31 @@ std::string WriteRequestFile(const RequestFile& file) {
     return host::ToJson(Variant(e)) + "\n";
 }
 
-Ref<VariantDictionary> ListEnvelope(const ListFile& file) {
-    auto e = Envelope(kListFormat, file.created);
-    e->Set(kSenderKey, BranchRecord(file.sender));
-    e->Set(kReceiverKey, BranchRecord(file.receiver));
-    e->Set(kListKey, file.list);
+Ref<VariantDictionary> ListEnvelope(const ListFile& header, Ref<platform::Object> list) {
+    auto e = Envelope(kListFormat, header.created);
+    e->Set(kSenderKey, BranchRecord(header.sender));
+    e->Set(kReceiverKey, BranchRecord(header.receiver));
+    e->Set(kListKey, std::move(list));
     return e;
 }
 
 std::string WriteListFile(const ListFile& file, bool pretty) {
-    return host::ToJson(Variant(ListEnvelope(file)), pretty ? kPrettyIndent : kCompact) + "\n";
+    return host::ToJson(Variant(ListEnvelope(file, file.list)), pretty ? kPrettyIndent : kCompact) + "\n";
 }
 
-void SaveListFile(const std::filesystem::path& path, const ListFile& file, bool pretty) {
-    const Variant envelope(ListEnvelope(file));
+void SaveListFile(const std::filesystem::path& path, const ListFile& header, const Ref<platform::Object>& list,
+                  bool pretty) {
+    const Variant envelope(ListEnvelope(header, list));
     WriteOutputFile(path, [&](const TextSink& put) {
         platform::WriteJson(envelope, put, pretty ? kPrettyIndent : kCompact);
         put("\n");
     });
 }
+
+void SaveListFile(const std::filesystem::path& path, const ListFile& file, bool pretty) {
+    SaveListFile(path, file, file.list, pretty);
+}
+
 RequestFile ReadRequestFile(std::string_view text, std::string_view file_name) {
     auto e = OpenEnvelope(text, file_name, kRequestFormat);
     return RequestFile{CreatedOf(*e, file_name), DistinctRequests(*ListOf(*e, kRequestsKey, file_name))};
@@ -212,45 +222,196 @@ ListFile ReadListFile(std::string_view text, std::string_view file_name) {
                     CreatedOf(*e, file_name), ListOf(*e, kListKey, file_name)};
 }
 
-ListFile ReadListFileInPieces(const std::filesystem::path& path, std::string& sha256) {
-    InputFile file(path);
-    std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> digest(EVP_MD_CTX_new(), EVP_MD_CTX_free);
-    if (!digest || EVP_DigestInit_ex(digest.get(), EVP_sha256(), nullptr) != 1) {
-        throw Error(ErrorCode::kIoError, "The SHA-256 of the list cannot be computed");
+namespace {
+
+// The SHA-256 of bytes handed over piece by piece.
+class Digest {
+public:
+    Digest() : ctx_(EVP_MD_CTX_new(), EVP_MD_CTX_free) {
+        if (!ctx_ || EVP_DigestInit_ex(ctx_.get(), EVP_sha256(), nullptr) != 1) Fail();
     }
+    void Add(const char* bytes, size_t n) {
+        if (EVP_DigestUpdate(ctx_.get(), bytes, n) != 1) Fail();
+    }
+    std::string Hex() {
+        unsigned char bytes[EVP_MAX_MD_SIZE];
+        unsigned int length = 0;
+        if (EVP_DigestFinal_ex(ctx_.get(), bytes, &length) != 1) Fail();
+        std::string hex;
+        for (unsigned int i = 0; i < length; ++i) hex += fmt::format("{:02x}", bytes[i]);
+        return hex;
+    }
+
+private:
+    [[noreturn]] static void Fail() { throw Error(ErrorCode::kIoError, "The SHA-256 of the list cannot be computed"); }
+    std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> ctx_;
+};
+
+// A list of a package's bills that keeps none: each bill goes to `take` as it is read.
+class PassedBills : public platform::ListContainer {
+public:
+    explicit PassedBills(std::function<void(Variant)> take) : take_(std::move(take)) {}
+    int32_t Count() const override { return count_; }
+    const Variant& At(int32_t) const override {
+        throw Error(ErrorCode::kInvalidProcedureCall, "The bills of a list read in pieces are not kept");
+    }
+    void Append(Variant value) override {
+        ++count_;
+        take_(std::move(value));
+    }
+    Variant Invoke(std::string_view name, platform::CallKind, std::span<Variant>) override {
+        platform::ThrowMemberNotFound(ClassName(), name);
+    }
+    std::string_view ClassName() const override { return "PassedBills"; }
+
+private:
+    std::function<void(Variant)> take_;
+    int32_t count_ = 0;
+};
+
+// A list of packages that hands each one to `take` when it has been read whole.
+class PassedPackages : public platform::ListContainer {
+public:
+    explicit PassedPackages(std::function<void(Variant)> take) : take_(std::move(take)) {}
+    int32_t Count() const override { return count_; }
+    const Variant& At(int32_t) const override {
+        throw Error(ErrorCode::kInvalidProcedureCall, "The packages of a list read in pieces are not kept");
+    }
+    void Append(Variant value) override {
+        ++count_;
+        take_(std::move(value));
+    }
+    Variant Invoke(std::string_view name, platform::CallKind, std::span<Variant>) override {
+        platform::ThrowMemberNotFound(ClassName(), name);
+    }
+    std::string_view ClassName() const override { return "PassedPackages"; }
+
+private:
+    std::function<void(Variant)> take_;
+    int32_t count_ = 0;
+};
+
+// Where the bills of a list file stand: "/list/<package from 0>/BillsData".
+bool IsBillsPath(std::string_view path) {
+    constexpr std::string_view kHead = "/list/";
+    constexpr std::string_view kTail = "/BillsData";
+    if (path.size() <= kHead.size() + kTail.size() || !path.starts_with(kHead) || !path.ends_with(kTail)) return false;
+    const std::string_view index = path.substr(kHead.size(), path.size() - kHead.size() - kTail.size());
+    return index.find_first_not_of("0123456789") == std::string_view::npos;
+}
+
+// Thrown through the reader to stop it when the caller wants no more.
+struct StopReading {};
+
+}  // namespace
+
+ListFileReader::ListFileReader(const std::filesystem::path& path)
+    : file_(std::make_unique<InputFile>(path, false)), name_(path.string()) {
+    Digest digest;
+    // The first reading keeps the envelope and the packages, each bill counted and let go.
+    platform::ContainerFactory factory = host::HostContainers();
+    factory.path_depth = 3;
+    factory.make_list_at = [&](std::string_view path) -> Ref<platform::ListContainer> {
+        if (!IsBillsPath(path)) return {};
+        BillRead();
+        return MakeRef<PassedBills>([this](Variant) { BillRead(); });
+    };
     // A failure to read the file is reported as such, not as a fault of its text.
     std::optional<Error> read_failure;
     const platform::JsonSource read = [&](char* buffer, size_t size) -> size_t {
-        size_t n = 0;
         try {
-            n = file.Read(buffer, size);
+            const size_t n = Read(buffer, size);
+            digest.Add(buffer, n);
+            return n;
         } catch (const Error& e) {
             read_failure = e;
             throw;
         }
-        if (EVP_DigestUpdate(digest.get(), buffer, n) != 1) {
-            read_failure = Error(ErrorCode::kIoError, "The SHA-256 of the list cannot be computed");
-            throw *read_failure;
-        }
-        return n;
     };
-    const std::string file_name = path.string();
     Ref<VariantDictionary> e;
     try {
-        e = OpenEnvelopeOf([&] { return host::FromJson(read); }, file_name, kListFormat);
+        e = OpenEnvelopeOf([&] { return platform::ReadJson(read, factory); }, name_, kListFormat);
     } catch (const Error&) {
         if (read_failure) throw *read_failure;
         throw;
     }
-    unsigned char bytes[EVP_MAX_MD_SIZE];
-    unsigned int length = 0;
-    if (EVP_DigestFinal_ex(digest.get(), bytes, &length) != 1) {
-        throw Error(ErrorCode::kIoError, "The SHA-256 of the list cannot be computed");
+    sha256_ = digest.Hex();
+    header_ = ListFile{BranchOf(*e, kSenderKey, name_), BranchOf(*e, kReceiverKey, name_), CreatedOf(*e, name_),
+                       ListOf(*e, kListKey, name_)};
+    for (int32_t i = 1; i <= header_.list->UpperBound(); ++i) {
+        auto package = platform::ObjectAs<VariantDictionary>(header_.list->Item(i));
+        const Variant* bills = package->Find(data::key::kBillsData);
+        auto passed = bills ? platform::ObjectAs<PassedBills>(*bills) : Ref<PassedBills>();
+        bill_counts_.push_back(passed ? passed->Count() : -1);
     }
-    sha256.clear();
-    for (unsigned int i = 0; i < length; ++i) sha256 += fmt::format("{:02x}", bytes[i]);
-    return ListFile{BranchOf(*e, kSenderKey, file_name), BranchOf(*e, kReceiverKey, file_name),
-                    CreatedOf(*e, file_name), ListOf(*e, kListKey, file_name)};
+}
+
+ListFileReader::~ListFileReader() = default;
+
+size_t ListFileReader::Read(char* buffer, size_t size) {
+    const size_t n = file_->Read(buffer, size);
+    // One bill is held whole while it is read: its text is held to the input limit.
+    since_bill_ += n;
+    if (since_bill_ > InputLimitMb() * 1024 * 1024) {
+        throw Error(ErrorCode::kBadInput,
+                    fmt::format("'{}' holds more than {} MB of text in one bill, or before its first bill: beyond "
+                                "the limit for an input file; raise the limit with --max-input-mb if the file is "
+                                "meant to be read",
+                                name_, InputLimitMb()));
+    }
+    return n;
+}
+
+void ListFileReader::BillRead() { since_bill_ = 0; }
+
+int32_t ListFileReader::BillCount() const {
+    int32_t total = 0;
+    for (int32_t n : bill_counts_) total += std::max(n, 0);
+    return total;
+}
+
+void ListFileReader::ReadPieces(size_t batch, const std::function<bool(size_t, const Ref<VariantDictionary>&)>& take) {
+    file_->Rewind();
+    since_bill_ = 0;
+    size_t package = 0;  // the package being read, from 0
+    Ref<VariantVector> bills;
+    auto type_of = [&] { return platform::ObjectAs<VariantDictionary>(header_.list->Item(package + 1))->Value(data::key::kBillType); };
+    auto hand_over = [&] {
+        auto piece = MakeRef<VariantDictionary>();
+        piece->Let(data::key::kBillType, type_of());
+        piece->Set(data::key::kBillsData, std::exchange(bills, MakeRef<VariantVector>()));
+        if (!take(package, piece)) throw StopReading{};
+    };
+    platform::ContainerFactory factory = host::HostContainers();
+    factory.path_depth = 3;
+    factory.make_list_at = [&](std::string_view path) -> Ref<platform::ListContainer> {
+        if (path == "/list") {
+            return MakeRef<PassedPackages>([&](Variant item) {
+                if (package >= bill_counts_.size()) {
+                    throw Error(ErrorCode::kBadInput, fmt::format("'{}' changed while it was read", name_));
+                }
+                if (bill_counts_[package] >= 0) {
+                    // The last bills of a package go with it, and so does a package without one.
+                    if (bills->UpperBound() > 0 || bill_counts_[package] == 0) hand_over();
+                } else if (!take(package, platform::ObjectAs<VariantDictionary>(item))) {
+                    throw StopReading{};
+                }
+                ++package;
+            });
+        }
+        if (!IsBillsPath(path)) return {};
+        BillRead();
+        bills = MakeRef<VariantVector>();
+        return MakeRef<PassedBills>([&](Variant bill) {
+            BillRead();
+            bills->Add(std::move(bill));
+            if (static_cast<size_t>(bills->UpperBound()) >= batch) hand_over();
+        });
+    };
+    try {
+        platform::ReadJson([this](char* buffer, size_t size) { return Read(buffer, size); }, factory);
+    } catch (const StopReading&) {
+    }
 }
 
 std::string WriteReceiptFile(const ReceiptFile& file) {

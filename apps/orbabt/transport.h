@@ -5,11 +5,13 @@
 
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "host/variant_dictionary.h"
 #include "host/variant_vector.h"
 #include "hostkit/saving/bill_fingerprint.h"
 #include "hostkit/save_data.h"
@@ -77,14 +79,50 @@ std::string WriteRequestFile(const RequestFile& file);
 std::string WriteListFile(const ListFile& file, bool pretty = false);
 // Writes the list file as its text is produced, through a temporary file and a rename.
 void SaveListFile(const std::filesystem::path& path, const ListFile& file, bool pretty = false);
+// The same with the branches and date of `header` and the packages `list` (a list stream is
+// read as the file is written, so its bills need never be held together).
+void SaveListFile(const std::filesystem::path& path, const ListFile& header,
+                  const platform::Ref<platform::Object>& list, bool pretty = false);
 std::string WriteReceiptFile(const ReceiptFile& file);
 // Raise an Error naming the file and what is wrong with it. A bill type requested several
 // times is kept once.
 RequestFile ReadRequestFile(std::string_view text, std::string_view file_name);
 ListFile ReadListFile(std::string_view text, std::string_view file_name);
-// Reads the list file in pieces, so that its text is never held whole beside the list, and
-// gives the SHA-256 of its bytes in `sha256`. File errors as ReadTextFile raises them.
-ListFile ReadListFileInPieces(const std::filesystem::path& path, std::string& sha256);
+// A list file read in pieces, twice, so that its bills are never held together however
+// long it is. Opening reads it once: checks it as ReadListFile does, takes the SHA-256 of its
+// bytes and counts each package's bills, keeping none. ReadPieces reads the same file again
+// and hands its bills over a batch at a time. The file's size is not limited; the text of
+// each bill is held to the input limit. File errors as ReadTextFile raises them.
+class InputFile;
+class ListFileReader {
+public:
+    explicit ListFileReader(const std::filesystem::path& path);
+    ~ListFileReader();
+
+    // The branches, the date and the packages; a package's "BillsData" list keeps no bill.
+    const ListFile& Header() const { return header_; }
+    const std::string& Sha256() const { return sha256_; }
+    // The bills of all packages whose "BillsData" is a list.
+    int32_t BillCount() const;
+
+    // Hands the packages to `take` in list order, by their index from 0: a package whose
+    // "BillsData" is a list in pieces of at most `batch` bills, each in a package record of
+    // its own ({"BillType", "BillsData"}; one piece with an empty list for a package without
+    // a bill), any other package as it was read. Stops when `take` returns false.
+    void ReadPieces(size_t batch,
+                    const std::function<bool(size_t package, const platform::Ref<host::VariantDictionary>& piece)>& take);
+
+private:
+    size_t Read(char* buffer, size_t size);
+    void BillRead();
+
+    std::unique_ptr<InputFile> file_;
+    std::string name_;
+    ListFile header_;
+    std::string sha256_;
+    std::vector<int32_t> bill_counts_;  // per package; -1 when its "BillsData" is no list
+    uint64_t since_bill_ = 0;           // bytes read since the last bill began or ended
+};
 ReceiptFile ReadReceiptFile(std::string_view text, std::string_view file_name);
 
 // The "format" a transport file names, or empty text when it names none (or is no JSON).

@@ -173,7 +173,7 @@ void SaveList(Database& db, const ListContainer& list, ReceivedKind kind, std::s
         outcome.index = i;
         CheckedBill bill;
         try {
-            bill = CheckBill(list.At(i), kind, i);
+            bill = CheckBill(list.At(i), kind, (from ? from->first_bill : 1) + i - 1);
         } catch (const Error& e) {
             // The bills before this one stay saved.
             run.Finish();

@@ -10,7 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "apps/orbabt/exchange.h"
 #include "apps/orbabt/transport.h"
+#include "hostkit/db/database.h"
 #include "data/bill_records.h"
 #include "facade/bill_trans.h"
 #include "platform/decimal.h"
@@ -210,6 +212,60 @@ TEST_F(ExchangeTest, ASecondExchangeMovesNothing) {
     EXPECT_EQ(a_.Db().Dump(), a_after_first);
     EXPECT_EQ(b_.Db().Dump(), b_after_first);
     EXPECT_TRUE(ui_->Messages().empty());
+}
+
+// The command-line host writes a list as its bills are extracted and saves a list file a
+// batch of bills at a time. Both must give exactly what the whole list gives: the same bytes
+// and counts, the same answers and messages, also when a bill in the middle is refused.
+TEST_F(ExchangeTest, ListsWrittenAndSavedInPiecesAreThoseOfTheWholeList) {
+    const Branch sender = OwnBranch(a_);
+    const Branch receiver = OwnBranch(b_);
+    const platform::Date created = platform::Date::FromParts(2026, 12, 8);
+    const auto at_a = hostkit::OpenDatabase(a_.DbPath());
+    const Ref<VariantVector> requests = MakeRequests({501, 502, 503, 999});
+    for (bool pretty : {false, true}) {
+        const Ref<VariantVector> list = Package(*at_a, *requests, receiver);
+        SaveListFile(dir_ / "whole.json", ListFile{sender, receiver, created, list}, pretty);
+        const std::vector<PackageCount> counts =
+            PackageToFile(*at_a, requests, ListFile{sender, receiver, created, {}}, dir_ / "streamed.json", pretty);
+        EXPECT_EQ(testing::ReadFile(dir_ / "streamed.json"), testing::ReadFile(dir_ / "whole.json")) << pretty;
+        const std::vector<PackageCount> expected = CountPackages(*list);
+        ASSERT_EQ(counts.size(), expected.size());
+        for (size_t i = 0; i < counts.size(); ++i) {
+            EXPECT_EQ(counts[i].bills, expected[i].bills);
+            EXPECT_EQ(counts[i].lines, expected[i].lines);
+            EXPECT_EQ(counts[i].bill_numbers, expected[i].bill_numbers);
+        }
+    }
+
+    const std::string text = testing::ReadFile(dir_ / "whole.json");
+    std::string broken = text;
+    size_t at = 0;
+    for (int i = 0; i < 9; ++i) at = broken.find("\"BillInterID\": ", at + 1);
+    ASSERT_NE(at, std::string::npos);
+    broken.insert(at + 15, "\"x\", \"Was\": ");
+    const auto receipt = [&](const UnpackageResult& r) {
+        return WriteReceiptFile(ReceiptFile{receiver, sender, created, sender, created, "", r.packages});
+    };
+    for (const auto& [name, list_text] : {std::pair{"as packaged", text}, std::pair{"bill 9 refused", broken}}) {
+        SCOPED_TRACE(name);
+        BranchEnv whole_b(&b_options_, "whole-b.db");
+        BranchEnv pieces_b(&b_options_, "pieces-b.db");
+        WriteTextFile(dir_ / "list.json", list_text);
+        const UnpackageResult whole =
+            Unpackage(*hostkit::OpenDatabase(whole_b.DbPath()), ReadListFile(list_text, "list.json"));
+        ListFileReader reader(dir_ / "list.json");
+        EXPECT_EQ(reader.Sha256(), Sha256Hex(list_text));
+        const UnpackageResult pieces = Unpackage(*hostkit::OpenDatabase(pieces_b.DbPath()), reader, 4);
+        for (const auto* r : {&whole, &pieces}) {
+            if (!r->log.empty()) logs_.push_back(r->log);
+        }
+        EXPECT_EQ(pieces.failed, whole.failed);
+        EXPECT_EQ(pieces.message, whole.message);
+        EXPECT_EQ(receipt(pieces), receipt(whole));
+        EXPECT_EQ(pieces_b.Db().Int("SELECT count(*) FROM t_RcvBillEntry"),
+                  whole_b.Db().Int("SELECT count(*) FROM t_RcvBillEntry"));
+    }
 }
 
 }  // namespace
