@@ -481,9 +481,9 @@ int main(int argc, char** argv) {
                                      measure, t(m, "package"), t(m, "raw read"), t(m, "unpackage"), t(m, "raw insert"),
                                      t(m, "mark"), t(m, "raw update"));
             at_most(fmt::format("orbabt package / raw read, whole process ({})", measure),
-                    t(m, "package") / t(m, "raw read"), "x", 2.5);
+                    t(m, "package") / t(m, "raw read"), "x", 2.0);
             at_most(fmt::format("orbabt unpackage / raw insert in one transaction ({})", measure),
-                    t(m, "unpackage") / t(m, "raw insert"), "x", 3.0);
+                    t(m, "unpackage") / t(m, "raw insert"), "x", 2.5);
             // Mark reads every acknowledged bill again, as packaging does, to see that it is
             // unchanged since, and then updates them: its raw counterpart is both.
             at_most(fmt::format("orbabt mark / (raw read + raw update) ({})", measure),
@@ -548,7 +548,7 @@ int main(int argc, char** argv) {
             gbv("BM_ServerSaveData/real_time (wall)") / 1e6, gbv("BM_RawLibpqInsert/real_time (wall)") / 1e6,
             gbv("BM_ServerSetOrdTranStatus (wall)") / 1e6, gbv("BM_RawLibpqMark (wall)") / 1e6);
         at_most("server: package extraction / raw libpq read (wall)",
-                gbv("BM_ServerGetPOOrdVect (wall)") / gbv("BM_RawLibpqRead (wall)"), "x", 3.0);
+                gbv("BM_ServerGetPOOrdVect (wall)") / gbv("BM_RawLibpqRead (wall)"), "x", 2.0);
         at_most("server: unpackage saving / raw libpq insert (wall)",
                 gbv("BM_ServerSaveData/real_time (wall)") / gbv("BM_RawLibpqInsert/real_time (wall)"), "x", 3.0);
         at_most("server: mark / raw libpq update (wall)",
