@@ -250,6 +250,27 @@ Phases RunMark(const Options& o, const Workload& w) {
     return p;
 }
 
+// The size of the workload's list written gzip-compressed, as `orbabt package` writes it when
+// the output's name ends in .gz. The file is unpackaged once at a fresh B, so a size is only
+// reported for a list that holds every line.
+uintmax_t CompressedListBytes(const Options& o, const Workload& w, const fs::path& b_template) {
+    const fs::path orbabt = o.bin / "orbabt";
+    const fs::path list = o.work / (w.name + "-list.json.gz");
+    const fs::path b = o.work / (w.name + "-b-gz.db");
+    const std::string receiver_name =
+        Scalar(w.a.string(), fmt::format("SELECT FName FROM t_SonCompany WHERE FNumber='{}'", kReceiverNumber));
+    Run({orbabt.string(), "package", "--db", w.a.string(), "--requests", (o.work / "requests.json").string(), "--to",
+         kReceiverNumber, "--to-name", receiver_name, "-o", list.string()});
+    unsigned char magic[2] = {0, 0};
+    std::ifstream(list, std::ios::binary).read(reinterpret_cast<char*>(magic), 2);
+    if (magic[0] != 0x1f || magic[1] != 0x8b) Die(list.string() + " was not written gzip-compressed");
+    Copy(b_template, b);
+    Run({orbabt.string(), "unpackage", "--db", b.string(), list.string(), "-o", (o.work / "receipt-gz.json").string()});
+    const long saved = std::stol(Scalar(b.string(), "SELECT count(*) FROM t_RcvBillEntry"));
+    if (saved != w.lines) Die(fmt::format("{}: {} lines saved from the compressed list of {}", w.name, saved, w.lines));
+    return fs::file_size(list);
+}
+
 // A pull of the workload over HTTPS on loopback: A's service (its own process, started anew
 // on a fresh copy of A for each run and not timed) packages and marks, the pull saves at B
 // and sends the receipt. Each run's wall time; the certificates are made with openssl.
@@ -453,6 +474,7 @@ int main(int argc, char** argv) {
                 p->Add(RunMark(o, *w));
             }
         }
+        const uintmax_t gz_bytes = CompressedListBytes(o, main_load, b_template);
         const double heap = HeapHeld(o, main_load);
         const double pulled = Median(RunNetworkPulls(o, main_load, b_template, o.runs));
 
@@ -504,7 +526,11 @@ int main(int argc, char** argv) {
         at_most("heap held by the packaged list, per order line", heap / lines, "B", 1500);
         at_most("peak memory of unpackage / list file size",
                 m.Rss("unpackage") * 1024 / static_cast<double>(m.list_bytes), "x", 2.5);
-        at_most("transport file bytes per order line", static_cast<double>(m.list_bytes) / lines, "B", 800);
+        std::cout << fmt::format("List file, bytes: {} as written, {} gzip-compressed (-o list.json.gz)\n",
+                                 m.list_bytes, gz_bytes);
+        at_most("transport file bytes per order line, as written", static_cast<double>(m.list_bytes) / lines, "B", 800);
+        at_most("transport file bytes per order line, gzip-compressed (-o *.json.gz)",
+                static_cast<double>(gz_bytes) / lines, "B", 100);
         // Growth with the work: each time less that of a run with one bill of one line
         // (starting the process, opening the database, every statement and transaction a
         // step with something to do runs), so a fixed cost does not hide a growing one. A
