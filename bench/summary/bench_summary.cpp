@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <charconv>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -418,20 +419,32 @@ Options Parse(int argc, char** argv) {
             if (i + 1 >= argc) Die(a + " needs a value");
             return std::string(argv[++i]);
         };
+        // A count of runs: a whole number and nothing else, so a mistyped one stops the bench
+        // with a message instead of an uncaught exception.
+        auto count = [&] {
+            const std::string text = next();
+            int n = 0;
+            const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), n);
+            if (ec != std::errc() || end != text.data() + text.size()) Die(a + " needs a whole number, not " + text);
+            return n;
+        };
         if (a == "--work") {
             o.work = fs::absolute(next());
         } else if (a == "--runs") {
-            o.runs = std::stoi(next());
+            o.runs = count();
         } else if (a == "--scale-runs") {
-            o.scale_runs = std::stoi(next());
+            o.scale_runs = count();
         } else if (a == "--mark-runs") {
-            o.mark_runs = std::stoi(next());
+            o.mark_runs = count();
         } else if (a == "--keep") {
             o.keep = true;
         } else {
             Die("unknown option " + a +
                 " (options: --work DIR, --runs N, --scale-runs N, --mark-runs N, --keep)");
         }
+    }
+    if (o.runs < 1 || o.scale_runs < 1 || o.mark_runs < 0) {
+        Die("--runs and --scale-runs take at least 1, --mark-runs at least 0");
     }
     return o;
 }
