@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <charconv>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -44,6 +45,10 @@ namespace {
 constexpr uint64_t kSeed = 7;
 constexpr int kMaxLines = 20;
 constexpr const char* kReceiverNumber = "01.002";
+// The main workload, and the large one ten times its size (about 210,000 lines), where what
+// grows with the list (memory above all) shows.
+constexpr int kOrders = 2000;
+constexpr int kLargeOrders = 20000;
 
 struct Options {
     fs::path bin;
@@ -51,6 +56,8 @@ struct Options {
     int runs = 5;
     int scale_runs = 5;
     int mark_runs = 30;  // mark costs a few milliseconds beyond its fixed work: more runs
+    int large_runs = 2;  // a run of the large workload takes from seconds to minutes
+    bool large = true;
     bool keep = false;
 };
 
@@ -194,7 +201,9 @@ struct Phases {
     double Rss(const std::string& k) const { return Median(rss_kb.at(k)); }
 };
 
-Phases RunWorkload(const Options& o, const Workload& w, const fs::path& b_template, int runs) {
+// Each run: package and the raw read, unpackage and the raw insert, and unless `with_mark` is
+// false, mark and the raw update.
+Phases RunWorkload(const Options& o, const Workload& w, const fs::path& b_template, int runs, bool with_mark = true) {
     const fs::path orbabt = o.bin / "orbabt";
     const fs::path raw = o.bin / "bench_raw";
     const fs::path requests = o.work / "requests.json";
@@ -220,6 +229,7 @@ Phases RunWorkload(const Options& o, const Workload& w, const fs::path& b_templa
         add("unpackage", Run({orbabt.string(), "unpackage", "--db", b.string(), list.string(), "-o", receipt.string()}));
         Copy(b_template, b_raw);
         add("raw insert", Run({raw.string(), "insert", b_raw.string(), b.string()}));
+        if (!with_mark) continue;
         Copy(w.a, a_mark);
         add("mark", Run({orbabt.string(), "mark", "--db", a_mark.string(), receipt.string()}));
         Copy(w.a, a_mark);
@@ -248,6 +258,27 @@ Phases RunMark(const Options& o, const Workload& w) {
     Copy(w.a, a_mark);
     add("raw update", Run({(o.bin / "bench_raw").string(), "update", a_mark.string(), w.update_sql.string()}));
     return p;
+}
+
+// The size of the workload's list written gzip-compressed, as `orbabt package` writes it when
+// the output's name ends in .gz. The file is unpackaged once at a fresh B, so a size is only
+// reported for a list that holds every line.
+uintmax_t CompressedListBytes(const Options& o, const Workload& w, const fs::path& b_template) {
+    const fs::path orbabt = o.bin / "orbabt";
+    const fs::path list = o.work / (w.name + "-list.json.gz");
+    const fs::path b = o.work / (w.name + "-b-gz.db");
+    const std::string receiver_name =
+        Scalar(w.a.string(), fmt::format("SELECT FName FROM t_SonCompany WHERE FNumber='{}'", kReceiverNumber));
+    Run({orbabt.string(), "package", "--db", w.a.string(), "--requests", (o.work / "requests.json").string(), "--to",
+         kReceiverNumber, "--to-name", receiver_name, "-o", list.string()});
+    unsigned char magic[2] = {0, 0};
+    std::ifstream(list, std::ios::binary).read(reinterpret_cast<char*>(magic), 2);
+    if (magic[0] != 0x1f || magic[1] != 0x8b) Die(list.string() + " was not written gzip-compressed");
+    Copy(b_template, b);
+    Run({orbabt.string(), "unpackage", "--db", b.string(), list.string(), "-o", (o.work / "receipt-gz.json").string()});
+    const long saved = std::stol(Scalar(b.string(), "SELECT count(*) FROM t_RcvBillEntry"));
+    if (saved != w.lines) Die(fmt::format("{}: {} lines saved from the compressed list of {}", w.name, saved, w.lines));
+    return fs::file_size(list);
 }
 
 // A pull of the workload over HTTPS on loopback: A's service (its own process, started anew
@@ -367,6 +398,7 @@ double HeapHeld(const Options& o, const Workload& w) {
     return bytes;
 }
 
+// A figure of the table; one with an empty target is shown for what it is and not counted.
 struct Row {
     std::string figure;
     double value;
@@ -376,15 +408,19 @@ struct Row {
 };
 
 void PrintTable(const std::vector<Row>& rows) {
-    std::cout << fmt::format("\n{:<62} {:>10} {:<6} {:<10} {}\n", "Figure", "Value", "Unit", "Target", "Met");
-    std::cout << std::string(98, '-') << "\n";
-    int met = 0;
+    size_t width = 6;
+    for (const Row& r : rows) width = std::max(width, r.figure.size());
+    std::cout << fmt::format("\n{:<{}} {:>10} {:<6} {:<10} {}\n", "Figure", width, "Value", "Unit", "Target", "Met");
+    std::cout << std::string(width + 36, '-') << "\n";
+    int met = 0, targets = 0;
     for (const Row& r : rows) {
-        std::cout << fmt::format("{:<62} {:>10.2f} {:<6} {:<10} {}\n", r.figure, r.value, r.unit, r.target,
-                                 r.met ? "yes" : "NO");
-        met += r.met;
+        const bool has_target = !r.target.empty();
+        std::cout << fmt::format("{:<{}} {:>10.2f} {:<6} {:<10} {}\n", r.figure, width, r.value, r.unit,
+                                 has_target ? r.target : "-", has_target ? (r.met ? "yes" : "NO") : "-");
+        targets += has_target;
+        met += has_target && r.met;
     }
-    std::cout << fmt::format("\n{} of {} targets met.\n", met, rows.size());
+    std::cout << fmt::format("\n{} of {} targets met.\n", met, targets);
 }
 
 Options Parse(int argc, char** argv) {
@@ -397,20 +433,36 @@ Options Parse(int argc, char** argv) {
             if (i + 1 >= argc) Die(a + " needs a value");
             return std::string(argv[++i]);
         };
+        // A count of runs: a whole number and nothing else, so a mistyped one stops the bench
+        // with a message instead of an uncaught exception.
+        auto count = [&] {
+            const std::string text = next();
+            int n = 0;
+            const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), n);
+            if (ec != std::errc() || end != text.data() + text.size()) Die(a + " needs a whole number, not " + text);
+            return n;
+        };
         if (a == "--work") {
             o.work = fs::absolute(next());
         } else if (a == "--runs") {
-            o.runs = std::stoi(next());
+            o.runs = count();
         } else if (a == "--scale-runs") {
-            o.scale_runs = std::stoi(next());
+            o.scale_runs = count();
         } else if (a == "--mark-runs") {
-            o.mark_runs = std::stoi(next());
+            o.mark_runs = count();
+        } else if (a == "--large-runs") {
+            o.large_runs = count();
+        } else if (a == "--no-large") {
+            o.large = false;
         } else if (a == "--keep") {
             o.keep = true;
         } else {
             Die("unknown option " + a +
-                " (options: --work DIR, --runs N, --scale-runs N, --mark-runs N, --keep)");
+                " (options: --work DIR, --runs N, --scale-runs N, --mark-runs N, --large-runs N, --no-large, --keep)");
         }
+    }
+    if (o.runs < 1 || o.scale_runs < 1 || o.large_runs < 1 || o.mark_runs < 0) {
+        Die("--runs, --scale-runs and --large-runs take at least 1, --mark-runs at least 0");
     }
     return o;
 }
@@ -423,7 +475,9 @@ int main(int argc, char** argv) {
     try {
         fs::create_directories(o.work);
         std::cerr << "Making the branch databases in " << o.work.string() << "\n";
-        const Workload main_load = MakeWorkload(o, "orders2000", 2000);
+        const Workload main_load = MakeWorkload(o, fmt::format("orders{}", kOrders), kOrders);
+        // Made only when it runs: the database alone takes a while to fill.
+        const Workload big = o.large ? MakeWorkload(o, fmt::format("orders{}", kLargeOrders), kLargeOrders) : Workload{};
         const Workload small = MakeWorkload(o, "orders380", 380);
         const Workload large = MakeWorkload(o, "orders3800", 3800);
         const Workload empty = MakeWorkload(o, "orders0", 0);
@@ -453,6 +507,14 @@ int main(int argc, char** argv) {
                 p->Add(RunMark(o, *w));
             }
         }
+        // The large workload: package and unpackage only (and their raw counterparts, for
+        // comparison), whose wall time, peak memory and growth from the main workload count.
+        Phases g;
+        if (o.large) {
+            std::cerr << "Large workload\n";
+            g = RunWorkload(o, big, b_template, o.large_runs, false);
+        }
+        const uintmax_t gz_bytes = CompressedListBytes(o, main_load, b_template);
         const double heap = HeapHeld(o, main_load);
         const double pulled = Median(RunNetworkPulls(o, main_load, b_template, o.runs));
 
@@ -466,12 +528,18 @@ int main(int argc, char** argv) {
         auto at_most = [&](std::string figure, double value, std::string unit, double target) {
             rows.push_back({std::move(figure), value, std::move(unit), fmt::format("<= {}", target), value <= target});
         };
+        auto below = [&](std::string figure, double value, std::string unit, double target) {
+            rows.push_back({std::move(figure), value, std::move(unit), fmt::format("< {}", target), value < target});
+        };
         auto within = [&](std::string figure, double value, double low, double high) {
             rows.push_back({std::move(figure), value, "x", fmt::format("{}-{}", low, high), value >= low && value <= high});
         };
+        auto shown = [&](std::string figure, double value, std::string unit) {
+            rows.push_back({std::move(figure), value, std::move(unit), "", true});
+        };
         std::cout << fmt::format("Workload: {} orders, {} lines (seed {}); scaling {} -> {} lines; medians of {} runs "
                                  "({} for scaling, {} for mark's)\n",
-                                 2000, main_load.lines, kSeed, small.lines, large.lines, o.runs, o.scale_runs,
+                                 kOrders, main_load.lines, kSeed, small.lines, large.lines, o.runs, o.scale_runs,
                                  o.scale_runs + o.mark_runs);
         for (const char* measure : {"wall", "CPU"}) {
             const bool wall = std::string(measure) == "wall";
@@ -481,9 +549,9 @@ int main(int argc, char** argv) {
                                      measure, t(m, "package"), t(m, "raw read"), t(m, "unpackage"), t(m, "raw insert"),
                                      t(m, "mark"), t(m, "raw update"));
             at_most(fmt::format("orbabt package / raw read, whole process ({})", measure),
-                    t(m, "package") / t(m, "raw read"), "x", 2.5);
+                    t(m, "package") / t(m, "raw read"), "x", 2.0);
             at_most(fmt::format("orbabt unpackage / raw insert in one transaction ({})", measure),
-                    t(m, "unpackage") / t(m, "raw insert"), "x", 3.0);
+                    t(m, "unpackage") / t(m, "raw insert"), "x", 2.5);
             // Mark reads every acknowledged bill again, as packaging does, to see that it is
             // unchanged since, and then updates them: its raw counterpart is both.
             at_most(fmt::format("orbabt mark / (raw read + raw update) ({})", measure),
@@ -504,7 +572,11 @@ int main(int argc, char** argv) {
         at_most("heap held by the packaged list, per order line", heap / lines, "B", 1500);
         at_most("peak memory of unpackage / list file size",
                 m.Rss("unpackage") * 1024 / static_cast<double>(m.list_bytes), "x", 2.5);
-        at_most("transport file bytes per order line", static_cast<double>(m.list_bytes) / lines, "B", 800);
+        std::cout << fmt::format("List file, bytes: {} as written, {} gzip-compressed (-o list.json.gz)\n",
+                                 m.list_bytes, gz_bytes);
+        at_most("transport file bytes per order line, as written", static_cast<double>(m.list_bytes) / lines, "B", 800);
+        at_most("transport file bytes per order line, gzip-compressed (-o *.json.gz)",
+                static_cast<double>(gz_bytes) / lines, "B", 100);
         // Growth with the work: each time less that of a run with one bill of one line
         // (starting the process, opening the database, every statement and transaction a
         // step with something to do runs), so a fixed cost does not hide a growing one. A
@@ -537,6 +609,37 @@ int main(int argc, char** argv) {
             within(fmt::format("{} least CPU, {} / {} lines, less a 1-line run", phase, large.lines, small.lines),
                    growth(phase, least), 9, 11);
         }
+        if (o.large) {
+            // Ten times the main workload: the whole-process steps' wall time and peak memory,
+            // which must stay bounded however long the list; and how the time grows from the
+            // main workload, each less a run with one bill of one line as above.
+            std::cout << fmt::format(
+                "Large workload: {} orders, {} lines, medians of {} runs. Wall seconds: package {:.3f} raw read {:.3f} "
+                "| unpackage {:.3f} raw insert {:.3f}. Peak memory, MiB: package {:.1f}, unpackage {:.1f}. List file "
+                "{} bytes\n",
+                kLargeOrders, big.lines, o.large_runs, g.Time("package"), g.Time("raw read"), g.Time("unpackage"),
+                g.Time("raw insert"), g.Rss("package") / 1024, g.Rss("unpackage") / 1024, g.list_bytes);
+            auto big_growth = [&](const char* k, auto time) {
+                return (time(g, k) - time(b1, k)) / (time(m, k) - time(b1, k));
+            };
+            const auto wall = [](const Phases& p, const char* k) { return p.Time(k); };
+            std::cout << fmt::format(
+                "Growth {} -> {} lines: linear gives {:.2f}; package {:.2f}, unpackage {:.2f} from median wall "
+                "time; raw read {:.2f}, raw insert {:.2f} (least CPU)\n",
+                main_load.lines, big.lines,
+                static_cast<double>(big.lines - one.lines) / static_cast<double>(main_load.lines - one.lines),
+                big_growth("package", wall), big_growth("unpackage", wall), big_growth("raw read", least),
+                big_growth("raw insert", least));
+            for (const char* phase : {"package", "unpackage"}) {
+                shown(fmt::format("orbabt {}, {} lines, wall time (median)", phase, big.lines), g.Time(phase), "s");
+                below(fmt::format("orbabt {}, {} lines, peak memory of the process", phase, big.lines),
+                      g.Rss(phase) / 1024, "MiB", 64);
+            }
+            for (const char* phase : {"package", "unpackage"}) {
+                within(fmt::format("{} least CPU, {} / {} lines, less a 1-line run", phase, big.lines, main_load.lines),
+                       big_growth(phase, least), 9, 11);
+            }
+        }
         at_most("a member call by name, beyond the direct call (CPU)", gbv("BM_CallByName") - gbv("BM_DirectCall"),
                 "ns", 150);
         // A branch on the PostgreSQL server: each step in-process against the same work sent
@@ -548,7 +651,7 @@ int main(int argc, char** argv) {
             gbv("BM_ServerSaveData/real_time (wall)") / 1e6, gbv("BM_RawLibpqInsert/real_time (wall)") / 1e6,
             gbv("BM_ServerSetOrdTranStatus (wall)") / 1e6, gbv("BM_RawLibpqMark (wall)") / 1e6);
         at_most("server: package extraction / raw libpq read (wall)",
-                gbv("BM_ServerGetPOOrdVect (wall)") / gbv("BM_RawLibpqRead (wall)"), "x", 3.0);
+                gbv("BM_ServerGetPOOrdVect (wall)") / gbv("BM_RawLibpqRead (wall)"), "x", 2.0);
         at_most("server: unpackage saving / raw libpq insert (wall)",
                 gbv("BM_ServerSaveData/real_time (wall)") / gbv("BM_RawLibpqInsert/real_time (wall)"), "x", 3.0);
         at_most("server: mark / raw libpq update (wall)",
