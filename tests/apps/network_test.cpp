@@ -385,7 +385,8 @@ TEST_F(NetworkTest, EachBillArrivesOnceWhateverBreaksDuringAPull) {
         const char* says;
     } cases[] = {
         {"link lost before the list arrives", 1, Fault::kDropAtOnce, 0, Kill::kNobody, "", "0", 1, "did not answer"},
-        {"link lost while the list arrives", 1, Fault::kCutAnswer, 6000, Kill::kNobody, "", "0", 1, "did not answer"},
+        // The list comes compressed, ending a few kilobytes after the handshake's bytes.
+        {"link lost while the list arrives", 1, Fault::kCutAnswer, 3000, Kill::kNobody, "", "0", 1, "did not answer"},
         {"link lost once, the retry gets through", 1, Fault::kDropAtOnce, 0, Kill::kNobody, "", "2", 0,
          "trying again in 0.1 s (1 of 2)"},
         {"link lost after B saved, before A has the receipt", 2, Fault::kDropAtOnce, 0, Kill::kNobody, "", "0", 1,
@@ -532,6 +533,7 @@ TEST_F(NetworkTest, BodiesTravelCompressedAndTheLimitCountsTheTextTheyHold) {
     httplib::SSLClient client("127.0.0.1", port_, (dir_ / "b.pem").string(), (dir_ / "b.key").string());
     client.enable_server_certificate_verification(false);
     client.set_decompress(false);  // the answer as it came over the wire
+    signal(SIGPIPE, SIG_IGN);  // a refused body is cut off while it is sent, as orbabt expects
     const std::string too_large = "larger than this service takes (1 MB";
     struct Case {
         const char* what;
