@@ -99,9 +99,12 @@ std::vector<ListFile> BrowseLists(const Ref<VariantVector>& result, hostkit::Dat
 }
 
 std::string ListFileFor(const std::string& output, const std::string& branch) {
-    const std::filesystem::path path(output.empty() ? std::string("send.json") : output);
+    std::filesystem::path path(output.empty() ? std::string("send.json") : output);
+    // The lists made for a compressed name are compressed too: send.json.gz, send.01.002.json.gz.
+    const bool compressed = path.extension() == ".gz";
+    if (compressed) path.replace_extension();
     const std::string stem = path.extension() == ".json" ? path.stem().string() : path.filename().string();
-    return (path.parent_path() / fmt::format("{}.{}.json", stem, branch)).string();
+    return (path.parent_path() / fmt::format("{}.{}.json{}", stem, branch, compressed ? ".gz" : "")).string();
 }
 
 int WriteBrowseResult(const Ref<VariantVector>& result, bool download, hostkit::Database& db,

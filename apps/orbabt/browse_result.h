@@ -30,7 +30,8 @@ int WriteBrowseResult(const platform::Ref<host::VariantVector>& result, bool dow
 std::vector<ListFile> BrowseLists(const platform::Ref<host::VariantVector>& result, hostkit::Database& db);
 
 // The file of the list for `branch` when the bills go to several: NAME.<branch>.json beside
-// `output` (send.<branch>.json in this folder when there is no output file).
+// `output` (send.<branch>.json in this folder when there is no output file);
+// NAME.<branch>.json.gz for an `output` named NAME.json.gz.
 std::string ListFileFor(const std::string& output, const std::string& branch);
 
 }  // namespace orba::apps

@@ -108,6 +108,7 @@ int RunBrowse(const BrowseOptions& options) {
 
 void AddBrowseCommand(CLI::App& app, CommandContext& context) {
     auto browse = std::make_shared<BrowseOptions>();
+    auto compress = std::make_shared<bool>(false);
     auto* command = app.add_subcommand("browse", "Open the browse window and write what was chosen");
     command->add_option("--db", browse->db, "Account database of this branch")->required();
     command->add_option("--mode", browse->mode, "send: choose bills to send; download: choose bill types to fetch")
@@ -116,6 +117,7 @@ void AddBrowseCommand(CLI::App& app, CommandContext& context) {
     command->add_option("-o,--output", browse->output,
                         "File to write (a send list for unpackage, or a download request for package); "
                         "standard output when not given");
+    command->add_flag("--compress", *compress, "Write the file(s) gzip-compressed, whatever their names");
     command->add_option("--for", browse->for_branch,
                         "Send mode: list only the bills addressed to this related branch (its number)");
     command->add_option("--to,--from", browse->service.url,
@@ -126,12 +128,17 @@ void AddBrowseCommand(CLI::App& app, CommandContext& context) {
     command->add_option("--peer-cert", browse->service.peer_cert,
                         "With --to/--from: the service's certificate (PEM) or sha256:<hex>");
     context.AddTraceOption(*command);
-    command->callback([&context, browse] {
+    command->callback([&context, browse, compress] {
         if (!browse->service.url.empty() &&
             (browse->service.cert.empty() || browse->service.key.empty() || browse->service.peer_cert.empty())) {
             throw CLI::ValidationError("--to/--from", "needs --cert, --key and --peer-cert");
         }
-        context.Choose([browse] { return RunBrowse(*browse); }, {{"the account database", browse->db}});
+        context.Choose(
+            [browse, compress] {
+                const CompressedOutput compressed(*compress);
+                return RunBrowse(*browse);
+            },
+            {{"the account database", browse->db}});
     });
 }
 

@@ -51,6 +51,7 @@ struct PackageOptions {
     std::string to_name;
     std::string output;
     bool pretty = false;
+    bool compress = false;
 };
 
 int RunPackage(const PackageOptions& options) {
@@ -81,8 +82,11 @@ int RunPackage(const PackageOptions& options) {
 
 std::string DefaultReceiptName(const std::string& list_file) {
     std::filesystem::path path(list_file);
+    // A compressed list is answered by a compressed receipt: x.json.gz, x.receipt.json.gz.
+    const bool compressed = path.extension() == ".gz";
+    if (compressed) path.replace_extension();
     if (path.extension() == ".json") path.replace_extension();
-    path += ".receipt.json";
+    path += compressed ? ".receipt.json.gz" : ".receipt.json";
     return path.string();
 }
 
@@ -92,6 +96,7 @@ struct UnpackageOptions {
     std::string db;
     std::string list_file;
     std::string receipt_file;
+    bool compress = false;
 };
 
 int RunUnpackage(const UnpackageOptions& options) {
@@ -230,10 +235,14 @@ void AddPackageCommand(CLI::App& app, CommandContext& context) {
     command->add_option("-o,--output", package->output, "Transmission list file to write")->required();
     command->add_flag("--pretty", package->pretty,
                       "Write the list indented, for people to read (compact by default)");
+    command->add_flag("--compress", package->compress, "Write the list gzip-compressed, whatever its name");
     context.AddTraceOption(*command);
     context.AddInputLimitOption(*command);
     command->callback([&context, package] {
-        context.Choose([package] { return RunPackage(*package); },
+        context.Choose([package] {
+                           const CompressedOutput compressed(package->compress);
+                           return RunPackage(*package);
+                       },
                        {{"the account database", package->db}, {"the download request", package->requests_file}});
     });
 }
@@ -244,11 +253,16 @@ void AddUnpackageCommand(CLI::App& app, CommandContext& context) {
     command->add_option("--db", unpackage->db, "Account database of the receiving branch")->required();
     command->add_option("list", unpackage->list_file, "Transmission list file")->required();
     command->add_option("-o,--output", unpackage->receipt_file,
-                        "Receipt file to write (default: beside the list, LIST.receipt.json)");
+                        "Receipt file to write (default: beside the list, LIST.receipt.json, or "
+                        "LIST.receipt.json.gz for a LIST.json.gz)");
+    command->add_flag("--compress", unpackage->compress, "Write the receipt gzip-compressed, whatever its name");
     context.AddTraceOption(*command);
     context.AddInputLimitOption(*command);
     command->callback([&context, unpackage] {
-        context.Choose([unpackage] { return RunUnpackage(*unpackage); },
+        context.Choose([unpackage] {
+                           const CompressedOutput compressed(unpackage->compress);
+                           return RunUnpackage(*unpackage);
+                       },
                        {{"the account database", unpackage->db}, {"the input file", unpackage->list_file}});
     });
 }

@@ -25,6 +25,7 @@ namespace fs = std::filesystem;
 namespace {
 
 std::atomic<uint64_t> g_input_limit_mb{kDefaultInputLimitMb};
+thread_local bool t_compress_output = false;
 
 constexpr int kMostLinksFollowed = 40;
 
@@ -283,7 +284,7 @@ void WriteOutputFile(const fs::path& path, std::string_view text) {
 
 namespace {
 
-// `text` gzip-compressed, for a file whose name ends in ".gz".
+// `text` gzip-compressed, for a file whose name ends in ".gz" or a command's --compress.
 Producer Compressed(const Producer& text) {
     return [text](const TextSink& put) {
         z_stream stream{};
@@ -311,9 +312,18 @@ Producer Compressed(const Producer& text) {
 
 }  // namespace
 
+CompressedOutput::CompressedOutput(bool on) : before_(t_compress_output) { t_compress_output = before_ || on; }
+CompressedOutput::~CompressedOutput() { t_compress_output = before_; }
+
+std::string GzipText(std::string_view text) {
+    std::string packed;
+    Compressed([text](const TextSink& put) { put(text); })([&](std::string_view piece) { packed += piece; });
+    return packed;
+}
+
 void WriteOutputFile(const fs::path& path, const Producer& plain) {
     if (path.empty()) CannotWrite(path, "no file name was given");
-    const Producer text = path.extension() == ".gz" ? Compressed(plain) : plain;
+    const Producer text = t_compress_output || path.extension() == ".gz" ? Compressed(plain) : plain;
     const fs::path target = FinalTarget(path);
     struct stat st {};
     if (::stat(target.c_str(), &st) != 0) {

@@ -59,7 +59,8 @@ private:
     bool gzip_done_ = false;      // its last member ended with the bytes read so far
 };
 
-// Writes `text` to `path` (gzip-compressed when its name ends in ".gz"):
+// Writes `text` to `path` (gzip-compressed when its name ends in ".gz", or while a
+// CompressedOutput is in force):
 // - a regular file or a new name: through a temporary file beside it, renamed over the
 //   target only when complete, so a reader never sees half a file and an existing file
 //   survives a failed write; the temporary file is removed on every failure;
@@ -74,6 +75,23 @@ void WriteOutputFile(const std::filesystem::path& path, std::string_view text);
 // `produce`) leaves the target as it was and no temporary file behind.
 using TextSink = std::function<void(std::string_view)>;
 void WriteOutputFile(const std::filesystem::path& path, const std::function<void(const TextSink&)>& produce);
+
+// While one is in force (`on`), what this thread writes with WriteOutputFile is
+// gzip-compressed whatever its name: a command's --compress. Every reader of the files takes
+// either form.
+class CompressedOutput {
+public:
+    explicit CompressedOutput(bool on);
+    ~CompressedOutput();
+    CompressedOutput(const CompressedOutput&) = delete;
+    CompressedOutput& operator=(const CompressedOutput&) = delete;
+
+private:
+    bool before_;
+};
+
+// `text` gzip-compressed, as a compressed file holds it.
+std::string GzipText(std::string_view text);
 
 // A file a command reads (or its database), named by the role it plays in messages.
 struct CommandInput {

@@ -133,6 +133,7 @@ TEST_F(BrowseResultTest, BillsForSeveralBranchesMakeOneListForEachBranch) {
     EXPECT_EQ(saved.status, 0) << saved.out << saved.err;
     EXPECT_EQ(ListFileFor("", "01.002"), "send.01.002.json");
     EXPECT_EQ(ListFileFor("out/list", "01.003"), "out/list.01.003.json");
+    EXPECT_EQ(ListFileFor("out/list.json.gz", "01.003"), "out/list.01.003.json.gz");
 }
 
 TEST_F(BrowseResultTest, DownloadRequestsArePackagedAtTheSupplyingBranch) {

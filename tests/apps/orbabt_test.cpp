@@ -183,6 +183,39 @@ TEST_F(OrbabtTest, ListsAndReceiptsNamedGzAreCompressedAndReadEitherWay) {
     EXPECT_TRUE(Contains(big.err, "holds more than 1 MB of text in one bill, or before its first bill")) << big.err;
 }
 
+// --compress writes gzip whatever the name; a receipt named after a .json.gz list is compressed
+// too. Either form is read back by unpackage and mark.
+TEST_F(OrbabtTest, CompressWritesGzipWhateverTheNameAndADefaultReceiptFollowsItsList) {
+    MakeBranch("a.db", 1);
+    MakeBranch("b.db", 2);
+    ASSERT_EQ(Run({"request", "--types", "501", "502", "503", "-o", "r.json"}).status, 0);
+    struct Case {
+        std::string list;
+        bool compress_list, compress_receipt;
+        std::string receipt;  // the name unpackage chooses
+        bool receipt_gzip;
+    } cases[] = {{"l1.json", true, false, "l1.receipt.json", false},
+                 {"l2.json.gz", false, false, "l2.receipt.json.gz", true},
+                 {"l3.json", false, true, "l3.receipt.json", true},
+                 {"l4.list", true, true, "l4.list.receipt.json", true}};
+    const auto gzip = [&](const std::string& name) { return ReadFile(dir_ / name).substr(0, 2) == "\x1f\x8b"; };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.list);
+        std::vector<std::string> package{"package", "--db", "a.db", "--requests", "r.json", "--to", "01.002",
+                                         "--to-name", "苏州锦程精密机械有限公司", "-o", c.list};
+        if (c.compress_list) package.push_back("--compress");
+        ASSERT_EQ(Run(package).status, 0);
+        EXPECT_EQ(gzip(c.list), c.compress_list || c.list.ends_with(".gz"));
+        std::vector<std::string> unpackage{"unpackage", "--db", "b.db", c.list};
+        if (c.compress_receipt) unpackage.push_back("--compress");
+        const Outcome saved = Run(unpackage);
+        ASSERT_EQ(saved.status, 0) << saved.err;
+        EXPECT_EQ(gzip(c.receipt), c.receipt_gzip);
+        const Outcome marked = Run({"mark", "--db", "a.db", c.receipt});
+        EXPECT_EQ(marked.status, 0) << marked.out << marked.err;
+    }
+}
+
 TEST_F(OrbabtTest, VersionIsPrintedWithoutACommandWhichIsOtherwiseRequired) {
     Outcome version = Run({"--version"});
     EXPECT_EQ(version.status, 0) << version.err;

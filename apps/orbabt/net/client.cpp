@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "apps/orbabt/host_setup.h"
+#include "apps/orbabt/safe_file.h"
 #include "host/variant_dictionary.h"
 #include "host/variant_json.h"
 #include "platform/error.h"
@@ -74,12 +75,21 @@ ServiceClient::ServiceClient(const ClientOptions& options)
 ServiceClient::~ServiceClient() = default;
 
 std::string ServiceClient::Post(const std::string& path, const std::string& body) {
+    // What is sent goes gzip-compressed: every service of this program takes that. One that
+    // answers 415 (it cannot read the encoding) gets the plain text instead, from then on.
+    std::string packed = compress_ ? GzipText(body) : std::string();
     return Answer(path, [&] {
         httplib::Request request;
         request.method = "POST";
         request.path = path;
-        request.body = body;
         request.set_header("Content-Type", "application/json");
+        request.set_header("Accept-Encoding", "gzip");
+        if (compress_) {
+            request.body = packed;
+            request.set_header("Content-Encoding", "gzip");
+        } else {
+            request.body = body;
+        }
         if (ProgressVisible()) {
             // A long answer (a list of many bills) shows how far it has come.
             request.progress = [shown = uint64_t{0}](uint64_t current, uint64_t total) mutable {
@@ -93,12 +103,19 @@ std::string ServiceClient::Post(const std::string& path, const std::string& body
                 return true;
             };
         }
-        return client_->send(request);
+        httplib::Result result = client_->send(request);
+        if (compress_ && result && result->status == 415) {
+            compress_ = false;
+            request.headers.erase("Content-Encoding");
+            request.body = body;
+            result = client_->send(request);
+        }
+        return result;
     });
 }
 
 std::string ServiceClient::Get(const std::string& path) {
-    return Answer(path, [&] { return client_->Get(path.c_str()); });
+    return Answer(path, [&] { return client_->Get(path.c_str(), {{"Accept-Encoding", "gzip"}}); });
 }
 
 std::string ServiceClient::Answer(const std::string& path, const std::function<httplib::Result()>& send) {

@@ -38,7 +38,8 @@ public:
     ServiceClient(const ServiceClient&) = delete;
     ServiceClient& operator=(const ServiceClient&) = delete;
 
-    // Posts `body` (JSON) to `path` and gives the answer, trying again as the options say
+    // Posts `body` (JSON, sent gzip-compressed) to `path` and gives the answer (asked for
+    // gzip-compressed, and given as the text), trying again as the options say
     // when no answer comes; a refusal, or no answer after the last try, is an Error saying
     // what the service answered or why nothing came (ErrorCode::kIoError: nothing came).
     std::string Post(const std::string& path, const std::string& body);
@@ -54,6 +55,7 @@ private:
     PinCheck check_;
     int retries_ = 0;
     double retry_wait_s_ = 0;
+    bool compress_ = true;  // until the service says it cannot read compressed bodies
     std::unique_ptr<httplib::SSLClient> client_;
 };
 

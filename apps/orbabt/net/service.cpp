@@ -10,6 +10,7 @@
 #include <iostream>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 #include "apps/orbabt/commands.h"
@@ -57,6 +58,43 @@ std::string ErrorJson(std::string_view message) {
     auto body = MakeRef<host::VariantDictionary>();
     body->Let("error", Variant(std::string(message)));
     return host::ToJson(Variant(body), -1);
+}
+
+// The body of a POST as the text it holds: the HTTP library inflates a gzip-compressed body
+// as it reads it. The input limit bounds that text, not only what came over the wire, so a
+// small compressed body that would inflate to gigabytes is refused as soon as its text passes
+// the limit, with the answer a body over the limit gets. Nothing when refused; `res` then
+// holds the refusal.
+std::optional<std::string> ReadBody(const httplib::Request& req, httplib::Response& res,
+                                    const httplib::ContentReader& reader) {
+    const size_t limit = static_cast<size_t>(InputLimitMb()) << 20;
+    std::string body;
+    bool too_large = false;
+    const bool read = !req.is_multipart_form_data() && reader([&](const char* data, size_t size) {
+        if (size > limit - body.size()) {
+            too_large = true;
+            return false;
+        }
+        body.append(data, size);
+        return true;
+    });
+    if (read) return body;
+    std::string why;
+    if (too_large || res.status == 413) {
+        res.status = 413;
+        why = fmt::format("the request is larger than this service takes ({} MB, its --max-input-mb)", InputLimitMb());
+    } else if (res.status == 415 || req.is_multipart_form_data()) {
+        res.status = 415;
+        why = "the request's Content-Encoding or Content-Type is not one this service reads (JSON, plain or gzip)";
+    } else {
+        res.status = 400;
+        why = "the request's body could not be read (cut off, or not the gzip it says it is)";
+    }
+    res.set_content(ErrorJson(why), kJson);
+    // What is left of the body is not read: the connection ends with this answer.
+    res.set_header("Connection", "close");
+    std::cerr << fmt::format("orbabt serve: {} {}: refused: {}\n", req.method, req.path, why) << std::flush;
+    return std::nullopt;
 }
 
 void LogRefused(const std::string& fingerprint, const std::string& why) {
@@ -296,20 +334,32 @@ int RunServe(const ServeOptions& options) {
     server.set_write_timeout(options.timeout_s);
     const size_t workers = static_cast<size_t>(options.max_connections);
     server.new_task_queue = [workers] { return new httplib::ThreadPool(workers); };
+    // A body whose length says it is over the limit is refused before it is read; one sent in
+    // chunks, or compressed, is bounded as it is read (ReadBody). JSON answers go
+    // gzip-compressed to a client that accepts it (the HTTP library does that).
     server.set_payload_max_length(static_cast<size_t>(InputLimitMb()) << 20);
-    server.Post("/v1/requests", [&](const httplib::Request& req, httplib::Response& res) {
+    server.Post("/v1/requests", [&](const httplib::Request& req, httplib::Response& res,
+                                const httplib::ContentReader& reader) {
+        const std::optional<std::string> body = ReadBody(req, res, reader);
+        if (!body) return;
         service.Answer(req, res, [&](const Branch& caller, ExchangeRecord& record) {
-            return service.Package(caller, req.body, record);
+            return service.Package(caller, *body, record);
         });
     });
-    server.Post("/v1/receipts", [&](const httplib::Request& req, httplib::Response& res) {
+    server.Post("/v1/receipts", [&](const httplib::Request& req, httplib::Response& res,
+                                const httplib::ContentReader& reader) {
+        const std::optional<std::string> body = ReadBody(req, res, reader);
+        if (!body) return;
         service.Answer(req, res, [&](const Branch& caller, ExchangeRecord& record) {
-            return service.Mark(caller, req.body, record);
+            return service.Mark(caller, *body, record);
         });
     });
-    server.Post("/v1/lists", [&](const httplib::Request& req, httplib::Response& res) {
+    server.Post("/v1/lists", [&](const httplib::Request& req, httplib::Response& res,
+                                const httplib::ContentReader& reader) {
+        const std::optional<std::string> body = ReadBody(req, res, reader);
+        if (!body) return;
         service.Answer(req, res, [&](const Branch& caller, ExchangeRecord& record) {
-            return service.Save(caller, req.body, record);
+            return service.Save(caller, *body, record);
         });
     });
     server.Get("/v1/status", [&](const httplib::Request& req, httplib::Response& res) {
