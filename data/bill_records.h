@@ -37,7 +37,8 @@ inline constexpr std::string_view kNumber = "Number";
 struct BillServices {
     // The accounting period of a bill date; `year` is the caller's year variable, passed in
     // as it stands and receiving the bill's accounting year.
-    std::function<int32_t(const platform::Variant& bill_date, int32_t& year)> period_of;
+    using PeriodOf = std::function<int32_t(const platform::Variant& bill_date, int32_t& year)>;
+    PeriodOf period_of;
     // The null substitution of a line's source entry (delivery notices only).
     std::function<platform::Variant(const platform::Variant& value, const platform::Variant& fallback)> null_to;
 };

@@ -3,6 +3,9 @@
 #include <fmt/format.h>
 
 #include <cmath>
+#include <map>
+#include <memory>
+#include <utility>
 
 #include "data/bill_records.h"
 #include "data/row_source.h"
@@ -73,6 +76,25 @@ int32_t PeriodOf(const Variant& bill_date, int32_t& year) {
     return period.ToLong();
 }
 
+// The period look-up of one extraction. The rows of one statement share few bill dates, and
+// the host's answer for a date (and the year handed in) does not change while the statement
+// is read, so each is asked once: on a server database every question is a round trip.
+BillServices::PeriodOf PeriodsOfOneExtraction() {
+    auto answers = std::make_shared<std::map<std::pair<platform::Date, int32_t>, std::pair<int32_t, int32_t>>>();
+    return [answers](const Variant& bill_date, int32_t& year) {
+        if (bill_date.Type() != platform::VarType::kDate) return PeriodOf(bill_date, year);
+        const auto key = std::pair{bill_date.AsDate(), year};
+        auto at = answers->find(key);
+        if (at == answers->end()) {
+            int32_t answered_year = year;
+            const int32_t period = PeriodOf(bill_date, answered_year);
+            at = answers->emplace(key, std::pair{period, answered_year}).first;
+        }
+        year = at->second.second;
+        return at->second.first;
+    };
+}
+
 Variant NullTo(const Variant& value, const Variant& fallback) {
     std::vector<Variant> args{value, fallback};
     return platform::CallByName(FunctionLibrary(), "IsNull", CallKind::kMethod, args);
@@ -141,7 +163,7 @@ Extraction OpenExtraction(BillKind kind, const std::string& bill_inter_ids, bool
 Ref<VariantVector> Extract(BillKind kind, const std::string& bill_inter_ids, bool for_download,
                            const Ref<Object>& apply_br_id) {
     Extraction e = OpenExtraction(kind, bill_inter_ids, for_download, apply_br_id);
-    return GroupBills(*e.rows, kind, e.tax_in_price, BillServices{PeriodOf, NullTo});
+    return GroupBills(*e.rows, kind, e.tax_in_price, BillServices{PeriodsOfOneExtraction(), NullTo});
 }
 
 // Runs a status update inside its own error trap: a failure is shown, never raised.
@@ -223,7 +245,8 @@ bool BillStream::Next(Variant& item) {
 Ref<BillStream> DataTrans::StreamBills(BillKind kind, const std::string& bill_inter_ids, bool for_download,
                                        const Ref<Object>& apply_br_id) {
     Extraction e = OpenExtraction(kind, bill_inter_ids, for_download, apply_br_id);
-    auto reader = std::make_unique<BillReader>(std::move(e.rows), kind, e.tax_in_price, BillServices{PeriodOf, NullTo});
+    auto reader = std::make_unique<BillReader>(std::move(e.rows), kind, e.tax_in_price,
+                                               BillServices{PeriodsOfOneExtraction(), NullTo});
     Ref<host::VariantDictionary> first = reader->Next();
     if (!first) return {};
     return platform::MakeRef<BillStream>(std::move(reader), std::move(first));
