@@ -129,13 +129,11 @@ OneWay ExchangeOneWay(const DemoBranch& from, const DemoBranch& to, const std::f
         return OneWay::kNothingNew;
     }
 
-    const std::string list_bytes = ReadTextFile(list_file);
-    ListFile arrived = ReadListFile(list_bytes, list_file.string());
+    ListFileReader arrived(list_file);
     UnpackageResult saved = Unpackage(to.db, arrived);
     const std::filesystem::path receipt_file = file("receipt");
-    WriteTextFile(receipt_file, WriteReceiptFile(ReceiptFile{to.branch, from.branch, platform::Date::Now(),
-                                                             arrived.sender, arrived.created, Sha256Hex(list_bytes),
-                                                             saved.packages}));
+    SaveReceiptFile(receipt_file, ReceiptFile{to.branch, from.branch, platform::Date::Now(), arrived.Header().sender,
+                                              arrived.Header().created, arrived.Sha256(), saved.packages});
     std::cout << fmt::format("{}. {} saves the bills{} and writes its receipt: {}\n", step++, t,
                              saved.failed ? " (with a failure, see above)" : "", receipt_file.string());
     const ReceiptFile receipt = ReadReceiptFile(ReadTextFile(receipt_file), receipt_file.string());

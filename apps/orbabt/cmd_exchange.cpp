@@ -128,7 +128,7 @@ int RunUnpackage(const UnpackageOptions& options) {
                         result.packages};
     std::string receipt_error;
     try {
-        WriteTextFile(receipt_path, WriteReceiptFile(receipt));
+        SaveReceiptFile(receipt_path, receipt);
     } catch (const Error& e) {
         receipt_error = e.Description();
     }

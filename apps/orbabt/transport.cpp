@@ -414,7 +414,25 @@ void ListFileReader::ReadPieces(size_t batch, const std::function<bool(size_t, c
     }
 }
 
-std::string WriteReceiptFile(const ReceiptFile& file) {
+namespace {
+
+// The bills of a receipt's package, each made a record only as it is written.
+class ReceiptBills : public platform::ListStream {
+public:
+    explicit ReceiptBills(const std::vector<ReceiptBill>& bills) : bills_(bills) {}
+    bool Next(Variant& item) override {
+        if (at_ == bills_.size()) return false;
+        item = Variant(ReceiptBillRecord(bills_[at_++]));
+        return true;
+    }
+
+private:
+    const std::vector<ReceiptBill>& bills_;
+    size_t at_ = 0;
+};
+
+// The receipt's tree; it refers to `file`, which must outlive it, and is written once.
+Ref<VariantDictionary> ReceiptEnvelope(const ReceiptFile& file) {
     auto e = Envelope(kReceiptFormat, file.created);
     e->Set(kSenderKey, BranchRecord(file.sender));
     e->Set(kReceiverKey, BranchRecord(file.receiver));
@@ -427,13 +445,25 @@ std::string WriteReceiptFile(const ReceiptFile& file) {
     for (const ReceiptPackage& p : file.packages) {
         auto package = MakeRef<VariantDictionary>();
         package->Let(data::key::kBillType, Variant(p.bill_type));
-        auto bills = MakeRef<VariantVector>();
-        for (const ReceiptBill& b : p.bills) bills->Add(Variant(ReceiptBillRecord(b)));
-        package->Set(kBillsKey, bills);
+        package->Set(kBillsKey, MakeRef<ReceiptBills>(p.bills));
         packages->Add(Variant(package));
     }
     e->Set(kPackagesKey, packages);
-    return host::ToJson(Variant(e)) + "\n";
+    return e;
+}
+
+}  // namespace
+
+std::string WriteReceiptFile(const ReceiptFile& file) {
+    return host::ToJson(Variant(ReceiptEnvelope(file)), kPrettyIndent) + "\n";
+}
+
+void SaveReceiptFile(const std::filesystem::path& path, const ReceiptFile& file) {
+    const Variant envelope(ReceiptEnvelope(file));
+    WriteOutputFile(path, [&](const TextSink& put) {
+        platform::WriteJson(envelope, put, kPrettyIndent);
+        put("\n");
+    });
 }
 
 ReceiptFile ReadReceiptFile(std::string_view text, std::string_view file_name) {

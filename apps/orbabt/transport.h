@@ -84,6 +84,9 @@ void SaveListFile(const std::filesystem::path& path, const ListFile& file, bool 
 void SaveListFile(const std::filesystem::path& path, const ListFile& header,
                   const platform::Ref<platform::Object>& list, bool pretty = false);
 std::string WriteReceiptFile(const ReceiptFile& file);
+// Writes the receipt file as its text is made (each bill's record made as it is written),
+// through a temporary file and a rename.
+void SaveReceiptFile(const std::filesystem::path& path, const ReceiptFile& file);
 // Raise an Error naming the file and what is wrong with it. A bill type requested several
 // times is kept once.
 RequestFile ReadRequestFile(std::string_view text, std::string_view file_name);
