@@ -247,13 +247,14 @@ private:
     std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> ctx_;
 };
 
-// A list of a package's bills that keeps none: each bill goes to `take` as it is read.
-class PassedBills : public platform::ListContainer {
+// A list that keeps none of its items: each goes to `take` as soon as it has been read whole
+// (a package's bills, or the packages of a list).
+class PassedItems : public platform::ListContainer {
 public:
-    explicit PassedBills(std::function<void(Variant)> take) : take_(std::move(take)) {}
+    explicit PassedItems(std::function<void(Variant)> take) : take_(std::move(take)) {}
     int32_t Count() const override { return count_; }
     const Variant& At(int32_t) const override {
-        throw Error(ErrorCode::kInvalidProcedureCall, "The bills of a list read in pieces are not kept");
+        throw Error(ErrorCode::kInvalidProcedureCall, "The items of a list read in pieces are not kept");
     }
     void Append(Variant value) override {
         ++count_;
@@ -262,29 +263,7 @@ public:
     Variant Invoke(std::string_view name, platform::CallKind, std::span<Variant>) override {
         platform::ThrowMemberNotFound(ClassName(), name);
     }
-    std::string_view ClassName() const override { return "PassedBills"; }
-
-private:
-    std::function<void(Variant)> take_;
-    int32_t count_ = 0;
-};
-
-// A list of packages that hands each one to `take` when it has been read whole.
-class PassedPackages : public platform::ListContainer {
-public:
-    explicit PassedPackages(std::function<void(Variant)> take) : take_(std::move(take)) {}
-    int32_t Count() const override { return count_; }
-    const Variant& At(int32_t) const override {
-        throw Error(ErrorCode::kInvalidProcedureCall, "The packages of a list read in pieces are not kept");
-    }
-    void Append(Variant value) override {
-        ++count_;
-        take_(std::move(value));
-    }
-    Variant Invoke(std::string_view name, platform::CallKind, std::span<Variant>) override {
-        platform::ThrowMemberNotFound(ClassName(), name);
-    }
-    std::string_view ClassName() const override { return "PassedPackages"; }
+    std::string_view ClassName() const override { return "PassedItems"; }
 
 private:
     std::function<void(Variant)> take_;
@@ -314,7 +293,7 @@ ListFileReader::ListFileReader(const std::filesystem::path& path)
     factory.make_list_at = [&](std::string_view path) -> Ref<platform::ListContainer> {
         if (!IsBillsPath(path)) return {};
         BillRead();
-        return MakeRef<PassedBills>([this](Variant) { BillRead(); });
+        return MakeRef<PassedItems>([this](Variant) { BillRead(); });
     };
     // A failure to read the file is reported as such, not as a fault of its text.
     std::optional<Error> read_failure;
@@ -341,7 +320,7 @@ ListFileReader::ListFileReader(const std::filesystem::path& path)
     for (int32_t i = 1; i <= header_.list->UpperBound(); ++i) {
         auto package = platform::ObjectAs<VariantDictionary>(header_.list->Item(i));
         const Variant* bills = package->Find(data::key::kBillsData);
-        auto passed = bills ? platform::ObjectAs<PassedBills>(*bills) : Ref<PassedBills>();
+        auto passed = bills ? platform::ObjectAs<PassedItems>(*bills) : Ref<PassedItems>();
         bill_counts_.push_back(passed ? passed->Count() : -1);
     }
 }
@@ -386,7 +365,7 @@ void ListFileReader::ReadPieces(size_t batch, const std::function<bool(size_t, c
     factory.path_depth = 3;
     factory.make_list_at = [&](std::string_view path) -> Ref<platform::ListContainer> {
         if (path == "/list") {
-            return MakeRef<PassedPackages>([&](Variant item) {
+            return MakeRef<PassedItems>([&](Variant item) {
                 if (package >= bill_counts_.size()) {
                     throw Error(ErrorCode::kBadInput, fmt::format("'{}' changed while it was read", name_));
                 }
@@ -402,7 +381,7 @@ void ListFileReader::ReadPieces(size_t batch, const std::function<bool(size_t, c
         if (!IsBillsPath(path)) return {};
         BillRead();
         bills = MakeRef<VariantVector>();
-        return MakeRef<PassedBills>([&](Variant bill) {
+        return MakeRef<PassedItems>([&](Variant bill) {
             BillRead();
             bills->Add(std::move(bill));
             if (static_cast<size_t>(bills->UpperBound()) >= batch) hand_over();
