@@ -217,7 +217,12 @@ bool BillTrans::Unpacking::Save(const Ref<Object>& package) {
     // same kind receives.
     auto save = [&](std::string_view operation, Variant& text) {
         Ref<Object> saver = platform::CreateObject(kSaveDataProgId);
-        std::vector<Variant> args{Variant(host::GetPropsString()), ValueOf(package, key::kBillsData), text};
+        // The text goes over, not a copy of it: it grows with every bill of a long list.
+        std::vector<Variant> args;
+        args.reserve(3);
+        args.emplace_back(host::GetPropsString());
+        args.push_back(ValueOf(package, key::kBillsData));
+        args.push_back(std::move(text));
         // The text goes by reference: what the component wrote before failing is kept too.
         try {
             platform::CallByName(saver, operation, CallKind::kMethod, args);
@@ -265,14 +270,21 @@ void BillTrans::Unpacking::Fail(const std::exception& failure) {
 Ref<VariantDictionary> BillTrans::Unpacking::Finish() {
     if (failed_) return failed_;
     auto result = MakeRef<VariantDictionary>();
-    const std::string orders = order_text_.ToText();
-    const std::string notices = notice_text_.ToText();
-    const std::string message = orders + std::string(kCrLf) + notices;
+    // The texts hold a line for each bill: they are joined without more copies than needed.
+    std::string message = order_text_.ToText();
+    order_text_ = Variant();
+    const bool orders_said = !platform::Trim(message, " ").empty();
+    const size_t notices_at = message.size() + kCrLf.size();
+    message += kCrLf;
+    message += notice_text_.ToText();
+    notice_text_ = Variant();
+    const bool notices_said = !platform::Trim(std::string_view(message).substr(notices_at), " ").empty();
     result->Let(kReturnMessageKey, Variant(message));
-    owner_.last_message_ = message;
-    if (!platform::Trim(orders, " ").empty() || !platform::Trim(notices, " ").empty()) {
+    owner_.last_message_ = std::move(message);
+    const std::string& message_text = owner_.last_message_;
+    if (orders_said || notices_said) {
         try {
-            owner_.WriteLog(message);
+            owner_.WriteLog(message_text);
         } catch (const std::exception& e) {
             // The messages are returned to the caller; a log that cannot be written does not
             // undo the unpacking. The host may still tell its user.
