@@ -170,6 +170,40 @@ std::vector<PackageCount> CountPackages(const VariantVector& list) {
     return counts;
 }
 
+void PackageCounter::Add(size_t package, const Variant& item) {
+    auto bill = AsRecord(item);
+    if (!bill) return;
+    if (packages_.size() <= package) packages_.resize(package + 1);
+    const auto lines = [&](std::string_view key) {
+        auto entries = AsList(bill->Find(key));
+        return entries ? entries->UpperBound() : 0;
+    };
+    Tally& t = packages_[package][bill->ValueOrDefault(key::kBillType, Variant(int32_t{0})).ToLong()];
+    ++t.bills;
+    t.order_lines += lines(key::kReqEntry);
+    t.notice_lines += lines(key::kNoticeEntry);
+}
+
+std::vector<PackageCount> PackageCounter::Counts(const VariantVector& list) const {
+    std::vector<PackageCount> counts;
+    for (int32_t i = 1; i <= list.UpperBound(); ++i) {
+        auto package = AsRecord(list.Item(i));
+        PackageCount& c = counts.emplace_back();
+        if (!package) continue;
+        c.bill_type = PackageType(*package);
+        if (static_cast<size_t>(i) > packages_.size()) continue;
+        for (const auto& [tran_type, t] : packages_[i - 1]) {
+            const int lines = c.bill_type == 501 ? t.order_lines : t.notice_lines;
+            c.bills += t.bills;
+            c.lines += lines;
+            if (tran_type != TranTypeOf(c.bill_type)) continue;
+            c.own_bills += t.bills;
+            c.own_lines += lines;
+        }
+    }
+    return counts;
+}
+
 std::vector<PackageCount> PackageToFile(hostkit::Database& db, const Ref<VariantVector>& requests,
                                         const ListFile& header, const std::filesystem::path& path, bool pretty) {
     UseDatabase(db);

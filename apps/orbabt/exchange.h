@@ -4,6 +4,7 @@
 #pragma once
 
 #include <filesystem>
+#include <map>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -33,6 +34,24 @@ struct PackageCount {
 
 // Bills and lines of each package of a transmission list, in list order.
 std::vector<PackageCount> CountPackages(const host::VariantVector& list);
+
+// The counts CountPackages gives (without the bill numbers and ids), gathered from bills
+// that pass one at a time, as a list read in pieces hands them over, before the type of their
+// package is known: per package, three numbers per transaction type of its bills.
+class PackageCounter {
+public:
+    void Add(size_t package, const platform::Variant& bill);
+    // The counts of the packages `list`, whose "BillType" says how their bills count.
+    std::vector<PackageCount> Counts(const host::VariantVector& list) const;
+
+private:
+    struct Tally {
+        int bills = 0;
+        int order_lines = 0;
+        int notice_lines = 0;
+    };
+    std::vector<std::map<int32_t, Tally>> packages_;  // per package, per transaction type
+};
 
 // Packages as Package does and writes the list file `path` as the bills are extracted, so
 // that one bill at a time is held, however long the list: the file is the one SaveListFile

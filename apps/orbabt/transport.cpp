@@ -4,6 +4,7 @@
 
 #include <openssl/evp.h>
 
+#include <cstdlib>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -284,8 +285,8 @@ struct StopReading {};
 
 }  // namespace
 
-ListFileReader::ListFileReader(const std::filesystem::path& path)
-    : file_(std::make_unique<InputFile>(path, false)), name_(path.string()) {
+ListFileReader::ListFileReader(const std::filesystem::path& path, BillObserver on_bill, std::string name)
+    : file_(std::make_unique<InputFile>(path, false)), name_(name.empty() ? path.string() : std::move(name)) {
     Digest digest;
     // The first reading keeps the envelope and the packages, each bill counted and let go.
     platform::ContainerFactory factory = host::HostContainers();
@@ -293,7 +294,12 @@ ListFileReader::ListFileReader(const std::filesystem::path& path)
     factory.make_list_at = [&](std::string_view path) -> Ref<platform::ListContainer> {
         if (!IsBillsPath(path)) return {};
         BillRead();
-        return MakeRef<PassedItems>([this](Variant) { BillRead(); });
+        // The package's index is the number in the path.
+        const size_t package = std::strtoul(std::string(path.substr(6)).c_str(), nullptr, 10);
+        return MakeRef<PassedItems>([this, package, on_bill](Variant bill) {
+            BillRead();
+            if (on_bill) on_bill(package, bill);
+        });
     };
     // A failure to read the file is reported as such, not as a fault of its text.
     std::optional<Error> read_failure;

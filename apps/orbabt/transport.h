@@ -99,7 +99,10 @@ ListFile ReadListFile(std::string_view text, std::string_view file_name);
 class InputFile;
 class ListFileReader {
 public:
-    explicit ListFileReader(const std::filesystem::path& path);
+    // `on_bill`, when given, sees each bill of the first reading, with the index of its package
+    // from 0, before the bill is let go; `name` names the list in messages (default: its path).
+    using BillObserver = std::function<void(size_t package, const platform::Variant& bill)>;
+    explicit ListFileReader(const std::filesystem::path& path, BillObserver on_bill = {}, std::string name = {});
     ~ListFileReader();
 
     // The branches, the date and the packages; a package's "BillsData" list keeps no bill.

@@ -15,6 +15,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <cstdlib>
 #include <cstdio>
 #include <thread>
 #include <filesystem>
@@ -584,6 +585,71 @@ TEST_F(NetworkTest, BodiesTravelCompressedAndTheLimitCountsTheTextTheyHold) {
     recorder.stop();
     serving.join();
     EXPECT_EQ(seen, (std::vector<std::string>{"gzip|gzip|{", "|gzip|{"})) << out;
+}
+
+// A list far beyond the input limit of the side that reads it travels either way, since a
+// list goes through a file and only one bill at a time is held to the limit: what pull prints
+// of it is what package printed of the same bills, each bill arrives once, and no temporary
+// file stays behind at either end.
+TEST_F(NetworkTest, AListBeyondTheInputLimitTravelsWhenEachBillIsUnderIt) {
+    MakeBranches(3000, 8);
+    const fs::path tmp = dir_ / "tmp";
+    fs::create_directories(tmp);
+    const char* was = std::getenv("TMPDIR");
+    const std::string tmpdir_before = was ? was : "";
+    setenv("TMPDIR", tmp.c_str(), 1);  // the service and the client inherit it
+    std::string out;
+    ASSERT_EQ(Orbabt("request --types 501 502 503 -o rq.json", out), 0) << out;
+    // The lines package prints of a list's packages, and pull of the list it received.
+    const auto package_lines = [](const std::string& text) {
+        std::string lines;
+        for (size_t at = 0, end; (end = text.find('\n', at)) != std::string::npos; at = end + 1) {
+            const std::string line = text.substr(at, end - at);
+            if (line.find(" of its own type)") != std::string::npos) lines += line + "\n";
+        }
+        return lines;
+    };
+    const std::string orders_at_a = "SELECT count(*) FROM t_RcvBill WHERE FTranType=71";
+    const int64_t orders_for_a = Count("b.db", "SELECT count(*) FROM POOrder WHERE FRelateBrID=1 AND FStatus IN "
+                                               "(1,2) AND (FTranStatus IS NULL OR FTranStatus<>1)");
+    struct Case {
+        const char* what;
+        std::vector<std::string> service;
+        std::string list;  // the list made beforehand, to compare with or to push
+        std::string package, exchange;
+    } cases[] = {
+        {"pulled from a service whose own limit it passes too", {"--max-input-mb", "1"}, "a2b.json",
+         "package --db '" + Location("a.db") + "' --requests rq.json --to 01.002 --to-name 苏州锦程精密机械有限公司 -o a2b.json",
+         "pull --db b.db --from https://127.0.0.1:{port} --cert b.pem --key b.key --peer-cert a.pem --kept kept "
+         "--max-input-mb 1"},
+        {"pushed from a file", {}, "b2a.json",
+         "package --db b.db --requests rq.json --to 01.001 --to-name 上海锦程实业有限公司 -o b2a.json",
+         "push --db b.db --to https://127.0.0.1:{port} --cert b.pem --key b.key --peer-cert a.pem --max-input-mb 1 "
+         "b2a.json"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_EQ(Orbabt(c.package, out), 0) << out;
+        const std::string packaged = package_lines(out);
+        ASSERT_GT(fs::file_size(dir_ / c.list), 1u << 20);
+        const int64_t for_b = WaitingForB();
+        StartService(c.service);
+        std::string exchange = c.exchange;
+        if (const size_t at = exchange.find("{port}"); at != std::string::npos) {
+            exchange.replace(at, 6, std::to_string(port_));
+        }
+        ASSERT_EQ(Orbabt(exchange, out), 0) << out << Slurp(dir_ / "serve.err");
+        EXPECT_EQ(StopService(), 0);
+        if (c.exchange.starts_with("pull")) {
+            EXPECT_EQ(package_lines(out), packaged);
+            ExpectEachBillOnceAndMarked(for_b);
+        } else {
+            EXPECT_NE(out.find("acknowledged bills marked transmitted"), std::string::npos) << out;
+            EXPECT_EQ(Count("a.db", orders_at_a), orders_for_a);
+        }
+        EXPECT_TRUE(fs::is_empty(tmp)) << fs::directory_iterator(tmp)->path();
+    }
+    if (was) setenv("TMPDIR", tmpdir_before.c_str(), 1); else unsetenv("TMPDIR");
 }
 
 // The browse window with a service address: the checked types are pulled from it, and the

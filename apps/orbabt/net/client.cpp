@@ -3,13 +3,16 @@
 #include <fmt/format.h>
 #include <httplib.h>
 
+#include <algorithm>
 #include <charconv>
+#include <optional>
 #include <chrono>
 #include <filesystem>
 #include <iostream>
 #include <thread>
 
 #include "apps/orbabt/host_setup.h"
+#include "apps/orbabt/net/spool.h"
 #include "apps/orbabt/safe_file.h"
 #include "host/variant_dictionary.h"
 #include "host/variant_json.h"
@@ -75,20 +78,82 @@ ServiceClient::ServiceClient(const ClientOptions& options)
 ServiceClient::~ServiceClient() = default;
 
 std::string ServiceClient::Post(const std::string& path, const std::string& body) {
+    return Send(path, &body, nullptr, nullptr);
+}
+
+void ServiceClient::PostToFile(const std::string& path, const std::string& body, const std::filesystem::path& answer) {
+    Send(path, &body, nullptr, &answer);
+}
+
+std::string ServiceClient::PostFile(const std::string& path, const std::filesystem::path& body) {
+    return Send(path, nullptr, &body, nullptr);
+}
+
+std::string ServiceClient::Send(const std::string& path, const std::string* body,
+                                const std::filesystem::path* body_file, const std::filesystem::path* answer_file) {
     // What is sent goes gzip-compressed: every service of this program takes that. One that
     // answers 415 (it cannot read the encoding) gets the plain text instead, from then on.
-    std::string packed = compress_ ? GzipText(body) : std::string();
+    std::string packed = compress_ && body ? GzipText(*body) : std::string();
+    // A file is sent in chunks as it is read (and compressed), each try from its start.
+    std::optional<Error> not_read;
+    const auto provide = [&](httplib::Request& request) {
+        request.body.clear();
+        auto input = std::make_shared<InputFile>(*body_file, false);
+        auto gzip = compress_ ? std::make_shared<GzipPieces>() : nullptr;
+        request.content_provider_ = [input, gzip, &not_read](size_t, size_t, httplib::DataSink& sink) {
+            std::vector<char> text(1 << 16);
+            size_t n = 0;
+            try {
+                n = input->Read(text.data(), text.size());
+                if (gzip) {
+                    const std::string packed_piece = gzip->Add(text.data(), n, n == 0);
+                    if (!packed_piece.empty() && !sink.write(packed_piece.data(), packed_piece.size())) return false;
+                } else if (n > 0 && !sink.write(text.data(), n)) {
+                    return false;
+                }
+            } catch (const Error& e) {
+                not_read = e;
+                return false;
+            }
+            if (n == 0) sink.done();
+            return true;
+        };
+        request.is_chunked_content_provider_ = true;
+        request.set_header("Transfer-Encoding", "chunked");
+    };
+    // An answer that goes to a file: the text of a refusal is kept for its message instead.
+    std::optional<SpoolFile> answer;
+    std::string refusal;
+    bool accepted = false;
+    std::optional<Error> not_written;
+    const auto send = [&](httplib::Request& request) {
+        if (answer_file) {
+            answer.emplace(*answer_file);
+            refusal.clear();
+        }
+        httplib::Result result = client_->send(request);
+        if (not_written) throw *not_written;
+        if (not_read) throw *not_read;
+        if (result && answer_file) {
+            if (accepted) {
+                answer->Close();
+            } else {
+                result->body = std::move(refusal);
+            }
+        }
+        return result;
+    };
     return Answer(path, [&] {
         httplib::Request request;
         request.method = "POST";
         request.path = path;
         request.set_header("Content-Type", "application/json");
         request.set_header("Accept-Encoding", "gzip");
-        if (compress_) {
-            request.body = packed;
-            request.set_header("Content-Encoding", "gzip");
+        if (compress_) request.set_header("Content-Encoding", "gzip");
+        if (body_file) {
+            provide(request);
         } else {
-            request.body = body;
+            request.body = compress_ ? packed : *body;
         }
         if (ProgressVisible()) {
             // A long answer (a list of many bills) shows how far it has come.
@@ -103,12 +168,36 @@ std::string ServiceClient::Post(const std::string& path, const std::string& body
                 return true;
             };
         }
-        httplib::Result result = client_->send(request);
+        if (answer_file) {
+            request.response_handler = [&](const httplib::Response& response) {
+                accepted = response.status == 200;
+                return true;
+            };
+            request.content_receiver = [&](const char* data, size_t size, uint64_t, uint64_t) {
+                constexpr size_t kRefusalKept = 64 << 10;
+                if (!accepted) {
+                    refusal.append(data, std::min(size, kRefusalKept - std::min(kRefusalKept, refusal.size())));
+                    return true;
+                }
+                try {
+                    answer->Write(data, size);
+                } catch (const Error& e) {
+                    not_written = e;
+                    return false;
+                }
+                return true;
+            };
+        }
+        httplib::Result result = send(request);
         if (compress_ && result && result->status == 415) {
             compress_ = false;
             request.headers.erase("Content-Encoding");
-            request.body = body;
-            result = client_->send(request);
+            if (body_file) {
+                provide(request);
+            } else {
+                request.body = *body;
+            }
+            result = send(request);
         }
         return result;
     });

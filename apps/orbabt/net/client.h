@@ -2,6 +2,7 @@
 // branch shows its own certificate. Shared by pull and push.
 #pragma once
 
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
@@ -43,12 +44,21 @@ public:
     // when no answer comes; a refusal, or no answer after the last try, is an Error saying
     // what the service answered or why nothing came (ErrorCode::kIoError: nothing came).
     std::string Post(const std::string& path, const std::string& body);
+    // The same with the answer written to the file `answer` as it arrives (each try starts
+    // the file anew), so that a long answer is never held whole; a refusal is raised as Post
+    // raises it, and a file that cannot be written is an Error too.
+    // Posts the text of the file `body` as it is read from the file, in chunks (a compressed
+    // file is sent as the text it holds), so that a long list is never held whole.
+    std::string PostFile(const std::string& path, const std::filesystem::path& body);
+    void PostToFile(const std::string& path, const std::string& body, const std::filesystem::path& answer);
     std::string Get(const std::string& path);
     const std::string& Url() const { return url_; }
     // The SHA-256 of the service's pinned certificate.
     const std::string& PeerFingerprint() const { return check_.pins.begin()->first; }
 
 private:
+    std::string Send(const std::string& path, const std::string* body, const std::filesystem::path* body_file,
+                     const std::filesystem::path* answer);
     std::string Answer(const std::string& path, const std::function<httplib::Result()>& send);
 
     std::string url_;

@@ -6,7 +6,11 @@
 #include <pthread.h>
 #include <signal.h>
 
+#include <cerrno>
 #include <charconv>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
 #include <iostream>
 #include <map>
 #include <mutex>
@@ -19,6 +23,7 @@
 #include "apps/orbabt/mark.h"
 #include "apps/orbabt/net/exchange_log.h"
 #include "apps/orbabt/net/peers.h"
+#include "apps/orbabt/net/spool.h"
 #include "apps/orbabt/safe_file.h"
 #include "apps/orbabt/transport.h"
 #include "host/variant_dictionary.h"
@@ -60,27 +65,37 @@ std::string ErrorJson(std::string_view message) {
     return host::ToJson(Variant(body), -1);
 }
 
-// The body of a POST as the text it holds: the HTTP library inflates a gzip-compressed body
-// as it reads it. The input limit bounds that text, not only what came over the wire, so a
-// small compressed body that would inflate to gigabytes is refused as soon as its text passes
-// the limit, with the answer a body over the limit gets. Nothing when refused; `res` then
-// holds the refusal.
-std::optional<std::string> ReadBody(const httplib::Request& req, httplib::Response& res,
-                                    const httplib::ContentReader& reader) {
+// The body of a POST as the text it holds, handed to `take` piece by piece as it is read:
+// the HTTP library inflates a gzip-compressed body as it reads it. The input limit bounds
+// that text, not only what came over the wire, so a small compressed body that would inflate
+// to gigabytes is refused as soon as its text passes the limit, with the answer a body over
+// the limit gets. False when refused; `res` then holds the refusal.
+bool ReadBody(const httplib::Request& req, httplib::Response& res, const httplib::ContentReader& reader,
+              const std::function<void(const char* data, size_t size)>& take) {
     const size_t limit = static_cast<size_t>(InputLimitMb()) << 20;
-    std::string body;
+    size_t taken = 0;
     bool too_large = false;
+    std::optional<Error> not_kept;
     const bool read = !req.is_multipart_form_data() && reader([&](const char* data, size_t size) {
-        if (size > limit - body.size()) {
+        if (size > limit - taken) {
             too_large = true;
             return false;
         }
-        body.append(data, size);
+        taken += size;
+        try {
+            take(data, size);
+        } catch (const Error& e) {
+            not_kept = e;
+            return false;
+        }
         return true;
     });
-    if (read) return body;
+    if (read) return true;
     std::string why;
-    if (too_large || res.status == 413) {
+    if (not_kept) {
+        res.status = 500;
+        why = "the request could not be kept for reading: " + not_kept->Description();
+    } else if (too_large || res.status == 413) {
         res.status = 413;
         why = fmt::format("the request is larger than this service takes ({} MB, its --max-input-mb)", InputLimitMb());
     } else if (res.status == 415 || req.is_multipart_form_data()) {
@@ -94,7 +109,31 @@ std::optional<std::string> ReadBody(const httplib::Request& req, httplib::Respon
     // What is left of the body is not read: the connection ends with this answer.
     res.set_header("Connection", "close");
     std::cerr << fmt::format("orbabt serve: {} {}: refused: {}\n", req.method, req.path, why) << std::flush;
-    return std::nullopt;
+    return false;
+}
+
+// A small body (a request, a receipt) whole.
+std::optional<std::string> ReadBody(const httplib::Request& req, httplib::Response& res,
+                                    const httplib::ContentReader& reader) {
+    std::string body;
+    if (!ReadBody(req, res, reader, [&](const char* data, size_t size) { body.append(data, size); })) {
+        return std::nullopt;
+    }
+    return body;
+}
+
+// Sends the open file `list` as the answer, in pieces as the connection takes them; they go
+// gzip-compressed to a client that accepts it (the HTTP library compresses an answer sent in
+// chunks, as it does a whole one).
+void AnswerWithFile(httplib::Response& res, std::shared_ptr<FILE> list) {
+    res.set_chunked_content_provider(kJson, [list](size_t, httplib::DataSink& sink) {
+        std::vector<char> buffer(1 << 16);
+        const size_t n = std::fread(buffer.data(), 1, buffer.size(), list.get());
+        if (n > 0) return sink.write(buffer.data(), n);
+        if (std::ferror(list.get())) return false;  // the client sees the answer cut off
+        sink.done();
+        return true;
+    });
 }
 
 void LogRefused(const std::string& fingerprint, const std::string& why) {
@@ -167,10 +206,9 @@ public:
     const PinCheck& Check() const { return check_; }
 
     // Runs `answer` for the branch whose certificate `req` came with, one exchange at a time;
-    // its failures become a JSON error a person can act on.
+    // it puts its answer into `res`, and its failures become a JSON error a person can act on.
     void Answer(const httplib::Request& req, httplib::Response& res,
-                const std::function<std::string(const Branch& caller, ExchangeRecord& record)>& answer,
-                const char* content_type = kJson) {
+                const std::function<void(const Branch& caller, ExchangeRecord& record, httplib::Response& res)>& answer) {
         const std::string number = PinnedPeer(req.ssl, check_.pins);
         if (number.empty()) {
             res.status = 403;
@@ -185,7 +223,7 @@ public:
             if (branch == number) record.certificate = fingerprint;
         }
         try {
-            res.set_content(answer(Branch{number, names_[number]}, record), content_type);
+            answer(Branch{number, names_[number]}, record, res);
             if (req.method == "POST") Exchanged(number);
         } catch (const Error& e) {
             res.status = e.Code() == ErrorCode::kBadInput ? 400 : 500;
@@ -197,15 +235,25 @@ public:
         if (!record.direction.empty()) AppendExchangeLog(record);
     }
 
-    // A download request: every requested bill addressed to the caller and not yet sent.
-    std::string Package(const Branch& caller, const std::string& body, ExchangeRecord& record) {
+    // A download request: every requested bill addressed to the caller and not yet sent,
+    // written to a file as the bills are extracted, so that the list is never held whole. The
+    // file is given open, its folder already gone: it ends when the answer has been sent, or
+    // when the service does.
+    std::shared_ptr<FILE> Package(const Branch& caller, const std::string& body, ExchangeRecord& record) {
         record.direction = "served request";
         RequestFile request = ReadRequestFile(body, fmt::format("the download request of branch {}", caller.number));
-        platform::Ref<host::VariantVector> list = apps::Package(*db_, *request.requests, caller);
-        std::string text = WriteListFile(ListFile{own_, caller, platform::Date::Now(), list});
-        record.list_sha256 = Sha256Hex(text);
-        for (const PackageCount& c : CountPackages(*list)) record.counts[c.bill_type].sent += c.own_bills;
-        return text;
+        const SpoolFolder spool;
+        const std::filesystem::path path = spool / "list.json";
+        const std::vector<PackageCount> counts =
+            PackageToFile(*db_, request.requests, ListFile{own_, caller, platform::Date::Now(), {}}, path);
+        record.list_sha256 = Sha256OfFile(path);
+        std::shared_ptr<FILE> list(std::fopen(path.c_str(), "rb"), &std::fclose);
+        if (!list) {
+            throw Error(ErrorCode::kIoError, fmt::format("The list made for branch {} cannot be read back: {}",
+                                                         caller.number, std::strerror(errno)));
+        }
+        for (const PackageCount& c : counts) record.counts[c.bill_type].sent += c.own_bills;
+        return list;
     }
 
     // A receipt of the caller for a list made here: marks what it proves, as orbabt mark does.
@@ -237,20 +285,21 @@ public:
         return host::ToJson(Variant(answer), -1);
     }
 
-    // A list the caller chose to send: saved here as unpackage saves one, answered with the
-    // receipt.
-    std::string Save(const Branch& caller, const std::string& body, ExchangeRecord& record) {
+    // A list the caller chose to send, kept in the file `body`: saved here as unpackage saves
+    // one, reading the file in pieces, and answered with the receipt.
+    std::string Save(const Branch& caller, const std::filesystem::path& body, ExchangeRecord& record) {
         record.direction = "served list";
-        record.list_sha256 = Sha256Hex(body);
+        record.list_sha256 = Sha256OfFile(body);
         const std::string name = fmt::format("the list of branch {}", caller.number);
-        const ListFile file = ReadListFile(body, name);
+        ListFileReader reader(body, {}, name);
+        const ListFile& file = reader.Header();
         if (file.sender.number != caller.number) {
             throw Error(ErrorCode::kBadInput,
                         fmt::format("{} says it was made by branch {}; a branch sends its own lists only", name,
                                     file.sender.number));
         }
         RequireBranch(file.receiver, own_, name, "receiver", *db_);
-        const UnpackageResult saved = Unpackage(*db_, file);
+        const UnpackageResult saved = Unpackage(*db_, reader);
         const ReceiptFile receipt{own_, file.sender, platform::Date::Now(), file.sender, file.created,
                                   record.list_sha256, saved.packages};
         CountReceipt(receipt, record);
@@ -342,34 +391,49 @@ int RunServe(const ServeOptions& options) {
                                 const httplib::ContentReader& reader) {
         const std::optional<std::string> body = ReadBody(req, res, reader);
         if (!body) return;
-        service.Answer(req, res, [&](const Branch& caller, ExchangeRecord& record) {
-            return service.Package(caller, *body, record);
+        service.Answer(req, res, [&](const Branch& caller, ExchangeRecord& record, httplib::Response& answer) {
+            AnswerWithFile(answer, service.Package(caller, *body, record));
         });
     });
     server.Post("/v1/receipts", [&](const httplib::Request& req, httplib::Response& res,
                                 const httplib::ContentReader& reader) {
         const std::optional<std::string> body = ReadBody(req, res, reader);
         if (!body) return;
-        service.Answer(req, res, [&](const Branch& caller, ExchangeRecord& record) {
-            return service.Mark(caller, *body, record);
+        service.Answer(req, res, [&](const Branch& caller, ExchangeRecord& record, httplib::Response& answer) {
+            answer.set_content(service.Mark(caller, *body, record), kJson);
         });
     });
     server.Post("/v1/lists", [&](const httplib::Request& req, httplib::Response& res,
                                 const httplib::ContentReader& reader) {
-        const std::optional<std::string> body = ReadBody(req, res, reader);
-        if (!body) return;
-        service.Answer(req, res, [&](const Branch& caller, ExchangeRecord& record) {
-            return service.Save(caller, *body, record);
+        // The list goes to a file as it arrives and is read from there in pieces: however many
+        // bills it holds, they are never in memory together. The input limit now bounds what
+        // a body may take on disk here; a body past it is refused as before.
+        std::optional<SpoolFolder> spool;
+        std::optional<SpoolFile> list;
+        try {
+            spool.emplace();
+            list.emplace(*spool / "list.json");
+        } catch (const Error& e) {
+            res.status = 500;
+            res.set_content(ErrorJson(e.Description()), kJson);
+            std::cerr << fmt::format("orbabt serve: {} {}: {}\n", req.method, req.path, e.Description()) << std::flush;
+            return;
+        }
+        if (!ReadBody(req, res, reader, [&](const char* data, size_t size) { list->Write(data, size); })) return;
+        service.Answer(req, res, [&](const Branch& caller, ExchangeRecord& record, httplib::Response& answer) {
+            list->Close();
+            answer.set_content(service.Save(caller, *spool / "list.json", record), kJson);
         });
     });
     server.Get("/v1/status", [&](const httplib::Request& req, httplib::Response& res) {
         // A person with a browser gets the same as a page.
         if (req.get_header_value("Accept").find("text/html") != std::string::npos) {
-            service.Answer(req, res, [&](const Branch&, ExchangeRecord&) { return StatusPage(*service.Status()); },
-                           "text/html; charset=utf-8");
+            service.Answer(req, res, [&](const Branch&, ExchangeRecord&, httplib::Response& answer) {
+                answer.set_content(StatusPage(*service.Status()), "text/html; charset=utf-8");
+            });
         } else {
-            service.Answer(req, res, [&](const Branch&, ExchangeRecord&) {
-                return host::ToJson(Variant(service.Status()), -1);
+            service.Answer(req, res, [&](const Branch&, ExchangeRecord&, httplib::Response& answer) {
+                answer.set_content(host::ToJson(Variant(service.Status()), -1), kJson);
             });
         }
     });

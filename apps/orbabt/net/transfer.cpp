@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <iostream>
+#include <optional>
 
 #include "apps/orbabt/commands.h"
 #include "apps/orbabt/exchange.h"
@@ -14,6 +15,7 @@
 #include "apps/orbabt/mark.h"
 #include "apps/orbabt/net/exchange_log.h"
 #include "apps/orbabt/net/peers.h"
+#include "apps/orbabt/net/spool.h"
 #include "apps/orbabt/safe_file.h"
 #include "apps/orbabt/transport.h"
 #include "host/variant_dictionary.h"
@@ -136,19 +138,27 @@ int Pull(const PullOptions& options, ServiceClient& service, ExchangeRecord& rec
     record.branch = own.number;
     const fs::path kept_folder = options.kept.empty() ? ExchangeFolder() / "undelivered" : fs::path(options.kept);
     bool ok = DeliverKeptReceipts(service, kept_folder, own.number, record);
-    const std::string list_text = service.Post(
-        "/v1/requests", WriteRequestFile(RequestFile{platform::Date::Now(), MakeRequests(options.types)}));
+    // The list goes to a file as it arrives and is read from there twice in pieces (checked
+    // and counted, then saved a batch at a time): however long it is, it is never held whole.
+    const SpoolFolder spool;
+    const fs::path list_path = spool / "list.json";
+    service.PostToFile("/v1/requests",
+                       WriteRequestFile(RequestFile{platform::Date::Now(), MakeRequests(options.types)}), list_path);
     const std::string list_name = fmt::format("the list from {}", service.Url());
-    const ListFile file = ReadListFile(list_text, list_name);
+    PackageCounter counter;
+    ListFileReader reader(
+        list_path, [&](size_t package, const platform::Variant& bill) { counter.Add(package, bill); }, list_name);
+    const ListFile& file = reader.Header();
     record.peer = file.sender.number;
-    record.list_sha256 = Sha256Hex(list_text);
+    record.list_sha256 = reader.Sha256();
     RequireBranch(file.receiver, own, list_name, "receiver", *database);
-    for (const PackageCount& c : CountPackages(*file.list)) record.counts[c.bill_type].sent += c.own_bills;
+    const std::vector<PackageCount> counts = counter.Counts(*file.list);
+    for (const PackageCount& c : counts) record.counts[c.bill_type].sent += c.own_bills;
     std::cout << fmt::format("Received from {} ({}) for {} ({}):\n", file.sender.number, file.sender.name,
                              own.number, own.name);
-    PrintPackages(CountPackages(*file.list));
+    PrintPackages(counts);
 
-    UnpackageResult saved = Unpackage(*database, file);
+    UnpackageResult saved = Unpackage(*database, reader);
     const ReceiptFile receipt{own, file.sender, platform::Date::Now(), file.sender, file.created,
                               record.list_sha256, saved.packages};
     PrintReceipt(receipt);
@@ -182,16 +192,26 @@ int Push(const PushOptions& options, ServiceClient& service, ExchangeRecord& rec
     const Branch own = OwnBranch(*database);
     record.branch = own.number;
     const std::string list_name = options.list_file.empty() ? "the chosen bills" : options.list_file;
-    const ListFile file =
-        ReadListFile(options.list_file.empty() ? options.list_text : ReadTextFile(options.list_file), list_name);
+    // The list is checked and counted in one reading of its file and sent as its text is read
+    // again, so that it is never held whole; the browse window's list is written to a file
+    // first. The service answers with the SHA-256 of the text it received: the text read here.
+    std::optional<SpoolFolder> spool;
+    fs::path list_path = options.list_file;
+    if (list_path.empty()) {
+        spool.emplace();
+        list_path = *spool / "list.json";
+        WriteTextFile(list_path, options.list_text);
+    }
+    PackageCounter counter;
+    ListFileReader reader(
+        list_path, [&](size_t package, const platform::Variant& bill) { counter.Add(package, bill); }, list_name);
+    const ListFile& file = reader.Header();
     record.peer = file.receiver.number;
     RequireBranch(file.sender, own, list_name, "sender", *database);
-    const std::string sent = WriteListFile(file);
-    record.list_sha256 = Sha256Hex(sent);
-    for (const PackageCount& c : CountPackages(*file.list)) record.counts[c.bill_type].sent += c.own_bills;
+    record.list_sha256 = reader.Sha256();
+    for (const PackageCount& c : counter.Counts(*file.list)) record.counts[c.bill_type].sent += c.own_bills;
     const std::string receipt_name = fmt::format("the receipt from {}", service.Url());
-    const ReceiptFile receipt =
-        ReadReceiptFile(service.Post("/v1/lists", sent), receipt_name);
+    const ReceiptFile receipt = ReadReceiptFile(service.PostFile("/v1/lists", list_path), receipt_name);
     RequireBranch(receipt.receiver, own, receipt_name, "receiver", *database);
     RequireBranch(receipt.list_sender, own, receipt_name, "answered list's sender", *database);
     PrintReceipt(receipt);

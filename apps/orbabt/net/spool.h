@@ -1,0 +1,62 @@
+// Where the network commands keep a list while it travels: a list may be far larger than
+// memory should hold, so it goes through a file of a private folder, read and written in
+// pieces, instead of a string.
+#pragma once
+
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <string>
+
+namespace orba::apps::net {
+
+// A folder of the system's temporary folder that only this user may enter, removed with all
+// it holds when the object ends (also when an exchange fails on the way).
+class SpoolFolder {
+public:
+    // Raises an Error (ErrorCode::kIoError) when the folder cannot be made.
+    SpoolFolder();
+    ~SpoolFolder();
+    SpoolFolder(const SpoolFolder&) = delete;
+    SpoolFolder& operator=(const SpoolFolder&) = delete;
+
+    std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
+
+private:
+    std::filesystem::path path_;
+};
+
+// A file written piece by piece; Write raises an Error naming the file and the system's
+// reason (a full disk) when a piece cannot be written.
+class SpoolFile {
+public:
+    explicit SpoolFile(const std::filesystem::path& path);
+    void Write(const char* bytes, size_t size);
+    // Writes what is buffered; raises the Error Write raises.
+    void Close();
+
+private:
+    std::filesystem::path path_;
+    std::unique_ptr<FILE, int (*)(FILE*)> file_;
+};
+
+// Text compressed to gzip piece by piece, as it is sent.
+class GzipPieces {
+public:
+    GzipPieces();
+    ~GzipPieces();
+    GzipPieces(const GzipPieces&) = delete;
+    GzipPieces& operator=(const GzipPieces&) = delete;
+
+    // The compressed bytes that `size` more bytes of text make ready; `last` ends the text
+    // and gives the rest.
+    std::string Add(const char* text, size_t size, bool last);
+
+private:
+    std::shared_ptr<void> stream_;
+};
+
+// The SHA-256 of a file's bytes as 64 lowercase hexadecimal digits, read in pieces.
+std::string Sha256OfFile(const std::filesystem::path& path);
+
+}  // namespace orba::apps::net
