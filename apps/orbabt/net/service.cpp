@@ -73,13 +73,19 @@ std::string ErrorJson(std::string_view message) {
 bool ReadBody(const httplib::Request& req, httplib::Response& res, const httplib::ContentReader& reader,
               const std::function<void(const char* data, size_t size)>& take) {
     const size_t limit = static_cast<size_t>(InputLimitMb()) << 20;
+    // A body over the limit is still read, and let go, for a while: a client that sends it
+    // in one piece reads the answer only once it has sent everything, and would otherwise
+    // see the connection cut instead of the refusal and its reason.
+    constexpr size_t kDrained = size_t{64} << 20;
     size_t taken = 0;
+    size_t drained = 0;
     bool too_large = false;
     std::optional<Error> not_kept;
     const bool read = !req.is_multipart_form_data() && reader([&](const char* data, size_t size) {
-        if (size > limit - taken) {
+        if (too_large || size > limit - taken) {
             too_large = true;
-            return false;
+            drained += size;
+            return drained <= kDrained;
         }
         taken += size;
         try {
@@ -90,7 +96,7 @@ bool ReadBody(const httplib::Request& req, httplib::Response& res, const httplib
         }
         return true;
     });
-    if (read) return true;
+    if (read && !too_large) return true;
     std::string why;
     if (not_kept) {
         res.status = 500;
@@ -106,7 +112,7 @@ bool ReadBody(const httplib::Request& req, httplib::Response& res, const httplib
         why = "the request's body could not be read (cut off, or not the gzip it says it is)";
     }
     res.set_content(ErrorJson(why), kJson);
-    // What is left of the body is not read: the connection ends with this answer.
+    // Anything left of the body is not read: the connection ends with this answer.
     res.set_header("Connection", "close");
     std::cerr << fmt::format("orbabt serve: {} {}: refused: {}\n", req.method, req.path, why) << std::flush;
     return false;
