@@ -569,6 +569,21 @@ TEST_F(ReceivedBillsTest, AReSentBillIsHeldWhenIdenticalReplacedWhenChangedAndNe
 
 // A record that is not the bill its package, list and branch say it is would be held beside
 // the real bill, or under another branch's name: it is not saved, and says why.
+// A copy kept before internal numbers were kept is found by its bill number, and one kept
+// with its number by that; either way the bill sent again is held once.
+TEST_F(ReceivedBillsTest, AHeldCopyIsFoundByItsInternalNumberOrWithoutOneByItsBillNumber) {
+    Ref<VariantVector> list = PackageAtA(Requests({501}));
+    ASSERT_GE(BillsOf(list->Item(1))->UpperBound(), 2);
+    const std::string kept_without = AsRecord(BillsOf(list->Item(1))->Item(2))->Value(key::kBillID).ToText();
+    UnpackageAtB(list);
+    const long long held = b_.Db().Int("SELECT count(*) FROM t_RcvBill");
+    b_.Db().Exec("UPDATE t_RcvBill SET FBillInterID=NULL WHERE FBillNo='" + kept_without + "'");
+    const std::string again = UnpackageAtB(list);
+    EXPECT_NE(again.find(kept_without + " from branch 01.001: already held (identical)"), std::string::npos) << again;
+    EXPECT_EQ(again.find(": not saved:"), std::string::npos) << again;
+    EXPECT_EQ(b_.Db().Int("SELECT count(*) FROM t_RcvBill"), held);
+}
+
 TEST_F(ReceivedBillsTest, ARecordThatContradictsItsPackageOrListIsNotSaved) {
     const Ref<VariantDictionary> original = AsRecord(BillsOf(PackageAtA(Requests({501}))->Item(1))->Item(1));
     const std::string bill_no = original->Value(key::kBillID).ToText();

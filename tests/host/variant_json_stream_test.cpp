@@ -3,10 +3,16 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <span>
+#include <string_view>
 #include <string>
 #include <vector>
 
+#include "host/variant_dictionary.h"
 #include "host/variant_json.h"
+#include "host/variant_vector.h"
+#include "platform/containers.h"
+#include "platform/decimal.h"
 #include "platform/error.h"
 #include "tests/support/variant_tree.h"
 
@@ -14,7 +20,9 @@ namespace orba::host {
 namespace {
 
 using platform::Error;
+using platform::Ref;
 using platform::Variant;
+using platform::WriteJson;
 
 // The tree made from `text`, or the error's description.
 struct Outcome {
@@ -90,6 +98,73 @@ TEST(VariantJsonInPieces, GivesTheSameTreeOrTheSameError) {
     EXPECT_NE(refused.find("holds more values than its size allows"), std::string::npos) << refused;
     const std::string far = Whole(large.substr(0, 40000) + "\x01" + large.substr(40000)).error;
     EXPECT_EQ(far.find("line 1,"), std::string::npos) << far;  // the fault is on a later line
+}
+
+// A list whose items are made as they are read, from a vector.
+class VectorStream : public platform::ListStream {
+public:
+    explicit VectorStream(std::vector<Variant> items) : items_(std::move(items)) {}
+    bool Next(Variant& item) override {
+        if (at_ == items_.size()) return false;
+        item = items_[at_++];
+        return true;
+    }
+
+private:
+    std::vector<Variant> items_;
+    size_t at_ = 0;
+};
+
+// A list that keeps nothing and notes each item's place as it arrives.
+class Recorder : public platform::ListContainer {
+public:
+    Recorder(std::string path, std::vector<std::string>& events) : path_(std::move(path)), events_(events) {}
+    int32_t Count() const override { return 0; }
+    const Variant& At(int32_t) const override { throw Error(platform::ErrorCode::kInvalidProcedureCall, "none"); }
+    void Append(Variant value) override { events_.push_back(path_ + " <- " + WriteJson(value, -1)); }
+    Variant Invoke(std::string_view, platform::CallKind, std::span<Variant>) override { return {}; }
+    std::string_view ClassName() const override { return "Recorder"; }
+
+private:
+    std::string path_;
+    std::vector<std::string>& events_;
+};
+
+TEST(VariantJsonInPieces, AListStreamIsWrittenAsTheListOfTheSameItems) {
+    auto record = platform::MakeRef<VariantDictionary>();
+    record->Let("Qty", Variant(platform::Decimal::Parse("12.50")));
+    record->Set("Lines", platform::MakeRef<VariantVector>());
+    const std::vector<std::vector<Variant>> cases = {
+        {}, {Variant(int32_t{1})}, {Variant(record), Variant::Null(), Variant(std::string("苏州")), Variant(record)}};
+    for (const auto& items : cases) {
+        auto list = platform::MakeRef<VariantVector>();
+        for (const Variant& v : items) list->Add(v);
+        for (int indent : {-1, 2}) {
+            EXPECT_EQ(WriteJson(Variant(platform::MakeRef<VectorStream>(items)), indent), WriteJson(Variant(list), indent))
+                << items.size() << " items, indent " << indent;
+        }
+    }
+}
+
+// A reader puts a list of its own where it wants each item as soon as it is read: lists no
+// deeper than it asks are offered by their path, deeper ones are made as usual.
+TEST(VariantJsonInPieces, ListsAtAChosenPathTakeTheirItemsAsTheyAreRead) {
+    std::vector<std::string> events;
+    platform::ContainerFactory factory = HostContainers();
+    factory.path_depth = 3;
+    factory.make_list_at = [&](std::string_view path) -> Ref<platform::ListContainer> {
+        events.push_back(std::string("open ") + std::string(path));
+        if (!path.ends_with("/BillsData")) return {};
+        return platform::MakeRef<Recorder>(std::string(path), events);
+    };
+    const Variant tree = platform::ReadJson(
+        R"({"list": [{"BillType": 501, "BillsData": [{"Lines": [[1]]}, 2]}, {"BillsData": []}], "x": [[[[5]]]]})",
+        factory);
+    EXPECT_EQ(events, (std::vector<std::string>{"open /list", "open /list/0/BillsData",
+                                                "/list/0/BillsData <- {\"Lines\":[[1]]}", "/list/0/BillsData <- 2",
+                                                "open /list/1/BillsData", "open /x", "open /x/0", "open /x/0/0"}));
+    // The lists offered and declined are the usual ones.
+    EXPECT_EQ(WriteJson(tree, -1), R"({"list":[{"BillType":501,"BillsData":[]},{"BillsData":[]}],"x":[[[[5]]]]})");
 }
 
 }  // namespace
