@@ -10,7 +10,6 @@
 #include "host/library_objects.h"
 #include "host/variant_dictionary.h"
 #include "host/variant_vector.h"
-#include "data/sql_text.h"
 #include "platform/containers.h"
 #include "platform/dispatch.h"
 
@@ -19,6 +18,7 @@ namespace orba::data {
 inline constexpr std::string_view kDataTransProgId = "OrbaBillTransmit.DataTrans";
 
 class BillReader;
+enum class BillKind;  // data/sql_text.h
 
 // The bills of one extraction, made as a writer reads them: the first is made when the
 // extraction is opened (so an extraction without a bill is known at once), each next one
