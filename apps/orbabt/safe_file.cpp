@@ -287,30 +287,47 @@ namespace {
 // `text` gzip-compressed, for a file whose name ends in ".gz" or a command's --compress.
 Producer Compressed(const Producer& text) {
     return [text](const TextSink& put) {
-        z_stream stream{};
-        if (deflateInit2(&stream, 6, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
-            throw Error(ErrorCode::kIoError, "The text cannot be compressed");
-        }
-        std::unique_ptr<z_stream, decltype(&deflateEnd)> end(&stream, &deflateEnd);
-        char out[65536];
-        const auto pump = [&](std::string_view piece, int flush) {
-            stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(piece.data()));
-            stream.avail_in = static_cast<uInt>(piece.size());
-            do {
-                stream.next_out = reinterpret_cast<Bytef*>(out);
-                stream.avail_out = sizeof out;
-                deflate(&stream, flush);
-                put(std::string_view(out, sizeof out - stream.avail_out));
-            } while (stream.avail_out == 0 || (flush == Z_FINISH && stream.avail_in > 0));
-        };
+        GzipPieces gzip;
         text([&](std::string_view piece) {
-            for (size_t at = 0; at < piece.size(); at += 1u << 30) pump(piece.substr(at, 1u << 30), Z_NO_FLUSH);
+            // Pieces of at most 1 GiB: zlib counts a piece's bytes in 32 bits.
+            for (size_t at = 0; at < piece.size(); at += 1u << 30) {
+                const std::string_view part = piece.substr(at, 1u << 30);
+                put(gzip.Add(part.data(), part.size(), false));
+            }
         });
-        pump({}, Z_FINISH);
+        put(gzip.Add(nullptr, 0, true));
     };
 }
 
 }  // namespace
+
+GzipPieces::GzipPieces() {
+    auto stream = std::make_shared<z_stream>();
+    if (deflateInit2(stream.get(), 6, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
+        throw Error(ErrorCode::kIoError, "The text cannot be compressed");
+    }
+    stream_ = std::shared_ptr<void>(stream.get(), [stream](void*) { deflateEnd(stream.get()); });
+}
+
+GzipPieces::~GzipPieces() = default;
+
+std::string GzipPieces::Add(const char* text, size_t size, bool last) {
+    z_stream& stream = *static_cast<z_stream*>(stream_.get());
+    std::string packed;
+    char out[1 << 16];
+    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(text));
+    stream.avail_in = static_cast<uInt>(size);
+    const int flush = last ? Z_FINISH : Z_NO_FLUSH;
+    int status = Z_OK;
+    do {
+        stream.next_out = reinterpret_cast<Bytef*>(out);
+        stream.avail_out = sizeof out;
+        status = deflate(&stream, flush);
+        if (status == Z_STREAM_ERROR) throw Error(ErrorCode::kIoError, "The text cannot be compressed");
+        packed.append(out, sizeof out - stream.avail_out);
+    } while (stream.avail_out == 0 || (last && status != Z_STREAM_END));
+    return packed;
+}
 
 CompressedOutput::CompressedOutput(bool on) : before_(t_compress_output) { t_compress_output = before_ || on; }
 CompressedOutput::~CompressedOutput() { t_compress_output = before_; }

@@ -90,6 +90,22 @@ private:
     bool before_;
 };
 
+// Text compressed to gzip piece by piece, as it is written or sent.
+class GzipPieces {
+public:
+    GzipPieces();
+    ~GzipPieces();
+    GzipPieces(const GzipPieces&) = delete;
+    GzipPieces& operator=(const GzipPieces&) = delete;
+
+    // The compressed bytes that `size` more bytes of text make ready; `last` ends the text
+    // and gives the rest.
+    std::string Add(const char* text, size_t size, bool last);
+
+private:
+    std::shared_ptr<void> stream_;
+};
+
 // `text` gzip-compressed, as a compressed file holds it.
 std::string GzipText(std::string_view text);
 

@@ -295,9 +295,18 @@ public:
     // one, reading the file in pieces, and answered with the receipt.
     std::string Save(const Branch& caller, const std::filesystem::path& body, ExchangeRecord& record) {
         record.direction = "served list";
-        record.list_sha256 = Sha256OfFile(body);
         const std::string name = fmt::format("the list of branch {}", caller.number);
-        ListFileReader reader(body, {}, name);
+        // The reader takes the SHA-256 as it checks the file; a file it refuses is hashed for
+        // the log alone.
+        std::optional<ListFileReader> opened;
+        try {
+            opened.emplace(body, ListFileReader::BillObserver{}, name);
+        } catch (...) {
+            record.list_sha256 = Sha256OfFile(body);
+            throw;
+        }
+        ListFileReader& reader = *opened;
+        record.list_sha256 = reader.Sha256();
         const ListFile& file = reader.Header();
         if (file.sender.number != caller.number) {
             throw Error(ErrorCode::kBadInput,

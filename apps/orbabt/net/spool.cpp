@@ -3,7 +3,6 @@
 #include <fmt/format.h>
 #include <openssl/evp.h>
 #include <stdlib.h>
-#include <zlib.h>
 
 #include <cerrno>
 #include <cstring>
@@ -57,34 +56,6 @@ void SpoolFile::Close() {
         throw Error(ErrorCode::kIoError,
                     fmt::format("'{}' cannot be written: {}", path_.string(), std::strerror(flushed ? errno : error)));
     }
-}
-
-GzipPieces::GzipPieces() {
-    auto stream = std::make_shared<z_stream>();
-    if (deflateInit2(stream.get(), 6, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
-        throw Error(ErrorCode::kIoError, "The text cannot be compressed");
-    }
-    stream_ = std::shared_ptr<void>(stream.get(), [stream](void*) { deflateEnd(stream.get()); });
-}
-
-GzipPieces::~GzipPieces() = default;
-
-std::string GzipPieces::Add(const char* text, size_t size, bool last) {
-    z_stream& stream = *static_cast<z_stream*>(stream_.get());
-    std::string packed;
-    char out[1 << 16];
-    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(text));
-    stream.avail_in = static_cast<uInt>(size);
-    const int flush = last ? Z_FINISH : Z_NO_FLUSH;
-    int status = Z_OK;
-    do {
-        stream.next_out = reinterpret_cast<Bytef*>(out);
-        stream.avail_out = sizeof out;
-        status = deflate(&stream, flush);
-        if (status == Z_STREAM_ERROR) throw Error(ErrorCode::kIoError, "The text cannot be compressed");
-        packed.append(out, sizeof out - stream.avail_out);
-    } while (stream.avail_out == 0 || (last && status != Z_STREAM_END));
-    return packed;
 }
 
 std::string Sha256OfFile(const fs::path& path) {

@@ -40,22 +40,6 @@ private:
     std::unique_ptr<FILE, int (*)(FILE*)> file_;
 };
 
-// Text compressed to gzip piece by piece, as it is sent.
-class GzipPieces {
-public:
-    GzipPieces();
-    ~GzipPieces();
-    GzipPieces(const GzipPieces&) = delete;
-    GzipPieces& operator=(const GzipPieces&) = delete;
-
-    // The compressed bytes that `size` more bytes of text make ready; `last` ends the text
-    // and gives the rest.
-    std::string Add(const char* text, size_t size, bool last);
-
-private:
-    std::shared_ptr<void> stream_;
-};
-
 // The SHA-256 of a file's bytes as 64 lowercase hexadecimal digits, read in pieces.
 std::string Sha256OfFile(const std::filesystem::path& path);
 
