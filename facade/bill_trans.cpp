@@ -269,14 +269,26 @@ void BillTrans::Unpacking::Fail(const std::exception& failure) {
 
 Ref<VariantDictionary> BillTrans::Unpacking::Finish() {
     if (failed_) return failed_;
+    try {
+        return Finished();
+    } catch (const std::exception& e) {
+        // Joining the texts failed (the saving component left something that is no text):
+        // reported and logged as any other failure of the unpacking, never passed on.
+        Fail(e);
+        return failed_;
+    }
+}
+
+Ref<VariantDictionary> BillTrans::Unpacking::Finished() {
     auto result = MakeRef<VariantDictionary>();
     // The texts hold a line for each bill: they are joined without more copies than needed.
     std::string message = order_text_.ToText();
-    order_text_ = Variant();
     const bool orders_said = !platform::Trim(message, " ").empty();
     const size_t notices_at = message.size() + kCrLf.size();
     message += kCrLf;
     message += notice_text_.ToText();
+    // Let go only now: a failure above still has both texts for its message.
+    order_text_ = Variant();
     notice_text_ = Variant();
     const bool notices_said = !platform::Trim(std::string_view(message).substr(notices_at), " ").empty();
     result->Let(kReturnMessageKey, Variant(message));
@@ -301,11 +313,12 @@ Ref<VariantDictionary> BillTrans::UnPackageBills(const Ref<Object>& list) {
         for (int32_t i = 1; i <= upper; ++i) {
             if (!unpacking.Save(ItemAt(list, i))) break;
         }
+        return unpacking.Finish();
     } catch (const std::exception& e) {
         if (unpacking.Failed()) throw;  // the log of the failure could not be written
         unpacking.Fail(e);
+        return unpacking.Finish();
     }
-    return unpacking.Finish();
 }
 
 const platform::MemberTable<BillTrans>& BillTrans::Members() {

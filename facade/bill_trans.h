@@ -78,6 +78,8 @@ public:
         platform::Ref<host::VariantDictionary> Finish();
 
     private:
+        platform::Ref<host::VariantDictionary> Finished();
+
         BillTrans& owner_;
         // The order text serves every purchase-order package; the notice text is shared by
         // delivery and return notices.

@@ -50,6 +50,7 @@ struct SaveJournal {
     std::function<std::string(int, const std::string&, const std::string&)> answer =
         [](int n, const std::string& op, const std::string& in) { return in + op + "#" + std::to_string(n) + ";"; };
     int fail_on_call = 0;  // 0: never
+    bool leave_no_text = false;  // leaves a list where its message text belongs
     int objects_alive = 0;
 };
 
@@ -79,7 +80,7 @@ private:
         j.calls.push_back({operation, a.Text(0), a[1], a.Text(2)});
         const int n = static_cast<int>(j.calls.size());
         if (n == j.fail_on_call) throw Error(ErrorCode::kBadInput, std::string(kComponentFailure));
-        a[2] = Variant(j.answer(n, operation, a.Text(2)));
+        a[2] = j.leave_no_text ? Variant(MakeRef<VariantVector>()) : Variant(j.answer(n, operation, a.Text(2)));
         return Variant(int32_t{-1});  // not used by the caller
     }
 
@@ -225,6 +226,17 @@ TEST_F(UnPackageBillsTest, AFailingComponentStopsTheRestAndIsShownAndLogged) {
 
     ASSERT_FALSE(trans_->LastLogFile().empty());
     EXPECT_EQ(ReadFile(trans_->LastLogFile()), message);
+}
+
+TEST_F(UnPackageBillsTest, AMessageTextThatIsNoTextIsShownAndLoggedNotPassedToTheCaller) {
+    journal_->leave_no_text = true;
+    Ref<VariantDictionary> result;
+    EXPECT_NO_THROW(result = Unpackage(List({Variant(Package(501, Bills("po")))})));
+    ASSERT_TRUE(result);
+    const auto messages = env_.Ui().Messages();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].text.rfind(kUnpackageFailed, 0), 0u) << messages[0].text;
+    EXPECT_FALSE(trans_->LastLogFile().empty());
 }
 
 TEST_F(UnPackageBillsTest, AnUnreadablePackageIsAFailureToo) {

@@ -3,6 +3,9 @@
 // why, and a text holding a NUL character or longer than its column is refused in one wording.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <optional>
@@ -148,6 +151,60 @@ TEST_P(WaitsAndLimits, ATextWithANulOrLongerThanItsColumnIsRefusedInTheSameWords
 
 INSTANTIATE_TEST_SUITE_P(Backends, WaitsAndLimits, ::testing::ValuesIn(orba::testing::kBothBackends),
                          ::testing::PrintToStringParamName());
+
+// What a writer killed in the middle of a transaction leaves: the file at `from` copied, with
+// its rollback journal, while a transaction that changed orders and spilled pages into the
+// file is open, so that the copy at `to` holds a write no process will finish.
+void LeaveHalfWritten(const std::string& from, const std::string& to) {
+    testing::TestDb writer(from);
+    writer.Exec("PRAGMA cache_size=2; BEGIN; UPDATE POOrder SET FTranStatus=7; CREATE TABLE filler(x); "
+                "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i+1 FROM n WHERE i<500) "
+                "INSERT INTO filler SELECT randomblob(1000) FROM n");
+    ASSERT_GT(std::filesystem::file_size(from + "-journal"), 0u);
+    std::filesystem::copy_file(from, to);
+    std::filesystem::copy_file(from + "-journal", to + "-journal");
+    writer.Exec("ROLLBACK");
+}
+
+// Every opening, read-only or not, rolls back what a killed writer left, says so once on
+// standard error, and reads the database as it stood before that write.
+TEST(InterruptedWrite, EveryOpeningRollsBackWhatAKilledWriterLeftAndSaysSoOnce) {
+    const SampleOptions sample;
+    orba::testing::BackendBranch branch(orba::testing::Backend::kSqlite, &sample);
+    for (OpenMode mode : {OpenMode::kReadOnly, OpenMode::kReadWrite}) {
+        SCOPED_TRACE(mode == OpenMode::kReadOnly ? "read-only" : "read-write");
+        const std::string copy = branch.Location() + (mode == OpenMode::kReadOnly ? ".ro.db" : ".rw.db");
+        LeaveHalfWritten(branch.Location(), copy);
+        ::testing::internal::CaptureStderr();
+        std::unique_ptr<Database> first, second;
+        EXPECT_NO_THROW(first = OpenDatabase(copy, mode));
+        EXPECT_NO_THROW(second = OpenDatabase(copy, mode));
+        const std::string said = ::testing::internal::GetCapturedStderr();
+        EXPECT_NE(said.find("'" + copy + "' was left half-written by a process that stopped; the unfinished write "
+                            "was rolled back"),
+                  std::string::npos)
+            << said;
+        EXPECT_EQ(said.find("half-written"), said.rfind("half-written")) << "said more than once: " << said;
+        ASSERT_TRUE(first);
+        EXPECT_EQ(first->Query("SELECT count(*) FROM POOrder WHERE FTranStatus=7")->Value(0).ToLong(), 0);
+        EXPECT_FALSE(first->HasTable("filler"));
+    }
+}
+
+// A write left behind that this user may not roll back is reported as a file that cannot be
+// written, never as one that cannot be read.
+TEST(InterruptedWrite, AFileThatCannotBeWrittenIsReportedAsSuch) {
+    if (geteuid() == 0) GTEST_SKIP() << "the file's permissions do not hold for root";
+    const SampleOptions sample;
+    orba::testing::BackendBranch branch(orba::testing::Backend::kSqlite, &sample);
+    const std::string copy = branch.Location() + ".locked-away.db";
+    LeaveHalfWritten(branch.Location(), copy);
+    std::filesystem::permissions(copy, std::filesystem::perms::owner_read);
+    const platform::Error e = ErrorOf([&] { OpenDatabase(copy, OpenMode::kReadOnly); });
+    EXPECT_NE(e.Description().find("cannot be written by this user"), std::string::npos) << e.Description();
+    EXPECT_EQ(e.Description().find("cannot be read"), std::string::npos) << e.Description();
+    std::filesystem::permissions(copy, std::filesystem::perms::owner_all);
+}
 
 }  // namespace
 }  // namespace orba::hostkit

@@ -5,6 +5,9 @@
 
 #include <atomic>
 #include <filesystem>
+#include <iostream>
+#include <mutex>
+#include <set>
 
 #include "hostkit/db/sqlite/text_rules.h"
 #include "hostkit/db/database_rules.h"
@@ -23,10 +26,81 @@ namespace {
 [[noreturn]] void ThrowFailure(sqlite3* db, int rc, std::string message, std::string_view path,
                                std::string_view doing) {
     if (IsLockedOut(rc)) throw Error(ErrorCode::kDatabaseError, LockedMessage(db, path, message));
+    if ((rc & 0xFF) == SQLITE_READONLY) {
+        // The file, its folder or the connection does not allow writing: not a fault of the
+        // statement, and not one of reading.
+        const char* file = path.empty() ? sqlite3_db_filename(db, "main") : nullptr;
+        throw Error(ErrorCode::kDatabaseError, fmt::format("The account database '{}' cannot be written: {}",
+                                                           file ? std::string_view(file) : path, message));
+    }
     if (std::string rule = ServerRuleMessage(message); !rule.empty()) message = std::move(rule);
     throw Error(ErrorCode::kDatabaseError, fmt::format("{}: {}", doing, message));
 }
+// Reads the schema, which is what tells a database apart from any other file; the result
+// code of that read.
+int ReadSchema(sqlite3* db) {
+    return sqlite3_exec(db, "SELECT count(*) FROM sqlite_master", nullptr, nullptr, nullptr);
+}
+
+// Opens `path` for the recovery below, with the caller's flags; the handle or an Error.
+sqlite3* OpenForRecovery(const std::string& path, int flags) {
+    sqlite3* db = nullptr;
+    if (sqlite3_open_v2(path.c_str(), &db, flags | SQLITE_OPEN_NOMUTEX, nullptr) != SQLITE_OK) {
+        const std::string message = db ? sqlite3_errmsg(db) : "out of memory";
+        sqlite3_close(db);
+        throw Error(ErrorCode::kDatabaseError,
+                    fmt::format("The account database '{}' cannot be opened: {}", path, message));
+    }
+    sqlite3_busy_timeout(db, DatabaseBusyTimeout());
+    sqlite3_extended_result_codes(db, 1);
+    return db;
+}
+
+// The files whose interrupted write this process rolled back, so that each is reported once.
+bool FirstRecoveryOf(const std::string& path) {
+    static std::mutex guard;
+    static std::set<std::string> reported;
+    std::lock_guard<std::mutex> lock(guard);
+    return reported.insert(std::filesystem::absolute(path).lexically_normal().string()).second;
+}
+
 }  // namespace
+
+void RecoverInterruptedWrite(const std::string& path) {
+    // A writer that stopped in the middle of a transaction (killed, or the machine lost power)
+    // leaves its rollback journal beside the file. Only a journal that no live writer holds
+    // needs rolling back; a read-only connection is refused exactly then, and cannot do it
+    // itself. A read-write connection rolls it back on its first read.
+    std::error_code ec;
+    const uintmax_t journal = std::filesystem::file_size(path + "-journal", ec);
+    if (ec || journal == 0) return;
+    sqlite3* probe = OpenForRecovery(path, SQLITE_OPEN_READONLY);
+    const int probed = ReadSchema(probe);
+    sqlite3_close(probe);
+    if (probed != SQLITE_READONLY_ROLLBACK) return;
+    sqlite3* writer = OpenForRecovery(path, SQLITE_OPEN_READWRITE);
+    const int rc = ReadSchema(writer);
+    const std::string reason = sqlite3_errmsg(writer);
+    if (rc != SQLITE_OK) {
+        std::string message =
+            IsLockedOut(rc)
+                ? LockedMessage(writer, path, reason)
+                : fmt::format("The account database '{}' was left half-written by a process that stopped, and the "
+                              "unfinished write cannot be rolled back: the file or its folder cannot be written by "
+                              "this user ({}). Nothing of that write is kept, but until a user who may write both "
+                              "opens the database once (any orbabt command), it cannot be used",
+                              path, reason);
+        sqlite3_close(writer);
+        throw Error(ErrorCode::kDatabaseError, std::move(message));
+    }
+    sqlite3_close(writer);
+    if (FirstRecoveryOf(path)) {
+        std::cerr << fmt::format("The account database '{}' was left half-written by a process that stopped; the "
+                                 "unfinished write was rolled back, and nothing of it was kept.\n",
+                                 path)
+                  << std::flush;
+    }
+}
 
 bool IsLockedOut(int rc) { return (rc & 0xFF) == SQLITE_BUSY || rc == SQLITE_LOCKED_SHAREDCACHE; }
 
@@ -87,6 +161,7 @@ SqliteDatabase::SqliteDatabase(const std::string& path, Mode mode) : path_(path)
     if (mode != Mode::kCreate && !std::filesystem::is_regular_file(path)) {
         throw Error(ErrorCode::kFileNotFound, fmt::format("The account database '{}' does not exist", path));
     }
+    RecoverInterruptedWrite(path);
     // One connection is used by one thread at a time; SQLite need not lock around every call.
     int flags = SQLITE_OPEN_NOMUTEX;
     flags |= mode == Mode::kReadOnly ? SQLITE_OPEN_READONLY
@@ -103,8 +178,19 @@ SqliteDatabase::SqliteDatabase(const std::string& path, Mode mode) : path_(path)
     RegisterServerRules(db_);
     // Opening succeeds on any file; reading the schema is what tells a database apart. A
     // database that another process keeps locked cannot be read either, and says so.
-    const int rc =
-        sqlite3_exec(db_, "PRAGMA foreign_keys=ON; SELECT count(*) FROM sqlite_master", nullptr, nullptr, nullptr);
+    sqlite3_exec(db_, "PRAGMA foreign_keys=ON", nullptr, nullptr, nullptr);
+    int rc = ReadSchema(db_);
+    if (rc == SQLITE_READONLY_ROLLBACK) {
+        // A writer was killed between the check above and this read.
+        try {
+            RecoverInterruptedWrite(path);
+        } catch (...) {
+            sqlite3_close(db_);
+            db_ = nullptr;
+            throw;
+        }
+        rc = ReadSchema(db_);
+    }
     if (rc != SQLITE_OK) {
         // Only a file that is no database at all is called so; a file that cannot be read
         // (no right to, a failing disk) or is damaged is reported with its reason.

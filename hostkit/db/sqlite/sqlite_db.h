@@ -64,6 +64,12 @@ private:
     bool owned_ = true;
 };
 
+// Rolls back the write that a process stopped in the middle of (killed, or the power lost)
+// left on the file `path`, saying so once on standard error; a read-only connection could not
+// read the file until then. Nothing is done when no such write is left. An Error, saying so,
+// when this user cannot write the file or its folder to roll it back.
+void RecoverInterruptedWrite(const std::string& path);
+
 // True when a result code says another connection's lock outlasted the busy timeout.
 bool IsLockedOut(int rc);
 // "The account database '<path>' is locked by another process (waited N ms): <message>",
