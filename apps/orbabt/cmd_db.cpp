@@ -143,7 +143,10 @@ int RunSchema(bool postgresql) {
     std::cout << (postgresql ? hostkit::ErpSchemaForPostgres() : std::string(hostkit::kErpSchemaSql));
     // On a server an administrator may make the tables of received bills too, so that the
     // clerks' account needs no right to create tables; a file gets them on its first saving.
-    if (postgresql) std::cout << hostkit::ReceivedSchemaForServer(hostkit::kReceivedSchema);
+    if (postgresql) {
+        std::cout << hostkit::ReceivedSchemaForServer(hostkit::kReceivedSchema)
+                  << hostkit::ReceivedSchemaForServer(hostkit::kSentSchema);
+    }
     return 0;
 }
 

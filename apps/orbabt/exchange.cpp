@@ -14,7 +14,10 @@
 #include "host/variant_dictionary.h"
 #include "hostkit/save_data.h"
 #include "host/user_messages.h"
+#include "hostkit/components/app_connection.h"
 #include "hostkit/db/database.h"
+#include "hostkit/schema/received_tables.h"
+#include "host/shared_connection.h"
 #include "platform/error.h"
 
 namespace orba::apps {
@@ -37,6 +40,15 @@ constexpr std::string_view kOwnBranchQuery =
 Ref<VariantDictionary> AsRecord(const Variant& v) { return platform::ObjectAs<VariantDictionary>(v); }
 
 Ref<VariantVector> AsList(const Variant* v) { return v ? platform::ObjectAs<VariantVector>(*v) : Ref<VariantVector>(); }
+
+// The library with `db` itself as its connection, for as long as the object returned lives:
+// what it reads and writes is part of any transaction the caller holds on `db`.
+Ref<facade::BillTrans> LibraryOn(hostkit::Database& db) {
+    UseDatabase(db);
+    auto trans = MakeRef<facade::BillTrans>();
+    host::SetSharedConnection(MakeRef<hostkit::AppConnection>(db));
+    return trans;
+}
 
 // Shows "label: done/total" on one terminal line while a long step runs.
 class Progress {
@@ -206,18 +218,55 @@ std::vector<PackageCount> PackageCounter::Counts(const VariantVector& list) cons
 
 std::vector<PackageCount> PackageToFile(hostkit::Database& db, const Ref<VariantVector>& requests,
                                         const ListFile& header, const std::filesystem::path& path, bool pretty) {
+    // The table of sendings is made first, so that an account that may not make it is told
+    // before anything is packaged.
+    hostkit::EnsureSentTable(db);
     UseDatabase(db);
     auto trans = MakeRef<facade::BillTrans>();
     std::vector<PackageCount> counts;
+    std::string sha256;
     const int before = ConsoleUi().Count();
     const bool packaged =
         trans->PackageBillsStreamed(requests, BranchArgument(header.receiver), [&](const Ref<platform::ListStream>& list) {
-            SaveListFile(path, header, MakeRef<CountedPackages>(list, counts, requests->UpperBound()), pretty);
+            sha256 = SaveListFile(path, header, MakeRef<CountedPackages>(list, counts, requests->UpperBound()), pretty);
         });
     if (!packaged || ConsoleUi().Count() != before) {
         throw Error(ErrorCode::kDatabaseError, "Packaging failed; the message above says why");
     }
+    try {
+        RecordSending(db, header, sha256, counts);
+    } catch (...) {
+        // A list whose sending is not on record could not be marked as the latest; it is not
+        // left to be sent.
+        std::error_code ignored;
+        std::filesystem::remove(path, ignored);
+        throw;
+    }
     return counts;
+}
+
+void RecordSending(hostkit::Database& db, const ListFile& header, const std::string& list_sha256,
+                   const std::vector<PackageCount>& counts) {
+    hostkit::EnsureSentTable(db);
+    hostkit::InTransaction(db, [&] {
+        const std::unique_ptr<hostkit::Statement> record = db.Prepare(
+            "INSERT INTO t_SentBill (FTranType, FBillInterID, FRecvBrNumber, FListSha256, FListCreated, FPackagedAt) "
+            "VALUES (?, ?, ?, ?, ?, ?) ON CONFLICT (FTranType, FBillInterID) DO UPDATE SET "
+            "FRecvBrNumber=excluded.FRecvBrNumber, FListSha256=excluded.FListSha256, "
+            "FListCreated=excluded.FListCreated, FPackagedAt=excluded.FPackagedAt");
+        const Variant receiver(header.receiver.number);
+        const Variant sha(list_sha256);
+        const Variant created(header.created);
+        const Variant now(platform::Date::Now());
+        for (const PackageCount& c : counts) {
+            if (!IsKnownBillType(c.bill_type)) continue;
+            const Variant tran_type(TranTypeOf(c.bill_type));
+            for (int32_t id : c.inter_ids) {
+                const Variant bill(id);
+                record->Run({&tran_type, &bill, &receiver, &sha, &created, &now});
+            }
+        }
+    });
 }
 
 Ref<VariantVector> Package(hostkit::Database& db, const VariantVector& requests, const Branch& receiver) {
@@ -375,9 +424,7 @@ std::unordered_map<int32_t, std::string> CurrentFingerprints(hostkit::Database& 
                                                              const std::vector<int32_t>& ids) {
     std::unordered_map<int32_t, std::string> fingerprints;
     if (ids.empty() || !IsKnownBillType(bill_type)) return fingerprints;
-    UseDatabase(db);
-    // The shared connection lives with a BillTrans object.
-    auto trans = MakeRef<facade::BillTrans>();
+    const Ref<facade::BillTrans> library = LibraryOn(db);
     auto extract = MakeRef<data::DataTrans>();
     // A few hundred bills to a statement keeps the statement's text short, however many
     // bills a receipt acknowledges.
@@ -401,8 +448,7 @@ std::unordered_map<int32_t, std::string> CurrentFingerprints(hostkit::Database& 
 }
 
 bool Mark(hostkit::Database& db, const Ref<VariantVector>& list) {
-    UseDatabase(db);
-    auto trans = MakeRef<facade::BillTrans>();
+    const Ref<facade::BillTrans> trans = LibraryOn(db);
     const int before = ConsoleUi().Count();
     trans->SetTranStatus(list);
     return ConsoleUi().Count() == before;

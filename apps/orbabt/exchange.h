@@ -56,12 +56,20 @@ private:
 // Packages as Package does and writes the list file `path` as the bills are extracted, so
 // that one bill at a time is held, however long the list: the file is the one SaveListFile
 // makes of Package's list, with the branches and date of `header` (its list is not read).
-// Returns the counts CountPackages gives for that list. Raises an Error when packaging
-// failed (the library has shown why) or the file could not be written; the file is then
-// left as it was.
+// Records the sending of its bills (RecordSending). Returns the counts CountPackages gives
+// for that list. Raises an Error when packaging failed (the library has shown why), or the
+// file could not be written or its sending recorded; no file is then left at `path` that
+// was not there before.
 std::vector<PackageCount> PackageToFile(hostkit::Database& db, const platform::Ref<host::VariantVector>& requests,
                                         const ListFile& header, const std::filesystem::path& path,
                                         bool pretty = false);
+
+// Records at `db` that the bills of `counts` (their own bills, by internal number) went to
+// the receiver of `header` in the list whose text has the SHA-256 `list_sha256`: a receipt
+// marks a bill only when it answers the latest list that carried it. PackageToFile records
+// its list itself.
+void RecordSending(hostkit::Database& db, const ListFile& header, const std::string& list_sha256,
+                   const std::vector<PackageCount>& counts);
 
 // Packages, at `database`, every bill of the requested types for `receiver`. Raises an
 // Error when packaging failed (the library has shown why).

@@ -49,8 +49,15 @@ std::unique_ptr<hostkit::Database> UseDatabase(const std::string& location) {
 }
 
 std::unique_ptr<hostkit::Database> UseBranchDatabase(const std::string& location) {
+    // The check reads only, so that a file that is no branch's database is left untouched; the
+    // connection the command goes on with may write (its marking and the record of what it
+    // sent are checked and written on it in one transaction).
     std::unique_ptr<hostkit::Database> db = hostkit::OpenDatabase(location, hostkit::OpenMode::kReadOnly);
     hostkit::CheckBranchDatabase(*db);
+    if (!hostkit::IsServerDatabaseUri(location)) {
+        db.reset();
+        db = hostkit::OpenDatabase(location, hostkit::OpenMode::kReadWrite);
+    }
     UseDatabase(*db);
     return db;
 }

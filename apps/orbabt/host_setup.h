@@ -22,7 +22,7 @@ void InitHost();
 std::unique_ptr<hostkit::Database> UseDatabase(const std::string& location);
 // The same for a command that reads or writes bills: an Error unless it is a branch's account
 // database (not an empty file or another program's database), before anything is read from
-// or written to it.
+// or written to it. The connection returned may write.
 std::unique_ptr<hostkit::Database> UseBranchDatabase(const std::string& location);
 // Points the library's connection in this process at `db`; a command that works on two
 // databases turns from one to the other.

@@ -5,6 +5,7 @@
 #include <fmt/format.h>
 
 #include <algorithm>
+#include <array>
 #include <iostream>
 #include <set>
 #include <unordered_map>
@@ -123,11 +124,55 @@ int CountMarked(hostkit::Database& db, const PackageCount& package) {
     return CountMarkedIds(db, package.bill_type, package.inter_ids);
 }
 
+namespace {
+
+// The tables of a bill type's bills: its headers and their lines.
+std::array<const char*, 2> BillTables(int32_t bill_type) {
+    if (bill_type == 501) return {"POOrder", "POOrderEntry"};
+    return {"SEOutStock", "SEOutStockEntry"};
+}
+
+// Of the bills `ids` of a bill type, the SHA-256 of the list that carried each last, for those
+// packaged since sendings were recorded here.
+std::unordered_map<int32_t, std::string> LatestSendings(hostkit::Database& db, int32_t bill_type,
+                                                        const std::vector<int32_t>& ids) {
+    std::unordered_map<int32_t, std::string> latest;
+    if (ids.empty() || !db.HasTable("t_SentBill")) return latest;
+    constexpr size_t kIdsPerStatement = 500;
+    for (size_t start = 0; start < ids.size(); start += kIdsPerStatement) {
+        const size_t end = std::min(ids.size(), start + kIdsPerStatement);
+        // Internal numbers are integers, written here by this program.
+        std::string sql = "SELECT FBillInterID, FListSha256 FROM t_SentBill WHERE FTranType=? AND FBillInterID IN (";
+        for (size_t i = start; i < end; ++i) fmt::format_to(std::back_inserter(sql), "{}{}", i > start ? "," : "", ids[i]);
+        sql += ')';
+        for (Ref<platform::RecordSet> rows = db.Query(sql, {Variant(TranTypeOf(bill_type))}); !rows->Eof();
+             rows->MoveNext()) {
+            latest.emplace(static_cast<int32_t>(rows->Value(0).ToLong()), rows->Value(1).ToText());
+        }
+    }
+    return latest;
+}
+
+}  // namespace
+
 MarkResult MarkAcknowledged(hostkit::Database& database, const ReceiptFile& receipt, std::string_view file_name,
-                            const Branch& own) {
+                            const Branch& own, const std::function<void()>& before_marking) {
     MarkResult result;
     ReceiptFile checked = receipt;
     const int64_t sender_id = RequireSoundReceipt(database, receipt, file_name, own);
+    // What is compared and what is marked are one transaction that keeps every other writer of
+    // these bills out from the first reading to the commit: a bill edited meanwhile waits, and
+    // is marked as the copy the receiving branch holds, or its edit comes first and it is left
+    // for the next package. The latest sending of each bill is read under the same hold.
+    hostkit::Transaction transaction(database);
+    std::set<std::string> held;
+    for (const ReceiptPackage& p : checked.packages) {
+        if (!IsKnownBillType(p.bill_type)) continue;
+        for (const char* table : BillTables(p.bill_type)) {
+            if (held.insert(table).second) database.HoldAgainstWriters(table);
+        }
+    }
+    if (!held.empty() && database.HasTable("t_SentBill")) database.HoldAgainstWriters("t_SentBill");
     auto refuse = [&](ReceiptBill& b, std::string_view why) {
         std::cerr << platform::ForTerminal(fmt::format("orbabt: the receipt acknowledges bill {} (internal number {}), "
                                                        "which {}; it is left unmarked\n",
@@ -165,9 +210,22 @@ MarkResult MarkAcknowledged(hostkit::Database& database, const ReceiptFile& rece
                 provable.push_back(*b.bill_inter_id);
             }
         }
+        const auto latest = LatestSendings(database, p.bill_type, provable);
         const auto now = CurrentFingerprints(database, p.bill_type, provable);
         for (ReceiptBill& b : p.bills) {
             if (!b.Acknowledged()) continue;
+            if (auto sent = latest.find(*b.bill_inter_id); sent != latest.end() && sent->second != receipt.list_sha256) {
+                // A receipt for an older list of the bill: whatever copy it proves, the bill went
+                // again since, and only the receipt of that latest list may mark it.
+                std::cout << platform::ForTerminal(fmt::format(
+                    "  {} {} went to {} again in a later list than the one this receipt answers: left untransmitted "
+                    "here, the receipt of that list marks it\n",
+                    BillTypeName(p.bill_type), platform::EscapeControls(b.bill_no),
+                    platform::EscapeControls(receipt.sender.number)));
+                b.outcome = hostkit::SaveOutcomeKind::kNotSaved;
+                ++result.superseded;
+                continue;
+            }
             auto current = now.find(*b.bill_inter_id);
             if (current != now.end() && current->second == b.fingerprint) continue;
             std::cout << platform::ForTerminal(fmt::format(
@@ -179,8 +237,10 @@ MarkResult MarkAcknowledged(hostkit::Database& database, const ReceiptFile& rece
             ++result.changed;
         }
     }
+    if (before_marking) before_marking();
     Ref<host::VariantVector> list = AcknowledgedList(checked);
     if (list->UpperBound() > 0 && !Mark(database, list)) result.ok = false;
+    transaction.Commit();
     for (const ReceiptPackage& p : checked.packages) {
         std::vector<int32_t> ids;
         for (const ReceiptBill& b : p.bills) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -25,14 +26,18 @@ struct MarkResult {
     bool ok = true;                               // nothing was refused or failed
     std::vector<std::pair<int32_t, int>> marked;  // bills marked, per package of the receipt
     int changed = 0;                              // acknowledged, but changed here since they were packaged
+    int superseded = 0;                           // acknowledged from a list older than the bill's latest one
 };
 
 // Marks at `db` the bills `receipt` acknowledges that can be shown to be the bill B holds, as
 // it stands here now: the bill is this internal number's bill here, addressed to the
-// receipt's sender, in a status that may be sent, and its fingerprint is the one B
-// acknowledged. A bill changed since it was packaged is left for the next package; any other
-// bill left unmarked is an error.
+// receipt's sender, in a status that may be sent, its fingerprint is the one B acknowledged,
+// and the list the receipt answers is the latest that carried it. The comparison and the
+// marking are one transaction that keeps other writers of the bills out. A bill changed since
+// it was packaged, or sent again in a later list, is left for the next receipt; any other bill
+// left unmarked is an error. `before_marking`, when given, runs after the comparison and
+// before the marking (tests put an edit there).
 MarkResult MarkAcknowledged(hostkit::Database& db, const ReceiptFile& receipt, std::string_view file_name,
-                            const Branch& own);
+                            const Branch& own, const std::function<void()>& before_marking = {});
 
 }  // namespace orba::apps

@@ -199,30 +199,6 @@ std::string WriteListFile(const ListFile& file, bool pretty) {
     return host::ToJson(Variant(ListEnvelope(file, file.list)), pretty ? kPrettyIndent : kCompact) + "\n";
 }
 
-void SaveListFile(const std::filesystem::path& path, const ListFile& header, const Ref<platform::Object>& list,
-                  bool pretty) {
-    const Variant envelope(ListEnvelope(header, list));
-    WriteOutputFile(path, [&](const TextSink& put) {
-        platform::WriteJson(envelope, put, pretty ? kPrettyIndent : kCompact);
-        put("\n");
-    });
-}
-
-void SaveListFile(const std::filesystem::path& path, const ListFile& file, bool pretty) {
-    SaveListFile(path, file, file.list, pretty);
-}
-
-RequestFile ReadRequestFile(std::string_view text, std::string_view file_name) {
-    auto e = OpenEnvelope(text, file_name, kRequestFormat);
-    return RequestFile{CreatedOf(*e, file_name), DistinctRequests(*ListOf(*e, kRequestsKey, file_name))};
-}
-
-ListFile ReadListFile(std::string_view text, std::string_view file_name) {
-    auto e = OpenEnvelope(text, file_name, kListFormat);
-    return ListFile{BranchOf(*e, kSenderKey, file_name), BranchOf(*e, kReceiverKey, file_name),
-                    CreatedOf(*e, file_name), ListOf(*e, kListKey, file_name)};
-}
-
 namespace {
 
 // The SHA-256 of bytes handed over piece by piece.
@@ -247,6 +223,41 @@ private:
     [[noreturn]] static void Fail() { throw Error(ErrorCode::kIoError, "The SHA-256 of the list cannot be computed"); }
     std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> ctx_;
 };
+
+}  // namespace
+
+std::string SaveListFile(const std::filesystem::path& path, const ListFile& header, const Ref<platform::Object>& list,
+                         bool pretty) {
+    const Variant envelope(ListEnvelope(header, list));
+    Digest digest;
+    WriteOutputFile(path, [&](const TextSink& put) {
+        const TextSink hashed = [&](std::string_view text) {
+            digest.Add(text.data(), text.size());
+            put(text);
+        };
+        platform::WriteJson(envelope, hashed, pretty ? kPrettyIndent : kCompact);
+        hashed("\n");
+    });
+    return digest.Hex();
+}
+
+std::string SaveListFile(const std::filesystem::path& path, const ListFile& file, bool pretty) {
+    return SaveListFile(path, file, file.list, pretty);
+}
+
+RequestFile ReadRequestFile(std::string_view text, std::string_view file_name) {
+    auto e = OpenEnvelope(text, file_name, kRequestFormat);
+    return RequestFile{CreatedOf(*e, file_name), DistinctRequests(*ListOf(*e, kRequestsKey, file_name))};
+}
+
+ListFile ReadListFile(std::string_view text, std::string_view file_name) {
+    auto e = OpenEnvelope(text, file_name, kListFormat);
+    return ListFile{BranchOf(*e, kSenderKey, file_name), BranchOf(*e, kReceiverKey, file_name),
+                    CreatedOf(*e, file_name), ListOf(*e, kListKey, file_name)};
+}
+
+namespace {
+
 
 // A list that keeps none of its items: each goes to `take` as soon as it has been read whole
 // (a package's bills, or the packages of a list).

@@ -78,11 +78,12 @@ std::string WriteRequestFile(const RequestFile& file);
 // The list in the compact form (one line), or indented for people to read when `pretty`.
 std::string WriteListFile(const ListFile& file, bool pretty = false);
 // Writes the list file as its text is produced, through a temporary file and a rename.
-void SaveListFile(const std::filesystem::path& path, const ListFile& file, bool pretty = false);
+// Returns the SHA-256 of the list's text (before any compression), as a receipt names it.
+std::string SaveListFile(const std::filesystem::path& path, const ListFile& file, bool pretty = false);
 // The same with the branches and date of `header` and the packages `list` (a list stream is
 // read as the file is written, so its bills need never be held together).
-void SaveListFile(const std::filesystem::path& path, const ListFile& header,
-                  const platform::Ref<platform::Object>& list, bool pretty = false);
+std::string SaveListFile(const std::filesystem::path& path, const ListFile& header,
+                         const platform::Ref<platform::Object>& list, bool pretty = false);
 std::string WriteReceiptFile(const ReceiptFile& file);
 // Writes the receipt file as its text is made (each bill's record made as it is written),
 // through a temporary file and a rename.

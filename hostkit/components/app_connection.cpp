@@ -48,11 +48,13 @@ std::string Excerpt(const std::string& statement) {
 
 AppConnection::AppConnection() = default;
 AppConnection::AppConnection(std::string database_path) : database_path_(std::move(database_path)) {}
+AppConnection::AppConnection(Database& db) : db_(&db) {}
 AppConnection::~AppConnection() = default;
 
 void AppConnection::Open() {
     if (db_) return;
-    db_ = OpenDatabase(database_path_.empty() ? AccountDatabasePath(CurrentLoginProperties()) : database_path_);
+    owned_ = OpenDatabase(database_path_.empty() ? AccountDatabasePath(CurrentLoginProperties()) : database_path_);
+    db_ = owned_.get();
 }
 
 const std::string& AppConnection::DatabasePath() {
@@ -120,7 +122,7 @@ Ref<RecordSet> AppConnection::Execute(const std::string& sql) {
         if (read_only) {
             run_all();
         } else {
-            InTransaction(*db_, run_all);
+            AsOneUnit(*db_, run_all);
         }
     } catch (const Error& e) {
         throw BatchFailure(e, statements, index, begun);

@@ -24,6 +24,11 @@ public:
     // A connection to a given database (a file path or a server URI) instead of the one the
     // login properties name.
     explicit AppConnection(std::string database_path);
+    // A connection that runs its batches on `db`, which its caller opened and keeps open for
+    // longer than this object: inside a transaction the caller holds on `db`, a batch that
+    // changes data is part of it (a savepoint of its own), so that what the library reads and
+    // writes through this connection is checked and written at once.
+    explicit AppConnection(Database& db);
     ~AppConnection() override;
     static const platform::MemberTable<AppConnection>& Members();
 
@@ -44,7 +49,8 @@ private:
     // Opens the database of the login properties on first use.
     void Open();
 
-    std::unique_ptr<Database> db_;
+    std::unique_ptr<Database> owned_;
+    Database* db_ = nullptr;     // the owned database, or the caller's
     std::string database_path_;  // empty: the login properties' account database
 };
 

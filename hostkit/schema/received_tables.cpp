@@ -77,6 +77,17 @@ CREATE TABLE IF NOT EXISTS t_RcvBillEntry (
 );
 )sql";
 
+const std::string_view kSentSchema = R"sql(
+CREATE TABLE IF NOT EXISTS t_SentBill (
+    FTranType         INTEGER      NOT NULL,
+    FBillInterID      INTEGER      NOT NULL,
+    FRecvBrNumber     VARCHAR(80)  NOT NULL,
+    FListSha256       VARCHAR(64)  NOT NULL,
+    FListCreated      DATETIME,
+    FPackagedAt       DATETIME     NOT NULL,
+    PRIMARY KEY (FTranType, FBillInterID)
+);
+)sql";
 
 namespace {
 
@@ -117,6 +128,16 @@ void EnsureReceivedTables(Database& db) {
                                    "FTranType, FBillInterID);",
                                    kReceivedServerTypes));
         }
+    });
+}
+
+void EnsureSentTable(Database& db) {
+    InTransaction(db, [&] {
+        db.HoldForSchemaChange("orba sent bills");
+        if (db.HasTable("t_SentBill")) return;
+        const std::string script = db.TableScript(kSentSchema, kReceivedServerTypes);
+        TraceSql(script);
+        db.Exec(script);
     });
 }
 

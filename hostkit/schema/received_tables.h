@@ -1,6 +1,6 @@
-// The tables in which a branch keeps the bills it received from its related branches, made
-// in the account database on first use and brought up to date when an earlier version made
-// them.
+// The exchange's own tables in a branch's account database: the bills it received from its
+// related branches, and the list that last carried each bill it sent. Made on first use and
+// brought up to date when an earlier version made them; the ERP's bill tables stay as they are.
 #pragma once
 
 #include <string>
@@ -17,6 +17,14 @@ extern const std::string_view kReceivedSchema;
 // tables are made only when missing, so an account that may not create tables saves into
 // tables a database administrator made.
 void EnsureReceivedTables(Database& db);
+
+// The table of sendings, as a script for files: for each bill packaged here, the list that
+// carried it last (the SHA-256 of the list's text), for which branch and when. A receipt marks
+// a bill only when it answers that list.
+extern const std::string_view kSentSchema;
+
+// Makes the table of sendings when it is missing (see EnsureReceivedTables).
+void EnsureSentTable(Database& db);
 
 // A script of received tables (kReceivedSchema, or an older version of it) in the server's
 // types: exact decimals as NUMERIC without a scale, so every digit sent is kept; texts under

@@ -2,15 +2,19 @@
 // a file, A packages, the list travels back as a file, B saves it and A marks what it sent.
 // Every line packaged at A must arrive at B with the same exact numbers, every packaged
 // bill must be marked at A, and a second exchange must move nothing.
+#include <fmt/format.h>
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 #include <map>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "apps/orbabt/exchange.h"
+#include "apps/orbabt/mark.h"
 #include "apps/orbabt/transport.h"
 #include "hostkit/db/database.h"
 #include "data/bill_records.h"
@@ -109,6 +113,37 @@ protected:
             trans->SetTranStatus(arrived.list);
         }
         return packaged;
+    }
+
+    // One sending of A's purchase orders for B as the program makes it: packaged to `list_file`
+    // (the sending recorded at A), saved at B from that file, and B's receipt for it.
+    ReceiptFile SendOrdersToB(const fs::path& list_file) {
+        const Branch sender = OwnBranch(a_);
+        const Branch receiver = OwnBranch(b_);
+        PackageToFile(*hostkit::OpenDatabase(a_.DbPath()), MakeRequests({501}),
+                      ListFile{sender, receiver, platform::Date::Now(), {}}, list_file);
+        ListFileReader reader(list_file);
+        const UnpackageResult saved = Unpackage(*hostkit::OpenDatabase(b_.DbPath()), reader);
+        if (!saved.log.empty()) logs_.push_back(saved.log);
+        return ReceiptFile{receiver, sender, platform::Date::Now(), sender, reader.Header().created, reader.Sha256(),
+                           saved.packages};
+    }
+    MarkResult MarkAtA(const ReceiptFile& receipt, const std::function<void()>& before_marking = {}) {
+        return MarkAcknowledged(*hostkit::OpenDatabase(a_.DbPath()), receipt, "the receipt", OwnBranch(a_),
+                                before_marking);
+    }
+    // A clerk's change to one line of order `id` at A, saved through a connection of its own
+    // that waits at most a moment for another's lock; false when it could not be saved.
+    bool EditOrderAtA(int32_t id, int delta) {
+        const std::string edit = fmt::format("UPDATE POOrderEntry SET FQty=FQty+({}) WHERE FInterID={} AND FEntryID=1",
+                                             delta, id);
+        if (!a_.Db().OnServer()) return a_.Db().Runs(edit);
+        const bool saved = a_.Db().Runs("SET lock_timeout='300ms'; " + edit);
+        a_.Db().Exec("SET lock_timeout=0");
+        return saved;
+    }
+    long long TranStatusAtA(int32_t id) {
+        return a_.Db().Int(fmt::format("SELECT FTranStatus FROM POOrder WHERE FInterID={}", id));
     }
 
     hostkit::SampleOptions a_options_ = Sample(1);
@@ -266,6 +301,49 @@ TEST_F(ExchangeTest, ListsWrittenAndSavedInPiecesAreThoseOfTheWholeList) {
         EXPECT_EQ(pieces_b.Db().Int("SELECT count(*) FROM t_RcvBillEntry"),
                   whole_b.Db().Int("SELECT count(*) FROM t_RcvBillEntry"));
     }
+}
+
+// A clerk saving a change to an acknowledged bill while A marks from B's receipt: the change
+// waits until the marking is done, so the bill is marked as the copy B holds, never after the
+// change slipped in between the comparison and the marking.
+TEST_F(ExchangeTest, AnEditWhileMarkingWaitsSoNoEditedBillIsMarked) {
+    const ReceiptFile receipt = SendOrdersToB(dir_ / "list.json");
+    ASSERT_FALSE(receipt.packages.empty());
+    ASSERT_FALSE(receipt.packages[0].bills.empty());
+    const int32_t order = *receipt.packages[0].bills[0].bill_inter_id;
+    std::optional<bool> edited;
+    const MarkResult result = MarkAtA(receipt, [&] { edited = EditOrderAtA(order, 1); });
+    ASSERT_TRUE(edited.has_value());
+    EXPECT_FALSE(*edited) << "an edit was saved between the comparison and the marking";
+    EXPECT_TRUE(result.ok);
+    EXPECT_EQ(TranStatusAtA(order), 1);
+    EXPECT_TRUE(EditOrderAtA(order, 1)) << "the edit goes through once the marking is done";
+}
+
+// Sent as v1, edited to v2 and sent again, edited back to v1: the first receipt still proves
+// v1, but the bill went again since, so only the latest list's receipt may mark it.
+TEST_F(ExchangeTest, OnlyTheReceiptOfABillsLatestListMarksIt) {
+    const ReceiptFile first = SendOrdersToB(dir_ / "v1.json");
+    ASSERT_FALSE(first.packages.empty());
+    ASSERT_FALSE(first.packages[0].bills.empty());
+    const int32_t order = *first.packages[0].bills[0].bill_inter_id;
+    ASSERT_TRUE(EditOrderAtA(order, 1));
+    const ReceiptFile second = SendOrdersToB(dir_ / "v2.json");
+    ASSERT_EQ(second.packages[0].bills[0].outcome, hostkit::SaveOutcomeKind::kUpdated);
+    ASSERT_TRUE(EditOrderAtA(order, -1));
+
+    const MarkResult replayed = MarkAtA(first);
+    EXPECT_TRUE(replayed.ok);
+    EXPECT_EQ(replayed.superseded, static_cast<int>(first.packages[0].bills.size()));
+    EXPECT_EQ(TranStatusAtA(order), 0) << "B holds v2; the receipt of v1's list marked the bill";
+    const MarkResult changed = MarkAtA(second);
+    EXPECT_EQ(changed.changed, 1);
+    EXPECT_EQ(TranStatusAtA(order), 0);
+
+    // The next sending carries the bill as it stands; its receipt marks it.
+    const ReceiptFile third = SendOrdersToB(dir_ / "v3.json");
+    EXPECT_EQ(MarkAtA(third).superseded, 0);
+    EXPECT_EQ(TranStatusAtA(order), 1);
 }
 
 }  // namespace

@@ -19,6 +19,7 @@
 #include <cstdio>
 #include <thread>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -91,8 +92,11 @@ public:
         kCutAnswer,    // passes the request, closes after `bytes` bytes of the answer
         kHold,         // passes nothing and keeps the connection open until the link ends
     };
-    FaultyLink(int service_port, int broken, Fault fault, size_t bytes = 0)
-        : service_port_(service_port), broken_(broken), fault_(fault), bytes_(bytes) {
+    // `before_broken`, when given, runs when the broken connection opens, before anything of
+    // it passes.
+    FaultyLink(int service_port, int broken, Fault fault, size_t bytes = 0, std::function<void()> before_broken = {})
+        : service_port_(service_port), broken_(broken), fault_(fault), bytes_(bytes),
+          before_broken_(std::move(before_broken)) {
         listener_ = socket(AF_INET, SOCK_STREAM, 0);
         sockaddr_in address = Loopback(0);
         bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address);
@@ -137,6 +141,7 @@ private:
         const int service = socket(AF_INET, SOCK_STREAM, 0);
         sockaddr_in address = Loopback(service_port_);
         const bool broken = number == broken_;
+        if (broken && before_broken_) before_broken_();
         if (!(broken && fault_ == Fault::kDropAtOnce) &&
             connect(service, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
             size_t answered = 0;
@@ -163,6 +168,7 @@ private:
     int service_port_, broken_;
     Fault fault_;
     size_t bytes_;
+    std::function<void()> before_broken_;
     int listener_ = -1, port_ = 0;
     std::atomic<int> connections_{0};
     std::atomic<bool> stop_{false};
@@ -407,12 +413,14 @@ TEST_F(NetworkTest, EachBillArrivesOnceWhateverBreaksDuringAPull) {
         StartService();
         std::string out;
         {
+            // A writer waits for the lock. The service records what it packaged, so A is locked
+            // only once its receipt is on its way.
             std::unique_ptr<hostkit::Database> lock;
-            if (*c.locked) {
-                lock = hostkit::OpenDatabase(Location(c.locked));
-                lock->Begin();  // a writer waits for it
-            }
-            FaultyLink link(port_, c.connection, c.fault, c.bytes);
+            if (*c.locked) lock = hostkit::OpenDatabase(Location(c.locked));
+            if (lock && c.kill == Kill::kClient) lock->Begin();
+            FaultyLink link(port_, c.connection, c.fault, c.bytes, [&] {
+                if (lock && c.kill == Kill::kService) lock->Begin();
+            });
             const pid_t client = StartOrbabt(PullArgs("b", "a.pem", link.Port()) + " --timeout 20 --retries " +
                                              c.retries + " --retry-wait 0.1");
             if (c.kill != Kill::kNobody) {
