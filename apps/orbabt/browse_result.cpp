@@ -75,6 +75,14 @@ void Emit(const std::string& output, const std::string& text) {
     }
 }
 
+// Writes the list `file` to `output` (standard output when empty) and records at `db` that
+// its bills went in it.
+void WriteList(const ListFile& file, hostkit::Database& db, const std::string& output) {
+    const std::string text = WriteListFile(file);
+    Emit(output, text);
+    RecordSending(db, file, Sha256Hex(text), CountPackages(*file.list));
+}
+
 void PrintWritten(const ListFile& file, const std::string& output) {
     std::cout << fmt::format("Wrote a send list from {} ({}) for {} ({}) to {}:\n", file.sender.number,
                              file.sender.name, file.receiver.number, file.receiver.name, output);
@@ -123,7 +131,7 @@ int WriteBrowseResult(const Ref<VariantVector>& result, bool download, hostkit::
     }
     const std::vector<ListFile> files = BrowseLists(result, db);
     if (files.size() == 1) {
-        Emit(output, WriteListFile(files.front()));
+        WriteList(files.front(), db, output);
         if (!output.empty()) PrintWritten(files.front(), output);
         return 0;
     }
@@ -133,7 +141,7 @@ int WriteBrowseResult(const Ref<VariantVector>& result, bool download, hostkit::
     for (const ListFile& file : files) {
         const std::string name = ListFileFor(output, file.receiver.number);
         RequireWritableTarget(name);
-        WriteTextFile(name, WriteListFile(file));
+        WriteList(file, db, name);
         PrintWritten(file, name);
     }
     return 0;

@@ -103,6 +103,8 @@ int RunBrowse(const BrowseOptions& options) {
     }
     net::PushOptions push{options.db, options.service, {}, {}};
     push.list_text = WriteListFile(lists.front());
+    RecordSending(*UseBranchDatabase(options.db), lists.front(), Sha256Hex(push.list_text),
+                  CountPackages(*lists.front().list));
     return net::RunPush(push);
 }
 

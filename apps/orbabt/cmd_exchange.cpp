@@ -212,6 +212,12 @@ int RunMark(const MarkOptions& options) {
                                  "updated.\n",
                                  result.changed, receipt.sender.number);
     }
+    if (result.superseded > 0) {
+        std::cout << fmt::format("{} acknowledged bill(s) went to {} again in a later list than the one this receipt "
+                                 "answers and were left untransmitted (named above); the receipt of that later list "
+                                 "marks them.\n",
+                                 result.superseded, receipt.sender.number);
+    }
     return result.ok ? 0 : 1;
 }
 

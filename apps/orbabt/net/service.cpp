@@ -287,6 +287,7 @@ public:
         auto answer = MakeRef<host::VariantDictionary>();
         answer->Let("ok", Variant(result.ok));
         answer->Let("changed", Variant(int32_t(result.changed)));
+        answer->Let("superseded", Variant(int32_t(result.superseded)));
         answer->Set("marked", marked);
         return host::ToJson(Variant(answer), -1);
     }
