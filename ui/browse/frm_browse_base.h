@@ -60,6 +60,7 @@ public:
 
     // Tree and tabs.
     void SetTreeView();
+    // Selects the tab of `key` (when it has one); the frame shown is always the selected tab's.
     void ShowBillFrame(std::string_view key);
     QTreeWidgetItem* Node(std::string_view key) const;  // nullptr when the tree has no such node
     bool NodeChecked(std::string_view key) const;
@@ -69,7 +70,11 @@ public:
     void OnToolClick(std::string_view name);
 
     // Bill lists.
+    // Opens the list dialog for the kind of `key`; what is confirmed there fills that kind's grid.
     void SelectBills(std::string_view key);
+    // Replaces the rows of the grid of `kind` with the chosen bills. Without `kind`: the
+    // selected tab's grid.
+    void FillBillGrid(int kind, const platform::Ref<platform::Object>& selection);
     void FillBillGrid(const platform::Ref<platform::Object>& selection);
     platform::Ref<host::VariantVector> GetPOOrdBills();
     platform::Ref<host::VariantVector> GetSEOutBills();
@@ -119,12 +124,13 @@ private:
     void BuildBillFrames();
     void BuildStatusBar();
     void OnNodeChanged(QTreeWidgetItem* node);
-    // The kind whose frame is shown; -1 when none is.
-    int ShownKind() const;
+    // The window's current kind: the selected tab's; -1 when there is no tab.
+    int CurrentKind() const;
+    // Shows the frame of the current kind only.
+    void FollowSelectedTab();
     void ApplyGeometry();
     void PlaceBillFrames();
     void OnNodeCheck(QTreeWidgetItem* node);
-    void OnTabClick();
     void Finish(platform::Ref<host::VariantVector> result);
     platform::Ref<host::VariantVector> CollectBills(int kind);
     double DpiX() const;

@@ -88,7 +88,7 @@ void FrmBrowseBase::SelectBills(std::string_view tab_key) {
     try {
         dialog.InitData();
         dialog.ShowModal();
-        if (dialog.OK()) FillBillGrid(dialog.Selected());
+        if (dialog.OK()) FillBillGrid(kind, dialog.Selected());
     } catch (...) {
         dialog.Unload();
         throw;
@@ -97,8 +97,15 @@ void FrmBrowseBase::SelectBills(std::string_view tab_key) {
 }
 
 void FrmBrowseBase::FillBillGrid(const Ref<Object>& selection) {
-    const int kind = ShownKind();
+    const int kind = CurrentKind();
     if (kind < 0) throw Error(ErrorCode::kInvalidProcedureCall, "No bill list is shown to take the chosen bills");
+    FillBillGrid(kind, selection);
+}
+
+void FrmBrowseBase::FillBillGrid(int kind, const Ref<Object>& selection) {
+    if (kind < 0 || Index(kind) >= chosen_.size()) {
+        throw Error(ErrorCode::kInvalidProcedureCall, fmt::format("There is no bill list {}", kind));
+    }
     ChosenBills& bills = chosen_[Index(kind)];
     bills.Clear();
     int32_t last_id = 0;
