@@ -33,6 +33,12 @@ inline constexpr std::string_view kNoTypeToFilter = "请选择要发送的单据
 inline constexpr std::string_view kNoTypeToDownload = "请选择要下载的单据。";
 inline constexpr std::string_view kReadFailed = "数据读取错误。";
 inline constexpr std::string_view kListFailed = "单据列表读取错误。";
+// A list holds bills of its own kind only; each bill left out or holding up a send is named
+// on a line of its own after the heading.
+inline constexpr std::string_view kOtherKindNotListed = "以下单据不是本列表的单据类型，未列入：";
+inline constexpr std::string_view kOtherKindNotSent = "以下单据不是其所在列表的单据类型，不能发送，请重新过滤该列表：";
+inline constexpr std::string_view kInTheListOf = "列表中的";
+inline constexpr std::string_view kTranTypeWord = "事务类型";
 inline constexpr std::string_view kViewerProgId = "OrbaBills.Bills";
 
 // The window's layout modes.
@@ -72,8 +78,8 @@ public:
     // Bill lists.
     // Opens the list dialog for the kind of `key`; what is confirmed there fills that kind's grid.
     void SelectBills(std::string_view key);
-    // Replaces the rows of the grid of `kind` with the chosen bills. Without `kind`: the
-    // selected tab's grid.
+    // Replaces the rows of the grid of `kind` with the chosen bills; a bill of another kind is
+    // left out, and a message names it. Without `kind`: the selected tab's grid.
     void FillBillGrid(int kind, const platform::Ref<platform::Object>& selection);
     void FillBillGrid(const platform::Ref<platform::Object>& selection);
     platform::Ref<host::VariantVector> GetPOOrdBills();
@@ -81,7 +87,9 @@ public:
     platform::Ref<host::VariantVector> GetSEInBills();
     platform::Ref<platform::RecordSet> GetListRS(int16_t index) const;
 
-    // Sending, downloading and viewing.
+    // Sending, downloading and viewing. The send vector holds each listed bill in the package
+    // of its own kind: a listed bill of another kind than its list's stops it with a message
+    // (Nothing is returned).
     platform::Ref<host::VariantVector> GetSendBillVect();
     platform::Ref<host::VariantVector> GetDownBillVect();
     void OnGridActivate(int index);
