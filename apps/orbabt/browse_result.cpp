@@ -24,6 +24,9 @@ namespace key = data::key;
 
 namespace {
 
+// A record's value as text; nothing for a Null.
+std::string TextOf(const platform::Variant& value) { return value.IsNull() ? std::string() : value.ToText(); }
+
 // The receiving branch a chosen bill names (number and name); no number when it names none.
 std::pair<std::string, std::string> ReceiverOf(const VariantDictionary& bill) {
     const platform::Variant* branch_value = bill.Find("BrIDRsv");
@@ -44,8 +47,18 @@ std::map<std::pair<std::string, std::string>, Ref<VariantVector>> SplitByReceive
         const platform::Variant* bills_value = package ? package->Find(key::kBillsData) : nullptr;
         auto bills = bills_value ? platform::ObjectAs<VariantVector>(*bills_value) : Ref<VariantVector>();
         std::map<std::pair<std::string, std::string>, Ref<VariantVector>> parts;
+        const int32_t package_type = package ? package->ValueOrDefault(key::kBillType, platform::Variant()).ToLong() : 0;
         for (int32_t b = 1; bills && b <= bills->UpperBound(); ++b) {
             auto bill = platform::ObjectAs<VariantDictionary>(bills->Item(b));
+            // The window packages each bill under its own kind; a bill under another kind's type
+            // would be saved at the receiving branch as a bill it is not.
+            const std::string own_type = bill ? TextOf(bill->ValueOrDefault(key::kBillType, platform::Variant())) : "";
+            if (bill && own_type != std::to_string(TranTypeOf(package_type))) {
+                throw Error(ErrorCode::kBadInput,
+                            fmt::format("Bill {} (transaction type {}) was chosen among the {}; no file was written",
+                                        TextOf(bill->ValueOrDefault(key::kBillID, platform::Variant())), own_type,
+                                        BillTypeName(package_type)));
+            }
             auto& part = parts[bill ? ReceiverOf(*bill) : std::pair<std::string, std::string>{}];
             if (!part) part = platform::MakeRef<VariantVector>();
             part->Add(bills->Item(b));

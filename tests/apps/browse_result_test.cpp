@@ -113,6 +113,19 @@ TEST_F(BrowseResultTest, ASendVectorIsSavedAtTheBranchItIsAddressedTo) {
                   ->UpperBound());
 }
 
+// A bill whose own type is not its package's is never written under that package's type.
+TEST_F(BrowseResultTest, ABillOfAnotherTypeInAPackageWritesNoList) {
+    const auto list = SendVector("FRelateBrID=2");
+    auto package = platform::ObjectAs<VariantDictionary>(list->Item(1));
+    auto bills = platform::ObjectAs<VariantVector>(package->Value(data::key::kBillsData));
+    auto bill = platform::ObjectAs<VariantDictionary>(bills->Item(bills->UpperBound()));
+    bill->Let(data::key::kBillType, Variant(int16_t{83}));
+    const std::string file = (dir_ / "send.json").string();
+    const platform::Error e = testing::ErrorOf([&] { WriteBrowseResult(list, false, *hostkit::OpenDatabase(A()), file); });
+    EXPECT_NE(std::string(e.what()).find(bill->Value(data::key::kBillID).ToText()), std::string::npos) << e.what();
+    EXPECT_FALSE(fs::exists(file));
+}
+
 // Bills for two branches make one list for each, beside the file named; each is saved at its
 // branch alone, and together they hold every bill chosen.
 TEST_F(BrowseResultTest, BillsForSeveralBranchesMakeOneListForEachBranch) {

@@ -5,6 +5,8 @@
 
 #include <QtTest/QTest>
 
+#include <fmt/format.h>
+
 #include <functional>
 
 #include "browse_window_fixture.h"
@@ -288,6 +290,37 @@ TEST_F(BrowseWindowTest, AFailingSendReportsItKeepsTheWindowOpenAndClearsTheResu
     EXPECT_TRUE(w->isVisible());
     ASSERT_EQ(env_.Ui().Messages().size(), 1u);
     EXPECT_EQ(env_.Ui().Messages()[0].text.rfind("数据读取错误。", 0), 0u) << env_.Ui().Messages()[0].text;
+}
+
+// A bill of another kind (internal numbers of orders and notices overlap) is left out of a list
+// and named; one put in a grid all the same stops the send and is named.
+TEST_F(BrowseWindowTest, ABillOfAnotherKindIsLeftOutOfAListAndStopsTheSend) {
+    for (const auto& [kind, other_type] : {std::pair{0, 83}, {1, 82}, {2, 71}}) {
+        const BillKind& k = kBillKinds[static_cast<size_t>(kind)];
+        SCOPED_TRACE(k.send_text);
+        const int32_t own = Bills(k.tran_type, 1)[0], other = Bills(other_type, 1)[0];
+        const std::string other_no = env_.Db().Rows(fmt::format(
+            "SELECT FBillNo FROM {} WHERE FInterID={}", other_type == 71 ? "POOrder" : "SEOutStock", other))[0][0];
+        auto w = Open(0);
+        w->show();
+        Load(*w, kind, {});
+        for (bool send : {false, true}) {
+            env_.Ui().Clear();
+            if (send) {
+                w->ldgBill(kind)->SetMaxRows(3);
+                w->ldgBill(kind)->SetRowText(3, fmt::format("{}|{}|{}|||", other_type, other, other_no));
+                w->OnToolClick(tool::kFileSend);
+            } else {
+                w->FillBillGrid(Selection({{own, k.tran_type}, {other, other_type}}));
+                EXPECT_EQ(w->ldgBill(kind)->MaxRows(), 2);
+            }
+            const auto messages = Messages(env_.Ui());
+            ASSERT_EQ(messages.size(), 1u);
+            EXPECT_NE(messages[0].find(other_no), std::string::npos) << messages[0];
+        }
+        EXPECT_FALSE(facade::SelectionResult());
+        EXPECT_TRUE(w->isVisible());
+    }
 }
 
 TEST_F(BrowseWindowTest, FillBillGridWritesOneRowPerBillRunAndReplacesTheRows) {

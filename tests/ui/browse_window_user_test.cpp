@@ -7,6 +7,7 @@
 #include <QTableView>
 #include <QTimer>
 #include <QToolButton>
+#include <QWheelEvent>
 #include <QtTest/QTest>
 
 #include <algorithm>
@@ -205,6 +206,58 @@ TEST_F(BrowseWindowTest, APersonChecksPurchaseOrdersPicksTwoInTheListAndSendsThe
     EXPECT_EQ(package->Value(key::kBillType), Variant(int16_t{501}));
     EXPECT_EQ(BillIdsOf(package->Value(key::kBillsData)), expected);
     EXPECT_TRUE(env_.Ui().Messages().empty());
+}
+
+// However the tab is changed (an arrow key, the mouse wheel), its frame is shown, 过滤 fills that
+// kind's grid and 发送 packages each bill under its own kind.
+TEST_F(BrowseWindowTest, TheTabChangedByKeyOrWheelIsTheKindFilteredAndSent) {
+    const std::vector<int32_t> bills[] = {Bills(71, 2), Bills(83, 2), Bills(82, 1)};
+    const auto wheel = [](QTabBar* bar, int delta) {
+        const QPointF at = bar->tabRect(bar->currentIndex()).center();
+        QWheelEvent e(at, bar->mapToGlobal(at), {}, {0, delta}, Qt::NoButton, {}, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(bar, &e);
+    };
+    // Right and wheel down go on from the first tab, left and wheel up back from the last.
+    const std::function<void(QTabBar*)> moves[] = {[](QTabBar* b) { QTest::keyClick(b, Qt::Key_Right); },
+                                                   [](QTabBar* b) { QTest::keyClick(b, Qt::Key_Left); },
+                                                   [&](QTabBar* b) { wheel(b, -120); },
+                                                   [&](QTabBar* b) { wheel(b, 120); }};
+    hostkit::SetLoginProperties("AcctDB={Data Source=" + env_.DbPath() + "};UserName=李明;UserID=12;");
+    int kind = 0;  // the tab the user sees: the list control offers bills of its kind
+    platform::ScopedClassRegistration list("OrbaList.Rilvo", [&] {
+        auto picks = MakeRef<VariantVector>();
+        for (int32_t id : bills[kind]) picks->Add(Variant(Pick(id, kBillKinds[kind].tran_type)));
+        return Ref<platform::Object>(MakeRef<ScriptedListControl>("SelectOK", picks));
+    });
+    for (int m = 0; m < 4; ++m) {
+        SCOPED_TRACE(m);
+        auto w = Open(0);
+        w->show();
+        for (const char* k : {"POOrd", "SEOut", "SEIn"}) w->SetNodeChecked(k, true);
+        QTabBar* bar = w->TabStrip()->Bar();
+        QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(m % 2 * 2).center());
+        for (int step = 0; step < 3; ++step) {
+            if (step > 0) moves[m](bar);
+            kind = m % 2 == 0 ? step : 2 - step;
+            ASSERT_EQ(w->TabStrip()->SelectedKey(), kBillKinds[kind].send_key);
+            for (int i = 0; i < 3; ++i) EXPECT_EQ(w->picFrame(i)->isHidden(), i != kind) << "frame " << i;
+            QTest::mouseClick(ToolButton(*w, tool::kFileFilter), Qt::LeftButton);
+            EXPECT_EQ(w->ldgBill(kind)->MaxRows(), 1 + static_cast<int32_t>(bills[kind].size()));
+        }
+        QTest::mouseClick(ToolButton(*w, tool::kFileSend), Qt::LeftButton);
+        Ref<VariantVector> result = facade::SelectionResult();
+        ASSERT_TRUE(result && result->UpperBound() == 3);
+        for (int i = 0; i < 3; ++i) {
+            auto package = platform::ObjectAs<VariantDictionary>(result->Item(i + 1));
+            EXPECT_EQ(package->Value(key::kBillType), Variant(kBillKinds[i].bill_type));
+            EXPECT_EQ(BillIdsOf(package->Value(key::kBillsData)), bills[i]);
+            auto sent = platform::ObjectAs<VariantVector>(package->Value(key::kBillsData));
+            for (int32_t b = 1; b <= sent->UpperBound(); ++b) {
+                EXPECT_EQ(platform::ObjectAs<VariantDictionary>(sent->Item(b))->Value(key::kBillType).ToLong(),
+                          kBillKinds[i].tran_type);
+            }
+        }
+    }
 }
 
 TEST_F(BrowseWindowTest, AKeyThatIsTheBarsShortcutNeverReachesTheGrid) {

@@ -33,6 +33,13 @@ int KindOfKey(std::string_view key) {
     return -1;
 }
 
+int KindOfTranType(std::string_view tran_type) {
+    for (size_t i = 0; i < kBillKinds.size(); ++i) {
+        if (tran_type == std::to_string(kBillKinds[i].tran_type)) return static_cast<int>(i);
+    }
+    return -1;
+}
+
 std::string TabCaption(std::string_view key) {
     const int kind = KindOfKey(key);
     if (kind < 0) return {};

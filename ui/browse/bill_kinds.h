@@ -46,6 +46,9 @@ inline constexpr std::array<BillKind, 3> kBillKinds{{
 int KindOfKey(std::string_view key);
 // The caption of the tab for a key: the send text for a send key, else the download text.
 std::string TabCaption(std::string_view key);
+// The kind whose bills have transaction type `tran_type` (71, 83, 82), given as the text a
+// listed bill keeps it in; -1 for any other text.
+int KindOfTranType(std::string_view tran_type);
 
 // What the list dialog is told about the user, cut out of the login property string: the
 // text between the first "{" and the "}" after it, the number after "UserID=" and the name

@@ -85,7 +85,8 @@ void FrmBrowseBase::BuildControls() {
     rules(line1_, "Line1");
 
     tab_strip_ = new TabStripControl(client_);
-    connect(tab_strip_, &TabStripControl::Clicked, this, [this] { OnTabClick(); });
+    connect(tab_strip_, &TabStripControl::Clicked, this, [this] { FollowSelectedTab(); });
+    connect(tab_strip_, &TabStripControl::SelectionChanged, this, [this] { FollowSelectedTab(); });
     BuildBillFrames();
 
     pic_split_ = new QFrame(client_);

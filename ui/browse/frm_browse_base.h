@@ -33,6 +33,12 @@ inline constexpr std::string_view kNoTypeToFilter = "请选择要发送的单据
 inline constexpr std::string_view kNoTypeToDownload = "请选择要下载的单据。";
 inline constexpr std::string_view kReadFailed = "数据读取错误。";
 inline constexpr std::string_view kListFailed = "单据列表读取错误。";
+// A list holds bills of its own kind only; each bill left out or holding up a send is named
+// on a line of its own after the heading.
+inline constexpr std::string_view kOtherKindNotListed = "以下单据不是本列表的单据类型，未列入：";
+inline constexpr std::string_view kOtherKindNotSent = "以下单据不是其所在列表的单据类型，不能发送，请重新过滤该列表：";
+inline constexpr std::string_view kInTheListOf = "列表中的";
+inline constexpr std::string_view kTranTypeWord = "事务类型";
 inline constexpr std::string_view kViewerProgId = "OrbaBills.Bills";
 
 // The window's layout modes.
@@ -60,6 +66,7 @@ public:
 
     // Tree and tabs.
     void SetTreeView();
+    // Selects the tab of `key` (when it has one); the frame shown is always the selected tab's.
     void ShowBillFrame(std::string_view key);
     QTreeWidgetItem* Node(std::string_view key) const;  // nullptr when the tree has no such node
     bool NodeChecked(std::string_view key) const;
@@ -69,14 +76,20 @@ public:
     void OnToolClick(std::string_view name);
 
     // Bill lists.
+    // Opens the list dialog for the kind of `key`; what is confirmed there fills that kind's grid.
     void SelectBills(std::string_view key);
+    // Replaces the rows of the grid of `kind` with the chosen bills; a bill of another kind is
+    // left out, and a message names it. Without `kind`: the selected tab's grid.
+    void FillBillGrid(int kind, const platform::Ref<platform::Object>& selection);
     void FillBillGrid(const platform::Ref<platform::Object>& selection);
     platform::Ref<host::VariantVector> GetPOOrdBills();
     platform::Ref<host::VariantVector> GetSEOutBills();
     platform::Ref<host::VariantVector> GetSEInBills();
     platform::Ref<platform::RecordSet> GetListRS(int16_t index) const;
 
-    // Sending, downloading and viewing.
+    // Sending, downloading and viewing. The send vector holds each listed bill in the package
+    // of its own kind: a listed bill of another kind than its list's stops it with a message
+    // (Nothing is returned).
     platform::Ref<host::VariantVector> GetSendBillVect();
     platform::Ref<host::VariantVector> GetDownBillVect();
     void OnGridActivate(int index);
@@ -119,12 +132,13 @@ private:
     void BuildBillFrames();
     void BuildStatusBar();
     void OnNodeChanged(QTreeWidgetItem* node);
-    // The kind whose frame is shown; -1 when none is.
-    int ShownKind() const;
+    // The window's current kind: the selected tab's; -1 when there is no tab.
+    int CurrentKind() const;
+    // Shows the frame of the current kind only.
+    void FollowSelectedTab();
     void ApplyGeometry();
     void PlaceBillFrames();
     void OnNodeCheck(QTreeWidgetItem* node);
-    void OnTabClick();
     void Finish(platform::Ref<host::VariantVector> result);
     platform::Ref<host::VariantVector> CollectBills(int kind);
     double DpiX() const;

@@ -63,6 +63,20 @@ ChosenBill BillFromInfo(const Ref<Object>& info, int32_t inter_id) {
                       TextOf(FieldValue(info, "FRelateBrName")), TextOf(FieldValue(info, "FCompanyName"))};
 }
 
+// A bill as the messages name it: its own kind and its number ("发货通知单 SEOUT01-000007").
+std::string BillLabel(std::string_view tran_type, std::string_view bill_no) {
+    const int kind = KindOfTranType(tran_type);
+    std::string label = kind >= 0 ? std::string(kBillKinds[Index(kind)].send_text)
+                                  : std::string(kTranTypeWord) + std::string(tran_type);
+    return label.append(" ").append(bill_no);
+}
+
+std::string HeadingAndLines(std::string_view heading, const std::vector<std::string>& lines) {
+    std::string text(heading);
+    for (const std::string& line : lines) text.append("\n").append(line);
+    return text;
+}
+
 }  // namespace
 
 // ---- Bill lists -----------------------------------------------------------------------
@@ -88,7 +102,7 @@ void FrmBrowseBase::SelectBills(std::string_view tab_key) {
     try {
         dialog.InitData();
         dialog.ShowModal();
-        if (dialog.OK()) FillBillGrid(dialog.Selected());
+        if (dialog.OK()) FillBillGrid(kind, dialog.Selected());
     } catch (...) {
         dialog.Unload();
         throw;
@@ -97,21 +111,40 @@ void FrmBrowseBase::SelectBills(std::string_view tab_key) {
 }
 
 void FrmBrowseBase::FillBillGrid(const Ref<Object>& selection) {
-    const int kind = ShownKind();
+    const int kind = CurrentKind();
     if (kind < 0) throw Error(ErrorCode::kInvalidProcedureCall, "No bill list is shown to take the chosen bills");
+    FillBillGrid(kind, selection);
+}
+
+void FrmBrowseBase::FillBillGrid(int kind, const Ref<Object>& selection) {
+    if (kind < 0 || Index(kind) >= chosen_.size()) {
+        throw Error(ErrorCode::kInvalidProcedureCall, fmt::format("There is no bill list {}", kind));
+    }
+    const std::string own_type = std::to_string(kBillKinds[Index(kind)].tran_type);
+    std::vector<std::string> left_out;
     ChosenBills& bills = chosen_[Index(kind)];
     bills.Clear();
-    int32_t last_id = 0;
+    std::pair<int32_t, int32_t> last{0, 0};  // internal number, transaction type
     const int32_t upper = UpperBound(selection);
     for (int32_t i = 1; i <= upper; ++i) {
         const Ref<Object> record = ItemAt(selection, i);
-        const Variant id = RecordValue(record, "FInterID");
-        // Records of one bill that follow one another (one per line) give one row.
-        if (id.ToLong() == last_id) continue;
-        last_id = id.ToLong();
-        bills.Append(BillFromInfo(data_->GetBillInfo(RecordValue(record, "FTranType").ToLong(), last_id), last_id));
+        const std::pair<int32_t, int32_t> at{RecordValue(record, "FInterID").ToLong(),
+                                             RecordValue(record, "FTranType").ToLong()};
+        // Records of one bill that follow one another (one per line) give one row; a bill of
+        // another type may have the same internal number.
+        if (at == last) continue;
+        last = at;
+        ChosenBill bill = BillFromInfo(data_->GetBillInfo(at.second, at.first), at.first);
+        // The type is the database's, read with the summary: a list control may hand out a bill
+        // of another kind, whose internal number names another bill in this kind's table.
+        if (bill.tran_type != own_type) {
+            left_out.push_back(BillLabel(bill.tran_type, bill.bill_no));
+            continue;
+        }
+        bills.Append(std::move(bill));
     }
     grids_[Index(kind)]->resizeColumnsToContents();
+    if (!left_out.empty()) platform::ShowInfoMessage(HeadingAndLines(kOtherKindNotListed, left_out), host::kMessageTitle);
 }
 
 Ref<VariantVector> FrmBrowseBase::CollectBills(int kind) {
@@ -137,27 +170,51 @@ Ref<platform::RecordSet> FrmBrowseBase::GetListRS(int16_t index) const {
 
 Ref<VariantVector> FrmBrowseBase::GetSendBillVect() {
     try {
+        const auto sent = [this](size_t i) { return !chosen_[i].Empty() && NodeChecked(kBillKinds[i].send_key); };
+        // A bill is extracted from its list's table by internal number, which names another bill
+        // there when the bill is of another kind: such a bill stops the send, so that nothing goes
+        // under another kind's type and number.
+        std::vector<std::string> other_kind;
+        const auto misplaced = [&other_kind](const BillKind& k, std::string_view tran_type, std::string_view bill_no) {
+            if (tran_type == std::to_string(k.tran_type)) return;
+            other_kind.push_back(std::string(k.send_text) + std::string(kInTheListOf) + BillLabel(tran_type, bill_no));
+        };
+        const auto refuse = [&other_kind] {
+            platform::ShowInfoMessage(HeadingAndLines(kOtherKindNotSent, other_kind), host::kMessageTitle);
+            return Ref<VariantVector>();
+        };
+        for (size_t i = 0; i < kBillKinds.size(); ++i) {
+            if (!sent(i)) continue;
+            for (const ChosenBill& b : chosen_[i].Bills()) misplaced(kBillKinds[i], b.tran_type, b.bill_no);
+        }
+        if (!other_kind.empty()) return refuse();
+
         auto result = MakeRef<VariantVector>();
         std::vector<std::string> not_found;
         for (size_t i = 0; i < kBillKinds.size(); ++i) {
             const BillKind& k = kBillKinds[i];
-            if (chosen_[i].Empty() || !NodeChecked(k.send_key)) continue;
+            if (!sent(i)) continue;
             auto package = MakeRef<VariantDictionary>();
             package->Let(key::kBillType, Variant(k.bill_type));
             package->Let(key::kBillName, Variant(k.bill_name));
             Ref<VariantVector> bills = CollectBills(static_cast<int>(i));
             package->Set(key::kBillsData, bills);
             result->Add(Variant(package));
-            // A listed bill deleted since drops out of the extraction: the host names it.
+            // A listed bill deleted since drops out of the extraction: the host names it. One
+            // whose type the database has changed since it was listed is of another kind now.
             std::set<std::string> found;
             for (int32_t b = 1; bills && b <= bills->UpperBound(); ++b) {
                 auto bill = platform::ObjectAs<VariantDictionary>(bills->Item(b));
-                if (const Variant* id = bill ? bill->Find(key::kBillInterID) : nullptr) found.insert(id->ToText());
+                if (!bill) continue;
+                misplaced(k, TextOf(bill->ValueOrDefault(key::kBillType, Variant())),
+                          TextOf(bill->ValueOrDefault(key::kBillID, Variant())));
+                if (const Variant* id = bill->Find(key::kBillInterID)) found.insert(id->ToText());
             }
             for (const ChosenBill& chosen : chosen_[i].Bills()) {
                 if (!found.contains(chosen.inter_id)) not_found.push_back(std::string(k.send_text) + " " + chosen.bill_no);
             }
         }
+        if (!other_kind.empty()) return refuse();
         facade::SetBillsNotFound(std::move(not_found));
         return result;
     } catch (const std::exception& e) {

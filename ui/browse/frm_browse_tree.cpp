@@ -87,22 +87,21 @@ void FrmBrowseBase::OnNodeCheck(QTreeWidgetItem* node) {
             tab_strip_->RemoveTab(node_key);
         }
     }
-    if (tab_strip_->Count() > 0) {
-        tab_strip_->show();
-        ShowBillFrame(tab_strip_->SelectedKey());
-    } else {
-        tab_strip_->hide();
-        for (QFrame* frame : frames_) frame->hide();
-    }
+    tab_strip_->setVisible(tab_strip_->Count() > 0);
+    FollowSelectedTab();
 }
 
 void FrmBrowseBase::ShowBillFrame(std::string_view node_key) {
-    const int kind = KindOfKey(node_key);
-    if (kind < 0) return;
-    for (size_t i = 0; i < frames_.size(); ++i) frames_[i]->setVisible(static_cast<int>(i) == kind);
+    tab_strip_->Select(node_key);
+    FollowSelectedTab();
 }
 
-void FrmBrowseBase::OnTabClick() { ShowBillFrame(tab_strip_->SelectedKey()); }
+int FrmBrowseBase::CurrentKind() const { return KindOfKey(tab_strip_->SelectedKey()); }
+
+void FrmBrowseBase::FollowSelectedTab() {
+    const int kind = CurrentKind();
+    for (size_t i = 0; i < frames_.size(); ++i) frames_[i]->setVisible(static_cast<int>(i) == kind);
+}
 
 // ---- Commands -------------------------------------------------------------------------
 
@@ -143,13 +142,6 @@ void FrmBrowseBase::OnToolClick(std::string_view name) {
 void FrmBrowseBase::Finish(Ref<VariantVector> result) {
     facade::SetSelectionResult(result);
     if (result) done(QDialog::Accepted);
-}
-
-int FrmBrowseBase::ShownKind() const {
-    for (size_t i = 0; i < frames_.size(); ++i) {
-        if (!frames_[i]->isHidden()) return static_cast<int>(i);
-    }
-    return -1;
 }
 
 }  // namespace orba::ui

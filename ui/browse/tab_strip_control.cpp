@@ -19,6 +19,8 @@ TabStripControl::TabStripControl(QWidget* parent) : QFrame(parent), bar_(new QTa
         if (index >= 0) bar_->setCurrentIndex(index);
         emit Clicked();
     });
+    // Keys and the mouse wheel change the selection without a click.
+    connect(bar_, &QTabBar::currentChanged, this, [this](int) { emit SelectionChanged(); });
 }
 
 void TabStripControl::resizeEvent(QResizeEvent* event) {

@@ -29,8 +29,11 @@ public:
     QTabBar* Bar() const { return bar_; }
 
 signals:
-    // The user chose a tab.
+    // The user clicked a tab.
     void Clicked();
+    // Another tab is selected (or none is): by a click, a key, the mouse wheel or a call; not
+    // while AddTab adds the first tab.
+    void SelectionChanged();
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
