@@ -132,6 +132,8 @@ void EnsureReceivedTables(Database& db) {
 }
 
 void EnsureSentTable(Database& db) {
+    // Once made, the table is only looked up: no write lock is taken for it.
+    if (db.HasTable("t_SentBill")) return;
     InTransaction(db, [&] {
         db.HoldForSchemaChange("orba sent bills");
         if (db.HasTable("t_SentBill")) return;
