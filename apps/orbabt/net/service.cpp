@@ -192,7 +192,10 @@ std::string StatusPage(const host::VariantDictionary& status) {
 class Service {
 public:
     Service(const ServeOptions& options)
-        : db_(UseBranchDatabase(options.db)), own_(OwnBranch(*db_)), peers_(ReadPeersFile(options.peers)) {
+        : db_(UseBranchDatabase(options.db)),
+          own_(OwnBranch(*db_)),
+          peers_(ReadPeersFile(options.peers)),
+          folder_(ExchangeFolderOf(*db_)) {
         check_.pins = PinsOf(peers_);
         check_.on_refused = &LogRefused;
         for (const Peer& peer : peers_) {
@@ -205,7 +208,7 @@ public:
             }
             names_[peer.branch] = rows->Value(0).ToText();
         }
-        last_exchange_ = LastExchanges(own_.number);
+        last_exchange_ = LastExchanges(own_.number, folder_);
     }
 
     const Branch& Own() const { return own_; }
@@ -238,7 +241,7 @@ public:
             std::cerr << platform::ForTerminal(fmt::format("orbabt serve: {} {} for {}: {}\n", req.method, req.path,
                                                            number, e.Description()));
         }
-        if (!record.direction.empty()) AppendExchangeLog(record);
+        if (!record.direction.empty()) AppendExchangeLog(record, folder_);
     }
 
     // A download request: every requested bill addressed to the caller and not yet sent,
@@ -367,6 +370,7 @@ private:
     std::unique_ptr<hostkit::Database> db_;
     Branch own_;
     std::vector<Peer> peers_;
+    std::filesystem::path folder_;  // this database's exchange log
     std::map<std::string, std::string> names_;
     std::map<std::string, std::string> last_exchange_;
     PinCheck check_;

@@ -161,15 +161,16 @@ void AddServiceOptions(CLI::App& command, ClientOptions& service, const char* ur
         ->capture_default_str();
 }
 
-// Runs `exchange` and writes its line of the exchange log, with the error when it failed.
+// Runs `exchange` and writes its line of the exchange log of the branch database, with the
+// error when it failed (a database that could not be opened has no log to write to).
 int Logged(ExchangeRecord& record, const std::function<int()>& exchange) {
     try {
         const int status = exchange();
-        AppendExchangeLog(record);
+        if (!record.folder.empty()) AppendExchangeLog(record, record.folder);
         return status;
     } catch (const Error& e) {
         record.error = e.Description();
-        AppendExchangeLog(record);
+        if (!record.folder.empty()) AppendExchangeLog(record, record.folder);
         throw;
     }
 }
@@ -208,9 +209,12 @@ int Pull(const PullOptions& options, ServiceClient& service, ExchangeRecord& rec
     const std::unique_ptr<hostkit::Database> database = UseBranchDatabase(options.db);
     const Branch own = OwnBranch(*database);
     record.branch = own.number;
+    record.folder = ExchangeFolderOf(*database);
     const std::map<std::string, Branch> related = RelatedPeers(*database, own, service, options.service);
-    const std::vector<fs::path> kept_folders{options.kept.empty() ? ExchangeFolder() / "undelivered"
-                                                                  : fs::path(options.kept)};
+    // Receipts not delivered wait in the database's own folder; those an earlier version kept
+    // in the one folder it shared between databases are delivered from there too.
+    std::vector<fs::path> kept_folders{options.kept.empty() ? record.folder / "undelivered" : fs::path(options.kept)};
+    if (options.kept.empty()) kept_folders.push_back(SharedExchangeFolder() / "undelivered");
     // Kept receipts go before anything new is asked for, as soon as it is known which
     // service this is: at once with one certificate pinned, else once it has answered.
     bool ok = true;
@@ -276,6 +280,7 @@ int Push(const PushOptions& options, ServiceClient& service, ExchangeRecord& rec
     const std::unique_ptr<hostkit::Database> database = UseBranchDatabase(options.db);
     const Branch own = OwnBranch(*database);
     record.branch = own.number;
+    record.folder = ExchangeFolderOf(*database);
     const std::map<std::string, Branch> related = RelatedPeers(*database, own, service, options.service);
     const std::string list_name = options.list_file.empty() ? "the chosen bills" : options.list_file;
     // The list is checked and counted in one reading of its file and sent as its text is read
@@ -365,8 +370,8 @@ void AddPullCommand(CLI::App& app, CommandContext& context) {
     command->add_option("--db", pull->db, "Account database of this branch")->required();
     AddServiceOptions(*command, pull->service, "--from", "The related branch's service: https://HOST:PORT");
     command->add_option("--kept", pull->kept,
-                        "Folder of receipts not yet delivered (default: ExchangeLog/undelivered beside the "
-                        "transmission logs)");
+                        "Folder of receipts not yet delivered (default: undelivered in the database's exchange "
+                        "log folder, e.g. b.db.exchanges/undelivered)");
     command->add_option("--types", pull->types, "Bill types to fetch")->delimiter(',')->capture_default_str();
     context.AddTraceOption(*command);
     context.AddInputLimitOption(*command);
