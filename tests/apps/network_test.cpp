@@ -217,9 +217,10 @@ protected:
                      b_certificate.c_str());
     }
 
-    // Starts A's service (or the one of `db`) on a free loopback port and waits until it says
-    // where it listens.
-    void StartService(const std::vector<std::string>& more = {}, std::string db = {}) {
+    // Starts A's service (or the one of `db`) on a free loopback port (or `listen`) and waits
+    // until it says where it listens.
+    void StartService(const std::vector<std::string>& more = {}, std::string db = {},
+                      std::string listen = "127.0.0.1:0") {
         if (db.empty()) db = a_;
         int out[2];
         ASSERT_EQ(pipe(out), 0);
@@ -229,7 +230,7 @@ protected:
             const int err = open((dir_ / "serve.err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
             dup2(err, STDERR_FILENO);
             chdir(dir_.Path().c_str());
-            std::vector<std::string> args = {"orbabt", "serve", "--db", db, "--listen", "127.0.0.1:0", "--cert",
+            std::vector<std::string> args = {"orbabt", "serve", "--db", db, "--listen", listen, "--cert",
                                              "a.pem", "--key", "a.key", "--peers", "peers.json"};
             args.insert(args.end(), more.begin(), more.end());
             std::vector<char*> argv;
@@ -268,9 +269,10 @@ protected:
     }
 
     // Runs orbabt with `args` in the test's folder; returns its exit status, its output in `out`.
-    int Orbabt(const std::string& args, std::string& out) {
-        const std::string command =
-            "cd '" + dir_.Path().string() + "' && '" + Program().string() + "' " + args + " >run.out 2>&1";
+    // With `of_program` false, `args` is the whole command.
+    int Orbabt(const std::string& args, std::string& out, bool of_program = true) {
+        const std::string program = of_program ? "'" + Program().string() + "' " : "";
+        const std::string command = "cd '" + dir_.Path().string() + "' && " + program + args + " >run.out 2>&1";
         const int raw = std::system(command.c_str());
         out = Slurp(dir_ / "run.out");
         return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
@@ -841,6 +843,30 @@ TEST_F(NetworkTest, TheClientTakesOnlyWhatTheBranchItPinnedSendsInItsOwnName) {
             EXPECT_EQ(Count("b.db", "SELECT count(*) FROM POOrder WHERE FTranStatus=1"), marked_at_b) << out;
         }
     }
+}
+
+// A service has its port to itself: a second one on it is refused, saying where, while the
+// first one still answers; once it has stopped, a service started at once takes the port.
+TEST_F(NetworkTest, AServiceHasItsPortToItselfAndARestartTakesItAgain) {
+    StartService();
+    const std::string listen = "127.0.0.1:" + std::to_string(port_);
+    const std::string status = "status --from https://" + listen + " --cert b.pem --key b.key --peer 01.001=a.pem";
+    std::string out;
+    ASSERT_EQ(Orbabt(status, out), 0) << out;
+    WriteTextFile(dir_ / "b-peers.json", R"({"peers": [{"branch": "01.001", "certificate": "a.pem"}]})");
+    EXPECT_EQ(Orbabt("timeout 20 '" + Program().string() + "' serve --db b.db --listen " + listen +
+                         " --cert b.pem --key b.key --peers b-peers.json",
+                     out, false),
+              1);
+    EXPECT_NE(out.find("The service cannot listen on " + listen + ": the port is in use"), std::string::npos) << out;
+    EXPECT_EQ(out.find("Serving"), std::string::npos) << out;
+    ASSERT_EQ(Orbabt(status, out), 0) << out;
+    EXPECT_NE(out.find(R"("number":"01.001")"), std::string::npos) << out;
+    const int port = port_;
+    EXPECT_EQ(StopService(), 0);
+    StartService({}, a_, listen);
+    EXPECT_EQ(port_, port);
+    ASSERT_EQ(Orbabt(status, out), 0) << out;
 }
 
 // Each branch database keeps its own exchange log: a service on another copy of A's

@@ -5,6 +5,7 @@
 #include <httplib.h>
 #include <pthread.h>
 #include <signal.h>
+#include <sys/socket.h>
 
 #include <cerrno>
 #include <charconv>
@@ -457,9 +458,26 @@ int RunServe(const ServeOptions& options) {
         }
     });
 
+    // The port is this service's alone. The HTTP library would let a second service listen on
+    // a port in use too (SO_REUSEPORT), and the system would then hand each new connection to
+    // either of them, with either branch database answering; without that option the second
+    // is refused. SO_REUSEADDR lets a service restarted at once bind while connections of the
+    // one stopped still linger.
+    server.set_socket_options([](socket_t sock) {
+        const int yes = 1;
+        setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    });
+    errno = 0;
     const int bound = port == 0 ? server.bind_to_any_port(host) : (server.bind_to_port(host, port) ? port : -1);
     if (bound < 0) {
-        throw Error(ErrorCode::kIoError, fmt::format("The service cannot listen on {}", options.listen));
+        const int error = errno;
+        std::string why;
+        if (error == EADDRINUSE) {
+            why = ": the port is in use (another service, or another program, listens on it)";
+        } else if (error != 0) {
+            why = fmt::format(": {}", std::strerror(error));
+        }
+        throw Error(ErrorCode::kIoError, fmt::format("The service cannot listen on {}:{}{}", host, port, why));
     }
     std::thread stopper([&] {
         int signal = 0;
