@@ -62,6 +62,26 @@ int RunBrowse(const BrowseOptions& options) {
         }
         hostkit::SetListReceiver({options.for_branch, rows->Value(0).ToText()});
     }
+    if (!options.service.url.empty()) {
+        // Whose service the address is taken for is checked before the window opens too.
+        const Branch own = OwnBranch(*database);
+        const std::string where = options.service.peers_file.empty()
+                                      ? std::string("--peer")
+                                      : fmt::format("The peers file '{}'", options.service.peers_file);
+        bool for_pinned = options.for_branch.empty();
+        std::string pinned;
+        for (const net::Peer& peer : net::ClientPeers(options.service)) {
+            net::RelatedBranch(*database, own, peer.branch, where);
+            for_pinned = for_pinned || peer.branch == options.for_branch;
+            pinned += (pinned.empty() ? "" : ", ") + peer.branch;
+        }
+        if (!for_pinned) {
+            throw Error(ErrorCode::kBadInput,
+                        fmt::format("--for {} chooses bills for branch {}, but the service {} is taken for branch {}; "
+                                    "the bills would not be sent there",
+                                    options.for_branch, options.for_branch, options.service.url, pinned));
+        }
+    }
     if (!HasDisplay()) {
         throw Error(ErrorCode::kBadInput,
                     "The browse window needs a display: DISPLAY is not set (run it under xvfb-run, or set "
@@ -127,13 +147,11 @@ void AddBrowseCommand(CLI::App& app, CommandContext& context) {
                         "this related branch's service: https://HOST:PORT");
     command->add_option("--cert", browse->service.cert, "With --to/--from: this branch's certificate (PEM)");
     command->add_option("--key", browse->service.key, "With --to/--from: its private key (PEM)");
-    command->add_option("--peer-cert", browse->service.peer_cert,
-                        "With --to/--from: the service's certificate (PEM) or sha256:<hex>");
+    net::AddPeerOptions(*command, browse->service);
     context.AddTraceOption(*command);
     command->callback([&context, browse, compress] {
-        if (!browse->service.url.empty() &&
-            (browse->service.cert.empty() || browse->service.key.empty() || browse->service.peer_cert.empty())) {
-            throw CLI::ValidationError("--to/--from", "needs --cert, --key and --peer-cert");
+        if (!browse->service.url.empty() && (browse->service.cert.empty() || browse->service.key.empty())) {
+            throw CLI::ValidationError("--to/--from", "needs --cert, --key and --peer BRANCH=CERT (or --peers FILE)");
         }
         context.Choose(
             [browse, compress] {

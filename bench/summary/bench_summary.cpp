@@ -322,7 +322,7 @@ std::vector<double> RunNetworkPulls(const Options& o, const Workload& w, const f
         if (colon == std::string::npos) Die("the service did not start: " + line);
         seconds.push_back(Run({orbabt.string(), "pull", "--db", b.string(), "--from",
                                "https://127.0.0.1:" + line.substr(colon + 1), "--cert", (dir / "b.pem").string(),
-                               "--key", (dir / "b.key").string(), "--peer-cert", (dir / "a.pem").string(), "--types",
+                               "--key", (dir / "b.key").string(), "--peer", "01.001=" + (dir / "a.pem").string(), "--types",
                                "501", "--kept", (dir / "kept").string()})
                               .seconds);
         kill(service, SIGTERM);

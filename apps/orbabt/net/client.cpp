@@ -55,11 +55,34 @@ Address ServiceAddress(const std::string& url) {
 
 }  // namespace
 
+std::vector<Peer> ClientPeers(const ClientOptions& options) {
+    if (!options.peer_cert.empty()) {
+        throw Error(ErrorCode::kBadInput,
+                    fmt::format("--peer-cert {} names a certificate but not whose it is: name the related branch "
+                                "with its service's certificate, --peer BRANCH={} (BRANCH as in t_SonCompany.FNumber, "
+                                "e.g. --peer 01.001={}), or give the peers file, --peers FILE",
+                                options.peer_cert, options.peer_cert, options.peer_cert));
+    }
+    if (!options.peer.empty() && !options.peers_file.empty()) {
+        throw Error(ErrorCode::kBadInput, "Give either --peer BRANCH=CERTIFICATE or --peers FILE, not both");
+    }
+    if (!options.peers_file.empty()) return ReadPeersFile(options.peers_file);
+    if (options.peer.empty()) {
+        throw Error(ErrorCode::kBadInput,
+                    fmt::format("Say which related branch's service {} is: --peer BRANCH=CERTIFICATE (e.g. --peer "
+                                "01.001=a.pem, or --peer 01.001=sha256:<hex>), or --peers FILE",
+                                options.url.empty() ? std::string("the service") : options.url));
+    }
+    return {ParsePeer(options.peer, std::filesystem::current_path(), "--peer")};
+}
+
 ServiceClient::ServiceClient(const ClientOptions& options)
-    : url_(options.url), retries_(options.retries), retry_wait_s_(options.retry_wait_s) {
+    : url_(options.url), peers_(ClientPeers(options)), retries_(options.retries),
+      retry_wait_s_(options.retry_wait_s) {
     const Address address = ServiceAddress(options.url);
-    check_.pins.emplace(PinnedFingerprint(options.peer_cert, std::filesystem::current_path(), "--peer-cert"),
-                        options.url);
+    check_.pins = PinsOf(peers_);
+    check_.accepted = &shown_;
+    if (check_.pins.size() == 1) shown_ = check_.pins.begin()->first;
     client_ = std::make_unique<httplib::SSLClient>(address.host, address.port, options.cert, options.key);
     if (!client_->is_valid()) {
         throw Error(ErrorCode::kBadInput,
@@ -76,6 +99,27 @@ ServiceClient::ServiceClient(const ClientOptions& options)
 }
 
 ServiceClient::~ServiceClient() = default;
+
+void ServiceClient::OnlyBranch(const std::string& branch, std::string_view what) {
+    std::erase_if(check_.pins, [&](const auto& pin) { return pin.second != branch; });
+    if (check_.pins.empty()) {
+        throw Error(ErrorCode::kBadInput,
+                    fmt::format("{} is addressed to branch {}, but no certificate of that branch is pinned for {} "
+                                "(--peer, --peers)",
+                                what, branch, url_));
+    }
+    if (check_.pins.size() == 1) shown_ = check_.pins.begin()->first;
+    // A connection made with another certificate is not used again.
+    if (!check_.pins.count(shown_)) {
+        shown_.clear();
+        client_->stop();
+    }
+}
+
+std::string ServiceClient::PeerBranch() const {
+    const auto pin = check_.pins.find(shown_);
+    return pin == check_.pins.end() ? std::string() : pin->second;
+}
 
 std::string ServiceClient::Post(const std::string& path, const std::string& body) {
     return Send(path, &body, nullptr, nullptr);
@@ -220,7 +264,7 @@ std::string ServiceClient::Answer(const std::string& path, const std::function<h
     if (!result) {
         throw Error(ErrorCode::kIoError,
                     fmt::format("The service {} did not answer {}: {} (is it running, does it pin this branch's "
-                                "certificate, and is its certificate the one --peer-cert names?)",
+                                "certificate, and is its certificate the one --peer or --peers pins?)",
                                 url_, path, httplib::to_string(result.error())));
     }
     if (result->status != 200) {

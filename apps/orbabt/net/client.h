@@ -1,12 +1,15 @@
-// A connection to a related branch's service, which is known by its pinned certificate; this
-// branch shows its own certificate. Shared by pull and push.
+// A connection to a related branch's service, which is known by its branch and that branch's
+// pinned certificate; this branch shows its own certificate. Shared by pull, push, status and
+// the browse window.
 #pragma once
 
 #include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
+#include "apps/orbabt/net/peers.h"
 #include "apps/orbabt/net/pinning.h"
 
 namespace httplib {
@@ -20,7 +23,14 @@ struct ClientOptions {
     std::string url;        // https://HOST:PORT
     std::string cert;       // this branch's certificate (PEM)
     std::string key;        // its private key (PEM)
-    std::string peer_cert;  // the service's certificate (PEM) or "sha256:<hex>"
+    // Whose service it is: "BRANCH=CERTIFICATE" (a PEM file or "sha256:<hex>"), or a peers
+    // file, every certificate of which is pinned; the service's branch is then the one whose
+    // certificate it shows.
+    std::string peer;
+    std::string peers_file;
+    // The certificate alone, as earlier versions took it: refused, since it does not say
+    // which branch the service is.
+    std::string peer_cert;
     int timeout_s = 60;
     // A request that got no answer (no connection, or one lost before the answer came) is
     // sent again this many times, after retry_wait_s seconds and twice as long each time.
@@ -30,10 +40,15 @@ struct ClientOptions {
     double retry_wait_s = 1;
 };
 
+// The related branches `options` take the service for, each with its pinned certificate.
+// Raises an Error saying what to give when they name none, name it twice, or take the
+// certificate alone.
+std::vector<Peer> ClientPeers(const ClientOptions& options);
+
 class ServiceClient {
 public:
-    // Raises an Error for an address that is not https://HOST[:PORT], or certificates that
-    // cannot be read.
+    // Raises an Error for an address that is not https://HOST[:PORT], certificates that
+    // cannot be read, or peers as ClientPeers raises it. Connects only when asked something.
     explicit ServiceClient(const ClientOptions& options);
     ~ServiceClient();
     ServiceClient(const ServiceClient&) = delete;
@@ -53,8 +68,17 @@ public:
     void PostToFile(const std::string& path, const std::string& body, const std::filesystem::path& answer);
     std::string Get(const std::string& path);
     const std::string& Url() const { return url_; }
-    // The SHA-256 of the service's pinned certificate.
-    const std::string& PeerFingerprint() const { return check_.pins.begin()->first; }
+    // The branches the options name for the service, with their certificates.
+    const std::vector<Peer>& Peers() const { return peers_; }
+    // From now on takes the service only with the certificate of `branch`: a service that
+    // shows another is refused in the handshake. Raises an Error, naming `what` (the thing
+    // addressed to that branch), when no certificate of that branch is pinned.
+    void OnlyBranch(const std::string& branch, std::string_view what);
+    // The SHA-256 of the certificate the service showed, and its branch: known from the
+    // start when one certificate is pinned, else once the service has answered; empty until
+    // then.
+    const std::string& PeerFingerprint() const { return shown_; }
+    std::string PeerBranch() const;
 
 private:
     std::string Send(const std::string& path, const std::string* body, const std::filesystem::path* body_file,
@@ -62,6 +86,8 @@ private:
     std::string Answer(const std::string& path, const std::function<httplib::Result()>& send);
 
     std::string url_;
+    std::vector<Peer> peers_;
+    std::string shown_;  // written by the handshake (PinCheck::accepted)
     PinCheck check_;
     int retries_ = 0;
     double retry_wait_s_ = 0;

@@ -1,13 +1,19 @@
 #include "apps/orbabt/net/exchange_log.h"
 
 #include <fmt/format.h>
+#include <pwd.h>
+#include <unistd.h>
 
+#include <cctype>
+#include <cstdlib>
 #include <fstream>
 #include <iostream>
+#include <vector>
 
 #include "facade/transmit_log.h"
 #include "host/variant_dictionary.h"
 #include "host/variant_json.h"
+#include "hostkit/db/database.h"
 #include "platform/error.h"
 #include "platform/printable_text.h"
 
@@ -15,6 +21,60 @@ namespace orba::apps::net {
 
 using platform::MakeRef;
 using platform::Variant;
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr std::string_view kFolderSuffix = ".exchanges";
+
+std::string Environment(const char* name) {
+    const char* value = std::getenv(name);
+    return value ? value : "";
+}
+
+// This process's user account: its login name and home folder, as the system knows them.
+struct Account {
+    std::string name, home;
+};
+Account UserAccount() {
+    struct passwd pwd {};
+    struct passwd* found = nullptr;
+    std::vector<char> buffer(16384);
+    if (::getpwuid_r(::getuid(), &pwd, buffer.data(), buffer.size(), &found) != 0 || !found) return {};
+    return {found->pw_name ? found->pw_name : "", found->pw_dir ? found->pw_dir : ""};
+}
+
+std::string PercentDecoded(std::string_view text) {
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '%' && i + 2 < text.size() && std::isxdigit(static_cast<unsigned char>(text[i + 1])) &&
+            std::isxdigit(static_cast<unsigned char>(text[i + 2]))) {
+            out += static_cast<char>(std::stoi(std::string(text.substr(i + 1, 2)), nullptr, 16));
+            i += 2;
+        } else {
+            out += text[i];
+        }
+    }
+    return out;
+}
+
+// `text` with ASCII letters and digits, '-' and the characters of `kept` as they are, and every
+// other byte as %XX: no '/', no blank, nothing a shell or a person would misread.
+std::string Escaped(std::string_view text, std::string_view kept) {
+    std::string out;
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-';
+        if (plain || (c != '\0' && kept.find(c) != std::string_view::npos)) {
+            out += c;
+        } else {
+            out += fmt::format("%{:02X}", byte);
+        }
+    }
+    return out;
+}
+
+}  // namespace
 
 void CountReceipt(const ReceiptFile& receipt, ExchangeRecord& record) {
     for (const ReceiptPackage& p : receipt.packages) {
@@ -30,9 +90,109 @@ void CountReceipt(const ReceiptFile& receipt, ExchangeRecord& record) {
     }
 }
 
-std::filesystem::path ExchangeFolder() { return facade::LogDirectory().parent_path() / "ExchangeLog"; }
+std::string ServerExchangeFolderName(std::string_view uri) {
+    std::string_view rest = uri;
+    for (std::string_view scheme : {"postgresql://", "postgres://"}) {
+        if (rest.starts_with(scheme)) rest.remove_prefix(scheme.size());
+    }
+    std::string_view query;
+    if (const size_t mark = rest.find('?'); mark != std::string_view::npos) {
+        query = rest.substr(mark + 1);
+        rest = rest.substr(0, mark);
+    }
+    std::string_view authority = rest.substr(0, rest.find('/'));
+    std::string database =
+        authority.size() < rest.size() ? PercentDecoded(rest.substr(authority.size() + 1)) : std::string();
+    std::string user;
+    if (const size_t at = authority.rfind('@'); at != std::string_view::npos) {
+        user = PercentDecoded(authority.substr(0, authority.substr(0, at).find(':')));
+        authority = authority.substr(at + 1);
+    }
+    // One host or several, each with its port or none: "h1:5432,[::1]:5433".
+    std::string host, port;
+    for (size_t start = 0; start < authority.size();) {
+        const size_t comma = std::min(authority.find(',', start), authority.size());
+        std::string_view one = authority.substr(start, comma - start);
+        std::string_view one_port;
+        const size_t bracket = one.starts_with('[') ? one.find(']') : std::string_view::npos;
+        const size_t colon = one.rfind(':');
+        if (colon != std::string_view::npos && (!one.starts_with('[') || (bracket != std::string_view::npos &&
+                                                                          colon > bracket))) {
+            one_port = one.substr(colon + 1);
+            one = one.substr(0, colon);
+        }
+        if (one.starts_with('[') && one.ends_with(']')) one = one.substr(1, one.size() - 2);
+        const char* separator = start > 0 ? "," : "";
+        host += separator + PercentDecoded(one);
+        port += separator + PercentDecoded(one_port);
+        start = comma + 1;
+    }
+    if (host.find_first_not_of(',') == std::string::npos) host.clear();
+    if (port.find_first_not_of(',') == std::string::npos) port.clear();
+    std::string options, hostaddr;
+    while (!query.empty()) {
+        const size_t amp = query.find('&');
+        const std::string_view pair = query.substr(0, amp);
+        query = amp == std::string_view::npos ? std::string_view() : query.substr(amp + 1);
+        const size_t equals = pair.find('=');
+        const std::string key = PercentDecoded(pair.substr(0, equals));
+        const std::string value = equals == std::string_view::npos ? "" : PercentDecoded(pair.substr(equals + 1));
+        if (key == "host") host = value;
+        else if (key == "hostaddr") hostaddr = value;
+        else if (key == "port") port = value;
+        else if (key == "dbname") database = value;
+        else if (key == "user") user = value;
+        else if (key == "options") options = value;
+    }
+    // What the URI leaves out, the client library takes from its environment, then its
+    // defaults.
+    if (host.empty()) host = hostaddr.empty() ? Environment("PGHOST") : hostaddr;
+    if (host.empty()) host = "localhost";
+    if (port.empty()) port = Environment("PGPORT");
+    if (port.empty()) port = "5432";
+    if (user.empty()) user = Environment("PGUSER");
+    if (database.empty()) database = Environment("PGDATABASE");
+    if (database.empty()) database = user.empty() ? UserAccount().name : user;
+    if (options.empty()) options = Environment("PGOPTIONS");
+    std::string schema;
+    constexpr std::string_view kSearchPath = "search_path=";
+    if (const size_t at = options.find(kSearchPath); at != std::string::npos) {
+        const size_t from = at + kSearchPath.size();
+        schema = options.substr(from, options.find_first_of(" \t", from) - from);
+    }
+    // A host holds no '_' and a database or schema no '.' as they stand here, so the parts
+    // are told apart.
+    std::string name = fmt::format("{}_{}_{}", Escaped(host, "."), Escaped(port, ""), Escaped(database, "_"));
+    if (!schema.empty()) name += "." + Escaped(schema, "_");
+    // A file name has room for 255 bytes: a longer one keeps its start and a digest of it all.
+    constexpr size_t kLongest = 200;
+    if (name.size() > kLongest) name = name.substr(0, kLongest - 65) + "~" + hostkit::Sha256Hex(name);
+    return name + std::string(kFolderSuffix);
+}
 
-void AppendExchangeLog(const ExchangeRecord& record, std::filesystem::path directory) {
+fs::path ProgramDataFolder() {
+    // XDG_DATA_HOME counts only when absolute, as the base directory convention asks.
+    if (const std::string xdg = Environment("XDG_DATA_HOME"); xdg.starts_with('/')) {
+        return fs::path(xdg) / facade::kUserDataFolderName;
+    }
+    std::string home = Environment("HOME");
+    if (!home.starts_with('/')) home = UserAccount().home;
+    return fs::path(home.empty() ? "/" : home) / ".local" / "share" / facade::kUserDataFolderName;
+}
+
+fs::path ExchangeFolderOf(const hostkit::Database& db) {
+    if (hostkit::IsServerDatabaseUri(db.Location())) return ProgramDataFolder() / ServerExchangeFolderName(db.Location());
+    // The file itself, not a link to it, decides: the same database through a link keeps one
+    // log.
+    std::error_code ec;
+    fs::path file = fs::weakly_canonical(db.AbsoluteLocation(), ec);
+    if (ec) file = db.AbsoluteLocation();
+    return file.parent_path() / (file.filename().string() + std::string(kFolderSuffix));
+}
+
+fs::path SharedExchangeFolder() { return facade::LogDirectory().parent_path() / "ExchangeLog"; }
+
+void AppendExchangeLog(const ExchangeRecord& record, const std::filesystem::path& directory) {
     auto line = MakeRef<host::VariantDictionary>();
     line->Let("time", Variant(platform::Date::Now().ToString()));
     line->Let("branch", Variant(record.branch));
@@ -53,7 +213,6 @@ void AppendExchangeLog(const ExchangeRecord& record, std::filesystem::path direc
     line->Set("counts", counts);
     line->Let("error", Variant(record.error));
     try {
-        if (directory.empty()) directory = ExchangeFolder();
         std::filesystem::create_directories(directory);
         const std::filesystem::path log = directory / "exchanges.jsonl";
         std::error_code ec;
@@ -69,8 +228,7 @@ void AppendExchangeLog(const ExchangeRecord& record, std::filesystem::path direc
     }
 }
 
-std::map<std::string, std::string> LastExchanges(const std::string& branch, std::filesystem::path directory) {
-    if (directory.empty()) directory = ExchangeFolder();
+std::map<std::string, std::string> LastExchanges(const std::string& branch, const std::filesystem::path& directory) {
     std::map<std::string, std::string> last;
     std::ifstream in(directory / "exchanges.jsonl");
     for (std::string text; std::getline(in, text);) {

@@ -13,6 +13,7 @@ namespace orba::apps::net {
 
 using platform::Error;
 using platform::ErrorCode;
+using platform::Variant;
 
 namespace {
 
@@ -75,14 +76,23 @@ SyncConfig ReadSyncFile(const std::filesystem::path& path) {
     if (!entries) {
         throw Error(ErrorCode::kBadInput,
                     fmt::format("{} names no pulls: it must hold \"pull\": [{{\"from\": \"https://HOST:PORT\", "
-                                "\"certificate\": \"a.pem\"}}, ...]",
+                                "\"branch\": \"01.001\", \"certificate\": \"a.pem\"}}, ...]",
                                 where));
     }
     for (int32_t i = 1; i <= entries->UpperBound(); ++i) {
         const std::string at = fmt::format("{}, pull {}", where, i);
         const auto entry = platform::ObjectAs<host::VariantDictionary>(entries->Item(i));
         if (!entry) throw Error(ErrorCode::kBadInput, fmt::format("{} is not an object", at));
-        SyncPull pull{TextOf(*entry, "from", at), TextOf(*entry, "certificate", at), {501, 502, 503}};
+        // A pull names the branch it pulls from: what the service sends is checked against it.
+        const Variant* branch = entry->Find("branch");
+        if (!branch || !branch->IsString() || branch->AsString().empty()) {
+            throw Error(ErrorCode::kBadInput,
+                        fmt::format("{} names no \"branch\": the related branch whose service it pulls from, as in "
+                                    "t_SonCompany.FNumber (e.g. \"branch\": \"01.001\")",
+                                    at));
+        }
+        SyncPull pull{TextOf(*entry, "from", at), std::string(branch->AsString()), TextOf(*entry, "certificate", at),
+                      {501, 502, 503}};
         if (!pull.certificate.starts_with("sha256:")) pull.certificate = PathFrom(folder, pull.certificate);
         if (const auto types = EntriesOf(*entry, "types")) {
             pull.types.clear();
@@ -126,6 +136,34 @@ Pins PinsOf(const std::vector<Peer>& peers) {
     Pins pins;
     for (const Peer& peer : peers) pins.emplace(peer.fingerprint, peer.branch);
     return pins;
+}
+
+Peer ParsePeer(std::string_view text, const std::filesystem::path& base, std::string_view option) {
+    const size_t equals = text.find('=');
+    if (equals == std::string_view::npos || equals == 0 || equals + 1 == text.size()) {
+        throw Error(ErrorCode::kBadInput,
+                    fmt::format("{} '{}' is not BRANCH=CERTIFICATE: the related branch's number and its service's "
+                                "certificate, e.g. {} 01.001=a.pem or {} 01.001=sha256:<64 hex digits>",
+                                option, text, option, option));
+    }
+    const std::string where = fmt::format("{} {}", option, text);
+    return Peer{std::string(text.substr(0, equals)), PinnedFingerprint(text.substr(equals + 1), base, where)};
+}
+
+Branch RelatedBranch(hostkit::Database& db, const Branch& own, const std::string& number, std::string_view where) {
+    if (number == own.number) {
+        throw Error(ErrorCode::kBadInput,
+                    fmt::format("{} names branch {}, which is this branch itself ({}, the account {}); name the "
+                                "related branch whose service it is",
+                                where, number, own.name, db.Name()));
+    }
+    auto rows = db.Query("SELECT FName FROM t_SonCompany WHERE FNumber=?", {Variant(number)});
+    if (rows->Eof()) {
+        throw Error(ErrorCode::kBadInput,
+                    fmt::format("{} names branch {}, which is not a related branch of {} in the account {}", where,
+                                number, own.number, db.Name()));
+    }
+    return Branch{number, rows->Value(0).ToText()};
 }
 
 }  // namespace orba::apps::net

@@ -10,6 +10,11 @@
 #include <vector>
 
 #include "apps/orbabt/net/pinning.h"
+#include "apps/orbabt/transport.h"
+
+namespace orba::hostkit {
+class Database;
+}
 
 namespace orba::apps::net {
 
@@ -21,11 +26,13 @@ struct Peer {
 // What `orbabt sync` does in one go: the pulls of this branch from several related branches'
 // services. Read from a JSON file:
 //   {"db": "b.db", "cert": "b.pem", "key": "b.key",
-//    "pull": [{"from": "https://a.example:8443", "certificate": "a.pem", "types": [501, 502, 503]}]}
+//    "pull": [{"from": "https://a.example:8443", "branch": "01.001", "certificate": "a.pem",
+//              "types": [501, 502, 503]}]}
 // "types" may be left out (all three); "retries" and "timeout" (seconds) may be given at the
 // top. Relative paths are taken from the file's folder.
 struct SyncPull {
     std::string from;         // the service's address
+    std::string branch;       // the related branch whose service it is
     std::string certificate;  // its certificate: an absolute path, or "sha256:<hex>"
     std::vector<int> types;
 };
@@ -44,5 +51,15 @@ std::vector<Peer> ReadPeersFile(const std::filesystem::path& path);
 
 // The peers as pins: fingerprint -> branch number.
 Pins PinsOf(const std::vector<Peer>& peers);
+
+// A peer as an option names it: "BRANCH=CERTIFICATE", the certificate a PEM file (relative
+// paths from `base`) or "sha256:<hex>". Raises an Error naming `option` when it is not that
+// or the certificate cannot be read.
+Peer ParsePeer(std::string_view text, const std::filesystem::path& base, std::string_view option);
+
+// The related branch `number` of the account database `db` (whose own branch is `own`), with
+// its name. Raises an Error saying so, and naming `where` the number came from, when it is no
+// related branch there or is `own` itself.
+Branch RelatedBranch(hostkit::Database& db, const Branch& own, const std::string& number, std::string_view where);
 
 }  // namespace orba::apps::net

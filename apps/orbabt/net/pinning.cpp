@@ -48,7 +48,10 @@ int VerifyPinned(int, X509_STORE_CTX* store) {
     } else if (X509_cmp_current_time(X509_get0_notBefore(certificate)) > 0) {
         why = "the certificate is not valid yet";
     }
-    if (why.empty()) return 1;
+    if (why.empty()) {
+        if (check->accepted) *check->accepted = fingerprint;
+        return 1;
+    }
     if (check->on_refused) check->on_refused(fingerprint, why);
     return 0;
 }

@@ -29,10 +29,12 @@ using Pins = std::map<std::string, std::string>;
 // Makes `ctx` speak TLS 1.2 or later and take the other side only when it presents a
 // certificate whose fingerprint is one of `pins` and that is within its dates; any other is
 // refused during the handshake, and `on_refused` (when set) is told its fingerprint and why.
-// `pins` must outlive `ctx`.
+// `pins` must outlive `ctx`. A client that pins several certificates learns from `accepted`
+// (when set) which one the other side showed in its last handshake.
 struct PinCheck {
     Pins pins;
     void (*on_refused)(const std::string& fingerprint, const std::string& why) = nullptr;
+    std::string* accepted = nullptr;
 };
 void RequirePinnedPeer(SSL_CTX& ctx, const PinCheck& check);
 

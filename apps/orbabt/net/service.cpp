@@ -5,6 +5,7 @@
 #include <httplib.h>
 #include <pthread.h>
 #include <signal.h>
+#include <sys/socket.h>
 
 #include <cerrno>
 #include <charconv>
@@ -192,7 +193,10 @@ std::string StatusPage(const host::VariantDictionary& status) {
 class Service {
 public:
     Service(const ServeOptions& options)
-        : db_(UseBranchDatabase(options.db)), own_(OwnBranch(*db_)), peers_(ReadPeersFile(options.peers)) {
+        : db_(UseBranchDatabase(options.db)),
+          own_(OwnBranch(*db_)),
+          peers_(ReadPeersFile(options.peers)),
+          folder_(ExchangeFolderOf(*db_)) {
         check_.pins = PinsOf(peers_);
         check_.on_refused = &LogRefused;
         for (const Peer& peer : peers_) {
@@ -205,7 +209,7 @@ public:
             }
             names_[peer.branch] = rows->Value(0).ToText();
         }
-        last_exchange_ = LastExchanges(own_.number);
+        last_exchange_ = LastExchanges(own_.number, folder_);
     }
 
     const Branch& Own() const { return own_; }
@@ -238,7 +242,7 @@ public:
             std::cerr << platform::ForTerminal(fmt::format("orbabt serve: {} {} for {}: {}\n", req.method, req.path,
                                                            number, e.Description()));
         }
-        if (!record.direction.empty()) AppendExchangeLog(record);
+        if (!record.direction.empty()) AppendExchangeLog(record, folder_);
     }
 
     // A download request: every requested bill addressed to the caller and not yet sent,
@@ -368,6 +372,7 @@ private:
     std::unique_ptr<hostkit::Database> db_;
     Branch own_;
     std::vector<Peer> peers_;
+    std::filesystem::path folder_;  // this database's exchange log
     std::map<std::string, std::string> names_;
     std::map<std::string, std::string> last_exchange_;
     PinCheck check_;
@@ -454,9 +459,26 @@ int RunServe(const ServeOptions& options) {
         }
     });
 
+    // The port is this service's alone. The HTTP library would let a second service listen on
+    // a port in use too (SO_REUSEPORT), and the system would then hand each new connection to
+    // either of them, with either branch database answering; without that option the second
+    // is refused. SO_REUSEADDR lets a service restarted at once bind while connections of the
+    // one stopped still linger.
+    server.set_socket_options([](socket_t sock) {
+        const int yes = 1;
+        setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    });
+    errno = 0;
     const int bound = port == 0 ? server.bind_to_any_port(host) : (server.bind_to_port(host, port) ? port : -1);
     if (bound < 0) {
-        throw Error(ErrorCode::kIoError, fmt::format("The service cannot listen on {}", options.listen));
+        const int error = errno;
+        std::string why;
+        if (error == EADDRINUSE) {
+            why = ": the port is in use (another service, or another program, listens on it)";
+        } else if (error != 0) {
+            why = fmt::format(": {}", std::strerror(error));
+        }
+        throw Error(ErrorCode::kIoError, fmt::format("The service cannot listen on {}:{}{}", host, port, why));
     }
     std::thread stopper([&] {
         int signal = 0;

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <iostream>
+#include <map>
 #include <optional>
 
 #include "apps/orbabt/commands.h"
@@ -49,30 +50,34 @@ bool PrintMarked(const std::string& answer_text, const Branch& at, ExchangeRecor
     return answer->Find("ok") && answer->Value("ok").ToBoolean();
 }
 
-// Where a receipt of branch `own` that could not be delivered to `service` waits for the next
-// pull: one file per list, named after the branch, the service's certificate and the list, so
-// that branches sharing the folder never deliver each other's receipts.
-std::string KeptPrefix(const std::string& own, const ServiceClient& service) {
-    return fmt::format("{}-{}-", own, service.PeerFingerprint().substr(0, 16));
+// Where a receipt of branch `own` that could not be delivered to the service with the
+// certificate `fingerprint` waits for the next pull: one file per list, named after the
+// branch, the service's certificate and the list, so that branches sharing a folder never
+// deliver each other's receipts.
+std::string KeptPrefix(const std::string& own, const std::string& fingerprint) {
+    return fmt::format("{}-{}-", own, fingerprint.substr(0, 16));
 }
-fs::path KeptReceiptPath(const fs::path& folder, const std::string& own, const ServiceClient& service,
+fs::path KeptReceiptPath(const fs::path& folder, const std::string& own, const std::string& fingerprint,
                          const std::string& list_sha256) {
-    return folder / (KeptPrefix(own, service) + list_sha256.substr(0, 16) + ".json");
+    return folder / (KeptPrefix(own, fingerprint) + list_sha256.substr(0, 16) + ".json");
 }
 
-// Delivers the receipts kept for `service` by earlier pulls, oldest first. A receipt delivered
-// is removed; one the service refuses (it will never take it) is renamed to *.refused and
-// named on standard error, so that nothing is lost and the next pull is not stopped by it.
-// Raises the Error when the service does not answer: the pull cannot go on without it.
-bool DeliverKeptReceipts(ServiceClient& service, const fs::path& folder, const std::string& own,
+// Delivers the receipts kept in `folders` for `service` by earlier pulls, oldest first. A
+// receipt delivered is removed; one the service refuses (it will never take it) is renamed to
+// *.refused and named on standard error, so that nothing is lost and the next pull is not
+// stopped by it. Raises the Error when the service does not answer: the pull cannot go on
+// without it.
+bool DeliverKeptReceipts(ServiceClient& service, const std::vector<fs::path>& folders, const std::string& own,
                          ExchangeRecord& record) {
-    std::error_code ec;
-    if (!fs::is_directory(folder, ec)) return true;
-    const std::string prefix = KeptPrefix(own, service);
+    const std::string prefix = KeptPrefix(own, service.PeerFingerprint());
     std::vector<fs::path> kept;
-    for (const fs::directory_entry& entry : fs::directory_iterator(folder)) {
-        const std::string name = entry.path().filename().string();
-        if (name.starts_with(prefix) && name.ends_with(".json")) kept.push_back(entry.path());
+    for (const fs::path& folder : folders) {
+        std::error_code ec;
+        if (!fs::is_directory(folder, ec)) continue;
+        for (const fs::directory_entry& entry : fs::directory_iterator(folder)) {
+            const std::string name = entry.path().filename().string();
+            if (name.starts_with(prefix) && name.ends_with(".json")) kept.push_back(entry.path());
+        }
     }
     std::sort(kept.begin(), kept.end(), [](const fs::path& a, const fs::path& b) {
         return fs::last_write_time(a) < fs::last_write_time(b);
@@ -98,12 +103,57 @@ bool DeliverKeptReceipts(ServiceClient& service, const fs::path& folder, const s
     return ok;
 }
 
+// "01.001 (name)", or the number alone when the name is not known.
+std::string Named(const Branch& branch) {
+    return branch.name.empty() ? branch.number : fmt::format("{} ({})", branch.number, branch.name);
+}
+
+// Where the options name the service's branches, for messages.
+std::string PeersNamedBy(const ClientOptions& options) {
+    return options.peers_file.empty() ? std::string("--peer")
+                                      : fmt::format("The peers file '{}'", options.peers_file);
+}
+
+// The branches the service may be, by number, each checked to be a related branch of this
+// database and not this branch itself before anything is asked of the service.
+std::map<std::string, Branch> RelatedPeers(hostkit::Database& db, const Branch& own, const ServiceClient& service,
+                                           const ClientOptions& options) {
+    std::map<std::string, Branch> related;
+    for (const Peer& peer : service.Peers()) {
+        related[peer.branch] = RelatedBranch(db, own, peer.branch, PeersNamedBy(options));
+    }
+    return related;
+}
+
+// The branch whose certificate the service showed, once it has answered.
+Branch AnsweringBranch(const ServiceClient& service, const std::map<std::string, Branch>& related) {
+    const std::string number = service.PeerBranch();
+    const auto found = related.find(number);
+    return found == related.end() ? Branch{number, {}} : found->second;
+}
+
+// Refuses what the service sent, before anything is saved or marked, when it names as its
+// `role` another branch than `peer`, the branch whose certificate the service showed: a
+// related branch answers for itself only. `db`, when there is one, tells whether the branch
+// named is one of its related branches at all.
+void RequireFromPeer(hostkit::Database* db, const Branch& named, const Branch& peer, std::string_view what,
+                     std::string_view role, std::string_view undone) {
+    if (named.number == peer.number) return;
+    std::string stranger;
+    if (db && db->Query("SELECT FName FROM t_SonCompany WHERE FNumber=?", {platform::Variant(named.number)})->Eof()) {
+        stranger = fmt::format(", which is no related branch in the account {}", db->Name());
+    }
+    throw Error(ErrorCode::kBadInput,
+                fmt::format("{} names branch {} as its {}{}, but the service that answered is branch {}: the "
+                            "certificate it showed is the one pinned for {}. Expected {} as its {}; nothing was {}",
+                            what, Named(named), role, stranger, Named(peer), peer.number, peer.number, role, undone));
+}
+
 void AddServiceOptions(CLI::App& command, ClientOptions& service, const char* url_option, const char* url_help) {
     command.add_option(url_option, service.url, url_help)->required();
     command.add_option("--cert", service.cert, "This branch's certificate (PEM)")->required();
     command.add_option("--key", service.key, "This branch's private key (PEM)")->required();
-    command.add_option("--peer-cert", service.peer_cert, "The service's certificate (PEM) or sha256:<hex>")
-        ->required();
+    AddPeerOptions(command, service);
     command.add_option("--timeout", service.timeout_s, "Seconds to wait for the service")->capture_default_str();
     command.add_option("--retries", service.retries, "Tries again when no answer comes, this many times")
         ->capture_default_str();
@@ -111,24 +161,47 @@ void AddServiceOptions(CLI::App& command, ClientOptions& service, const char* ur
         ->capture_default_str();
 }
 
-// Runs `exchange` and writes its line of the exchange log, with the error when it failed.
+// Runs `exchange` and writes its line of the exchange log of the branch database, with the
+// error when it failed (a database that could not be opened has no log to write to).
 int Logged(ExchangeRecord& record, const std::function<int()>& exchange) {
     try {
         const int status = exchange();
-        AppendExchangeLog(record);
+        if (!record.folder.empty()) AppendExchangeLog(record, record.folder);
         return status;
     } catch (const Error& e) {
         record.error = e.Description();
-        AppendExchangeLog(record);
+        if (!record.folder.empty()) AppendExchangeLog(record, record.folder);
         throw;
     }
 }
 
+// A record of an exchange with `service` in `direction`, its peer as far as it is known yet.
+ExchangeRecord NewRecord(const ServiceClient& service, std::string direction) {
+    ExchangeRecord record;
+    record.peer = service.PeerBranch();
+    record.certificate = service.PeerFingerprint();
+    record.direction = std::move(direction);
+    return record;
+}
+
 }  // namespace
+
+void AddPeerOptions(CLI::App& command, ClientOptions& service) {
+    auto* peer = command.add_option("--peer", service.peer,
+                                    "The related branch whose service it is, with that service's certificate: "
+                                    "BRANCH=CERT.pem or BRANCH=sha256:<hex> (BRANCH as in t_SonCompany.FNumber)");
+    auto* peers = command.add_option("--peers", service.peers_file,
+                                     "Instead of --peer, a peers file (as serve takes): the service's branch is "
+                                     "the one whose certificate it shows");
+    peer->excludes(peers);
+    // Taken only to say what to give instead (ClientPeers): a certificate alone does not say
+    // which branch the service is.
+    command.add_option("--peer-cert", service.peer_cert)->group("");
+}
 
 int RunPull(const PullOptions& options) {
     ServiceClient service(options.service);
-    ExchangeRecord record{service.Url(), service.PeerFingerprint(), "pull", {}, {}, {}, {}};
+    ExchangeRecord record = NewRecord(service, "pull");
     return Logged(record, [&] { return Pull(options, service, record); });
 }
 
@@ -136,21 +209,36 @@ int Pull(const PullOptions& options, ServiceClient& service, ExchangeRecord& rec
     const std::unique_ptr<hostkit::Database> database = UseBranchDatabase(options.db);
     const Branch own = OwnBranch(*database);
     record.branch = own.number;
-    const fs::path kept_folder = options.kept.empty() ? ExchangeFolder() / "undelivered" : fs::path(options.kept);
-    bool ok = DeliverKeptReceipts(service, kept_folder, own.number, record);
+    record.folder = ExchangeFolderOf(*database);
+    const std::map<std::string, Branch> related = RelatedPeers(*database, own, service, options.service);
+    // Receipts not delivered wait in the database's own folder; those an earlier version kept
+    // in the one folder it shared between databases are delivered from there too.
+    std::vector<fs::path> kept_folders{options.kept.empty() ? record.folder / "undelivered" : fs::path(options.kept)};
+    if (options.kept.empty()) kept_folders.push_back(SharedExchangeFolder() / "undelivered");
+    // Kept receipts go before anything new is asked for, as soon as it is known which
+    // service this is: at once with one certificate pinned, else once it has answered.
+    bool ok = true;
+    const bool delivered_first = !service.PeerFingerprint().empty();
+    if (delivered_first) ok = DeliverKeptReceipts(service, kept_folders, own.number, record);
     // The list goes to a file as it arrives and is read from there twice in pieces (checked
     // and counted, then saved a batch at a time): however long it is, it is never held whole.
     const SpoolFolder spool;
     const fs::path list_path = spool / "list.json";
     service.PostToFile("/v1/requests",
                        WriteRequestFile(RequestFile{platform::Date::Now(), MakeRequests(options.types)}), list_path);
+    const Branch peer = AnsweringBranch(service, related);
     const std::string list_name = fmt::format("the list from {}", service.Url());
+    // The rest of the exchange is with that branch's service alone.
+    service.OnlyBranch(peer.number, list_name);
+    record.peer = peer.number;
+    record.certificate = service.PeerFingerprint();
+    if (!delivered_first) ok = DeliverKeptReceipts(service, kept_folders, own.number, record);
     PackageCounter counter;
     ListFileReader reader(
         list_path, [&](size_t package, const platform::Variant& bill) { counter.Add(package, bill); }, list_name);
     const ListFile& file = reader.Header();
-    record.peer = file.sender.number;
     record.list_sha256 = reader.Sha256();
+    RequireFromPeer(database.get(), file.sender, peer, list_name, "sender", "saved");
     RequireBranch(file.receiver, own, list_name, "receiver", *database);
     const std::vector<PackageCount> counts = counter.Counts(*file.list);
     for (const PackageCount& c : counts) record.counts[c.bill_type].sent += c.own_bills;
@@ -170,8 +258,9 @@ int Pull(const PullOptions& options, ServiceClient& service, ExchangeRecord& rec
         ok = PrintMarked(service.Post("/v1/receipts", receipt_text), file.sender, record) && ok;
     } catch (const Error& e) {
         if (e.Code() != ErrorCode::kIoError) throw;
-        const fs::path kept = KeptReceiptPath(kept_folder, own.number, service, record.list_sha256);
-        fs::create_directories(kept_folder);
+        const fs::path kept =
+            KeptReceiptPath(kept_folders.front(), own.number, service.PeerFingerprint(), record.list_sha256);
+        fs::create_directories(kept_folders.front());
         WriteOutputFile(kept, receipt_text);
         throw Error(ErrorCode::kIoError,
                     fmt::format("The bills are saved at {}, but {} has not had the receipt: {}. The receipt is "
@@ -183,7 +272,7 @@ int Pull(const PullOptions& options, ServiceClient& service, ExchangeRecord& rec
 
 int RunPush(const PushOptions& options) {
     ServiceClient service(options.service);
-    ExchangeRecord record{service.Url(), service.PeerFingerprint(), "push", {}, {}, {}, {}};
+    ExchangeRecord record = NewRecord(service, "push");
     return Logged(record, [&] { return Push(options, service, record); });
 }
 
@@ -191,6 +280,8 @@ int Push(const PushOptions& options, ServiceClient& service, ExchangeRecord& rec
     const std::unique_ptr<hostkit::Database> database = UseBranchDatabase(options.db);
     const Branch own = OwnBranch(*database);
     record.branch = own.number;
+    record.folder = ExchangeFolderOf(*database);
+    const std::map<std::string, Branch> related = RelatedPeers(*database, own, service, options.service);
     const std::string list_name = options.list_file.empty() ? "the chosen bills" : options.list_file;
     // The list is checked and counted in one reading of its file and sent as its text is read
     // again, so that it is never held whole; the browse window's list is written to a file
@@ -206,12 +297,28 @@ int Push(const PushOptions& options, ServiceClient& service, ExchangeRecord& rec
     ListFileReader reader(
         list_path, [&](size_t package, const platform::Variant& bill) { counter.Add(package, bill); }, list_name);
     const ListFile& file = reader.Header();
-    record.peer = file.receiver.number;
     RequireBranch(file.sender, own, list_name, "sender", *database);
+    // The list goes to the branch it is addressed to and to no other: the service is taken
+    // only with that branch's certificate.
+    const auto receiver = related.find(file.receiver.number);
+    if (receiver == related.end()) {
+        std::string pinned;
+        for (const auto& [number, branch] : related) pinned += (pinned.empty() ? "" : ", ") + Named(branch);
+        throw Error(ErrorCode::kBadInput,
+                    fmt::format("'{}' is addressed to branch {}, but the service {} is taken for branch {} ({}); "
+                                "expected a list for that branch. Nothing was sent",
+                                list_name, Named(file.receiver), service.Url(), pinned,
+                                options.service.peers_file.empty() ? "--peer" : "--peers"));
+    }
+    const Branch& peer = receiver->second;
+    service.OnlyBranch(peer.number, list_name);
+    record.peer = peer.number;
+    record.certificate = service.PeerFingerprint();
     record.list_sha256 = reader.Sha256();
     for (const PackageCount& c : counter.Counts(*file.list)) record.counts[c.bill_type].sent += c.own_bills;
     const std::string receipt_name = fmt::format("the receipt from {}", service.Url());
     const ReceiptFile receipt = ReadReceiptFile(service.PostFile("/v1/lists", list_path), receipt_name);
+    RequireFromPeer(database.get(), receipt.sender, peer, receipt_name, "sender", "marked");
     RequireBranch(receipt.receiver, own, receipt_name, "receiver", *database);
     RequireBranch(receipt.list_sender, own, receipt_name, "answered list's sender", *database);
     PrintReceipt(receipt);
@@ -225,6 +332,37 @@ int Push(const PushOptions& options, ServiceClient& service, ExchangeRecord& rec
     return result.ok ? 0 : 1;
 }
 
+int RunStatus(const StatusOptions& options) {
+    ServiceClient service(options.service);
+    std::unique_ptr<hostkit::Database> database;
+    std::map<std::string, Branch> related;
+    if (!options.db.empty()) {
+        database = UseBranchDatabase(options.db);
+        related = RelatedPeers(*database, OwnBranch(*database), service, options.service);
+    }
+    const std::string text = service.Get("/v1/status");
+    const std::string what = fmt::format("the status from {}", service.Url());
+    Branch named;
+    try {
+        const auto status = platform::ObjectAs<host::VariantDictionary>(host::FromJson(text));
+        const platform::Variant* branch = status ? status->Find("branch") : nullptr;
+        if (const auto fields = branch ? platform::ObjectAs<host::VariantDictionary>(*branch) : nullptr) {
+            named.number = fields->ValueOrDefault("number", platform::Variant("")).ToText();
+            named.name = fields->ValueOrDefault("name", platform::Variant("")).ToText();
+        }
+    } catch (const Error&) {
+        // Named below as a status that names no branch.
+    }
+    if (named.number.empty()) {
+        throw Error(ErrorCode::kBadInput, fmt::format("{} names no branch: it is not the status of a branch's service "
+                                                      "of this program",
+                                                      what));
+    }
+    RequireFromPeer(database.get(), named, AnsweringBranch(service, related), what, "branch", "shown");
+    std::cout << text << '\n';
+    return 0;
+}
+
 void AddPullCommand(CLI::App& app, CommandContext& context) {
     auto pull = std::make_shared<PullOptions>();
     auto* command =
@@ -232,8 +370,8 @@ void AddPullCommand(CLI::App& app, CommandContext& context) {
     command->add_option("--db", pull->db, "Account database of this branch")->required();
     AddServiceOptions(*command, pull->service, "--from", "The related branch's service: https://HOST:PORT");
     command->add_option("--kept", pull->kept,
-                        "Folder of receipts not yet delivered (default: ExchangeLog/undelivered beside the "
-                        "transmission logs)");
+                        "Folder of receipts not yet delivered (default: undelivered in the database's exchange "
+                        "log folder, e.g. b.db.exchanges/undelivered)");
     command->add_option("--types", pull->types, "Bill types to fetch")->delimiter(',')->capture_default_str();
     context.AddTraceOption(*command);
     context.AddInputLimitOption(*command);
@@ -250,8 +388,12 @@ int RunSync(const std::string& config_file) {
         PullOptions pull;
         pull.db = config.db;
         pull.types = entry.types;
-        pull.service = ClientOptions{entry.from, config.cert, config.key, entry.certificate, config.timeout_s,
-                                     config.retries, 1};
+        pull.service.url = entry.from;
+        pull.service.cert = config.cert;
+        pull.service.key = config.key;
+        pull.service.peer = entry.branch + "=" + entry.certificate;
+        pull.service.timeout_s = config.timeout_s;
+        pull.service.retries = config.retries;
         try {
             if (RunPull(pull) != 0) ++failed;
         } catch (const Error& e) {
@@ -279,15 +421,14 @@ void AddSyncCommand(CLI::App& app, CommandContext& context) {
 }
 
 void AddStatusCommand(CLI::App& app, CommandContext& context) {
-    auto status = std::make_shared<ClientOptions>();
+    auto status = std::make_shared<StatusOptions>();
     auto* command = app.add_subcommand("status", "Show a related branch's service: its branch, its peers and the "
                                                  "bills waiting for each (JSON)");
-    AddServiceOptions(*command, *status, "--from", "The related branch's service: https://HOST:PORT");
+    AddServiceOptions(*command, status->service, "--from", "The related branch's service: https://HOST:PORT");
+    command->add_option("--db", status->db,
+                        "Account database of this branch: the service's branch must be one of its related branches");
     command->callback([&context, status] {
-        context.Choose([status] {
-            std::cout << ServiceClient(*status).Get("/v1/status") << '\n';
-            return 0;
-        });
+        context.Choose([status] { return RunStatus(*status); });
     });
 }
 

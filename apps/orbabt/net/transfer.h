@@ -32,16 +32,32 @@ struct PushOptions {
     std::string list_text;  // the list itself, when there is no file (the browse window's)
 };
 
+// status: the service's status as it answers it. With `db`, the branches the options name
+// for the service must be related branches of that database.
+struct StatusOptions {
+    std::string db;
+    ClientOptions service;
+};
+
 struct ExchangeRecord;
 
-// Each writes its line of the exchange log, failed or not.
+// Each writes its line of the exchange log of its branch database, failed or not. What the
+// service sends is taken only from the related branch whose certificate it showed, and only
+// when it names that branch as its sender; push sends a list only to the branch it is
+// addressed to.
 int RunPull(const PullOptions& options);
 int RunPush(const PushOptions& options);
+// Prints the service's status when it is that of the branch whose certificate it showed.
+int RunStatus(const StatusOptions& options);
 // The pulls of a sync file, each logged; 1 when any failed (the others still run).
 int RunSync(const std::string& config_file);
 // The exchanges themselves, counting what moved in `record`.
 int Pull(const PullOptions& options, ServiceClient& service, ExchangeRecord& record);
 int Push(const PushOptions& options, ServiceClient& service, ExchangeRecord& record);
+
+// --peer BRANCH=CERTIFICATE and --peers FILE, which say whose the service is (and the
+// --peer-cert of earlier versions, which is refused with what to give instead).
+void AddPeerOptions(CLI::App& command, ClientOptions& service);
 
 void AddPullCommand(CLI::App& app, CommandContext& context);
 void AddPushCommand(CLI::App& app, CommandContext& context);
