@@ -7,6 +7,7 @@
 
 #include <cstdlib>
 #include <iostream>
+#include <map>
 #include <memory>
 
 #include "apps/orbabt/browse_result.h"
@@ -64,18 +65,11 @@ int RunBrowse(const BrowseOptions& options) {
     }
     if (!options.service.url.empty()) {
         // Whose service the address is taken for is checked before the window opens too.
-        const Branch own = OwnBranch(*database);
-        const std::string where = options.service.peers_file.empty()
-                                      ? std::string("--peer")
-                                      : fmt::format("The peers file '{}'", options.service.peers_file);
-        bool for_pinned = options.for_branch.empty();
-        std::string pinned;
-        for (const net::Peer& peer : net::ClientPeers(options.service)) {
-            net::RelatedBranch(*database, own, peer.branch, where);
-            for_pinned = for_pinned || peer.branch == options.for_branch;
-            pinned += (pinned.empty() ? "" : ", ") + peer.branch;
-        }
-        if (!for_pinned) {
+        const std::map<std::string, Branch> related = net::RelatedPeers(
+            *database, OwnBranch(*database), net::ClientPeers(options.service), options.service);
+        if (!options.for_branch.empty() && !related.contains(options.for_branch)) {
+            std::string pinned;
+            for (const auto& [number, branch] : related) pinned += (pinned.empty() ? "" : ", ") + number;
             throw Error(ErrorCode::kBadInput,
                         fmt::format("--for {} chooses bills for branch {}, but the service {} is taken for branch {}; "
                                     "the bills would not be sent there",
@@ -102,8 +96,8 @@ int RunBrowse(const BrowseOptions& options) {
     }
     if (options.service.url.empty()) return WriteBrowseResult(result, download, *database, options.output);
     if (!result || result->UpperBound() == 0) return WriteBrowseResult(result, download, *database, "");
-    database.reset();  // the exchange opens the database itself
     if (download) {
+        database.reset();  // the exchange opens the database itself
         net::PullOptions pull{options.db, options.service, {}, {}};
         for (int32_t i = 1; i <= result->UpperBound(); ++i) {
             auto request = platform::ObjectAs<host::VariantDictionary>(result->Item(i));
@@ -111,11 +105,11 @@ int RunBrowse(const BrowseOptions& options) {
         }
         return net::RunPull(pull);
     }
-    const std::vector<ListFile> lists = BrowseLists(result, *UseBranchDatabase(options.db));
+    const std::vector<ListFile> lists = BrowseLists(result, *database);
     if (lists.size() > 1) {
         // A service answers for its own branch only: the lists are kept as files instead,
         // and nothing the clerk chose is lost.
-        WriteBrowseResult(result, false, *UseBranchDatabase(options.db), options.output);
+        WriteBrowseResult(result, false, *database, options.output);
         throw Error(ErrorCode::kBadInput, fmt::format("The chosen bills go to {} branches, and {} answers for one: "
                                                       "the lists were written as above; push each to its branch's "
                                                       "service (orbabt push), or choose with --for",
@@ -123,8 +117,8 @@ int RunBrowse(const BrowseOptions& options) {
     }
     net::PushOptions push{options.db, options.service, {}, {}};
     push.list_text = WriteListFile(lists.front());
-    RecordSending(*UseBranchDatabase(options.db), lists.front(), Sha256Hex(push.list_text),
-                  CountPackages(*lists.front().list));
+    RecordSending(*database, lists.front(), Sha256Hex(push.list_text), CountPackages(*lists.front().list));
+    database.reset();  // the exchange opens the database itself
     return net::RunPush(push);
 }
 

@@ -5,7 +5,6 @@
 #include <fmt/format.h>
 
 #include <algorithm>
-#include <array>
 #include <iostream>
 #include <set>
 #include <unordered_map>
@@ -26,23 +25,44 @@ namespace {
 
 const char* BillTable(int32_t bill_type) { return bill_type == 501 ? "POOrder" : "SEOutStock"; }
 
-// Reads `columns` (after FInterID) of the bills `ids` of a bill type: a few statements of
-// many numbers each rather than one per bill, so that a receipt of thousands of bills costs
-// a few reads. Calls `row` with each bill found; numbers not found are left out.
+// Runs `head` (a query whose first column is an internal number and which ends in "IN (")
+// for the internal numbers `ids`: a few statements of many numbers each rather than one per
+// bill, so that a receipt of thousands of bills costs a few reads. Calls `row` with each row
+// and its internal number; numbers not found are left out.
 template <class OnRow>
-void ReadBills(hostkit::Database& db, int32_t bill_type, std::string_view columns,
-               const std::vector<int32_t>& ids, OnRow row) {
+void QueryByIds(hostkit::Database& db, std::string_view head, const std::vector<Variant>& values,
+                const std::vector<int32_t>& ids, OnRow row) {
     constexpr size_t kIdsPerStatement = 500;
     for (size_t start = 0; start < ids.size(); start += kIdsPerStatement) {
         const size_t end = std::min(ids.size(), start + kIdsPerStatement);
         // Internal numbers are integers, written here by this program.
-        std::string sql = fmt::format("SELECT FInterID, {} FROM {} WHERE FInterID IN (", columns, BillTable(bill_type));
+        std::string sql(head);
         for (size_t i = start; i < end; ++i) fmt::format_to(std::back_inserter(sql), "{}{}", i > start ? "," : "", ids[i]);
         sql += ')';
-        for (Ref<platform::RecordSet> rows = db.Query(sql); !rows->Eof(); rows->MoveNext()) {
+        for (Ref<platform::RecordSet> rows = db.Query(sql, values); !rows->Eof(); rows->MoveNext()) {
             row(static_cast<int32_t>(rows->Value(0).ToLong()), *rows);
         }
     }
+}
+
+// Reads `columns` (after FInterID) of the bills `ids` of a bill type.
+template <class OnRow>
+void ReadBills(hostkit::Database& db, int32_t bill_type, std::string_view columns,
+               const std::vector<int32_t>& ids, OnRow row) {
+    QueryByIds(db, fmt::format("SELECT FInterID, {} FROM {} WHERE FInterID IN (", columns, BillTable(bill_type)), {},
+               ids, row);
+}
+
+// Of the bills `ids` of a bill type, the SHA-256 of the list that carried each last, for those
+// packaged since sendings were recorded here.
+std::unordered_map<int32_t, std::string> LatestSendings(hostkit::Database& db, int32_t bill_type,
+                                                        const std::vector<int32_t>& ids) {
+    std::unordered_map<int32_t, std::string> latest;
+    if (ids.empty() || !db.HasTable("t_SentBill")) return latest;
+    QueryByIds(db, "SELECT FBillInterID, FListSha256 FROM t_SentBill WHERE FTranType=? AND FBillInterID IN (",
+               {Variant(TranTypeOf(bill_type))}, ids,
+               [&](int32_t id, platform::RecordSet& rows) { latest.emplace(id, rows.Value(1).ToText()); });
+    return latest;
 }
 
 // Of the bills `ids` of a bill type, those the supplying branch has marked transmitted.
@@ -124,37 +144,6 @@ int CountMarked(hostkit::Database& db, const PackageCount& package) {
     return CountMarkedIds(db, package.bill_type, package.inter_ids);
 }
 
-namespace {
-
-// The tables of a bill type's bills: its headers and their lines.
-std::array<const char*, 2> BillTables(int32_t bill_type) {
-    if (bill_type == 501) return {"POOrder", "POOrderEntry"};
-    return {"SEOutStock", "SEOutStockEntry"};
-}
-
-// Of the bills `ids` of a bill type, the SHA-256 of the list that carried each last, for those
-// packaged since sendings were recorded here.
-std::unordered_map<int32_t, std::string> LatestSendings(hostkit::Database& db, int32_t bill_type,
-                                                        const std::vector<int32_t>& ids) {
-    std::unordered_map<int32_t, std::string> latest;
-    if (ids.empty() || !db.HasTable("t_SentBill")) return latest;
-    constexpr size_t kIdsPerStatement = 500;
-    for (size_t start = 0; start < ids.size(); start += kIdsPerStatement) {
-        const size_t end = std::min(ids.size(), start + kIdsPerStatement);
-        // Internal numbers are integers, written here by this program.
-        std::string sql = "SELECT FBillInterID, FListSha256 FROM t_SentBill WHERE FTranType=? AND FBillInterID IN (";
-        for (size_t i = start; i < end; ++i) fmt::format_to(std::back_inserter(sql), "{}{}", i > start ? "," : "", ids[i]);
-        sql += ')';
-        for (Ref<platform::RecordSet> rows = db.Query(sql, {Variant(TranTypeOf(bill_type))}); !rows->Eof();
-             rows->MoveNext()) {
-            latest.emplace(static_cast<int32_t>(rows->Value(0).ToLong()), rows->Value(1).ToText());
-        }
-    }
-    return latest;
-}
-
-}  // namespace
-
 MarkResult MarkAcknowledged(hostkit::Database& database, const ReceiptFile& receipt, std::string_view file_name,
                             const Branch& own, const std::function<void()>& before_marking) {
     MarkResult result;
@@ -168,7 +157,8 @@ MarkResult MarkAcknowledged(hostkit::Database& database, const ReceiptFile& rece
     std::set<std::string> held;
     for (const ReceiptPackage& p : checked.packages) {
         if (!IsKnownBillType(p.bill_type)) continue;
-        for (const char* table : BillTables(p.bill_type)) {
+        // The bills' headers and their lines.
+        for (std::string table : {std::string(BillTable(p.bill_type)), BillTable(p.bill_type) + std::string("Entry")}) {
             if (held.insert(table).second) database.HoldAgainstWriters(table);
         }
     }

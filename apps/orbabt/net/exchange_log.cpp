@@ -4,9 +4,9 @@
 #include <pwd.h>
 #include <unistd.h>
 
-#include <cctype>
 #include <cstdlib>
 #include <fstream>
+#include <optional>
 #include <iostream>
 #include <vector>
 
@@ -14,6 +14,7 @@
 #include "host/variant_dictionary.h"
 #include "host/variant_json.h"
 #include "hostkit/db/database.h"
+#include "hostkit/db/postgres/pg_db.h"
 #include "platform/error.h"
 #include "platform/printable_text.h"
 
@@ -42,20 +43,6 @@ Account UserAccount() {
     std::vector<char> buffer(16384);
     if (::getpwuid_r(::getuid(), &pwd, buffer.data(), buffer.size(), &found) != 0 || !found) return {};
     return {found->pw_name ? found->pw_name : "", found->pw_dir ? found->pw_dir : ""};
-}
-
-std::string PercentDecoded(std::string_view text) {
-    std::string out;
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '%' && i + 2 < text.size() && std::isxdigit(static_cast<unsigned char>(text[i + 1])) &&
-            std::isxdigit(static_cast<unsigned char>(text[i + 2]))) {
-            out += static_cast<char>(std::stoi(std::string(text.substr(i + 1, 2)), nullptr, 16));
-            i += 2;
-        } else {
-            out += text[i];
-        }
-    }
-    return out;
 }
 
 // `text` with ASCII letters and digits, '-' and the characters of `kept` as they are, and every
@@ -91,59 +78,15 @@ void CountReceipt(const ReceiptFile& receipt, ExchangeRecord& record) {
 }
 
 std::string ServerExchangeFolderName(std::string_view uri) {
-    std::string_view rest = uri;
-    for (std::string_view scheme : {"postgresql://", "postgres://"}) {
-        if (rest.starts_with(scheme)) rest.remove_prefix(scheme.size());
+    std::string error;
+    const std::optional<hostkit::ServerAddress> address = hostkit::ParseServerUri(uri, &error);
+    if (!address) {
+        throw platform::Error(platform::ErrorCode::kBadInput,
+                              fmt::format("The server database's address cannot be read: {}", error));
     }
-    std::string_view query;
-    if (const size_t mark = rest.find('?'); mark != std::string_view::npos) {
-        query = rest.substr(mark + 1);
-        rest = rest.substr(0, mark);
-    }
-    std::string_view authority = rest.substr(0, rest.find('/'));
-    std::string database =
-        authority.size() < rest.size() ? PercentDecoded(rest.substr(authority.size() + 1)) : std::string();
-    std::string user;
-    if (const size_t at = authority.rfind('@'); at != std::string_view::npos) {
-        user = PercentDecoded(authority.substr(0, authority.substr(0, at).find(':')));
-        authority = authority.substr(at + 1);
-    }
-    // One host or several, each with its port or none: "h1:5432,[::1]:5433".
-    std::string host, port;
-    for (size_t start = 0; start < authority.size();) {
-        const size_t comma = std::min(authority.find(',', start), authority.size());
-        std::string_view one = authority.substr(start, comma - start);
-        std::string_view one_port;
-        const size_t bracket = one.starts_with('[') ? one.find(']') : std::string_view::npos;
-        const size_t colon = one.rfind(':');
-        if (colon != std::string_view::npos && (!one.starts_with('[') || (bracket != std::string_view::npos &&
-                                                                          colon > bracket))) {
-            one_port = one.substr(colon + 1);
-            one = one.substr(0, colon);
-        }
-        if (one.starts_with('[') && one.ends_with(']')) one = one.substr(1, one.size() - 2);
-        const char* separator = start > 0 ? "," : "";
-        host += separator + PercentDecoded(one);
-        port += separator + PercentDecoded(one_port);
-        start = comma + 1;
-    }
-    if (host.find_first_not_of(',') == std::string::npos) host.clear();
-    if (port.find_first_not_of(',') == std::string::npos) port.clear();
-    std::string options, hostaddr;
-    while (!query.empty()) {
-        const size_t amp = query.find('&');
-        const std::string_view pair = query.substr(0, amp);
-        query = amp == std::string_view::npos ? std::string_view() : query.substr(amp + 1);
-        const size_t equals = pair.find('=');
-        const std::string key = PercentDecoded(pair.substr(0, equals));
-        const std::string value = equals == std::string_view::npos ? "" : PercentDecoded(pair.substr(equals + 1));
-        if (key == "host") host = value;
-        else if (key == "hostaddr") hostaddr = value;
-        else if (key == "port") port = value;
-        else if (key == "dbname") database = value;
-        else if (key == "user") user = value;
-        else if (key == "options") options = value;
-    }
+    std::string host = address->host, port = address->port, database = address->dbname, user = address->user,
+                options = address->options;
+    const std::string& hostaddr = address->hostaddr;
     // What the URI leaves out, the client library takes from its environment, then its
     // defaults.
     if (host.empty()) host = hostaddr.empty() ? Environment("PGHOST") : hostaddr;

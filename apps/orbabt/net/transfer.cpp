@@ -114,16 +114,18 @@ std::string PeersNamedBy(const ClientOptions& options) {
                                       : fmt::format("The peers file '{}'", options.peers_file);
 }
 
-// The branches the service may be, by number, each checked to be a related branch of this
-// database and not this branch itself before anything is asked of the service.
-std::map<std::string, Branch> RelatedPeers(hostkit::Database& db, const Branch& own, const ServiceClient& service,
+}  // namespace
+
+std::map<std::string, Branch> RelatedPeers(hostkit::Database& db, const Branch& own, const std::vector<Peer>& peers,
                                            const ClientOptions& options) {
     std::map<std::string, Branch> related;
-    for (const Peer& peer : service.Peers()) {
+    for (const Peer& peer : peers) {
         related[peer.branch] = RelatedBranch(db, own, peer.branch, PeersNamedBy(options));
     }
     return related;
 }
+
+namespace {
 
 // The branch whose certificate the service showed, once it has answered.
 Branch AnsweringBranch(const ServiceClient& service, const std::map<std::string, Branch>& related) {
@@ -210,7 +212,7 @@ int Pull(const PullOptions& options, ServiceClient& service, ExchangeRecord& rec
     const Branch own = OwnBranch(*database);
     record.branch = own.number;
     record.folder = ExchangeFolderOf(*database);
-    const std::map<std::string, Branch> related = RelatedPeers(*database, own, service, options.service);
+    const std::map<std::string, Branch> related = RelatedPeers(*database, own, service.Peers(), options.service);
     // Receipts not delivered wait in the database's own folder; those an earlier version kept
     // in the one folder it shared between databases are delivered from there too.
     std::vector<fs::path> kept_folders{options.kept.empty() ? record.folder / "undelivered" : fs::path(options.kept)};
@@ -281,7 +283,7 @@ int Push(const PushOptions& options, ServiceClient& service, ExchangeRecord& rec
     const Branch own = OwnBranch(*database);
     record.branch = own.number;
     record.folder = ExchangeFolderOf(*database);
-    const std::map<std::string, Branch> related = RelatedPeers(*database, own, service, options.service);
+    const std::map<std::string, Branch> related = RelatedPeers(*database, own, service.Peers(), options.service);
     const std::string list_name = options.list_file.empty() ? "the chosen bills" : options.list_file;
     // The list is checked and counted in one reading of its file and sent as its text is read
     // again, so that it is never held whole; the browse window's list is written to a file
@@ -338,7 +340,7 @@ int RunStatus(const StatusOptions& options) {
     std::map<std::string, Branch> related;
     if (!options.db.empty()) {
         database = UseBranchDatabase(options.db);
-        related = RelatedPeers(*database, OwnBranch(*database), service, options.service);
+        related = RelatedPeers(*database, OwnBranch(*database), service.Peers(), options.service);
     }
     const std::string text = service.Get("/v1/status");
     const std::string what = fmt::format("the status from {}", service.Url());

@@ -3,6 +3,7 @@
 // marks what was saved) and push (send a list made here, get the receipt, mark from it here).
 #pragma once
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -54,6 +55,12 @@ int RunSync(const std::string& config_file);
 // The exchanges themselves, counting what moved in `record`.
 int Pull(const PullOptions& options, ServiceClient& service, ExchangeRecord& record);
 int Push(const PushOptions& options, ServiceClient& service, ExchangeRecord& record);
+
+// The branches `peers` (those the options name for a service), by number, each checked to be
+// a related branch of `db` and not its own branch `own`, before anything is asked of the
+// service; an Error naming where the options name it otherwise.
+std::map<std::string, Branch> RelatedPeers(hostkit::Database& db, const Branch& own, const std::vector<Peer>& peers,
+                                           const ClientOptions& options);
 
 // --peer BRANCH=CERTIFICATE and --peers FILE, which say whose the service is (and the
 // --peer-cert of earlier versions, which is refused with what to give instead).

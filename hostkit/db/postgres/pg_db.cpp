@@ -154,29 +154,39 @@ std::string ResultError(const PGresult* result, PGconn* conn) {
 
 }  // namespace
 
-std::string DescribeServerDatabase(std::string_view uri) {
-    char* error = nullptr;
+std::optional<ServerAddress> ParseServerUri(std::string_view uri, std::string* error) {
+    char* reason = nullptr;
     const std::string text(uri);
-    PQconninfoOption* options = Pq().PQconninfoParse(text.c_str(), &error);
+    PQconninfoOption* options = Pq().PQconninfoParse(text.c_str(), &reason);
     if (!options) {
-        std::string reason = Trimmed(error);
-        Pq().PQfreemem(error);
-        // The text may hold a password; only the scheme is repeated.
-        return fmt::format("a server database whose address cannot be read ({})", reason);
+        if (error) *error = Trimmed(reason);
+        Pq().PQfreemem(reason);
+        return std::nullopt;
     }
-    std::string db, host, port, user;
+    ServerAddress address;
     for (PQconninfoOption* o = options; o->keyword; ++o) {
         if (!o->val) continue;
         const std::string_view key = o->keyword;
-        if (key == "dbname") db = o->val;
-        else if (key == "host") host = o->val;
-        else if (key == "port") port = o->val;
-        else if (key == "user") user = o->val;
+        if (key == "dbname") address.dbname = o->val;
+        else if (key == "host") address.host = o->val;
+        else if (key == "hostaddr") address.hostaddr = o->val;
+        else if (key == "port") address.port = o->val;
+        else if (key == "user") address.user = o->val;
+        else if (key == "options") address.options = o->val;
     }
     Pq().PQconninfoFree(options);
-    if (host.empty()) host = "localhost";
-    if (!port.empty()) host += fmt::format(":{}", port);
-    if (db.empty()) db = user.empty() ? "(default)" : user;
+    return address;
+}
+
+std::string DescribeServerDatabase(std::string_view uri) {
+    std::string error;
+    const std::optional<ServerAddress> address = ParseServerUri(uri, &error);
+    // The text may hold a password; only the client library's reason is repeated.
+    if (!address) return fmt::format("a server database whose address cannot be read ({})", error);
+    std::string host = address->host.empty() ? std::string("localhost") : address->host;
+    if (!address->port.empty()) host += fmt::format(":{}", address->port);
+    const std::string db =
+        !address->dbname.empty() ? address->dbname : address->user.empty() ? std::string("(default)") : address->user;
     return fmt::format("database '{}' on server '{}'", db, host);
 }
 

@@ -18,6 +18,14 @@ struct pg_result;
 
 namespace orba::hostkit {
 
+// What a server URI names, as the server's client library reads it (percent-encoding undone,
+// several hosts and ports joined with ","); a part the URI leaves out is empty.
+struct ServerAddress {
+    std::string host, hostaddr, port, dbname, user, options;
+};
+// Nothing when the client library cannot read the URI; `error` (when given) then says why.
+std::optional<ServerAddress> ParseServerUri(std::string_view uri, std::string* error = nullptr);
+
 // "database 'x' on server 'y'" for a URI, as messages show it: never the password.
 std::string DescribeServerDatabase(std::string_view uri);
 
