@@ -3,6 +3,8 @@
 #include <CLI/CLI.hpp>
 #include <fmt/format.h>
 #include <httplib.h>
+#include <openssl/err.h>
+#include <openssl/ssl.h>
 #include <pthread.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -23,6 +25,8 @@
 #include "apps/orbabt/host_setup.h"
 #include "apps/orbabt/mark.h"
 #include "apps/orbabt/net/exchange_log.h"
+#include "apps/orbabt/net/https_front.h"
+#include "apps/orbabt/net/request_body.h"
 #include "apps/orbabt/net/peers.h"
 #include "apps/orbabt/net/spool.h"
 #include "apps/orbabt/safe_file.h"
@@ -58,75 +62,6 @@ std::pair<std::string, int> HostAndPort(const std::string& listen) {
                     fmt::format("--listen '{}' is not HOST:PORT (for example 0.0.0.0:8443)", listen));
     }
     return {listen.substr(0, colon), port};
-}
-
-std::string ErrorJson(std::string_view message) {
-    auto body = MakeRef<host::VariantDictionary>();
-    body->Let("error", Variant(std::string(message)));
-    return host::ToJson(Variant(body), -1);
-}
-
-// The body of a POST as the text it holds, handed to `take` piece by piece as it is read:
-// the HTTP library inflates a gzip-compressed body as it reads it. The input limit bounds
-// that text, not only what came over the wire, so a small compressed body that would inflate
-// to gigabytes is refused as soon as its text passes the limit, with the answer a body over
-// the limit gets. False when refused; `res` then holds the refusal.
-bool ReadBody(const httplib::Request& req, httplib::Response& res, const httplib::ContentReader& reader,
-              const std::function<void(const char* data, size_t size)>& take) {
-    const size_t limit = static_cast<size_t>(InputLimitMb()) << 20;
-    // A body over the limit is still read, and let go, for a while: a client that sends it
-    // in one piece reads the answer only once it has sent everything, and would otherwise
-    // see the connection cut instead of the refusal and its reason.
-    constexpr size_t kDrained = size_t{64} << 20;
-    size_t taken = 0;
-    size_t drained = 0;
-    bool too_large = false;
-    std::optional<Error> not_kept;
-    const bool read = !req.is_multipart_form_data() && reader([&](const char* data, size_t size) {
-        if (too_large || size > limit - taken) {
-            too_large = true;
-            drained += size;
-            return drained <= kDrained;
-        }
-        taken += size;
-        try {
-            take(data, size);
-        } catch (const Error& e) {
-            not_kept = e;
-            return false;
-        }
-        return true;
-    });
-    if (read && !too_large) return true;
-    std::string why;
-    if (not_kept) {
-        res.status = 500;
-        why = "the request could not be kept for reading: " + not_kept->Description();
-    } else if (too_large || res.status == 413) {
-        res.status = 413;
-        why = fmt::format("the request is larger than this service takes ({} MB, its --max-input-mb)", InputLimitMb());
-    } else if (res.status == 415 || req.is_multipart_form_data()) {
-        res.status = 415;
-        why = "the request's Content-Encoding or Content-Type is not one this service reads (JSON, plain or gzip)";
-    } else {
-        res.status = 400;
-        why = "the request's body could not be read (cut off, or not the gzip it says it is)";
-    }
-    res.set_content(ErrorJson(why), kJson);
-    // Anything left of the body is not read: the connection ends with this answer.
-    res.set_header("Connection", "close");
-    std::cerr << fmt::format("orbabt serve: {} {}: refused: {}\n", req.method, req.path, why) << std::flush;
-    return false;
-}
-
-// A small body (a request, a receipt) whole.
-std::optional<std::string> ReadBody(const httplib::Request& req, httplib::Response& res,
-                                    const httplib::ContentReader& reader) {
-    std::string body;
-    if (!ReadBody(req, res, reader, [&](const char* data, size_t size) { body.append(data, size); })) {
-        return std::nullopt;
-    }
-    return body;
 }
 
 // Sends the open file `list` as the answer, in pieces as the connection takes them; they go
@@ -252,6 +187,17 @@ public:
     std::shared_ptr<FILE> Package(const Branch& caller, const std::string& body, ExchangeRecord& record) {
         record.direction = "served request";
         RequestFile request = ReadRequestFile(body, fmt::format("the download request of branch {}", caller.number));
+        // A type this branch does not know gets no empty package of that type: the caller is told.
+        for (int32_t i = 1; i <= request.requests->UpperBound(); ++i) {
+            const auto item = platform::ObjectAs<host::VariantDictionary>(request.requests->Item(i));
+            const int64_t bill_type = item && item->Find("BillType") ? item->Value("BillType").ToLong() : 0;
+            if (!IsKnownBillType(static_cast<int32_t>(bill_type))) {
+                throw Error(ErrorCode::kBadInput,
+                            fmt::format("The download request of branch {} asks for bill type {}, which this "
+                                        "service does not send (501, 502, 503)",
+                                        caller.number, bill_type));
+            }
+        }
         const SpoolFolder spool;
         const std::filesystem::path path = spool / "list.json";
         const std::vector<PackageCount> counts =
@@ -381,6 +327,28 @@ private:
 
 }  // namespace
 
+namespace {
+
+// The service's TLS side: its certificate and key, and the peer check; nullptr with the
+// reason in `why` when they cannot be used.
+std::unique_ptr<SSL_CTX, decltype(&SSL_CTX_free)> ServiceContext(const ServeOptions& options) {
+    std::unique_ptr<SSL_CTX, decltype(&SSL_CTX_free)> ctx(SSL_CTX_new(TLS_server_method()), &SSL_CTX_free);
+    const bool usable = ctx && SSL_CTX_use_certificate_chain_file(ctx.get(), options.cert.c_str()) == 1 &&
+                        SSL_CTX_use_PrivateKey_file(ctx.get(), options.key.c_str(), SSL_FILETYPE_PEM) == 1 &&
+                        SSL_CTX_check_private_key(ctx.get()) == 1;
+    ERR_clear_error();
+    if (!usable) {
+        throw Error(ErrorCode::kBadInput,
+                    fmt::format("The service's certificate '{}' and key '{}' cannot be used (missing, unreadable, "
+                                "or not a pair)",
+                                options.cert, options.key));
+    }
+    SSL_CTX_set_options(ctx.get(), SSL_OP_NO_COMPRESSION | SSL_OP_NO_RENEGOTIATION);
+    return ctx;
+}
+
+}  // namespace
+
 int RunServe(const ServeOptions& options) {
     const auto [host, port] = HostAndPort(options.listen);
     Service service(options);
@@ -391,23 +359,17 @@ int RunServe(const ServeOptions& options) {
     sigaddset(&stop_signals, SIGTERM);
     sigaddset(&stop_signals, SIGINT);
     pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
+    // A client gone before its answer is written ends that answer, not the service.
+    signal(SIGPIPE, SIG_IGN);
 
-    httplib::SSLServer server(options.cert.c_str(), options.key.c_str());
-    if (!server.is_valid()) {
-        throw Error(ErrorCode::kBadInput,
-                    fmt::format("The service's certificate '{}' and key '{}' cannot be used (missing, unreadable, "
-                                "or not a pair)",
-                                options.cert, options.key));
-    }
-    RequirePinnedPeer(*server.ssl_context(), service.Check());
-    server.set_read_timeout(options.timeout_s);
-    server.set_write_timeout(options.timeout_s);
-    const size_t workers = static_cast<size_t>(options.max_connections);
-    server.new_task_queue = [workers] { return new httplib::ThreadPool(workers); };
+    const auto ctx = ServiceContext(options);
+    RequirePinnedPeer(*ctx, service.Check());
+    Router server;
     // A body whose length says it is over the limit is refused before it is read; one sent in
     // chunks, or compressed, is bounded as it is read (ReadBody). JSON answers go
     // gzip-compressed to a client that accepts it (the HTTP library does that).
-    server.set_payload_max_length(static_cast<size_t>(InputLimitMb()) << 20);
+    const uint64_t body_limit = InputLimitMb() << 20;
+    server.set_payload_max_length(static_cast<size_t>(body_limit));
     server.Post("/v1/requests", [&](const httplib::Request& req, httplib::Response& res,
                                 const httplib::ContentReader& reader) {
         const std::optional<std::string> body = ReadBody(req, res, reader);
@@ -459,17 +421,17 @@ int RunServe(const ServeOptions& options) {
         }
     });
 
-    // The port is this service's alone. The HTTP library would let a second service listen on
-    // a port in use too (SO_REUSEPORT), and the system would then hand each new connection to
-    // either of them, with either branch database answering; without that option the second
-    // is refused. SO_REUSEADDR lets a service restarted at once bind while connections of the
-    // one stopped still linger.
-    server.set_socket_options([](socket_t sock) {
-        const int yes = 1;
-        setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-    });
+    // Handshakes and request heads get a short time of their own, whatever --timeout says: a
+    // peer that needs longer for a few hundred bytes is not one to wait for.
+    FrontLimits limits;
+    limits.silence_s = options.timeout_s;
+    limits.handshake_s = std::min(options.timeout_s, 10);
+    limits.head_s = std::min(options.timeout_s, 10);
+    limits.workers = static_cast<size_t>(options.max_connections);
+    limits.body_limit = body_limit;
+    HttpsFront front(*ctx, server, limits, ServiceRoutes());
     errno = 0;
-    const int bound = port == 0 ? server.bind_to_any_port(host) : (server.bind_to_port(host, port) ? port : -1);
+    const int bound = front.Bind(host, port);
     if (bound < 0) {
         const int error = errno;
         std::string why;
@@ -483,17 +445,21 @@ int RunServe(const ServeOptions& options) {
     std::thread stopper([&] {
         int signal = 0;
         sigwait(&stop_signals, &signal);
-        server.stop();
+        front.Stop();
     });
     std::cout << fmt::format("Serving branch {} ({}) on https://{}:{}\n", service.Own().number, service.Own().name,
                              host, bound)
               << std::flush;
-    const bool ok = server.listen_after_bind();
-    // Listening ended by itself (not by a signal): the stopper is woken to end too.
+    const bool ok = front.Run();
+    // Serving ended by itself (not by a signal): the stopper is woken to end too.
     pthread_kill(stopper.native_handle(), SIGTERM);
     stopper.join();
     std::cout << "Stopped.\n";
     return ok ? 0 : 1;
+}
+
+std::vector<Route> ServiceRoutes() {
+    return {{"/v1/requests", {"POST"}}, {"/v1/receipts", {"POST"}}, {"/v1/lists", {"POST"}}, {"/v1/status", {"GET"}}};
 }
 
 void AddServeCommand(CLI::App& app, CommandContext& context) {
@@ -506,7 +472,7 @@ void AddServeCommand(CLI::App& app, CommandContext& context) {
     command->add_option("--key", serve->key, "This branch's private key (PEM)")->required();
     command->add_option("--peers", serve->peers, "The peers file: each related branch and its certificate")
         ->required();
-    command->add_option("--max-connections", serve->max_connections, "Connections answered at once")
+    command->add_option("--max-connections", serve->max_connections, "Requests answered at once")
         ->check(CLI::Range(1, 1024))
         ->capture_default_str();
     command->add_option("--timeout", serve->timeout_s, "Seconds a client may be silent before it is dropped")

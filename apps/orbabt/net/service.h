@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 namespace CLI {
 class App;
@@ -23,12 +24,17 @@ struct ServeOptions {
     std::string key;
     std::string peers;
     int timeout_s = 30;  // and write time-out
-    // Connections answered at once; more wait for one of them to end.
+    // Requests answered at once; more wait for one of them to end. A connection waits for no
+    // place while it makes its handshake or sends its request's head.
     int max_connections = 16;
 };
 
 // Serves until SIGTERM or SIGINT, finishing the exchange in hand; returns the exit status.
 int RunServe(const ServeOptions& options);
+
+struct Route;
+// The paths the service answers, each with the methods it takes there.
+std::vector<Route> ServiceRoutes();
 
 void AddServeCommand(CLI::App& app, CommandContext& context);
 

@@ -1,0 +1,768 @@
+#include "apps/orbabt/net/https_front.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <fmt/format.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <openssl/err.h>
+#include <openssl/ssl.h>
+#include <poll.h>
+#include <sys/epoll.h>
+#include <sys/eventfd.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <climits>
+#include <cstring>
+#include <iostream>
+#include <map>
+#include <mutex>
+#include <set>
+#include <thread>
+
+#include "platform/printable_text.h"
+
+namespace orba::apps::net {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// A request's head may not be longer; a longer one is answered 431.
+constexpr size_t kMaxHead = 16 << 10;
+// What the front reads and lets go of after refusing a request's body, so that a client that
+// sends a body whole before it reads the answer sees the refusal instead of a cut connection.
+constexpr size_t kMaxDrained = size_t{64} << 20;
+// Requests one connection may carry before it is closed.
+constexpr int kMaxRequestsPerConnection = 100;
+
+std::string Lower(std::string_view text) {
+    std::string out(text);
+    for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return out;
+}
+
+std::string_view Trim(std::string_view text) {
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
+    return text;
+}
+
+bool IsToken(std::string_view text) {
+    if (text.empty()) return false;
+    for (unsigned char c : text) {
+        if (c <= 32 || c >= 127 || std::strchr("\"(),/:;<=>?@[\\]{}", c)) return false;
+    }
+    return true;
+}
+
+// The comma-separated items of every `values`, trimmed and in lower case; empty items dropped.
+std::vector<std::string> ListItems(const std::vector<std::string>& values) {
+    std::vector<std::string> items;
+    for (const std::string& value : values) {
+        std::string_view rest(value);
+        while (!rest.empty()) {
+            const size_t comma = rest.find(',');
+            const std::string_view item = Trim(rest.substr(0, comma));
+            if (!item.empty()) items.push_back(Lower(item));
+            if (comma == std::string_view::npos) break;
+            rest.remove_prefix(comma + 1);
+        }
+    }
+    return items;
+}
+
+std::string_view Reason(int status) {
+    switch (status) {
+        case 400: return "Bad Request";
+        case 404: return "Not Found";
+        case 405: return "Method Not Allowed";
+        case 411: return "Length Required";
+        case 413: return "Payload Too Large";
+        case 415: return "Unsupported Media Type";
+        case 431: return "Request Header Fields Too Large";
+        case 501: return "Not Implemented";
+        default: return "Error";
+    }
+}
+
+std::string JsonText(std::string_view text) {
+    std::string out = "\"";
+    for (unsigned char c : text) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += static_cast<char>(c);
+        } else if (c < 0x20 || c == 0x7f) {
+            out += fmt::format("\\u{:04x}", c);
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out + "\"";
+}
+
+void AddressOf(int fd, bool peer, std::string& ip, int& port) {
+    sockaddr_storage address{};
+    socklen_t length = sizeof address;
+    ip.clear();
+    port = 0;
+    if ((peer ? getpeername(fd, reinterpret_cast<sockaddr*>(&address), &length)
+              : getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length)) != 0) {
+        return;
+    }
+    char text[INET6_ADDRSTRLEN] = {};
+    if (address.ss_family == AF_INET) {
+        const auto* v4 = reinterpret_cast<const sockaddr_in*>(&address);
+        inet_ntop(AF_INET, &v4->sin_addr, text, sizeof text);
+        port = ntohs(v4->sin_port);
+    } else if (address.ss_family == AF_INET6) {
+        const auto* v6 = reinterpret_cast<const sockaddr_in6*>(&address);
+        inet_ntop(AF_INET6, &v6->sin6_addr, text, sizeof text);
+        port = ntohs(v6->sin6_port);
+    }
+    ip = text;
+}
+
+// A connection the front holds: its socket, its TLS session and what has been read of it.
+struct Connection {
+    enum class Phase { kHandshake, kHead, kRefusing, kDraining };
+
+    ~Connection() {
+        if (ssl) SSL_free(ssl);
+        if (fd >= 0) ::close(fd);
+    }
+
+    int fd = -1;
+    SSL* ssl = nullptr;
+    std::string address;
+    uint64_t age = 0;  // the order it came in (or came back from a worker)
+    Phase phase = Phase::kHandshake;
+    Clock::time_point deadline;
+    uint32_t watched = 0;  // the events it waits for
+    std::string buffer;    // read and not yet taken: the head, and what followed it
+    std::string answer;    // an early answer being written
+    size_t written = 0;
+    size_t drained = 0;
+    int requests = 0;
+};
+
+// A connection's bytes as a worker reads and writes them: first what the front has read
+// already, then the TLS session, each wait bounded by the silence time-out.
+class WorkerStream : public httplib::Stream {
+public:
+    WorkerStream(Connection& connection, int silence_s) : c_(connection), silence_ms_(silence_s * 1000) {}
+
+    bool is_readable() const override {
+        return taken_ < c_.buffer.size() || SSL_pending(c_.ssl) > 0 || Wait(POLLIN);
+    }
+    bool is_writable() const override { return Wait(POLLOUT); }
+
+    ssize_t read(char* ptr, size_t size) override {
+        if (taken_ < c_.buffer.size()) {
+            const size_t n = std::min(size, c_.buffer.size() - taken_);
+            std::memcpy(ptr, c_.buffer.data() + taken_, n);
+            taken_ += n;
+            return static_cast<ssize_t>(n);
+        }
+        for (;;) {
+            const int n = SSL_read(c_.ssl, ptr, static_cast<int>(std::min<size_t>(size, INT_MAX)));
+            if (n > 0) return n;
+            const int error = SSL_get_error(c_.ssl, n);
+            ERR_clear_error();
+            if (error == SSL_ERROR_WANT_READ && Wait(POLLIN)) continue;
+            if (error == SSL_ERROR_WANT_WRITE && Wait(POLLOUT)) continue;
+            return error == SSL_ERROR_ZERO_RETURN ? 0 : -1;
+        }
+    }
+
+    ssize_t write(const char* ptr, size_t size) override {
+        for (;;) {
+            const int n = SSL_write(c_.ssl, ptr, static_cast<int>(std::min<size_t>(size, INT_MAX)));
+            if (n > 0) return n;
+            const int error = SSL_get_error(c_.ssl, n);
+            ERR_clear_error();
+            if (error == SSL_ERROR_WANT_WRITE && Wait(POLLOUT)) continue;
+            if (error == SSL_ERROR_WANT_READ && Wait(POLLIN)) continue;
+            return -1;
+        }
+    }
+
+    void get_remote_ip_and_port(std::string& ip, int& port) const override { AddressOf(c_.fd, true, ip, port); }
+    void get_local_ip_and_port(std::string& ip, int& port) const override { AddressOf(c_.fd, false, ip, port); }
+    socket_t socket() const override { return c_.fd; }
+
+    // What was read ahead of the request answered: the start of the next one.
+    void KeepRest() { c_.buffer.erase(0, taken_); }
+
+private:
+    bool Wait(short events) const {
+        pollfd p{c_.fd, events, 0};
+        int n;
+        do {
+            n = ::poll(&p, 1, silence_ms_);
+        } while (n < 0 && errno == EINTR);
+        return n > 0;
+    }
+
+    Connection& c_;
+    int silence_ms_;
+    size_t taken_ = 0;
+};
+
+// Whether the answer the router just wrote ends its connection (a refused body is left unread).
+thread_local bool t_answer_closes = false;
+
+}  // namespace
+
+std::vector<std::string> RequestHead::Values(std::string_view name) const {
+    std::vector<std::string> values;
+    for (const auto& [key, value] : headers) {
+        if (key == name) values.push_back(value);
+    }
+    return values;
+}
+
+std::optional<RequestHead> ParseRequestHead(std::string_view text) {
+    RequestHead head;
+    size_t end = text.find("\r\n");
+    if (end == std::string_view::npos) return std::nullopt;
+    const std::string_view line = text.substr(0, end);
+    const size_t first = line.find(' ');
+    const size_t last = line.rfind(' ');
+    if (first == std::string_view::npos || first == last) return std::nullopt;
+    head.method = std::string(line.substr(0, first));
+    head.target = std::string(line.substr(first + 1, last - first - 1));
+    head.version = std::string(line.substr(last + 1));
+    if (!IsToken(head.method) || head.target.empty() || head.target.find(' ') != std::string::npos ||
+        (head.version != "HTTP/1.1" && head.version != "HTTP/1.0")) {
+        return std::nullopt;
+    }
+    head.path = head.target.substr(0, head.target.find('?'));
+    for (size_t at = end + 2;;) {
+        end = text.find("\r\n", at);
+        if (end == std::string_view::npos) return std::nullopt;
+        const std::string_view field = text.substr(at, end - at);
+        if (field.empty()) break;
+        const size_t colon = field.find(':');
+        if (colon == std::string_view::npos || !IsToken(field.substr(0, colon))) return std::nullopt;
+        const std::string_view value = Trim(field.substr(colon + 1));
+        for (unsigned char c : value) {
+            if ((c < 0x20 && c != '\t') || c == 0x7f) return std::nullopt;
+        }
+        head.headers.emplace_back(Lower(field.substr(0, colon)), std::string(value));
+        at = end + 2;
+    }
+    return head;
+}
+
+std::optional<EarlyAnswer> CheckRequestHead(const RequestHead& head, const std::vector<Route>& routes,
+                                            uint64_t body_limit) {
+    const auto route = std::find_if(routes.begin(), routes.end(), [&](const Route& r) { return r.path == head.path; });
+    if (route == routes.end()) return EarlyAnswer{404, "this service has nothing at " + head.path, {}};
+    std::vector<std::string> allowed = route->methods;
+    if (std::find(allowed.begin(), allowed.end(), "GET") != allowed.end()) allowed.push_back("HEAD");
+    if (std::find(allowed.begin(), allowed.end(), head.method) == allowed.end()) {
+        std::string allow;
+        for (const std::string& method : allowed) allow += (allow.empty() ? "" : ", ") + method;
+        return EarlyAnswer{405, fmt::format("{} takes {} only", head.path, allow), allow};
+    }
+    const std::vector<std::string> codings = ListItems(head.Values("transfer-encoding"));
+    const std::vector<std::string> lengths = head.Values("content-length");
+    if (!codings.empty() && !lengths.empty()) {
+        return EarlyAnswer{400, "the request gives both a Content-Length and a Transfer-Encoding", {}};
+    }
+    if (!codings.empty() && codings != std::vector<std::string>{"chunked"}) {
+        return EarlyAnswer{501, "the request's Transfer-Encoding is not one this service reads (chunked)", {}};
+    }
+    std::optional<uint64_t> length;
+    for (const std::string& text : ListItems(lengths)) {
+        uint64_t value = 0;
+        const bool number = !text.empty() && text.size() <= 18 &&
+                            std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+        if (number) value = std::stoull(text);
+        if (!number || (length && *length != value)) {
+            return EarlyAnswer{400, "the request's Content-Length is not one number of bytes", {}};
+        }
+        length = value;
+    }
+    if (!lengths.empty() && !length) {
+        return EarlyAnswer{400, "the request's Content-Length is not one number of bytes", {}};
+    }
+    const bool takes_body = head.method == "POST" || head.method == "PUT" || head.method == "PATCH";
+    if (takes_body && codings.empty() && !length) {
+        return EarlyAnswer{411, "the request must say how long its body is (Content-Length) or send it chunked", {}};
+    }
+    if (length && *length > body_limit) {
+        return EarlyAnswer{
+            413, fmt::format("the request is larger than this service takes ({} MB, its --max-input-mb)", body_limit >> 20),
+            {}};
+    }
+    std::vector<std::string> encodings = ListItems(head.Values("content-encoding"));
+    std::erase(encodings, "identity");
+    if (!encodings.empty() && encodings != std::vector<std::string>{"gzip"}) {
+        return EarlyAnswer{415,
+                           "the request's Content-Encoding is not one this service reads (gzip, one layer at most)", {}};
+    }
+    return std::nullopt;
+}
+
+std::string EarlyAnswerText(const EarlyAnswer& answer) {
+    const std::string body = "{\"error\":" + JsonText(answer.why) + "}";
+    std::string text = fmt::format("HTTP/1.1 {} {}\r\nContent-Type: application/json\r\nContent-Length: {}\r\n"
+                                   "Connection: close\r\n",
+                                   answer.status, Reason(answer.status), body.size());
+    if (!answer.allow.empty()) text += "Allow: " + answer.allow + "\r\n";
+    return text + "\r\n" + body;
+}
+
+Router::Router() {
+    set_post_routing_handler([](const httplib::Request&, httplib::Response& res) {
+        t_answer_closes = res.get_header_value("Connection") == "close";
+    });
+}
+
+bool Router::AnswerOne(httplib::Stream& stream, SSL* ssl, bool last) {
+    bool closed = false;
+    t_answer_closes = false;
+    const bool answered = process_request(stream, last, closed, [ssl](httplib::Request& req) { req.ssl = ssl; });
+    return answered && !closed && !last && !t_answer_closes;
+}
+
+// The thread that waits on every connection not in a worker's hands, and the workers.
+struct HttpsFront::Loop {
+    Loop(SSL_CTX& c, Router& r, FrontLimits l, std::vector<Route> rs)
+        : ctx(c), router(r), limits(l), routes(std::move(rs)), wake(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)),
+          events(epoll_create1(EPOLL_CLOEXEC)) {}
+
+    ~Loop() {
+        for (int fd : {listener, wake, events}) {
+            if (fd >= 0) ::close(fd);
+        }
+    }
+
+    bool Run();
+    void Accept();
+    void Admit(int fd, std::string address);
+    void Step(Connection& c);
+    void ReadHead(Connection& c);
+    void HeadComplete(Connection& c, size_t head_size);
+    void Refuse(Connection& c, const EarlyAnswer& answer, std::string_view method, std::string_view path);
+    void WriteRefusal(Connection& c);
+    void Drain(Connection& c);
+    void Watch(Connection& c, uint32_t what);
+    void SetDeadline(Connection& c, Clock::time_point at);
+    void Close(int fd);
+    void Work(Connection* c);
+    void TakeBack();
+
+    SSL_CTX& ctx;
+    Router& router;
+    FrontLimits limits;
+    std::vector<Route> routes;
+    int listener = -1;
+    int wake = -1;
+    int events = -1;
+    std::atomic<bool> stopping{false};
+    uint64_t next_age = 0;
+    std::map<int, std::unique_ptr<Connection>> open;
+    std::set<std::pair<Clock::time_point, int>> deadlines;
+    std::set<std::pair<uint64_t, int>> by_age;
+    std::map<std::string, std::set<std::pair<uint64_t, int>>> by_address;
+    std::unique_ptr<httplib::ThreadPool> workers;
+    std::mutex back_mutex;
+    std::vector<Connection*> back;  // handed back by workers for their next request
+    bool closed_for_workers = false;
+};
+
+void HttpsFront::Loop::Watch(Connection& c, uint32_t what) {
+    if (c.watched == what) return;
+    epoll_event event{};
+    event.events = what;
+    event.data.fd = c.fd;
+    epoll_ctl(events, c.watched == 0 ? EPOLL_CTL_ADD : EPOLL_CTL_MOD, c.fd, &event);
+    c.watched = what;
+}
+
+void HttpsFront::Loop::SetDeadline(Connection& c, Clock::time_point at) {
+    deadlines.erase({c.deadline, c.fd});
+    c.deadline = at;
+    deadlines.insert({at, c.fd});
+}
+
+// Forgets the connection `fd` and ends it.
+void HttpsFront::Loop::Close(int fd) {
+    const auto found = open.find(fd);
+    if (found == open.end()) return;
+    Connection& c = *found->second;
+    deadlines.erase({c.deadline, fd});
+    by_age.erase({c.age, fd});
+    auto address = by_address.find(c.address);
+    if (address != by_address.end()) {
+        address->second.erase({c.age, fd});
+        if (address->second.empty()) by_address.erase(address);
+    }
+    if (c.watched) epoll_ctl(events, EPOLL_CTL_DEL, fd, nullptr);
+    open.erase(found);  // frees the session and closes the socket
+}
+
+// Takes `fd` in. When the connections waiting here are as many as allowed, from its address or
+// from all, the one that has waited longest makes room: a client that opens connections and
+// leaves them idle only ever crowds out its own.
+void HttpsFront::Loop::Admit(int fd, std::string address) {
+    auto& of_address = by_address[address];
+    if (of_address.size() >= limits.max_open_per_address) Close(of_address.begin()->second);
+    if (open.size() >= limits.max_open && !by_age.empty()) Close(by_age.begin()->second);
+    const int yes = 1;
+    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
+    auto c = std::make_unique<Connection>();
+    c->fd = fd;
+    c->address = std::move(address);
+    c->ssl = SSL_new(&ctx);
+    if (!c->ssl || SSL_set_fd(c->ssl, fd) != 1) {
+        ERR_clear_error();
+        return;  // the connection is closed with `c`
+    }
+    SSL_set_mode(c->ssl, SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
+    SSL_set_accept_state(c->ssl);
+    c->age = next_age++;
+    Connection& added = *c;
+    open.emplace(fd, std::move(c));
+    by_age.insert({added.age, fd});
+    by_address[added.address].insert({added.age, fd});
+    SetDeadline(added, Clock::now() + std::chrono::seconds(limits.handshake_s));
+    Watch(added, EPOLLIN);
+}
+
+void HttpsFront::Loop::Accept() {
+    for (;;) {
+        sockaddr_storage from{};
+        socklen_t length = sizeof from;
+        const int fd = accept4(listener, reinterpret_cast<sockaddr*>(&from), &length, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        if (fd < 0) {
+            if (errno == EINTR || errno == ECONNABORTED) continue;
+            if ((errno == EMFILE || errno == ENFILE) && !by_age.empty()) {
+                // Out of descriptors: the connection that has waited longest gives its own up.
+                Close(by_age.begin()->second);
+                continue;
+            }
+            if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+                // Every descriptor is with a worker: wait a moment rather than spin.
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            }
+            return;
+        }
+        std::string ip;
+        int port = 0;
+        AddressOf(fd, true, ip, port);
+        Admit(fd, std::move(ip));
+    }
+}
+
+void HttpsFront::Loop::Step(Connection& c) {
+    switch (c.phase) {
+        case Connection::Phase::kHandshake: {
+            const int done = SSL_do_handshake(c.ssl);
+            if (done == 1) {
+                c.phase = Connection::Phase::kHead;
+                SetDeadline(c, Clock::now() + std::chrono::seconds(limits.head_s));
+                ReadHead(c);
+                return;
+            }
+            const int error = SSL_get_error(c.ssl, done);
+            ERR_clear_error();
+            if (error == SSL_ERROR_WANT_READ) {
+                Watch(c, EPOLLIN);
+            } else if (error == SSL_ERROR_WANT_WRITE) {
+                Watch(c, EPOLLOUT);
+            } else {
+                Close(c.fd);  // not TLS, or a certificate that is not pinned
+            }
+            return;
+        }
+        case Connection::Phase::kHead: ReadHead(c); return;
+        case Connection::Phase::kRefusing: WriteRefusal(c); return;
+        case Connection::Phase::kDraining: Drain(c); return;
+    }
+}
+
+void HttpsFront::Loop::ReadHead(Connection& c) {
+    char piece[16 << 10];
+    for (;;) {
+        const size_t end = c.buffer.find("\r\n\r\n");
+        if (end != std::string::npos) {
+            HeadComplete(c, end + 4);
+            return;
+        }
+        if (c.buffer.size() > kMaxHead) {
+            Refuse(c, EarlyAnswer{431, fmt::format("the request's head is longer than {} bytes", kMaxHead), {}}, "",
+                   "");
+            return;
+        }
+        const int n = SSL_read(c.ssl, piece, sizeof piece);
+        if (n > 0) {
+            c.buffer.append(piece, static_cast<size_t>(n));
+            continue;
+        }
+        const int error = SSL_get_error(c.ssl, n);
+        ERR_clear_error();
+        if (error == SSL_ERROR_WANT_READ) {
+            Watch(c, EPOLLIN);
+        } else if (error == SSL_ERROR_WANT_WRITE) {
+            Watch(c, EPOLLOUT);
+        } else {
+            Close(c.fd);
+        }
+        return;
+    }
+}
+
+void HttpsFront::Loop::HeadComplete(Connection& c, size_t head_size) {
+    const std::optional<RequestHead> head = ParseRequestHead(std::string_view(c.buffer).substr(0, head_size));
+    if (!head) {
+        Refuse(c, EarlyAnswer{400, "the request's head is not HTTP/1.1", {}}, "", "");
+        return;
+    }
+    if (const std::optional<EarlyAnswer> answer = CheckRequestHead(*head, routes, limits.body_limit)) {
+        Refuse(c, *answer, head->method, head->path);
+        return;
+    }
+    // To a worker: the front lets go of it until the answer has been written.
+    const int fd = c.fd;
+    Connection* handed = open.at(fd).release();
+    handed->watched = 0;
+    epoll_ctl(events, EPOLL_CTL_DEL, fd, nullptr);
+    open.erase(fd);
+    deadlines.erase({handed->deadline, fd});
+    by_age.erase({handed->age, fd});
+    auto address = by_address.find(handed->address);
+    address->second.erase({handed->age, fd});
+    if (address->second.empty()) by_address.erase(address);
+    workers->enqueue([this, handed] { Work(handed); });
+}
+
+void HttpsFront::Loop::Refuse(Connection& c, const EarlyAnswer& answer, std::string_view method,
+                              std::string_view path) {
+    if (answer.status != 404) {
+        std::cerr << platform::ForTerminal(fmt::format("orbabt serve: {} {}: refused ({}): {}\n", method, path,
+                                                       answer.status, answer.why))
+                  << std::flush;
+    }
+    c.answer = EarlyAnswerText(answer);
+    c.written = 0;
+    c.phase = Connection::Phase::kRefusing;
+    SetDeadline(c, Clock::now() + std::chrono::seconds(limits.silence_s));
+    WriteRefusal(c);
+}
+
+void HttpsFront::Loop::WriteRefusal(Connection& c) {
+    while (c.written < c.answer.size()) {
+        const int n = SSL_write(c.ssl, c.answer.data() + c.written, static_cast<int>(c.answer.size() - c.written));
+        if (n > 0) {
+            c.written += static_cast<size_t>(n);
+            continue;
+        }
+        const int error = SSL_get_error(c.ssl, n);
+        ERR_clear_error();
+        if (error == SSL_ERROR_WANT_WRITE) {
+            Watch(c, EPOLLOUT);
+        } else if (error == SSL_ERROR_WANT_READ) {
+            Watch(c, EPOLLIN);
+        } else {
+            Close(c.fd);
+        }
+        return;
+    }
+    c.phase = Connection::Phase::kDraining;
+    c.buffer.clear();
+    Drain(c);
+}
+
+// After a refusal, what the client still sends is read and let go of until it stops sending,
+// is silent for the silence time-out, or has sent as much as a body may hold.
+void HttpsFront::Loop::Drain(Connection& c) {
+    char piece[16 << 10];
+    for (;;) {
+        const int n = SSL_read(c.ssl, piece, sizeof piece);
+        if (n > 0) {
+            c.drained += static_cast<size_t>(n);
+            if (c.drained > kMaxDrained) {
+                Close(c.fd);
+                return;
+            }
+            SetDeadline(c, Clock::now() + std::chrono::seconds(limits.silence_s));
+            continue;
+        }
+        const int error = SSL_get_error(c.ssl, n);
+        ERR_clear_error();
+        if (error == SSL_ERROR_WANT_READ) {
+            Watch(c, EPOLLIN);
+        } else if (error == SSL_ERROR_WANT_WRITE) {
+            Watch(c, EPOLLOUT);
+        } else {
+            Close(c.fd);
+        }
+        return;
+    }
+}
+
+// A worker answers the request whose head `c` holds, and hands the connection back for the
+// next one, or ends it.
+void HttpsFront::Loop::Work(Connection* c) {
+    std::unique_ptr<Connection> held(c);
+    WorkerStream stream(*c, limits.silence_s);
+    ++c->requests;
+    const bool keep = router.AnswerOne(stream, c->ssl, c->requests >= kMaxRequestsPerConnection);
+    if (!keep) {
+        SSL_shutdown(c->ssl);
+        ERR_clear_error();
+        return;
+    }
+    stream.KeepRest();
+    std::lock_guard<std::mutex> lock(back_mutex);
+    if (closed_for_workers) return;
+    back.push_back(held.release());
+    const uint64_t one = 1;
+    [[maybe_unused]] const ssize_t n = ::write(wake, &one, sizeof one);
+}
+
+void HttpsFront::Loop::TakeBack() {
+    std::vector<Connection*> taken;
+    {
+        std::lock_guard<std::mutex> lock(back_mutex);
+        taken.swap(back);
+    }
+    for (Connection* raw : taken) {
+        std::unique_ptr<Connection> c(raw);
+        const int fd = c->fd;
+        c->age = next_age++;
+        c->phase = Connection::Phase::kHead;
+        Connection& added = *c;
+        open.emplace(fd, std::move(c));
+        by_age.insert({added.age, fd});
+        by_address[added.address].insert({added.age, fd});
+        SetDeadline(added, Clock::now() + std::chrono::seconds(added.buffer.empty() ? limits.keep_alive_s
+                                                                                    : limits.head_s));
+        Watch(added, EPOLLIN);
+        // The next request may be here already, read ahead or held in the session.
+        ReadHead(added);
+    }
+}
+
+bool HttpsFront::Loop::Run() {
+    // Each connection takes a descriptor: as many as the system lets this process have.
+    rlimit files{};
+    if (getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
+        files.rlim_cur = files.rlim_max;
+        setrlimit(RLIMIT_NOFILE, &files);
+    }
+    if (wake < 0 || events < 0 || listener < 0) return false;
+    for (int fd : {listener, wake}) {
+        epoll_event event{};
+        event.events = EPOLLIN;
+        event.data.fd = fd;
+        epoll_ctl(events, EPOLL_CTL_ADD, fd, &event);
+    }
+    workers = std::make_unique<httplib::ThreadPool>(limits.workers);
+    bool ok = true;
+    epoll_event ready[256];
+    while (!stopping) {
+        int wait_ms = -1;
+        if (!deadlines.empty()) {
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadlines.begin()->first - Clock::now());
+            wait_ms = static_cast<int>(std::clamp<int64_t>(left.count(), 0, 60000));
+        }
+        const int n = epoll_wait(events, ready, 256, wait_ms);
+        if (n < 0 && errno != EINTR) {
+            ok = false;
+            break;
+        }
+        for (int i = 0; i < n; ++i) {
+            const int fd = ready[i].data.fd;
+            if (fd == listener) {
+                Accept();
+            } else if (fd == wake) {
+                uint64_t count = 0;
+                [[maybe_unused]] const ssize_t got = ::read(wake, &count, sizeof count);
+                TakeBack();
+            } else if (const auto found = open.find(fd); found != open.end()) {
+                Step(*found->second);
+            }
+        }
+        const auto now = Clock::now();
+        while (!deadlines.empty() && deadlines.begin()->first <= now) Close(deadlines.begin()->second);
+    }
+    ::close(listener);
+    listener = -1;
+    while (!open.empty()) Close(open.begin()->first);
+    // The requests in hand are answered; their connections then end.
+    {
+        std::lock_guard<std::mutex> lock(back_mutex);
+        closed_for_workers = true;
+    }
+    workers->shutdown();
+    for (Connection* c : back) delete c;
+    back.clear();
+    return ok;
+}
+
+HttpsFront::HttpsFront(SSL_CTX& ctx, Router& router, FrontLimits limits, std::vector<Route> routes)
+    : loop_(std::make_unique<Loop>(ctx, router, limits, std::move(routes))) {}
+
+HttpsFront::~HttpsFront() = default;
+
+int HttpsFront::Bind(const std::string& host, int port) {
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_PASSIVE | AI_NUMERICSERV;
+    addrinfo* found = nullptr;
+    if (getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found) != 0 || !found) {
+        errno = EADDRNOTAVAIL;
+        return -1;
+    }
+    std::unique_ptr<addrinfo, decltype(&freeaddrinfo)> addresses(found, &freeaddrinfo);
+    int error = 0;
+    for (const addrinfo* a = found; a; a = a->ai_next) {
+        const int fd = ::socket(a->ai_family, a->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, a->ai_protocol);
+        if (fd < 0) {
+            error = errno;
+            continue;
+        }
+        // The port is this service's alone: without SO_REUSEPORT a second service is refused
+        // it. SO_REUSEADDR lets a service restarted at once bind while connections of the one
+        // stopped still linger.
+        const int yes = 1;
+        setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+        if (::bind(fd, a->ai_addr, a->ai_addrlen) == 0 && ::listen(fd, SOMAXCONN) == 0) {
+            loop_->listener = fd;
+            loop_->router.ListensOn(fd);
+            std::string ip;
+            int bound = 0;
+            AddressOf(fd, false, ip, bound);
+            return bound;
+        }
+        error = errno;
+        ::close(fd);
+    }
+    errno = error;
+    return -1;
+}
+
+bool HttpsFront::Run() { return loop_->Run(); }
+
+void HttpsFront::Stop() {
+    loop_->stopping = true;
+    if (loop_->wake >= 0) {
+        const uint64_t one = 1;
+        [[maybe_unused]] const ssize_t n = ::write(loop_->wake, &one, sizeof one);
+    }
+}
+
+}  // namespace orba::apps::net
