@@ -20,6 +20,7 @@
 #include <iostream>
 #include <map>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -37,6 +38,7 @@
 #include "hostkit/dialect/sql_dialect.h"
 #include "platform/error.h"
 #include "platform/registry.h"
+#include "support/hostile_peers.h"
 
 namespace fs = std::filesystem;
 
@@ -283,8 +285,11 @@ uintmax_t CompressedListBytes(const Options& o, const Workload& w, const fs::pat
 
 // A pull of the workload over HTTPS on loopback: A's service (its own process, started anew
 // on a fresh copy of A for each run and not timed) packages and marks, the pull saves at B
-// and sends the receipt. Each run's wall time; the certificates are made with openssl.
-std::vector<double> RunNetworkPulls(const Options& o, const Workload& w, const fs::path& b_template, int runs) {
+// and sends the receipt. Each run's wall time; the certificates are made with openssl. With
+// `hostile` above 0, that many connections of each hostile kind (idle before TLS, stalled in
+// the handshake, sending a head a byte at a time) are open at A's service during the pull.
+std::vector<double> RunNetworkPulls(const Options& o, const Workload& w, const fs::path& b_template, int runs,
+                                    int hostile = 0) {
     const fs::path orbabt = o.bin / "orbabt";
     const fs::path dir = o.work / "net";
     fs::create_directories(dir);
@@ -298,7 +303,10 @@ std::vector<double> RunNetworkPulls(const Options& o, const Workload& w, const f
     WriteFile(dir / "peers.json", R"({"peers": [{"branch": "01.002", "certificate": "b.pem"}]})");
     std::vector<double> seconds;
     for (int r = 0; r < runs; ++r) {
-        std::cerr << fmt::format("\r  pull over HTTPS: run {}/{}", r + 1, runs) << std::flush;
+        std::cerr << fmt::format("\r  pull over HTTPS{}: run {}/{}",
+                                 hostile ? fmt::format(" beside {} hostile connections", 3 * hostile) : "", r + 1,
+                                 runs)
+                  << std::flush;
         const fs::path a = dir / "a.db", b = dir / "b.db";
         Copy(w.a, a);
         Copy(b_template, b);
@@ -320,11 +328,17 @@ std::vector<double> RunNetworkPulls(const Options& o, const Workload& w, const f
         close(out[0]);
         const size_t colon = line.rfind(':');
         if (colon == std::string::npos) Die("the service did not start: " + line);
+        std::optional<orba::testing::HostilePeers> peers;
+        if (hostile > 0) {
+            peers.emplace(std::stoi(line.substr(colon + 1)), (dir / "b.pem").string(), (dir / "b.key").string());
+            peers->Open(hostile, hostile, hostile);
+        }
         seconds.push_back(Run({orbabt.string(), "pull", "--db", b.string(), "--from",
                                "https://127.0.0.1:" + line.substr(colon + 1), "--cert", (dir / "b.pem").string(),
                                "--key", (dir / "b.key").string(), "--peer", "01.001=" + (dir / "a.pem").string(), "--types",
                                "501", "--kept", (dir / "kept").string()})
                               .seconds);
+        peers.reset();
         kill(service, SIGTERM);
         waitpid(service, nullptr, 0);
     }
@@ -517,6 +531,7 @@ int main(int argc, char** argv) {
         const uintmax_t gz_bytes = CompressedListBytes(o, main_load, b_template);
         const double heap = HeapHeld(o, main_load);
         const double pulled = Median(RunNetworkPulls(o, main_load, b_template, o.runs));
+        const double pulled_beside_hostile = Median(RunNetworkPulls(o, main_load, b_template, o.runs, 200));
 
         auto gbv = [&](const std::string& k) {
             auto it = gb.find(k);
@@ -563,6 +578,11 @@ int main(int argc, char** argv) {
                                  pulled, local);
         at_most("orbabt pull over loopback HTTPS / package + unpackage + mark run locally (wall)", pulled / local, "x",
                 1.5);
+        std::cout << fmt::format("Pull beside 600 hostile connections (200 idle before TLS, 200 stalled in the "
+                                 "handshake, 200 sending a head a byte at a time), wall seconds: {:.3f}\n",
+                                 pulled_beside_hostile);
+        at_most("orbabt pull while 600 hostile connections are open / pull alone (wall)",
+                pulled_beside_hostile / pulled, "x", 2.0);
         at_most("GetPOOrdVect in-process / raw read of the same statement (CPU)",
                 gbv("BM_GetPOOrdVect") / gbv("BM_RawSqliteRead"), "x", 2.0);
         at_most("peak memory of package, per order line", m.Rss("package") / lines, "KiB", 2.5);

@@ -48,6 +48,7 @@
 #include "ui/browse/frm_browse_base.h"
 #include "hostkit/sample_data.h"
 #include "support/branch_env.h"
+#include "support/hostile_peers.h"
 #include "support/pg_server.h"
 
 namespace orba::apps {
@@ -632,6 +633,59 @@ TEST_F(NetworkTest, BodiesTravelCompressedAndTheLimitCountsTheTextTheyHold) {
 // list goes through a file and only one bill at a time is held to the limit: what pull prints
 // of it is what package printed of the same bills, each bill arrives once, and no temporary
 // file stays behind at either end.
+// Connections that never start TLS, handshakes that stall and request heads sent a byte at a
+// time hold none of the service's two workers, although it waits 60 s for a silent client: a
+// pull that waits 10 s at most goes through beside 90 of them. A request whose head alone says
+// it cannot be answered is answered at once, as HTTP says, instead of after that wait.
+TEST_F(NetworkTest, HostileConnectionsHoldNoWorkerAndARequestsHeadIsAnsweredAtOnce) {
+    StartService({"--max-connections", "2", "--timeout", "60"});
+    const std::string cert = (dir_ / "b.pem").string(), key = (dir_ / "b.key").string();
+    orba::testing::HostilePeers hostile(port_, cert, key);
+    hostile.Open(30, 30, 30);
+    std::string out;
+    EXPECT_EQ(Pull("b", "a.pem", out, 0, "--timeout 10 --retries 0"), 0) << out;
+
+    const std::string post = "POST /v1/requests HTTP/1.1\r\nHost: a\r\n";
+    const std::string request_999 = R"({"format":"OrbaBillTransmit.DownloadRequest","version":1,)"
+                                    R"("created":{"$date":"2026-12-01T10:00:00"},"requests":[{"BillType":999}]})";
+    const struct {
+        std::string request;
+        std::string status;
+        std::string also;  // a header, or words of the error, the answer must hold
+    } cases[] = {
+        {post + "\r\n", "411", "Length"},
+        {post + "Content-Length: 99999999999\r\n\r\n", "413", "--max-input-mb"},
+        {post + "Content-Length: 12x\r\n\r\n", "400", "Content-Length"},
+        {post + "Content-Length: 2\r\nContent-Length: 3\r\n\r\n{}", "400", "Content-Length"},
+        {post + "Content-Length: 2\r\nTransfer-Encoding: chunked\r\n\r\n{}", "400", "both"},
+        {post + "Transfer-Encoding: gzip\r\n\r\n", "501", "chunked"},
+        {post + "Content-Encoding: br\r\nContent-Length: 2\r\n\r\n{}", "415", "gzip"},
+        {post + "Content-Encoding: gzip, gzip\r\nContent-Length: 2\r\n\r\n{}", "415", "one layer"},
+        {"PUT /v1/lists HTTP/1.1\r\nHost: a\r\nContent-Length: 0\r\n\r\n", "405", "Allow: POST\r\n"},
+        {"DELETE /v1/status HTTP/1.1\r\nHost: a\r\n\r\n", "405", "Allow: GET, HEAD\r\n"},
+        {"OPTIONS /v1/receipts HTTP/1.1\r\nHost: a\r\n\r\n", "405", "Allow: POST\r\n"},
+        {"GET /v1/nothing HTTP/1.1\r\nHost: a\r\n\r\n", "404", "/v1/nothing"},
+        {"GET /v1/status HTTP/1.1\r\nX-Long: " + std::string(20000, 'a') + "\r\n\r\n", "431", "head"},
+        {"GET /v1/status HTTP/2.0\r\n\r\n", "400", "HTTP/1.1"},
+        {post + "Connection: close\r\nContent-Length: " + std::to_string(request_999.size()) + "\r\n\r\n" +
+             request_999,
+         "400",
+         "bill type 999"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.request.substr(0, 80));
+        const std::string answer = orba::testing::HostilePeers::Exchange(port_, cert, key, c.request);
+        EXPECT_TRUE(answer.starts_with("HTTP/1.1 " + c.status + " ")) << answer;
+        EXPECT_NE(answer.find(c.also), std::string::npos) << answer;
+    }
+    // The service still serves after all of it.
+    EXPECT_EQ(Orbabt("status --from https://127.0.0.1:" + std::to_string(port_) +
+                         " --cert b.pem --key b.key --peer 01.001=a.pem --timeout 10",
+                     out),
+              0)
+        << out;
+}
+
 TEST_F(NetworkTest, AListBeyondTheInputLimitTravelsWhenEachBillIsUnderIt) {
     MakeBranches(3000, 8);
     const fs::path tmp = dir_ / "tmp";

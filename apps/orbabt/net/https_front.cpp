@@ -496,11 +496,11 @@ void HttpsFront::Loop::ReadHead(Connection& c) {
     char piece[16 << 10];
     for (;;) {
         const size_t end = c.buffer.find("\r\n\r\n");
-        if (end != std::string::npos) {
+        if (end != std::string::npos && end + 4 <= kMaxHead) {
             HeadComplete(c, end + 4);
             return;
         }
-        if (c.buffer.size() > kMaxHead) {
+        if (std::min(end, c.buffer.size()) > kMaxHead) {
             Refuse(c, EarlyAnswer{431, fmt::format("the request's head is longer than {} bytes", kMaxHead), {}}, "",
                    "");
             return;
@@ -579,6 +579,10 @@ void HttpsFront::Loop::WriteRefusal(Connection& c) {
         }
         return;
     }
+    // The answer is whole: the client is told no more comes, and what it still sends is let go.
+    SSL_shutdown(c.ssl);
+    ERR_clear_error();
+    ::shutdown(c.fd, SHUT_WR);
     c.phase = Connection::Phase::kDraining;
     c.buffer.clear();
     Drain(c);

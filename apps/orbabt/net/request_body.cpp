@@ -20,6 +20,10 @@ namespace {
 constexpr const char* kJson = "application/json";
 }  // namespace
 
+std::vector<Route> ServiceRoutes() {
+    return {{"/v1/requests", {"POST"}}, {"/v1/receipts", {"POST"}}, {"/v1/lists", {"POST"}}, {"/v1/status", {"GET"}}};
+}
+
 std::string ErrorJson(std::string_view message) {
     auto body = MakeRef<host::VariantDictionary>();
     body->Let("error", Variant(std::string(message)));

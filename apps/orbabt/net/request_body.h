@@ -1,5 +1,6 @@
-// Reading the body of a request the service answers: bounded by the input limit as the text
-// it holds, however it came (compressed, chunked), and refused with an answer a person can act on.
+// The requests the service answers: their paths, and the reading of their bodies, bounded by
+// the input limit as the text they hold, however they came (compressed, chunked), and refused
+// with an answer a person can act on.
 #pragma once
 
 #include <httplib.h>
@@ -8,8 +9,14 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
+
+#include "apps/orbabt/net/https_front.h"
 
 namespace orba::apps::net {
+
+// The paths the service answers, each with the methods it takes there.
+std::vector<Route> ServiceRoutes();
 
 // {"error": message}, the body of every refusal.
 std::string ErrorJson(std::string_view message);

@@ -458,10 +458,6 @@ int RunServe(const ServeOptions& options) {
     return ok ? 0 : 1;
 }
 
-std::vector<Route> ServiceRoutes() {
-    return {{"/v1/requests", {"POST"}}, {"/v1/receipts", {"POST"}}, {"/v1/lists", {"POST"}}, {"/v1/status", {"GET"}}};
-}
-
 void AddServeCommand(CLI::App& app, CommandContext& context) {
     auto serve = std::make_shared<ServeOptions>();
     auto* command = app.add_subcommand("serve", "Answer the related branches over HTTPS (pinned certificates)");

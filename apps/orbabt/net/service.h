@@ -5,7 +5,6 @@
 
 #include <filesystem>
 #include <string>
-#include <vector>
 
 namespace CLI {
 class App;
@@ -31,10 +30,6 @@ struct ServeOptions {
 
 // Serves until SIGTERM or SIGINT, finishing the exchange in hand; returns the exit status.
 int RunServe(const ServeOptions& options);
-
-struct Route;
-// The paths the service answers, each with the methods it takes there.
-std::vector<Route> ServiceRoutes();
 
 void AddServeCommand(CLI::App& app, CommandContext& context);
 
