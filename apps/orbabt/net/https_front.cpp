@@ -323,6 +323,9 @@ std::string EarlyAnswerText(const EarlyAnswer& answer) {
 }
 
 Router::Router() {
+    // What the answers' Keep-Alive header says; the front keeps to it.
+    set_keep_alive_max_count(kMaxRequestsPerConnection);
+    set_keep_alive_timeout(FrontLimits{}.keep_alive_s);
     set_post_routing_handler([](const httplib::Request&, httplib::Response& res) {
         t_answer_closes = res.get_header_value("Connection") == "close";
     });
@@ -416,8 +419,10 @@ void HttpsFront::Loop::Close(int fd) {
 // from all, the one that has waited longest makes room: a client that opens connections and
 // leaves them idle only ever crowds out its own.
 void HttpsFront::Loop::Admit(int fd, std::string address) {
-    auto& of_address = by_address[address];
-    if (of_address.size() >= limits.max_open_per_address) Close(of_address.begin()->second);
+    if (const auto of_address = by_address.find(address);
+        of_address != by_address.end() && of_address->second.size() >= limits.max_open_per_address) {
+        Close(of_address->second.begin()->second);
+    }
     if (open.size() >= limits.max_open && !by_age.empty()) Close(by_age.begin()->second);
     const int yes = 1;
     setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
