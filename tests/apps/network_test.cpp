@@ -28,6 +28,7 @@
 #include <tuple>
 #include <vector>
 
+#include <fmt/format.h>
 #include <httplib.h>
 
 #include <QApplication>
@@ -927,6 +928,43 @@ TEST_F(NetworkTest, EachBranchDatabaseKeepsItsOwnExchangeLog) {
     EXPECT_NE(Slurp(ExchangeLogOf("a.db")).find(R"("direction":"served receipt")"), std::string::npos);
     EXPECT_NE(Slurp(ExchangeLogOf("b.db")).find(R"("direction":"pull")"), std::string::npos);
     EXPECT_FALSE(fs::exists(dir_ / "a2.db.exchanges"));
+}
+
+// A receipt delivered again answers that it marked nothing new, and says what was marked
+// already: for orbabt mark, the service's answer and push alike.
+TEST_F(NetworkTest, AReplayedReceiptAnswersOnlyWhatItNewlyMarked) {
+    std::string out;
+    ASSERT_EQ(Orbabt("request --types 501 502 503 -o rq.json", out), 0) << out;
+    ASSERT_EQ(Orbabt("package --db a.db --requests rq.json --to 01.002 --to-name 苏州锦程精密机械有限公司 -o a2b.json", out), 0) << out;
+    ASSERT_EQ(Orbabt("package --db b.db --requests rq.json --to 01.001 --to-name 上海锦程实业有限公司 -o b2a.json", out), 0) << out;
+    ASSERT_EQ(Orbabt("unpackage --db b.db a2b.json", out), 0) << out;
+    const int64_t orders_at_b = Count("b.db", "SELECT count(*) FROM t_RcvBill WHERE FTranType=71");
+    const auto marked = [](int64_t n) {
+        return fmt::format("501 {:<17} {:>6} acknowledged bills marked transmitted", "purchase orders", n);
+    };
+    ASSERT_GT(orders_at_b, 0);
+    for (const int64_t expected : {orders_at_b, int64_t{0}}) {
+        ASSERT_EQ(Orbabt("mark --db a.db a2b.receipt.json", out), 0) << out;
+        EXPECT_NE(out.find(marked(expected)), std::string::npos) << out;
+    }
+    EXPECT_NE(out.find(fmt::format("{:>6} acknowledged bills were marked transmitted already", orders_at_b)),
+              std::string::npos) << out;
+
+    StartService();
+    httplib::SSLClient client("127.0.0.1", port_, (dir_ / "b.pem").string(), (dir_ / "b.key").string());
+    client.enable_server_certificate_verification(false);
+    const httplib::Result answer = client.Post("/v1/receipts", Slurp(dir_ / "a2b.receipt.json"), "application/json");
+    ASSERT_TRUE(answer);
+    EXPECT_EQ(answer->status, 200) << answer->body;
+    EXPECT_NE(answer->body.find(R"("marked":{"501":0,)"), std::string::npos) << answer->body;
+    EXPECT_NE(answer->body.find(R"("already":{"501":)" + std::to_string(orders_at_b)), std::string::npos) << answer->body;
+
+    const std::string push = "push --db b.db --to https://127.0.0.1:" + std::to_string(port_) +
+                             " --cert b.pem --key b.key --peer 01.001=a.pem b2a.json";
+    ASSERT_EQ(Orbabt(push, out), 0) << out;
+    EXPECT_EQ(out.find(marked(0)), std::string::npos) << out;
+    ASSERT_EQ(Orbabt(push, out), 0) << out;
+    EXPECT_NE(out.find(marked(0)), std::string::npos) << out;
 }
 
 // The folder of a server database's exchange log is named after its server, port, database

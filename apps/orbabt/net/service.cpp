@@ -281,18 +281,24 @@ public:
         RequireBranch(receipt.receiver, own_, name, "receiver", *db_);
         RequireBranch(receipt.list_sender, own_, name, "answered list's sender", *db_);
         const MarkResult result = MarkAcknowledged(*db_, receipt, name, own_);
-        auto marked = MakeRef<host::VariantDictionary>();
-        for (const auto& [bill_type, count] : result.marked) {
-            record.counts[bill_type].marked += count;
-            const std::string key = std::to_string(bill_type);
-            const Variant* before = marked->Find(key);
-            marked->Let(key, Variant(int32_t(count + (before ? before->ToLong() : 0))));
-        }
+        // Per bill type, what this receipt marked, and what it acknowledges that was marked
+        // already (the same receipt delivered again).
+        const auto per_type = [](const std::vector<std::pair<int32_t, int>>& counts) {
+            auto dictionary = MakeRef<host::VariantDictionary>();
+            for (const auto& [bill_type, count] : counts) {
+                const std::string key = std::to_string(bill_type);
+                const Variant* before = dictionary->Find(key);
+                dictionary->Let(key, Variant(int32_t(count + (before ? before->ToLong() : 0))));
+            }
+            return dictionary;
+        };
+        for (const auto& [bill_type, count] : result.marked) record.counts[bill_type].marked += count;
         auto answer = MakeRef<host::VariantDictionary>();
         answer->Let("ok", Variant(result.ok));
         answer->Let("changed", Variant(int32_t(result.changed)));
         answer->Let("superseded", Variant(int32_t(result.superseded)));
-        answer->Set("marked", marked);
+        answer->Set("marked", per_type(result.marked));
+        answer->Set("already", per_type(result.already));
         return host::ToJson(Variant(answer), -1);
     }
 
