@@ -36,6 +36,7 @@
 
 #include "apps/orbabt/cmd_browse.h"
 #include "apps/orbabt/net/exchange_log.h"
+#include "apps/orbabt/net/pinning.h"
 #include "apps/orbabt/safe_file.h"
 #include "apps/orbabt/transport.h"
 #include "host/variant_json.h"
@@ -928,6 +929,60 @@ TEST_F(NetworkTest, EachBranchDatabaseKeepsItsOwnExchangeLog) {
     EXPECT_NE(Slurp(ExchangeLogOf("a.db")).find(R"("direction":"served receipt")"), std::string::npos);
     EXPECT_NE(Slurp(ExchangeLogOf("b.db")).find(R"("direction":"pull")"), std::string::npos);
     EXPECT_FALSE(fs::exists(dir_ / "a2.db.exchanges"));
+}
+
+// A's service shows each caller its own row alone: B sees neither C's certificate, nor the
+// bills waiting for C, nor when C came, and C nothing of B's, as JSON and as the page. The
+// whole table is for A's administrator, read from A's database and exchange log. B shows only
+// its own row of a status that holds other branches' too.
+TEST_F(NetworkTest, EachBranchSeesItsOwnRowAndTheAdministratorTheWholeTable) {
+    WriteTextFile(dir_ / "peers.json", R"({"peers": [{"branch": "01.002", "certificate": "b.pem"},
+                                                     {"branch": "01.003", "certificate": "c.pem"}]})");
+    StartService();
+    std::string out;
+    ASSERT_EQ(Pull("b", "a.pem", out), 0) << out;
+    const std::string b = net::PinnedFingerprint("b.pem", dir_.Path(), "b");
+    const std::string c = net::PinnedFingerprint("c.pem", dir_.Path(), "c");
+    const std::string from = "status --from https://127.0.0.1:" + std::to_string(port_) + " --peer 01.001=a.pem ";
+    struct Case {
+        const char* what;
+        std::string args;
+        std::vector<std::string> shows, hides;
+    } cases[] = {
+        {"B asks", from + "--cert b.pem --key b.key", {R"("branch":"01.002")", b, R"("last_exchange":"20)"}, {"01.003", c}},
+        {"C asks", from + "--cert c.pem --key c.key", {R"("branch":"01.003")", c, R"("last_exchange":null)"}, {"01.002", b}},
+        {"A's administrator", "status --db a.db", {"\n01.002 ", "\n01.003 ", "\n01.004 ", "  never  "}, {b, c}},
+        {"with A's peers file", "status --db a.db --peers peers.json", {"certificate sha256:" + b, "certificate sha256:" + c}, {}},
+        {"as JSON", "status --db a.db --json", {R"("branch":"01.002")", R"("branch":"01.004")", R"("last_exchange":"20)"}, {}},
+    };
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.what);
+        ASSERT_EQ(Orbabt(k.args, out), 0) << out;
+        for (const std::string& shown : k.shows) EXPECT_NE(out.find(shown), std::string::npos) << shown << "\n" << out;
+        for (const std::string& hidden : k.hides) EXPECT_EQ(out.find(hidden), std::string::npos) << hidden << "\n" << out;
+    }
+    httplib::SSLClient browser("127.0.0.1", port_, (dir_ / "c.pem").string(), (dir_ / "c.key").string());
+    browser.enable_server_certificate_verification(false);
+    const httplib::Result page = browser.Get("/v1/status", {{"Accept", "text/html"}});
+    ASSERT_TRUE(page);
+    EXPECT_NE(page->body.find("<td>01.003</td>"), std::string::npos) << page->body;
+    EXPECT_EQ(page->body.find("01.002"), std::string::npos) << page->body;
+    EXPECT_EQ(page->body.find(b.substr(0, 16)), std::string::npos) << page->body;
+    StopService();
+
+    // A service that tells B of others: B keeps its own row, known by its number or its certificate.
+    FakeService fake(dir_.Path());
+    fake.answers["/v1/status"] = R"({"branch": {"number": "01.003", "name": "C"}, "peers": [{"branch": "01.004",
+        "certificate": "sha256:)" + c + R"("}, {"branch": "01.002", "certificate": "sha256:)" + b + R"("}]})";
+    const std::string ask = "status --from https://127.0.0.1:" + std::to_string(fake.Port()) +
+                            " --cert b.pem --key b.key --peer 01.003=c.pem --retries 0";
+    for (const std::string& args : {ask, ask + " --db b.db"}) {
+        SCOPED_TRACE(args);
+        ASSERT_EQ(Orbabt(args, out), 0) << out;
+        EXPECT_NE(out.find(R"("branch":"01.002")"), std::string::npos) << out;
+        EXPECT_EQ(out.find(R"("branch":"01.004")"), std::string::npos) << out;
+        EXPECT_NE(out.find("holds rows of other branches than this one (01.004)"), std::string::npos) << out;
+    }
 }
 
 // A receipt delivered again answers that it marked nothing new, and says what was marked
