@@ -77,6 +77,7 @@ void MakeCertificate(const fs::path& dir, const std::string& name, long from_s =
     PEM_write_X509(pem.get(), cert.get());
     std::unique_ptr<FILE, decltype(&std::fclose)> pk(std::fopen((dir / (name + ".key")).c_str(), "w"), &std::fclose);
     PEM_write_PrivateKey(pk.get(), key.get(), nullptr, nullptr, 0, nullptr, nullptr);
+    fs::permissions(dir / (name + ".key"), fs::perms::owner_read | fs::perms::owner_write);
 }
 
 std::string Slurp(const fs::path& path) {
@@ -982,6 +983,70 @@ TEST_F(NetworkTest, EachBranchSeesItsOwnRowAndTheAdministratorTheWholeTable) {
         EXPECT_NE(out.find(R"("branch":"01.002")"), std::string::npos) << out;
         EXPECT_EQ(out.find(R"("branch":"01.004")"), std::string::npos) << out;
         EXPECT_NE(out.find("holds rows of other branches than this one (01.004)"), std::string::npos) << out;
+    }
+}
+
+// The permissions of `path` as a number (0600).
+unsigned ModeOf(const fs::path& path) { return static_cast<unsigned>(fs::status(path).permissions()) & 0777; }
+
+// A key its group or others may read is refused by every command that takes one, saying how
+// to make it private, unless --allow-shared-key is given. Receipts kept for a later pull,
+// those refused, and the exchange logs are their owner's alone, in folders only the owner may
+// enter, also where an earlier version left them open.
+TEST_F(NetworkTest, KeysKeptReceiptsAndExchangeLogsAreTheirOwnersAlone) {
+    using fs::perms;
+    fs::permissions(dir_ / "a.key", perms::owner_read | perms::owner_write | perms::group_read | perms::others_read);
+    fs::permissions(dir_ / "b.key", perms::owner_read | perms::owner_write | perms::group_read);
+    std::string out;
+    EXPECT_EQ(Orbabt("timeout 20 '" + Program().string() +
+                         "' serve --db a.db --listen 127.0.0.1:0 --cert a.pem --key a.key --peers peers.json",
+                     out, false),
+              1);
+    EXPECT_NE(out.find("may be read by anyone on this machine (mode 644)"), std::string::npos) << out;
+    EXPECT_NE(out.find("chmod 600 'a.key'"), std::string::npos) << out;
+    WriteTextFile(dir_ / "sync.json", R"({"db": "b.db", "cert": "b.pem", "key": "b.key", "pull": [{"from": )"
+                                      R"("https://127.0.0.1:1", "branch": "01.001", "certificate": "a.pem"}]})");
+    const std::string service = " https://127.0.0.1:1 --cert b.pem --key b.key --peer 01.001=a.pem";
+    for (const std::string& args : {"pull --db b.db --from" + service, "push --db b.db --to" + service + " b2a.json",
+                                    "status --from" + service, std::string("sync --config sync.json"),
+                                    "browse --db b.db --mode download --from" + service}) {
+        SCOPED_TRACE(args);
+        EXPECT_EQ(Orbabt(args, out), 1) << out;
+        EXPECT_NE(out.find("The private key 'b.key' may be read by its group (mode 640)"), std::string::npos) << out;
+        EXPECT_NE(out.find("chmod 600 'b.key'"), std::string::npos) << out;
+    }
+
+    // Folders and a log of an earlier version, open to all.
+    fs::create_directories(dir_ / "b.db.exchanges" / "undelivered");
+    fs::permissions(dir_ / "b.db.exchanges", perms::owner_all | perms::group_read | perms::group_exec | perms::others_read | perms::others_exec);
+    fs::permissions(dir_ / "b.db.exchanges" / "undelivered", perms::owner_all | perms::others_read | perms::others_exec);
+    WriteTextFile(dir_ / "b.db.exchanges" / "exchanges.jsonl", "");
+    StartService({"--allow-shared-key"});
+    const auto pull = [&](int port) {
+        return "pull --db b.db --from https://127.0.0.1:" + std::to_string(port) +
+               " --cert b.pem --key b.key --peer 01.001=a.pem --retries 0 --allow-shared-key";
+    };
+    {
+        FaultyLink link(port_, 2, FaultyLink::Fault::kDropAtOnce);
+        EXPECT_EQ(Orbabt(pull(link.Port()), out), 1);
+        EXPECT_NE(out.find("The receipt is kept as"), std::string::npos) << out;
+    }
+    const fs::path undelivered = dir_ / "b.db.exchanges" / "undelivered";
+    ASSERT_EQ(std::distance(fs::directory_iterator(undelivered), fs::directory_iterator()), 1);
+    const fs::path kept = fs::directory_iterator(undelivered)->path();
+    EXPECT_EQ(ModeOf(kept), 0600u);
+    // A receipt the service refuses (it names C as its writer), left readable by an earlier
+    // version, is kept as *.refused.
+    ReceiptFile forged = ReadReceiptFile(Slurp(kept), kept.string());
+    forged.sender = Branch{"01.003", "C"};
+    const fs::path refused = fs::path(kept).replace_extension("").string() + "-forged.refused";
+    WriteTextFile(fs::path(refused).replace_extension(".json"), WriteReceiptFile(forged));
+    EXPECT_EQ(Orbabt(pull(port_), out), 1) << out;
+    EXPECT_NE(out.find("was refused and is kept as"), std::string::npos) << out;
+    for (const auto& [path, mode] : {std::pair{dir_ / "b.db.exchanges", 0700u}, std::pair{undelivered, 0700u},
+                                     std::pair{dir_ / "a.db.exchanges", 0700u}, std::pair{refused, 0600u},
+                                     std::pair{ExchangeLogOf("b.db"), 0600u}, std::pair{ExchangeLogOf("a.db"), 0600u}}) {
+        EXPECT_EQ(ModeOf(path), mode) << path;
     }
 }
 

@@ -316,6 +316,7 @@ private:
 }  // namespace
 
 int RunServe(const ServeOptions& options) {
+    RequirePrivateKey(options.key, options.allow_shared_key);
     const auto [host, port] = HostAndPort(options.listen);
     Service service(options);
     // SIGTERM and SIGINT are taken by one thread, which stops the server; the threads that
@@ -438,6 +439,7 @@ void AddServeCommand(CLI::App& app, CommandContext& context) {
         ->capture_default_str();
     command->add_option("--cert", serve->cert, "This branch's certificate (PEM)")->required();
     command->add_option("--key", serve->key, "This branch's private key (PEM)")->required();
+    AddAllowSharedKeyFlag(*command, serve->allow_shared_key);
     command->add_option("--peers", serve->peers, "The peers file: each related branch and its certificate")
         ->required();
     command->add_option("--max-connections", serve->max_connections, "Connections answered at once")

@@ -25,6 +25,8 @@ struct ServeOptions {
     int timeout_s = 30;  // and write time-out
     // Connections answered at once; more wait for one of them to end.
     int max_connections = 16;
+    // Takes a key that its group or others may read (RequirePrivateKey).
+    bool allow_shared_key = false;
 };
 
 // Serves until SIGTERM or SIGINT, finishing the exchange in hand; returns the exit status.

@@ -63,6 +63,14 @@ fs::path KeptReceiptPath(const fs::path& folder, const std::string& own, const s
     return folder / (KeptPrefix(own, fingerprint) + list_sha256.substr(0, 16) + ".json");
 }
 
+// Keeps `receipt_text` as `kept`, readable by its owner alone, in a folder only its owner may
+// enter; so is the exchange log's folder `exchange_folder` above it, when it waits there.
+void KeepReceipt(const fs::path& kept, std::string_view receipt_text, const fs::path& exchange_folder) {
+    if (!exchange_folder.empty()) MakePrivateFolder(exchange_folder);
+    MakePrivateFolder(kept.parent_path());
+    WritePrivateFile(kept, receipt_text);
+}
+
 // Delivers the receipts kept in `folders` for `service` by earlier pulls, oldest first. A
 // receipt delivered is removed; one the service refuses (it will never take it) is renamed to
 // *.refused and named on standard error, so that nothing is lost and the next pull is not
@@ -92,7 +100,11 @@ bool DeliverKeptReceipts(ServiceClient& service, const std::vector<fs::path>& fo
             ok = PrintMarked(service.Post("/v1/receipts", text), receipt.receiver, record) && ok;
         } catch (const Error& e) {
             if (e.Code() == ErrorCode::kIoError) throw;
-            fs::rename(path, fs::path(path).replace_extension(".refused"));
+            const fs::path refused = fs::path(path).replace_extension(".refused");
+            fs::rename(path, refused);
+            // Kept by an earlier version maybe, readable by others: its owner's alone now.
+            std::error_code ec;
+            fs::permissions(refused, fs::perms::owner_read | fs::perms::owner_write, ec);
             std::cerr << platform::ForTerminal(fmt::format("orbabt: {} was refused and is kept as {}: {}\n",
                                                            path.string(), path.stem().string() + ".refused",
                                                            e.Description()));
@@ -156,6 +168,7 @@ void AddServiceOptions(CLI::App& command, ClientOptions& service, const char* ur
     command.add_option(url_option, service.url, url_help)->required();
     command.add_option("--cert", service.cert, "This branch's certificate (PEM)")->required();
     command.add_option("--key", service.key, "This branch's private key (PEM)")->required();
+    AddAllowSharedKeyFlag(command, service.allow_shared_key);
     AddPeerOptions(command, service);
     command.add_option("--timeout", service.timeout_s, "Seconds to wait for the service")->capture_default_str();
     command.add_option("--retries", service.retries, "Tries again when no answer comes, this many times")
@@ -263,8 +276,7 @@ int Pull(const PullOptions& options, ServiceClient& service, ExchangeRecord& rec
         if (e.Code() != ErrorCode::kIoError) throw;
         const fs::path kept =
             KeptReceiptPath(kept_folders.front(), own.number, service.PeerFingerprint(), record.list_sha256);
-        fs::create_directories(kept_folders.front());
-        WriteOutputFile(kept, receipt_text);
+        KeepReceipt(kept, receipt_text, options.kept.empty() ? record.folder : fs::path());
         throw Error(ErrorCode::kIoError,
                     fmt::format("The bills are saved at {}, but {} has not had the receipt: {}. The receipt is "
                                 "kept as '{}'; the next pull from {} delivers it first",
@@ -335,18 +347,6 @@ int Push(const PushOptions& options, ServiceClient& service, ExchangeRecord& rec
     return result.ok ? 0 : 1;
 }
 
-int RunStatus(const StatusOptions& options) {
-    ServiceClient service(options.service);
-    std::unique_ptr<hostkit::Database> database;
-    std::map<std::string, Branch> related;
-    if (!options.db.empty()) {
-        database = UseBranchDatabase(options.db);
-        related = RelatedPeers(*database, OwnBranch(*database), service.Peers(), options.service);
-    }
-    const std::string text = service.Get("/v1/status");
-    const std::string what = fmt::format("the status from {}", service.Url());
-    Branch named;
-    try {
 namespace {
 
 // The whole table of this branch's related branches, from its database and exchange log.
@@ -377,13 +377,26 @@ int PrintOwnStatus(const StatusOptions& options) {
 
 }  // namespace
 
-        status = platform::ObjectAs<host::VariantDictionary>(host::FromJson(text));
+int RunStatus(const StatusOptions& options) {
     if (options.service.url.empty()) return PrintOwnStatus(options);
     if (options.service.cert.empty() || options.service.key.empty()) {
         throw Error(ErrorCode::kBadInput, fmt::format("--from {} needs this branch's certificate and key: --cert "
                                                       "FILE --key FILE",
                                                       options.service.url));
     }
+    ServiceClient service(options.service);
+    std::unique_ptr<hostkit::Database> database;
+    std::map<std::string, Branch> related;
+    if (!options.db.empty()) {
+        database = UseBranchDatabase(options.db);
+        related = RelatedPeers(*database, OwnBranch(*database), service.Peers(), options.service);
+    }
+    const std::string text = service.Get("/v1/status");
+    const std::string what = fmt::format("the status from {}", service.Url());
+    Branch named;
+    platform::Ref<host::VariantDictionary> status;
+    try {
+        status = platform::ObjectAs<host::VariantDictionary>(host::FromJson(text));
         const platform::Variant* branch = status ? status->Find("branch") : nullptr;
         if (const auto fields = branch ? platform::ObjectAs<host::VariantDictionary>(*branch) : nullptr) {
             named.number = fields->ValueOrDefault("number", platform::Variant("")).ToText();
@@ -394,7 +407,6 @@ int PrintOwnStatus(const StatusOptions& options) {
     }
     if (named.number.empty()) {
         throw Error(ErrorCode::kBadInput, fmt::format("{} names no branch: it is not the status of a branch's service "
-    platform::Ref<host::VariantDictionary> status;
                                                       "of this program",
                                                       what));
     }
@@ -433,8 +445,10 @@ void AddPullCommand(CLI::App& app, CommandContext& context) {
     });
 }
 
-int RunSync(const std::string& config_file) {
+int RunSync(const std::string& config_file, bool allow_shared_key) {
     const SyncConfig config = ReadSyncFile(config_file);
+    // Every pull shows the same key: one that others may read stops them all at once.
+    RequirePrivateKey(config.key, allow_shared_key);
     int failed = 0;
     for (const SyncPull& entry : config.pulls) {
         std::cout << fmt::format("Pulling from {}\n", entry.from) << std::flush;
@@ -444,6 +458,7 @@ int RunSync(const std::string& config_file) {
         pull.service.url = entry.from;
         pull.service.cert = config.cert;
         pull.service.key = config.key;
+        pull.service.allow_shared_key = allow_shared_key;
         pull.service.peer = entry.branch + "=" + entry.certificate;
         pull.service.timeout_s = config.timeout_s;
         pull.service.retries = config.retries;
@@ -461,15 +476,18 @@ int RunSync(const std::string& config_file) {
 
 void AddSyncCommand(CLI::App& app, CommandContext& context) {
     auto config = std::make_shared<std::string>();
+    auto allow_shared_key = std::make_shared<bool>(false);
     auto* command =
         app.add_subcommand("sync", "Run the pulls a sync file names, one related branch after the other (for a timer)");
     command->add_option("--config", *config, "The sync file: this branch's database, certificate and key, and the "
                                              "services to pull from")
         ->required();
+    AddAllowSharedKeyFlag(*command, *allow_shared_key);
     context.AddTraceOption(*command);
     context.AddInputLimitOption(*command);
-    command->callback([&context, config] {
-        context.Choose([config] { return RunSync(*config); }, {{"the sync file", *config}});
+    command->callback([&context, config, allow_shared_key] {
+        context.Choose([config, allow_shared_key] { return RunSync(*config, *allow_shared_key); },
+                       {{"the sync file", *config}});
     });
 }
 

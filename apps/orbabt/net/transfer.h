@@ -54,7 +54,8 @@ int RunPush(const PushOptions& options);
 // branch whose certificate it showed, with this branch's row alone.
 int RunStatus(const StatusOptions& options);
 // The pulls of a sync file, each logged; 1 when any failed (the others still run).
-int RunSync(const std::string& config_file);
+// `allow_shared_key` takes the file's key even when others may read it (RequirePrivateKey).
+int RunSync(const std::string& config_file, bool allow_shared_key = false);
 // The exchanges themselves, counting what moved in `record`.
 int Pull(const PullOptions& options, ServiceClient& service, ExchangeRecord& record);
 int Push(const PushOptions& options, ServiceClient& service, ExchangeRecord& record);
