@@ -1087,6 +1087,19 @@ TEST_F(NetworkTest, AReplayedReceiptAnswersOnlyWhatItNewlyMarked) {
     EXPECT_NE(out.find(marked(0)), std::string::npos) << out;
 }
 
+// A peer whose last exchange is in the log moved aside still has its time; one that came
+// since has the time of the current log.
+TEST(ExchangeLog, TheLastExchangesCountTheLogMovedAside) {
+    TempDir dir;
+    const auto line = [](const char* peer, const char* time, const char* error = "") {
+        return fmt::format(R"({{"time":"{}","branch":"01.001","peer":"{}","error":"{}"}})", time, peer, error) + "\n";
+    };
+    WriteTextFile(dir / "exchanges.1.jsonl", line("01.002", "2026-01-01T00:00:00") + line("01.003", "2026-01-02T00:00:00"));
+    WriteTextFile(dir / "exchanges.jsonl", line("01.003", "2026-02-01T00:00:00") + line("01.003", "2026-03-01T00:00:00", "lost"));
+    EXPECT_EQ(net::LastExchanges("01.001", dir.Path()),
+              (std::map<std::string, std::string>{{"01.002", "2026-01-01T00:00:00"}, {"01.003", "2026-02-01T00:00:00"}}));
+}
+
 // The folder of a server database's exchange log is named after its server, port, database
 // and chosen schema, never after its password, and every name it takes is a plain file name.
 TEST(ExchangeFolderName, NamesAServerDatabaseByServerPortAndDatabase) {

@@ -185,17 +185,21 @@ void AppendExchangeLog(const ExchangeRecord& record, const std::filesystem::path
 
 std::map<std::string, std::string> LastExchanges(const std::string& branch, const std::filesystem::path& directory) {
     std::map<std::string, std::string> last;
-    std::ifstream in(directory / "exchanges.jsonl");
-    for (std::string text; std::getline(in, text);) {
-        try {
-            const auto line = platform::ObjectAs<host::VariantDictionary>(host::FromJson(text));
-            if (!line || line->ValueOrDefault("branch", Variant("")).ToText() != branch ||
-                !line->ValueOrDefault("error", Variant("")).ToText().empty()) {
-                continue;
+    // The log moved aside first, then the current one: a peer that last exchanged before the
+    // log was moved aside has its time there.
+    for (const char* name : {"exchanges.1.jsonl", "exchanges.jsonl"}) {
+        std::ifstream in(directory / name);
+        for (std::string text; std::getline(in, text);) {
+            try {
+                const auto line = platform::ObjectAs<host::VariantDictionary>(host::FromJson(text));
+                if (!line || line->ValueOrDefault("branch", Variant("")).ToText() != branch ||
+                    !line->ValueOrDefault("error", Variant("")).ToText().empty()) {
+                    continue;
+                }
+                last[line->Value("peer").ToText()] = line->Value("time").ToText();
+            } catch (const platform::Error&) {
+                // A line cut short by a crash tells nothing; the others still count.
             }
-            last[line->Value("peer").ToText()] = line->Value("time").ToText();
-        } catch (const platform::Error&) {
-            // A line cut short by a crash tells nothing; the others still count.
         }
     }
     return last;
