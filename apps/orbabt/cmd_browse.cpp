@@ -64,7 +64,9 @@ int RunBrowse(const BrowseOptions& options) {
         hostkit::SetListReceiver({options.for_branch, rows->Value(0).ToText()});
     }
     if (!options.service.url.empty()) {
-        // Whose service the address is taken for is checked before the window opens too.
+        // Whose service the address is taken for, and that the key is this branch's alone, are
+        // checked before the window opens too.
+        net::RequirePrivateKey(options.service.key, options.service.allow_shared_key);
         const std::map<std::string, Branch> related = net::RelatedPeers(
             *database, OwnBranch(*database), net::ClientPeers(options.service), options.service);
         if (!options.for_branch.empty() && !related.contains(options.for_branch)) {
@@ -141,6 +143,7 @@ void AddBrowseCommand(CLI::App& app, CommandContext& context) {
                         "this related branch's service: https://HOST:PORT");
     command->add_option("--cert", browse->service.cert, "With --to/--from: this branch's certificate (PEM)");
     command->add_option("--key", browse->service.key, "With --to/--from: its private key (PEM)");
+    AddAllowSharedKeyFlag(*command, browse->service.allow_shared_key);
     net::AddPeerOptions(*command, browse->service);
     context.AddTraceOption(*command);
     command->callback([&context, browse, compress] {

@@ -206,6 +206,12 @@ int RunMark(const MarkOptions& options) {
         std::cout << fmt::format("  {} {:<17} {:>6} acknowledged bills marked transmitted\n", bill_type,
                                  BillTypeName(bill_type), count);
     }
+    for (const auto& [bill_type, count] : result.already) {
+        if (count == 0) continue;
+        std::cout << fmt::format("  {} {:<17} {:>6} acknowledged bills were marked transmitted already (by an "
+                                 "earlier receipt), not counted above\n",
+                                 bill_type, BillTypeName(bill_type), count);
+    }
     if (result.changed > 0) {
         std::cout << fmt::format("{} acknowledged bill(s) changed here after they were packaged and were left "
                                  "untransmitted (named above); the next package sends them again and {} saves them as "

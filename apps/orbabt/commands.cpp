@@ -16,6 +16,14 @@ void CommandContext::AddInputLimitOption(CLI::App& command) {
         ->capture_default_str();
 }
 
+void AddAllowSharedKeyFlag(CLI::App& command, bool& allow) {
+    command.add_flag("--allow-shared-key", allow,
+                     "Take the private key even though its group or others may read it. Only for a key that "
+                     "systemd hands over as a credential (LoadCredential=): systemd lets the service's user read it "
+                     "through an access list, which shows as group read, in a folder only that service may "
+                     "enter. Any other key: chmod 600 it instead");
+}
+
 void CommandContext::Choose(std::function<int()> run, std::vector<CommandInput> inputs) {
     run_ = std::move(run);
     inputs_ = std::move(inputs);

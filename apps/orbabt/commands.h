@@ -41,6 +41,9 @@ private:
     std::vector<CommandInput> inputs_;
 };
 
+// --allow-shared-key, for a command that takes a private key (--key, or a sync file's "key").
+void AddAllowSharedKeyFlag(CLI::App& command, bool& allow);
+
 // Each adds its command to `app`. main adds them in the order `orbabt --help` lists them.
 // cmd_db.cpp:
 void AddInitDbCommand(CLI::App& app, CommandContext& context);

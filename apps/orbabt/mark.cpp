@@ -66,14 +66,27 @@ std::unordered_map<int32_t, std::string> LatestSendings(hostkit::Database& db, i
 }
 
 // Of the bills `ids` of a bill type, those the supplying branch has marked transmitted.
-int CountMarkedIds(hostkit::Database& db, int32_t bill_type, const std::vector<int32_t>& ids) {
+std::unordered_set<int32_t> TransmittedIds(hostkit::Database& db, int32_t bill_type, const std::vector<int32_t>& ids) {
     std::unordered_set<int32_t> transmitted;
     ReadBills(db, bill_type, "FTranStatus", ids, [&](int32_t id, platform::RecordSet& rows) {
         if (!rows.Value(1).IsNull() && rows.Value(1).ToLong() == 1) transmitted.insert(id);
     });
+    return transmitted;
+}
+int CountMarkedIds(hostkit::Database& db, int32_t bill_type, const std::vector<int32_t>& ids) {
+    const std::unordered_set<int32_t> transmitted = TransmittedIds(db, bill_type, ids);
     int marked = 0;
     for (int32_t id : ids) marked += transmitted.count(id) ? 1 : 0;
     return marked;
+}
+
+// The internal numbers of the bills of `package` it acknowledges.
+std::vector<int32_t> AcknowledgedIds(const ReceiptPackage& package) {
+    std::vector<int32_t> ids;
+    for (const ReceiptBill& b : package.bills) {
+        if (b.Acknowledged()) ids.push_back(*b.bill_inter_id);
+    }
+    return ids;
 }
 
 // Raises an Error, with nothing marked, unless `receipt` can be what the related branch that
@@ -228,15 +241,31 @@ MarkResult MarkAcknowledged(hostkit::Database& database, const ReceiptFile& rece
         }
     }
     if (before_marking) before_marking();
+    // What was marked before this receipt, read under the same hold as the marking, so that
+    // only what this receipt marks is counted as marked by it.
+    std::vector<std::unordered_set<int32_t>> marked_before;
+    for (const ReceiptPackage& p : checked.packages) {
+        marked_before.push_back(IsKnownBillType(p.bill_type) ? TransmittedIds(database, p.bill_type, AcknowledgedIds(p))
+                                                             : std::unordered_set<int32_t>{});
+    }
     Ref<host::VariantVector> list = AcknowledgedList(checked);
     if (list->UpperBound() > 0 && !Mark(database, list)) result.ok = false;
     transaction.Commit();
-    for (const ReceiptPackage& p : checked.packages) {
-        std::vector<int32_t> ids;
-        for (const ReceiptBill& b : p.bills) {
-            if (b.Acknowledged()) ids.push_back(*b.bill_inter_id);
+    for (size_t i = 0; i < checked.packages.size(); ++i) {
+        const ReceiptPackage& p = checked.packages[i];
+        const std::vector<int32_t> ids = AcknowledgedIds(p);
+        const std::unordered_set<int32_t> now =
+            IsKnownBillType(p.bill_type) ? TransmittedIds(database, p.bill_type, ids) : std::unordered_set<int32_t>{};
+        int marked = 0, already = 0;
+        for (int32_t id : ids) {
+            if (marked_before[i].count(id)) {
+                ++already;
+            } else if (now.count(id)) {
+                ++marked;
+            }
         }
-        result.marked.emplace_back(p.bill_type, CountMarkedIds(database, p.bill_type, ids));
+        result.marked.emplace_back(p.bill_type, marked);
+        result.already.emplace_back(p.bill_type, already);
     }
     return result;
 }

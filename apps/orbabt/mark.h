@@ -24,7 +24,11 @@ int CountMarked(hostkit::Database& db, const PackageCount& package);
 
 struct MarkResult {
     bool ok = true;                               // nothing was refused or failed
-    std::vector<std::pair<int32_t, int>> marked;  // bills marked, per package of the receipt
+    // Per package of the receipt, the bills this receipt marked, and those it acknowledges
+    // that were marked already (by an earlier delivery of the same receipt, say): a receipt
+    // replayed marks nothing and says so.
+    std::vector<std::pair<int32_t, int>> marked;
+    std::vector<std::pair<int32_t, int>> already;
     int changed = 0;                              // acknowledged, but changed here since they were packaged
     int superseded = 0;                           // acknowledged from a list older than the bill's latest one
 };

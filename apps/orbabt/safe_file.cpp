@@ -10,6 +10,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <iostream>
 #include <set>
 
 #include "data/bill_records.h"
@@ -26,6 +27,7 @@ namespace {
 
 std::atomic<uint64_t> g_input_limit_mb{kDefaultInputLimitMb};
 thread_local bool t_compress_output = false;
+thread_local bool t_private_output = false;  // within WritePrivateFile
 
 constexpr int kMostLinksFollowed = 40;
 
@@ -106,7 +108,8 @@ void WriteThroughTemporary(const fs::path& path, const fs::path& target, const P
         ::unlink(temporary.c_str());
         CannotWrite(path, SystemReason(error));
     };
-    if (::fchmod(fd, existing ? existing->st_mode & 07777 : NewFileMode()) != 0) fail(errno);
+    const mode_t mode = t_private_output ? 0600 : existing ? existing->st_mode & 07777 : NewFileMode();
+    if (::fchmod(fd, mode) != 0) fail(errno);
     bool written = false;
     try {
         written = WriteProduced(fd, produce);
@@ -357,6 +360,43 @@ void WriteOutputFile(const fs::path& path, const Producer& plain) {
     } else {
         CannotWrite(path, "it is neither a regular file nor a character device");
     }
+}
+
+void WritePrivateFile(const fs::path& path, std::string_view text) {
+    struct Private {
+        bool before = t_private_output;
+        Private() { t_private_output = true; }
+        ~Private() { t_private_output = before; }
+    } in_force;
+    WriteOutputFile(path, text);
+}
+
+void MakePrivateFolder(const fs::path& folder) {
+    if (folder.has_parent_path()) {
+        std::error_code ec;
+        fs::create_directories(folder.parent_path(), ec);  // a failure is reported below, for the folder itself
+    }
+    if (::mkdir(folder.c_str(), 0700) == 0) return;
+    const int error = errno;
+    struct stat st {};
+    if (error != EEXIST || ::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+        throw Error(ErrorCode::kIoError,
+                    fmt::format("The folder '{}' cannot be made: {}", folder.string(),
+                                error == EEXIST ? "something that is no folder has its name" : SystemReason(error)));
+    }
+    if ((st.st_mode & 077) == 0) return;
+    // A folder of earlier versions, or made by hand: what it holds is its owner's alone, so is
+    // the folder. One that cannot be changed (another user's) still takes the files, each
+    // readable by its owner alone.
+    if (::chmod(folder.c_str(), st.st_mode & 0700) != 0) {
+        std::cerr << fmt::format("orbabt: the folder '{}' may be entered by others than its owner (mode {:03o}) and "
+                                 "cannot be made private: {}; its owner can run chmod 700 on it\n",
+                                 folder.string(), st.st_mode & 0777, SystemReason(errno));
+        return;
+    }
+    std::cerr << fmt::format("orbabt: the folder '{}' could be entered by others than its owner (mode {:03o}); it "
+                             "is now its owner's alone (mode {:03o})\n",
+                             folder.string(), st.st_mode & 0777, st.st_mode & 0700);
 }
 
 namespace {

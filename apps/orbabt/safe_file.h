@@ -76,6 +76,17 @@ void WriteOutputFile(const std::filesystem::path& path, std::string_view text);
 using TextSink = std::function<void(std::string_view)>;
 void WriteOutputFile(const std::filesystem::path& path, const std::function<void(const TextSink&)>& produce);
 
+// Writes as WriteOutputFile does, the file readable and writable by its owner alone (mode 600)
+// whatever mode it had: for what others on the machine must not read (receipts kept for a
+// later delivery).
+void WritePrivateFile(const std::filesystem::path& path, std::string_view text);
+
+// Makes `folder` (its missing parents as usual) a folder only its owner may enter: a new one
+// with mode 700; one that lets its group or others in is narrowed to its owner's rights, and
+// standard error says so (or that it could not be, when it is another user's). Raises an
+// Error naming the folder when it cannot be made.
+void MakePrivateFolder(const std::filesystem::path& folder);
+
 // While one is in force (`on`), what this thread writes with WriteOutputFile is
 // gzip-compressed whatever its name: a command's --compress. Every reader of the files takes
 // either form.

@@ -28,6 +28,7 @@
 #include <tuple>
 #include <vector>
 
+#include <fmt/format.h>
 #include <httplib.h>
 
 #include <QApplication>
@@ -35,6 +36,7 @@
 
 #include "apps/orbabt/cmd_browse.h"
 #include "apps/orbabt/net/exchange_log.h"
+#include "apps/orbabt/net/pinning.h"
 #include "apps/orbabt/safe_file.h"
 #include "apps/orbabt/transport.h"
 #include "host/variant_json.h"
@@ -76,6 +78,7 @@ void MakeCertificate(const fs::path& dir, const std::string& name, long from_s =
     PEM_write_X509(pem.get(), cert.get());
     std::unique_ptr<FILE, decltype(&std::fclose)> pk(std::fopen((dir / (name + ".key")).c_str(), "w"), &std::fclose);
     PEM_write_PrivateKey(pk.get(), key.get(), nullptr, nullptr, 0, nullptr, nullptr);
+    fs::permissions(dir / (name + ".key"), fs::perms::owner_read | fs::perms::owner_write);
 }
 
 std::string Slurp(const fs::path& path) {
@@ -981,6 +984,174 @@ TEST_F(NetworkTest, EachBranchDatabaseKeepsItsOwnExchangeLog) {
     EXPECT_NE(Slurp(ExchangeLogOf("a.db")).find(R"("direction":"served receipt")"), std::string::npos);
     EXPECT_NE(Slurp(ExchangeLogOf("b.db")).find(R"("direction":"pull")"), std::string::npos);
     EXPECT_FALSE(fs::exists(dir_ / "a2.db.exchanges"));
+}
+
+// A's service shows each caller its own row alone: B sees neither C's certificate, nor the
+// bills waiting for C, nor when C came, and C nothing of B's, as JSON and as the page. The
+// whole table is for A's administrator, read from A's database and exchange log. B shows only
+// its own row of a status that holds other branches' too.
+TEST_F(NetworkTest, EachBranchSeesItsOwnRowAndTheAdministratorTheWholeTable) {
+    WriteTextFile(dir_ / "peers.json", R"({"peers": [{"branch": "01.002", "certificate": "b.pem"},
+                                                     {"branch": "01.003", "certificate": "c.pem"}]})");
+    StartService();
+    std::string out;
+    ASSERT_EQ(Pull("b", "a.pem", out), 0) << out;
+    const std::string b = net::PinnedFingerprint("b.pem", dir_.Path(), "b");
+    const std::string c = net::PinnedFingerprint("c.pem", dir_.Path(), "c");
+    const std::string from = "status --from https://127.0.0.1:" + std::to_string(port_) + " --peer 01.001=a.pem ";
+    struct Case {
+        const char* what;
+        std::string args;
+        std::vector<std::string> shows, hides;
+    } cases[] = {
+        {"B asks", from + "--cert b.pem --key b.key", {R"("branch":"01.002")", b, R"("last_exchange":"20)"}, {"01.003", c}},
+        {"C asks", from + "--cert c.pem --key c.key", {R"("branch":"01.003")", c, R"("last_exchange":null)"}, {"01.002", b}},
+        {"A's administrator", "status --db a.db", {"\n01.002 ", "\n01.003 ", "\n01.004 ", "  never  "}, {b, c}},
+        {"with A's peers file", "status --db a.db --peers peers.json", {"certificate sha256:" + b, "certificate sha256:" + c}, {}},
+        {"as JSON", "status --db a.db --json", {R"("branch":"01.002")", R"("branch":"01.004")", R"("last_exchange":"20)"}, {}},
+    };
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.what);
+        ASSERT_EQ(Orbabt(k.args, out), 0) << out;
+        for (const std::string& shown : k.shows) EXPECT_NE(out.find(shown), std::string::npos) << shown << "\n" << out;
+        for (const std::string& hidden : k.hides) EXPECT_EQ(out.find(hidden), std::string::npos) << hidden << "\n" << out;
+    }
+    httplib::SSLClient browser("127.0.0.1", port_, (dir_ / "c.pem").string(), (dir_ / "c.key").string());
+    browser.enable_server_certificate_verification(false);
+    const httplib::Result page = browser.Get("/v1/status", {{"Accept", "text/html"}});
+    ASSERT_TRUE(page);
+    EXPECT_NE(page->body.find("<td>01.003</td>"), std::string::npos) << page->body;
+    EXPECT_EQ(page->body.find("01.002"), std::string::npos) << page->body;
+    EXPECT_EQ(page->body.find(b.substr(0, 16)), std::string::npos) << page->body;
+    StopService();
+
+    // A service that tells B of others: B keeps its own row, known by its number or its certificate.
+    FakeService fake(dir_.Path());
+    fake.answers["/v1/status"] = R"({"branch": {"number": "01.003", "name": "C"}, "peers": [{"branch": "01.004",
+        "certificate": "sha256:)" + c + R"("}, {"branch": "01.002", "certificate": "sha256:)" + b + R"("}]})";
+    const std::string ask = "status --from https://127.0.0.1:" + std::to_string(fake.Port()) +
+                            " --cert b.pem --key b.key --peer 01.003=c.pem --retries 0";
+    for (const std::string& args : {ask, ask + " --db b.db"}) {
+        SCOPED_TRACE(args);
+        ASSERT_EQ(Orbabt(args, out), 0) << out;
+        EXPECT_NE(out.find(R"("branch":"01.002")"), std::string::npos) << out;
+        EXPECT_EQ(out.find(R"("branch":"01.004")"), std::string::npos) << out;
+        EXPECT_NE(out.find("holds rows of other branches than this one (01.004)"), std::string::npos) << out;
+    }
+}
+
+// The permissions of `path` as a number (0600).
+unsigned ModeOf(const fs::path& path) { return static_cast<unsigned>(fs::status(path).permissions()) & 0777; }
+
+// A key its group or others may read is refused by every command that takes one, saying how
+// to make it private, unless --allow-shared-key is given. Receipts kept for a later pull,
+// those refused, and the exchange logs are their owner's alone, in folders only the owner may
+// enter, also where an earlier version left them open.
+TEST_F(NetworkTest, KeysKeptReceiptsAndExchangeLogsAreTheirOwnersAlone) {
+    using fs::perms;
+    fs::permissions(dir_ / "a.key", perms::owner_read | perms::owner_write | perms::group_read | perms::others_read);
+    fs::permissions(dir_ / "b.key", perms::owner_read | perms::owner_write | perms::group_read);
+    std::string out;
+    EXPECT_EQ(Orbabt("timeout 20 '" + Program().string() +
+                         "' serve --db a.db --listen 127.0.0.1:0 --cert a.pem --key a.key --peers peers.json",
+                     out, false),
+              1);
+    EXPECT_NE(out.find("may be read by anyone on this machine (mode 644)"), std::string::npos) << out;
+    EXPECT_NE(out.find("chmod 600 'a.key'"), std::string::npos) << out;
+    WriteTextFile(dir_ / "sync.json", R"({"db": "b.db", "cert": "b.pem", "key": "b.key", "pull": [{"from": )"
+                                      R"("https://127.0.0.1:1", "branch": "01.001", "certificate": "a.pem"}]})");
+    const std::string service = " https://127.0.0.1:1 --cert b.pem --key b.key --peer 01.001=a.pem";
+    for (const std::string& args : {"pull --db b.db --from" + service, "push --db b.db --to" + service + " b2a.json",
+                                    "status --from" + service, std::string("sync --config sync.json"),
+                                    "browse --db b.db --mode download --from" + service}) {
+        SCOPED_TRACE(args);
+        EXPECT_EQ(Orbabt(args, out), 1) << out;
+        EXPECT_NE(out.find("The private key 'b.key' may be read by its group (mode 640)"), std::string::npos) << out;
+        EXPECT_NE(out.find("chmod 600 'b.key'"), std::string::npos) << out;
+    }
+
+    // Folders and a log of an earlier version, open to all.
+    fs::create_directories(dir_ / "b.db.exchanges" / "undelivered");
+    fs::permissions(dir_ / "b.db.exchanges", perms::owner_all | perms::group_read | perms::group_exec | perms::others_read | perms::others_exec);
+    fs::permissions(dir_ / "b.db.exchanges" / "undelivered", perms::owner_all | perms::others_read | perms::others_exec);
+    WriteTextFile(dir_ / "b.db.exchanges" / "exchanges.jsonl", "");
+    StartService({"--allow-shared-key"});
+    const auto pull = [&](int port) {
+        return "pull --db b.db --from https://127.0.0.1:" + std::to_string(port) +
+               " --cert b.pem --key b.key --peer 01.001=a.pem --retries 0 --allow-shared-key";
+    };
+    {
+        FaultyLink link(port_, 2, FaultyLink::Fault::kDropAtOnce);
+        EXPECT_EQ(Orbabt(pull(link.Port()), out), 1);
+        EXPECT_NE(out.find("The receipt is kept as"), std::string::npos) << out;
+    }
+    const fs::path undelivered = dir_ / "b.db.exchanges" / "undelivered";
+    ASSERT_EQ(std::distance(fs::directory_iterator(undelivered), fs::directory_iterator()), 1);
+    const fs::path kept = fs::directory_iterator(undelivered)->path();
+    EXPECT_EQ(ModeOf(kept), 0600u);
+    // A receipt the service refuses (it names C as its writer), left readable by an earlier
+    // version, is kept as *.refused.
+    ReceiptFile forged = ReadReceiptFile(Slurp(kept), kept.string());
+    forged.sender = Branch{"01.003", "C"};
+    const fs::path refused = fs::path(kept).replace_extension("").string() + "-forged.refused";
+    WriteTextFile(fs::path(refused).replace_extension(".json"), WriteReceiptFile(forged));
+    EXPECT_EQ(Orbabt(pull(port_), out), 1) << out;
+    EXPECT_NE(out.find("was refused and is kept as"), std::string::npos) << out;
+    for (const auto& [path, mode] : {std::pair{dir_ / "b.db.exchanges", 0700u}, std::pair{undelivered, 0700u},
+                                     std::pair{dir_ / "a.db.exchanges", 0700u}, std::pair{refused, 0600u},
+                                     std::pair{ExchangeLogOf("b.db"), 0600u}, std::pair{ExchangeLogOf("a.db"), 0600u}}) {
+        EXPECT_EQ(ModeOf(path), mode) << path;
+    }
+}
+
+// A receipt delivered again answers that it marked nothing new, and says what was marked
+// already: for orbabt mark, the service's answer and push alike.
+TEST_F(NetworkTest, AReplayedReceiptAnswersOnlyWhatItNewlyMarked) {
+    std::string out;
+    ASSERT_EQ(Orbabt("request --types 501 502 503 -o rq.json", out), 0) << out;
+    ASSERT_EQ(Orbabt("package --db a.db --requests rq.json --to 01.002 --to-name 苏州锦程精密机械有限公司 -o a2b.json", out), 0) << out;
+    ASSERT_EQ(Orbabt("package --db b.db --requests rq.json --to 01.001 --to-name 上海锦程实业有限公司 -o b2a.json", out), 0) << out;
+    ASSERT_EQ(Orbabt("unpackage --db b.db a2b.json", out), 0) << out;
+    const int64_t orders_at_b = Count("b.db", "SELECT count(*) FROM t_RcvBill WHERE FTranType=71");
+    const auto marked = [](int64_t n) {
+        return fmt::format("501 {:<17} {:>6} acknowledged bills marked transmitted", "purchase orders", n);
+    };
+    ASSERT_GT(orders_at_b, 0);
+    for (const int64_t expected : {orders_at_b, int64_t{0}}) {
+        ASSERT_EQ(Orbabt("mark --db a.db a2b.receipt.json", out), 0) << out;
+        EXPECT_NE(out.find(marked(expected)), std::string::npos) << out;
+    }
+    EXPECT_NE(out.find(fmt::format("{:>6} acknowledged bills were marked transmitted already", orders_at_b)),
+              std::string::npos) << out;
+
+    StartService();
+    httplib::SSLClient client("127.0.0.1", port_, (dir_ / "b.pem").string(), (dir_ / "b.key").string());
+    client.enable_server_certificate_verification(false);
+    const httplib::Result answer = client.Post("/v1/receipts", Slurp(dir_ / "a2b.receipt.json"), "application/json");
+    ASSERT_TRUE(answer);
+    EXPECT_EQ(answer->status, 200) << answer->body;
+    EXPECT_NE(answer->body.find(R"("marked":{"501":0,)"), std::string::npos) << answer->body;
+    EXPECT_NE(answer->body.find(R"("already":{"501":)" + std::to_string(orders_at_b)), std::string::npos) << answer->body;
+
+    const std::string push = "push --db b.db --to https://127.0.0.1:" + std::to_string(port_) +
+                             " --cert b.pem --key b.key --peer 01.001=a.pem b2a.json";
+    ASSERT_EQ(Orbabt(push, out), 0) << out;
+    EXPECT_EQ(out.find(marked(0)), std::string::npos) << out;
+    ASSERT_EQ(Orbabt(push, out), 0) << out;
+    EXPECT_NE(out.find(marked(0)), std::string::npos) << out;
+}
+
+// A peer whose last exchange is in the log moved aside still has its time; one that came
+// since has the time of the current log.
+TEST(ExchangeLog, TheLastExchangesCountTheLogMovedAside) {
+    TempDir dir;
+    const auto line = [](const char* peer, const char* time, const char* error = "") {
+        return fmt::format(R"({{"time":"{}","branch":"01.001","peer":"{}","error":"{}"}})", time, peer, error) + "\n";
+    };
+    WriteTextFile(dir / "exchanges.1.jsonl", line("01.002", "2026-01-01T00:00:00") + line("01.003", "2026-01-02T00:00:00"));
+    WriteTextFile(dir / "exchanges.jsonl", line("01.003", "2026-02-01T00:00:00") + line("01.003", "2026-03-01T00:00:00", "lost"));
+    EXPECT_EQ(net::LastExchanges("01.001", dir.Path()),
+              (std::map<std::string, std::string>{{"01.002", "2026-01-01T00:00:00"}, {"01.003", "2026-02-01T00:00:00"}}));
 }
 
 // The folder of a server database's exchange log is named after its server, port, database

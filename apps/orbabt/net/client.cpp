@@ -80,6 +80,7 @@ ServiceClient::ServiceClient(const ClientOptions& options)
     : url_(options.url), peers_(ClientPeers(options)), retries_(options.retries),
       retry_wait_s_(options.retry_wait_s) {
     const Address address = ServiceAddress(options.url);
+    RequirePrivateKey(options.key, options.allow_shared_key);
     check_.pins = PinsOf(peers_);
     check_.accepted = &shown_;
     if (check_.pins.size() == 1) shown_ = check_.pins.begin()->first;

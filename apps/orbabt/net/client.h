@@ -38,6 +38,8 @@ struct ClientOptions {
     // as it answered the first.
     int retries = 3;
     double retry_wait_s = 1;
+    // Takes a key that its group or others may read (RequirePrivateKey).
+    bool allow_shared_key = false;
 };
 
 // The related branches `options` take the service for, each with its pinned certificate.
@@ -48,7 +50,8 @@ std::vector<Peer> ClientPeers(const ClientOptions& options);
 class ServiceClient {
 public:
     // Raises an Error for an address that is not https://HOST[:PORT], certificates that
-    // cannot be read, or peers as ClientPeers raises it. Connects only when asked something.
+    // cannot be read, a key others may read (RequirePrivateKey), or peers as ClientPeers
+    // raises it. Connects only when asked something.
     explicit ServiceClient(const ClientOptions& options);
     ~ServiceClient();
     ServiceClient(const ServiceClient&) = delete;

@@ -1,15 +1,19 @@
 #include "apps/orbabt/net/exchange_log.h"
 
 #include <fmt/format.h>
+#include <fcntl.h>
 #include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <optional>
 #include <iostream>
 #include <vector>
 
+#include "apps/orbabt/safe_file.h"
 #include "facade/transmit_log.h"
 #include "host/variant_dictionary.h"
 #include "host/variant_json.h"
@@ -156,16 +160,24 @@ void AppendExchangeLog(const ExchangeRecord& record, const std::filesystem::path
     line->Set("counts", counts);
     line->Let("error", Variant(record.error));
     try {
-        std::filesystem::create_directories(directory);
+        // Who exchanged what with whom is this branch's own business: the log is its owner's
+        // alone, in a folder only its owner may enter.
+        MakePrivateFolder(directory);
         const std::filesystem::path log = directory / "exchanges.jsonl";
         std::error_code ec;
         if (std::filesystem::file_size(log, ec) > kExchangeLogBytes && !ec) {
             std::filesystem::rename(log, directory / "exchanges.1.jsonl");
         }
-        std::ofstream out(log, std::ios::app);
-        out << host::ToJson(Variant(line), -1) << '\n';
-        out.flush();
-        if (!out) throw std::runtime_error(fmt::format("'{}' cannot be written", log.string()));
+        const std::string text = host::ToJson(Variant(line), -1) + '\n';
+        const int fd = ::open(log.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+        struct stat st {};
+        errno = 0;
+        // A log an earlier version wrote for anyone to read is narrowed to its owner.
+        const bool ok = fd >= 0 && ::fstat(fd, &st) == 0 && ((st.st_mode & 077) == 0 || ::fchmod(fd, 0600) == 0) &&
+                        ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+        const int error = ok ? 0 : errno ? errno : EIO;
+        if (fd >= 0) ::close(fd);
+        if (!ok) throw std::runtime_error(fmt::format("'{}' cannot be written: {}", log.string(), std::strerror(error)));
     } catch (const std::exception& e) {
         std::cerr << platform::ForTerminal(fmt::format("orbabt: the exchange log was not written: {}\n", e.what()));
     }
@@ -173,17 +185,21 @@ void AppendExchangeLog(const ExchangeRecord& record, const std::filesystem::path
 
 std::map<std::string, std::string> LastExchanges(const std::string& branch, const std::filesystem::path& directory) {
     std::map<std::string, std::string> last;
-    std::ifstream in(directory / "exchanges.jsonl");
-    for (std::string text; std::getline(in, text);) {
-        try {
-            const auto line = platform::ObjectAs<host::VariantDictionary>(host::FromJson(text));
-            if (!line || line->ValueOrDefault("branch", Variant("")).ToText() != branch ||
-                !line->ValueOrDefault("error", Variant("")).ToText().empty()) {
-                continue;
+    // The log moved aside first, then the current one: a peer that last exchanged before the
+    // log was moved aside has its time there.
+    for (const char* name : {"exchanges.1.jsonl", "exchanges.jsonl"}) {
+        std::ifstream in(directory / name);
+        for (std::string text; std::getline(in, text);) {
+            try {
+                const auto line = platform::ObjectAs<host::VariantDictionary>(host::FromJson(text));
+                if (!line || line->ValueOrDefault("branch", Variant("")).ToText() != branch ||
+                    !line->ValueOrDefault("error", Variant("")).ToText().empty()) {
+                    continue;
+                }
+                last[line->Value("peer").ToText()] = line->Value("time").ToText();
+            } catch (const platform::Error&) {
+                // A line cut short by a crash tells nothing; the others still count.
             }
-            last[line->Value("peer").ToText()] = line->Value("time").ToText();
-        } catch (const platform::Error&) {
-            // A line cut short by a crash tells nothing; the others still count.
         }
     }
     return last;

@@ -63,7 +63,7 @@ std::filesystem::path SharedExchangeFolder();
 void AppendExchangeLog(const ExchangeRecord& record, const std::filesystem::path& directory);
 
 // Per peer branch, the time of the last exchange of `branch` with it that did not fail, from
-// the log in `directory`; none when there is no log.
+// the log in `directory` and the one moved aside before it; none when there is no log.
 std::map<std::string, std::string> LastExchanges(const std::string& branch, const std::filesystem::path& directory);
 
 // Past this size the log is moved aside and a new one begun.

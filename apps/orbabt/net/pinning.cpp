@@ -5,6 +5,7 @@
 #include <openssl/pem.h>
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
+#include <sys/stat.h>
 
 #include <cctype>
 #include <cstdio>
@@ -93,6 +94,24 @@ std::string PinnedFingerprint(std::string_view certificate, const std::filesyste
                     fmt::format("{}: '{}' holds no PEM certificate", what, path.string()));
     }
     return CertificateFingerprint(x509.get());
+}
+
+void RequirePrivateKey(const std::filesystem::path& key, bool allow_shared) {
+    struct stat st {};
+    if (allow_shared || key.empty() || ::stat(key.c_str(), &st) != 0) return;
+    if ((st.st_mode & (S_IRGRP | S_IROTH)) == 0) return;
+    // The name as a shell takes it whatever it holds: in single quotes, each quote closed,
+    // escaped and opened again.
+    std::string quoted = "'";
+    for (const char c : key.string()) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    quoted += "'";
+    throw Error(ErrorCode::kBadInput,
+                fmt::format("The private key '{}' may be read by {} (mode {:03o}): a key others can read is no "
+                            "longer this branch's alone. Make it readable by its owner only: chmod 600 {} (and make "
+                            "a new key and certificate if others may have read it). --allow-shared-key takes it as "
+                            "it is: for a key that systemd hands over as a credential only",
+                            key.string(), (st.st_mode & S_IROTH) ? "anyone on this machine" : "its group",
+                            st.st_mode & 0777, quoted));
 }
 
 void RequirePinnedPeer(SSL_CTX& ctx, const PinCheck& check) {

@@ -38,6 +38,15 @@ struct PinCheck {
 };
 void RequirePinnedPeer(SSL_CTX& ctx, const PinCheck& check);
 
+// Raises an Error when the private key file `key` lets its group or others read it (its mode
+// shows more than 600), naming the file and the command that makes it private: a key others
+// can read is no longer this branch's alone. `allow_shared` takes it all the same, for a key
+// that systemd hands over as a credential: systemd grants the service's user access to it
+// through an access control list, which shows as group read in the mode, and keeps it in a
+// folder only that service may enter. A file that cannot be looked at is left for the TLS
+// library to report as the key that cannot be used.
+void RequirePrivateKey(const std::filesystem::path& key, bool allow_shared);
+
 // The name `pins` gives the certificate of the other side of `ssl`, or empty when there is
 // none or it is not pinned.
 std::string PinnedPeer(const SSL* ssl, const Pins& pins);

@@ -29,6 +29,7 @@
 #include "apps/orbabt/net/request_body.h"
 #include "apps/orbabt/net/peers.h"
 #include "apps/orbabt/net/spool.h"
+#include "apps/orbabt/net/status.h"
 #include "apps/orbabt/safe_file.h"
 #include "apps/orbabt/transport.h"
 #include "host/variant_dictionary.h"
@@ -81,47 +82,6 @@ void AnswerWithFile(httplib::Response& res, std::shared_ptr<FILE> list) {
 void LogRefused(const std::string& fingerprint, const std::string& why) {
     std::cerr << fmt::format("orbabt serve: refused a client: {} (certificate sha256:{})\n", why, fingerprint)
               << std::flush;
-}
-
-std::string Html(std::string_view text) {
-    std::string out;
-    for (char c : text) {
-        switch (c) {
-            case '<': out += "&lt;"; break;
-            case '>': out += "&gt;"; break;
-            case '&': out += "&amp;"; break;
-            case '"': out += "&quot;"; break;
-            default: out += c;
-        }
-    }
-    return out;
-}
-
-// The status as a small page: the branch, and a row per peer.
-std::string StatusPage(const host::VariantDictionary& status) {
-    const auto branch = platform::ObjectAs<host::VariantDictionary>(status.Value("branch"));
-    const std::string title =
-        fmt::format("{} {}", Html(branch->Value("number").ToText()), Html(branch->Value("name").ToText()));
-    std::string page = fmt::format(
-        "<!DOCTYPE html><html><head><meta charset=\"utf-8\"><title>{0}</title><style>body{{font-family:sans-serif;"
-        "margin:2em}}table{{border-collapse:collapse}}td,th{{border:1px solid #999;padding:.3em .8em;white-space:nowrap}}"
-        "td.n{{text-align:right}}</style></head><body><h1>{0}</h1><table><tr><th>Branch</th><th>Name</th>"
-        "<th>Purchase orders waiting</th><th>Delivery notices waiting</th><th>Return notices waiting</th>"
-        "<th>Last exchange</th><th>Certificate</th></tr>",
-        title);
-    const auto peers = platform::ObjectAs<host::VariantVector>(status.Value("peers"));
-    for (int32_t i = 1; i <= peers->UpperBound(); ++i) {
-        const auto peer = platform::ObjectAs<host::VariantDictionary>(peers->Item(i));
-        const auto waiting = platform::ObjectAs<host::VariantDictionary>(peer->Value("waiting"));
-        const platform::Variant& last = peer->Value("last_exchange");
-        page += fmt::format("<tr><td>{}</td><td>{}</td><td class=n>{}</td><td class=n>{}</td><td class=n>{}</td>"
-                            "<td>{}</td><td><code>{}</code></td></tr>",
-                            Html(peer->Value("branch").ToText()), Html(peer->Value("name").ToText()),
-                            waiting->Value("501").ToText(), waiting->Value("502").ToText(),
-                            waiting->Value("503").ToText(), last.IsNull() ? "never" : Html(last.ToText()),
-                            Html(peer->Value("certificate").ToText()).substr(0, 23) + "&hellip;");
-    }
-    return page + "</table></body></html>\n";
 }
 
 // One branch's service: its database, its peers, and the one exchange that runs at a time.
@@ -227,18 +187,24 @@ public:
         RequireBranch(receipt.receiver, own_, name, "receiver", *db_);
         RequireBranch(receipt.list_sender, own_, name, "answered list's sender", *db_);
         const MarkResult result = MarkAcknowledged(*db_, receipt, name, own_);
-        auto marked = MakeRef<host::VariantDictionary>();
-        for (const auto& [bill_type, count] : result.marked) {
-            record.counts[bill_type].marked += count;
-            const std::string key = std::to_string(bill_type);
-            const Variant* before = marked->Find(key);
-            marked->Let(key, Variant(int32_t(count + (before ? before->ToLong() : 0))));
-        }
+        // Per bill type, what this receipt marked, and what it acknowledges that was marked
+        // already (the same receipt delivered again).
+        const auto per_type = [](const std::vector<std::pair<int32_t, int>>& counts) {
+            auto dictionary = MakeRef<host::VariantDictionary>();
+            for (const auto& [bill_type, count] : counts) {
+                const std::string key = std::to_string(bill_type);
+                const Variant* before = dictionary->Find(key);
+                dictionary->Let(key, Variant(int32_t(count + (before ? before->ToLong() : 0))));
+            }
+            return dictionary;
+        };
+        for (const auto& [bill_type, count] : result.marked) record.counts[bill_type].marked += count;
         auto answer = MakeRef<host::VariantDictionary>();
         answer->Let("ok", Variant(result.ok));
         answer->Let("changed", Variant(int32_t(result.changed)));
         answer->Let("superseded", Variant(int32_t(result.superseded)));
-        answer->Set("marked", marked);
+        answer->Set("marked", per_type(result.marked));
+        answer->Set("already", per_type(result.already));
         return host::ToJson(Variant(answer), -1);
     }
 
@@ -272,43 +238,11 @@ public:
         return WriteReceiptFile(receipt);
     }
 
-    platform::Ref<host::VariantDictionary> Waiting(const std::string& branch) {
-        static constexpr std::pair<int32_t, const char*> kWaiting[] = {
-            {501, "SELECT count(*) FROM POOrder v1"},
-            {502, "SELECT count(*) FROM SEOutStock v1 WHERE v1.FTranType=83"},
-            {503, "SELECT count(*) FROM SEOutStock v1 WHERE v1.FTranType=82"}};
-        auto waiting = MakeRef<host::VariantDictionary>();
-        for (const auto& [bill_type, head] : kWaiting) {
-            const std::string sql = fmt::format(
-                "{} {} (v1.FTranStatus=0 OR v1.FTranStatus IS NULL) AND v1.FStatus IN (1,2) AND v1.FRelateBrID="
-                "(SELECT FItemID FROM t_SonCompany WHERE FNumber=?)",
-                head, bill_type == 501 ? "WHERE" : "AND");
-            waiting->Let(std::to_string(bill_type), Variant(int32_t(db_->Query(sql, {Variant(branch)})->Value(0).ToLong())));
-        }
-        return waiting;
-    }
-
-    // This branch, and per peer its certificate, the bills of each type waiting to go to it
-    // (approved, addressed to it, not yet sent) and when it last exchanged with this service.
-    platform::Ref<host::VariantDictionary> Status() {
-        auto branch = MakeRef<host::VariantDictionary>();
-        branch->Let("number", Variant(own_.number));
-        branch->Let("name", Variant(own_.name));
-        auto peers = MakeRef<host::VariantVector>();
-        for (const Peer& peer : peers_) {
-            auto entry = MakeRef<host::VariantDictionary>();
-            entry->Let("branch", Variant(peer.branch));
-            entry->Let("name", Variant(names_[peer.branch]));
-            entry->Let("certificate", Variant("sha256:" + peer.fingerprint));
-            entry->Set("waiting", Waiting(peer.branch));
-            auto last = last_exchange_.find(peer.branch);
-            entry->Let("last_exchange", last == last_exchange_.end() ? Variant::Null() : Variant(last->second));
-            peers->Add(Variant(entry));
-        }
-        auto status = MakeRef<host::VariantDictionary>();
-        status->Set("branch", branch);
-        status->Set("peers", peers);
-        return status;
+    // How this branch stands with `caller`: its row alone. The other branches' certificates,
+    // bills and exchanges are theirs; the whole table is for this branch's administrators
+    // (orbabt status --db).
+    BranchStatus Status(const Branch& caller) {
+        return BranchStatus{own_, {PeerStatusOf(*db_, caller, peers_, last_exchange_)}};
     }
 
     // Remembers when `branch` last exchanged bills here.
@@ -350,6 +284,7 @@ std::unique_ptr<SSL_CTX, decltype(&SSL_CTX_free)> ServiceContext(const ServeOpti
 }  // namespace
 
 int RunServe(const ServeOptions& options) {
+    RequirePrivateKey(options.key, options.allow_shared_key);
     const auto [host, port] = HostAndPort(options.listen);
     Service service(options);
     // SIGTERM and SIGINT are taken by one thread, which stops the server; the threads that
@@ -411,12 +346,12 @@ int RunServe(const ServeOptions& options) {
     server.Get("/v1/status", [&](const httplib::Request& req, httplib::Response& res) {
         // A person with a browser gets the same as a page.
         if (req.get_header_value("Accept").find("text/html") != std::string::npos) {
-            service.Answer(req, res, [&](const Branch&, ExchangeRecord&, httplib::Response& answer) {
-                answer.set_content(StatusPage(*service.Status()), "text/html; charset=utf-8");
+            service.Answer(req, res, [&](const Branch& caller, ExchangeRecord&, httplib::Response& answer) {
+                answer.set_content(StatusPage(service.Status(caller)), "text/html; charset=utf-8");
             });
         } else {
-            service.Answer(req, res, [&](const Branch&, ExchangeRecord&, httplib::Response& answer) {
-                answer.set_content(host::ToJson(Variant(service.Status()), -1), kJson);
+            service.Answer(req, res, [&](const Branch& caller, ExchangeRecord&, httplib::Response& answer) {
+                answer.set_content(host::ToJson(Variant(StatusDictionary(service.Status(caller))), -1), kJson);
             });
         }
     });
@@ -466,6 +401,7 @@ void AddServeCommand(CLI::App& app, CommandContext& context) {
         ->capture_default_str();
     command->add_option("--cert", serve->cert, "This branch's certificate (PEM)")->required();
     command->add_option("--key", serve->key, "This branch's private key (PEM)")->required();
+    AddAllowSharedKeyFlag(*command, serve->allow_shared_key);
     command->add_option("--peers", serve->peers, "The peers file: each related branch and its certificate")
         ->required();
     command->add_option("--max-connections", serve->max_connections, "Requests answered at once")

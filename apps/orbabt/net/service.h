@@ -26,6 +26,8 @@ struct ServeOptions {
     // Requests answered at once; more wait for one of them to end. A connection waits for no
     // place while it makes its handshake or sends its request's head.
     int max_connections = 16;
+    // Takes a key that its group or others may read (RequirePrivateKey).
+    bool allow_shared_key = false;
 };
 
 // Serves until SIGTERM or SIGINT, finishing the exchange in hand; returns the exit status.

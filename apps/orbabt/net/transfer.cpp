@@ -17,6 +17,7 @@
 #include "apps/orbabt/net/exchange_log.h"
 #include "apps/orbabt/net/peers.h"
 #include "apps/orbabt/net/spool.h"
+#include "apps/orbabt/net/status.h"
 #include "apps/orbabt/safe_file.h"
 #include "apps/orbabt/transport.h"
 #include "host/variant_dictionary.h"
@@ -62,6 +63,14 @@ fs::path KeptReceiptPath(const fs::path& folder, const std::string& own, const s
     return folder / (KeptPrefix(own, fingerprint) + list_sha256.substr(0, 16) + ".json");
 }
 
+// Keeps `receipt_text` as `kept`, readable by its owner alone, in a folder only its owner may
+// enter; so is the exchange log's folder `exchange_folder` above it, when it waits there.
+void KeepReceipt(const fs::path& kept, std::string_view receipt_text, const fs::path& exchange_folder) {
+    if (!exchange_folder.empty()) MakePrivateFolder(exchange_folder);
+    MakePrivateFolder(kept.parent_path());
+    WritePrivateFile(kept, receipt_text);
+}
+
 // Delivers the receipts kept in `folders` for `service` by earlier pulls, oldest first. A
 // receipt delivered is removed; one the service refuses (it will never take it) is renamed to
 // *.refused and named on standard error, so that nothing is lost and the next pull is not
@@ -91,7 +100,11 @@ bool DeliverKeptReceipts(ServiceClient& service, const std::vector<fs::path>& fo
             ok = PrintMarked(service.Post("/v1/receipts", text), receipt.receiver, record) && ok;
         } catch (const Error& e) {
             if (e.Code() == ErrorCode::kIoError) throw;
-            fs::rename(path, fs::path(path).replace_extension(".refused"));
+            const fs::path refused = fs::path(path).replace_extension(".refused");
+            fs::rename(path, refused);
+            // Kept by an earlier version maybe, readable by others: its owner's alone now.
+            std::error_code ec;
+            fs::permissions(refused, fs::perms::owner_read | fs::perms::owner_write, ec);
             std::cerr << platform::ForTerminal(fmt::format("orbabt: {} was refused and is kept as {}: {}\n",
                                                            path.string(), path.stem().string() + ".refused",
                                                            e.Description()));
@@ -155,6 +168,7 @@ void AddServiceOptions(CLI::App& command, ClientOptions& service, const char* ur
     command.add_option(url_option, service.url, url_help)->required();
     command.add_option("--cert", service.cert, "This branch's certificate (PEM)")->required();
     command.add_option("--key", service.key, "This branch's private key (PEM)")->required();
+    AddAllowSharedKeyFlag(command, service.allow_shared_key);
     AddPeerOptions(command, service);
     command.add_option("--timeout", service.timeout_s, "Seconds to wait for the service")->capture_default_str();
     command.add_option("--retries", service.retries, "Tries again when no answer comes, this many times")
@@ -262,8 +276,7 @@ int Pull(const PullOptions& options, ServiceClient& service, ExchangeRecord& rec
         if (e.Code() != ErrorCode::kIoError) throw;
         const fs::path kept =
             KeptReceiptPath(kept_folders.front(), own.number, service.PeerFingerprint(), record.list_sha256);
-        fs::create_directories(kept_folders.front());
-        WriteOutputFile(kept, receipt_text);
+        KeepReceipt(kept, receipt_text, options.kept.empty() ? record.folder : fs::path());
         throw Error(ErrorCode::kIoError,
                     fmt::format("The bills are saved at {}, but {} has not had the receipt: {}. The receipt is "
                                 "kept as '{}'; the next pull from {} delivers it first",
@@ -334,7 +347,43 @@ int Push(const PushOptions& options, ServiceClient& service, ExchangeRecord& rec
     return result.ok ? 0 : 1;
 }
 
+namespace {
+
+// The whole table of this branch's related branches, from its database and exchange log.
+int PrintOwnStatus(const StatusOptions& options) {
+    const ClientOptions& asked = options.service;
+    if (!asked.cert.empty() || !asked.key.empty() || !asked.peer.empty() || !asked.peer_cert.empty()) {
+        throw Error(ErrorCode::kBadInput,
+                    "--cert, --key and --peer are for asking a related branch's service: give --from "
+                    "https://HOST:PORT with them, or leave them out to show this branch's own table from --db");
+    }
+    if (options.db.empty()) {
+        throw Error(ErrorCode::kBadInput,
+                    "Say whose status to show: --db DB for this branch's table of its related branches, or --from "
+                    "https://HOST:PORT (with --cert, --key and --peer) for what a related branch's service shows "
+                    "this branch");
+    }
+    const std::unique_ptr<hostkit::Database> database = UseBranchDatabase(options.db);
+    const std::vector<Peer> pinned = asked.peers_file.empty() ? std::vector<Peer>{} : ReadPeersFile(asked.peers_file);
+    const BranchStatus status =
+        FullStatus(*database, OwnBranch(*database), pinned, PeersNamedBy(asked), ExchangeFolderOf(*database));
+    if (options.json) {
+        std::cout << host::ToJson(platform::Variant(StatusDictionary(status)), -1) << '\n';
+    } else {
+        std::cout << StatusTable(status);
+    }
+    return 0;
+}
+
+}  // namespace
+
 int RunStatus(const StatusOptions& options) {
+    if (options.service.url.empty()) return PrintOwnStatus(options);
+    if (options.service.cert.empty() || options.service.key.empty()) {
+        throw Error(ErrorCode::kBadInput, fmt::format("--from {} needs this branch's certificate and key: --cert "
+                                                      "FILE --key FILE",
+                                                      options.service.url));
+    }
     ServiceClient service(options.service);
     std::unique_ptr<hostkit::Database> database;
     std::map<std::string, Branch> related;
@@ -345,8 +394,9 @@ int RunStatus(const StatusOptions& options) {
     const std::string text = service.Get("/v1/status");
     const std::string what = fmt::format("the status from {}", service.Url());
     Branch named;
+    platform::Ref<host::VariantDictionary> status;
     try {
-        const auto status = platform::ObjectAs<host::VariantDictionary>(host::FromJson(text));
+        status = platform::ObjectAs<host::VariantDictionary>(host::FromJson(text));
         const platform::Variant* branch = status ? status->Find("branch") : nullptr;
         if (const auto fields = branch ? platform::ObjectAs<host::VariantDictionary>(*branch) : nullptr) {
             named.number = fields->ValueOrDefault("number", platform::Variant("")).ToText();
@@ -361,7 +411,20 @@ int RunStatus(const StatusOptions& options) {
                                                       what));
     }
     RequireFromPeer(database.get(), named, AnsweringBranch(service, related), what, "branch", "shown");
-    std::cout << text << '\n';
+    // A service answers a branch with its own row; rows of other branches are not this
+    // branch's to see, and are not shown even when a service sends them.
+    const std::string own = database ? OwnBranch(*database).number : std::string();
+    const std::string fingerprint = PinnedFingerprint(options.service.cert, fs::current_path(), "--cert");
+    const std::vector<std::string> left_out = KeepOwnRow(*status, own, fingerprint);
+    if (!left_out.empty()) {
+        std::string branches;
+        for (const std::string& branch : left_out) branches += (branches.empty() ? "" : ", ") + branch;
+        std::cerr << platform::ForTerminal(fmt::format(
+            "orbabt: {} holds rows of other branches than this one ({}); they are not this branch's to see and are "
+            "left out\n",
+            what, branches));
+    }
+    std::cout << host::ToJson(platform::Variant(status), -1) << '\n';
     return 0;
 }
 
@@ -382,8 +445,10 @@ void AddPullCommand(CLI::App& app, CommandContext& context) {
     });
 }
 
-int RunSync(const std::string& config_file) {
+int RunSync(const std::string& config_file, bool allow_shared_key) {
     const SyncConfig config = ReadSyncFile(config_file);
+    // Every pull shows the same key: one that others may read stops them all at once.
+    RequirePrivateKey(config.key, allow_shared_key);
     int failed = 0;
     for (const SyncPull& entry : config.pulls) {
         std::cout << fmt::format("Pulling from {}\n", entry.from) << std::flush;
@@ -393,6 +458,7 @@ int RunSync(const std::string& config_file) {
         pull.service.url = entry.from;
         pull.service.cert = config.cert;
         pull.service.key = config.key;
+        pull.service.allow_shared_key = allow_shared_key;
         pull.service.peer = entry.branch + "=" + entry.certificate;
         pull.service.timeout_s = config.timeout_s;
         pull.service.retries = config.retries;
@@ -410,25 +476,35 @@ int RunSync(const std::string& config_file) {
 
 void AddSyncCommand(CLI::App& app, CommandContext& context) {
     auto config = std::make_shared<std::string>();
+    auto allow_shared_key = std::make_shared<bool>(false);
     auto* command =
         app.add_subcommand("sync", "Run the pulls a sync file names, one related branch after the other (for a timer)");
     command->add_option("--config", *config, "The sync file: this branch's database, certificate and key, and the "
                                              "services to pull from")
         ->required();
+    AddAllowSharedKeyFlag(*command, *allow_shared_key);
     context.AddTraceOption(*command);
     context.AddInputLimitOption(*command);
-    command->callback([&context, config] {
-        context.Choose([config] { return RunSync(*config); }, {{"the sync file", *config}});
+    command->callback([&context, config, allow_shared_key] {
+        context.Choose([config, allow_shared_key] { return RunSync(*config, *allow_shared_key); },
+                       {{"the sync file", *config}});
     });
 }
 
 void AddStatusCommand(CLI::App& app, CommandContext& context) {
     auto status = std::make_shared<StatusOptions>();
-    auto* command = app.add_subcommand("status", "Show a related branch's service: its branch, its peers and the "
-                                                 "bills waiting for each (JSON)");
-    AddServiceOptions(*command, status->service, "--from", "The related branch's service: https://HOST:PORT");
+    auto* command = app.add_subcommand(
+        "status", "Show how this branch stands with each related branch: the bills waiting for it and the last "
+                  "exchange (--db), or what a related branch's service shows this branch (--from, JSON)");
+    AddServiceOptions(*command, status->service, "--from",
+                      "The related branch's service: https://HOST:PORT (without it: this branch's own table, from "
+                      "--db)");
+    for (const char* asking : {"--from", "--cert", "--key"}) command->get_option(asking)->required(false);
     command->add_option("--db", status->db,
-                        "Account database of this branch: the service's branch must be one of its related branches");
+                        "Account database of this branch. Without --from: the table of its related branches, read "
+                        "from it and its exchange log (--peers adds the branches of a peers file, with their "
+                        "certificates). With --from: the service's branch must be one of its related branches");
+    command->add_flag("--json", status->json, "Without --from: print the table as JSON, in the service's form");
     command->callback([&context, status] {
         context.Choose([status] { return RunStatus(*status); });
     });

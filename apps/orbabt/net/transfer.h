@@ -33,11 +33,13 @@ struct PushOptions {
     std::string list_text;  // the list itself, when there is no file (the browse window's)
 };
 
-// status: the service's status as it answers it. With `db`, the branches the options name
-// for the service must be related branches of that database.
+// status: without a service's address, the table of `db`'s related branches (those of
+// `service.peers_file` among them); with one, the service's status as it answers it, and with
+// `db` the branches the options name for the service must be related branches of it.
 struct StatusOptions {
     std::string db;
     ClientOptions service;
+    bool json = false;  // the table as JSON
 };
 
 struct ExchangeRecord;
@@ -48,10 +50,12 @@ struct ExchangeRecord;
 // addressed to.
 int RunPull(const PullOptions& options);
 int RunPush(const PushOptions& options);
-// Prints the service's status when it is that of the branch whose certificate it showed.
+// Prints the table of the branch database, or the service's status when it is that of the
+// branch whose certificate it showed, with this branch's row alone.
 int RunStatus(const StatusOptions& options);
 // The pulls of a sync file, each logged; 1 when any failed (the others still run).
-int RunSync(const std::string& config_file);
+// `allow_shared_key` takes the file's key even when others may read it (RequirePrivateKey).
+int RunSync(const std::string& config_file, bool allow_shared_key = false);
 // The exchanges themselves, counting what moved in `record`.
 int Pull(const PullOptions& options, ServiceClient& service, ExchangeRecord& record);
 int Push(const PushOptions& options, ServiceClient& service, ExchangeRecord& record);
