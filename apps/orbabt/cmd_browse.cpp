@@ -142,6 +142,7 @@ void AddBrowseCommand(CLI::App& app, CommandContext& context) {
     command->add_option("--cert", browse->service.cert, "With --to/--from: this branch's certificate (PEM)");
     command->add_option("--key", browse->service.key, "With --to/--from: its private key (PEM)");
     net::AddPeerOptions(*command, browse->service);
+    net::AddListLimitOption(*command, browse->service);
     context.AddTraceOption(*command);
     command->callback([&context, browse, compress] {
         if (!browse->service.url.empty() && (browse->service.cert.empty() || browse->service.key.empty())) {
