@@ -45,6 +45,10 @@ struct SaveOutcome {
     // The bill's fingerprint (bill_fingerprint.h) as received; empty when the record could
     // not be read as a bill.
     std::string fingerprint;
+    // Not saved for nothing of its own: the database failed while it was saved, or when the
+    // bills saved with it were committed. Such a failure ends the saving; the same bill is
+    // saved when it comes again.
+    bool stopped = false;
 };
 
 // Hears the outcome of every bill that the saving component took in hand, in the order it

@@ -145,6 +145,7 @@ void AddBrowseCommand(CLI::App& app, CommandContext& context) {
     command->add_option("--key", browse->service.key, "With --to/--from: its private key (PEM)");
     AddAllowSharedKeyFlag(*command, browse->service.allow_shared_key);
     net::AddPeerOptions(*command, browse->service);
+    net::AddListLimitOption(*command, browse->service);
     context.AddTraceOption(*command);
     command->callback([&context, browse, compress] {
         if (!browse->service.url.empty() && (browse->service.cert.empty() || browse->service.key.empty())) {

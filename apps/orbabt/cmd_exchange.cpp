@@ -148,7 +148,7 @@ int RunUnpackage(const UnpackageOptions& options) {
     } else {
         std::cout << "Transmission log: " << result.log.string() << "\n";
     }
-    PrintReceipt(receipt);
+    PrintReceipt(receipt, result.not_reached);
     if (!receipt_error.empty()) {
         std::cerr << platform::ForTerminal(fmt::format(
             "orbabt: the bills above were saved at {}, but the receipt could not be written: {}. Run the same "

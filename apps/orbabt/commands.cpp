@@ -11,7 +11,8 @@ void CommandContext::AddTraceOption(CLI::App& command) {
 }
 
 void CommandContext::AddInputLimitOption(CLI::App& command) {
-    command.add_option("--max-input-mb", max_input_mb_, "Largest input file read, in MB")
+    command.add_option("--max-input-mb", max_input_mb_, "Largest input file read, in MB; for the network commands also the largest answer taken (of a "
+                       "list, each bill)")
         ->check(CLI::Range(uint64_t{1}, uint64_t{1} << 30))
         ->capture_default_str();
 }

@@ -21,7 +21,7 @@ class CommandContext {
 public:
     // --trace-sql, for a command that reaches a database.
     void AddTraceOption(CLI::App& command);
-    // --max-input-mb, for a command that reads transport files.
+    // --max-input-mb, for a command that reads transport files or a service's answers.
     void AddInputLimitOption(CLI::App& command);
 
     // Called by a command once it was parsed: `run` runs it and returns the exit status;

@@ -19,6 +19,7 @@
 #include "hostkit/schema/received_tables.h"
 #include "host/shared_connection.h"
 #include "platform/error.h"
+#include "platform/printable_text.h"
 
 namespace orba::apps {
 
@@ -319,14 +320,26 @@ void AnswerUnknownType(ReceiptPackage& p, const Variant* bills) {
 // in a package record of their own. False once the unpacking has ended.
 using TakePiece = std::function<bool(size_t package, const Ref<VariantDictionary>& piece)>;
 
-// Saves the pieces `feed` hands over, in list order, for a list of `packages` packages and
-// `bills` bills; see Unpackage.
-UnpackageResult UnpackagePieces(hostkit::Database& db, const ListFile& header, size_t packages, int bills,
+// Saves the pieces `feed` hands over, in list order, for the packages of `header`'s list,
+// holding `package_bills` bills each (-1: its bills are no list); see Unpackage.
+UnpackageResult UnpackagePieces(hostkit::Database& db, const ListFile& header, const std::vector<int32_t>& package_bills,
                                 const std::function<void(const TakePiece&)>& feed) {
     UseDatabase(db);
     auto trans = MakeRef<facade::BillTrans>();
     UnpackageResult result;
+    const size_t packages = package_bills.size();
+    int bills = 0;
+    for (int32_t n : package_bills) bills += std::max(n, 0);
     result.packages.resize(packages);
+    result.not_reached.resize(packages);
+    // Each package answers for its own bill type, also when a failure ends the unpacking before
+    // it is reached.
+    for (size_t i = 0; i < packages && static_cast<int32_t>(i) < header.list->UpperBound(); ++i) {
+        if (auto package = AsRecord(header.list->Item(static_cast<int32_t>(i) + 1))) {
+            const Variant type = package->ValueOrDefault(key::kBillType, Variant(int32_t{0}));
+            result.packages[i].bill_type = type.IsNumeric() ? type.ToLong() : 0;
+        }
+    }
     // The piece in hand is known by its bill list's identity: the saving component names the
     // list a bill came in.
     const platform::Object* piece_bills = nullptr;
@@ -335,7 +348,10 @@ UnpackageResult UnpackagePieces(hostkit::Database& db, const ListFile& header, s
     Progress progress("Saving bills");
     hostkit::SetSaveProgress([&](int done, int) { progress.Show(done_before + done, bills); });
     hostkit::SetSaveOutcomes([&](const hostkit::SaveOutcome& o) {
-        if (o.bills != piece_bills) return;
+        // A bill the failure of the database stopped has no answer of its own: it is counted
+        // with the bills the failure kept from being reached, and comes again with the next
+        // list.
+        if (o.bills != piece_bills || o.stopped) return;
         ReceiptBill bill;
         if (o.bill_inter_id.IsNumeric()) {
             try {
@@ -393,6 +409,14 @@ UnpackageResult UnpackagePieces(hostkit::Database& db, const ListFile& header, s
     result.log = trans->LastLogFile();
     if (result.log_error.empty()) result.log_error = trans->LastLogError();
     if (ConsoleUi().Count() != before) result.failed = true;
+    if (result.failed || unpacking.Failed()) {
+        // The bills the failure stopped, those after them, and the packages after their own
+        // have no answer.
+        for (size_t i = 0; i < packages; ++i) {
+            const int answered = static_cast<int>(result.packages[i].bills.size());
+            result.not_reached[i] = std::max(0, std::max(package_bills[i], 0) - answered);
+        }
+    }
     return result;
 }
 
@@ -400,13 +424,13 @@ UnpackageResult UnpackagePieces(hostkit::Database& db, const ListFile& header, s
 
 UnpackageResult Unpackage(hostkit::Database& db, const ListFile& file) {
     const Ref<VariantVector>& list = file.list;
-    int bills = 0;
+    std::vector<int32_t> package_bills;
     for (int32_t i = 1; i <= list->UpperBound(); ++i) {
-        if (auto package = AsRecord(list->Item(i))) {
-            if (auto b = AsList(package->Find(key::kBillsData))) bills += b->UpperBound();
-        }
+        auto package = AsRecord(list->Item(i));
+        auto b = package ? AsList(package->Find(key::kBillsData)) : Ref<VariantVector>();
+        package_bills.push_back(b ? b->UpperBound() : -1);
     }
-    return UnpackagePieces(db, file, list->UpperBound(), bills, [&](const TakePiece& take) {
+    return UnpackagePieces(db, file, package_bills, [&](const TakePiece& take) {
         for (int32_t i = 1; i <= list->UpperBound(); ++i) {
             Ref<VariantDictionary> package = AsRecord(list->Item(i));
             if (!package) throw Error(ErrorCode::kBadInput, fmt::format("Package {} of the list is not a record", i));
@@ -416,7 +440,7 @@ UnpackageResult Unpackage(hostkit::Database& db, const ListFile& file) {
 }
 
 UnpackageResult Unpackage(hostkit::Database& db, ListFileReader& reader, size_t bills_per_piece) {
-    return UnpackagePieces(db, reader.Header(), reader.Header().list->UpperBound(), reader.BillCount(),
+    return UnpackagePieces(db, reader.Header(), reader.PackageBillCounts(),
                            [&](const TakePiece& take) { reader.ReadPieces(bills_per_piece, take); });
 }
 
@@ -480,8 +504,8 @@ void RequireBranch(const Branch& named, const Branch& expected, std::string_view
     throw Error(ErrorCode::kBadInput,
                 fmt::format("'{}' names branch {} ({}) as its {}, but the account database '{}' belongs to branch "
                             "{} ({}); nothing was changed",
-                            file, named.number, named.name, role, db.ShownLocation(), expected.number,
-                            expected.name));
+                            file, platform::EscapeControls(named.number), platform::EscapeControls(named.name), role,
+                            db.ShownLocation(), expected.number, expected.name));
 }
 
 }  // namespace orba::apps

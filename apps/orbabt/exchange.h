@@ -82,8 +82,13 @@ struct UnpackageResult {
     std::string log_error;      // why the log could not be written, if it could not
     bool failed = false;        // the library reported a failure
     // What the saving component did with each bill it took in hand, per package of the
-    // list, in list order.
+    // list, in list order (each package of its bill type, reached or not).
     std::vector<ReceiptPackage> packages;
+    // Per package, the bills of the list that a failure ended the unpacking before (or at:
+    // those the failing database stopped): not saved, but not refused either, so the receipt
+    // does not answer for them and they come again with the next list. All 0 when the
+    // unpacking went to the end of the list.
+    std::vector<int> not_reached;
 };
 // Saves the bills of the list `file` at `database`; the saving component is told who sent
 // the list and when it was made. A package of a type the saving component does not take is

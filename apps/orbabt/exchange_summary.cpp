@@ -31,7 +31,7 @@ OutcomeCounts CountOutcomes(const ReceiptPackage& p, const std::vector<std::stri
     return c;
 }
 
-void PrintReceipt(const ReceiptFile& receipt) {
+void PrintReceipt(const ReceiptFile& receipt, const std::vector<int>& not_reached) {
     // Branch numbers and names come from the other branch's file: shown with control
     // characters escaped.
     std::cout << platform::ForTerminal(fmt::format("Receipt of {} ({}) for the list {} made on {}:",
@@ -40,10 +40,13 @@ void PrintReceipt(const ReceiptFile& receipt) {
                                                    platform::EscapeControls(receipt.list_sender.number),
                                                    receipt.list_created.ToString()))
               << "\n";
-    for (const ReceiptPackage& p : receipt.packages) {
+    for (size_t i = 0; i < receipt.packages.size(); ++i) {
+        const ReceiptPackage& p = receipt.packages[i];
         const OutcomeCounts c = CountOutcomes(p);
-        std::cout << fmt::format("  {} {:<17} saved {}, updated {}, already held {}, not saved {}\n", p.bill_type,
-                                 BillTypeName(p.bill_type), c.saved, c.updated, c.held, c.not_saved);
+        const int unreached = i < not_reached.size() ? not_reached[i] : 0;
+        std::cout << fmt::format("  {} {:<17} saved {}, updated {}, already held {}, not saved {}{}\n", p.bill_type,
+                                 BillTypeName(p.bill_type), c.saved, c.updated, c.held, c.not_saved,
+                                 unreached > 0 ? fmt::format(", not reached {}", unreached) : std::string());
     }
 }
 

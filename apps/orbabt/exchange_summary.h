@@ -20,7 +20,9 @@ struct OutcomeCounts {
 // The outcomes of a package's bills; with `only`, of the bills with those numbers alone.
 OutcomeCounts CountOutcomes(const ReceiptPackage& p, const std::vector<std::string>* only = nullptr);
 
-// Who wrote the receipt for which list, and per package what became of its bills.
-void PrintReceipt(const ReceiptFile& receipt);
+// Who wrote the receipt for which list, and per package what became of its bills; with
+// `not_reached` (UnpackageResult's), also the bills a failure kept from being saved or
+// answered, where there are any.
+void PrintReceipt(const ReceiptFile& receipt, const std::vector<int>& not_reached = {});
 
 }  // namespace orba::apps

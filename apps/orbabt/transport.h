@@ -111,6 +111,8 @@ public:
     const std::string& Sha256() const { return sha256_; }
     // The bills of all packages whose "BillsData" is a list.
     int32_t BillCount() const;
+    // The bills of each package, in list order; -1 for a package whose "BillsData" is no list.
+    const std::vector<int32_t>& PackageBillCounts() const { return bill_counts_; }
 
     // Hands the packages to `take` in list order, by their index from 0: a package whose
     // "BillsData" is a list in pieces of at most `batch` bills, each in a package record of

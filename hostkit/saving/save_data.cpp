@@ -96,6 +96,7 @@ public:
             if (failure && written) {
                 outcome.kind = SaveOutcomeKind::kNotSaved;
                 outcome.reason = failure->Description();
+                outcome.stopped = true;
                 line = fmt::format("{}: not saved: {}", line.substr(0, line.rfind(": ")),
                                    platform::EscapeControls(failure->Description()));
             }
@@ -200,6 +201,7 @@ void SaveList(Database& db, const ListContainer& list, ReceivedKind kind, std::s
             run.InSavepoint([&] { result = SaveReceivedBill(statements, kind, bill, from); });
         } catch (const Error& e) {
             outcome.reason = e.Description();
+            outcome.stopped = true;
             run.Tell(std::move(outcome), fmt::format("{}: not saved: {}", LineOf(kind, bill),
                                                      platform::EscapeControls(e.Description())));
             run.Finish();

@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <cstdio>
@@ -49,6 +50,7 @@
 #include "ui/browse/browse_tools.h"
 #include "ui/browse/frm_browse_base.h"
 #include "hostkit/sample_data.h"
+#include "hostkit/schema/received_tables.h"
 #include "support/branch_env.h"
 #include "support/hostile_peers.h"
 #include "support/pg_server.h"
@@ -800,9 +802,17 @@ TEST_F(NetworkTest, TheBrowseWindowFetchesAndSendsThroughAService) {
 }
 
 // A service that shows branch C's certificate and answers each path with the text a test
-// gives it, counting what it was asked.
+// gives it, counting what it was asked; or, for the paths in `ways`, as a hostile service does.
 class FakeService {
 public:
+    enum class Way {
+        kText,          // the text, at once
+        kEndless,       // bytes without end (until the client leaves, or 64 MB went)
+        kGzipBomb,      // gzip-encoded: 64 KB that inflate to 64 MB
+        kEmptyDeflate,  // gzip-encoded: empty deflate blocks without end, which inflate to nothing
+        kDrip,          // the text one byte every 200 ms
+        kStall,         // nothing at all until the client leaves
+    };
     explicit FakeService(const fs::path& dir) : server_((dir / "c.pem").c_str(), (dir / "c.key").c_str()) {
         for (const char* path : {"/v1/requests", "/v1/lists", "/v1/receipts"}) {
             server_.Post(path, [this](const httplib::Request& req, httplib::Response& res) { Answer(req, res); });
@@ -812,22 +822,77 @@ public:
         serving_ = std::thread([this] { server_.listen_after_bind(); });
     }
     ~FakeService() {
+        ending_ = true;
         server_.stop();
         serving_.join();
     }
     int Port() const { return port_; }
     int Asked() const { return asked_; }
+    // Bytes the hostile ways handed to their connections since the last Reset.
+    uint64_t Sent() const { return sent_; }
+    void Reset() { sent_ = 0; }
     std::map<std::string, std::string> answers;  // path -> the JSON answered
+    std::map<std::string, Way> ways;             // path -> how it is answered (kText when absent)
+    std::map<std::string, int> statuses;         // path -> the status answered (200 when absent)
 
 private:
+    static constexpr uint64_t kMost = 64u << 20;
+
     void Answer(const httplib::Request& req, httplib::Response& res) {
         ++asked_;
-        res.set_content(answers[req.path], "application/json");
+        res.status = statuses.count(req.path) ? statuses[req.path] : 200;
+        const Way way = ways.count(req.path) ? ways[req.path] : Way::kText;
+        // Not a type the server would compress again.
+        const char* raw = "application/octet-stream";
+        switch (way) {
+            case Way::kText: res.set_content(answers[req.path], "application/json"); break;
+            case Way::kGzipBomb:
+                res.set_header("Content-Encoding", "gzip");
+                res.set_content(GzipText(std::string(kMost, ' ')), raw);
+                break;
+            case Way::kEndless:
+            case Way::kEmptyDeflate: {
+                if (way == Way::kEmptyDeflate) res.set_header("Content-Encoding", "gzip");
+                res.set_chunked_content_provider(raw, [this, way, started = false](size_t, httplib::DataSink& sink) mutable {
+                    std::string piece;
+                    if (way == Way::kEndless) {
+                        piece.assign(1 << 16, 'x');
+                    } else {
+                        // A gzip header, then stored blocks of no bytes, 5 bytes each.
+                        if (!started) piece = std::string("\x1f\x8b\x08\0\0\0\0\0\0\xff", 10);
+                        for (int i = 0; i < 13000; ++i) piece += std::string("\0\0\0\xff\xff", 5);
+                    }
+                    started = true;
+                    if (ending_ || sent_ >= kMost || !sink.write(piece.data(), piece.size())) return false;
+                    sent_ += piece.size();
+                    return true;
+                });
+                break;
+            }
+            case Way::kDrip: {
+                std::string text = answers[req.path].empty() ? std::string(" ") : answers[req.path];
+                res.set_chunked_content_provider(raw, [this, text, at = size_t{0}](size_t,
+                                                                                  httplib::DataSink& sink) mutable {
+                    for (int i = 0; i < 4 && !ending_; ++i) usleep(50000);
+                    if (ending_ || !sink.write(text.data() + at % text.size(), 1)) return false;
+                    ++at;
+                    ++sent_;
+                    return true;
+                });
+                break;
+            }
+            case Way::kStall:
+                for (int i = 0; i < 1200 && !ending_; ++i) usleep(50000);
+                res.set_content("{}", "application/json");
+                break;
+        }
     }
     httplib::SSLServer server_;
     std::thread serving_;
     int port_ = 0;
     std::atomic<int> asked_{0};
+    std::atomic<uint64_t> sent_{0};
+    std::atomic<bool> ending_{false};
 };
 
 // B takes from a service only what the branch whose certificate it showed sends in its own
@@ -906,6 +971,295 @@ TEST_F(NetworkTest, TheClientTakesOnlyWhatTheBranchItPinnedSendsInItsOwnName) {
             EXPECT_EQ(fake.Asked() > asked_before, c.asked) << out;
             EXPECT_FALSE(hostkit::OpenDatabase(Location("b.db"))->HasTable("t_RcvBill")) << out;
             EXPECT_EQ(Count("b.db", "SELECT count(*) FROM POOrder WHERE FTranStatus=1"), marked_at_b) << out;
+        }
+    }
+}
+
+// TMPDIR, for the programs a test starts, a folder of the test's own while this lives.
+class TemporaryFolder {
+public:
+    explicit TemporaryFolder(fs::path path) : path_(std::move(path)) {
+        fs::create_directories(path_);
+        if (const char* was = std::getenv("TMPDIR")) before_ = was;
+        setenv("TMPDIR", path_.c_str(), 1);
+    }
+    ~TemporaryFolder() {
+        if (before_) setenv("TMPDIR", before_->c_str(), 1); else unsetenv("TMPDIR");
+    }
+    const fs::path& Path() const { return path_; }
+
+private:
+    fs::path path_;
+    std::optional<std::string> before_;
+};
+
+// Whatever a pinned service answers, the client takes no more of it than its limits allow, on
+// the wire and once inflated, on disk and in memory: the answer is cut off as soon as it passes
+// its limit, with a message naming the limit and its option; nothing is saved or marked, and no
+// temporary file stays behind.
+TEST_F(NetworkTest, TheClientTakesNoMoreOfAnAnswerThanItsLimitsAllow) {
+    signal(SIGPIPE, SIG_IGN);  // the client leaves while the fake service still sends
+    const TemporaryFolder tmp(dir_ / "tmp");
+    std::string out;
+    ASSERT_EQ(Orbabt("request --types 501 502 503 -o rq.json", out), 0) << out;
+    ASSERT_EQ(Orbabt("package --db b.db --requests rq.json --to 01.003 --to-name 杭州锦程电子科技有限公司 -o b2c.json", out), 0) << out;
+    FakeService fake(dir_.Path());
+    const auto service = [&](const char* option) {
+        return std::string(" ") + option + " https://127.0.0.1:" + std::to_string(fake.Port()) +
+               " --cert b.pem --key b.key --peer 01.003=c.pem --retries 0 ";
+    };
+    WriteTextFile(dir_ / "sync.json", R"({"db": "b.db", "cert": "b.pem", "key": "b.key", "retries": 0, "pull": )"
+                                      R"([{"from": "https://127.0.0.1:)" + std::to_string(fake.Port()) +
+                                          R"(", "branch": "01.003", "certificate": "c.pem"}]})");
+    using Way = FakeService::Way;
+    const std::string list_limit = "larger than 5 MB, the --max-list-mb of this command";
+    const std::string input_limit = "larger than 1 MB, the --max-input-mb of this command";
+    struct Case {
+        const char* what;
+        std::string args;
+        const char* path;
+        Way way;
+        int status;
+        std::string says;
+    } cases[] = {
+        {"an endless list", "pull --db b.db" + service("--from") + "--max-list-mb 5", "/v1/requests", Way::kEndless,
+         200, list_limit},
+        {"a list that inflates past the limit", "pull --db b.db" + service("--from") + "--max-list-mb 5",
+         "/v1/requests", Way::kGzipBomb, 200, list_limit},
+        {"a list that inflates past the limit, synced", "sync --config sync.json --max-list-mb 5", "/v1/requests",
+         Way::kGzipBomb, 200, list_limit},
+        {"an endless compressed list that holds nothing", "pull --db b.db" + service("--from") + "--max-list-mb 5",
+         "/v1/requests", Way::kEmptyDeflate, 200, list_limit + " (counted as it came over the wire)"},
+        {"an endless refusal of the request", "pull --db b.db" + service("--from") + "--max-input-mb 1",
+         "/v1/requests", Way::kEndless, 400, input_limit},
+        {"an endless status", "status" + service("--from") + "--max-input-mb 1", "/v1/status", Way::kEndless, 200,
+         input_limit},
+        {"a receipt that inflates past the limit", "push --db b.db" + service("--to") + "--max-input-mb 1 b2c.json",
+         "/v1/lists", Way::kGzipBomb, 200, input_limit},
+    };
+    const int64_t marked_at_b = Count("b.db", "SELECT count(*) FROM POOrder WHERE FTranStatus=1");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        fake.ways = {{c.path, c.way}};
+        fake.statuses = {{c.path, c.status}};
+        fake.Reset();
+        const auto started = std::chrono::steady_clock::now();
+        EXPECT_EQ(Orbabt("timeout 120 '" + Program().string() + "' " + c.args, out, false), 1) << out;
+        EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(30));
+        EXPECT_NE(out.find(c.says), std::string::npos) << out;
+        // Cut off soon after the limit: what the connection still held, no more.
+        EXPECT_LT(fake.Sent(), 24u << 20);
+        EXPECT_TRUE(fs::is_empty(tmp.Path())) << fs::directory_iterator(tmp.Path())->path();
+        EXPECT_FALSE(hostkit::OpenDatabase(Location("b.db"))->HasTable("t_RcvBill"));
+        EXPECT_EQ(Count("b.db", "SELECT count(*) FROM POOrder WHERE FTranStatus=1"), marked_at_b);
+    }
+}
+
+// --timeout bounds a silence, --deadline the whole of a request: a service that sends a byte
+// now and then, one that never answers and one that is not there (tried again) are given up
+// at the deadline, with a message saying so, and no retry begins after it.
+TEST_F(NetworkTest, ARequestEndsAtItsDeadlineHoweverTheServiceKeepsItGoing) {
+    signal(SIGPIPE, SIG_IGN);
+    const TemporaryFolder tmp(dir_ / "tmp");
+    FakeService fake(dir_.Path());
+    fake.answers["/v1/requests"] = R"({"format": "OrbaBillTransmit.TransmissionList", "version": 1})";
+    fake.ways = {{"/v1/requests", FakeService::Way::kDrip}, {"/v1/status", FakeService::Way::kStall}};
+    // A port that nothing listens on.
+    const int sock = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(bind(sock, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    getsockname(sock, reinterpret_cast<sockaddr*>(&address), &length);
+    const int nowhere = ntohs(address.sin_port);
+    close(sock);
+    const auto service = [](int port) {
+        return " --from https://127.0.0.1:" + std::to_string(port) + " --cert b.pem --key b.key --peer 01.003=c.pem ";
+    };
+    struct Case {
+        const char* what;
+        std::string args;
+        bool at_deadline;  // else before it, when no further try could begin before it
+        const char* not_said;
+    } cases[] = {
+        {"a list a byte at a time", "pull --db b.db" + service(fake.Port()) + "--timeout 20 --retries 2 --deadline 3",
+         true, "trying again"},
+        {"a status that never comes", "status" + service(fake.Port()) + "--timeout 20 --retries 2 --deadline 3",
+         true, "trying again"},
+        // Tries at 0 and 1 s; the next would begin at 3 s, the deadline.
+        {"no service, tried again", "pull --db b.db" + service(nowhere) + "--retries 5 --retry-wait 1 --deadline 3",
+         false, "(2 of 5)"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::string out;
+        const auto started = std::chrono::steady_clock::now();
+        EXPECT_EQ(Orbabt("timeout 120 '" + Program().string() + "' " + c.args, out, false), 1) << out;
+        const auto took = std::chrono::steady_clock::now() - started;
+        if (c.at_deadline) {
+            EXPECT_GT(took, std::chrono::milliseconds(2500)) << out;
+        }
+        EXPECT_LT(took, std::chrono::seconds(10)) << out;
+        EXPECT_NE(out.find(c.at_deadline ? "within 3 s, the --deadline of this command"
+                                         : "after 3 s, the --deadline of this command: no more tries were made"),
+                  std::string::npos)
+            << out;
+        EXPECT_EQ(out.find(c.not_said), std::string::npos) << out;
+        EXPECT_TRUE(fs::is_empty(tmp.Path()));
+    }
+}
+
+// A pull ended by SIGTERM or SIGINT while its list arrives removes the list's temporary folder
+// and ends as the signal ends a program.
+TEST_F(NetworkTest, APullStoppedByASignalLeavesNoTemporaryListBehind) {
+    signal(SIGPIPE, SIG_IGN);
+    const TemporaryFolder tmp(dir_ / "tmp");
+    FakeService fake(dir_.Path());
+    fake.answers["/v1/requests"] = R"({"format": "OrbaBillTransmit.TransmissionList", "version": 1})";
+    fake.ways = {{"/v1/requests", FakeService::Way::kDrip}};
+    for (const int stop : {SIGTERM, SIGINT}) {
+        SCOPED_TRACE(stop);
+        const pid_t pull = StartOrbabt("pull --db b.db --from https://127.0.0.1:" + std::to_string(fake.Port()) +
+                                       " --cert b.pem --key b.key --peer 01.003=c.pem --retries 0 --timeout 20");
+        const auto arriving = [&] {
+            std::error_code ec;
+            for (const fs::directory_entry& folder : fs::directory_iterator(tmp.Path(), ec)) {
+                if (fs::exists(folder.path() / "list.json")) return true;
+            }
+            return false;
+        };
+        for (int i = 0; i < 200 && !arriving(); ++i) usleep(50000);
+        ASSERT_TRUE(arriving());
+        usleep(500000);  // a few bytes of it have come
+        kill(pull, stop);
+        int raw = 0;
+        pid_t ended = 0;
+        for (int i = 0; i < 200 && (ended = waitpid(pull, &raw, WNOHANG)) == 0; ++i) usleep(50000);
+        if (ended == 0) {
+            kill(pull, SIGKILL);
+            waitpid(pull, &raw, 0);
+            ADD_FAILURE() << "the pull did not end on the signal";
+        }
+        EXPECT_TRUE(WIFSIGNALED(raw) && WTERMSIG(raw) == stop) << raw << Slurp(dir_ / "run.out");
+        EXPECT_TRUE(fs::is_empty(tmp.Path())) << fs::directory_iterator(tmp.Path())->path();
+    }
+}
+
+// What a service sends reaches the terminal with its control characters escaped: a branch's
+// name in a list or a receipt, what the service marked, the text of a refusal. None can start
+// a line of its own or drive the terminal.
+TEST_F(NetworkTest, WhatAServiceSendsReachesTheTerminalEscaped) {
+    signal(SIGPIPE, SIG_IGN);
+    std::string out;
+    ASSERT_EQ(Orbabt("request --types 501 502 503 -o rq.json", out), 0) << out;
+    ASSERT_EQ(Orbabt("package --db a.db --requests rq.json --to 01.002 --to-name 苏州锦程精密机械有限公司 -o a2b.json", out), 0) << out;
+    ASSERT_EQ(Orbabt("package --db b.db --requests rq.json --to 01.003 --to-name 杭州锦程电子科技有限公司 -o b2c.json", out), 0) << out;
+    const std::string forged = "\nforged line\x1b[2J\x1b[31m";
+    ListFile from_c = ReadListFile(Slurp(dir_ / "a2b.json"), "a2b.json");
+    from_c.sender = Branch{"01.003", "C" + forged};
+    const ReceiptFile from_a{Branch{"01.001", "A" + forged}, Branch{"01.002", "B"}, platform::Date::Now(),
+                             Branch{"01.002", "B"}, platform::Date::Now(), std::string(64, '0'), {}};
+    FakeService fake(dir_.Path());
+    const auto service = [&](const char* option) {
+        return std::string(" ") + option + " https://127.0.0.1:" + std::to_string(fake.Port()) +
+               " --cert b.pem --key b.key --peer 01.003=c.pem --retries 0 ";
+    };
+    struct Case {
+        const char* what;
+        std::string args;
+        std::map<std::string, std::string> answers;
+        int status;  // of /v1/requests
+    } cases[] = {
+        {"a list's sender and what the service marked", "pull --db b.db" + service("--from"),
+         {{"/v1/requests", WriteListFile(from_c)},
+          {"/v1/receipts", R"({"ok": true, "marked": {"501\nforged line\u001b[31m": 1, "502": "\u001b[2J"}})"}},
+         200},
+        {"the error the service answered", "pull --db b.db" + service("--from"),
+         {{"/v1/requests", R"({"error": "refused\nforged line\u001b[31m"})"}}, 400},
+        {"a refusal that is no JSON", "pull --db b.db" + service("--from"), {{"/v1/requests", "refused" + forged}},
+         400},
+        {"the sender a receipt names", "push --db b.db" + service("--to") + "b2c.json",
+         {{"/v1/lists", WriteReceiptFile(from_a)}}, 200},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        fake.answers = c.answers;
+        fake.statuses = {{"/v1/requests", c.status}};
+        Orbabt(c.args, out);
+        EXPECT_NE(out.find("forged line"), std::string::npos) << out;
+        EXPECT_EQ(out.find('\x1b'), std::string::npos) << out;
+        EXPECT_EQ(out.find("\nforged line"), std::string::npos) << out;
+    }
+}
+
+// An exchange that a failure of the receiving branch's database ends part way says, per
+// package of the list, what was saved before the failure and how many bills were not reached
+// (the bill the failure stopped among them), never a package of bill type 0; the receipt
+// acknowledges only what was saved, so the sending branch marks that alone, and the next
+// exchange brings the rest. A pull at B, and a push to A's service.
+TEST_F(NetworkTest, AnExchangeThatAFailureEndsCountsWhatItSavedAndWhatItDidNotReach) {
+    struct Case {
+        const char* what;
+        std::string trap;
+        int saved;
+    } cases[] = {
+        {"a bill the database refuses",
+         "CREATE TRIGGER trap BEFORE INSERT ON t_RcvBill WHEN (SELECT count(*) FROM t_RcvBill) >= 4 BEGIN "
+         "SELECT RAISE(ABORT, 'the disk is failing'); END",
+         4},
+        {"the commit refused",
+         "CREATE TABLE t_Nowhere (id INTEGER PRIMARY KEY);"
+         "CREATE TABLE t_Audit (id INTEGER REFERENCES t_Nowhere(id) DEFERRABLE INITIALLY DEFERRED);"
+         "CREATE TRIGGER trap AFTER INSERT ON t_RcvBill WHEN (SELECT count(*) FROM t_RcvBill) = 3 BEGIN "
+         "INSERT INTO t_Audit VALUES (-1); END",
+         0},
+    };
+    const auto orders_waiting = [](int for_branch) {
+        return "SELECT count(*) FROM POOrder WHERE FRelateBrID=" + std::to_string(for_branch) +
+               " AND FStatus IN (1,2) AND (FTranStatus IS NULL OR FTranStatus<>1)";
+    };
+    for (const bool push : {false, true}) {
+        const std::string to = push ? "a.db" : "b.db", from = push ? "b.db" : "a.db";
+        for (const Case& c : cases) {
+            SCOPED_TRACE(std::string(push ? "push: " : "pull: ") + c.what);
+            MakeBranches(80);
+            const int64_t orders = Count(from, orders_waiting(push ? 1 : 2));
+            ASSERT_GT(orders, 4);
+            {
+                const std::unique_ptr<hostkit::Database> db = hostkit::OpenDatabase(Location(to));
+                hostkit::EnsureReceivedTables(*db);
+                db->Exec(c.trap);
+            }
+            std::string out;
+            ASSERT_EQ(Orbabt("request --types 501 502 503 -o rq.json", out), 0) << out;
+            ASSERT_EQ(Orbabt("package --db b.db --requests rq.json --to 01.001 --to-name 上海锦程实业有限公司 -o b2a.json",
+                             out), 0) << out;
+            StartService();
+            const std::string push_args = "push --db b.db --to https://127.0.0.1:" + std::to_string(port_) +
+                                          " --cert b.pem --key b.key --peer 01.001=a.pem b2a.json";
+            const auto exchange = [&] { return push ? Orbabt(push_args, out) : Pull("b", "a.pem", out); };
+            EXPECT_EQ(exchange(), 1) << out;
+            EXPECT_NE(out.find("  501 purchase orders   saved " + std::to_string(c.saved) +
+                               ", updated 0, already held 0, not saved 0, not reached " +
+                               std::to_string(orders - c.saved) + "\n"),
+                      std::string::npos) << out;
+            if (!push) {
+                for (const char* other : {"  502 delivery notices  saved 0, updated 0, already held 0, not saved 0, "
+                                          "not reached ",
+                                          "  503 return notices    saved 0, updated 0, already held 0, not saved 0, "
+                                          "not reached "}) {
+                    EXPECT_NE(out.find(other), std::string::npos) << out;
+                }
+            }
+            EXPECT_EQ(out.find("bill type 0"), std::string::npos) << out;
+            EXPECT_EQ(Count(to, "SELECT count(*) FROM t_RcvBill WHERE FTranType=71"), c.saved);
+            EXPECT_EQ(Count(from, orders_waiting(push ? 1 : 2)), orders - c.saved) << out;
+            hostkit::OpenDatabase(Location(to))->Exec("DROP TRIGGER trap");
+            ASSERT_EQ(exchange(), 0) << out;
+            EXPECT_EQ(Count(to, "SELECT count(*) FROM t_RcvBill WHERE FTranType=71"), orders);
+            EXPECT_EQ(Count(from, orders_waiting(push ? 1 : 2)), 0) << out;
+            StopService();
         }
     }
 }

@@ -3,6 +3,7 @@
 // the browse window.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -40,6 +41,15 @@ struct ClientOptions {
     double retry_wait_s = 1;
     // Takes a key that its group or others may read (RequirePrivateKey).
     bool allow_shared_key = false;
+    // The longest one request to the service may take, from its first try to the last byte of
+    // its answer, the retries and the waits before them included: --timeout bounds a silence,
+    // this the whole, so that a service that sends a byte now and then cannot keep it open.
+    int deadline_s = 600;
+    // The largest list the service may answer (pull's), in MB, on the wire and as the text it
+    // holds once inflated; each of its bills is held to the input limit as it is read. Every
+    // other answer (a receipt's, a status, the receipt a push gets, a refusal) is held whole to
+    // the input limit (--max-input-mb).
+    uint64_t max_list_mb = 1024;
 };
 
 // The related branches `options` take the service for, each with its pinned certificate.
@@ -61,14 +71,19 @@ public:
     // gzip-compressed, and given as the text), trying again as the options say
     // when no answer comes; a refusal, or no answer after the last try, is an Error saying
     // what the service answered or why nothing came (ErrorCode::kIoError: nothing came).
+    // An answer larger than the input limit, on the wire or once inflated, is cut off as soon
+    // as it passes it, and a request that passes the deadline ends there: both are Errors
+    // (ErrorCode::kIoError) naming the limit and the option that sets it, and neither is
+    // tried again.
     std::string Post(const std::string& path, const std::string& body);
     // The same with the answer written to the file `answer` as it arrives (each try starts
-    // the file anew), so that a long answer is never held whole; a refusal is raised as Post
-    // raises it, and a file that cannot be written is an Error too.
+    // the file anew), so that a long answer is never held whole; it is held to the options'
+    // max_list_mb instead of the input limit. A refusal is raised as Post raises it, and a file
+    // that cannot be written is an Error too.
+    void PostToFile(const std::string& path, const std::string& body, const std::filesystem::path& answer);
     // Posts the text of the file `body` as it is read from the file, in chunks (a compressed
     // file is sent as the text it holds), so that a long list is never held whole.
     std::string PostFile(const std::string& path, const std::filesystem::path& body);
-    void PostToFile(const std::string& path, const std::string& body, const std::filesystem::path& answer);
     std::string Get(const std::string& path);
     const std::string& Url() const { return url_; }
     // The branches the options name for the service, with their certificates.
@@ -83,9 +98,12 @@ public:
     const std::string& PeerFingerprint() const { return shown_; }
     std::string PeerBranch() const;
 
+    // Watches the deadline and counts what comes over the wire; defined in client.cpp.
+    struct Guard;
+
 private:
-    std::string Send(const std::string& path, const std::string* body, const std::filesystem::path* body_file,
-                     const std::filesystem::path* answer);
+    std::string Send(const char* method, const std::string& path, const std::string* body,
+                     const std::filesystem::path* body_file, const std::filesystem::path* answer);
     std::string Answer(const std::string& path, const std::function<httplib::Result()>& send);
 
     std::string url_;
@@ -94,7 +112,11 @@ private:
     PinCheck check_;
     int retries_ = 0;
     double retry_wait_s_ = 0;
+    int deadline_s_ = 0;
+    uint64_t max_list_mb_ = 0;
     bool compress_ = true;  // until the service says it cannot read compressed bodies
+    // Its thread cuts the connection only while a request is in hand.
+    std::unique_ptr<Guard> guard_;
     std::unique_ptr<httplib::SSLClient> client_;
 };
 

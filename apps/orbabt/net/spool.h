@@ -11,7 +11,8 @@
 namespace orba::apps::net {
 
 // A folder of the system's temporary folder that only this user may enter, removed with all
-// it holds when the object ends (also when an exchange fails on the way).
+// it holds when the object ends (also when an exchange fails on the way), and by SpoolSignals
+// when a signal ends the process meanwhile.
 class SpoolFolder {
 public:
     // Raises an Error (ErrorCode::kIoError) when the folder cannot be made.
@@ -24,6 +25,22 @@ public:
 
 private:
     std::filesystem::path path_;
+};
+
+// While one is in force, SIGTERM, SIGINT and SIGHUP do not end the process at once: their
+// handler only hands the signal to a thread of this object, which removes every SpoolFolder
+// that exists at that moment and then ends the process as the signal would have (its default
+// action, so the exit status is the conventional one). Commands that spool install one for
+// their run; one installed inside another's run leaves that one in force.
+class SpoolSignals {
+public:
+    SpoolSignals();
+    ~SpoolSignals();
+    SpoolSignals(const SpoolSignals&) = delete;
+    SpoolSignals& operator=(const SpoolSignals&) = delete;
+
+private:
+    bool installed_ = false;
 };
 
 // A file written piece by piece; Write raises an Error naming the file and the system's

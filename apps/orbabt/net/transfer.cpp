@@ -4,6 +4,7 @@
 #include <fmt/format.h>
 
 #include <algorithm>
+#include <charconv>
 #include <filesystem>
 #include <iostream>
 #include <map>
@@ -35,20 +36,44 @@ namespace fs = std::filesystem;
 namespace {
 
 // Prints what the service marked from a receipt and counts it in `record`; false when the
-// service reported a failure.
+// service reported a failure. The service's words are shown with control characters escaped;
+// only a whole bill type with a whole count is counted.
 bool PrintMarked(const std::string& answer_text, const Branch& at, ExchangeRecord& record) {
     const auto answer = platform::ObjectAs<host::VariantDictionary>(host::FromJson(answer_text));
     if (!answer) return false;
     if (const platform::Variant* marked = answer->Find("marked")) {
         if (auto per_type = platform::ObjectAs<host::VariantDictionary>(*marked)) {
             for (size_t i = 0; i < per_type->Size(); ++i) {
-                std::cout << fmt::format("  {} bills marked transmitted at {}: {}\n", per_type->KeyAt(i), at.number,
-                                         per_type->ValueAt(i).ToText());
-                record.counts[std::stoi(per_type->KeyAt(i))].marked += static_cast<int>(per_type->ValueAt(i).ToLong());
+                const std::string key = per_type->KeyAt(i);
+                const platform::Variant& value = per_type->ValueAt(i);
+                std::string count = "?";
+                std::optional<int64_t> whole;
+                try {
+                    count = value.ToText();
+                    if (value.Type() == platform::VarType::kLong || value.Type() == platform::VarType::kInteger) {
+                        whole = value.ToLong();
+                    }
+                } catch (const Error&) {
+                    // Shown as "?" and not counted.
+                }
+                int bill_type = 0;
+                const auto [end, error] = std::from_chars(key.data(), key.data() + key.size(), bill_type);
+                std::cout << platform::ForTerminal(fmt::format("  {} bills marked transmitted at {}: {}\n",
+                                                               platform::EscapeControls(key),
+                                                               platform::EscapeControls(at.number),
+                                                               platform::EscapeControls(count)));
+                if (error == std::errc() && end == key.data() + key.size() && whole) {
+                    record.counts[bill_type].marked += static_cast<int>(*whole);
+                }
             }
         }
     }
-    return answer->Find("ok") && answer->Value("ok").ToBoolean();
+    const platform::Variant* ok = answer->Find("ok");
+    try {
+        return ok && ok->ToBoolean();
+    } catch (const Error&) {
+        return false;  // an "ok" that is no truth value reports no success
+    }
 }
 
 // Where a receipt of branch `own` that could not be delivered to the service with the
@@ -116,9 +141,11 @@ bool DeliverKeptReceipts(ServiceClient& service, const std::vector<fs::path>& fo
     return ok;
 }
 
-// "01.001 (name)", or the number alone when the name is not known.
+// "01.001 (name)", or the number alone when the name is not known; control characters
+// escaped, since a branch's number and name may come from the other branch.
 std::string Named(const Branch& branch) {
-    return branch.name.empty() ? branch.number : fmt::format("{} ({})", branch.number, branch.name);
+    const std::string number = platform::EscapeControls(branch.number);
+    return branch.name.empty() ? number : fmt::format("{} ({})", number, platform::EscapeControls(branch.name));
 }
 
 // Where the options name the service's branches, for messages.
@@ -161,7 +188,8 @@ void RequireFromPeer(hostkit::Database* db, const Branch& named, const Branch& p
     throw Error(ErrorCode::kBadInput,
                 fmt::format("{} names branch {} as its {}{}, but the service that answered is branch {}: the "
                             "certificate it showed is the one pinned for {}. Expected {} as its {}; nothing was {}",
-                            what, Named(named), role, stranger, Named(peer), peer.number, peer.number, role, undone));
+                            what, Named(named), role, stranger, Named(peer), platform::EscapeControls(peer.number),
+                            platform::EscapeControls(peer.number), role, undone));
 }
 
 void AddServiceOptions(CLI::App& command, ClientOptions& service, const char* url_option, const char* url_help) {
@@ -175,6 +203,7 @@ void AddServiceOptions(CLI::App& command, ClientOptions& service, const char* ur
         ->capture_default_str();
     command.add_option("--retry-wait", service.retry_wait_s, "Seconds before the first retry (doubled each time)")
         ->capture_default_str();
+    AddDeadlineOption(command, service);
 }
 
 // Runs `exchange` and writes its line of the exchange log of the branch database, with the
@@ -202,6 +231,24 @@ ExchangeRecord NewRecord(const ServiceClient& service, std::string direction) {
 
 }  // namespace
 
+void AddDeadlineOption(CLI::App& command, ClientOptions& service) {
+    command
+        .add_option("--deadline", service.deadline_s,
+                    "Seconds one request to the service may take in all, retries and their waits included, "
+                    "however the service keeps it going (the timeout bounds a silence only)")
+        ->check(CLI::Range(1, 7 * 24 * 3600))
+        ->capture_default_str();
+}
+
+void AddListLimitOption(CLI::App& command, ClientOptions& service) {
+    command
+        .add_option("--max-list-mb", service.max_list_mb,
+                    "Largest list taken from the service, in MB, on the wire and once inflated (each bill is held "
+                    "to --max-input-mb)")
+        ->check(CLI::Range(uint64_t{1}, uint64_t{1} << 30))
+        ->capture_default_str();
+}
+
 void AddPeerOptions(CLI::App& command, ClientOptions& service) {
     auto* peer = command.add_option("--peer", service.peer,
                                     "The related branch whose service it is, with that service's certificate: "
@@ -216,6 +263,8 @@ void AddPeerOptions(CLI::App& command, ClientOptions& service) {
 }
 
 int RunPull(const PullOptions& options) {
+    // The list in transit is removed when a signal ends the pull too.
+    const SpoolSignals signals;
     ServiceClient service(options.service);
     ExchangeRecord record = NewRecord(service, "pull");
     return Logged(record, [&] { return Pull(options, service, record); });
@@ -258,14 +307,13 @@ int Pull(const PullOptions& options, ServiceClient& service, ExchangeRecord& rec
     RequireBranch(file.receiver, own, list_name, "receiver", *database);
     const std::vector<PackageCount> counts = counter.Counts(*file.list);
     for (const PackageCount& c : counts) record.counts[c.bill_type].sent += c.own_bills;
-    std::cout << fmt::format("Received from {} ({}) for {} ({}):\n", file.sender.number, file.sender.name,
-                             own.number, own.name);
+    std::cout << platform::ForTerminal(fmt::format("Received from {} for {}:\n", Named(file.sender), Named(own)));
     PrintPackages(counts);
 
     UnpackageResult saved = Unpackage(*database, reader);
     const ReceiptFile receipt{own, file.sender, platform::Date::Now(), file.sender, file.created,
                               record.list_sha256, saved.packages};
-    PrintReceipt(receipt);
+    PrintReceipt(receipt, saved.not_reached);
     CountReceipt(receipt, record);
     // The bills are saved here; until the service has the receipt they stay unmarked there.
     // A receipt that does not get through is kept and delivered first by the next pull.
@@ -286,6 +334,7 @@ int Pull(const PullOptions& options, ServiceClient& service, ExchangeRecord& rec
 }
 
 int RunPush(const PushOptions& options) {
+    const SpoolSignals signals;
     ServiceClient service(options.service);
     ExchangeRecord record = NewRecord(service, "push");
     return Logged(record, [&] { return Push(options, service, record); });
@@ -330,13 +379,24 @@ int Push(const PushOptions& options, ServiceClient& service, ExchangeRecord& rec
     record.peer = peer.number;
     record.certificate = service.PeerFingerprint();
     record.list_sha256 = reader.Sha256();
-    for (const PackageCount& c : counter.Counts(*file.list)) record.counts[c.bill_type].sent += c.own_bills;
+    const std::vector<PackageCount> counts = counter.Counts(*file.list);
+    for (const PackageCount& c : counts) record.counts[c.bill_type].sent += c.own_bills;
     const std::string receipt_name = fmt::format("the receipt from {}", service.Url());
     const ReceiptFile receipt = ReadReceiptFile(service.PostFile("/v1/lists", list_path), receipt_name);
     RequireFromPeer(database.get(), receipt.sender, peer, receipt_name, "sender", "marked");
     RequireBranch(receipt.receiver, own, receipt_name, "receiver", *database);
     RequireBranch(receipt.list_sender, own, receipt_name, "answered list's sender", *database);
-    PrintReceipt(receipt);
+    // A receipt answers, package by package, the bills the service's saving took in hand: those
+    // of the list it does not answer were not reached (a failure there ended the saving).
+    std::vector<int> not_reached;
+    int unanswered = 0;
+    if (receipt.packages.size() == counts.size()) {
+        for (size_t i = 0; i < counts.size(); ++i) {
+            not_reached.push_back(std::max(0, counts[i].bills - static_cast<int>(receipt.packages[i].bills.size())));
+            unanswered += not_reached.back();
+        }
+    }
+    PrintReceipt(receipt, not_reached);
     CountReceipt(receipt, record);
     const MarkResult result = MarkAcknowledged(*database, receipt, receipt_name, own);
     for (const auto& [bill_type, count] : result.marked) {
@@ -344,7 +404,12 @@ int Push(const PushOptions& options, ServiceClient& service, ExchangeRecord& rec
         std::cout << fmt::format("  {} {:<17} {:>6} acknowledged bills marked transmitted\n", bill_type,
                                  BillTypeName(bill_type), count);
     }
-    return result.ok ? 0 : 1;
+    if (unanswered > 0) {
+        std::cerr << fmt::format("orbabt: {} did not reach {} of the bills sent (a failure ended its saving): they "
+                                 "stay unmarked here and go with the next list\n",
+                                 service.Url(), unanswered);
+    }
+    return result.ok && unanswered == 0 ? 0 : 1;
 }
 
 namespace {
@@ -438,6 +503,7 @@ void AddPullCommand(CLI::App& app, CommandContext& context) {
                         "Folder of receipts not yet delivered (default: undelivered in the database's exchange "
                         "log folder, e.g. b.db.exchanges/undelivered)");
     command->add_option("--types", pull->types, "Bill types to fetch")->delimiter(',')->capture_default_str();
+    AddListLimitOption(*command, pull->service);
     context.AddTraceOption(*command);
     context.AddInputLimitOption(*command);
     command->callback([&context, pull] {
@@ -445,10 +511,11 @@ void AddPullCommand(CLI::App& app, CommandContext& context) {
     });
 }
 
-int RunSync(const std::string& config_file, bool allow_shared_key) {
-    const SyncConfig config = ReadSyncFile(config_file);
+int RunSync(const SyncOptions& options) {
+    const SpoolSignals signals;
+    const SyncConfig config = ReadSyncFile(options.config);
     // Every pull shows the same key: one that others may read stops them all at once.
-    RequirePrivateKey(config.key, allow_shared_key);
+    RequirePrivateKey(config.key, options.service.allow_shared_key);
     int failed = 0;
     for (const SyncPull& entry : config.pulls) {
         std::cout << fmt::format("Pulling from {}\n", entry.from) << std::flush;
@@ -458,10 +525,12 @@ int RunSync(const std::string& config_file, bool allow_shared_key) {
         pull.service.url = entry.from;
         pull.service.cert = config.cert;
         pull.service.key = config.key;
-        pull.service.allow_shared_key = allow_shared_key;
+        pull.service.allow_shared_key = options.service.allow_shared_key;
         pull.service.peer = entry.branch + "=" + entry.certificate;
         pull.service.timeout_s = config.timeout_s;
         pull.service.retries = config.retries;
+        pull.service.deadline_s = options.service.deadline_s;
+        pull.service.max_list_mb = options.service.max_list_mb;
         try {
             if (RunPull(pull) != 0) ++failed;
         } catch (const Error& e) {
@@ -475,19 +544,19 @@ int RunSync(const std::string& config_file, bool allow_shared_key) {
 }
 
 void AddSyncCommand(CLI::App& app, CommandContext& context) {
-    auto config = std::make_shared<std::string>();
-    auto allow_shared_key = std::make_shared<bool>(false);
+    auto sync = std::make_shared<SyncOptions>();
     auto* command =
         app.add_subcommand("sync", "Run the pulls a sync file names, one related branch after the other (for a timer)");
-    command->add_option("--config", *config, "The sync file: this branch's database, certificate and key, and the "
-                                             "services to pull from")
+    command->add_option("--config", sync->config, "The sync file: this branch's database, certificate and key, and "
+                                                  "the services to pull from")
         ->required();
-    AddAllowSharedKeyFlag(*command, *allow_shared_key);
+    AddAllowSharedKeyFlag(*command, sync->service.allow_shared_key);
+    AddDeadlineOption(*command, sync->service);
+    AddListLimitOption(*command, sync->service);
     context.AddTraceOption(*command);
     context.AddInputLimitOption(*command);
-    command->callback([&context, config, allow_shared_key] {
-        context.Choose([config, allow_shared_key] { return RunSync(*config, *allow_shared_key); },
-                       {{"the sync file", *config}});
+    command->callback([&context, sync] {
+        context.Choose([sync] { return RunSync(*sync); }, {{"the sync file", sync->config}});
     });
 }
 
@@ -505,6 +574,7 @@ void AddStatusCommand(CLI::App& app, CommandContext& context) {
                         "from it and its exchange log (--peers adds the branches of a peers file, with their "
                         "certificates). With --from: the service's branch must be one of its related branches");
     command->add_flag("--json", status->json, "Without --from: print the table as JSON, in the service's form");
+    context.AddInputLimitOption(*command);
     command->callback([&context, status] {
         context.Choose([status] { return RunStatus(*status); });
     });

@@ -42,6 +42,13 @@ struct StatusOptions {
     bool json = false;  // the table as JSON
 };
 
+// sync: the sync file, and the limits of its pulls that the command line sets (the file sets
+// the rest of `service` for each pull).
+struct SyncOptions {
+    std::string config;
+    ClientOptions service;
+};
+
 struct ExchangeRecord;
 
 // Each writes its line of the exchange log of its branch database, failed or not. What the
@@ -54,8 +61,9 @@ int RunPush(const PushOptions& options);
 // branch whose certificate it showed, with this branch's row alone.
 int RunStatus(const StatusOptions& options);
 // The pulls of a sync file, each logged; 1 when any failed (the others still run).
-// `allow_shared_key` takes the file's key even when others may read it (RequirePrivateKey).
-int RunSync(const std::string& config_file, bool allow_shared_key = false);
+// `options.service.allow_shared_key` takes the file's key even when others may read it
+// (RequirePrivateKey).
+int RunSync(const SyncOptions& options);
 // The exchanges themselves, counting what moved in `record`.
 int Pull(const PullOptions& options, ServiceClient& service, ExchangeRecord& record);
 int Push(const PushOptions& options, ServiceClient& service, ExchangeRecord& record);
@@ -69,6 +77,10 @@ std::map<std::string, Branch> RelatedPeers(hostkit::Database& db, const Branch& 
 // --peer BRANCH=CERTIFICATE and --peers FILE, which say whose the service is (and the
 // --peer-cert of earlier versions, which is refused with what to give instead).
 void AddPeerOptions(CLI::App& command, ClientOptions& service);
+// --deadline SECONDS: how long one request to the service may take in all.
+void AddDeadlineOption(CLI::App& command, ClientOptions& service);
+// --max-list-mb N: the largest list taken from the service, for the commands that fetch one.
+void AddListLimitOption(CLI::App& command, ClientOptions& service);
 
 void AddPullCommand(CLI::App& app, CommandContext& context);
 void AddPushCommand(CLI::App& app, CommandContext& context);
