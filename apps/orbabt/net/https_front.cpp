@@ -360,6 +360,7 @@ struct HttpsFront::Loop {
     void WriteRefusal(Connection& c);
     void Drain(Connection& c);
     void Watch(Connection& c, uint32_t what);
+    void WaitOrClose(Connection& c, int result);
     void SetDeadline(Connection& c, Clock::time_point at);
     void Close(int fd);
     void Work(Connection* c);
@@ -391,6 +392,20 @@ void HttpsFront::Loop::Watch(Connection& c, uint32_t what) {
     event.data.fd = c.fd;
     epoll_ctl(events, c.watched == 0 ? EPOLL_CTL_ADD : EPOLL_CTL_MOD, c.fd, &event);
     c.watched = what;
+}
+
+// After a TLS call on `c` that returned `result` without finishing: waits for what it wants
+// (to read, or to write), or ends the connection on a failure or the peer's close.
+void HttpsFront::Loop::WaitOrClose(Connection& c, int result) {
+    const int error = SSL_get_error(c.ssl, result);
+    ERR_clear_error();
+    if (error == SSL_ERROR_WANT_READ) {
+        Watch(c, EPOLLIN);
+    } else if (error == SSL_ERROR_WANT_WRITE) {
+        Watch(c, EPOLLOUT);
+    } else {
+        Close(c.fd);
+    }
 }
 
 void HttpsFront::Loop::SetDeadline(Connection& c, Clock::time_point at) {
@@ -480,15 +495,7 @@ void HttpsFront::Loop::Step(Connection& c) {
                 ReadHead(c);
                 return;
             }
-            const int error = SSL_get_error(c.ssl, done);
-            ERR_clear_error();
-            if (error == SSL_ERROR_WANT_READ) {
-                Watch(c, EPOLLIN);
-            } else if (error == SSL_ERROR_WANT_WRITE) {
-                Watch(c, EPOLLOUT);
-            } else {
-                Close(c.fd);  // not TLS, or a certificate that is not pinned
-            }
+            WaitOrClose(c, done);  // a failure: not TLS, or a certificate that is not pinned
             return;
         }
         case Connection::Phase::kHead: ReadHead(c); return;
@@ -515,15 +522,7 @@ void HttpsFront::Loop::ReadHead(Connection& c) {
             c.buffer.append(piece, static_cast<size_t>(n));
             continue;
         }
-        const int error = SSL_get_error(c.ssl, n);
-        ERR_clear_error();
-        if (error == SSL_ERROR_WANT_READ) {
-            Watch(c, EPOLLIN);
-        } else if (error == SSL_ERROR_WANT_WRITE) {
-            Watch(c, EPOLLOUT);
-        } else {
-            Close(c.fd);
-        }
+        WaitOrClose(c, n);
         return;
     }
 }
@@ -573,15 +572,7 @@ void HttpsFront::Loop::WriteRefusal(Connection& c) {
             c.written += static_cast<size_t>(n);
             continue;
         }
-        const int error = SSL_get_error(c.ssl, n);
-        ERR_clear_error();
-        if (error == SSL_ERROR_WANT_WRITE) {
-            Watch(c, EPOLLOUT);
-        } else if (error == SSL_ERROR_WANT_READ) {
-            Watch(c, EPOLLIN);
-        } else {
-            Close(c.fd);
-        }
+        WaitOrClose(c, n);
         return;
     }
     // The answer is whole: the client is told no more comes, and what it still sends is let go.
@@ -608,15 +599,7 @@ void HttpsFront::Loop::Drain(Connection& c) {
             SetDeadline(c, Clock::now() + std::chrono::seconds(limits.silence_s));
             continue;
         }
-        const int error = SSL_get_error(c.ssl, n);
-        ERR_clear_error();
-        if (error == SSL_ERROR_WANT_READ) {
-            Watch(c, EPOLLIN);
-        } else if (error == SSL_ERROR_WANT_WRITE) {
-            Watch(c, EPOLLOUT);
-        } else {
-            Close(c.fd);
-        }
+        WaitOrClose(c, n);
         return;
     }
 }
