@@ -132,8 +132,7 @@ OneWay ExchangeOneWay(const DemoBranch& from, const DemoBranch& to, const std::f
     ListFileReader arrived(list_file);
     UnpackageResult saved = Unpackage(to.db, arrived);
     const std::filesystem::path receipt_file = file("receipt");
-    SaveReceiptFile(receipt_file, ReceiptFile{to.branch, from.branch, platform::Date::Now(), arrived.Header().sender,
-                                              arrived.Header().created, arrived.Sha256(), saved.packages});
+    SaveReceiptFile(receipt_file, ReceiptFor(to.branch, arrived.Header(), arrived.Sha256(), saved.packages));
     std::cout << fmt::format("{}. {} saves the bills{} and writes its receipt: {}\n", step++, t,
                              saved.failed ? " (with a failure, see above)" : "", receipt_file.string());
     const ReceiptFile receipt = ReadReceiptFile(ReadTextFile(receipt_file), receipt_file.string());

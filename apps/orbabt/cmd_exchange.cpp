@@ -124,8 +124,7 @@ int RunUnpackage(const UnpackageOptions& options) {
     // answer; what can be found out beforehand is found out before anything is saved.
     RequireWritableTarget(receipt_path);
     UnpackageResult result = Unpackage(*database, reader);
-    ReceiptFile receipt{own, file.sender, platform::Date::Now(), file.sender, file.created, list_sha256,
-                        result.packages};
+    const ReceiptFile receipt = ReceiptFor(own, file, list_sha256, result.packages);
     std::string receipt_error;
     try {
         SaveReceiptFile(receipt_path, receipt);

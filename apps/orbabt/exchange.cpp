@@ -508,4 +508,15 @@ void RequireBranch(const Branch& named, const Branch& expected, std::string_view
                             db.ShownLocation(), expected.number, expected.name));
 }
 
+ReceiptFile ReceiptFor(const Branch& own, const ListFile& answered, const std::string& list_sha256,
+                       std::vector<ReceiptPackage> packages) {
+    return ReceiptFile{.sender = own,
+                       .receiver = answered.sender,
+                       .created = platform::Date::Now(),
+                       .list_sender = answered.sender,
+                       .list_created = answered.created,
+                       .list_sha256 = list_sha256,
+                       .packages = std::move(packages)};
+}
+
 }  // namespace orba::apps

@@ -99,6 +99,12 @@ UnpackageResult Unpackage(hostkit::Database& db, const ListFile& file);
 // at full speed and few enough that a batch takes a few megabytes.
 UnpackageResult Unpackage(hostkit::Database& db, ListFileReader& reader, size_t bills_per_piece = 500);
 
+// The receipt branch `own` writes for the list `answered` (whose text has the SHA-256
+// `list_sha256`) once it has saved its bills, with what became of each: the one place a
+// receipt is made.
+ReceiptFile ReceiptFor(const Branch& own, const ListFile& answered, const std::string& list_sha256,
+                       std::vector<ReceiptPackage> packages);
+
 // The fingerprints of the bills `ids` of a bill type code (501, 502, 503) as they stand now
 // at `database`, extracted as packaging extracts them; a bill not found has none.
 std::unordered_map<int32_t, std::string> CurrentFingerprints(hostkit::Database& db, int32_t bill_type,

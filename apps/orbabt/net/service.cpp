@@ -232,8 +232,7 @@ public:
         }
         RequireBranch(file.receiver, own_, name, "receiver", *db_);
         const UnpackageResult saved = Unpackage(*db_, reader);
-        const ReceiptFile receipt{own_, file.sender, platform::Date::Now(), file.sender, file.created,
-                                  record.list_sha256, saved.packages};
+        const ReceiptFile receipt = ReceiptFor(own_, file, record.list_sha256, saved.packages);
         CountReceipt(receipt, record);
         return WriteReceiptFile(receipt);
     }

@@ -311,8 +311,7 @@ int Pull(const PullOptions& options, ServiceClient& service, ExchangeRecord& rec
     PrintPackages(counts);
 
     UnpackageResult saved = Unpackage(*database, reader);
-    const ReceiptFile receipt{own, file.sender, platform::Date::Now(), file.sender, file.created,
-                              record.list_sha256, saved.packages};
+    const ReceiptFile receipt = ReceiptFor(own, file, record.list_sha256, saved.packages);
     PrintReceipt(receipt, saved.not_reached);
     CountReceipt(receipt, record);
     // The bills are saved here; until the service has the receipt they stay unmarked there.
