@@ -280,30 +280,8 @@ std::unique_ptr<SSL_CTX, decltype(&SSL_CTX_free)> ServiceContext(const ServeOpti
     return ctx;
 }
 
-}  // namespace
-
-int RunServe(const ServeOptions& options) {
-    RequirePrivateKey(options.key, options.allow_shared_key);
-    const auto [host, port] = HostAndPort(options.listen);
-    Service service(options);
-    // SIGTERM and SIGINT are taken by one thread, which stops the server; the threads that
-    // answer requests never see them, so the exchange in hand finishes.
-    sigset_t stop_signals;
-    sigemptyset(&stop_signals);
-    sigaddset(&stop_signals, SIGTERM);
-    sigaddset(&stop_signals, SIGINT);
-    pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
-    // A client gone before its answer is written ends that answer, not the service.
-    signal(SIGPIPE, SIG_IGN);
-
-    const auto ctx = ServiceContext(options);
-    RequirePinnedPeer(*ctx, service.Check());
-    Router server;
-    // A body whose length says it is over the limit is refused before it is read; one sent in
-    // chunks, or compressed, is bounded as it is read (ReadBody). JSON answers go
-    // gzip-compressed to a client that accepts it (the HTTP library does that).
-    const uint64_t body_limit = InputLimitMb() << 20;
-    server.set_payload_max_length(static_cast<size_t>(body_limit));
+// What the service answers at each of its paths.
+void AddRoutes(Router& server, Service& service) {
     server.Post("/v1/requests", [&](const httplib::Request& req, httplib::Response& res,
                                 const httplib::ContentReader& reader) {
         const std::optional<std::string> body = ReadBody(req, res, reader);
@@ -354,6 +332,33 @@ int RunServe(const ServeOptions& options) {
             });
         }
     });
+}
+
+}  // namespace
+
+int RunServe(const ServeOptions& options) {
+    RequirePrivateKey(options.key, options.allow_shared_key);
+    const auto [host, port] = HostAndPort(options.listen);
+    Service service(options);
+    // SIGTERM and SIGINT are taken by one thread, which stops the server; the threads that
+    // answer requests never see them, so the exchange in hand finishes.
+    sigset_t stop_signals;
+    sigemptyset(&stop_signals);
+    sigaddset(&stop_signals, SIGTERM);
+    sigaddset(&stop_signals, SIGINT);
+    pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
+    // A client gone before its answer is written ends that answer, not the service.
+    signal(SIGPIPE, SIG_IGN);
+
+    const auto ctx = ServiceContext(options);
+    RequirePinnedPeer(*ctx, service.Check());
+    Router server;
+    // A body whose length says it is over the limit is refused before it is read; one sent in
+    // chunks, or compressed, is bounded as it is read (ReadBody). JSON answers go
+    // gzip-compressed to a client that accepts it (the HTTP library does that).
+    const uint64_t body_limit = InputLimitMb() << 20;
+    server.set_payload_max_length(static_cast<size_t>(body_limit));
+    AddRoutes(server, service);
 
     // Handshakes and request heads get a short time of their own, whatever --timeout says: a
     // peer that needs longer for a few hundred bytes is not one to wait for.
