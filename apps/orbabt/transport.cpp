@@ -2,8 +2,6 @@
 
 #include <fmt/format.h>
 
-#include <openssl/evp.h>
-
 #include <cstdlib>
 #include <functional>
 #include <memory>
@@ -15,6 +13,7 @@
 #include "data/bill_records.h"
 #include "host/variant_dictionary.h"
 #include "host/variant_json.h"
+#include "hostkit/sha256.h"
 #include "platform/dispatch.h"
 #include "platform/error.h"
 #include "platform/json_codec.h"
@@ -199,37 +198,10 @@ std::string WriteListFile(const ListFile& file, bool pretty) {
     return host::ToJson(Variant(ListEnvelope(file, file.list)), pretty ? kPrettyIndent : kCompact) + "\n";
 }
 
-namespace {
-
-// The SHA-256 of bytes handed over piece by piece.
-class Digest {
-public:
-    Digest() : ctx_(EVP_MD_CTX_new(), EVP_MD_CTX_free) {
-        if (!ctx_ || EVP_DigestInit_ex(ctx_.get(), EVP_sha256(), nullptr) != 1) Fail();
-    }
-    void Add(const char* bytes, size_t n) {
-        if (EVP_DigestUpdate(ctx_.get(), bytes, n) != 1) Fail();
-    }
-    std::string Hex() {
-        unsigned char bytes[EVP_MAX_MD_SIZE];
-        unsigned int length = 0;
-        if (EVP_DigestFinal_ex(ctx_.get(), bytes, &length) != 1) Fail();
-        std::string hex;
-        for (unsigned int i = 0; i < length; ++i) hex += fmt::format("{:02x}", bytes[i]);
-        return hex;
-    }
-
-private:
-    [[noreturn]] static void Fail() { throw Error(ErrorCode::kIoError, "The SHA-256 of the list cannot be computed"); }
-    std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> ctx_;
-};
-
-}  // namespace
-
 std::string SaveListFile(const std::filesystem::path& path, const ListFile& header, const Ref<platform::Object>& list,
                          bool pretty) {
     const Variant envelope(ListEnvelope(header, list));
-    Digest digest;
+    hostkit::Sha256 digest("the list");
     WriteOutputFile(path, [&](const TextSink& put) {
         const TextSink hashed = [&](std::string_view text) {
             digest.Add(text.data(), text.size());
@@ -298,7 +270,7 @@ struct StopReading {};
 
 ListFileReader::ListFileReader(const std::filesystem::path& path, BillObserver on_bill, std::string name)
     : file_(std::make_unique<InputFile>(path, false)), name_(name.empty() ? path.string() : std::move(name)) {
-    Digest digest;
+    hostkit::Sha256 digest("the list");
     // The first reading keeps the envelope and the packages, each bill counted and let go.
     platform::ContainerFactory factory = host::HostContainers();
     factory.path_depth = 3;

@@ -108,18 +108,6 @@ std::string CanonicalBillText(const Variant& bill) {
     return out;
 }
 
-std::string Sha256Hex(std::string_view bytes) {
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int length = 0;
-    if (EVP_Digest(bytes.data(), bytes.size(), digest, &length, EVP_sha256(), nullptr) != 1) {
-        throw Error(ErrorCode::kIoError, "A SHA-256 cannot be computed");
-    }
-    std::string hex;
-    hex.reserve(2 * length);
-    for (unsigned int i = 0; i < length; ++i) fmt::format_to(std::back_inserter(hex), "{:02x}", digest[i]);
-    return hex;
-}
-
 std::string BillFingerprint(const Variant& bill) { return Sha256Hex(CanonicalBillText(bill)); }
 
 }  // namespace orba::hostkit

@@ -4,6 +4,8 @@
 // gives the same fingerprint whether it was read from the account database or from a list.
 #pragma once
 
+#include "hostkit/sha256.h"
+
 #include <string>
 
 #include "platform/variant.h"
@@ -20,8 +22,5 @@ std::string CanonicalBillText(const platform::Variant& bill);
 
 // The SHA-256 of the canonical text, as 64 lowercase hexadecimal digits.
 std::string BillFingerprint(const platform::Variant& bill);
-
-// The SHA-256 of `bytes` as 64 lowercase hexadecimal digits.
-std::string Sha256Hex(std::string_view bytes);
 
 }  // namespace orba::hostkit

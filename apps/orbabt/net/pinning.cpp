@@ -1,4 +1,5 @@
 #include "apps/orbabt/net/pinning.h"
+#include "hostkit/sha256.h"
 
 #include <fmt/format.h>
 #include <openssl/evp.h>
@@ -63,9 +64,7 @@ std::string CertificateFingerprint(X509* certificate) {
     unsigned char digest[EVP_MAX_MD_SIZE];
     unsigned int length = 0;
     if (X509_digest(certificate, EVP_sha256(), digest, &length) != 1) return {};
-    std::string hex;
-    for (unsigned int i = 0; i < length; ++i) hex += fmt::format("{:02x}", digest[i]);
-    return hex;
+    return hostkit::HexOf(digest, length);
 }
 
 std::string PinnedFingerprint(std::string_view certificate, const std::filesystem::path& base,

@@ -1,7 +1,7 @@
 #include "apps/orbabt/net/spool.h"
+#include "hostkit/sha256.h"
 
 #include <fmt/format.h>
-#include <openssl/evp.h>
 #include <stdlib.h>
 
 #include <fcntl.h>
@@ -181,21 +181,14 @@ void SpoolFile::Close() {
 
 std::string Sha256OfFile(const fs::path& path) {
     std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(path.c_str(), "rb"), &std::fclose);
-    std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> ctx(EVP_MD_CTX_new(), EVP_MD_CTX_free);
-    bool ok = file && ctx && EVP_DigestInit_ex(ctx.get(), EVP_sha256(), nullptr) == 1;
+    const std::string what = fmt::format("'{}'", path.string());
+    hostkit::Sha256 digest(what);
     char buffer[1 << 16];
-    for (size_t n; ok && (n = std::fread(buffer, 1, sizeof buffer, file.get())) > 0;) {
-        ok = EVP_DigestUpdate(ctx.get(), buffer, n) == 1;
+    for (size_t n; file && (n = std::fread(buffer, 1, sizeof buffer, file.get())) > 0;) digest.Add(buffer, n);
+    if (!file || std::ferror(file.get())) {
+        throw Error(ErrorCode::kIoError, fmt::format("The SHA-256 of {} cannot be computed: it cannot be read", what));
     }
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int length = 0;
-    ok = ok && !std::ferror(file.get()) && EVP_DigestFinal_ex(ctx.get(), digest, &length) == 1;
-    if (!ok) {
-        throw Error(ErrorCode::kIoError, fmt::format("The SHA-256 of '{}' cannot be computed", path.string()));
-    }
-    std::string hex;
-    for (unsigned int i = 0; i < length; ++i) hex += fmt::format("{:02x}", digest[i]);
-    return hex;
+    return digest.Hex();
 }
 
 }  // namespace orba::apps::net
