@@ -362,6 +362,7 @@ struct HttpsFront::Loop {
     void Watch(Connection& c, uint32_t what);
     void WaitOrClose(Connection& c, int result);
     void SetDeadline(Connection& c, Clock::time_point at);
+    std::unique_ptr<Connection> Release(int fd);
     void Close(int fd);
     void Work(Connection* c);
     void TakeBack();
@@ -414,21 +415,27 @@ void HttpsFront::Loop::SetDeadline(Connection& c, Clock::time_point at) {
     deadlines.insert({at, c.fd});
 }
 
-// Forgets the connection `fd` and ends it.
-void HttpsFront::Loop::Close(int fd) {
+// Takes the connection `fd` out of the front's hands (its indexes and the waiting); null when
+// the front does not hold it.
+std::unique_ptr<Connection> HttpsFront::Loop::Release(int fd) {
     const auto found = open.find(fd);
-    if (found == open.end()) return;
-    Connection& c = *found->second;
-    deadlines.erase({c.deadline, fd});
-    by_age.erase({c.age, fd});
-    auto address = by_address.find(c.address);
+    if (found == open.end()) return nullptr;
+    std::unique_ptr<Connection> c = std::move(found->second);
+    open.erase(found);
+    deadlines.erase({c->deadline, fd});
+    by_age.erase({c->age, fd});
+    auto address = by_address.find(c->address);
     if (address != by_address.end()) {
-        address->second.erase({c.age, fd});
+        address->second.erase({c->age, fd});
         if (address->second.empty()) by_address.erase(address);
     }
-    if (c.watched) epoll_ctl(events, EPOLL_CTL_DEL, fd, nullptr);
-    open.erase(found);  // frees the session and closes the socket
+    if (c->watched) epoll_ctl(events, EPOLL_CTL_DEL, fd, nullptr);
+    c->watched = 0;
+    return c;
 }
+
+// Forgets the connection `fd` and ends it (the session is freed and the socket closed).
+void HttpsFront::Loop::Close(int fd) { Release(fd); }
 
 // Takes `fd` in. When the connections waiting here are as many as allowed, from its address or
 // from all, the one that has waited longest makes room: a client that opens connections and
@@ -538,16 +545,7 @@ void HttpsFront::Loop::HeadComplete(Connection& c, size_t head_size) {
         return;
     }
     // To a worker: the front lets go of it until the answer has been written.
-    const int fd = c.fd;
-    Connection* handed = open.at(fd).release();
-    handed->watched = 0;
-    epoll_ctl(events, EPOLL_CTL_DEL, fd, nullptr);
-    open.erase(fd);
-    deadlines.erase({handed->deadline, fd});
-    by_age.erase({handed->age, fd});
-    auto address = by_address.find(handed->address);
-    address->second.erase({handed->age, fd});
-    if (address->second.empty()) by_address.erase(address);
+    Connection* handed = Release(c.fd).release();
     workers->enqueue([this, handed] { Work(handed); });
 }
 

@@ -1,5 +1,4 @@
 #include "apps/orbabt/net/pinning.h"
-#include "hostkit/sha256.h"
 
 #include <fmt/format.h>
 #include <openssl/evp.h>
@@ -12,6 +11,7 @@
 #include <cstdio>
 #include <memory>
 
+#include "hostkit/sha256.h"
 #include "platform/error.h"
 
 namespace orba::apps::net {

@@ -1,5 +1,4 @@
 #include "apps/orbabt/net/spool.h"
-#include "hostkit/sha256.h"
 
 #include <fmt/format.h>
 #include <stdlib.h>
@@ -16,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "hostkit/sha256.h"
 #include "platform/error.h"
 
 namespace orba::apps::net {
