@@ -11,13 +11,14 @@
 
 #include "apps/orbabt/net/https_front.h"
 #include "apps/orbabt/net/request_body.h"
-#include "apps/orbabt/safe_file.h"
-#include "apps/orbabt/transport.h"
+#include "exchange/safe_file.h"
+#include "exchange/transport.h"
 #include "platform/error.h"
 
 namespace {
 
 using namespace orba::apps;
+using namespace orba::exchange;
 
 // The request's bytes to read; what is written is let go.
 class BytesStream : public httplib::Stream {

@@ -4,19 +4,19 @@
 #include <cstdint>
 #include <string_view>
 
-#include "apps/orbabt/transport.h"
+#include "exchange/transport.h"
 #include "platform/error.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string_view text(reinterpret_cast<const char*>(data), size);
     try {
-        auto request = orba::apps::ReadRequestFile(text, "fuzz.json");
-        (void)orba::apps::WriteRequestFile(request);
+        auto request = orba::exchange::ReadRequestFile(text, "fuzz.json");
+        (void)orba::exchange::WriteRequestFile(request);
     } catch (const orba::platform::Error&) {
     }
     try {
-        auto list = orba::apps::ReadListFile(text, "fuzz.json");
-        (void)orba::apps::WriteListFile(list);
+        auto list = orba::exchange::ReadListFile(text, "fuzz.json");
+        (void)orba::exchange::WriteListFile(list);
     } catch (const orba::platform::Error&) {
     }
     return 0;

@@ -6,14 +6,16 @@
 #include <iostream>
 #include <map>
 
-#include "apps/orbabt/exchange.h"
-#include "apps/orbabt/safe_file.h"
-#include "apps/orbabt/transport.h"
+#include "exchange/steps.h"
+#include "exchange/safe_file.h"
+#include "exchange/transport.h"
 #include "data/bill_records.h"
 #include "host/variant_dictionary.h"
 #include "platform/error.h"
 
 namespace orba::apps {
+
+using namespace orba::exchange;
 
 using host::VariantDictionary;
 using host::VariantVector;

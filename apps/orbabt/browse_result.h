@@ -7,7 +7,7 @@
 
 #include <vector>
 
-#include "apps/orbabt/transport.h"
+#include "exchange/transport.h"
 #include "host/variant_vector.h"
 
 namespace orba::hostkit {
@@ -15,6 +15,8 @@ class Database;
 }
 
 namespace orba::apps {
+
+using namespace orba::exchange;
 
 // The exit status when the window left nothing to write.
 inline constexpr int kNothingChosen = 2;

@@ -12,10 +12,10 @@
 
 #include "apps/orbabt/browse_result.h"
 #include "apps/orbabt/commands.h"
-#include "apps/orbabt/exchange.h"
+#include "exchange/steps.h"
 #include "apps/orbabt/host_setup.h"
 #include "apps/orbabt/net/transfer.h"
-#include "apps/orbabt/safe_file.h"
+#include "exchange/safe_file.h"
 #include "facade/bill_trans.h"
 #include "facade/browse_entry.h"
 #include "data/bill_records.h"
@@ -26,6 +26,8 @@
 #include "platform/printable_text.h"
 
 namespace orba::apps {
+
+using namespace orba::exchange;
 
 using host::VariantVector;
 using platform::Error;

@@ -8,17 +8,19 @@
 #include <memory>
 
 #include "apps/orbabt/commands.h"
-#include "apps/orbabt/exchange.h"
+#include "exchange/steps.h"
 #include "apps/orbabt/exchange_summary.h"
 #include "apps/orbabt/host_setup.h"
-#include "apps/orbabt/mark.h"
-#include "apps/orbabt/safe_file.h"
-#include "apps/orbabt/transport.h"
+#include "exchange/mark.h"
+#include "exchange/safe_file.h"
+#include "exchange/transport.h"
 #include "hostkit/db/database.h"
 #include "platform/error.h"
 #include "platform/printable_text.h"
 
 namespace orba::apps {
+
+using namespace orba::exchange;
 
 using platform::Error;
 using platform::ErrorCode;

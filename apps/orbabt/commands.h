@@ -7,13 +7,15 @@
 #include <string>
 #include <vector>
 
-#include "apps/orbabt/safe_file.h"
+#include "exchange/safe_file.h"
 
 namespace CLI {
 class App;
 }
 
 namespace orba::apps {
+
+using namespace orba::exchange;
 
 // What the commands share: the options several of them take, and the command chosen on the
 // command line with the files it reads.

@@ -5,10 +5,12 @@
 #include <string>
 #include <vector>
 
-#include "apps/orbabt/exchange.h"
-#include "apps/orbabt/transport.h"
+#include "exchange/steps.h"
+#include "exchange/transport.h"
 
 namespace orba::apps {
+
+using namespace orba::exchange;
 
 // One line per package: its bill type, bills and lines.
 void PrintPackages(const std::vector<PackageCount>& counts);

@@ -10,13 +10,14 @@
 #include "apps/orbabt/host_setup.h"
 #include "apps/orbabt/net/service.h"
 #include "apps/orbabt/net/transfer.h"
-#include "apps/orbabt/safe_file.h"
+#include "exchange/safe_file.h"
 #include "hostkit/components/app_connection.h"
 #include "platform/error.h"
 #include "platform/printable_text.h"
 
 int main(int argc, char** argv) {
     using namespace orba::apps;
+    using namespace orba::exchange;
     CLI::App app{"orbabt: moves bills between the account databases of related branches"};
     app.require_subcommand(1);
     app.set_version_flag("--version", std::string("orbabt ") + ORBA_VERSION, "Print the version and exit");

@@ -13,8 +13,8 @@
 
 #include "apps/orbabt/browse_result.h"
 #include "apps/orbabt/cmd_browse.h"
-#include "apps/orbabt/exchange.h"
-#include "apps/orbabt/transport.h"
+#include "exchange/steps.h"
+#include "exchange/transport.h"
 #include "data/bill_records.h"
 #include "data/data_trans.h"
 #include "facade/bill_trans.h"
@@ -32,6 +32,8 @@
 #include "ui/browse/frm_browse_base.h"
 
 namespace orba::apps {
+
+using namespace orba::exchange;
 namespace {
 
 namespace fs = std::filesystem;

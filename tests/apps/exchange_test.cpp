@@ -13,9 +13,9 @@
 #include <string>
 #include <vector>
 
-#include "apps/orbabt/exchange.h"
-#include "apps/orbabt/mark.h"
-#include "apps/orbabt/transport.h"
+#include "exchange/steps.h"
+#include "exchange/mark.h"
+#include "exchange/transport.h"
 #include "hostkit/db/database.h"
 #include "data/bill_records.h"
 #include "facade/bill_trans.h"
@@ -24,6 +24,8 @@
 #include "support/exchange_records.h"
 
 namespace orba::apps {
+
+using namespace orba::exchange;
 namespace {
 
 namespace fs = std::filesystem;

@@ -38,8 +38,8 @@
 #include "apps/orbabt/cmd_browse.h"
 #include "apps/orbabt/net/exchange_log.h"
 #include "apps/orbabt/net/pinning.h"
-#include "apps/orbabt/safe_file.h"
-#include "apps/orbabt/transport.h"
+#include "exchange/safe_file.h"
+#include "exchange/transport.h"
 #include "host/variant_json.h"
 #include "host/variant_dictionary.h"
 #include "host/variant_vector.h"
@@ -56,6 +56,8 @@
 #include "support/pg_server.h"
 
 namespace orba::apps {
+
+using namespace orba::exchange;
 namespace {
 
 namespace fs = std::filesystem;

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "apps/orbabt/transport.h"
+#include "exchange/transport.h"
 #include "host/variant_dictionary.h"
 #include "host/variant_json.h"
 #include "host/variant_vector.h"
@@ -25,6 +25,8 @@
 #include "support/pg_server.h"
 
 namespace orba::apps {
+
+using namespace orba::exchange;
 namespace {
 
 namespace fs = std::filesystem;

@@ -1,6 +1,6 @@
 // The command-line host's file handling under the conditions a hostile or unlucky user
 // creates: devices, links, folders, a full disk, endless or oversized input.
-#include "apps/orbabt/safe_file.h"
+#include "exchange/safe_file.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -21,6 +21,8 @@
 #include "support/file_size_limit.h"
 
 namespace orba::apps {
+
+using namespace orba::exchange;
 namespace {
 
 namespace fs = std::filesystem;

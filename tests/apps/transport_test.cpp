@@ -1,6 +1,6 @@
 // The transport files of the command-line host: a request and a transmission list survive
 // the file exactly, and a file of another format, version or shape is refused with its name.
-#include "apps/orbabt/transport.h"
+#include "exchange/transport.h"
 
 #include <gtest/gtest.h>
 
@@ -18,6 +18,8 @@
 #include "support/exchange_records.h"
 
 namespace orba::apps {
+
+using namespace orba::exchange;
 namespace {
 
 using host::VariantDictionary;

@@ -17,13 +17,15 @@
 
 #include "apps/orbabt/host_setup.h"
 #include "apps/orbabt/net/spool.h"
-#include "apps/orbabt/safe_file.h"
+#include "exchange/safe_file.h"
 #include "host/variant_dictionary.h"
 #include "host/variant_json.h"
 #include "platform/error.h"
 #include "platform/printable_text.h"
 
 namespace orba::apps::net {
+
+using namespace orba::exchange;
 
 using platform::Error;
 using platform::ErrorCode;

@@ -13,7 +13,7 @@
 #include <iostream>
 #include <vector>
 
-#include "apps/orbabt/safe_file.h"
+#include "exchange/safe_file.h"
 #include "facade/transmit_log.h"
 #include "host/variant_dictionary.h"
 #include "host/variant_json.h"
@@ -23,6 +23,8 @@
 #include "platform/printable_text.h"
 
 namespace orba::apps::net {
+
+using namespace orba::exchange;
 
 using platform::MakeRef;
 using platform::Variant;

@@ -12,13 +12,15 @@
 #include <string>
 #include <string_view>
 
-#include "apps/orbabt/transport.h"
+#include "exchange/transport.h"
 
 namespace orba::hostkit {
 class Database;
 }
 
 namespace orba::apps::net {
+
+using namespace orba::exchange;
 
 struct TypeCounts {
     int sent = 0, saved = 0, updated = 0, held = 0, not_saved = 0, marked = 0;

@@ -2,7 +2,7 @@
 
 #include <fmt/format.h>
 
-#include "apps/orbabt/transport.h"
+#include "exchange/transport.h"
 #include "host/variant_dictionary.h"
 #include "host/variant_json.h"
 #include "host/variant_vector.h"
@@ -10,6 +10,8 @@
 #include "platform/error.h"
 
 namespace orba::apps::net {
+
+using namespace orba::exchange;
 
 using platform::Error;
 using platform::ErrorCode;

@@ -10,13 +10,15 @@
 #include <vector>
 
 #include "apps/orbabt/net/pinning.h"
-#include "apps/orbabt/transport.h"
+#include "exchange/transport.h"
 
 namespace orba::hostkit {
 class Database;
 }
 
 namespace orba::apps::net {
+
+using namespace orba::exchange;
 
 struct Peer {
     std::string branch;

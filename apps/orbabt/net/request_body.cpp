@@ -4,13 +4,15 @@
 
 #include <iostream>
 
-#include "apps/orbabt/safe_file.h"
+#include "exchange/safe_file.h"
 #include "host/variant_dictionary.h"
 #include "host/variant_json.h"
 #include "platform/error.h"
 #include "platform/printable_text.h"
 
 namespace orba::apps::net {
+
+using namespace orba::exchange;
 
 using platform::Error;
 using platform::MakeRef;

@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-#include "apps/orbabt/exchange.h"
+#include "exchange/steps.h"
 #include "apps/orbabt/net/exchange_log.h"
 #include "host/variant_vector.h"
 #include "hostkit/db/database.h"
@@ -12,6 +12,8 @@
 #include "platform/printable_text.h"
 
 namespace orba::apps::net {
+
+using namespace orba::exchange;
 
 using platform::MakeRef;
 using platform::Variant;

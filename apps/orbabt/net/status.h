@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "apps/orbabt/net/peers.h"
-#include "apps/orbabt/transport.h"
+#include "exchange/transport.h"
 #include "host/variant_dictionary.h"
 
 namespace orba::hostkit {
@@ -20,6 +20,8 @@ class Database;
 }
 
 namespace orba::apps::net {
+
+using namespace orba::exchange;
 
 struct PeerStatus {
     Branch branch;                          // its number (t_SonCompany.FNumber) and name

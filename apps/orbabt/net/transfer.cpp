@@ -11,16 +11,16 @@
 #include <optional>
 
 #include "apps/orbabt/commands.h"
-#include "apps/orbabt/exchange.h"
+#include "exchange/steps.h"
 #include "apps/orbabt/exchange_summary.h"
 #include "apps/orbabt/host_setup.h"
-#include "apps/orbabt/mark.h"
+#include "exchange/mark.h"
 #include "apps/orbabt/net/exchange_log.h"
 #include "apps/orbabt/net/peers.h"
 #include "apps/orbabt/net/spool.h"
 #include "apps/orbabt/net/status.h"
-#include "apps/orbabt/safe_file.h"
-#include "apps/orbabt/transport.h"
+#include "exchange/safe_file.h"
+#include "exchange/transport.h"
 #include "host/variant_dictionary.h"
 #include "host/variant_json.h"
 #include "hostkit/db/database.h"
@@ -28,6 +28,8 @@
 #include "platform/printable_text.h"
 
 namespace orba::apps::net {
+
+using namespace orba::exchange;
 
 using platform::Error;
 using platform::ErrorCode;

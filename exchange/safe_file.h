@@ -13,7 +13,7 @@
 
 #include "host/variant_vector.h"
 
-namespace orba::apps {
+namespace orba::exchange {
 
 // Largest input file read unless raised (--max-input-mb).
 inline constexpr uint64_t kDefaultInputLimitMb = 256;
@@ -141,4 +141,4 @@ void RequireWritableTarget(const std::filesystem::path& path);
 // several times is packaged once.
 platform::Ref<host::VariantVector> DistinctRequests(const host::VariantVector& requests);
 
-}  // namespace orba::apps
+}  // namespace orba::exchange

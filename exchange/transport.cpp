@@ -1,4 +1,4 @@
-#include "apps/orbabt/transport.h"
+#include "exchange/transport.h"
 
 #include <fmt/format.h>
 
@@ -9,7 +9,7 @@
 #include <span>
 #include <utility>
 
-#include "apps/orbabt/safe_file.h"
+#include "exchange/safe_file.h"
 #include "data/bill_records.h"
 #include "host/variant_dictionary.h"
 #include "host/variant_json.h"
@@ -18,7 +18,7 @@
 #include "platform/error.h"
 #include "platform/json_codec.h"
 
-namespace orba::apps {
+namespace orba::exchange {
 
 using host::VariantDictionary;
 using host::VariantVector;
@@ -482,4 +482,4 @@ std::string ReadTextFile(const std::filesystem::path& path) { return ReadInputFi
 
 void WriteTextFile(const std::filesystem::path& path, std::string_view text) { WriteOutputFile(path, text); }
 
-}  // namespace orba::apps
+}  // namespace orba::exchange

@@ -1,4 +1,4 @@
-#include "apps/orbabt/safe_file.h"
+#include "exchange/safe_file.h"
 
 #include <fcntl.h>
 #include <fmt/format.h>
@@ -17,7 +17,7 @@
 #include "host/variant_dictionary.h"
 #include "platform/error.h"
 
-namespace orba::apps {
+namespace orba::exchange {
 
 using platform::Error;
 using platform::ErrorCode;
@@ -471,4 +471,4 @@ platform::Ref<host::VariantVector> DistinctRequests(const host::VariantVector& r
     return distinct;
 }
 
-}  // namespace orba::apps
+}  // namespace orba::exchange

@@ -1,4 +1,4 @@
-#include "apps/orbabt/exchange.h"
+#include "exchange/steps.h"
 
 #include <fmt/format.h>
 
@@ -21,7 +21,11 @@
 #include "platform/error.h"
 #include "platform/printable_text.h"
 
-namespace orba::apps {
+namespace orba::exchange {
+
+using apps::ConsoleUi;
+using apps::ProgressVisible;
+using apps::UseDatabase;
 
 using host::VariantDictionary;
 using host::VariantVector;
@@ -519,4 +523,4 @@ ReceiptFile ReceiptFor(const Branch& own, const ListFile& answered, const std::s
                        .packages = std::move(packages)};
 }
 
-}  // namespace orba::apps
+}  // namespace orba::exchange

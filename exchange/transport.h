@@ -17,7 +17,7 @@
 #include "hostkit/save_data.h"
 #include "platform/date.h"
 
-namespace orba::apps {
+namespace orba::exchange {
 
 inline constexpr std::string_view kRequestFormat = "OrbaBillTransmit.DownloadRequest";
 inline constexpr std::string_view kListFormat = "OrbaBillTransmit.TransmissionList";
@@ -146,4 +146,4 @@ std::string ReadTextFile(const std::filesystem::path& path);
 // links and folders as safe_file.h says.
 void WriteTextFile(const std::filesystem::path& path, std::string_view text);
 
-}  // namespace orba::apps
+}  // namespace orba::exchange

@@ -1,6 +1,6 @@
 // Marking what a receipt acknowledges: the receipt's checks, the bills as they stand here
 // read a few hundred at a time, and the marking itself through the library.
-#include "apps/orbabt/mark.h"
+#include "exchange/mark.h"
 
 #include <fmt/format.h>
 
@@ -14,7 +14,7 @@
 #include "platform/error.h"
 #include "platform/printable_text.h"
 
-namespace orba::apps {
+namespace orba::exchange {
 
 using platform::Error;
 using platform::ErrorCode;
@@ -270,4 +270,4 @@ MarkResult MarkAcknowledged(hostkit::Database& database, const ReceiptFile& rece
     return result;
 }
 
-}  // namespace orba::apps
+}  // namespace orba::exchange

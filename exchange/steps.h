@@ -9,13 +9,13 @@
 #include <unordered_map>
 #include <vector>
 
-#include "apps/orbabt/transport.h"
+#include "exchange/transport.h"
 
 namespace orba::hostkit {
 class Database;
 }
 
-namespace orba::apps {
+namespace orba::exchange {
 
 // The branch an account database belongs to (its "IC"/"BrID" option and t_SonCompany).
 Branch OwnBranch(hostkit::Database& db);
@@ -131,4 +131,4 @@ int32_t TranTypeOf(int32_t bill_type);
 // The English name of a bill type code, for summaries.
 std::string BillTypeName(int32_t bill_type);
 
-}  // namespace orba::apps
+}  // namespace orba::exchange

@@ -10,14 +10,14 @@
 #include <utility>
 #include <vector>
 
-#include "apps/orbabt/exchange.h"
-#include "apps/orbabt/transport.h"
+#include "exchange/steps.h"
+#include "exchange/transport.h"
 
 namespace orba::hostkit {
 class Database;
 }
 
-namespace orba::apps {
+namespace orba::exchange {
 
 // Bills of one package that the supplying branch has marked transmitted.
 int CountMarked(hostkit::Database& db, const PackageCount& package);
@@ -44,4 +44,4 @@ struct MarkResult {
 MarkResult MarkAcknowledged(hostkit::Database& db, const ReceiptFile& receipt, std::string_view file_name,
                             const Branch& own, const std::function<void()>& before_marking = {});
 
-}  // namespace orba::apps
+}  // namespace orba::exchange
