@@ -270,4 +270,17 @@ MarkResult MarkAcknowledged(hostkit::Database& database, const ReceiptFile& rece
     return result;
 }
 
+MarkResult AcceptReceipt(hostkit::Database& db, const Branch& own, const ReceiptFile& receipt, std::string_view name,
+                         const std::function<void()>& once_checked) {
+    RequireBranch(receipt.receiver, own, name, "receiver", db);
+    RequireBranch(receipt.list_sender, own, name, "answered list's sender", db);
+    if (once_checked) once_checked();
+    return MarkAcknowledged(db, receipt, name, own);
+}
+
+bool MarkWithoutReceipt(hostkit::Database& db, const Branch& own, const ListFile& file, std::string_view name) {
+    RequireBranch(file.sender, own, name, "sender", db);
+    return Mark(db, file.list);
+}
+
 }  // namespace orba::exchange

@@ -44,4 +44,14 @@ struct MarkResult {
 MarkResult MarkAcknowledged(hostkit::Database& db, const ReceiptFile& receipt, std::string_view file_name,
                             const Branch& own, const std::function<void()>& before_marking = {});
 
+// The step "accept a receipt": checks that `receipt` (named `name` in messages) answers a list
+// of `own`, the branch of `db`, and is addressed to it, then marks what it proves
+// (MarkAcknowledged); `once_checked`, when given, runs between the check and the marking.
+MarkResult AcceptReceipt(hostkit::Database& db, const Branch& own, const ReceiptFile& receipt, std::string_view name,
+                         const std::function<void()>& once_checked = {});
+
+// Marks every bill of the list `file`, made by `own`, transmitted without a receipt; false when
+// the library reported a failure.
+bool MarkWithoutReceipt(hostkit::Database& db, const Branch& own, const ListFile& file, std::string_view name);
+
 }  // namespace orba::exchange

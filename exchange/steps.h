@@ -9,6 +9,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "exchange/counts.h"
 #include "exchange/transport.h"
 
 namespace orba::hostkit {
@@ -20,49 +21,27 @@ namespace orba::exchange {
 // The branch an account database belongs to (its "IC"/"BrID" option and t_SonCompany).
 Branch OwnBranch(hostkit::Database& db);
 
-struct PackageCount {
-    int32_t bill_type = 0;
-    int bills = 0;
-    int lines = 0;
-    // Bills of the package's own transaction type (a notice package carries the notices of
-    // the other type too; they are saved from their own package).
-    int own_bills = 0;
-    int own_lines = 0;
-    std::vector<std::string> bill_numbers;  // of the package's own bills
-    std::vector<int32_t> inter_ids;         // of the package's own bills
+// The step "package for a branch": packages, at `db`, every bill of the requested types for
+// the receiver of `header` and writes the list file `path` as the bills are extracted, so that
+// one bill at a time is held, however long the list: the file is the one SaveListFile makes of
+// Package's list, with the branches and date of `header` (its list is not read). Records the
+// sending of its bills (RecordSending). Raises an Error when packaging failed (the library has
+// shown why), or the file could not be written or its sending recorded; no file is then left at
+// `path` that was not there before.
+struct Packaged {
+    std::vector<PackageCount> counts;  // as CountPackages gives them for the list written
+    std::string list_sha256;           // of the list file's bytes
 };
-
-// Bills and lines of each package of a transmission list, in list order.
-std::vector<PackageCount> CountPackages(const host::VariantVector& list);
-
-// The counts CountPackages gives (without the bill numbers and ids), gathered from bills
-// that pass one at a time, as a list read in pieces hands them over, before the type of their
-// package is known: per package, three numbers per transaction type of its bills.
-class PackageCounter {
-public:
-    void Add(size_t package, const platform::Variant& bill);
-    // The counts of the packages `list`, whose "BillType" says how their bills count.
-    std::vector<PackageCount> Counts(const host::VariantVector& list) const;
-
-private:
-    struct Tally {
-        int bills = 0;
-        int order_lines = 0;
-        int notice_lines = 0;
-    };
-    std::vector<std::map<int32_t, Tally>> packages_;  // per package, per transaction type
-};
-
-// Packages as Package does and writes the list file `path` as the bills are extracted, so
-// that one bill at a time is held, however long the list: the file is the one SaveListFile
-// makes of Package's list, with the branches and date of `header` (its list is not read).
-// Records the sending of its bills (RecordSending). Returns the counts CountPackages gives
-// for that list. Raises an Error when packaging failed (the library has shown why), or the
-// file could not be written or its sending recorded; no file is then left at `path` that
-// was not there before.
+Packaged PackageForBranch(hostkit::Database& db, const platform::Ref<host::VariantVector>& requests,
+                          const ListFile& header, const std::filesystem::path& path, bool pretty = false);
+// The counts of PackageForBranch alone.
 std::vector<PackageCount> PackageToFile(hostkit::Database& db, const platform::Ref<host::VariantVector>& requests,
                                         const ListFile& header, const std::filesystem::path& path,
                                         bool pretty = false);
+
+// The browse window's way of packaging: the list `file` of the bills a clerk chose, as its
+// text, with the sending of its bills recorded at `db`.
+std::string PackageChosen(hostkit::Database& db, const ListFile& file);
 
 // Records at `db` that the bills of `counts` (their own bills, by internal number) went to
 // the receiver of `header` in the list whose text has the SHA-256 `list_sha256`: a receipt
@@ -104,6 +83,17 @@ UnpackageResult Unpackage(hostkit::Database& db, ListFileReader& reader, size_t 
 // receipt is made.
 ReceiptFile ReceiptFor(const Branch& own, const ListFile& answered, const std::string& list_sha256,
                        std::vector<ReceiptPackage> packages);
+
+// The step "accept a list": saves at `db`, the database of branch `own`, the bills of the list
+// `reader` reads (named `name` in messages), after checking that it is addressed to `own` and
+// not made by `own` itself; `before_saving`, when given, runs once the list is checked. Returns
+// what the saving component did and the receipt that answers the list.
+struct Accepted {
+    UnpackageResult saved;
+    ReceiptFile receipt;
+};
+Accepted AcceptList(hostkit::Database& db, const Branch& own, ListFileReader& reader, std::string_view name,
+                    const std::function<void(const ListFile&)>& before_saving = {});
 
 // The fingerprints of the bills `ids` of a bill type code (501, 502, 503) as they stand now
 // at `database`, extracted as packaging extracts them; a bill not found has none.

@@ -5,8 +5,10 @@
 namespace orba::host {
 namespace {
 
+// One per thread: an exchange the service answers on one thread never reads through the
+// connection of a command or another exchange on another.
 platform::Ref<platform::Object>& Slot() {
-    static platform::Ref<platform::Object> connection;
+    thread_local platform::Ref<platform::Object> connection;
     return connection;
 }
 

@@ -1,6 +1,6 @@
-// The process-wide reference to the host's account-database connection. A BillTrans object
-// sets it when it is created and clears it when it ends; bill data access runs its queries
-// and two of its updates through it.
+// The reference to the host's account-database connection, one for each thread. A BillTrans
+// object sets it when it is created and clears it when it ends; bill data access runs its
+// queries and two of its updates through it, on the thread that created the object.
 #pragma once
 
 #include <string_view>

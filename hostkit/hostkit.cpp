@@ -57,6 +57,15 @@ void SetLoginProperties(std::string_view props) {
     SharedPropertyStore::Instance().SetOwn("PropsString", platform::Variant(props));
 }
 
+struct LoginScope::Value {
+    SharedPropertyStore::ThreadValue value;
+};
+
+LoginScope::LoginScope(std::string_view props)
+    : value_(new Value{SharedPropertyStore::ThreadValue("PropsString", platform::Variant(props))}) {}
+
+LoginScope::~LoginScope() = default;
+
 namespace {
 ListReceiver& TheListReceiver() {
     static ListReceiver receiver;

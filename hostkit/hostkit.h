@@ -2,6 +2,7 @@
 // class registry under their programmatic identifiers.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -14,6 +15,21 @@ void UnregisterHostKit();
 // Puts the login property string in this process's shared property store, as the host
 // application does at login.
 void SetLoginProperties(std::string_view props);
+
+// Puts the login property string in place for the calling thread while it lives, as
+// SetLoginProperties does for the process: the library and the components this thread calls
+// work on its database, and the process's own login is back when the scope ends.
+class LoginScope {
+public:
+    explicit LoginScope(std::string_view props);
+    ~LoginScope();
+    LoginScope(const LoginScope&) = delete;
+    LoginScope& operator=(const LoginScope&) = delete;
+
+private:
+    struct Value;
+    std::unique_ptr<Value> value_;
+};
 
 // A host that exchanges with one related branch at a time has the host kit's list controls
 // list only the bills addressed to it (they say so above their table). An empty number

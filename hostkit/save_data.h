@@ -51,9 +51,6 @@ struct SaveOutcome {
     bool stopped = false;
 };
 
-// Hears the outcome of every bill that the saving component took in hand, in the order it
-// took them, also those it was handed before a failure. Empty to switch off.
-void SetSaveOutcomes(std::function<void(const SaveOutcome&)> listener);
 
 // What the host knows of the list whose bills it hands over: the branch that sent it and
 // when that branch made it. With it, a record that names another sending branch is not
@@ -67,7 +64,35 @@ struct ReceivedList {
     // in parts, and a message names a bill by its place in the whole package.
     int32_t first_bill = 1;
 };
-void SetReceivedList(std::optional<ReceivedList> list);
+
+// What a host tells the saving component of the bills it hands over, and hears back from it,
+// on the calling thread while the session lives. The component is created by its identifier
+// inside unpackaging, so this is the one side channel between the two: one unpacking's session
+// is never seen by another thread's, and nothing of it stays set once it ends. Sessions nest:
+// each of the three comes from the innermost session that gives it.
+class SaveSession {
+public:
+    SaveSession();
+    ~SaveSession();
+    SaveSession(const SaveSession&) = delete;
+    SaveSession& operator=(const SaveSession&) = delete;
+
+    // Hears the outcome of every bill that the saving component took in hand, in the order it
+    // took them, also those it was handed before a failure.
+    std::function<void(const SaveOutcome&)> outcomes;
+    // Called after each bill with (bills done, bills in the package): progress on a long
+    // unpacking.
+    std::function<void(int done, int total)> progress;
+    // The list the bills handed over next come from.
+    std::optional<ReceivedList> received;
+
+    // The innermost session of the calling thread, or nullptr; the session it is nested in.
+    static const SaveSession* Current();
+    const SaveSession* Outer() const { return outer_; }
+
+private:
+    const SaveSession* outer_;
+};
 
 class SaveData : public platform::Dispatchable<SaveData> {
 public:
@@ -80,8 +105,5 @@ public:
                      std::string& messages);
 };
 
-// Called after each bill with (bills done, bills in the package); lets a terminal host show
-// progress on a long unpacking. Empty to switch off.
-void SetSaveProgress(std::function<void(int done, int total)> progress);
 
 }  // namespace orba::hostkit

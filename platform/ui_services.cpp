@@ -14,6 +14,43 @@ std::shared_ptr<UiService>& Current() {
 
 }  // namespace
 
+// Passes everything on to the service installed when it is called (or to the watch it is
+// nested in), keeping the texts of the messages.
+class MessageWatch::Forwarder : public UiService {
+public:
+    explicit Forwarder(std::shared_ptr<Forwarder> outer) : outer_(std::move(outer)) {}
+    MessageResult ShowMessage(std::string_view text, std::string_view title, MessageIcon icon,
+                              MessageButtons buttons) override {
+        texts_.emplace_back(text);
+        return Next()->ShowMessage(text, title, icon, buttons);
+    }
+    void SetMousePointer(MousePointer pointer) override { Next()->SetMousePointer(pointer); }
+    MousePointer GetMousePointer() const override { return Next()->GetMousePointer(); }
+
+    std::vector<std::string> texts_;
+    std::shared_ptr<Forwarder> outer_;
+
+private:
+    std::shared_ptr<UiService> Next() const {
+        if (outer_) return outer_;
+        std::lock_guard lock(g_service_mutex);
+        return Current();
+    }
+};
+
+namespace {
+// The innermost watch of this thread.
+thread_local std::shared_ptr<MessageWatch::Forwarder> t_watch;
+}  // namespace
+
+MessageWatch::MessageWatch() : forwarder_(std::make_shared<Forwarder>(t_watch)) { t_watch = forwarder_; }
+
+MessageWatch::~MessageWatch() { t_watch = forwarder_->outer_; }
+
+int MessageWatch::Count() const { return static_cast<int>(forwarder_->texts_.size()); }
+
+std::vector<std::string> MessageWatch::Texts() const { return forwarder_->texts_; }
+
 MessageResult ConsoleUiService::ShowMessage(std::string_view text, std::string_view title, MessageIcon,
                                             MessageButtons) {
     std::cerr << title << ": " << text << std::endl;
@@ -55,6 +92,7 @@ void RecordingUiService::Clear() {
 }
 
 std::shared_ptr<UiService> Ui() {
+    if (t_watch) return t_watch;
     std::lock_guard lock(g_service_mutex);
     return Current();
 }

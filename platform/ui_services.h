@@ -80,6 +80,27 @@ private:
     std::shared_ptr<UiService> previous_;
 };
 
+// Watches the message boxes shown on the calling thread while it lives, each still shown by
+// the installed service: an operation that traps its failure shows one, so a caller that
+// watches learns of the failure as a value instead of counting what a service printed. Other
+// threads' messages are not seen. Watches nest; each sees the messages shown in its lifetime.
+class MessageWatch {
+public:
+    MessageWatch();
+    ~MessageWatch();
+    MessageWatch(const MessageWatch&) = delete;
+    MessageWatch& operator=(const MessageWatch&) = delete;
+
+    int Count() const;
+    // The texts shown, in order.
+    std::vector<std::string> Texts() const;
+
+    class Forwarder;  // how a watch sees the messages: no part of its interface
+
+private:
+    std::shared_ptr<Forwarder> forwarder_;
+};
+
 // The message box every user-facing operation shows on failure: information icon, OK.
 void ShowInfoMessage(std::string_view text, std::string_view title);
 

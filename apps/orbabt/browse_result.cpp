@@ -93,9 +93,7 @@ void Emit(const std::string& output, const std::string& text) {
 // Writes the list `file` to `output` (standard output when empty) and records at `db` that
 // its bills went in it.
 void WriteList(const ListFile& file, hostkit::Database& db, const std::string& output) {
-    const std::string text = WriteListFile(file);
-    Emit(output, text);
-    RecordSending(db, file, Sha256Hex(text), CountPackages(*file.list));
+    Emit(output, PackageChosen(db, file));
 }
 
 void PrintWritten(const ListFile& file, const std::string& output) {

@@ -120,8 +120,7 @@ int RunBrowse(const BrowseOptions& options) {
                                                       lists.size(), options.service.url));
     }
     net::PushOptions push{options.db, options.service, {}, {}};
-    push.list_text = WriteListFile(lists.front());
-    RecordSending(*database, lists.front(), Sha256Hex(push.list_text), CountPackages(*lists.front().list));
+    push.list_text = PackageChosen(*database, lists.front());
     database.reset();  // the exchange opens the database itself
     return net::RunPush(push);
 }

@@ -209,14 +209,14 @@ int RunInvoke(const InvokeOptions& options) {
         host::SetSharedConnection(platform::CreateObject(host::kAppConnectionProgId));
     }
     Ref<platform::Object> target = platform::CreateObject(options.prog_id);
-    const int before = ConsoleUi().Count();
+    const platform::MessageWatch failures;  // a component that traps its failure shows it
     Variant result = platform::CallByName(target, options.member, platform::CallKind::kMethod, args);
     std::cout << ResultJson(result) << "\n";
     if (options.show_args) {
         for (size_t i = 0; i < args.size(); ++i) std::cout << fmt::format("arg {}: {}\n", i + 1, ResultJson(args[i]));
     }
     host::SetSharedConnection({});
-    return ConsoleUi().Count() == before ? 0 : 1;
+    return failures.Count() == 0 ? 0 : 1;
 }
 
 }  // namespace

@@ -132,13 +132,14 @@ OneWay ExchangeOneWay(const DemoBranch& from, const DemoBranch& to, const std::f
     }
 
     ListFileReader arrived(list_file);
-    UnpackageResult saved = Unpackage(to.db, arrived);
+    const Accepted accepted = AcceptList(to.db, to.branch, arrived, list_file.string());
+    const UnpackageResult& saved = accepted.saved;
     const std::filesystem::path receipt_file = file("receipt");
-    SaveReceiptFile(receipt_file, ReceiptFor(to.branch, arrived.Header(), arrived.Sha256(), saved.packages));
+    SaveReceiptFile(receipt_file, accepted.receipt);
     std::cout << fmt::format("{}. {} saves the bills{} and writes its receipt: {}\n", step++, t,
                              saved.failed ? " (with a failure, see above)" : "", receipt_file.string());
     const ReceiptFile receipt = ReadReceiptFile(ReadTextFile(receipt_file), receipt_file.string());
-    const MarkResult mark = MarkAcknowledged(from.db, receipt, receipt_file.string(), from.branch);
+    const MarkResult mark = AcceptReceipt(from.db, from.branch, receipt, receipt_file.string());
     const bool marked_ok = mark.ok;
     std::cout << fmt::format("{}. {} marks the bills the receipt acknowledges{}\n\n", step++, f,
                              marked_ok ? "" : " (with a failure, see above)");

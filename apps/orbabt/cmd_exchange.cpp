@@ -113,20 +113,13 @@ int RunUnpackage(const UnpackageOptions& options) {
     // time: neither its text nor its list ever stands whole in memory.
     ListFileReader reader(list_file);
     const ListFile& file = reader.Header();
-    const std::string& list_sha256 = reader.Sha256();
     const Branch own = OwnBranch(*database);
-    RequireBranch(file.receiver, own, list_file, "receiver", *database);
-    if (file.sender.number == own.number) {
-        throw Error(ErrorCode::kBadInput,
-                    fmt::format("'{}' was made by branch {} ({}) itself; its bills are not saved into their own "
-                                "branch's database '{}'",
-                                list_file, own.number, own.name, database->ShownLocation()));
-    }
     // A receipt that could not be written after saving would leave the sender without an
     // answer; what can be found out beforehand is found out before anything is saved.
-    RequireWritableTarget(receipt_path);
-    UnpackageResult result = Unpackage(*database, reader);
-    const ReceiptFile receipt = ReceiptFor(own, file, list_sha256, result.packages);
+    const Accepted accepted =
+        AcceptList(*database, own, reader, list_file, [&](const ListFile&) { RequireWritableTarget(receipt_path); });
+    const UnpackageResult& result = accepted.saved;
+    const ReceiptFile& receipt = accepted.receipt;
     std::string receipt_error;
     try {
         SaveReceiptFile(receipt_path, receipt);
@@ -187,11 +180,10 @@ int RunMark(const MarkOptions& options) {
                                     "(or add --without-receipt to mark every bill of the list)",
                                     file_name, file.receiver.number));
         }
-        RequireBranch(file.sender, own, file_name, "sender", *database);
+        const bool ok = MarkWithoutReceipt(*database, own, file, file_name);
         std::cout << fmt::format("Without a receipt: marking every bill of the list transmitted at {}, whether or not "
                                  "{} saved it.\n",
                                  own.number, file.receiver.number);
-        const bool ok = Mark(*database, file.list);
         for (const PackageCount& c : CountPackages(*file.list)) {
             std::cout << fmt::format("  {} {:<17} {:>6} of {} bills of its own type marked transmitted\n", c.bill_type,
                                      BillTypeName(c.bill_type), CountMarked(*database, c), c.own_bills);
@@ -199,9 +191,7 @@ int RunMark(const MarkOptions& options) {
         return ok ? 0 : 1;
     }
     ReceiptFile receipt = ReadReceiptFile(bytes, file_name);
-    RequireBranch(receipt.receiver, own, file_name, "receiver", *database);
-    RequireBranch(receipt.list_sender, own, file_name, "answered list's sender", *database);
-    const MarkResult result = MarkAcknowledged(*database, receipt, file_name, own);
+    const MarkResult result = AcceptReceipt(*database, own, receipt, file_name);
     PrintReceipt(receipt);
     for (const auto& [bill_type, count] : result.marked) {
         std::cout << fmt::format("  {} {:<17} {:>6} acknowledged bills marked transmitted\n", bill_type,

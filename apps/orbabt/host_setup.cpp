@@ -15,22 +15,23 @@
 
 namespace orba::apps {
 
-namespace {
-std::shared_ptr<CountingConsoleUi> g_console = std::make_shared<CountingConsoleUi>();
-}
-
-platform::MessageResult CountingConsoleUi::ShowMessage(std::string_view text, std::string_view title,
+platform::MessageResult TerminalConsoleUi::ShowMessage(std::string_view text, std::string_view title,
                                                        platform::MessageIcon icon, platform::MessageButtons buttons) {
-    ++count_;
     // The text may carry bill numbers and names from another branch: no escape codes or
     // stray carriage returns reach the terminal.
     return ConsoleUiService::ShowMessage(platform::ForTerminal(text), platform::ForTerminal(title), icon, buttons);
 }
 
-CountingConsoleUi& ConsoleUi() { return *g_console; }
+exchange::ProgressListener TerminalProgress() {
+    if (!ProgressVisible()) return {};
+    return {[](std::string_view what, int done, int total) {
+                std::cerr << fmt::format("\r{}: {}/{}", what, done, total) << std::flush;
+            },
+            [] { std::cerr << "\r\033[K" << std::flush; }};
+}
 
 void InitHost() {
-    platform::InstallUiService(g_console);
+    platform::InstallUiService(std::make_shared<TerminalConsoleUi>());
     hostkit::RegisterHostKit();
     if (OrbaBillTransmitRegister() != 0) {
         throw platform::Error(platform::ErrorCode::kCannotCreateObject, "The library's classes cannot be registered");

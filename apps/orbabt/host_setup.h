@@ -1,11 +1,12 @@
-// What the command-line host does before it drives the library: register the components,
-// put the login properties of the chosen account database in place, and watch for the
-// message boxes the library shows, so that a failure gives a non-zero exit status.
+// What the command-line host does before it drives the library: register the components, put
+// the login properties of the chosen account database in place, and show the library's
+// message boxes and progress on the terminal.
 #pragma once
 
 #include <memory>
 #include <string>
 
+#include "exchange/library.h"
 #include "platform/ui_services.h"
 
 namespace orba::hostkit {
@@ -28,19 +29,16 @@ std::unique_ptr<hostkit::Database> UseBranchDatabase(const std::string& location
 // databases turns from one to the other.
 void UseDatabase(const hostkit::Database& db);
 
-// Prints message boxes on standard error as "title: text" and counts them.
-class CountingConsoleUi : public platform::ConsoleUiService {
+// Prints message boxes on standard error as "title: text", made safe for a terminal.
+class TerminalConsoleUi : public platform::ConsoleUiService {
 public:
     platform::MessageResult ShowMessage(std::string_view text, std::string_view title, platform::MessageIcon icon,
                                         platform::MessageButtons buttons) override;
-    int Count() const { return count_; }
-
-private:
-    int count_ = 0;
 };
 
-// The console service installed by InitHost.
-CountingConsoleUi& ConsoleUi();
+// Shows a long step's progress as "what: done/total" on one line of standard error, when it is
+// a terminal, and clears the line when the step ends.
+exchange::ProgressListener TerminalProgress();
 
 // True when standard error is a terminal (progress is shown only there).
 bool ProgressVisible();

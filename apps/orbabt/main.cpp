@@ -42,6 +42,7 @@ int main(int argc, char** argv) {
         if (!trace_file.empty()) RequireSeparateOutput(trace_file, "--trace-sql", context.Inputs());
         InitHost();
         if (!trace_file.empty()) orba::hostkit::SetSqlTraceFile(trace_file);
+        const ExchangeScope exchange({.progress = TerminalProgress()});
         return context.Run();
     } catch (const orba::platform::Error& e) {
         std::cerr << "orbabt: " << orba::platform::ForTerminal(e.Description()) << std::endl;

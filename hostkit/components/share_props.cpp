@@ -19,7 +19,17 @@ std::string NameKey(std::string_view name) {
     return k;
 }
 
+// The innermost thread value of the calling thread.
+thread_local const SharedPropertyStore::ThreadValue* t_thread_values = nullptr;
+
 }  // namespace
+
+SharedPropertyStore::ThreadValue::ThreadValue(std::string_view name, Variant value)
+    : name_(NameKey(name)), value_(std::move(value)), outer_(t_thread_values) {
+    t_thread_values = this;
+}
+
+SharedPropertyStore::ThreadValue::~ThreadValue() { t_thread_values = outer_; }
 
 SharedPropertyStore& SharedPropertyStore::Instance() {
     static SharedPropertyStore* store = new SharedPropertyStore();
@@ -34,6 +44,12 @@ void SharedPropertyStore::Set(int32_t process_id, std::string_view name, Variant
 }
 
 Variant SharedPropertyStore::Get(int32_t process_id, std::string_view name) const {
+    if (process_id == CurrentProcessId()) {
+        const std::string key = NameKey(name);
+        for (const ThreadValue* v = t_thread_values; v; v = v->outer_) {
+            if (v->name_ == key) return v->value_;
+        }
+    }
     std::lock_guard lock(mutex_);
     auto it = values_.find({process_id, NameKey(name)});
     if (it == values_.end()) {

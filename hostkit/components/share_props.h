@@ -27,6 +27,23 @@ public:
     static int32_t CurrentProcessId();
     void SetOwn(std::string_view name, platform::Variant value) { Set(CurrentProcessId(), name, std::move(value)); }
 
+    // Gives the calling thread its own value of one of the process's own properties while it
+    // lives, over the value the process holds: one exchange's thread reads its own database's
+    // login while another thread, or the host itself, reads theirs. Scopes nest.
+    class ThreadValue {
+    public:
+        ThreadValue(std::string_view name, platform::Variant value);
+        ~ThreadValue();
+        ThreadValue(const ThreadValue&) = delete;
+        ThreadValue& operator=(const ThreadValue&) = delete;
+
+    private:
+        friend class SharedPropertyStore;
+        std::string name_;
+        platform::Variant value_;
+        const ThreadValue* outer_;
+    };
+
 private:
     mutable std::mutex mutex_;
     std::map<std::pair<int32_t, std::string>, platform::Variant> values_;

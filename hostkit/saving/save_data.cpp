@@ -27,23 +27,23 @@ using platform::Variant;
 
 namespace {
 
-std::mutex g_listeners_mutex;
-std::function<void(int, int)> g_progress;
-std::function<void(const SaveOutcome&)> g_outcomes;
-std::optional<ReceivedList> g_received_list;
+thread_local const SaveSession* t_session = nullptr;
 
+// The innermost session's `member` that is set, or nullptr.
 template <class T>
-T Copy(const T& value) {
-    std::lock_guard lock(g_listeners_mutex);
-    return value;
+const T* FromSession(T SaveSession::*member) {
+    for (const SaveSession* s = t_session; s; s = s->Outer()) {
+        if (s->*member) return &(s->*member);
+    }
+    return nullptr;
 }
 
 void ReportProgress(int done, int total) {
-    if (auto progress = Copy(g_progress)) progress(done, total);
+    if (auto progress = FromSession(&SaveSession::progress)) (*progress)(done, total);
 }
 
 void ReportOutcome(const SaveOutcome& outcome) {
-    if (auto listener = Copy(g_outcomes)) listener(outcome);
+    if (auto listener = FromSession(&SaveSession::outcomes)) (*listener)(outcome);
 }
 
 std::string_view OutcomeLine(SaveOutcomeKind kind) {
@@ -163,7 +163,8 @@ std::string OwnBranchNumber(StatementCache& statements) {
 
 // Saves every bill of `list` in one run; see SaveData::Save.
 void SaveList(Database& db, const ListContainer& list, ReceivedKind kind, std::string& messages) {
-    const std::optional<ReceivedList> from = Copy(g_received_list);
+    const std::optional<ReceivedList>* received = FromSession(&SaveSession::received);
+    const std::optional<ReceivedList> from = received ? *received : std::nullopt;
     StatementCache statements(db);
     const std::string own_number = OwnBranchNumber(statements);
     SavingRun run(db, messages);
@@ -239,20 +240,11 @@ bool OutcomeFromWord(std::string_view word, SaveOutcomeKind& kind) {
     return false;
 }
 
-void SetSaveProgress(std::function<void(int done, int total)> progress) {
-    std::lock_guard lock(g_listeners_mutex);
-    g_progress = std::move(progress);
-}
+SaveSession::SaveSession() : outer_(t_session) { t_session = this; }
 
-void SetSaveOutcomes(std::function<void(const SaveOutcome&)> listener) {
-    std::lock_guard lock(g_listeners_mutex);
-    g_outcomes = std::move(listener);
-}
+SaveSession::~SaveSession() { t_session = outer_; }
 
-void SetReceivedList(std::optional<ReceivedList> list) {
-    std::lock_guard lock(g_listeners_mutex);
-    g_received_list = std::move(list);
-}
+const SaveSession* SaveSession::Current() { return t_session; }
 
 void SaveData::Save(std::string_view props, const Variant& bills, ReceivedKind kind, std::string& messages) {
     if (bills.IsNothing() || bills.IsEmpty() || bills.IsNull()) return;  // the sender found no bill of this type

@@ -103,10 +103,9 @@ protected:
 
     // UnpackageAtB, with the outcomes the saving component told while it ran.
     std::string UnpackageAtB(const Ref<VariantVector>& list, std::vector<hostkit::SaveOutcome>& heard) {
-        hostkit::SetSaveOutcomes([&](const hostkit::SaveOutcome& o) { heard.push_back(o); });
-        const std::string message = UnpackageAtB(list);
-        hostkit::SetSaveOutcomes({});
-        return message;
+        hostkit::SaveSession session;
+        session.outcomes = [&](const hostkit::SaveOutcome& o) { heard.push_back(o); };
+        return UnpackageAtB(list);
     }
 
     // Bill numbers saved at B, of one transaction type, in order.
@@ -603,7 +602,8 @@ TEST_F(ReceivedBillsTest, ARecordThatContradictsItsPackageOrListIsNotSaved) {
         {"addressed to no branch", WithKey(original, "BrIDRsv", branch(Variant::Null())),
          "addressed to no branch (BrIDRsv)"},
     };
-    hostkit::SetReceivedList(hostkit::ReceivedList{"01.001", platform::Date::Now()});
+    hostkit::SaveSession session;
+    session.received = hostkit::ReceivedList{"01.001", platform::Date::Now()};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         ForgetReceived();
@@ -617,7 +617,6 @@ TEST_F(ReceivedBillsTest, ARecordThatContradictsItsPackageOrListIsNotSaved) {
         EXPECT_EQ(b_.Db().Int("SELECT count(*) FROM t_RcvBill"), 1);
         EXPECT_EQ(b_.Db().Int("SELECT FRevision FROM t_RcvBill WHERE FBillNo='" + bill_no + "'"), 1);
     }
-    hostkit::SetReceivedList(std::nullopt);
 }
 
 // B keeps the newest copy of a bill: a copy from an older list never replaces it, whatever
@@ -649,10 +648,13 @@ TEST_F(ReceivedBillsTest, OnlyANewerListReplacesACopyAndARenumberedBillStaysOneB
     ForgetReceived();
     for (const Step& step : steps) {
         SCOPED_TRACE(step.name);
-        hostkit::SetReceivedList(hostkit::ReceivedList{"01.001", platform::Date::FromParts(2026, 12, step.list_day)});
         std::vector<hostkit::SaveOutcome> heard;
-        const std::string message = UnpackageAtB(OneOrder(step.record), heard);
-        hostkit::SetReceivedList(std::nullopt);
+        std::string message;
+        {
+            hostkit::SaveSession session;
+            session.received = hostkit::ReceivedList{"01.001", platform::Date::FromParts(2026, 12, step.list_day)};
+            message = UnpackageAtB(OneOrder(step.record), heard);
+        }
         ASSERT_EQ(heard.size(), 1u) << message;
         EXPECT_EQ(heard[0].kind, step.outcome) << heard[0].reason;
         EXPECT_NE(message.find(step.says), std::string::npos) << message;

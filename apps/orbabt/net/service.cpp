@@ -162,9 +162,10 @@ public:
         }
         const SpoolFolder spool;
         const std::filesystem::path path = spool / "list.json";
-        const std::vector<PackageCount> counts =
-            PackageToFile(*db_, request.requests, ListFile{own_, caller, platform::Date::Now(), {}}, path);
-        record.list_sha256 = Sha256OfFile(path);
+        const Packaged packaged =
+            PackageForBranch(*db_, request.requests, ListFile{own_, caller, platform::Date::Now(), {}}, path);
+        const std::vector<PackageCount>& counts = packaged.counts;
+        record.list_sha256 = packaged.list_sha256;
         std::shared_ptr<FILE> list(std::fopen(path.c_str(), "rb"), &std::fclose);
         if (!list) {
             throw Error(ErrorCode::kIoError, fmt::format("The list made for branch {} cannot be read back: {}",
@@ -186,9 +187,7 @@ public:
                         fmt::format("{} says it was written by branch {}; a branch sends its own receipts only",
                                     name, receipt.sender.number));
         }
-        RequireBranch(receipt.receiver, own_, name, "receiver", *db_);
-        RequireBranch(receipt.list_sender, own_, name, "answered list's sender", *db_);
-        const MarkResult result = MarkAcknowledged(*db_, receipt, name, own_);
+        const MarkResult result = AcceptReceipt(*db_, own_, receipt, name);
         // Per bill type, what this receipt marked, and what it acknowledges that was marked
         // already (the same receipt delivered again).
         const auto per_type = [](const std::vector<std::pair<int32_t, int>>& counts) {
@@ -232,11 +231,9 @@ public:
                         fmt::format("{} says it was made by branch {}; a branch sends its own lists only", name,
                                     file.sender.number));
         }
-        RequireBranch(file.receiver, own_, name, "receiver", *db_);
-        const UnpackageResult saved = Unpackage(*db_, reader);
-        const ReceiptFile receipt = ReceiptFor(own_, file, record.list_sha256, saved.packages);
-        CountReceipt(receipt, record);
-        return WriteReceiptFile(receipt);
+        const Accepted accepted = AcceptList(*db_, own_, reader, name);
+        CountReceipt(accepted.receipt, record);
+        return WriteReceiptFile(accepted.receipt);
     }
 
     // How this branch stands with `caller`: its row alone. The other branches' certificates,

@@ -306,14 +306,14 @@ int Pull(const PullOptions& options, ServiceClient& service, ExchangeRecord& rec
     const ListFile& file = reader.Header();
     record.list_sha256 = reader.Sha256();
     RequireFromPeer(database.get(), file.sender, peer, list_name, "sender", "saved");
-    RequireBranch(file.receiver, own, list_name, "receiver", *database);
-    const std::vector<PackageCount> counts = counter.Counts(*file.list);
-    for (const PackageCount& c : counts) record.counts[c.bill_type].sent += c.own_bills;
-    std::cout << platform::ForTerminal(fmt::format("Received from {} for {}:\n", Named(file.sender), Named(own)));
-    PrintPackages(counts);
-
-    UnpackageResult saved = Unpackage(*database, reader);
-    const ReceiptFile receipt = ReceiptFor(own, file, record.list_sha256, saved.packages);
+    const Accepted accepted = AcceptList(*database, own, reader, list_name, [&](const ListFile&) {
+        const std::vector<PackageCount> counts = counter.Counts(*file.list);
+        for (const PackageCount& c : counts) record.counts[c.bill_type].sent += c.own_bills;
+        std::cout << platform::ForTerminal(fmt::format("Received from {} for {}:\n", Named(file.sender), Named(own)));
+        PrintPackages(counts);
+    });
+    const UnpackageResult& saved = accepted.saved;
+    const ReceiptFile& receipt = accepted.receipt;
     PrintReceipt(receipt, saved.not_reached);
     CountReceipt(receipt, record);
     // The bills are saved here; until the service has the receipt they stay unmarked there.
@@ -385,8 +385,6 @@ int Push(const PushOptions& options, ServiceClient& service, ExchangeRecord& rec
     const std::string receipt_name = fmt::format("the receipt from {}", service.Url());
     const ReceiptFile receipt = ReadReceiptFile(service.PostFile("/v1/lists", list_path), receipt_name);
     RequireFromPeer(database.get(), receipt.sender, peer, receipt_name, "sender", "marked");
-    RequireBranch(receipt.receiver, own, receipt_name, "receiver", *database);
-    RequireBranch(receipt.list_sender, own, receipt_name, "answered list's sender", *database);
     // A receipt answers, package by package, the bills the service's saving took in hand: those
     // of the list it does not answer were not reached (a failure there ended the saving).
     std::vector<int> not_reached;
@@ -397,9 +395,10 @@ int Push(const PushOptions& options, ServiceClient& service, ExchangeRecord& rec
             unanswered += not_reached.back();
         }
     }
-    PrintReceipt(receipt, not_reached);
-    CountReceipt(receipt, record);
-    const MarkResult result = MarkAcknowledged(*database, receipt, receipt_name, own);
+    const MarkResult result = AcceptReceipt(*database, own, receipt, receipt_name, [&] {
+        PrintReceipt(receipt, not_reached);
+        CountReceipt(receipt, record);
+    });
     for (const auto& [bill_type, count] : result.marked) {
         record.counts[bill_type].marked += count;
         std::cout << fmt::format("  {} {:<17} {:>6} acknowledged bills marked transmitted\n", bill_type,
