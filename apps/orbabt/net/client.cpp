@@ -2,20 +2,18 @@
 
 #include <fmt/format.h>
 #include <httplib.h>
-#include <openssl/ssl.h>
-#include <sys/socket.h>
 
 #include <algorithm>
 #include <charconv>
-#include <optional>
 #include <chrono>
-#include <condition_variable>
+#include <optional>
 #include <filesystem>
 #include <iostream>
-#include <mutex>
 #include <thread>
 
 #include "apps/orbabt/host_setup.h"
+#include "apps/orbabt/net/answer_text.h"
+#include "apps/orbabt/net/client_guard.h"
 #include "apps/orbabt/net/spool.h"
 #include "exchange/safe_file.h"
 #include "host/variant_dictionary.h"
@@ -90,104 +88,6 @@ std::string ServiceText(std::string_view text) {
 }
 
 }  // namespace
-
-// Ends a request at its deadline, and counts what comes over the wire for it. The deadline is
-// watched by a thread of its own, which cuts the request's connection (a shutdown of its
-// socket: the only thing that may be done to it from another thread) once the deadline has
-// passed, however the service keeps it open; the wire is counted by TLS itself, record by
-// record as they are read, header lines, framing and compressed bytes alike, and the
-// connection is cut as soon as the count passes its limit.
-struct ServiceClient::Guard {
-    std::mutex mutex;
-    std::condition_variable changed;
-    std::thread watching;
-    bool ending = false;
-    bool armed = false;  // a request is in hand
-    std::chrono::steady_clock::time_point deadline;
-    bool deadline_passed = false;
-    int socket = -1;  // the connection of the request in hand, once TLS has used it
-    // Written and read on the requesting thread only (TLS calls back on it).
-    uint64_t wire = 0;
-    uint64_t wire_limit = UINT64_MAX;
-    bool wire_over = false;
-
-    ~Guard() {
-        {
-            std::lock_guard lock(mutex);
-            ending = true;
-        }
-        changed.notify_all();
-        if (watching.joinable()) watching.join();
-    }
-
-    void Arm(int deadline_s) {
-        std::lock_guard lock(mutex);
-        if (!watching.joinable()) watching = std::thread([this] { Watch(); });
-        armed = true;
-        deadline = std::chrono::steady_clock::now() + std::chrono::seconds(deadline_s);
-        deadline_passed = false;
-        socket = -1;
-        changed.notify_all();
-    }
-    void Disarm() {
-        std::lock_guard lock(mutex);
-        armed = false;
-        socket = -1;
-    }
-    // Before each try: a new connection, counted from nothing.
-    void NewTry(uint64_t limit) {
-        {
-            std::lock_guard lock(mutex);
-            socket = -1;
-        }
-        wire = 0;
-        wire_limit = limit;
-        wire_over = false;
-    }
-    bool DeadlinePassed() {
-        std::lock_guard lock(mutex);
-        return deadline_passed || std::chrono::steady_clock::now() >= deadline;
-    }
-    std::chrono::steady_clock::time_point Deadline() {
-        std::lock_guard lock(mutex);
-        return deadline;
-    }
-
-    void Watch() {
-        std::unique_lock lock(mutex);
-        while (!ending) {
-            if (!armed || deadline_passed) {
-                changed.wait(lock);
-            } else if (changed.wait_until(lock, deadline) == std::cv_status::timeout && armed && !deadline_passed &&
-                       std::chrono::steady_clock::now() >= deadline) {
-                deadline_passed = true;
-                if (socket >= 0) ::shutdown(socket, SHUT_RDWR);
-            }
-        }
-    }
-
-    // TLS's message callback: learns the connection in use, and counts each record read.
-    static void OnRecord(int write_p, int, int content_type, const void* bytes, size_t size, SSL* ssl, void* arg) {
-        if (content_type != SSL3_RT_HEADER) return;
-        auto* guard = static_cast<Guard*>(arg);
-        const int fd = SSL_get_fd(ssl);
-        {
-            std::lock_guard lock(guard->mutex);
-            if (guard->armed && guard->socket != fd) {
-                guard->socket = fd;
-                // A deadline that passed before the connection was known cuts it now.
-                if (guard->deadline_passed && fd >= 0) ::shutdown(fd, SHUT_RDWR);
-            }
-        }
-        if (write_p || size < 5) return;
-        const auto* header = static_cast<const unsigned char*>(bytes);
-        guard->wire += 5 + ((uint64_t{header[3]} << 8) | header[4]);
-        if (guard->wire > guard->wire_limit && !guard->wire_over) {
-            guard->wire_over = true;
-            if (fd >= 0) ::shutdown(fd, SHUT_RDWR);
-        }
-    }
-};
 
 std::vector<Peer> ClientPeers(const ClientOptions& options) {
     if (!options.peer_cert.empty()) {
@@ -264,57 +164,23 @@ std::string ServiceClient::PeerBranch() const {
     return pin == check_.pins.end() ? std::string() : pin->second;
 }
 
-std::string ServiceClient::Post(const std::string& path, const std::string& body) {
-    return Send("POST", path, &body, nullptr, nullptr);
-}
+// One request to the service, and the answer of its current try: a list goes to the file as
+// it arrives; other answers, and the text of a refusal, are kept (a refusal of a list only in
+// part, for its message).
+struct ServiceClient::Call {
+    Call(const std::string& url, const std::string& path, bool has_body, const std::filesystem::path* answer_file,
+         uint64_t list_mb)
+        : url(url), path(path), has_body(has_body), answer_file(answer_file), list{list_mb, "--max-list-mb"} {}
 
-void ServiceClient::PostToFile(const std::string& path, const std::string& body, const std::filesystem::path& answer) {
-    Send("POST", path, &body, nullptr, &answer);
-}
-
-std::string ServiceClient::PostFile(const std::string& path, const std::filesystem::path& body) {
-    return Send("POST", path, nullptr, &body, nullptr);
-}
-
-std::string ServiceClient::Get(const std::string& path) { return Send("GET", path, nullptr, nullptr, nullptr); }
-
-std::string ServiceClient::Send(const char* method, const std::string& path, const std::string* body,
-                                const std::filesystem::path* body_file, const std::filesystem::path* answer_file) {
+    const std::string& url;
+    const std::string& path;
+    const bool has_body;
+    std::string packed;  // a text body compressed, once for every try
+    const std::filesystem::path* answer_file;
     // A list is held to its own limit; every other answer, and a refusal, to the input limit.
     const AnswerLimit small{InputLimitMb(), "--max-input-mb"};
-    const AnswerLimit list{max_list_mb_, "--max-list-mb"};
-    // What is sent goes gzip-compressed: every service of this program takes that. One that
-    // answers 415 (it cannot read the encoding) gets the plain text instead, from then on.
-    std::string packed = compress_ && body ? GzipText(*body) : std::string();
-    // A file is sent in chunks as it is read (and compressed), each try from its start.
-    std::optional<Error> not_read;
-    const auto provide = [&](httplib::Request& request) {
-        request.body.clear();
-        auto input = std::make_shared<InputFile>(*body_file, false);
-        auto gzip = compress_ ? std::make_shared<GzipPieces>() : nullptr;
-        request.content_provider_ = [input, gzip, &not_read](size_t, size_t, httplib::DataSink& sink) {
-            std::vector<char> text(1 << 16);
-            size_t n = 0;
-            try {
-                n = input->Read(text.data(), text.size());
-                if (gzip) {
-                    const std::string packed_piece = gzip->Add(text.data(), n, n == 0);
-                    if (!packed_piece.empty() && !sink.write(packed_piece.data(), packed_piece.size())) return false;
-                } else if (n > 0 && !sink.write(text.data(), n)) {
-                    return false;
-                }
-            } catch (const Error& e) {
-                not_read = e;
-                return false;
-            }
-            if (n == 0) sink.done();
-            return true;
-        };
-        request.is_chunked_content_provider_ = true;
-        request.set_header("Transfer-Encoding", "chunked");
-    };
-    // The answer of one try: a list goes to the file as it arrives; other answers, and the
-    // text of a refusal, are kept (a refusal of a list only in part, for its message).
+    const AnswerLimit list;
+
     std::optional<SpoolFile> answer;
     std::string text;
     uint64_t taken = 0;  // bytes of text the answer held so far, once inflated
@@ -323,115 +189,215 @@ std::string ServiceClient::Send(const char* method, const std::string& path, con
     // The limit the wire is held to: a list's until the status line says it is no list.
     const AnswerLimit* wire_limit = &small;
     std::optional<Error> not_written;
-    const auto too_large = [&](const AnswerLimit& limit, bool on_wire) {
-        return Error(ErrorCode::kIoError,
-                     fmt::format("The answer of the service {} to {} is larger than {} MB, the {} of this command{}: "
-                                 "it was refused as soon as it passed that, and nothing of it was kept. Raise {} if "
-                                 "the service is meant to answer this much",
-                                 url_, path, limit.mb, limit.option, on_wire ? " (counted as it came over the wire)" : "",
-                                 limit.option));
-    };
-    const auto send = [&](httplib::Request& request) {
+    std::optional<Error> not_read;
+
+    // Before each try: nothing of an answer yet.
+    void NewTry() {
         if (answer_file) answer.emplace(*answer_file);
         text.clear();
         taken = 0;
         to_file = false;
         passed = nullptr;
         wire_limit = answer_file ? &list : &small;
-        guard_->NewTry(wire_limit->WireBytes());
-        httplib::Result result = client_->send(request);
-        if (not_written) throw *not_written;
-        if (not_read) throw *not_read;
-        if (passed) throw too_large(*passed, false);
-        if (guard_->wire_over) throw too_large(*wire_limit, true);
-        if (!result && guard_->DeadlinePassed()) {
-            throw Error(ErrorCode::kIoError,
-                        fmt::format("The service {} did not answer {} within {} s, the --deadline of this command: "
-                                    "the request was given up at its deadline ({}). Raise --deadline if the "
-                                    "service is meant to take this long",
-                                    url_, path, deadline_s_, httplib::to_string(result.error())));
+    }
+
+    // The status line has come: only a list's answer goes to the file, and a refusal is held to
+    // the smaller limit from its first byte.
+    void Head(int status, Guard& guard) {
+        to_file = answer_file && status == 200;
+        if (!to_file) {
+            wire_limit = &small;
+            guard.wire_limit = small.WireBytes();
         }
-        if (result) {
-            if (to_file) answer->Close();
-            result->body = std::move(text);
+    }
+
+    // The text as it arrives, inflated already when it came compressed: counted here, and
+    // refused as soon as it passes its limit, whatever the wire carried.
+    bool Take(const char* data, size_t size) {
+        const AnswerLimit& limit = to_file ? list : small;
+        taken += size;
+        if (taken > limit.Bytes()) {
+            passed = &limit;
+            return false;
         }
-        return result;
+        if (!to_file) {
+            constexpr size_t kRefusalKept = 64 << 10;
+            const size_t room = answer_file ? kRefusalKept - std::min(kRefusalKept, text.size()) : size;
+            text.append(data, std::min(size, room));
+            return true;
+        }
+        try {
+            answer->Write(data, size);
+        } catch (const Error& e) {
+            not_written = e;
+            return false;
+        }
+        return true;
+    }
+
+    Error TooLarge(const AnswerLimit& limit, bool on_wire) const {
+        return Error(ErrorCode::kIoError,
+                     fmt::format("The answer of the service {} to {} is larger than {} MB, the {} of this command{}: "
+                                 "it was refused as soon as it passed that, and nothing of it was kept. Raise {} if "
+                                 "the service is meant to answer this much",
+                                 url, path, limit.mb, limit.option, on_wire ? " (counted as it came over the wire)" : "",
+                                 limit.option));
+    }
+};
+
+namespace {
+
+constexpr const char* kJson = "application/json";
+
+// Shows how far a long answer (a list of many bills) has come.
+bool ShowProgress(uint64_t& shown, uint64_t current, uint64_t total) {
+    constexpr uint64_t kMb = 1u << 20;
+    if (total >= 4 * kMb && (current - shown >= kMb || current == total)) {
+        shown = current;
+        std::cerr << fmt::format("\r  received {:.1f} of {:.1f} MB", double(current) / kMb, double(total) / kMb)
+                  << (current == total ? "\n" : "") << std::flush;
+    }
+    return true;
+}
+
+// What is sent goes gzip-compressed: every service of this program takes that.
+httplib::Headers RequestHeaders(bool has_body, bool compress) {
+    httplib::Headers headers{{"Accept-Encoding", "gzip"}};
+    if (has_body && compress) headers.emplace("Content-Encoding", "gzip");
+    return headers;
+}
+
+}  // namespace
+
+std::string ServiceClient::Post(const std::string& path, const std::string& body) {
+    Call call(url_, path, true, nullptr, max_list_mb_);
+    return Send(call, [&] { return SendText("POST", call, &body); });
+}
+
+void ServiceClient::PostToFile(const std::string& path, const std::string& body, const std::filesystem::path& answer) {
+    Call call(url_, path, true, &answer, max_list_mb_);
+    Send(call, [&] { return SendText("POST", call, &body); });
+}
+
+std::string ServiceClient::PostFile(const std::string& path, const std::filesystem::path& body) {
+    Call call(url_, path, true, nullptr, max_list_mb_);
+    return Send(call, [&] { return SendFile(call, body); });
+}
+
+std::string ServiceClient::Get(const std::string& path) {
+    Call call(url_, path, false, nullptr, max_list_mb_);
+    return Send(call, [&] { return SendText("GET", call, nullptr); });
+}
+
+// A request whose body (if any) is a text: its answer is taken as it arrives.
+httplib::Result ServiceClient::SendText(const char* method, Call& call, const std::string* body) {
+    httplib::Request request;
+    request.method = method;
+    request.path = call.path;
+    request.headers = RequestHeaders(body != nullptr, compress_);
+    if (body) {
+        request.set_header("Content-Type", kJson);
+        if (compress_ && call.packed.empty()) call.packed = GzipText(*body);
+        request.body = compress_ ? call.packed : *body;
+    }
+    if (ProgressVisible()) {
+        request.progress = [shown = uint64_t{0}](uint64_t current, uint64_t total) mutable {
+            return ShowProgress(shown, current, total);
+        };
+    }
+    request.response_handler = [&](const httplib::Response& response) {
+        call.Head(response.status, *guard_);
+        return true;
     };
+    request.content_receiver = [&](const char* data, size_t size, uint64_t, uint64_t) { return call.Take(data, size); };
+    httplib::Result result = client_->send(request);
+    if (result) result->body = std::move(call.text);
+    return result;
+}
+
+// A request whose body is the text of a file, sent in chunks as it is read (and compressed),
+// so that a long list is never held whole. The library's call for a streamed body takes no
+// receiver of the answer, and would inflate a compressed answer without a bound: the answer (a
+// receipt, or a refusal) is taken as it came, held to the wire limit, and inflated here under
+// the input limit.
+httplib::Result ServiceClient::SendFile(Call& call, const std::filesystem::path& body) {
+    auto input = std::make_shared<InputFile>(body, false);
+    auto gzip = compress_ ? std::make_shared<GzipPieces>() : nullptr;
+    const auto provide = [input, gzip, &call](size_t, httplib::DataSink& sink) {
+        std::vector<char> text(1 << 16);
+        size_t n = 0;
+        try {
+            n = input->Read(text.data(), text.size());
+            if (gzip) {
+                const std::string packed_piece = gzip->Add(text.data(), n, n == 0);
+                if (!packed_piece.empty() && !sink.write(packed_piece.data(), packed_piece.size())) return false;
+            } else if (n > 0 && !sink.write(text.data(), n)) {
+                return false;
+            }
+        } catch (const Error& e) {
+            call.not_read = e;
+            return false;
+        }
+        if (n == 0) sink.done();
+        return true;
+    };
+    client_->set_decompress(false);
+    struct Inflating {
+        httplib::SSLClient& client;
+        ~Inflating() { client.set_decompress(true); }
+    } inflating{*client_};
+    httplib::Result result = client_->Post(call.path, RequestHeaders(true, compress_), provide, kJson);
+    if (!result) return result;
+    call.Head(result->status, *guard_);
+    std::optional<std::string> text;
+    try {
+        text = AnswerText(std::move(result->body), result->get_header_value("Content-Encoding"), call.small.Bytes());
+    } catch (const Error&) {
+        // As the library takes an answer it cannot inflate: as none, which may be asked again.
+        return httplib::Result(nullptr, httplib::Error::Read);
+    }
+    if (!text) {
+        call.passed = &call.small;
+        return result;
+    }
+    result->body = std::move(*text);
+    return result;
+}
+
+// One try of `call` by `send`, with what went wrong in it raised.
+httplib::Result ServiceClient::Try(Call& call, const std::function<httplib::Result()>& send) {
+    call.NewTry();
+    guard_->NewTry(call.wire_limit->WireBytes());
+    httplib::Result result = send();
+    if (call.not_written) throw *call.not_written;
+    if (call.not_read) throw *call.not_read;
+    if (call.passed) throw call.TooLarge(*call.passed, false);
+    if (guard_->wire_over) throw call.TooLarge(*call.wire_limit, true);
+    if (!result && guard_->DeadlinePassed()) {
+        throw Error(ErrorCode::kIoError,
+                    fmt::format("The service {} did not answer {} within {} s, the --deadline of this command: "
+                                "the request was given up at its deadline ({}). Raise --deadline if the "
+                                "service is meant to take this long",
+                                url_, call.path, deadline_s_, httplib::to_string(result.error())));
+    }
+    if (result && call.to_file) call.answer->Close();
+    return result;
+}
+
+std::string ServiceClient::Send(Call& call, const std::function<httplib::Result()>& send) {
     guard_->Arm(deadline_s_);
     struct Disarm {
         Guard& guard;
         ~Disarm() { guard.Disarm(); }
     } disarm{*guard_};
-    return Answer(path, [&] {
-        httplib::Request request;
-        request.method = method;
-        request.path = path;
-        request.set_header("Accept-Encoding", "gzip");
-        const bool has_body = body || body_file;
-        if (has_body) {
-            request.set_header("Content-Type", "application/json");
-            if (compress_) request.set_header("Content-Encoding", "gzip");
-        }
-        if (body_file) {
-            provide(request);
-        } else if (body) {
-            request.body = compress_ ? packed : *body;
-        }
-        if (ProgressVisible()) {
-            // A long answer (a list of many bills) shows how far it has come.
-            request.progress = [shown = uint64_t{0}](uint64_t current, uint64_t total) mutable {
-                constexpr uint64_t kMb = 1u << 20;
-                if (total >= 4 * kMb && (current - shown >= kMb || current == total)) {
-                    shown = current;
-                    std::cerr << fmt::format("\r  received {:.1f} of {:.1f} MB", double(current) / kMb,
-                                             double(total) / kMb)
-                              << (current == total ? "\n" : "") << std::flush;
-                }
-                return true;
-            };
-        }
-        request.response_handler = [&](const httplib::Response& response) {
-            to_file = answer_file && response.status == 200;
-            // A refusal is held to the smaller limit from its first byte.
-            if (!to_file) {
-                wire_limit = &small;
-                guard_->wire_limit = small.WireBytes();
-            }
-            return true;
-        };
-        // The text as it arrives, inflated already when it came compressed: counted here, and
-        // refused as soon as it passes its limit, whatever the wire carried.
-        request.content_receiver = [&](const char* data, size_t size, uint64_t, uint64_t) {
-            const AnswerLimit& limit = to_file ? list : small;
-            taken += size;
-            if (taken > limit.Bytes()) {
-                passed = &limit;
-                return false;
-            }
-            if (!to_file) {
-                constexpr size_t kRefusalKept = 64 << 10;
-                const size_t room = answer_file ? kRefusalKept - std::min(kRefusalKept, text.size()) : size;
-                text.append(data, std::min(size, room));
-                return true;
-            }
-            try {
-                answer->Write(data, size);
-            } catch (const Error& e) {
-                not_written = e;
-                return false;
-            }
-            return true;
-        };
-        httplib::Result result = send(request);
-        if (compress_ && has_body && result && result->status == 415) {
+    return Answer(call.path, [&] {
+        const bool compressed = compress_;
+        httplib::Result result = Try(call, send);
+        // A service that answers 415 cannot read the encoding: it gets the plain text instead,
+        // from then on.
+        if (compressed && call.has_body && result && result->status == 415) {
             compress_ = false;
-            request.headers.erase("Content-Encoding");
-            if (body_file) {
-                provide(request);
-            } else {
-                request.body = *body;
-            }
-            result = send(request);
+            result = Try(call, send);
         }
         return result;
     });

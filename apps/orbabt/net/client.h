@@ -98,12 +98,21 @@ public:
     const std::string& PeerFingerprint() const { return shown_; }
     std::string PeerBranch() const;
 
-    // Watches the deadline and counts what comes over the wire; defined in client.cpp.
+    // Watches the deadline and counts what comes over the wire; defined in client_guard.h.
     struct Guard;
 
 private:
-    std::string Send(const char* method, const std::string& path, const std::string* body,
-                     const std::filesystem::path* body_file, const std::filesystem::path* answer);
+    // One request and the answer of its current try; defined in client.cpp.
+    struct Call;
+
+    // Sends `call` by `send` under its deadline, tried again as the options say; the answer's
+    // text, or an Error.
+    std::string Send(Call& call, const std::function<httplib::Result()>& send);
+    // One try, with what went wrong in it (an answer over its limit, a deadline passed, a file
+    // not read or not written) raised.
+    httplib::Result Try(Call& call, const std::function<httplib::Result()>& send);
+    httplib::Result SendText(const char* method, Call& call, const std::string* body);
+    httplib::Result SendFile(Call& call, const std::filesystem::path& body);
     std::string Answer(const std::string& path, const std::function<httplib::Result()>& send);
 
     std::string url_;

@@ -1,14 +1,11 @@
 #include "apps/orbabt/net/https_front.h"
 
-#include <arpa/inet.h>
-#include <fcntl.h>
 #include <fmt/format.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <openssl/err.h>
 #include <openssl/ssl.h>
-#include <poll.h>
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <sys/resource.h>
@@ -19,324 +16,32 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
-#include <climits>
-#include <cstring>
 #include <iostream>
 #include <map>
 #include <mutex>
 #include <set>
 #include <thread>
 
+#include "apps/orbabt/net/front_worker.h"
 #include "platform/printable_text.h"
 
 namespace orba::apps::net {
 
-namespace {
+using front::AddressOf;
+using front::Clock;
+using front::Connection;
+using front::kMaxRequestsPerConnection;
+using front::WorkerStream;
 
-using Clock = std::chrono::steady_clock;
+namespace {
 
 // A request's head may not be longer; a longer one is answered 431.
 constexpr size_t kMaxHead = 16 << 10;
 // What the front reads and lets go of after refusing a request's body, so that a client that
 // sends a body whole before it reads the answer sees the refusal instead of a cut connection.
 constexpr size_t kMaxDrained = size_t{64} << 20;
-// Requests one connection may carry before it is closed.
-constexpr int kMaxRequestsPerConnection = 100;
-
-std::string Lower(std::string_view text) {
-    std::string out(text);
-    for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return out;
-}
-
-std::string_view Trim(std::string_view text) {
-    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
-    return text;
-}
-
-bool IsToken(std::string_view text) {
-    if (text.empty()) return false;
-    for (unsigned char c : text) {
-        if (c <= 32 || c >= 127 || std::strchr("\"(),/:;<=>?@[\\]{}", c)) return false;
-    }
-    return true;
-}
-
-// The comma-separated items of every `values`, trimmed and in lower case; empty items dropped.
-std::vector<std::string> ListItems(const std::vector<std::string>& values) {
-    std::vector<std::string> items;
-    for (const std::string& value : values) {
-        std::string_view rest(value);
-        while (!rest.empty()) {
-            const size_t comma = rest.find(',');
-            const std::string_view item = Trim(rest.substr(0, comma));
-            if (!item.empty()) items.push_back(Lower(item));
-            if (comma == std::string_view::npos) break;
-            rest.remove_prefix(comma + 1);
-        }
-    }
-    return items;
-}
-
-std::string_view Reason(int status) {
-    switch (status) {
-        case 400: return "Bad Request";
-        case 404: return "Not Found";
-        case 405: return "Method Not Allowed";
-        case 411: return "Length Required";
-        case 413: return "Payload Too Large";
-        case 415: return "Unsupported Media Type";
-        case 431: return "Request Header Fields Too Large";
-        case 501: return "Not Implemented";
-        default: return "Error";
-    }
-}
-
-std::string JsonText(std::string_view text) {
-    std::string out = "\"";
-    for (unsigned char c : text) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += static_cast<char>(c);
-        } else if (c < 0x20 || c == 0x7f) {
-            out += fmt::format("\\u{:04x}", c);
-        } else {
-            out += static_cast<char>(c);
-        }
-    }
-    return out + "\"";
-}
-
-void AddressOf(int fd, bool peer, std::string& ip, int& port) {
-    sockaddr_storage address{};
-    socklen_t length = sizeof address;
-    ip.clear();
-    port = 0;
-    if ((peer ? getpeername(fd, reinterpret_cast<sockaddr*>(&address), &length)
-              : getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length)) != 0) {
-        return;
-    }
-    char text[INET6_ADDRSTRLEN] = {};
-    if (address.ss_family == AF_INET) {
-        const auto* v4 = reinterpret_cast<const sockaddr_in*>(&address);
-        inet_ntop(AF_INET, &v4->sin_addr, text, sizeof text);
-        port = ntohs(v4->sin_port);
-    } else if (address.ss_family == AF_INET6) {
-        const auto* v6 = reinterpret_cast<const sockaddr_in6*>(&address);
-        inet_ntop(AF_INET6, &v6->sin6_addr, text, sizeof text);
-        port = ntohs(v6->sin6_port);
-    }
-    ip = text;
-}
-
-// A connection the front holds: its socket, its TLS session and what has been read of it.
-struct Connection {
-    enum class Phase { kHandshake, kHead, kRefusing, kDraining };
-
-    ~Connection() {
-        if (ssl) SSL_free(ssl);
-        if (fd >= 0) ::close(fd);
-    }
-
-    int fd = -1;
-    SSL* ssl = nullptr;
-    std::string address;
-    uint64_t age = 0;  // the order it came in (or came back from a worker)
-    Phase phase = Phase::kHandshake;
-    Clock::time_point deadline;
-    uint32_t watched = 0;  // the events it waits for
-    std::string buffer;    // read and not yet taken: the head, and what followed it
-    std::string answer;    // an early answer being written
-    size_t written = 0;
-    size_t drained = 0;
-    int requests = 0;
-};
-
-// A connection's bytes as a worker reads and writes them: first what the front has read
-// already, then the TLS session, each wait bounded by the silence time-out.
-class WorkerStream : public httplib::Stream {
-public:
-    WorkerStream(Connection& connection, int silence_s) : c_(connection), silence_ms_(silence_s * 1000) {}
-
-    bool is_readable() const override {
-        return taken_ < c_.buffer.size() || SSL_pending(c_.ssl) > 0 || Wait(POLLIN);
-    }
-    bool is_writable() const override { return Wait(POLLOUT); }
-
-    ssize_t read(char* ptr, size_t size) override {
-        if (taken_ < c_.buffer.size()) {
-            const size_t n = std::min(size, c_.buffer.size() - taken_);
-            std::memcpy(ptr, c_.buffer.data() + taken_, n);
-            taken_ += n;
-            return static_cast<ssize_t>(n);
-        }
-        for (;;) {
-            const int n = SSL_read(c_.ssl, ptr, static_cast<int>(std::min<size_t>(size, INT_MAX)));
-            if (n > 0) return n;
-            const int error = SSL_get_error(c_.ssl, n);
-            ERR_clear_error();
-            if (error == SSL_ERROR_WANT_READ && Wait(POLLIN)) continue;
-            if (error == SSL_ERROR_WANT_WRITE && Wait(POLLOUT)) continue;
-            return error == SSL_ERROR_ZERO_RETURN ? 0 : -1;
-        }
-    }
-
-    ssize_t write(const char* ptr, size_t size) override {
-        for (;;) {
-            const int n = SSL_write(c_.ssl, ptr, static_cast<int>(std::min<size_t>(size, INT_MAX)));
-            if (n > 0) return n;
-            const int error = SSL_get_error(c_.ssl, n);
-            ERR_clear_error();
-            if (error == SSL_ERROR_WANT_WRITE && Wait(POLLOUT)) continue;
-            if (error == SSL_ERROR_WANT_READ && Wait(POLLIN)) continue;
-            return -1;
-        }
-    }
-
-    void get_remote_ip_and_port(std::string& ip, int& port) const override { AddressOf(c_.fd, true, ip, port); }
-    void get_local_ip_and_port(std::string& ip, int& port) const override { AddressOf(c_.fd, false, ip, port); }
-    socket_t socket() const override { return c_.fd; }
-
-    // What was read ahead of the request answered: the start of the next one.
-    void KeepRest() { c_.buffer.erase(0, taken_); }
-
-private:
-    bool Wait(short events) const {
-        pollfd p{c_.fd, events, 0};
-        int n;
-        do {
-            n = ::poll(&p, 1, silence_ms_);
-        } while (n < 0 && errno == EINTR);
-        return n > 0;
-    }
-
-    Connection& c_;
-    int silence_ms_;
-    size_t taken_ = 0;
-};
-
-// Whether the answer the router just wrote ends its connection (a refused body is left unread).
-thread_local bool t_answer_closes = false;
 
 }  // namespace
-
-std::vector<std::string> RequestHead::Values(std::string_view name) const {
-    std::vector<std::string> values;
-    for (const auto& [key, value] : headers) {
-        if (key == name) values.push_back(value);
-    }
-    return values;
-}
-
-std::optional<RequestHead> ParseRequestHead(std::string_view text) {
-    RequestHead head;
-    size_t end = text.find("\r\n");
-    if (end == std::string_view::npos) return std::nullopt;
-    const std::string_view line = text.substr(0, end);
-    const size_t first = line.find(' ');
-    const size_t last = line.rfind(' ');
-    if (first == std::string_view::npos || first == last) return std::nullopt;
-    head.method = std::string(line.substr(0, first));
-    head.target = std::string(line.substr(first + 1, last - first - 1));
-    head.version = std::string(line.substr(last + 1));
-    if (!IsToken(head.method) || head.target.empty() || head.target.find(' ') != std::string::npos ||
-        (head.version != "HTTP/1.1" && head.version != "HTTP/1.0")) {
-        return std::nullopt;
-    }
-    head.path = head.target.substr(0, head.target.find('?'));
-    for (size_t at = end + 2;;) {
-        end = text.find("\r\n", at);
-        if (end == std::string_view::npos) return std::nullopt;
-        const std::string_view field = text.substr(at, end - at);
-        if (field.empty()) break;
-        const size_t colon = field.find(':');
-        if (colon == std::string_view::npos || !IsToken(field.substr(0, colon))) return std::nullopt;
-        const std::string_view value = Trim(field.substr(colon + 1));
-        for (unsigned char c : value) {
-            if ((c < 0x20 && c != '\t') || c == 0x7f) return std::nullopt;
-        }
-        head.headers.emplace_back(Lower(field.substr(0, colon)), std::string(value));
-        at = end + 2;
-    }
-    return head;
-}
-
-std::optional<EarlyAnswer> CheckRequestHead(const RequestHead& head, const std::vector<Route>& routes,
-                                            uint64_t body_limit) {
-    const auto route = std::find_if(routes.begin(), routes.end(), [&](const Route& r) { return r.path == head.path; });
-    if (route == routes.end()) return EarlyAnswer{404, "this service has nothing at " + head.path, {}};
-    std::vector<std::string> allowed = route->methods;
-    if (std::find(allowed.begin(), allowed.end(), "GET") != allowed.end()) allowed.push_back("HEAD");
-    if (std::find(allowed.begin(), allowed.end(), head.method) == allowed.end()) {
-        std::string allow;
-        for (const std::string& method : allowed) allow += (allow.empty() ? "" : ", ") + method;
-        return EarlyAnswer{405, fmt::format("{} takes {} only", head.path, allow), allow};
-    }
-    const std::vector<std::string> codings = ListItems(head.Values("transfer-encoding"));
-    const std::vector<std::string> lengths = head.Values("content-length");
-    if (!codings.empty() && !lengths.empty()) {
-        return EarlyAnswer{400, "the request gives both a Content-Length and a Transfer-Encoding", {}};
-    }
-    if (!codings.empty() && codings != std::vector<std::string>{"chunked"}) {
-        return EarlyAnswer{501, "the request's Transfer-Encoding is not one this service reads (chunked)", {}};
-    }
-    std::optional<uint64_t> length;
-    for (const std::string& text : ListItems(lengths)) {
-        uint64_t value = 0;
-        const bool number = !text.empty() && text.size() <= 18 &&
-                            std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
-        if (number) value = std::stoull(text);
-        if (!number || (length && *length != value)) {
-            return EarlyAnswer{400, "the request's Content-Length is not one number of bytes", {}};
-        }
-        length = value;
-    }
-    if (!lengths.empty() && !length) {
-        return EarlyAnswer{400, "the request's Content-Length is not one number of bytes", {}};
-    }
-    const bool takes_body = head.method == "POST" || head.method == "PUT" || head.method == "PATCH";
-    if (takes_body && codings.empty() && !length) {
-        return EarlyAnswer{411, "the request must say how long its body is (Content-Length) or send it chunked", {}};
-    }
-    if (length && *length > body_limit) {
-        return EarlyAnswer{
-            413, fmt::format("the request is larger than this service takes ({} MB, its --max-input-mb)", body_limit >> 20),
-            {}};
-    }
-    std::vector<std::string> encodings = ListItems(head.Values("content-encoding"));
-    std::erase(encodings, "identity");
-    if (!encodings.empty() && encodings != std::vector<std::string>{"gzip"}) {
-        return EarlyAnswer{415,
-                           "the request's Content-Encoding is not one this service reads (gzip, one layer at most)", {}};
-    }
-    return std::nullopt;
-}
-
-std::string EarlyAnswerText(const EarlyAnswer& answer) {
-    const std::string body = "{\"error\":" + JsonText(answer.why) + "}";
-    std::string text = fmt::format("HTTP/1.1 {} {}\r\nContent-Type: application/json\r\nContent-Length: {}\r\n"
-                                   "Connection: close\r\n",
-                                   answer.status, Reason(answer.status), body.size());
-    if (!answer.allow.empty()) text += "Allow: " + answer.allow + "\r\n";
-    return text + "\r\n" + body;
-}
-
-Router::Router() {
-    // What the answers' Keep-Alive header says; the front keeps to it.
-    set_keep_alive_max_count(kMaxRequestsPerConnection);
-    set_keep_alive_timeout(FrontLimits{}.keep_alive_s);
-    set_post_routing_handler([](const httplib::Request&, httplib::Response& res) {
-        t_answer_closes = res.get_header_value("Connection") == "close";
-    });
-}
-
-bool Router::AnswerOne(httplib::Stream& stream, SSL* ssl, bool last) {
-    bool closed = false;
-    t_answer_closes = false;
-    const bool answered = process_request(stream, last, closed, [ssl](httplib::Request& req) { req.ssl = ssl; });
-    return answered && !closed && !last && !t_answer_closes;
-}
 
 // The thread that waits on every connection not in a worker's hands, and the workers.
 struct HttpsFront::Loop {

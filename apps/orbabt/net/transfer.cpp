@@ -15,6 +15,8 @@
 #include "apps/orbabt/exchange_summary.h"
 #include "apps/orbabt/host_setup.h"
 #include "exchange/mark.h"
+#include "apps/orbabt/net/answering_peer.h"
+#include "apps/orbabt/net/command_options.h"
 #include "apps/orbabt/net/exchange_log.h"
 #include "apps/orbabt/net/peers.h"
 #include "apps/orbabt/net/spool.h"
@@ -143,71 +145,6 @@ bool DeliverKeptReceipts(ServiceClient& service, const std::vector<fs::path>& fo
     return ok;
 }
 
-// "01.001 (name)", or the number alone when the name is not known; control characters
-// escaped, since a branch's number and name may come from the other branch.
-std::string Named(const Branch& branch) {
-    const std::string number = platform::EscapeControls(branch.number);
-    return branch.name.empty() ? number : fmt::format("{} ({})", number, platform::EscapeControls(branch.name));
-}
-
-// Where the options name the service's branches, for messages.
-std::string PeersNamedBy(const ClientOptions& options) {
-    return options.peers_file.empty() ? std::string("--peer")
-                                      : fmt::format("The peers file '{}'", options.peers_file);
-}
-
-}  // namespace
-
-std::map<std::string, Branch> RelatedPeers(hostkit::Database& db, const Branch& own, const std::vector<Peer>& peers,
-                                           const ClientOptions& options) {
-    std::map<std::string, Branch> related;
-    for (const Peer& peer : peers) {
-        related[peer.branch] = RelatedBranch(db, own, peer.branch, PeersNamedBy(options));
-    }
-    return related;
-}
-
-namespace {
-
-// The branch whose certificate the service showed, once it has answered.
-Branch AnsweringBranch(const ServiceClient& service, const std::map<std::string, Branch>& related) {
-    const std::string number = service.PeerBranch();
-    const auto found = related.find(number);
-    return found == related.end() ? Branch{number, {}} : found->second;
-}
-
-// Refuses what the service sent, before anything is saved or marked, when it names as its
-// `role` another branch than `peer`, the branch whose certificate the service showed: a
-// related branch answers for itself only. `db`, when there is one, tells whether the branch
-// named is one of its related branches at all.
-void RequireFromPeer(hostkit::Database* db, const Branch& named, const Branch& peer, std::string_view what,
-                     std::string_view role, std::string_view undone) {
-    if (named.number == peer.number) return;
-    std::string stranger;
-    if (db && db->Query("SELECT FName FROM t_SonCompany WHERE FNumber=?", {platform::Variant(named.number)})->Eof()) {
-        stranger = fmt::format(", which is no related branch in the account {}", db->Name());
-    }
-    throw Error(ErrorCode::kBadInput,
-                fmt::format("{} names branch {} as its {}{}, but the service that answered is branch {}: the "
-                            "certificate it showed is the one pinned for {}. Expected {} as its {}; nothing was {}",
-                            what, Named(named), role, stranger, Named(peer), platform::EscapeControls(peer.number),
-                            platform::EscapeControls(peer.number), role, undone));
-}
-
-void AddServiceOptions(CLI::App& command, ClientOptions& service, const char* url_option, const char* url_help) {
-    command.add_option(url_option, service.url, url_help)->required();
-    command.add_option("--cert", service.cert, "This branch's certificate (PEM)")->required();
-    command.add_option("--key", service.key, "This branch's private key (PEM)")->required();
-    AddAllowSharedKeyFlag(command, service.allow_shared_key);
-    AddPeerOptions(command, service);
-    command.add_option("--timeout", service.timeout_s, "Seconds to wait for the service")->capture_default_str();
-    command.add_option("--retries", service.retries, "Tries again when no answer comes, this many times")
-        ->capture_default_str();
-    command.add_option("--retry-wait", service.retry_wait_s, "Seconds before the first retry (doubled each time)")
-        ->capture_default_str();
-    AddDeadlineOption(command, service);
-}
-
 // Runs `exchange` and writes its line of the exchange log of the branch database, with the
 // error when it failed (a database that could not be opened has no log to write to).
 int Logged(ExchangeRecord& record, const std::function<int()>& exchange) {
@@ -232,37 +169,6 @@ ExchangeRecord NewRecord(const ServiceClient& service, std::string direction) {
 }
 
 }  // namespace
-
-void AddDeadlineOption(CLI::App& command, ClientOptions& service) {
-    command
-        .add_option("--deadline", service.deadline_s,
-                    "Seconds one request to the service may take in all, retries and their waits included, "
-                    "however the service keeps it going (the timeout bounds a silence only)")
-        ->check(CLI::Range(1, 7 * 24 * 3600))
-        ->capture_default_str();
-}
-
-void AddListLimitOption(CLI::App& command, ClientOptions& service) {
-    command
-        .add_option("--max-list-mb", service.max_list_mb,
-                    "Largest list taken from the service, in MB, on the wire and once inflated (each bill is held "
-                    "to --max-input-mb)")
-        ->check(CLI::Range(uint64_t{1}, uint64_t{1} << 30))
-        ->capture_default_str();
-}
-
-void AddPeerOptions(CLI::App& command, ClientOptions& service) {
-    auto* peer = command.add_option("--peer", service.peer,
-                                    "The related branch whose service it is, with that service's certificate: "
-                                    "BRANCH=CERT.pem or BRANCH=sha256:<hex> (BRANCH as in t_SonCompany.FNumber)");
-    auto* peers = command.add_option("--peers", service.peers_file,
-                                     "Instead of --peer, a peers file (as serve takes): the service's branch is "
-                                     "the one whose certificate it shows");
-    peer->excludes(peers);
-    // Taken only to say what to give instead (ClientPeers): a certificate alone does not say
-    // which branch the service is.
-    command.add_option("--peer-cert", service.peer_cert)->group("");
-}
 
 int RunPull(const PullOptions& options) {
     // The list in transit is removed when a signal ends the pull too.
@@ -412,87 +318,6 @@ int Push(const PushOptions& options, ServiceClient& service, ExchangeRecord& rec
     return result.ok && unanswered == 0 ? 0 : 1;
 }
 
-namespace {
-
-// The whole table of this branch's related branches, from its database and exchange log.
-int PrintOwnStatus(const StatusOptions& options) {
-    const ClientOptions& asked = options.service;
-    if (!asked.cert.empty() || !asked.key.empty() || !asked.peer.empty() || !asked.peer_cert.empty()) {
-        throw Error(ErrorCode::kBadInput,
-                    "--cert, --key and --peer are for asking a related branch's service: give --from "
-                    "https://HOST:PORT with them, or leave them out to show this branch's own table from --db");
-    }
-    if (options.db.empty()) {
-        throw Error(ErrorCode::kBadInput,
-                    "Say whose status to show: --db DB for this branch's table of its related branches, or --from "
-                    "https://HOST:PORT (with --cert, --key and --peer) for what a related branch's service shows "
-                    "this branch");
-    }
-    const std::unique_ptr<hostkit::Database> database = UseBranchDatabase(options.db);
-    const std::vector<Peer> pinned = asked.peers_file.empty() ? std::vector<Peer>{} : ReadPeersFile(asked.peers_file);
-    const BranchStatus status =
-        FullStatus(*database, OwnBranch(*database), pinned, PeersNamedBy(asked), ExchangeFolderOf(*database));
-    if (options.json) {
-        std::cout << host::ToJson(platform::Variant(StatusDictionary(status)), -1) << '\n';
-    } else {
-        std::cout << StatusTable(status);
-    }
-    return 0;
-}
-
-}  // namespace
-
-int RunStatus(const StatusOptions& options) {
-    if (options.service.url.empty()) return PrintOwnStatus(options);
-    if (options.service.cert.empty() || options.service.key.empty()) {
-        throw Error(ErrorCode::kBadInput, fmt::format("--from {} needs this branch's certificate and key: --cert "
-                                                      "FILE --key FILE",
-                                                      options.service.url));
-    }
-    ServiceClient service(options.service);
-    std::unique_ptr<hostkit::Database> database;
-    std::map<std::string, Branch> related;
-    if (!options.db.empty()) {
-        database = UseBranchDatabase(options.db);
-        related = RelatedPeers(*database, OwnBranch(*database), service.Peers(), options.service);
-    }
-    const std::string text = service.Get("/v1/status");
-    const std::string what = fmt::format("the status from {}", service.Url());
-    Branch named;
-    platform::Ref<host::VariantDictionary> status;
-    try {
-        status = platform::ObjectAs<host::VariantDictionary>(host::FromJson(text));
-        const platform::Variant* branch = status ? status->Find("branch") : nullptr;
-        if (const auto fields = branch ? platform::ObjectAs<host::VariantDictionary>(*branch) : nullptr) {
-            named.number = fields->ValueOrDefault("number", platform::Variant("")).ToText();
-            named.name = fields->ValueOrDefault("name", platform::Variant("")).ToText();
-        }
-    } catch (const Error&) {
-        // Named below as a status that names no branch.
-    }
-    if (named.number.empty()) {
-        throw Error(ErrorCode::kBadInput, fmt::format("{} names no branch: it is not the status of a branch's service "
-                                                      "of this program",
-                                                      what));
-    }
-    RequireFromPeer(database.get(), named, AnsweringBranch(service, related), what, "branch", "shown");
-    // A service answers a branch with its own row; rows of other branches are not this
-    // branch's to see, and are not shown even when a service sends them.
-    const std::string own = database ? OwnBranch(*database).number : std::string();
-    const std::string fingerprint = PinnedFingerprint(options.service.cert, fs::current_path(), "--cert");
-    const std::vector<std::string> left_out = KeepOwnRow(*status, own, fingerprint);
-    if (!left_out.empty()) {
-        std::string branches;
-        for (const std::string& branch : left_out) branches += (branches.empty() ? "" : ", ") + branch;
-        std::cerr << platform::ForTerminal(fmt::format(
-            "orbabt: {} holds rows of other branches than this one ({}); they are not this branch's to see and are "
-            "left out\n",
-            what, branches));
-    }
-    std::cout << host::ToJson(platform::Variant(status), -1) << '\n';
-    return 0;
-}
-
 void AddPullCommand(CLI::App& app, CommandContext& context) {
     auto pull = std::make_shared<PullOptions>();
     auto* command =
@@ -508,75 +333,6 @@ void AddPullCommand(CLI::App& app, CommandContext& context) {
     context.AddInputLimitOption(*command);
     command->callback([&context, pull] {
         context.Choose([pull] { return RunPull(*pull); }, {{"the account database", pull->db}});
-    });
-}
-
-int RunSync(const SyncOptions& options) {
-    const SpoolSignals signals;
-    const SyncConfig config = ReadSyncFile(options.config);
-    // Every pull shows the same key: one that others may read stops them all at once.
-    RequirePrivateKey(config.key, options.service.allow_shared_key);
-    int failed = 0;
-    for (const SyncPull& entry : config.pulls) {
-        std::cout << fmt::format("Pulling from {}\n", entry.from) << std::flush;
-        PullOptions pull;
-        pull.db = config.db;
-        pull.types = entry.types;
-        pull.service.url = entry.from;
-        pull.service.cert = config.cert;
-        pull.service.key = config.key;
-        pull.service.allow_shared_key = options.service.allow_shared_key;
-        pull.service.peer = entry.branch + "=" + entry.certificate;
-        pull.service.timeout_s = config.timeout_s;
-        pull.service.retries = config.retries;
-        pull.service.deadline_s = options.service.deadline_s;
-        pull.service.max_list_mb = options.service.max_list_mb;
-        try {
-            if (RunPull(pull) != 0) ++failed;
-        } catch (const Error& e) {
-            // One service that cannot be reached does not keep the others from their pulls.
-            std::cerr << platform::ForTerminal(fmt::format("orbabt sync: {}: {}\n", entry.from, e.Description()));
-            ++failed;
-        }
-    }
-    std::cout << fmt::format("{} of {} pulls completed\n", config.pulls.size() - failed, config.pulls.size());
-    return failed == 0 ? 0 : 1;
-}
-
-void AddSyncCommand(CLI::App& app, CommandContext& context) {
-    auto sync = std::make_shared<SyncOptions>();
-    auto* command =
-        app.add_subcommand("sync", "Run the pulls a sync file names, one related branch after the other (for a timer)");
-    command->add_option("--config", sync->config, "The sync file: this branch's database, certificate and key, and "
-                                                  "the services to pull from")
-        ->required();
-    AddAllowSharedKeyFlag(*command, sync->service.allow_shared_key);
-    AddDeadlineOption(*command, sync->service);
-    AddListLimitOption(*command, sync->service);
-    context.AddTraceOption(*command);
-    context.AddInputLimitOption(*command);
-    command->callback([&context, sync] {
-        context.Choose([sync] { return RunSync(*sync); }, {{"the sync file", sync->config}});
-    });
-}
-
-void AddStatusCommand(CLI::App& app, CommandContext& context) {
-    auto status = std::make_shared<StatusOptions>();
-    auto* command = app.add_subcommand(
-        "status", "Show how this branch stands with each related branch: the bills waiting for it and the last "
-                  "exchange (--db), or what a related branch's service shows this branch (--from, JSON)");
-    AddServiceOptions(*command, status->service, "--from",
-                      "The related branch's service: https://HOST:PORT (without it: this branch's own table, from "
-                      "--db)");
-    for (const char* asking : {"--from", "--cert", "--key"}) command->get_option(asking)->required(false);
-    command->add_option("--db", status->db,
-                        "Account database of this branch. Without --from: the table of its related branches, read "
-                        "from it and its exchange log (--peers adds the branches of a peers file, with their "
-                        "certificates). With --from: the service's branch must be one of its related branches");
-    command->add_flag("--json", status->json, "Without --from: print the table as JSON, in the service's form");
-    context.AddInputLimitOption(*command);
-    command->callback([&context, status] {
-        context.Choose([status] { return RunStatus(*status); });
     });
 }
 
