@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "hostkit/db/sql_trace.h"
+#include "hostkit/sql_trace.h"
 #include "platform/dispatch.h"
 #include "platform/recordset.h"
 

@@ -1,6 +1,6 @@
 #include "hostkit/hostkit.h"
 
-#include "hostkit/components/app_connection.h"
+#include "hostkit/app_connection.h"
 #include "hostkit/windows/assistant.h"
 #include "hostkit/components/local_system_db.h"
 #include "hostkit/components/pub_func.h"
@@ -56,15 +56,5 @@ void UnregisterHostKit() {
 void SetLoginProperties(std::string_view props) {
     SharedPropertyStore::Instance().SetOwn("PropsString", platform::Variant(props));
 }
-
-namespace {
-ListReceiver& TheListReceiver() {
-    static ListReceiver receiver;
-    return receiver;
-}
-}  // namespace
-
-void SetListReceiver(const ListReceiver& receiver) { TheListReceiver() = receiver; }
-ListReceiver GetListReceiver() { return TheListReceiver(); }
 
 }  // namespace orba::hostkit

@@ -14,7 +14,7 @@
 #include "apps/orbabt/mark.h"
 #include "apps/orbabt/safe_file.h"
 #include "apps/orbabt/transport.h"
-#include "hostkit/db/database.h"
+#include "hostkit/database.h"
 #include "hostkit/sample_data.h"
 #include "platform/error.h"
 

@@ -1,4 +1,4 @@
-#include "hostkit/components/app_connection.h"
+#include "hostkit/app_connection.h"
 
 #include <fmt/format.h>
 
@@ -10,9 +10,11 @@
 #include <new>
 #include <optional>
 
-#include "hostkit/db/database.h"
-#include "hostkit/db/sql_trace.h"
+#include "hostkit/database.h"
+#include "hostkit/db/database_rules.h"
+#include "hostkit/sql_trace.h"
 #include "hostkit/dialect/sql_dialect_pg.h"
+#include "hostkit/schema/erp_schema.h"
 #include "hostkit/login_string.h"
 #include "platform/error.h"
 #include "platform/utf8.h"
@@ -70,7 +72,7 @@ NameFields AsWrittenIn(const TranslatedStatement& s) {
         std::vector<std::string> folded;
         folded.reserve(fields.size());
         for (const FieldInfo& f : fields) folded.push_back(f.name);
-        std::vector<std::string> names = FieldNamesAsWritten(folded, s.source);
+        std::vector<std::string> names = FieldNamesAsWritten(folded, s.source, ErpSchemaNames());
         for (size_t i = 0; i < fields.size() && i < names.size(); ++i) fields[i].name = std::move(names[i]);
     };
 }

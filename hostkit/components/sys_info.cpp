@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "hostkit/login_string.h"
-#include "hostkit/db/database.h"
+#include "hostkit/database.h"
 #include "platform/error.h"
 
 namespace orba::hostkit {

@@ -7,15 +7,15 @@
 #include <optional>
 #include <vector>
 
-#include "hostkit/db/database.h"
+#include "hostkit/database.h"
 #include "hostkit/login_string.h"
 #include "hostkit/saving/received_writer.h"
 #include "hostkit/saving/record_checks.h"
 #include "hostkit/saving/statement_cache.h"
-#include "hostkit/schema/branch_check.h"
-#include "hostkit/schema/received_tables.h"
+#include "hostkit/schema.h"
 #include "platform/containers.h"
 #include "platform/error.h"
+#include "platform/scope_exit.h"
 #include "platform/printable_text.h"
 
 namespace orba::hostkit {
@@ -274,14 +274,10 @@ const platform::MemberTable<SaveData>& SaveData::Members() {
         auto saver = [](ReceivedKind kind) {
             return [kind](SaveData&, platform::CallArgs& a) {
                 std::string messages = a[2].IsNull() || a[2].IsEmpty() ? std::string() : a.Text(2);
-                // Lines written before a failure stay in the caller's text.
-                try {
-                    Save(a.Text(0), a[1], kind, messages);
-                } catch (...) {
-                    a[2] = Variant(std::move(messages));
-                    throw;
-                }
-                a[2] = Variant(std::move(messages));
+                // The lines are handed back also when saving fails: lines written before a
+                // failure stay in the caller's text.
+                platform::ScopeExit hand_back([&] { a[2] = Variant(std::move(messages)); });
+                Save(a.Text(0), a[1], kind, messages);
                 return Variant();
             };
         };

@@ -16,7 +16,7 @@
 #include "apps/orbabt/exchange.h"
 #include "apps/orbabt/mark.h"
 #include "apps/orbabt/transport.h"
-#include "hostkit/db/database.h"
+#include "hostkit/database.h"
 #include "data/bill_records.h"
 #include "facade/bill_trans.h"
 #include "platform/decimal.h"

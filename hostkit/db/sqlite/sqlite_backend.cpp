@@ -12,6 +12,7 @@
 #include "hostkit/db/sqlite/row_reader.h"
 #include "hostkit/db/sqlite/sqlite_db.h"
 #include "hostkit/db/sqlite/text_rules.h"
+#include "hostkit/dialect/sql_dialect.h"
 #include "platform/error.h"
 
 namespace orba::hostkit {
