@@ -48,6 +48,7 @@ set(ORBA_PUBLIC_HEADERS
     facade/bill_trans.h facade/registration.h facade/transmit_log.h
     hostkit/app_connection.h hostkit/bill_fingerprint.h hostkit/database.h hostkit/hostkit.h hostkit/list_receiver.h
     hostkit/login_string.h hostkit/sample_data.h hostkit/save_data.h hostkit/schema.h hostkit/sha256.h
+    hostkit/shared_database.h
     hostkit/sql_trace.h hostkit/sys_info.h hostkit/translated_statement.h)
 foreach(header IN LISTS ORBA_PUBLIC_HEADERS)
   get_filename_component(folder ${header} DIRECTORY)

@@ -18,4 +18,7 @@ std::unique_ptr<Database> OpenFileDatabase(const std::string& path, OpenMode mod
 // running the host kit's writers on it; `name` is how messages name it.
 std::unique_ptr<Database> BorrowFileDatabase(sqlite3* handle, const std::string& name);
 
+// True for a file opened with OpenMode::kReadOnly: a connection never to be written on.
+bool IsReadOnlyFile(const Database& db);
+
 }  // namespace orba::hostkit
