@@ -14,7 +14,7 @@
 #include "data/sql_text.h"
 #include "facade/registration.h"
 #include "host/shared_connection.h"
-#include "hostkit/components/app_connection.h"
+#include "hostkit/app_connection.h"
 #include "hostkit/hostkit.h"
 #include "hostkit/login_string.h"
 #include "hostkit/sample_data.h"

@@ -36,7 +36,8 @@ endif()
 
 # What a host needs: the runtime, the containers, login properties, the registration entry
 # points, the two public classes and the transmission log's location, and the host kit's
-# registration, login string and sample data. Internal headers stay out.
+# registration, login string, sample data, account database, connection, schema, saving
+# component, fingerprints and system information. Internal headers stay out.
 set(ORBA_PUBLIC_HEADERS
     platform/containers.h platform/date.h platform/decimal.h platform/dispatch.h platform/error.h
     platform/json_codec.h platform/module_dir.h platform/object.h platform/recordset.h
@@ -45,7 +46,10 @@ set(ORBA_PUBLIC_HEADERS
     host/variant_vector.h
     data/data_trans.h
     facade/bill_trans.h facade/registration.h facade/transmit_log.h
-    hostkit/hostkit.h hostkit/login_string.h hostkit/sample_data.h hostkit/save_data.h hostkit/sys_info.h)
+    hostkit/app_connection.h hostkit/bill_fingerprint.h hostkit/database.h hostkit/hostkit.h hostkit/list_receiver.h
+    hostkit/login_string.h hostkit/sample_data.h hostkit/save_data.h hostkit/schema.h hostkit/sha256.h
+    hostkit/shared_database.h
+    hostkit/sql_trace.h hostkit/sys_info.h hostkit/translated_statement.h)
 foreach(header IN LISTS ORBA_PUBLIC_HEADERS)
   get_filename_component(folder ${header} DIRECTORY)
   install(FILES ${CMAKE_SOURCE_DIR}/${header} DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/orba/${folder})

@@ -1,8 +1,8 @@
 #include "exchange/library.h"
 
 #include "host/shared_connection.h"
-#include "hostkit/components/app_connection.h"
-#include "hostkit/db/database.h"
+#include "hostkit/app_connection.h"
+#include "hostkit/database.h"
 #include "hostkit/login_string.h"
 
 namespace orba::exchange {
@@ -34,13 +34,13 @@ void StepProgress::Show(int done, int total) {
     listener.show(what_, done, total);
 }
 
-LibrarySession::LibrarySession(hostkit::Database& db, Connection connection)
-    : login_(hostkit::MakeLoginProperties(db.AbsoluteLocation())), trans_(platform::MakeRef<facade::BillTrans>()) {
-    // The object made its own connection when it was created; this one replaces it, and is
-    // dropped with the object.
-    if (connection == Connection::kThisConnection) {
-        host::SetSharedConnection(platform::MakeRef<hostkit::AppConnection>(db));
-    }
+LibrarySession::LibrarySession(hostkit::Database& db)
+    : login_(hostkit::MakeLoginProperties(db.AbsoluteLocation())),
+      sharing_(db),
+      trans_(platform::MakeRef<facade::BillTrans>()) {
+    // The object made its connection when it was created; this one, on `db` itself, replaces
+    // it and is dropped with the object.
+    host::SetSharedConnection(platform::MakeRef<hostkit::AppConnection>(db));
 }
 
 }  // namespace orba::exchange

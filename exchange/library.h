@@ -12,6 +12,7 @@
 
 #include "facade/bill_trans.h"
 #include "hostkit/hostkit.h"
+#include "hostkit/shared_database.h"
 #include "platform/ui_services.h"
 
 namespace orba::hostkit {
@@ -63,14 +64,14 @@ private:
 };
 
 // The library working on `db` for the calling thread while the session lives: the login names
-// db's location, and the messages the library shows (how it reports a failure it trapped)
-// are watched, so that a step learns of its failure as a value. With kThisConnection the
-// library's connection is `db` itself, so that what it reads and writes is part of any
-// transaction the caller holds on db; with kOwnConnection it opens its own, as a host's does.
+// db's location, the library and the host kit's components it calls (the saving component,
+// system information) work on `db` itself instead of opening it again, so that what they read
+// and write is part of any transaction the caller holds on it, and the messages the library
+// shows (how it reports a failure it trapped) are watched, so that a step learns of its failure
+// as a value.
 class LibrarySession {
 public:
-    enum class Connection { kOwnConnection, kThisConnection };
-    LibrarySession(hostkit::Database& db, Connection connection);
+    explicit LibrarySession(hostkit::Database& db);
 
     facade::BillTrans& Library() { return *trans_; }
     // The library showed a message: the step failed, the message says why.
@@ -78,6 +79,7 @@ public:
 
 private:
     hostkit::LoginScope login_;
+    hostkit::SharedDatabaseScope sharing_;
     platform::MessageWatch watch_;
     platform::Ref<facade::BillTrans> trans_;
 };

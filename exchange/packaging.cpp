@@ -6,8 +6,8 @@
 #include "exchange/steps.h"
 #include "hostkit/sha256.h"
 #include "host/variant_dictionary.h"
-#include "hostkit/db/database.h"
-#include "hostkit/schema/received_tables.h"
+#include "hostkit/database.h"
+#include "hostkit/schema.h"
 #include "platform/error.h"
 
 namespace orba::exchange {
@@ -109,7 +109,7 @@ Packaged PackageForBranch(hostkit::Database& db, const Ref<VariantVector>& reque
     Packaged packaged;
     bool done = false;
     {
-        LibrarySession library(db, LibrarySession::Connection::kOwnConnection);
+        LibrarySession library(db);
         done = library.Library().PackageBillsStreamed(
             requests, BranchArgument(header.receiver), [&](const Ref<platform::ListStream>& list) {
                 packaged.list_sha256 = SaveListFile(
@@ -152,7 +152,7 @@ void RecordSending(hostkit::Database& db, const ListFile& header, const std::str
 
 Ref<VariantVector> Package(hostkit::Database& db, const VariantVector& requests, const Branch& receiver) {
     auto branch = BranchArgument(receiver);
-    LibrarySession library(db, LibrarySession::Connection::kOwnConnection);
+    LibrarySession library(db);
     auto list = MakeRef<VariantVector>();
     // One request at a time, so that a host shows how far packaging has come; each call
     // returns the package of its one request.

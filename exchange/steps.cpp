@@ -9,8 +9,8 @@
 #include "exchange/library.h"
 #include "exchange/mark.h"
 #include "host/variant_dictionary.h"
-#include "hostkit/db/database.h"
-#include "hostkit/saving/bill_fingerprint.h"
+#include "hostkit/database.h"
+#include "hostkit/bill_fingerprint.h"
 #include "platform/error.h"
 #include "platform/printable_text.h"
 
@@ -63,7 +63,7 @@ std::unordered_map<int32_t, std::string> CurrentFingerprints(hostkit::Database& 
                                                              const std::vector<int32_t>& ids) {
     std::unordered_map<int32_t, std::string> fingerprints;
     if (ids.empty() || !IsKnownBillType(bill_type)) return fingerprints;
-    LibrarySession library(db, LibrarySession::Connection::kThisConnection);
+    LibrarySession library(db);
     auto extract = MakeRef<data::DataTrans>();
     // A few hundred bills to a statement keeps the statement's text short, however many
     // bills a receipt acknowledges.
@@ -87,7 +87,7 @@ std::unordered_map<int32_t, std::string> CurrentFingerprints(hostkit::Database& 
 }
 
 bool Mark(hostkit::Database& db, const Ref<VariantVector>& list) {
-    LibrarySession library(db, LibrarySession::Connection::kThisConnection);
+    LibrarySession library(db);
     library.Library().SetTranStatus(list);
     return !library.Failed();
 }

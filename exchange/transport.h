@@ -13,7 +13,7 @@
 
 #include "host/variant_dictionary.h"
 #include "host/variant_vector.h"
-#include "hostkit/saving/bill_fingerprint.h"
+#include "hostkit/bill_fingerprint.h"
 #include "hostkit/save_data.h"
 #include "platform/date.h"
 

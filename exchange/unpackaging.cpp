@@ -7,7 +7,7 @@
 #include "exchange/steps.h"
 #include "host/user_messages.h"
 #include "host/variant_dictionary.h"
-#include "hostkit/db/database.h"
+#include "hostkit/database.h"
 #include "hostkit/save_data.h"
 #include "platform/error.h"
 
@@ -58,7 +58,7 @@ using TakePiece = std::function<bool(size_t package, const Ref<VariantDictionary
 class ListSaving {
 public:
     ListSaving(hostkit::Database& db, const ListFile& header, const std::vector<int32_t>& package_bills)
-        : library_(db, LibrarySession::Connection::kOwnConnection),
+        : library_(db),
           header_(header),
           package_bills_(package_bills),
           handed_(package_bills.size()),

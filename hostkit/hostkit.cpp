@@ -1,6 +1,6 @@
 #include "hostkit/hostkit.h"
 
-#include "hostkit/components/app_connection.h"
+#include "hostkit/app_connection.h"
 #include "hostkit/windows/assistant.h"
 #include "hostkit/components/local_system_db.h"
 #include "hostkit/components/pub_func.h"
@@ -65,15 +65,5 @@ LoginScope::LoginScope(std::string_view props)
     : value_(new Value{SharedPropertyStore::ThreadValue("PropsString", platform::Variant(props))}) {}
 
 LoginScope::~LoginScope() = default;
-
-namespace {
-ListReceiver& TheListReceiver() {
-    static ListReceiver receiver;
-    return receiver;
-}
-}  // namespace
-
-void SetListReceiver(const ListReceiver& receiver) { TheListReceiver() = receiver; }
-ListReceiver GetListReceiver() { return TheListReceiver(); }
 
 }  // namespace orba::hostkit

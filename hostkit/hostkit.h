@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "hostkit/list_receiver.h"
+
 namespace orba::hostkit {
 
 // Registers every host-kit component; calling it again changes nothing.
@@ -30,14 +32,5 @@ private:
     struct Value;
     std::unique_ptr<Value> value_;
 };
-
-// A host that exchanges with one related branch at a time has the host kit's list controls
-// list only the bills addressed to it (they say so above their table). An empty number
-// lists every branch's bills again.
-struct ListReceiver {
-    std::string number, name;
-};
-void SetListReceiver(const ListReceiver& receiver);
-ListReceiver GetListReceiver();
 
 }  // namespace orba::hostkit

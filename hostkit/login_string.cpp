@@ -2,8 +2,7 @@
 
 #include <fmt/format.h>
 
-#include "hostkit/db/database.h"
-#include "hostkit/components/share_props.h"
+#include "hostkit/database.h"
 #include "platform/dispatch.h"
 #include "platform/error.h"
 #include "platform/login_grammar.h"
@@ -45,10 +44,6 @@ std::string AccountDatabasePath(std::string_view props) {
                                 kDataSourceKey));
     }
     return *path;
-}
-
-std::string CurrentLoginProperties() {
-    return SharedPropertyStore::Instance().Get(SharedPropertyStore::CurrentProcessId(), "PropsString").ToText();
 }
 
 std::string MakeLoginProperties(std::string_view database_path, std::string_view user_name, int user_id) {

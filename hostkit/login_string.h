@@ -18,7 +18,8 @@ std::optional<std::string> FindLoginValue(std::string_view props, std::string_vi
 // what is missing.
 std::string AccountDatabasePath(std::string_view props);
 
-// The login property string of this process, from the shared property store.
+// The login property string of this process, from the shared property store (kept by the
+// store's component, which defines this).
 std::string CurrentLoginProperties();
 
 // The login property string a host builds for an account database file. Raises an Error

@@ -20,7 +20,7 @@
 #include "facade/browse_entry.h"
 #include "data/bill_records.h"
 #include "host/variant_dictionary.h"
-#include "hostkit/db/database.h"
+#include "hostkit/database.h"
 #include "hostkit/hostkit.h"
 #include "platform/error.h"
 #include "platform/printable_text.h"

@@ -14,7 +14,7 @@
 #include "exchange/mark.h"
 #include "exchange/safe_file.h"
 #include "exchange/transport.h"
-#include "hostkit/db/database.h"
+#include "hostkit/database.h"
 #include "platform/error.h"
 #include "platform/printable_text.h"
 

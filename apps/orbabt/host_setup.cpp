@@ -6,10 +6,10 @@
 #include <iostream>
 
 #include "facade/registration.h"
-#include "hostkit/db/database.h"
+#include "hostkit/database.h"
 #include "hostkit/hostkit.h"
 #include "hostkit/login_string.h"
-#include "hostkit/schema/branch_check.h"
+#include "hostkit/schema.h"
 #include "platform/error.h"
 #include "platform/printable_text.h"
 

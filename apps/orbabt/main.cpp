@@ -11,7 +11,7 @@
 #include "apps/orbabt/net/service.h"
 #include "apps/orbabt/net/transfer.h"
 #include "exchange/safe_file.h"
-#include "hostkit/components/app_connection.h"
+#include "hostkit/app_connection.h"
 #include "platform/error.h"
 #include "platform/printable_text.h"
 

@@ -1,4 +1,4 @@
-#include "hostkit/components/app_connection.h"
+#include "hostkit/app_connection.h"
 
 #include <fmt/format.h>
 
@@ -10,9 +10,12 @@
 #include <new>
 #include <optional>
 
-#include "hostkit/db/database.h"
-#include "hostkit/db/sql_trace.h"
+#include "hostkit/database.h"
+#include "hostkit/db/database_rules.h"
+#include "hostkit/db/shared_database.h"
+#include "hostkit/sql_trace.h"
 #include "hostkit/dialect/sql_dialect_pg.h"
+#include "hostkit/schema/erp_schema.h"
 #include "hostkit/login_string.h"
 #include "platform/error.h"
 #include "platform/utf8.h"
@@ -48,19 +51,21 @@ std::string Excerpt(const std::string& statement) {
 
 AppConnection::AppConnection() = default;
 AppConnection::AppConnection(std::string database_path) : database_path_(std::move(database_path)) {}
-AppConnection::AppConnection(Database& db) : db_(&db) {}
+AppConnection::AppConnection(Database& db) : given_(&db) {}
 AppConnection::~AppConnection() = default;
 
-void AppConnection::Open() {
-    if (db_) return;
-    owned_ = OpenDatabase(database_path_.empty() ? AccountDatabasePath(CurrentLoginProperties()) : database_path_);
-    db_ = owned_.get();
+Database& AppConnection::Connection() {
+    if (given_) return *given_;
+    if (location_.empty()) {
+        location_ = database_path_.empty() ? AccountDatabasePath(CurrentLoginProperties()) : database_path_;
+    }
+    // Looked for on every call: the program's sharing may have ended since the last one.
+    if (SharedDatabase* shared = FindSharedDatabase(location_, /*for_writing=*/true)) return shared->Db();
+    if (!owned_) owned_ = OpenDatabase(location_);
+    return *owned_;
 }
 
-const std::string& AppConnection::DatabasePath() {
-    Open();
-    return db_->Location();
-}
+const std::string& AppConnection::DatabasePath() { return Connection().Location(); }
 
 namespace {
 
@@ -70,7 +75,7 @@ NameFields AsWrittenIn(const TranslatedStatement& s) {
         std::vector<std::string> folded;
         folded.reserve(fields.size());
         for (const FieldInfo& f : fields) folded.push_back(f.name);
-        std::vector<std::string> names = FieldNamesAsWritten(folded, s.source);
+        std::vector<std::string> names = FieldNamesAsWritten(folded, s.source, ErpSchemaNames());
         for (size_t i = 0; i < fields.size() && i < names.size(); ++i) fields[i].name = std::move(names[i]);
     };
 }
@@ -101,8 +106,8 @@ Ref<RecordSet> AppConnection::Execute(const std::string& sql) {
     // Both databases read a statement only up to a NUL character and would run what stands
     // before it; such a text is no statement of the library's.
     RefuseNulCharacter(sql, "statement");
-    Open();
-    std::vector<TranslatedStatement> statements = db_->Translate(sql);
+    Database& db = Connection();
+    std::vector<TranslatedStatement> statements = db.Translate(sql);
     if (statements.empty()) {
         throw Error(ErrorCode::kDatabaseError, "The database was given no statement to run");
     }
@@ -114,7 +119,7 @@ Ref<RecordSet> AppConnection::Execute(const std::string& sql) {
         begun = true;
         for (index = 0; index < statements.size(); ++index) {
             const TranslatedStatement& s = statements[index];
-            Ref<RecordSet> rows = db_->Query(s.sqlite, {}, AsWrittenIn(s));
+            Ref<RecordSet> rows = db.Query(s.sqlite, {}, AsWrittenIn(s));
             if (s.is_query && !result) result = std::move(rows);
         }
     };
@@ -122,7 +127,7 @@ Ref<RecordSet> AppConnection::Execute(const std::string& sql) {
         if (read_only) {
             run_all();
         } else {
-            AsOneUnit(*db_, run_all);
+            AsOneUnit(db, run_all);
         }
     } catch (const Error& e) {
         throw BatchFailure(e, statements, index, begun);
@@ -134,12 +139,12 @@ Ref<RecordSet> AppConnection::Execute(const std::string& sql) {
 Ref<RecordSet> AppConnection::ExecuteForward(const std::string& sql) {
     // A batch that changes data, or holds several statements, runs as Execute runs it.
     RefuseNulCharacter(sql, "statement");
-    Open();
-    std::vector<TranslatedStatement> statements = db_->Translate(sql);
+    Database& db = Connection();
+    std::vector<TranslatedStatement> statements = db.Translate(sql);
     if (statements.size() != 1 || !statements.front().is_query) return Execute(sql);
     TraceSql(sql);
     try {
-        return db_->QueryForward(statements.front().sqlite, AsWrittenIn(statements.front()), Ref<platform::Object>(this));
+        return db.QueryForward(statements.front().sqlite, AsWrittenIn(statements.front()), Ref<platform::Object>(this));
     } catch (const Error& e) {
         throw Error(e.Number(), fmt::format("{} in: {}", e.Description(), Excerpt(statements.front().source)));
     }

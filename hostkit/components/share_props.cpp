@@ -1,4 +1,5 @@
 #include "hostkit/components/share_props.h"
+#include "hostkit/login_string.h"
 
 #include <fmt/format.h>
 #include <unistd.h>
@@ -81,6 +82,10 @@ const platform::MemberTable<ShareProps>& ShareProps::Members() {
         return t;
     }();
     return table;
+}
+
+std::string CurrentLoginProperties() {
+    return SharedPropertyStore::Instance().Get(SharedPropertyStore::CurrentProcessId(), "PropsString").ToText();
 }
 
 }  // namespace orba::hostkit

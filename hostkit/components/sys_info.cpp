@@ -11,7 +11,8 @@
 #include <vector>
 
 #include "hostkit/login_string.h"
-#include "hostkit/db/database.h"
+#include "hostkit/database.h"
+#include "hostkit/db/shared_database.h"
 #include "platform/error.h"
 
 namespace orba::hostkit {
@@ -42,7 +43,22 @@ struct OptionValue {
     std::string shown_location;  // the database, as messages may show it
 };
 
+// The option read with `question`, prepared on `db`.
+OptionValue Answer(const Database& db, Statement& question, std::string_view category, std::string_view key) {
+    const Variant category_value{category};
+    const Variant key_value{key};
+    OptionValue answer;
+    answer.shown_location = db.ShownLocation();
+    if (question.Run({&category_value, &key_value}) && !question.IsNull(0)) answer.value = question.Text(0);
+    return answer;
+}
+
 OptionValue ReadOption(const std::string& location, std::string_view category, std::string_view key) {
+    // The program's own connection, when it shares one for this location, reads it as it
+    // stands in the program's transaction.
+    if (SharedDatabase* shared = FindSharedDatabase(location, /*for_writing=*/false)) {
+        return Answer(shared->Db(), shared->Prepared(kOptionQuery), category, key);
+    }
     static std::mutex mutex;
     static std::vector<KeptDatabase> kept;  // most recent last
     std::lock_guard lock(mutex);
@@ -58,13 +74,7 @@ OptionValue ReadOption(const std::string& location, std::string_view category, s
         entry.question = entry.db->Prepare(kOptionQuery);
         entry.location = location;
     }
-    const Variant category_value{category};
-    const Variant key_value{key};
-    OptionValue answer;
-    answer.shown_location = entry.db->ShownLocation();
-    if (entry.question->Run({&category_value, &key_value}) && !entry.question->IsNull(0)) {
-        answer.value = entry.question->Text(0);
-    }
+    OptionValue answer = Answer(*entry.db, *entry.question, category, key);
     if (kept.size() >= kKeptDatabases) kept.erase(kept.begin());
     kept.push_back(std::move(entry));
     return answer;

@@ -1,4 +1,4 @@
-#include "hostkit/db/database.h"
+#include "hostkit/database.h"
 
 #include <strings.h>
 

@@ -1,4 +1,4 @@
-#include "hostkit/db/sql_trace.h"
+#include "hostkit/sql_trace.h"
 
 #include <fstream>
 #include <mutex>

@@ -16,13 +16,9 @@
 #include <string_view>
 #include <vector>
 
-namespace orba::hostkit {
+#include "hostkit/translated_statement.h"
 
-struct TranslatedStatement {
-    std::string source;  // the statement as it stood in the batch (trimmed)
-    std::string sqlite;  // the statement in SQLite's dialect
-    bool is_query;       // true when it is a SELECT (yields rows)
-};
+namespace orba::hostkit {
 
 // Splits a batch into statements (at ';' and where a new statement begins without any
 // separator) and translates each one. Throws platform::Error with

@@ -4,7 +4,6 @@
 
 #include <unordered_map>
 
-#include "hostkit/schema/erp_schema.h"
 #include "hostkit/dialect/sql_tokenizer.h"
 
 namespace orba::hostkit {
@@ -19,15 +18,6 @@ void CollectNames(std::string_view text, std::unordered_map<std::string, std::st
         if (t.kind == SqlTokenKind::kQuotedName) written = written.substr(1, written.size() - 2);
         names.emplace(NormalizedName(t), std::move(written));
     }
-}
-
-const std::unordered_map<std::string, std::string>& SchemaNames() {
-    static const auto names = [] {
-        std::unordered_map<std::string, std::string> n;
-        CollectNames(kErpSchemaSql, n);
-        return n;
-    }();
-    return names;
 }
 
 // The plain (unquoted) name of the column whose type starts at token `type`, or nothing.
@@ -166,7 +156,15 @@ std::string RenderForPostgres(std::string_view translated) {
     return out;
 }
 
-std::vector<std::string> FieldNamesAsWritten(const std::vector<std::string>& folded, std::string_view statement) {
+NameSpellings::NameSpellings(std::string_view script) { CollectNames(script, names_); }
+
+const std::string* NameSpellings::Find(const std::string& folded) const {
+    const auto it = names_.find(folded);
+    return it == names_.end() ? nullptr : &it->second;
+}
+
+std::vector<std::string> FieldNamesAsWritten(const std::vector<std::string>& folded, std::string_view statement,
+                                             const NameSpellings& known) {
     std::unordered_map<std::string, std::string> written;
     CollectNames(statement, written);
     std::vector<std::string> names;
@@ -174,8 +172,8 @@ std::vector<std::string> FieldNamesAsWritten(const std::vector<std::string>& fol
     for (const std::string& f : folded) {
         if (auto it = written.find(f); it != written.end()) {
             names.push_back(it->second);
-        } else if (auto s = SchemaNames().find(f); s != SchemaNames().end()) {
-            names.push_back(s->second);
+        } else if (const std::string* spelt = known.Find(f)) {
+            names.push_back(*spelt);
         } else {
             names.push_back(f);
         }

@@ -8,6 +8,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -26,9 +27,24 @@ std::vector<TranslatedStatement> TranslateBatchForPostgres(std::string_view batc
 // host database compares names without regard to case and the server folds unquoted ones.
 std::string RenderForPostgres(std::string_view translated);
 
+// How the names of a script are spelt: lower-case name -> its first spelling there. The
+// caller builds one from what it knows the tables are (the schema script), since a
+// "SELECT *" writes no column name of its own.
+class NameSpellings {
+public:
+    NameSpellings() = default;
+    explicit NameSpellings(std::string_view script);
+    // The spelling of `folded`, or nothing.
+    const std::string* Find(const std::string& folded) const;
+
+private:
+    std::unordered_map<std::string, std::string> names_;
+};
+
 // The names of result columns as `statement` wrote them: a folded name the statement (or,
-// for "SELECT *", the ERP schema) writes in another case gets that spelling back.
-std::vector<std::string> FieldNamesAsWritten(const std::vector<std::string>& folded, std::string_view statement);
+// for "SELECT *", `known`) writes in another case gets that spelling back.
+std::vector<std::string> FieldNamesAsWritten(const std::vector<std::string>& folded, std::string_view statement,
+                                             const NameSpellings& known);
 
 // A table script in the server's types: each type word listed in `types` (written in upper
 // case) becomes its server type, and every VARCHAR or NVARCHAR column is blank-padded text

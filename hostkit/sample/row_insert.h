@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "hostkit/db/database.h"
+#include "hostkit/database.h"
 
 namespace orba::hostkit::sample {
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <utility>
 
-#include "hostkit/db/database.h"
+#include "hostkit/database.h"
 #include "hostkit/sample/master_data.h"
 #include "hostkit/sample/sample_writer.h"
 #include "hostkit/schema/erp_schema.h"

@@ -1,4 +1,4 @@
-#include "hostkit/saving/bill_fingerprint.h"
+#include "hostkit/bill_fingerprint.h"
 
 #include <fmt/format.h>
 #include <openssl/evp.h>

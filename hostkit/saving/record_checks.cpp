@@ -3,7 +3,7 @@
 #include <fmt/format.h>
 
 #include "hostkit/db/sqlite/text_rules.h"
-#include "hostkit/saving/bill_fingerprint.h"
+#include "hostkit/bill_fingerprint.h"
 #include "platform/error.h"
 
 namespace orba::hostkit {

@@ -7,15 +7,16 @@
 #include <optional>
 #include <vector>
 
-#include "hostkit/db/database.h"
+#include "hostkit/database.h"
+#include "hostkit/db/shared_database.h"
 #include "hostkit/login_string.h"
 #include "hostkit/saving/received_writer.h"
 #include "hostkit/saving/record_checks.h"
 #include "hostkit/saving/statement_cache.h"
-#include "hostkit/schema/branch_check.h"
-#include "hostkit/schema/received_tables.h"
+#include "hostkit/schema.h"
 #include "platform/containers.h"
 #include "platform/error.h"
+#include "platform/scope_exit.h"
 #include "platform/printable_text.h"
 
 namespace orba::hostkit {
@@ -63,7 +64,16 @@ std::string_view OutcomeLine(SaveOutcomeKind kind) {
 // told not saved, with the reason.
 class SavingRun {
 public:
-    SavingRun(Database& db, std::string& messages) : db_(db), transaction_(db), messages_(messages) {
+    SavingRun(Database& db, std::string& messages) : db_(db), messages_(messages) {
+        // On a connection the program shares and holds a transaction open on (its marking,
+        // say), the run is a savepoint of that transaction, which the program commits;
+        // otherwise a transaction of its own. Either way the bills are checked and written in
+        // one transaction.
+        if (db_.InTransaction()) {
+            within_caller_.emplace(db_, "saving_run");
+        } else {
+            own_.emplace(db_);
+        }
         // One saving run at a time, as a file's write lock gives: two clerks saving the same
         // bill at once would otherwise both find it new, and the second would fail on the key.
         db_.HoldAgainstWriters("t_RcvBill");
@@ -85,7 +95,11 @@ public:
     void Finish() {
         std::optional<Error> failure;
         try {
-            transaction_.Commit();
+            if (own_) {
+                own_->Commit();
+            } else {
+                within_caller_->Release();
+            }
         } catch (const Error& e) {
             failure = Error(e.Code(), "the received bills could not be committed, none of them is saved: " +
                                           e.Description());
@@ -113,7 +127,8 @@ private:
         std::string line;
     };
     Database& db_;
-    Transaction transaction_;
+    std::optional<Transaction> own_;
+    std::optional<Savepoint> within_caller_;
     std::string& messages_;
     std::vector<Told> told_;
 };
@@ -253,11 +268,16 @@ void SaveData::Save(std::string_view props, const Variant& bills, ReceivedKind k
         throw Error(ErrorCode::kBadInput,
                     fmt::format("The received bills are a {}, not a list of bill records", bills.TypeName()));
     }
-    const std::unique_ptr<Database> db = OpenDatabase(AccountDatabasePath(props));
+    const std::string location = AccountDatabasePath(props);
+    // The program's own connection when it shares one for this location; else one of its own.
+    std::unique_ptr<Database> owned;
+    SharedDatabase* shared = FindSharedDatabase(location, /*for_writing=*/true);
+    if (!shared) owned = OpenDatabase(location);
+    Database& db = shared ? shared->Db() : *owned;
     // Received bills go only into a branch's account database, never into some other file.
-    CheckBranchDatabase(*db);
-    EnsureReceivedTables(*db);
-    SaveList(*db, *list, kind, messages);
+    CheckBranchDatabase(db);
+    EnsureReceivedTables(db);
+    SaveList(db, *list, kind, messages);
 }
 
 const platform::MemberTable<SaveData>& SaveData::Members() {
@@ -266,14 +286,10 @@ const platform::MemberTable<SaveData>& SaveData::Members() {
         auto saver = [](ReceivedKind kind) {
             return [kind](SaveData&, platform::CallArgs& a) {
                 std::string messages = a[2].IsNull() || a[2].IsEmpty() ? std::string() : a.Text(2);
-                // Lines written before a failure stay in the caller's text.
-                try {
-                    Save(a.Text(0), a[1], kind, messages);
-                } catch (...) {
-                    a[2] = Variant(std::move(messages));
-                    throw;
-                }
-                a[2] = Variant(std::move(messages));
+                // The lines are handed back also when saving fails: lines written before a
+                // failure stay in the caller's text.
+                platform::ScopeExit hand_back([&] { a[2] = Variant(std::move(messages)); });
+                Save(a.Text(0), a[1], kind, messages);
                 return Variant();
             };
         };

@@ -2,7 +2,7 @@
 
 #include <fmt/format.h>
 
-#include "hostkit/db/sql_trace.h"
+#include "hostkit/sql_trace.h"
 
 namespace orba::hostkit {
 

@@ -12,7 +12,7 @@
 #include <string_view>
 #include <vector>
 
-#include "hostkit/db/database.h"
+#include "hostkit/database.h"
 #include "hostkit/saving/record_checks.h"
 
 namespace orba::hostkit {

@@ -1,4 +1,4 @@
-#include "hostkit/schema/branch_check.h"
+#include "hostkit/schema.h"
 
 #include <fmt/format.h>
 
@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "hostkit/db/database.h"
+#include "hostkit/database.h"
 #include "platform/error.h"
 
 namespace orba::hostkit {

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "hostkit/db/database.h"
+#include "hostkit/database.h"
 #include "platform/error.h"
 
 namespace orba::hostkit {
@@ -293,6 +293,11 @@ void CreateErpSchema(Database& db) {
     } catch (const Error& e) {
         throw Error(e.Number(), "Creating the ERP schema: " + e.Description());
     }
+}
+
+const NameSpellings& ErpSchemaNames() {
+    static const NameSpellings names(kErpSchemaSql);
+    return names;
 }
 
 }  // namespace orba::hostkit

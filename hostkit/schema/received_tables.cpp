@@ -1,8 +1,8 @@
-#include "hostkit/schema/received_tables.h"
+#include "hostkit/schema.h"
 
-#include "hostkit/db/database.h"
+#include "hostkit/database.h"
 #include "hostkit/db/postgres/pg_db.h"
-#include "hostkit/db/sql_trace.h"
+#include "hostkit/sql_trace.h"
 #include "hostkit/dialect/sql_dialect_pg.h"
 
 namespace orba::hostkit {

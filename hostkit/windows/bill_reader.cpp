@@ -4,7 +4,7 @@
 
 #include <optional>
 
-#include "hostkit/components/app_connection.h"
+#include "hostkit/app_connection.h"
 #include "platform/error.h"
 
 namespace orba::hostkit {

@@ -2,7 +2,7 @@
 
 #include <QApplication>
 
-#include "hostkit/components/app_connection.h"
+#include "hostkit/app_connection.h"
 #include "hostkit/windows/bill_reader.h"
 #include "hostkit/windows/bill_viewer_dialog.h"
 #include "platform/error.h"

@@ -8,9 +8,9 @@
 #include <array>
 #include <iostream>
 
-#include "hostkit/components/app_connection.h"
+#include "hostkit/app_connection.h"
 #include "hostkit/dialect/sql_dialect.h"
-#include "hostkit/hostkit.h"
+#include "hostkit/list_receiver.h"
 #include "hostkit/login_string.h"
 #include "hostkit/windows/list_widget.h"
 #include "platform/db_connection.h"

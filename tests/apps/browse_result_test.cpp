@@ -20,7 +20,7 @@
 #include "facade/bill_trans.h"
 #include "facade/browse_entry.h"
 #include "host/variant_dictionary.h"
-#include "hostkit/db/database.h"
+#include "hostkit/database.h"
 #include "hostkit/hostkit.h"
 #include "hostkit/login_string.h"
 #include "support/branch_env.h"

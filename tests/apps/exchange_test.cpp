@@ -16,7 +16,7 @@
 #include "exchange/steps.h"
 #include "exchange/mark.h"
 #include "exchange/transport.h"
-#include "hostkit/db/database.h"
+#include "hostkit/database.h"
 #include "data/bill_records.h"
 #include "facade/bill_trans.h"
 #include "platform/decimal.h"

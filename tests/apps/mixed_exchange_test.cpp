@@ -14,9 +14,9 @@
 #include <string>
 #include <vector>
 
-#include "hostkit/db/database.h"
+#include "hostkit/database.h"
 #include "hostkit/schema/erp_schema.h"
-#include "hostkit/schema/pg_schema.h"
+#include "hostkit/schema.h"
 #include "platform/decimal.h"
 #include "support/branch_env.h"
 #include "support/pg_server.h"

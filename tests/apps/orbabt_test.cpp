@@ -18,7 +18,7 @@
 #include "host/variant_vector.h"
 #include "hostkit/sample_data.h"
 #include "hostkit/save_data.h"
-#include "hostkit/schema/received_tables.h"
+#include "hostkit/schema.h"
 #include "support/branch_env.h"
 #include "support/erp_test_db.h"
 #include "support/exchange_records.h"

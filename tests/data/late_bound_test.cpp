@@ -4,7 +4,7 @@
 
 #include "data/data_fixtures.h"
 #include "host/shared_connection.h"
-#include "hostkit/components/app_connection.h"
+#include "hostkit/app_connection.h"
 
 namespace orba::data::testing {
 namespace {

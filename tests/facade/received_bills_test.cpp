@@ -13,11 +13,11 @@
 
 #include "data/bill_records.h"
 #include "facade/bill_trans.h"
-#include "hostkit/components/app_connection.h"
+#include "hostkit/app_connection.h"
 #include "hostkit/login_string.h"
 #include "hostkit/db/postgres/pg_db.h"
 #include "hostkit/save_data.h"
-#include "hostkit/schema/received_tables.h"
+#include "hostkit/schema.h"
 #include "platform/registry.h"
 #include "support/backend_branch.h"
 #include "support/branch_env.h"

@@ -1,7 +1,7 @@
 // The host connection against real branch databases: finding the database from the login
 // properties, value kinds, row counts, all-or-nothing batches, the bill statements on
 // generated data, decimal rounding, the trace file and late-bound use.
-#include "hostkit/components/app_connection.h"
+#include "hostkit/app_connection.h"
 
 #include <gtest/gtest.h>
 

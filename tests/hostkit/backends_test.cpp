@@ -10,9 +10,9 @@
 #include "host/variant_vector.h"
 #include "hostkit/login_string.h"
 #include "hostkit/db/postgres/pg_db.h"
-#include "hostkit/db/database.h"
+#include "hostkit/database.h"
 #include "hostkit/schema/erp_schema.h"
-#include "hostkit/schema/pg_schema.h"
+#include "hostkit/schema.h"
 #include "hostkit/save_data.h"
 #include "hostkit/dialect/sql_dialect_pg.h"
 #include "platform/error.h"
@@ -243,7 +243,7 @@ TEST(PostgresRendering, CommasBeforeAJoinBecomeCrossJoinsAndQuotedNamesFold) {
               "CREATE TABLE t (FNo BPCHAR COLLATE c CONSTRAINT \"FNo holds at most 20 characters\" CHECK "
               "(length(FNo) <= 20) NOT NULL, FName BPCHAR COLLATE c NULL, [Q] BPCHAR COLLATE c, FAt TIMESTAMP)");
     EXPECT_EQ(FieldNamesAsWritten({"finterid", "mybillno", "fnumber", "count"},
-                                  "SELECT FInterID, FBillNo as MyBillNo, count(*) FROM POOrder"),
+                                  "SELECT FInterID, FBillNo as MyBillNo, count(*) FROM POOrder", ErpSchemaNames()),
               (std::vector<std::string>{"FInterID", "MyBillNo", "FNumber", "count"}));
 }
 

@@ -2,7 +2,7 @@
 // anything that makes another bill, and must not change with what does not.
 #include <gtest/gtest.h>
 
-#include "hostkit/saving/bill_fingerprint.h"
+#include "hostkit/bill_fingerprint.h"
 #include "platform/date.h"
 #include "platform/decimal.h"
 #include "support/exchange_records.h"

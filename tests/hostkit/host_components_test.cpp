@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "hostkit/components/app_connection.h"
+#include "hostkit/app_connection.h"
 #include "hostkit/hostkit.h"
 #include "hostkit/login_string.h"
 #include "hostkit/components/pub_func.h"

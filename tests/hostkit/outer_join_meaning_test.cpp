@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "hostkit/db/database.h"
+#include "hostkit/database.h"
 #include "support/branch_env.h"
 #include "support/pg_server.h"
 

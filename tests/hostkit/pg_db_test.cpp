@@ -1,6 +1,6 @@
 // The server-database handle: how cells come back by column type, parameters, all-or-nothing
 // transactions and what its errors name, against the throwaway server of the test program.
-#include "hostkit/db/database.h"
+#include "hostkit/database.h"
 #include "hostkit/db/postgres/pg_db.h"
 
 #include <gtest/gtest.h>

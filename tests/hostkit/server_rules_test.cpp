@@ -9,6 +9,7 @@
 #include <string>
 
 #include "hostkit/schema/erp_schema.h"
+#include "hostkit/db/database_rules.h"
 #include "hostkit/db/sqlite/sqlite_db.h"
 #include "platform/error.h"
 #include "support/erp_test_db.h"

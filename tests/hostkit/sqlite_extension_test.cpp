@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <string>
 
-#include "hostkit/db/database.h"
+#include "hostkit/database.h"
 #include "hostkit/sample_data.h"
 #include "support/branch_env.h"
 

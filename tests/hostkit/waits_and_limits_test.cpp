@@ -13,14 +13,14 @@
 #include <vector>
 
 #include "host/variant_vector.h"
-#include "hostkit/components/app_connection.h"
+#include "hostkit/app_connection.h"
 #include "hostkit/schema/erp_schema.h"
 #include "hostkit/login_string.h"
-#include "hostkit/db/database.h"
+#include "hostkit/database.h"
+#include "hostkit/db/database_rules.h"
 #include "hostkit/db/sqlite/sqlite_db.h"
 #include "hostkit/save_data.h"
-#include "hostkit/schema/branch_check.h"
-#include "hostkit/schema/received_tables.h"
+#include "hostkit/schema.h"
 #include "support/backend_branch.h"
 #include "support/erp_test_db.h"
 #include "support/error_of.h"

@@ -2,12 +2,12 @@
 
 #include "host/shared_connection.h"
 #include "host/variant_json.h"
-#include "hostkit/components/app_connection.h"
+#include "hostkit/app_connection.h"
 #include "hostkit/schema/erp_schema.h"
 #include "hostkit/hostkit.h"
 #include "hostkit/login_string.h"
-#include "hostkit/db/database.h"
-#include "hostkit/schema/pg_schema.h"
+#include "hostkit/database.h"
+#include "hostkit/schema.h"
 #include "support/erp_test_db.h"
 #include "support/pg_server.h"
 

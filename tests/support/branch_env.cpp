@@ -1,6 +1,6 @@
 #include "support/branch_env.h"
 
-#include "hostkit/db/database.h"
+#include "hostkit/database.h"
 
 #include <unistd.h>
 
@@ -13,7 +13,7 @@
 #include "hostkit/hostkit.h"
 #include "hostkit/login_string.h"
 #include "hostkit/db/postgres/pg_db.h"
-#include "hostkit/schema/pg_schema.h"
+#include "hostkit/schema.h"
 #include "support/pg_server.h"
 #include "platform/registry.h"
 

@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "hostkit/db/database.h"
+#include "hostkit/database.h"
 #include "hostkit/db/sqlite/sqlite_backend.h"
 #include "hostkit/db/postgres/pg_db.h"
 #include "platform/variant.h"

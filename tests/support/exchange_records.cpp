@@ -4,7 +4,7 @@
 #include <sstream>
 
 #include "data/bill_records.h"
-#include "hostkit/components/app_connection.h"
+#include "hostkit/app_connection.h"
 
 namespace orba::testing {
 

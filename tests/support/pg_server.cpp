@@ -18,10 +18,10 @@
 #include <thread>
 #include <vector>
 
-#include "hostkit/db/database.h"
+#include "hostkit/database.h"
 #include "hostkit/db/postgres/pg_db.h"
 #include "hostkit/schema/erp_schema.h"
-#include "hostkit/schema/pg_schema.h"
+#include "hostkit/schema.h"
 
 namespace orba::testing {
 

@@ -5,7 +5,7 @@
 #include "apps/orbabt/net/peers.h"
 #include "apps/orbabt/net/status.h"
 #include "apps/orbabt/net/transfer.h"
-#include "hostkit/db/database.h"
+#include "hostkit/database.h"
 #include "platform/error.h"
 #include "platform/printable_text.h"
 

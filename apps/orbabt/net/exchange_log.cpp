@@ -17,8 +17,7 @@
 #include "facade/transmit_log.h"
 #include "host/variant_dictionary.h"
 #include "host/variant_json.h"
-#include "hostkit/db/database.h"
-#include "hostkit/db/postgres/pg_db.h"
+#include "hostkit/database.h"
 #include "platform/error.h"
 #include "platform/printable_text.h"
 

@@ -6,7 +6,7 @@
 #include "host/variant_dictionary.h"
 #include "host/variant_json.h"
 #include "host/variant_vector.h"
-#include "hostkit/db/database.h"
+#include "hostkit/database.h"
 #include "platform/error.h"
 
 namespace orba::apps::net {

@@ -32,7 +32,7 @@
 #include "exchange/safe_file.h"
 #include "host/variant_dictionary.h"
 #include "host/variant_json.h"
-#include "hostkit/db/database.h"
+#include "hostkit/database.h"
 #include "platform/error.h"
 #include "platform/printable_text.h"
 

@@ -23,7 +23,7 @@
 #include "host/variant_dictionary.h"
 #include "host/variant_json.h"
 #include "host/variant_vector.h"
-#include "hostkit/db/database.h"
+#include "hostkit/database.h"
 #include "platform/error.h"
 #include "platform/printable_text.h"
 

@@ -18,7 +18,7 @@
 #include "apps/orbabt/net/service.h"
 #include "apps/orbabt/net/status.h"
 #include "exchange/transport.h"
-#include "hostkit/db/database.h"
+#include "hostkit/database.h"
 
 namespace httplib {
 struct Request;

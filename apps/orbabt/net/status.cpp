@@ -7,7 +7,7 @@
 #include "exchange/steps.h"
 #include "apps/orbabt/net/exchange_log.h"
 #include "host/variant_vector.h"
-#include "hostkit/db/database.h"
+#include "hostkit/database.h"
 #include "platform/error.h"
 #include "platform/printable_text.h"
 

@@ -25,7 +25,7 @@
 #include "exchange/transport.h"
 #include "host/variant_dictionary.h"
 #include "host/variant_json.h"
-#include "hostkit/db/database.h"
+#include "hostkit/database.h"
 #include "platform/error.h"
 #include "platform/printable_text.h"
 

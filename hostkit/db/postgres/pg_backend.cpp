@@ -8,7 +8,6 @@
 
 #include "hostkit/db/postgres/pg_db.h"
 #include "hostkit/dialect/sql_dialect_pg.h"
-#include "hostkit/schema/pg_schema.h"
 #include "platform/error.h"
 
 namespace orba::hostkit {

@@ -4,7 +4,7 @@
 #include <memory>
 #include <string>
 
-#include "hostkit/db/database.h"
+#include "hostkit/database.h"
 
 namespace orba::hostkit {
 

@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+#include "hostkit/database.h"
+#include "hostkit/db/database_rules.h"
 #include "platform/recordset.h"
 #include "platform/variant.h"
 
@@ -18,19 +20,29 @@ struct pg_result;
 
 namespace orba::hostkit {
 
-// What a server URI names, as the server's client library reads it (percent-encoding undone,
-// several hosts and ports joined with ","); a part the URI leaves out is empty.
-struct ServerAddress {
-    std::string host, hostaddr, port, dbname, user, options;
-};
-// Nothing when the client library cannot read the URI; `error` (when given) then says why.
-std::optional<ServerAddress> ParseServerUri(std::string_view uri, std::string* error = nullptr);
-
 // "database 'x' on server 'y'" for a URI, as messages show it: never the password.
 std::string DescribeServerDatabase(std::string_view uri);
 
 // The collation every text column of a server branch database compares under.
 inline constexpr std::string_view kServerTextCollation = "orba_text";
+
+// What a server database needs before the host kit's tables: the text collation (text
+// compares without regard to case, as on the account database) and the comparisons of an
+// integer with text that the bill statements make.
+inline constexpr std::string_view kServerSchemaPrologue = R"sql(
+CREATE COLLATION IF NOT EXISTS orba_text (provider = icu, locale = 'und-u-ks-level2', deterministic = false);
+
+-- The bill statements compare an integer key with a number kept as text in the system
+-- profile (t_SonCompany.FItemID = (SELECT FValue ...)); the account database converts the
+-- text to a number for that, and so do these comparisons. They take text, not varchar, so
+-- that a text column compared with a quoted literal keeps the ordinary text comparison.
+CREATE FUNCTION orba_int_eq_text(integer, text) RETURNS boolean
+    LANGUAGE sql IMMUTABLE AS 'SELECT $1 = CAST(trim($2) AS integer)';
+CREATE FUNCTION orba_text_eq_int(text, integer) RETURNS boolean
+    LANGUAGE sql IMMUTABLE AS 'SELECT CAST(trim($1) AS integer) = $2';
+CREATE OPERATOR = (LEFTARG = integer, RIGHTARG = text, FUNCTION = orba_int_eq_text, COMMUTATOR = =);
+CREATE OPERATOR = (LEFTARG = text, RIGHTARG = integer, FUNCTION = orba_text_eq_int, COMMUTATOR = =);
+)sql";
 
 // A result owned until destruction.
 class PgResult {

@@ -12,6 +12,7 @@
 #include "hostkit/db/sqlite/row_reader.h"
 #include "hostkit/db/sqlite/sqlite_db.h"
 #include "hostkit/db/sqlite/text_rules.h"
+#include "hostkit/dialect/sql_dialect.h"
 #include "platform/error.h"
 
 namespace orba::hostkit {
@@ -99,7 +100,7 @@ public:
     FileDatabase(const std::string& path, OpenMode mode)
         : Database(path, path, fmt::format("database '{}'", path)),
           db_(mode == OpenMode::kCreateNew ? std::filesystem::absolute(path).string() : path, FileMode(mode)),
-          created_(mode == OpenMode::kCreateNew) {
+          created_(mode == OpenMode::kCreateNew), read_only_(mode == OpenMode::kReadOnly) {
         RegisterDecimalFunctions(db_);
         ::stat(path.c_str(), &opened_);
     }
@@ -183,6 +184,7 @@ public:
         return WithServerColumnRules(script);
     }
     std::string SchemaPrologue() const override { return {}; }
+    bool ReadOnly() const { return read_only_; }
     std::string Subject() const override { return fmt::format("'{}'", Location()); }
     std::string Label() const override { return Location(); }
     std::string AbsoluteLocation() const override {
@@ -213,6 +215,7 @@ private:
     SqliteDatabase db_;
     mutable std::map<std::string, std::vector<std::string>> columns_;
     bool created_ = false;
+    bool read_only_ = false;
     struct stat opened_ {};
 };
 
@@ -220,6 +223,11 @@ private:
 
 std::unique_ptr<Database> BorrowFileDatabase(sqlite3* handle, const std::string& name) {
     return std::make_unique<FileDatabase>(handle, name);
+}
+
+bool IsReadOnlyFile(const Database& db) {
+    const auto* file = dynamic_cast<const FileDatabase*>(&db);
+    return file && file->ReadOnly();
 }
 
 std::unique_ptr<Database> OpenFileDatabase(const std::string& path, OpenMode mode) {

@@ -4,7 +4,7 @@
 #include <memory>
 #include <string>
 
-#include "hostkit/db/database.h"
+#include "hostkit/database.h"
 
 struct sqlite3;
 
@@ -17,5 +17,8 @@ std::unique_ptr<Database> OpenFileDatabase(const std::string& path, OpenMode mod
 // The database behind a connection someone else opened and keeps (a test's own, say), for
 // running the host kit's writers on it; `name` is how messages name it.
 std::unique_ptr<Database> BorrowFileDatabase(sqlite3* handle, const std::string& name);
+
+// True for a file opened with OpenMode::kReadOnly: a connection never to be written on.
+bool IsReadOnlyFile(const Database& db);
 
 }  // namespace orba::hostkit

@@ -12,6 +12,7 @@
 #include "hostkit/db/sqlite/text_rules.h"
 #include "hostkit/db/database_rules.h"
 #include "platform/error.h"
+#include "platform/scope_exit.h"
 
 namespace orba::hostkit {
 
@@ -173,6 +174,12 @@ SqliteDatabase::SqliteDatabase(const std::string& path, Mode mode) : path_(path)
         db_ = nullptr;
         throw Error(ErrorCode::kDatabaseError, fmt::format("The account database '{}' cannot be opened: {}", path, message));
     }
+    // The handle is closed when opening fails from here on: a constructor that throws runs no
+    // destructor.
+    platform::ScopeExit close_on_failure([this] {
+        sqlite3_close(db_);
+        db_ = nullptr;
+    });
     sqlite3_busy_timeout(db_, DatabaseBusyTimeout());
     sqlite3_extended_result_codes(db_, 1);
     RegisterServerRules(db_);
@@ -182,13 +189,7 @@ SqliteDatabase::SqliteDatabase(const std::string& path, Mode mode) : path_(path)
     int rc = ReadSchema(db_);
     if (rc == SQLITE_READONLY_ROLLBACK) {
         // A writer was killed between the check above and this read.
-        try {
-            RecoverInterruptedWrite(path);
-        } catch (...) {
-            sqlite3_close(db_);
-            db_ = nullptr;
-            throw;
-        }
+        RecoverInterruptedWrite(path);
         rc = ReadSchema(db_);
     }
     if (rc != SQLITE_OK) {
@@ -199,22 +200,12 @@ SqliteDatabase::SqliteDatabase(const std::string& path, Mode mode) : path_(path)
             IsLockedOut(rc)                  ? LockedMessage(db_, path, reason)
             : (rc & 0xFF) == SQLITE_NOTADB ? fmt::format("'{}' is not an account database: {}", path, reason)
                                            : fmt::format("The account database '{}' cannot be read: {}", path, reason);
-        sqlite3_close(db_);
-        db_ = nullptr;
         throw Error(ErrorCode::kDatabaseError, message);
     }
     // Databases made before texts compared and decimals were bounded as on the server get
     // those rules on their first read-write open.
-    if (mode == Mode::kReadWrite) {
-        try {
-            UpgradeToServerRules(*this);
-        } catch (...) {
-            // The handle is closed here: a constructor that throws runs no destructor.
-            sqlite3_close(db_);
-            db_ = nullptr;
-            throw;
-        }
-    }
+    if (mode == Mode::kReadWrite) UpgradeToServerRules(*this);
+    close_on_failure.Dismiss();
 }
 
 // A statement still open would keep a plain close from closing; the connection then goes as

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "hostkit/components/app_connection.h"
+#include "hostkit/app_connection.h"
 #include "hostkit/windows/bill_reader.h"
 #include "support/branch_env.h"
 #include "support/error_of.h"

@@ -7,14 +7,14 @@
 #include <functional>
 #include <initializer_list>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
 
-#include "hostkit/db/database_rules.h"
-#include "hostkit/dialect/sql_dialect.h"
+#include "hostkit/translated_statement.h"
 #include "platform/recordset.h"
 #include "platform/variant.h"
 
@@ -129,6 +129,14 @@ private:
 // A location as messages may show it: a server URI without its password (in the user part
 // or as a "password" parameter); any other text as it is.
 std::string WithoutPassword(std::string_view location);
+
+// What a server URI names, as the server's client library reads it (percent-encoding undone,
+// several hosts and ports joined with ","); a part the URI leaves out is empty.
+struct ServerAddress {
+    std::string host, hostaddr, port, dbname, user, options;
+};
+// Nothing when the client library cannot read the URI; `error` (when given) then says why.
+std::optional<ServerAddress> ParseServerUri(std::string_view uri, std::string* error = nullptr);
 
 // True when a location is a server URI ("postgresql://..." or "postgres://...") rather than
 // a database file's path. OpenDatabase is the one place that asks.

@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "hostkit/db/sql_trace.h"
+#include "hostkit/sql_trace.h"
 #include "platform/dispatch.h"
 #include "platform/recordset.h"
 
@@ -46,12 +46,15 @@ public:
     const std::string& DatabasePath();
 
 private:
-    // Opens the database of the login properties on first use.
-    void Open();
+    // The database to run on: the caller's; else, for the location of the login properties
+    // (read on first use), the program's connection when it shares one on this thread; else
+    // one opened here on first use.
+    Database& Connection();
 
     std::unique_ptr<Database> owned_;
-    Database* db_ = nullptr;     // the owned database, or the caller's
+    Database* given_ = nullptr;  // the caller's database
     std::string database_path_;  // empty: the login properties' account database
+    std::string location_;       // what the connection is for, once known
 };
 
 }  // namespace orba::hostkit
