@@ -222,7 +222,8 @@ std::vector<PackageCount> PackageCounter::Counts(const VariantVector& list) cons
 }
 
 std::vector<PackageCount> PackageToFile(hostkit::Database& db, const Ref<VariantVector>& requests,
-                                        const ListFile& header, const std::filesystem::path& path, bool pretty) {
+                                        const ListFile& header, const std::filesystem::path& path, bool pretty,
+                                        OutputForm form) {
     // The table of sendings is made first, so that an account that may not make it is told
     // before anything is packaged.
     hostkit::EnsureSentTable(db);
@@ -233,7 +234,7 @@ std::vector<PackageCount> PackageToFile(hostkit::Database& db, const Ref<Variant
     const int before = ConsoleUi().Count();
     const bool packaged =
         trans->PackageBillsStreamed(requests, BranchArgument(header.receiver), [&](const Ref<platform::ListStream>& list) {
-            sha256 = SaveListFile(path, header, MakeRef<CountedPackages>(list, counts, requests->UpperBound()), pretty);
+            sha256 = SaveListFile(path, header, MakeRef<CountedPackages>(list, counts, requests->UpperBound()), pretty, form);
         });
     if (!packaged || ConsoleUi().Count() != before) {
         throw Error(ErrorCode::kDatabaseError, "Packaging failed; the message above says why");

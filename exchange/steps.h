@@ -62,7 +62,7 @@ private:
 // was not there before.
 std::vector<PackageCount> PackageToFile(hostkit::Database& db, const platform::Ref<host::VariantVector>& requests,
                                         const ListFile& header, const std::filesystem::path& path,
-                                        bool pretty = false);
+                                        bool pretty = false, OutputForm form = {});
 
 // Records at `db` that the bills of `counts` (their own bills, by internal number) went to
 // the receiver of `header` in the list whose text has the SHA-256 `list_sha256`: a receipt

@@ -17,7 +17,8 @@
 
 #include "apps/orbabt/host_setup.h"
 #include "apps/orbabt/net/spool.h"
-#include "exchange/safe_file.h"
+#include "exchange/gzip.h"
+#include "exchange/input_file.h"
 #include "host/variant_dictionary.h"
 #include "host/variant_json.h"
 #include "platform/error.h"
