@@ -170,6 +170,7 @@ TEST(ReadInput, EachThreadHasTheLimitOfItsOwnScope) {
     orba::testing::TempDir dir;
     Put(dir.Path() / "big.json", std::string(1024 * 1024 + 1, ' '));
     std::latch both_in_force(2);
+    std::latch both_read(2);
     const auto read_under = [&](uint64_t megabytes, std::string& seen) {
         const InputLimitScope limit(megabytes);
         both_in_force.arrive_and_wait();
@@ -179,7 +180,7 @@ TEST(ReadInput, EachThreadHasTheLimitOfItsOwnScope) {
         } catch (const platform::Error&) {
             seen += "refused";
         }
-        both_in_force.arrive_and_wait();  // neither scope ends before both have read
+        both_read.arrive_and_wait();  // neither scope ends before both have read
     };
     std::string one, two;
     {
