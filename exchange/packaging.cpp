@@ -97,12 +97,13 @@ Ref<VariantDictionary> BranchArgument(const Branch& receiver) {
 }  // namespace
 
 std::vector<PackageCount> PackageToFile(hostkit::Database& db, const Ref<VariantVector>& requests,
-                                        const ListFile& header, const std::filesystem::path& path, bool pretty) {
-    return PackageForBranch(db, requests, header, path, pretty).counts;
+                                        const ListFile& header, const std::filesystem::path& path, bool pretty,
+                                        OutputForm form) {
+    return PackageForBranch(db, requests, header, path, pretty, form).counts;
 }
 
 Packaged PackageForBranch(hostkit::Database& db, const Ref<VariantVector>& requests, const ListFile& header,
-                          const std::filesystem::path& path, bool pretty) {
+                          const std::filesystem::path& path, bool pretty, OutputForm form) {
     // The table of sendings is made first, so that an account that may not make it is told
     // before anything is packaged.
     hostkit::EnsureSentTable(db);
@@ -113,7 +114,7 @@ Packaged PackageForBranch(hostkit::Database& db, const Ref<VariantVector>& reque
         done = library.Library().PackageBillsStreamed(
             requests, BranchArgument(header.receiver), [&](const Ref<platform::ListStream>& list) {
                 packaged.list_sha256 = SaveListFile(
-                    path, header, MakeRef<CountedPackages>(list, packaged.counts, requests->UpperBound()), pretty);
+                    path, header, MakeRef<CountedPackages>(list, packaged.counts, requests->UpperBound()), pretty, form);
             });
         done = done && !library.Failed();
     }

@@ -33,11 +33,12 @@ struct Packaged {
     std::string list_sha256;           // of the list file's bytes
 };
 Packaged PackageForBranch(hostkit::Database& db, const platform::Ref<host::VariantVector>& requests,
-                          const ListFile& header, const std::filesystem::path& path, bool pretty = false);
+                          const ListFile& header, const std::filesystem::path& path, bool pretty = false,
+                          OutputForm form = {});
 // The counts of PackageForBranch alone.
 std::vector<PackageCount> PackageToFile(hostkit::Database& db, const platform::Ref<host::VariantVector>& requests,
                                         const ListFile& header, const std::filesystem::path& path,
-                                        bool pretty = false);
+                                        bool pretty = false, OutputForm form = {});
 
 // The browse window's way of packaging: the list `file` of the bills a clerk chose, as its
 // text, with the sending of its bills recorded at `db`.

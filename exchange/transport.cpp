@@ -6,11 +6,13 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <set>
 #include <span>
 #include <utility>
 
-#include "exchange/safe_file.h"
 #include "data/bill_records.h"
+#include "exchange/input_file.h"
+#include "exchange/output_file.h"
 #include "host/variant_dictionary.h"
 #include "host/variant_json.h"
 #include "hostkit/sha256.h"
@@ -199,7 +201,7 @@ std::string WriteListFile(const ListFile& file, bool pretty) {
 }
 
 std::string SaveListFile(const std::filesystem::path& path, const ListFile& header, const Ref<platform::Object>& list,
-                         bool pretty) {
+                         bool pretty, OutputForm form) {
     const Variant envelope(ListEnvelope(header, list));
     hostkit::Sha256 digest("the list");
     WriteOutputFile(path, [&](const TextSink& put) {
@@ -209,12 +211,23 @@ std::string SaveListFile(const std::filesystem::path& path, const ListFile& head
         };
         platform::WriteJson(envelope, hashed, pretty ? kPrettyIndent : kCompact);
         hashed("\n");
-    });
+    }, form);
     return digest.Hex();
 }
 
-std::string SaveListFile(const std::filesystem::path& path, const ListFile& file, bool pretty) {
-    return SaveListFile(path, file, file.list, pretty);
+std::string SaveListFile(const std::filesystem::path& path, const ListFile& file, bool pretty, OutputForm form) {
+    return SaveListFile(path, file, file.list, pretty, form);
+}
+
+Ref<VariantVector> DistinctRequests(const VariantVector& requests) {
+    auto distinct = MakeRef<VariantVector>();
+    std::set<int32_t> seen;
+    for (int32_t i = 1; i <= requests.UpperBound(); ++i) {
+        auto record = platform::ObjectAs<VariantDictionary>(requests.Item(i));
+        const Variant* type = record ? record->Find(data::key::kBillType) : nullptr;
+        if (!type || !type->IsNumeric() || seen.insert(type->ToLong()).second) distinct->Add(requests.Item(i));
+    }
+    return distinct;
 }
 
 RequestFile ReadRequestFile(std::string_view text, std::string_view file_name) {
@@ -229,7 +242,6 @@ ListFile ReadListFile(std::string_view text, std::string_view file_name) {
 }
 
 namespace {
-
 
 // A list that keeps none of its items: each goes to `take` as soon as it has been read whole
 // (a package's bills, or the packages of a list).
@@ -426,12 +438,12 @@ std::string WriteReceiptFile(const ReceiptFile& file) {
     return host::ToJson(Variant(ReceiptEnvelope(file)), kPrettyIndent) + "\n";
 }
 
-void SaveReceiptFile(const std::filesystem::path& path, const ReceiptFile& file) {
+void SaveReceiptFile(const std::filesystem::path& path, const ReceiptFile& file, OutputForm form) {
     const Variant envelope(ReceiptEnvelope(file));
     WriteOutputFile(path, [&](const TextSink& put) {
         platform::WriteJson(envelope, put, kPrettyIndent);
         put("\n");
-    });
+    }, form);
 }
 
 ReceiptFile ReadReceiptFile(std::string_view text, std::string_view file_name) {
@@ -480,6 +492,8 @@ std::string FormatOf(std::string_view text) {
 
 std::string ReadTextFile(const std::filesystem::path& path) { return ReadInputFile(path); }
 
-void WriteTextFile(const std::filesystem::path& path, std::string_view text) { WriteOutputFile(path, text); }
+void WriteTextFile(const std::filesystem::path& path, std::string_view text, OutputForm form) {
+    WriteOutputFile(path, text, form);
+}
 
 }  // namespace orba::exchange

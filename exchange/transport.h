@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "exchange/output_file.h"
 #include "host/variant_dictionary.h"
 #include "host/variant_vector.h"
 #include "hostkit/bill_fingerprint.h"
@@ -77,17 +78,22 @@ platform::Ref<host::VariantVector> MakeRequests(const std::vector<int>& bill_typ
 std::string WriteRequestFile(const RequestFile& file);
 // The list in the compact form (one line), or indented for people to read when `pretty`.
 std::string WriteListFile(const ListFile& file, bool pretty = false);
-// Writes the list file as its text is produced, through a temporary file and a rename.
-// Returns the SHA-256 of the list's text (before any compression), as a receipt names it.
-std::string SaveListFile(const std::filesystem::path& path, const ListFile& file, bool pretty = false);
+// Writes the list file as its text is produced, through a temporary file and a rename,
+// compressed as `form` says. Returns the SHA-256 of the list's text (before any
+// compression), as a receipt names it.
+std::string SaveListFile(const std::filesystem::path& path, const ListFile& file, bool pretty = false,
+                         OutputForm form = {});
 // The same with the branches and date of `header` and the packages `list` (a list stream is
 // read as the file is written, so its bills need never be held together).
 std::string SaveListFile(const std::filesystem::path& path, const ListFile& header,
-                         const platform::Ref<platform::Object>& list, bool pretty = false);
+                         const platform::Ref<platform::Object>& list, bool pretty = false, OutputForm form = {});
 std::string WriteReceiptFile(const ReceiptFile& file);
 // Writes the receipt file as its text is made (each bill's record made as it is written),
-// through a temporary file and a rename.
-void SaveReceiptFile(const std::filesystem::path& path, const ReceiptFile& file);
+// through a temporary file and a rename, compressed as `form` says.
+void SaveReceiptFile(const std::filesystem::path& path, const ReceiptFile& file, OutputForm form = {});
+// The request items with each bill type kept once, at its first place: a type asked for
+// several times is packaged once.
+platform::Ref<host::VariantVector> DistinctRequests(const host::VariantVector& requests);
 // Raise an Error naming the file and what is wrong with it. A bill type requested several
 // times is kept once.
 RequestFile ReadRequestFile(std::string_view text, std::string_view file_name);
@@ -140,10 +146,10 @@ std::string FormatOf(std::string_view text);
 // The SHA-256 of `bytes` as 64 lowercase hexadecimal digits.
 using hostkit::Sha256Hex;
 
-// A bounded regular file (safe_file.h).
+// A bounded regular file (input_file.h).
 std::string ReadTextFile(const std::filesystem::path& path);
 // Writes through a temporary file and a rename, so a reader never sees half a file; devices,
-// links and folders as safe_file.h says.
-void WriteTextFile(const std::filesystem::path& path, std::string_view text);
+// links, folders and compression as output_file.h says.
+void WriteTextFile(const std::filesystem::path& path, std::string_view text, OutputForm form = {});
 
 }  // namespace orba::exchange

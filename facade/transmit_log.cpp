@@ -1,18 +1,18 @@
 #include "facade/transmit_log.h"
 
-#include <fcntl.h>
 #include <fmt/format.h>
 #include <iconv.h>
 #include <langinfo.h>
 #include <locale.h>
 #include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
-#include <cstring>
 #include <vector>
 
+#include "platform/atomic_file.h"
 #include "platform/error.h"
 #include "platform/module_dir.h"
 
@@ -36,18 +36,6 @@ std::string EnvironmentCodeSet() {
 bool KeepsUtf8(const std::string& codeset) {
     return codeset.empty() || codeset == "UTF-8" || codeset == "utf8" || codeset == "ANSI_X3.4-1968" ||
            codeset == "ASCII";
-}
-
-void WriteAll(int fd, std::string_view bytes, const std::filesystem::path& path) {
-    while (!bytes.empty()) {
-        ssize_t n = ::write(fd, bytes.data(), bytes.size());
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            throw Error(ErrorCode::kIoError, fmt::format("The log '{}' cannot be written: {}", path.string(),
-                                                         std::strerror(errno)));
-        }
-        bytes.remove_prefix(static_cast<size_t>(n));
-    }
 }
 
 bool WritableByProcess(const std::filesystem::path& dir) { return ::access(dir.c_str(), W_OK | X_OK) == 0; }
@@ -149,31 +137,21 @@ std::filesystem::path WriteTransmitLog(const std::filesystem::path& directory, s
         }
     }
     const std::string bytes = ToLocaleCodePage(text);
-    for (int sequence = 1;; ++sequence) {
-        const std::filesystem::path path = directory / LogFileName(today(), sequence);
-        int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-        if (fd < 0) {
-            if (errno == EEXIST) continue;
-            throw Error(ErrorCode::kIoError,
-                        fmt::format("The log '{}' cannot be created: {}", path.string(), std::strerror(errno)));
-        }
-        // A log that could not be written whole is removed: an empty or cut-off log would
-        // read as a record of what was received.
-        try {
-            WriteAll(fd, bytes, path);
-        } catch (...) {
-            ::close(fd);
-            ::unlink(path.c_str());
-            throw;
-        }
-        if (::close(fd) != 0) {
-            const int error = errno;
-            ::unlink(path.c_str());
-            throw Error(ErrorCode::kIoError,
-                        fmt::format("The log '{}' cannot be written: {}", path.string(), std::strerror(error)));
-        }
-        return path;
-    }
+    // The log is written whole under a temporary name and only then takes the first free name
+    // of the day: an empty or cut-off log would read as a record of what was received. A name
+    // taken by anything (a log, a folder, a link that must not be followed) is passed over.
+    int sequence = 1;
+    struct stat taken {};
+    while (::lstat((directory / LogFileName(today(), sequence)).c_str(), &taken) == 0) ++sequence;
+    std::filesystem::path path = directory / LogFileName(today(), sequence);
+    platform::AtomicFile file(path, 0644, [&path](platform::AtomicFile::Stage stage, std::string_view reason) {
+        return fmt::format("The log '{}' cannot be {}: {}", path.string(),
+                           stage == platform::AtomicFile::Stage::kCreate ? "created" : "written", reason);
+    });
+    file.Write(bytes);
+    // Another writer may take the name meanwhile: the next free one is taken then.
+    while (!file.CommitAsNew(path)) path = directory / LogFileName(today(), ++sequence);
+    return path;
 }
 
 }  // namespace orba::facade

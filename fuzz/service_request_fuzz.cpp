@@ -11,7 +11,7 @@
 
 #include "apps/orbabt/net/https_front.h"
 #include "apps/orbabt/net/request_body.h"
-#include "exchange/safe_file.h"
+#include "exchange/input_file.h"
 #include "exchange/transport.h"
 #include "platform/error.h"
 
@@ -66,7 +66,6 @@ void AnswerWith(net::Router& router, const char* path, Read read) {
 
 net::Router& FuzzRouter() {
     static net::Router* router = [] {
-        SetInputLimitMb(1);
         auto* r = new net::Router;
         r->ListensOn(0);
         r->set_payload_max_length(1 << 20);
@@ -94,6 +93,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         return 0;
     }
     BytesStream stream(bytes);
+    const InputLimitScope limit(1);  // as a service started with --max-input-mb 1
     (void)FuzzRouter().AnswerOne(stream, nullptr, false);
     return 0;
 }

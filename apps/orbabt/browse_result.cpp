@@ -7,7 +7,7 @@
 #include <map>
 
 #include "exchange/steps.h"
-#include "exchange/safe_file.h"
+#include "exchange/output_guard.h"
 #include "exchange/transport.h"
 #include "data/bill_records.h"
 #include "host/variant_dictionary.h"
@@ -82,18 +82,18 @@ std::map<std::pair<std::string, std::string>, Ref<VariantVector>> SplitByReceive
     return lists;
 }
 
-void Emit(const std::string& output, const std::string& text) {
+void Emit(const std::string& output, const std::string& text, OutputForm form) {
     if (output.empty()) {
         std::cout << text;
     } else {
-        WriteTextFile(output, text);
+        WriteTextFile(output, text, form);
     }
 }
 
 // Writes the list `file` to `output` (standard output when empty) and records at `db` that
 // its bills went in it.
-void WriteList(const ListFile& file, hostkit::Database& db, const std::string& output) {
-    Emit(output, PackageChosen(db, file));
+void WriteList(const ListFile& file, hostkit::Database& db, const std::string& output, OutputForm form) {
+    Emit(output, PackageChosen(db, file), form);
 }
 
 void PrintWritten(const ListFile& file, const std::string& output) {
@@ -129,13 +129,13 @@ std::string ListFileFor(const std::string& output, const std::string& branch) {
 }
 
 int WriteBrowseResult(const Ref<VariantVector>& result, bool download, hostkit::Database& db,
-                      const std::string& output) {
+                      const std::string& output, OutputForm form) {
     if (!result || result->UpperBound() == 0) {
         std::cout << "Nothing was chosen; no file was written.\n";
         return kNothingChosen;
     }
     if (download) {
-        Emit(output, WriteRequestFile(RequestFile{platform::Date::Now(), result}));
+        Emit(output, WriteRequestFile(RequestFile{platform::Date::Now(), result}), form);
         if (!output.empty()) {
             std::cout << fmt::format("Wrote a download request for {} bill type(s) to {}\n", result->UpperBound(),
                                      output);
@@ -144,7 +144,7 @@ int WriteBrowseResult(const Ref<VariantVector>& result, bool download, hostkit::
     }
     const std::vector<ListFile> files = BrowseLists(result, db);
     if (files.size() == 1) {
-        WriteList(files.front(), db, output);
+        WriteList(files.front(), db, output, form);
         if (!output.empty()) PrintWritten(files.front(), output);
         return 0;
     }
@@ -154,7 +154,7 @@ int WriteBrowseResult(const Ref<VariantVector>& result, bool download, hostkit::
     for (const ListFile& file : files) {
         const std::string name = ListFileFor(output, file.receiver.number);
         RequireWritableTarget(name);
-        WriteList(file, db, name);
+        WriteList(file, db, name, form);
         PrintWritten(file, name);
     }
     return 0;

@@ -24,8 +24,9 @@ inline constexpr int kNothingChosen = 2;
 // Writes `result` to `output` (standard output when empty) and returns the exit status.
 // A send list's receiver is the related branch its bills name; bills for several branches
 // are written as one list per branch, ListFileFor each, and each is named on the terminal.
+// The files are written as `form` says.
 int WriteBrowseResult(const platform::Ref<host::VariantVector>& result, bool download, hostkit::Database& db,
-                      const std::string& output);
+                      const std::string& output, OutputForm form = {});
 
 // The send vector `result` as transmission lists from this branch, one per receiving branch
 // (in the order of their numbers); raises an Error when a bill names no receiving branch.

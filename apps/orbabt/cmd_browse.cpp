@@ -15,7 +15,7 @@
 #include "exchange/steps.h"
 #include "apps/orbabt/host_setup.h"
 #include "apps/orbabt/net/transfer.h"
-#include "exchange/safe_file.h"
+#include "exchange/output_guard.h"
 #include "facade/bill_trans.h"
 #include "facade/browse_entry.h"
 #include "data/bill_records.h"
@@ -98,7 +98,8 @@ int RunBrowse(const BrowseOptions& options) {
         std::cerr << platform::ForTerminal(
             fmt::format("orbabt: {} was chosen but is no longer in the database; it was not sent\n", bill));
     }
-    if (options.service.url.empty()) return WriteBrowseResult(result, download, *database, options.output);
+    const OutputForm form{.compress = options.compress};
+    if (options.service.url.empty()) return WriteBrowseResult(result, download, *database, options.output, form);
     if (!result || result->UpperBound() == 0) return WriteBrowseResult(result, download, *database, "");
     if (download) {
         database.reset();  // the exchange opens the database itself
@@ -113,7 +114,7 @@ int RunBrowse(const BrowseOptions& options) {
     if (lists.size() > 1) {
         // A service answers for its own branch only: the lists are kept as files instead,
         // and nothing the clerk chose is lost.
-        WriteBrowseResult(result, false, *database, options.output);
+        WriteBrowseResult(result, false, *database, options.output, form);
         throw Error(ErrorCode::kBadInput, fmt::format("The chosen bills go to {} branches, and {} answers for one: "
                                                       "the lists were written as above; push each to its branch's "
                                                       "service (orbabt push), or choose with --for",
@@ -127,7 +128,6 @@ int RunBrowse(const BrowseOptions& options) {
 
 void AddBrowseCommand(CLI::App& app, CommandContext& context) {
     auto browse = std::make_shared<BrowseOptions>();
-    auto compress = std::make_shared<bool>(false);
     auto* command = app.add_subcommand("browse", "Open the browse window and write what was chosen");
     command->add_option("--db", browse->db, "Account database of this branch")->required();
     command->add_option("--mode", browse->mode, "send: choose bills to send; download: choose bill types to fetch")
@@ -136,7 +136,7 @@ void AddBrowseCommand(CLI::App& app, CommandContext& context) {
     command->add_option("-o,--output", browse->output,
                         "File to write (a send list for unpackage, or a download request for package); "
                         "standard output when not given");
-    command->add_flag("--compress", *compress, "Write the file(s) gzip-compressed, whatever their names");
+    command->add_flag("--compress", browse->compress, "Write the file(s) gzip-compressed, whatever their names");
     command->add_option("--for", browse->for_branch,
                         "Send mode: list only the bills addressed to this related branch (its number)");
     command->add_option("--to,--from", browse->service.url,
@@ -148,16 +148,11 @@ void AddBrowseCommand(CLI::App& app, CommandContext& context) {
     net::AddPeerOptions(*command, browse->service);
     net::AddListLimitOption(*command, browse->service);
     context.AddTraceOption(*command);
-    command->callback([&context, browse, compress] {
+    command->callback([&context, browse] {
         if (!browse->service.url.empty() && (browse->service.cert.empty() || browse->service.key.empty())) {
             throw CLI::ValidationError("--to/--from", "needs --cert, --key and --peer BRANCH=CERT (or --peers FILE)");
         }
-        context.Choose(
-            [browse, compress] {
-                const CompressedOutput compressed(*compress);
-                return RunBrowse(*browse);
-            },
-            {{"the account database", browse->db}});
+        context.Choose([browse] { return RunBrowse(*browse); }, {{"the account database", browse->db}});
     });
 }
 

@@ -20,6 +20,7 @@ struct BrowseOptions {
     // related branch's service instead of a file: the send list is pushed and marked from its
     // receipt, the checked types are pulled.
     net::ClientOptions service;
+    bool compress = false;  // the files written gzip-compressed, whatever their names
 };
 int RunBrowse(const BrowseOptions& options);
 

@@ -12,7 +12,7 @@
 #include "apps/orbabt/exchange_summary.h"
 #include "apps/orbabt/host_setup.h"
 #include "exchange/mark.h"
-#include "exchange/safe_file.h"
+#include "exchange/output_guard.h"
 #include "exchange/transport.h"
 #include "hostkit/database.h"
 #include "hostkit/sample_data.h"

@@ -12,7 +12,7 @@
 #include "apps/orbabt/exchange_summary.h"
 #include "apps/orbabt/host_setup.h"
 #include "exchange/mark.h"
-#include "exchange/safe_file.h"
+#include "exchange/output_guard.h"
 #include "exchange/transport.h"
 #include "hostkit/database.h"
 #include "platform/error.h"
@@ -74,7 +74,7 @@ int RunPackage(const PackageOptions& options) {
     // The list is written as its bills are extracted: it is never held whole.
     const auto counts =
         PackageToFile(*database, request.requests, ListFile{sender, receiver, platform::Date::Now(), {}}, output,
-                      options.pretty);
+                      options.pretty, OutputForm{.compress = options.compress});
     std::cout << fmt::format("Packaged at {} ({}) for {} ({}):\n", sender.number, sender.name, receiver.number,
                              receiver.name);
     PrintPackages(counts);
@@ -122,7 +122,7 @@ int RunUnpackage(const UnpackageOptions& options) {
     const ReceiptFile& receipt = accepted.receipt;
     std::string receipt_error;
     try {
-        SaveReceiptFile(receipt_path, receipt);
+        SaveReceiptFile(receipt_path, receipt, OutputForm{.compress = options.compress});
     } catch (const Error& e) {
         receipt_error = e.Description();
     }
@@ -242,10 +242,7 @@ void AddPackageCommand(CLI::App& app, CommandContext& context) {
     context.AddTraceOption(*command);
     context.AddInputLimitOption(*command);
     command->callback([&context, package] {
-        context.Choose([package] {
-                           const CompressedOutput compressed(package->compress);
-                           return RunPackage(*package);
-                       },
+        context.Choose([package] { return RunPackage(*package); },
                        {{"the account database", package->db}, {"the download request", package->requests_file}});
     });
 }
@@ -262,10 +259,7 @@ void AddUnpackageCommand(CLI::App& app, CommandContext& context) {
     context.AddTraceOption(*command);
     context.AddInputLimitOption(*command);
     command->callback([&context, unpackage] {
-        context.Choose([unpackage] {
-                           const CompressedOutput compressed(unpackage->compress);
-                           return RunUnpackage(*unpackage);
-                       },
+        context.Choose([unpackage] { return RunUnpackage(*unpackage); },
                        {{"the account database", unpackage->db}, {"the input file", unpackage->list_file}});
     });
 }

@@ -7,7 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "exchange/safe_file.h"
+#include "exchange/input_file.h"
+#include "exchange/output_guard.h"
 
 namespace CLI {
 class App;

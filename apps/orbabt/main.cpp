@@ -10,7 +10,8 @@
 #include "apps/orbabt/host_setup.h"
 #include "apps/orbabt/net/service.h"
 #include "apps/orbabt/net/transfer.h"
-#include "exchange/safe_file.h"
+#include "exchange/input_file.h"
+#include "exchange/output_guard.h"
 #include "hostkit/app_connection.h"
 #include "platform/error.h"
 #include "platform/printable_text.h"
@@ -36,7 +37,9 @@ int main(int argc, char** argv) {
         std::signal(SIGXFSZ, SIG_IGN);
         // A peer that closes its connection is an error to report, not a reason to die.
         std::signal(SIGPIPE, SIG_IGN);
-        SetInputLimitMb(context.MaxInputMb());
+        // The command's input limit holds for this thread while the command runs; a thread
+        // that reads for it (the service's workers) sets it for itself.
+        const InputLimitScope input_limit(context.MaxInputMb());
         const std::string& trace_file = context.TraceFile();
         // The trace is appended to: never to the database or a file the command reads.
         if (!trace_file.empty()) RequireSeparateOutput(trace_file, "--trace-sql", context.Inputs());

@@ -9,7 +9,7 @@
 #include <optional>
 #include <string>
 
-#include "exchange/safe_file.h"
+#include "exchange/gzip.h"
 #include "platform/error.h"
 
 namespace orba::apps::net {

@@ -38,7 +38,7 @@
 #include "apps/orbabt/cmd_browse.h"
 #include "apps/orbabt/net/exchange_log.h"
 #include "apps/orbabt/net/pinning.h"
-#include "exchange/safe_file.h"
+#include "exchange/gzip.h"
 #include "exchange/transport.h"
 #include "host/variant_json.h"
 #include "host/variant_dictionary.h"

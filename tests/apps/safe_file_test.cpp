@@ -1,7 +1,10 @@
 // The command-line host's file handling under the conditions a hostile or unlucky user
 // creates: devices, links, folders, a full disk, endless or oversized input.
-#include "exchange/safe_file.h"
+#include "exchange/input_file.h"
+#include "exchange/output_file.h"
+#include "exchange/transport.h"
 
+#include <fmt/format.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -9,8 +12,10 @@
 
 #include <filesystem>
 #include <functional>
+#include <latch>
 #include <set>
 #include <string>
+#include <thread>
 
 #include "data/bill_records.h"
 #include "host/variant_dictionary.h"
@@ -147,15 +152,77 @@ TEST(ReadInput, RefusesWhatIsNotABoundedRegularFile) {
         {dir.Path() / "missing.json", "No such file or directory"},
         {dir.Path() / "big.json", "more than the limit of 1 MB for an input file; raise the limit with --max-input-mb"},
     };
-    SetInputLimitMb(1);
-    for (const auto& r : refused) {
-        SCOPED_TRACE(r.path.string());
-        const auto e = ErrorOf([&] { ReadInputFile(r.path); });
-        EXPECT_NE(e.Description().find(r.error), std::string::npos) << e.Description();
+    {
+        const InputLimitScope limit(1);
+        for (const auto& r : refused) {
+            SCOPED_TRACE(r.path.string());
+            const auto e = ErrorOf([&] { ReadInputFile(r.path); });
+            EXPECT_NE(e.Description().find(r.error), std::string::npos) << e.Description();
+        }
     }
-    SetInputLimitMb(2);
+    const InputLimitScope limit(2);
     EXPECT_EQ(ReadInputFile(dir.Path() / "big.json").size(), 1024u * 1024 + 1);
-    SetInputLimitMb(kDefaultInputLimitMb);
+}
+
+// Each thread reads under its own limit (a service's worker under the service's, a command
+// under its own), whatever another thread has in force at the same moment.
+TEST(ReadInput, EachThreadHasTheLimitOfItsOwnScope) {
+    orba::testing::TempDir dir;
+    Put(dir.Path() / "big.json", std::string(1024 * 1024 + 1, ' '));
+    std::latch both_in_force(2);
+    std::latch both_read(2);
+    const auto read_under = [&](uint64_t megabytes, std::string& seen) {
+        const InputLimitScope limit(megabytes);
+        both_in_force.arrive_and_wait();
+        seen = fmt::format("{} MB: ", InputLimitMb());
+        try {
+            seen += std::to_string(ReadInputFile(dir.Path() / "big.json").size());
+        } catch (const platform::Error&) {
+            seen += "refused";
+        }
+        both_read.arrive_and_wait();  // neither scope ends before both have read
+    };
+    std::string one, two;
+    {
+        std::jthread a([&] { read_under(1, one); });
+        std::jthread b([&] { read_under(2, two); });
+    }
+    EXPECT_EQ(one, "1 MB: refused");
+    EXPECT_EQ(two, "2 MB: 1048577");
+    EXPECT_EQ(InputLimitMb(), kDefaultInputLimitMb) << "this thread never had a scope";
+    {
+        const InputLimitScope outer(5);
+        { const InputLimitScope inner(7); EXPECT_EQ(InputLimitMb(), 7u); }
+        EXPECT_EQ(InputLimitMb(), 5u) << "the outer limit comes back";
+    }
+}
+
+// Compression and privacy are the caller's word; a name ending in .gz is compressed anyway,
+// and the file read back is the text written.
+TEST(WriteOutputForm, CompressesWhenAskedOrNamedSoAndKeepsPrivateFilesToTheirOwner) {
+    const struct {
+        const char* name;
+        OutputForm form;
+        bool gzip;
+        fs::perms mode;
+    } cases[] = {
+        {"plain.json", {}, false, fs::perms(0640)},
+        {"asked.json", {.compress = true}, true, fs::perms(0640)},
+        {"named.json.gz", {}, true, fs::perms(0640)},
+        {"private.json", {.owner_only = true}, false, fs::perms(0600)},
+        {"both.json", {.compress = true, .owner_only = true}, true, fs::perms(0600)},
+    };
+    orba::testing::TempDir dir;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const fs::path path = dir.Path() / c.name;
+        Put(path, "old");
+        fs::permissions(path, fs::perms(0640));
+        WriteOutputFile(path, "new text", c.form);
+        EXPECT_EQ(ReadFile(path).starts_with("\x1f\x8b"), c.gzip);
+        EXPECT_EQ(ReadInputFile(path), "new text");
+        EXPECT_EQ(fs::status(path).permissions(), c.mode);
+    }
 }
 
 TEST(ReadInput, RepeatedRequestsOfOneTypeAreKeptOnceInFirstOrder) {

@@ -13,7 +13,7 @@
 #include <iostream>
 #include <vector>
 
-#include "exchange/safe_file.h"
+#include "exchange/output_file.h"
 #include "facade/transmit_log.h"
 #include "host/variant_dictionary.h"
 #include "host/variant_json.h"

@@ -4,7 +4,7 @@
 
 #include <iostream>
 
-#include "exchange/safe_file.h"
+#include "exchange/input_file.h"
 #include "host/variant_dictionary.h"
 #include "host/variant_json.h"
 #include "platform/error.h"

@@ -29,7 +29,8 @@
 #include "apps/orbabt/net/peers.h"
 #include "apps/orbabt/net/spool.h"
 #include "apps/orbabt/net/status.h"
-#include "exchange/safe_file.h"
+#include "exchange/input_file.h"
+#include "exchange/output_guard.h"
 #include "host/variant_dictionary.h"
 #include "host/variant_json.h"
 #include "hostkit/database.h"
@@ -127,26 +128,30 @@ std::unique_ptr<SSL_CTX, decltype(&SSL_CTX_free)> ServiceContext(const ServeOpti
     return ctx;
 }
 
-// What the service answers at each of its paths.
-void AddRoutes(Router& server, Service& service) {
-    server.Post("/v1/requests", [&](const httplib::Request& req, httplib::Response& res,
-                                const httplib::ContentReader& reader) {
+// What the service answers at each of its paths. Each request is answered on a worker
+// thread, under the service's input limit (`input_limit_mb`).
+void AddRoutes(Router& server, Service& service, uint64_t input_limit_mb) {
+    server.Post("/v1/requests", [&, input_limit_mb](const httplib::Request& req, httplib::Response& res,
+                                                    const httplib::ContentReader& reader) {
+        const InputLimitScope limit(input_limit_mb);
         const std::optional<std::string> body = ReadBody(req, res, reader);
         if (!body) return;
         service.Answer(req, res, [&](const Branch& caller, ExchangeRecord& record, httplib::Response& answer) {
             AnswerWithFile(answer, service.Package(caller, *body, record));
         });
     });
-    server.Post("/v1/receipts", [&](const httplib::Request& req, httplib::Response& res,
-                                const httplib::ContentReader& reader) {
+    server.Post("/v1/receipts", [&, input_limit_mb](const httplib::Request& req, httplib::Response& res,
+                                                    const httplib::ContentReader& reader) {
+        const InputLimitScope limit(input_limit_mb);
         const std::optional<std::string> body = ReadBody(req, res, reader);
         if (!body) return;
         service.Answer(req, res, [&](const Branch& caller, ExchangeRecord& record, httplib::Response& answer) {
             answer.set_content(service.Mark(caller, *body, record), kJson);
         });
     });
-    server.Post("/v1/lists", [&](const httplib::Request& req, httplib::Response& res,
-                                const httplib::ContentReader& reader) {
+    server.Post("/v1/lists", [&, input_limit_mb](const httplib::Request& req, httplib::Response& res,
+                                                 const httplib::ContentReader& reader) {
+        const InputLimitScope limit(input_limit_mb);
         // The list goes to a file as it arrives and is read from there in pieces: however many
         // bills it holds, they are never in memory together. The input limit now bounds what
         // a body may take on disk here; a body past it is refused as before.
@@ -203,9 +208,9 @@ int RunServe(const ServeOptions& options) {
     // A body whose length says it is over the limit is refused before it is read; one sent in
     // chunks, or compressed, is bounded as it is read (ReadBody). JSON answers go
     // gzip-compressed to a client that accepts it (the HTTP library does that).
-    const uint64_t body_limit = InputLimitMb() << 20;
+    const uint64_t body_limit = options.max_input_mb << 20;
     server.set_payload_max_length(static_cast<size_t>(body_limit));
-    AddRoutes(server, service);
+    AddRoutes(server, service, options.max_input_mb);
 
     // Handshakes and request heads get a short time of their own, whatever --timeout says: a
     // peer that needs longer for a few hundred bytes is not one to wait for.
@@ -264,6 +269,7 @@ void AddServeCommand(CLI::App& app, CommandContext& context) {
     context.AddTraceOption(*command);
     context.AddInputLimitOption(*command);
     command->callback([&context, serve] {
+        serve->max_input_mb = context.MaxInputMb();
         context.Choose([serve] { return RunServe(*serve); }, {{"the account database", serve->db}});
     });
 }

@@ -3,8 +3,11 @@
 // and says how things stand. The caller's branch is the one its certificate belongs to.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <string>
+
+#include "exchange/input_file.h"
 
 namespace CLI {
 class App;
@@ -28,6 +31,9 @@ struct ServeOptions {
     int max_connections = 16;
     // Takes a key that its group or others may read (RequirePrivateKey).
     bool allow_shared_key = false;
+    // Largest request body, and input, taken (--max-input-mb): in force on each worker thread
+    // for the request it answers.
+    uint64_t max_input_mb = exchange::kDefaultInputLimitMb;
 };
 
 // Serves until SIGTERM or SIGINT, finishing the exchange in hand; returns the exit status.

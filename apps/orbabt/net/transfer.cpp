@@ -21,7 +21,7 @@
 #include "apps/orbabt/net/peers.h"
 #include "apps/orbabt/net/spool.h"
 #include "apps/orbabt/net/status.h"
-#include "exchange/safe_file.h"
+#include "exchange/output_file.h"
 #include "exchange/transport.h"
 #include "host/variant_dictionary.h"
 #include "host/variant_json.h"
