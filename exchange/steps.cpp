@@ -8,6 +8,7 @@
 
 #include "apps/orbabt/host_setup.h"
 #include "data/bill_records.h"
+#include "data/bill_types.h"
 #include "data/data_trans.h"
 #include "facade/bill_trans.h"
 #include "hostkit/saving/bill_fingerprint.h"
@@ -76,15 +77,16 @@ private:
 
 }  // namespace
 
-int32_t TranTypeOf(int32_t bill_type) { return bill_type == 501 ? 71 : bill_type == 502 ? 83 : 82; }
+const data::BillType& CountedAs(int32_t bill_type) {
+    const data::BillType* type = data::FindBillType(bill_type);
+    return type ? *type : data::BillTypeOf(data::BillKind::kReturnNotice);
+}
+
+int32_t TranTypeOf(int32_t bill_type) { return CountedAs(bill_type).tran_type; }
 
 std::string BillTypeName(int32_t bill_type) {
-    switch (bill_type) {
-        case 501: return "purchase orders";
-        case 502: return "delivery notices";
-        case 503: return "return notices";
-        default: return fmt::format("bill type {}", bill_type);
-    }
+    const data::BillType* type = data::FindBillType(bill_type);
+    return type ? std::string(type->name) : fmt::format("bill type {}", bill_type);
 }
 
 Branch OwnBranch(hostkit::Database& db) {
@@ -109,7 +111,7 @@ void CountBill(PackageCount& c, const Variant& item) {
     auto bill = AsRecord(item);
     if (!bill) return;
     ++c.bills;
-    const Variant* entries = bill->Find(c.bill_type == 501 ? key::kReqEntry : key::kNoticeEntry);
+    const Variant* entries = bill->Find(CountedAs(c.bill_type).entry_key);
     const int lines = AsList(entries) ? AsList(entries)->UpperBound() : 0;
     c.lines += lines;
     if (bill->ValueOrDefault(key::kBillType, Variant(int32_t{0})).ToLong() != TranTypeOf(c.bill_type)) return;
@@ -210,7 +212,7 @@ std::vector<PackageCount> PackageCounter::Counts(const VariantVector& list) cons
         c.bill_type = PackageType(*package);
         if (static_cast<size_t>(i) > packages_.size()) continue;
         for (const auto& [tran_type, t] : packages_[i - 1]) {
-            const int lines = c.bill_type == 501 ? t.order_lines : t.notice_lines;
+            const int lines = CountedAs(c.bill_type).entry_key == key::kReqEntry ? t.order_lines : t.notice_lines;
             c.bills += t.bills;
             c.lines += lines;
             if (tran_type != TranTypeOf(c.bill_type)) continue;
@@ -296,7 +298,7 @@ Ref<VariantVector> Package(hostkit::Database& db, const VariantVector& requests,
     return list;
 }
 
-bool IsKnownBillType(int32_t bill_type) { return bill_type == 501 || bill_type == 502 || bill_type == 503; }
+bool IsKnownBillType(int32_t bill_type) { return data::FindBillType(bill_type) != nullptr; }
 
 namespace {
 
@@ -313,9 +315,9 @@ void AnswerUnknownType(ReceiptPackage& p, const Variant* bills) {
             const Variant no = record->ValueOrDefault(key::kBillID, Variant());
             if (no.IsString()) bill.bill_no = no.AsString();
         }
-        bill.reason = fmt::format("it came in a package of bill type {}, which this branch does not take (501, 502, "
-                                  "503); not saved",
-                                  p.bill_type);
+        bill.reason = fmt::format("it came in a package of bill type {}, which this branch does not take ({}); "
+                                  "not saved",
+                                  p.bill_type, data::BillTypeCodesText());
         p.bills.push_back(std::move(bill));
     }
 }
@@ -451,7 +453,8 @@ UnpackageResult Unpackage(hostkit::Database& db, ListFileReader& reader, size_t 
 std::unordered_map<int32_t, std::string> CurrentFingerprints(hostkit::Database& db, int32_t bill_type,
                                                              const std::vector<int32_t>& ids) {
     std::unordered_map<int32_t, std::string> fingerprints;
-    if (ids.empty() || !IsKnownBillType(bill_type)) return fingerprints;
+    const data::BillType* type = data::FindBillType(bill_type);
+    if (ids.empty() || !type) return fingerprints;
     const Ref<facade::BillTrans> library = LibraryOn(db);
     auto extract = MakeRef<data::DataTrans>();
     // A few hundred bills to a statement keeps the statement's text short, however many
@@ -462,9 +465,7 @@ std::unordered_map<int32_t, std::string> CurrentFingerprints(hostkit::Database& 
         for (size_t i = start; i < std::min(ids.size(), start + kIdsPerExtraction); ++i) {
             listed += fmt::format("{}{}", listed.empty() ? "" : ",", ids[i]);
         }
-        Ref<VariantVector> bills = bill_type == 501   ? extract->GetPOOrdVect(listed, false)
-                                   : bill_type == 502 ? extract->GetSEOutVect(listed, false)
-                                                      : extract->GetSEInVect(listed, false);
+        Ref<VariantVector> bills = ((*extract).*type->extract)(listed, false, {});
         if (!bills) continue;
         for (int32_t b = 1; b <= bills->UpperBound(); ++b) {
             auto bill = AsRecord(bills->Item(b));
@@ -485,7 +486,7 @@ bool Mark(hostkit::Database& db, const Ref<VariantVector>& list) {
 Ref<VariantVector> AcknowledgedList(const ReceiptFile& receipt) {
     auto list = MakeRef<VariantVector>();
     for (const ReceiptPackage& p : receipt.packages) {
-        if (p.bill_type != 501 && p.bill_type != 502 && p.bill_type != 503) continue;
+        if (!IsKnownBillType(p.bill_type)) continue;
         auto bills = MakeRef<VariantVector>();
         for (const ReceiptBill& b : p.bills) {
             if (!b.Acknowledged()) continue;
