@@ -30,6 +30,7 @@
 #include "apps/orbabt/net/peers.h"
 #include "apps/orbabt/net/spool.h"
 #include "apps/orbabt/net/status.h"
+#include "data/bill_types.h"
 #include "exchange/safe_file.h"
 #include "exchange/transport.h"
 #include "host/variant_dictionary.h"
@@ -156,8 +157,8 @@ public:
             if (!IsKnownBillType(static_cast<int32_t>(bill_type))) {
                 throw Error(ErrorCode::kBadInput,
                             fmt::format("The download request of branch {} asks for bill type {}, which this "
-                                        "service does not send (501, 502, 503)",
-                                        caller.number, bill_type));
+                                        "service does not send ({})",
+                                        caller.number, bill_type, data::BillTypeCodesText()));
             }
         }
         const SpoolFolder spool;
