@@ -44,8 +44,8 @@ Variant ValueOf(const Ref<Object>& record, std::string_view name) {
     return platform::GetProperty(record, "Value", {Variant(name)});
 }
 // A "BillType" against a code, by numeric value: a value with a fraction is none of the
-// codes, and a Null or Empty type is none either (a comparison with Null is never true). Numeric text compares
-// by its value.
+// codes, and a Null or Empty type is none either (a comparison with Null is never true).
+// Numeric text compares by its value.
 bool IsType(const Ref<Object>& record, int32_t code) {
     const Variant type = ValueOf(record, key::kBillType).Resolved();
     std::optional<platform::Decimal> value;
