@@ -35,16 +35,17 @@ if(TARGET orbabt)
 endif()
 
 # What a host needs: the runtime, the containers, login properties, the registration entry
-# points, the two public classes and the transmission log's location, and the host kit's
-# registration, login string, sample data, account database, connection, schema, saving
-# component, fingerprints and system information. Internal headers stay out.
+# points, the two public classes, the bill types and record keys, the transmission log's
+# location, and the host kit's registration, login string, sample data, account database,
+# connection, schema, saving component, fingerprints and system information. Internal headers
+# stay out.
 set(ORBA_PUBLIC_HEADERS
     platform/containers.h platform/date.h platform/decimal.h platform/dispatch.h platform/error.h
     platform/json_codec.h platform/module_dir.h platform/object.h platform/recordset.h
     platform/registry.h platform/ui_services.h platform/variant.h
     host/library_objects.h host/login_props.h host/variant_dictionary.h host/variant_json.h
     host/variant_vector.h
-    data/data_trans.h
+    data/bill_types.h data/data_trans.h data/record_keys.h
     facade/bill_trans.h facade/registration.h facade/transmit_log.h
     hostkit/app_connection.h hostkit/bill_fingerprint.h hostkit/database.h hostkit/hostkit.h hostkit/list_receiver.h
     hostkit/login_string.h hostkit/sample_data.h hostkit/save_data.h hostkit/schema.h hostkit/sha256.h

@@ -6,32 +6,13 @@
 #include <functional>
 #include <memory>
 
+#include "data/record_keys.h"
 #include "data/row_source.h"
 #include "data/sql_text.h"
 #include "host/variant_dictionary.h"
 #include "host/variant_vector.h"
 
 namespace orba::data {
-
-// Record keys of the exchange format.
-namespace key {
-inline constexpr std::string_view kBillType = "BillType";
-inline constexpr std::string_view kBillName = "BillName";
-inline constexpr std::string_view kBillsData = "BillsData";
-inline constexpr std::string_view kTranStatus = "TranStatus";
-inline constexpr std::string_view kBillInterID = "BillInterID";
-inline constexpr std::string_view kYear = "Year";
-inline constexpr std::string_view kPeriod = "Period";
-inline constexpr std::string_view kDate = "Date";
-inline constexpr std::string_view kBillID = "BillID";
-inline constexpr std::string_view kOrderID = "OrderID";
-inline constexpr std::string_view kEntryID = "EntryID";
-inline constexpr std::string_view kQty = "Qty";
-inline constexpr std::string_view kReqEntry = "ReqEntry";
-inline constexpr std::string_view kNoticeEntry = "NoticeEntry";
-inline constexpr std::string_view kName = "Name";
-inline constexpr std::string_view kNumber = "Number";
-}  // namespace key
 
 // What the grouping asks of its caller for each bill and line.
 struct BillServices {

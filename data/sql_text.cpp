@@ -107,6 +107,11 @@ constexpr std::string_view kNoticeInfoHead =
     " Left Join t_SonCompany t10 ON v1.FRelateBrID=t10.FItemID "
     " Where v1.FInterID= ";
 
+constexpr std::string_view kWaitingCountHead = "SELECT count(*) FROM ";
+constexpr std::string_view kWaitingCountSelection =
+    "(v1.FTranStatus=0 OR v1.FTranStatus IS NULL) AND v1.FStatus IN (1,2) AND v1.FRelateBrID="
+    "(SELECT FItemID FROM t_SonCompany WHERE FNumber=?)";
+
 constexpr std::string_view kOrdTranStatusHead = " Update POOrder SET FTranStatus=1 WHERE FInterID In (";
 constexpr std::string_view kNoticeTranStatusHead = " Update SEOutStock SET FTranStatus=1 WHERE FInterID In (";
 constexpr std::string_view kUnSetOrdTranStatusHead = "Update v1 SET v1.FTranStatus=0 ";
@@ -150,6 +155,12 @@ std::optional<std::string> BillInfoStatement(int32_t tran_type, int32_t inter_id
     if (tran_type == 71) return fmt::format("{}{}", kOrderInfoHead, inter_id);
     if (tran_type >= 82 && tran_type <= 83) return fmt::format("{}{}", kNoticeInfoHead, inter_id);
     return std::nullopt;
+}
+
+std::string WaitingCountStatement(const BillType& type) {
+    // A header table that holds other types too is narrowed to the type's own bills.
+    const std::string own = type.header_shared ? fmt::format("v1.FTranType={} AND ", type.tran_type) : "";
+    return fmt::format("{}{} v1 WHERE {}{}", kWaitingCountHead, type.header_table, own, kWaitingCountSelection);
 }
 
 std::string OrdTranStatusStatement(std::string_view inter_id_list) {

@@ -7,11 +7,11 @@
 #include <string>
 #include <string_view>
 
+#include "data/bill_types.h"
+
 namespace orba::data {
 
 inline constexpr std::string_view kCrLf = "\r\n";
-
-enum class BillKind { kPurchaseOrder, kDeliveryNotice, kReturnNotice };
 
 // The extraction statement up to and including its joins, before the selection.
 const std::string& ExtractionHead(BillKind kind);
@@ -26,6 +26,11 @@ inline constexpr std::string_view kExtractionOrder = " Order by v1.FInterID,u1.F
 
 // The one-row summary of a bill; empty for a transaction type other than 71, 82, 83.
 std::optional<std::string> BillInfoStatement(int32_t tran_type, int32_t inter_id);
+
+// The count of the bills of `type` waiting to go to the related branch whose number is the
+// statement's one parameter: approved, addressed to it and not yet sent. Plain SQL with a
+// parameter, run on the branch database itself rather than through the host's connection.
+std::string WaitingCountStatement(const BillType& type);
 
 std::string OrdTranStatusStatement(std::string_view inter_id_list);
 std::string NoticeTranStatusStatement(std::string_view inter_id_list);

@@ -3,6 +3,7 @@
 #include <fmt/format.h>
 
 #include "data/bill_records.h"
+#include "data/bill_types.h"
 #include "host/variant_dictionary.h"
 #include "platform/error.h"
 #include "exchange/steps.h"
@@ -35,7 +36,7 @@ void CountBill(PackageCount& c, const Variant& item) {
     auto bill = AsRecord(item);
     if (!bill) return;
     ++c.bills;
-    const Variant* entries = bill->Find(c.bill_type == 501 ? key::kReqEntry : key::kNoticeEntry);
+    const Variant* entries = bill->Find(CountedAs(c.bill_type).entry_key);
     const int lines = AsList(entries) ? AsList(entries)->UpperBound() : 0;
     c.lines += lines;
     if (bill->ValueOrDefault(key::kBillType, Variant(int32_t{0})).ToLong() != TranTypeOf(c.bill_type)) return;
@@ -82,7 +83,7 @@ std::vector<PackageCount> PackageCounter::Counts(const VariantVector& list) cons
         c.bill_type = PackageType(*package);
         if (static_cast<size_t>(i) > packages_.size()) continue;
         for (const auto& [tran_type, t] : packages_[i - 1]) {
-            const int lines = c.bill_type == 501 ? t.order_lines : t.notice_lines;
+            const int lines = CountedAs(c.bill_type).entry_key == key::kReqEntry ? t.order_lines : t.notice_lines;
             c.bills += t.bills;
             c.lines += lines;
             if (tran_type != TranTypeOf(c.bill_type)) continue;

@@ -10,6 +10,7 @@
 #include <unordered_map>
 #include <unordered_set>
 
+#include "data/bill_types.h"
 #include "hostkit/database.h"
 #include "platform/error.h"
 #include "platform/printable_text.h"
@@ -23,7 +24,7 @@ using platform::Variant;
 
 namespace {
 
-const char* BillTable(int32_t bill_type) { return bill_type == 501 ? "POOrder" : "SEOutStock"; }
+std::string BillTable(int32_t bill_type) { return std::string(CountedAs(bill_type).header_table); }
 
 // Runs `head` (a query whose first column is an internal number and which ends in "IN (")
 // for the internal numbers `ids`: a few statements of many numbers each rather than one per
@@ -111,7 +112,8 @@ int64_t RequireSoundReceipt(hostkit::Database& database, const ReceiptFile& rece
                                 database.ShownLocation()));
     }
     const int64_t sender_id = related->Value(0).ToLong();
-    std::set<std::pair<bool, int32_t>> seen;  // (an order, internal number): orders and notices are numbered apart
+    // (header table, internal number): bills of different header tables are numbered apart
+    std::set<std::pair<std::string_view, int32_t>> seen;
     const ReceiptBill* without_fingerprint = nullptr;
     size_t acknowledged = 0;
     size_t fingerprinted = 0;
@@ -124,7 +126,7 @@ int64_t RequireSoundReceipt(hostkit::Database& database, const ReceiptFile& rece
             } else if (!without_fingerprint) {
                 without_fingerprint = &b;
             }
-            if (!seen.emplace(p.bill_type == 501, *b.bill_inter_id).second) {
+            if (!seen.emplace(CountedAs(p.bill_type).header_table, *b.bill_inter_id).second) {
                 throw Error(ErrorCode::kBadInput,
                             fmt::format("'{}' acknowledges bill {} (internal number {}) more than once; a receipt "
                                         "names each bill it holds once. Nothing was marked",

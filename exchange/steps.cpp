@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "data/bill_records.h"
+#include "data/bill_types.h"
 #include "data/data_trans.h"
 #include "exchange/library.h"
 #include "exchange/mark.h"
@@ -35,15 +36,16 @@ Ref<VariantDictionary> AsRecord(const Variant& v) { return platform::ObjectAs<Va
 
 }  // namespace
 
-int32_t TranTypeOf(int32_t bill_type) { return bill_type == 501 ? 71 : bill_type == 502 ? 83 : 82; }
+const data::BillType& CountedAs(int32_t bill_type) {
+    const data::BillType* type = data::FindBillType(bill_type);
+    return type ? *type : data::BillTypeOf(data::BillKind::kReturnNotice);
+}
+
+int32_t TranTypeOf(int32_t bill_type) { return CountedAs(bill_type).tran_type; }
 
 std::string BillTypeName(int32_t bill_type) {
-    switch (bill_type) {
-        case 501: return "purchase orders";
-        case 502: return "delivery notices";
-        case 503: return "return notices";
-        default: return fmt::format("bill type {}", bill_type);
-    }
+    const data::BillType* type = data::FindBillType(bill_type);
+    return type ? std::string(type->name) : fmt::format("bill type {}", bill_type);
 }
 
 Branch OwnBranch(hostkit::Database& db) {
@@ -57,12 +59,13 @@ Branch OwnBranch(hostkit::Database& db) {
     return Branch{rows->Value(0).ToText(), rows->Value(1).ToText()};
 }
 
-bool IsKnownBillType(int32_t bill_type) { return bill_type == 501 || bill_type == 502 || bill_type == 503; }
+bool IsKnownBillType(int32_t bill_type) { return data::FindBillType(bill_type) != nullptr; }
 
 std::unordered_map<int32_t, std::string> CurrentFingerprints(hostkit::Database& db, int32_t bill_type,
                                                              const std::vector<int32_t>& ids) {
     std::unordered_map<int32_t, std::string> fingerprints;
-    if (ids.empty() || !IsKnownBillType(bill_type)) return fingerprints;
+    const data::BillType* type = data::FindBillType(bill_type);
+    if (ids.empty() || !type) return fingerprints;
     LibrarySession library(db);
     auto extract = MakeRef<data::DataTrans>();
     // A few hundred bills to a statement keeps the statement's text short, however many
@@ -73,9 +76,7 @@ std::unordered_map<int32_t, std::string> CurrentFingerprints(hostkit::Database& 
         for (size_t i = start; i < std::min(ids.size(), start + kIdsPerExtraction); ++i) {
             listed += fmt::format("{}{}", listed.empty() ? "" : ",", ids[i]);
         }
-        Ref<VariantVector> bills = bill_type == 501   ? extract->GetPOOrdVect(listed, false)
-                                   : bill_type == 502 ? extract->GetSEOutVect(listed, false)
-                                                      : extract->GetSEInVect(listed, false);
+        Ref<VariantVector> bills = ((*extract).*type->extract)(listed, false, {});
         if (!bills) continue;
         for (int32_t b = 1; b <= bills->UpperBound(); ++b) {
             auto bill = AsRecord(bills->Item(b));
@@ -95,7 +96,7 @@ bool Mark(hostkit::Database& db, const Ref<VariantVector>& list) {
 Ref<VariantVector> AcknowledgedList(const ReceiptFile& receipt) {
     auto list = MakeRef<VariantVector>();
     for (const ReceiptPackage& p : receipt.packages) {
-        if (p.bill_type != 501 && p.bill_type != 502 && p.bill_type != 503) continue;
+        if (!IsKnownBillType(p.bill_type)) continue;
         auto bills = MakeRef<VariantVector>();
         for (const ReceiptBill& b : p.bills) {
             if (!b.Acknowledged()) continue;

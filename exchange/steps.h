@@ -15,6 +15,9 @@
 namespace orba::hostkit {
 class Database;
 }
+namespace orba::data {
+struct BillType;
+}
 
 namespace orba::exchange {
 
@@ -96,12 +99,12 @@ struct Accepted {
 Accepted AcceptList(hostkit::Database& db, const Branch& own, ListFileReader& reader, std::string_view name,
                     const std::function<void(const ListFile&)>& before_saving = {});
 
-// The fingerprints of the bills `ids` of a bill type code (501, 502, 503) as they stand now
+// The fingerprints of the bills `ids` of a bill type code (data::kBillTypes) as they stand now
 // at `database`, extracted as packaging extracts them; a bill not found has none.
 std::unordered_map<int32_t, std::string> CurrentFingerprints(hostkit::Database& db, int32_t bill_type,
                                                              const std::vector<int32_t>& ids);
 
-// True for the bill type codes the saving component takes: 501, 502 and 503.
+// True for the bill type codes the saving component takes: those of data::kBillTypes.
 bool IsKnownBillType(int32_t bill_type);
 
 // Marks the bills of the list transmitted; false when the library reported a failure.
@@ -116,7 +119,12 @@ platform::Ref<host::VariantVector> AcknowledgedList(const ReceiptFile& receipt);
 void RequireBranch(const Branch& named, const Branch& expected, std::string_view file, std::string_view role,
                    const hostkit::Database& db);
 
-// The transaction type (71, 83, 82) of the bills a package of a bill type code is for.
+// The row of data::kBillTypes a package of a bill type code is counted by: its own, or for a
+// code this branch does not take, the return notices' (such a package's bills count as
+// notices, those of the return notices' transaction type as its own).
+const data::BillType& CountedAs(int32_t bill_type);
+
+// The transaction type of the bills a package of a bill type code is for (see CountedAs).
 int32_t TranTypeOf(int32_t bill_type);
 
 // The English name of a bill type code, for summaries.

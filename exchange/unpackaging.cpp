@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "data/bill_records.h"
+#include "data/bill_types.h"
 #include "exchange/library.h"
 #include "exchange/steps.h"
 #include "host/user_messages.h"
@@ -41,9 +42,9 @@ void AnswerUnknownType(ReceiptPackage& p, const Variant* bills) {
             const Variant no = record->ValueOrDefault(key::kBillID, Variant());
             if (no.IsString()) bill.bill_no = no.AsString();
         }
-        bill.reason = fmt::format("it came in a package of bill type {}, which this branch does not take (501, 502, "
-                                  "503); not saved",
-                                  p.bill_type);
+        bill.reason = fmt::format("it came in a package of bill type {}, which this branch does not take ({}); "
+                                  "not saved",
+                                  p.bill_type, data::BillTypeCodesText());
         p.bills.push_back(std::move(bill));
     }
 }

@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "data/bill_records.h"
+#include "data/bill_types.h"
 #include "data/data_trans.h"
 #include "facade/browse_entry.h"
 #include "facade/transmit_log.h"
@@ -32,9 +33,6 @@ namespace key = data::key;
 
 namespace {
 
-constexpr int32_t kPurchaseOrder = 501;
-constexpr int32_t kDeliveryNotice = 502;
-constexpr int32_t kReturnNotice = 503;
 constexpr std::string_view kCrLf = "\r\n";
 
 int32_t UpperBound(const Ref<Object>& vector) { return platform::GetProperty(vector, "UpperBound").ToLong(); }
@@ -45,9 +43,9 @@ Ref<Object> ItemAt(const Ref<Object>& vector, int32_t i) {
 Variant ValueOf(const Ref<Object>& record, std::string_view name) {
     return platform::GetProperty(record, "Value", {Variant(name)});
 }
-// A "BillType" against a code, by numeric value: 501.4 is none of the codes, and a Null or
-// Empty type is none either (a comparison with Null is never true). Numeric text compares
-// by its value.
+// A "BillType" against a code, by numeric value: a value with a fraction is none of the
+// codes, and a Null or Empty type is none either (a comparison with Null is never true).
+// Numeric text compares by its value.
 bool IsType(const Ref<Object>& record, int32_t code) {
     const Variant type = ValueOf(record, key::kBillType).Resolved();
     std::optional<platform::Decimal> value;
@@ -75,11 +73,9 @@ public:
             auto package = MakeRef<VariantDictionary>();
             package->Let(key::kBillType, ValueOf(request, key::kBillType));
             // Each comparison reads the type afresh, as a caller's dictionary may compute it.
-            for (auto [code, kind] : {std::pair{kPurchaseOrder, data::BillKind::kPurchaseOrder},
-                                      std::pair{kDeliveryNotice, data::BillKind::kDeliveryNotice},
-                                      std::pair{kReturnNotice, data::BillKind::kReturnNotice}}) {
-                if (!IsType(request, code)) continue;
-                Ref<platform::ListStream> bills = data_->StreamBills(kind, {}, true, branch_);
+            for (const data::BillType& type : data::kBillTypes) {
+                if (!IsType(request, type.code)) continue;
+                Ref<platform::ListStream> bills = data_->StreamBills(type.kind, {}, true, branch_);
                 if (bills && failed_) bills = MakeRef<Watched>(std::move(bills), failed_);
                 package->Set(key::kBillsData, bills);
             }
@@ -188,10 +184,8 @@ void BillTrans::SetTranStatus(const Ref<Object>& list) {
             }
             if (ids.empty()) continue;
             ids.pop_back();
-            if (type == kPurchaseOrder) {
-                data->SetOrdTranStatus(ids);
-            } else if (type == kDeliveryNotice || type == kReturnNotice) {
-                data->SetNoticeTranStatus(ids);
+            if (const data::BillType* bill_type = data::FindBillType(type)) {
+                ((*data).*(bill_type->mark))(ids);
             }
         }
     } catch (const std::exception& e) {
@@ -233,10 +227,11 @@ bool BillTrans::Unpacking::Save(const Ref<Object>& package) {
         text = std::move(args[2]);
     };
     try {
-        if (IsType(package, kPurchaseOrder)) {
-            save("UnPackageOrd", order_text_);
-        } else if (IsType(package, kDeliveryNotice) || IsType(package, kReturnNotice)) {
-            save("UnPackageNotice", notice_text_);
+        for (const data::BillType& type : data::kBillTypes) {
+            if (!IsType(package, type.code)) continue;
+            // Orders have a text of their own; both kinds of notices share the other.
+            save(type.saving_member, type.kind == data::BillKind::kPurchaseOrder ? order_text_ : notice_text_);
+            break;
         }
         return true;
     } catch (const std::exception& e) {

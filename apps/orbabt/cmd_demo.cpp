@@ -11,6 +11,7 @@
 #include "exchange/steps.h"
 #include "apps/orbabt/exchange_summary.h"
 #include "apps/orbabt/host_setup.h"
+#include "data/bill_types.h"
 #include "exchange/mark.h"
 #include "exchange/output_guard.h"
 #include "exchange/transport.h"
@@ -30,7 +31,6 @@ namespace {
 
 constexpr int kDemoBranchA = 1;
 constexpr int kDemoBranchB = 2;
-const std::vector<int> kAllBillTypes = {501, 502, 503};
 
 // Each sample branch addresses its bills to the three other branches of the group, in a
 // mix of statuses, so about a sixth of them is ready to go from A to B.
@@ -116,7 +116,8 @@ OneWay ExchangeOneWay(const DemoBranch& from, const DemoBranch& to, const std::f
     const auto file = [&](std::string_view name) { return dir / fmt::format("{}{}.json", name, suffix); };
 
     const std::filesystem::path requests_file = file("requests");
-    WriteTextFile(requests_file, WriteRequestFile(RequestFile{platform::Date::Now(), MakeRequests(kAllBillTypes)}));
+    WriteTextFile(requests_file,
+                  WriteRequestFile(RequestFile{platform::Date::Now(), MakeRequests(data::AllBillTypeCodes())}));
     std::cout << fmt::format("{}. {} requests purchase orders, delivery notices and return notices from {}: {}\n",
                              step++, t, f, requests_file.string());
 

@@ -11,6 +11,7 @@
 #include "exchange/steps.h"
 #include "apps/orbabt/exchange_summary.h"
 #include "apps/orbabt/host_setup.h"
+#include "data/bill_types.h"
 #include "exchange/mark.h"
 #include "exchange/output_guard.h"
 #include "exchange/transport.h"
@@ -131,9 +132,9 @@ int RunUnpackage(const UnpackageOptions& options) {
     for (size_t i = 0; i < receipt.packages.size(); ++i) {
         const ReceiptPackage& p = receipt.packages[i];
         if (IsKnownBillType(p.bill_type)) continue;
-        std::cout << fmt::format("Package {} is of bill type {}, which this branch does not take (501, 502, 503): its "
+        std::cout << fmt::format("Package {} is of bill type {}, which this branch does not take ({}): its "
                                  "{} bill(s) were not saved and are not acknowledged.\n",
-                                 i + 1, p.bill_type, p.bills.size());
+                                 i + 1, p.bill_type, data::BillTypeCodesText(), p.bills.size());
     }
     if (!result.log_error.empty()) {
         std::cout << "The transmission log could not be written: " << result.log_error << "\n";
@@ -223,7 +224,9 @@ int RunMark(const MarkOptions& options) {
 void AddRequestCommand(CLI::App& app, CommandContext& context) {
     auto request = std::make_shared<RequestOptions>();
     auto* command = app.add_subcommand("request", "Write a download request for bill types");
-    command->add_option("--types", request->types, "Bill type codes (501, 502, 503)")->delimiter(',')->required();
+    command->add_option("--types", request->types, fmt::format("Bill type codes ({})", data::BillTypeCodesText()))
+        ->delimiter(',')
+        ->required();
     command->add_option("-o,--output", request->output, "Request file to write")->required();
     command->callback([&context, request] { context.Choose([request] { return RunRequest(*request); }); });
 }

@@ -4,6 +4,7 @@
 // Packaging once more at A then finds nothing new to send.
 //
 //   orba_example_host [FOLDER]     (default: orba-example; the databases are made once)
+#include <orba/data/bill_types.h>
 #include <orba/facade/bill_trans.h>
 #include <orba/facade/registration.h>
 #include <orba/host/variant_dictionary.h>
@@ -45,10 +46,6 @@ public:
     int count = 0;
 };
 
-const char* TypeName(int code) {
-    return code == 501 ? "purchase orders" : code == 502 ? "delivery notices" : "return notices";
-}
-
 // The bills of each package of a transmission list, and all of them. A notice package
 // carries the notices of both kinds (they are saved from their own package), so a bill
 // counts under the package of its own transaction type ("BillType" of the bill: 71, 83, 82).
@@ -57,15 +54,15 @@ int CountBills(const VariantVector& list, bool print) {
     for (int32_t i = 1; i <= list.UpperBound(); ++i) {
         auto package = ObjectAs<VariantDictionary>(list.Item(i));
         if (!package) continue;
-        const int code = package->Value("BillType").ToLong();
-        const int tran_type = code == 501 ? 71 : code == 502 ? 83 : 82;
+        const orba::data::BillType* type = orba::data::FindBillType(package->Value("BillType").ToLong());
+        if (!type) continue;
         auto bills = ObjectAs<VariantVector>(package->Value("BillsData"));
         int count = 0;
         for (int32_t b = 1; bills && b <= bills->UpperBound(); ++b) {
             auto bill = ObjectAs<VariantDictionary>(bills->Item(b));
-            if (bill && bill->Value("BillType").ToLong() == tran_type) ++count;
+            if (bill && bill->Value("BillType").ToLong() == type->tran_type) ++count;
         }
-        if (print) std::cout << "  " << TypeName(code) << ": " << count << " bills\n";
+        if (print) std::cout << "  " << type->name << ": " << count << " bills\n";
         total += count;
     }
     return total;
@@ -102,9 +99,9 @@ int main(int argc, char** argv) {
 
         // 1. The download request branch B sends: every bill type.
         auto requests = MakeRef<VariantVector>();
-        for (int16_t code : {501, 502, 503}) {
+        for (const orba::data::BillType& type : orba::data::kBillTypes) {
             auto request = MakeRef<VariantDictionary>();
-            request->Let("BillType", Variant(code));
+            request->Let("BillType", Variant(static_cast<int16_t>(type.code)));
             requests->Add(Variant(request));
         }
         const orba::hostkit::BranchInfo b = orba::hostkit::SampleGroupBranches().at(1);

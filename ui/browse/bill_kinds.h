@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "data/bill_types.h"
+
 namespace orba::ui {
 
 struct BillKind {
@@ -30,16 +32,25 @@ struct BillKind {
 inline constexpr std::string_view kSupplierHeader = "事务类型|内码|单据编号|日期|供货机构|供应商|";
 inline constexpr std::string_view kBuyerHeader = "事务类型|内码|单据编号|日期|订货机构|购货单位|";
 
+// The transaction type, package code and name of a kind come from the library's table of
+// bill types; the rest is the window's own.
+constexpr int32_t KindTranType(data::BillKind kind) { return data::BillTypeOf(kind).tran_type; }
+constexpr int16_t KindCode(data::BillKind kind) { return static_cast<int16_t>(data::BillTypeOf(kind).code); }
+constexpr std::string_view KindName(data::BillKind kind) { return data::BillTypeOf(kind).chinese_name; }
+
 inline constexpr std::array<BillKind, 3> kBillKinds{{
-    {"POOrd", "采购订单", "SEOrd", "销售订单", kSupplierHeader, 26, 71, "purchase",
-     "v1.FStatus IN (1) AND v1.FRelateBrID<>0 AND v1.FRelateBrID IS NOT NULL", 501, "内部订单",
-     "请选择要发送的采购订单。", 101, "Purchase"},
-    {"SEOut", "发货通知单", "POIn", "收料通知单", kBuyerHeader, 34, 83, "SaleIn",
-     "v1.FStatus IN (1,2) AND v1.FRelateBrID<>0 AND v1.FRelateBrID IS NOT NULL", 502, "发货通知单",
-     "请选择要发送的发货通知单。", 301, "SaleIn"},
-    {"SEIn", "退货通知单", "POOut", "退料通知单", kBuyerHeader, 33, 82, "SaleIn",
-     "v1.FStatus IN (1,2) AND v1.FRelateBrID<>0 AND v1.FRelateBrID IS NOT NULL", 503, "退货通知单",
-     "请选择要发送的退货通知单。", 311, "SaleIn"},
+    {"POOrd", "采购订单", "SEOrd", "销售订单", kSupplierHeader, 26, KindTranType(data::BillKind::kPurchaseOrder),
+     "purchase", "v1.FStatus IN (1) AND v1.FRelateBrID<>0 AND v1.FRelateBrID IS NOT NULL",
+     KindCode(data::BillKind::kPurchaseOrder), KindName(data::BillKind::kPurchaseOrder), "请选择要发送的采购订单。", 101,
+     "Purchase"},
+    {"SEOut", "发货通知单", "POIn", "收料通知单", kBuyerHeader, 34, KindTranType(data::BillKind::kDeliveryNotice),
+     "SaleIn", "v1.FStatus IN (1,2) AND v1.FRelateBrID<>0 AND v1.FRelateBrID IS NOT NULL",
+     KindCode(data::BillKind::kDeliveryNotice), KindName(data::BillKind::kDeliveryNotice), "请选择要发送的发货通知单。",
+     301, "SaleIn"},
+    {"SEIn", "退货通知单", "POOut", "退料通知单", kBuyerHeader, 33, KindTranType(data::BillKind::kReturnNotice),
+     "SaleIn", "v1.FStatus IN (1,2) AND v1.FRelateBrID<>0 AND v1.FRelateBrID IS NOT NULL",
+     KindCode(data::BillKind::kReturnNotice), KindName(data::BillKind::kReturnNotice), "请选择要发送的退货通知单。", 311,
+     "SaleIn"},
 }};
 
 // The kind of a send or download key (either key of a pair); -1 for any other text.

@@ -2,6 +2,7 @@
 
 #include <fmt/format.h>
 
+#include "data/bill_types.h"
 #include "exchange/transport.h"
 #include "host/variant_dictionary.h"
 #include "host/variant_json.h"
@@ -94,7 +95,7 @@ SyncConfig ReadSyncFile(const std::filesystem::path& path) {
                                     at));
         }
         SyncPull pull{TextOf(*entry, "from", at), std::string(branch->AsString()), TextOf(*entry, "certificate", at),
-                      {501, 502, 503}};
+                      data::AllBillTypeCodes()};
         if (!pull.certificate.starts_with("sha256:")) pull.certificate = PathFrom(folder, pull.certificate);
         if (const auto types = EntriesOf(*entry, "types")) {
             pull.types.clear();

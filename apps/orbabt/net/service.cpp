@@ -18,6 +18,7 @@
 #include "apps/orbabt/net/peers.h"
 #include "apps/orbabt/net/spool.h"
 #include "apps/orbabt/net/status.h"
+#include "data/bill_types.h"
 #include "exchange/input_file.h"
 #include "exchange/output_guard.h"
 #include "exchange/transport.h"
@@ -100,8 +101,8 @@ std::shared_ptr<FILE> Service::Package(const Branch& caller, const std::string& 
         if (!IsKnownBillType(static_cast<int32_t>(bill_type))) {
             throw Error(ErrorCode::kBadInput,
                         fmt::format("The download request of branch {} asks for bill type {}, which this "
-                                    "service does not send (501, 502, 503)",
-                                    caller.number, bill_type));
+                                    "service does not send ({})",
+                                    caller.number, bill_type, data::BillTypeCodesText()));
         }
     }
     const SpoolFolder spool;

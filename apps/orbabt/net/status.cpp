@@ -3,9 +3,11 @@
 #include <fmt/format.h>
 
 #include <algorithm>
+#include <cctype>
 
 #include "exchange/steps.h"
 #include "apps/orbabt/net/exchange_log.h"
+#include "data/sql_text.h"
 #include "host/variant_vector.h"
 #include "hostkit/database.h"
 #include "platform/error.h"
@@ -20,7 +22,6 @@ using platform::Variant;
 
 namespace {
 
-constexpr int32_t kBillTypes[] = {501, 502, 503};
 constexpr std::string_view kShaPrefix = "sha256:";
 
 std::string Html(std::string_view text) {
@@ -50,20 +51,25 @@ int64_t Count(const PeerStatus& peer, int32_t bill_type) {
     return found == peer.waiting.end() ? 0 : found->second;
 }
 
+// The count of each bill type waiting for `peer`, for PerBillType.
+auto WaitingOf(const PeerStatus& peer) {
+    return [&peer](const data::BillType& type) { return Count(peer, type.code); };
+}
+
+// A cell (`cell` formats one value) per bill type, in table order, with what `value` gives.
+template <class Value>
+std::string PerBillType(std::string_view cell, Value value) {
+    std::string cells;
+    for (const data::BillType& type : data::kBillTypes) cells += fmt::format(fmt::runtime(cell), value(type));
+    return cells;
+}
+
 }  // namespace
 
 std::map<int32_t, int64_t> WaitingFor(hostkit::Database& db, const std::string& number) {
-    static constexpr std::pair<int32_t, const char*> kWaiting[] = {
-        {501, "SELECT count(*) FROM POOrder v1"},
-        {502, "SELECT count(*) FROM SEOutStock v1 WHERE v1.FTranType=83"},
-        {503, "SELECT count(*) FROM SEOutStock v1 WHERE v1.FTranType=82"}};
     std::map<int32_t, int64_t> waiting;
-    for (const auto& [bill_type, head] : kWaiting) {
-        const std::string sql = fmt::format(
-            "{} {} (v1.FTranStatus=0 OR v1.FTranStatus IS NULL) AND v1.FStatus IN (1,2) AND v1.FRelateBrID="
-            "(SELECT FItemID FROM t_SonCompany WHERE FNumber=?)",
-            head, bill_type == 501 ? "WHERE" : "AND");
-        waiting[bill_type] = db.Query(sql, {Variant(number)})->Value(0).ToLong();
+    for (const data::BillType& type : data::kBillTypes) {
+        waiting[type.code] = db.Query(data::WaitingCountStatement(type), {Variant(number)})->Value(0).ToLong();
     }
     return waiting;
 }
@@ -125,8 +131,8 @@ platform::Ref<host::VariantDictionary> StatusDictionary(const BranchStatus& stat
         }
         entry->Set("certificates", certificates);
         auto waiting = MakeRef<host::VariantDictionary>();
-        for (int32_t bill_type : kBillTypes) {
-            waiting->Let(std::to_string(bill_type), Variant(int32_t(Count(peer, bill_type))));
+        for (const data::BillType& type : data::kBillTypes) {
+            waiting->Let(std::to_string(type.code), Variant(int32_t(Count(peer, type.code))));
         }
         entry->Set("waiting", waiting);
         entry->Let("last_exchange", peer.last_exchange.empty() ? Variant::Null() : Variant(peer.last_exchange));
@@ -144,20 +150,21 @@ std::string StatusPage(const BranchStatus& status) {
         "<!DOCTYPE html><html><head><meta charset=\"utf-8\"><title>{0}</title><style>body{{font-family:sans-serif;"
         "margin:2em}}table{{border-collapse:collapse}}td,th{{border:1px solid #999;padding:.3em .8em;white-space:nowrap}}"
         "td.n{{text-align:right}}</style></head><body><h1>{0}</h1><table><tr><th>Branch</th><th>Name</th>"
-        "<th>Purchase orders waiting</th><th>Delivery notices waiting</th><th>Return notices waiting</th>"
-        "<th>Last exchange</th><th>Certificate</th></tr>",
-        title);
+        "{1}<th>Last exchange</th><th>Certificate</th></tr>",
+        title, PerBillType("<th>{} waiting</th>", [](const data::BillType& type) {
+            std::string name(type.name);
+            name[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(name[0])));
+            return name;
+        }));
     for (const PeerStatus& peer : status.peers) {
         std::string certificates;
         for (const std::string& fingerprint : peer.certificates) {
             certificates += fmt::format("{}<code>{}{}&hellip;</code>", certificates.empty() ? "" : "<br>", kShaPrefix,
                                         Html(fingerprint.substr(0, 16)));
         }
-        page += fmt::format("<tr><td>{}</td><td>{}</td><td class=n>{}</td><td class=n>{}</td><td class=n>{}</td>"
-                            "<td>{}</td><td>{}</td></tr>",
-                            Html(peer.branch.number), Html(peer.branch.name), Count(peer, 501), Count(peer, 502),
-                            Count(peer, 503), peer.last_exchange.empty() ? "never" : Html(peer.last_exchange),
-                            certificates);
+        page += fmt::format("<tr><td>{}</td><td>{}</td>{}<td>{}</td><td>{}</td></tr>", Html(peer.branch.number),
+                            Html(peer.branch.name), PerBillType("<td class=n>{}</td>", WaitingOf(peer)),
+                            peer.last_exchange.empty() ? "never" : Html(peer.last_exchange), certificates);
     }
     return page + "</table></body></html>\n";
 }
@@ -169,13 +176,18 @@ std::string StatusTable(const BranchStatus& status) {
     if (status.peers.empty()) {
         return table + "No related branch has exchanged with this branch or has bills waiting for it.\n";
     }
-    table += "Bills waiting for each related branch (approved, addressed to it, not yet sent): 501 purchase orders, "
-             "502 delivery notices, 503 return notices.\n\n";
-    table += fmt::format("{:<12} {:>7} {:>7} {:>7}  {:<19}  {}\n", "Branch", "501", "502", "503", "Last exchange",
+    std::string kinds;
+    for (const data::BillType& type : data::kBillTypes) {
+        kinds += fmt::format("{}{} {}", kinds.empty() ? "" : ", ", type.code, type.name);
+    }
+    table += fmt::format("Bills waiting for each related branch (approved, addressed to it, not yet sent): {}.\n\n",
+                         kinds);
+    table += fmt::format("{:<12}{}  {:<19}  {}\n", "Branch",
+                         PerBillType(" {:>7}", [](const data::BillType& type) { return type.code; }), "Last exchange",
                          "Name");
     for (const PeerStatus& peer : status.peers) {
-        table += fmt::format("{:<12} {:>7} {:>7} {:>7}  {:<19}  {}\n", platform::EscapeControls(peer.branch.number),
-                             Count(peer, 501), Count(peer, 502), Count(peer, 503),
+        table += fmt::format("{:<12}{}  {:<19}  {}\n", platform::EscapeControls(peer.branch.number),
+                             PerBillType(" {:>7}", WaitingOf(peer)),
                              peer.last_exchange.empty() ? "never" : peer.last_exchange,
                              platform::EscapeControls(peer.branch.name));
         for (const std::string& fingerprint : peer.certificates) {

@@ -35,7 +35,7 @@ struct BranchStatus {
     std::vector<PeerStatus> peers;
 };
 
-// Per bill type (501, 502, 503), the bills of `db` waiting to go to the related branch
+// Per bill type of data::kBillTypes, the bills of `db` waiting to go to the related branch
 // `number`: approved, addressed to it and not yet sent.
 std::map<int32_t, int64_t> WaitingFor(hostkit::Database& db, const std::string& number);
 

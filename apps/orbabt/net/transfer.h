@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "apps/orbabt/net/client.h"
+#include "data/bill_types.h"
 
 namespace CLI {
 class App;
@@ -22,7 +23,7 @@ namespace orba::apps::net {
 struct PullOptions {
     std::string db;
     ClientOptions service;
-    std::vector<int> types{501, 502, 503};
+    std::vector<int> types = data::AllBillTypeCodes();
     std::string kept;  // folder of receipts not yet delivered; empty: the default one
 };
 
