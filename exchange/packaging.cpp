@@ -9,6 +9,7 @@
 #include "hostkit/database.h"
 #include "hostkit/schema.h"
 #include "platform/error.h"
+#include "platform/scope_exit.h"
 
 namespace orba::exchange {
 
@@ -25,22 +26,6 @@ namespace {
 
 Ref<VariantDictionary> AsRecord(const Variant& v) { return platform::ObjectAs<VariantDictionary>(v); }
 
-// Removes a file just written when what should follow it fails, unless kept.
-class RemoveUnlessKept {
-public:
-    explicit RemoveUnlessKept(std::filesystem::path path) : path_(std::move(path)) {}
-    ~RemoveUnlessKept() {
-        std::error_code ignored;
-        if (!kept_) std::filesystem::remove(path_, ignored);
-    }
-    RemoveUnlessKept(const RemoveUnlessKept&) = delete;
-    RemoveUnlessKept& operator=(const RemoveUnlessKept&) = delete;
-    void Keep() { kept_ = true; }
-
-private:
-    std::filesystem::path path_;
-    bool kept_ = false;
-};
 
 // A package's bills passed on as they are read, each counted on the way.
 class CountedBills : public platform::ListStream {
@@ -121,9 +106,12 @@ Packaged PackageForBranch(hostkit::Database& db, const Ref<VariantVector>& reque
     if (!done) throw Error(ErrorCode::kDatabaseError, "Packaging failed; the message above says why");
     // A list whose sending is not on record could not be marked as the latest; it is not left
     // to be sent.
-    RemoveUnlessKept unsent(path);
+    platform::ScopeExit unsent([&] {
+        std::error_code ignored;
+        std::filesystem::remove(path, ignored);
+    });
     RecordSending(db, header, packaged.list_sha256, packaged.counts);
-    unsent.Keep();
+    unsent.Dismiss();
     return packaged;
 }
 

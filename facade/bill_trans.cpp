@@ -15,6 +15,7 @@
 #include "host/shared_connection.h"
 #include "host/user_messages.h"
 #include "platform/error.h"
+#include "platform/scope_exit.h"
 #include "platform/registry.h"
 #include "platform/text.h"
 
@@ -66,25 +67,28 @@ public:
         : requests_(std::move(requests)), branch_(std::move(apply_br_id)), failed_(std::move(failed)) {}
 
     bool Next(Variant& item) override {
-        try {
-            if (!upper_) upper_ = UpperBound(requests_);
-            if (at_ >= *upper_) return false;
-            Ref<Object> request = ItemAt(requests_, ++at_);
-            auto package = MakeRef<VariantDictionary>();
-            package->Let(key::kBillType, ValueOf(request, key::kBillType));
-            // Each comparison reads the type afresh, as a caller's dictionary may compute it.
-            for (const data::BillType& type : data::kBillTypes) {
-                if (!IsType(request, type.code)) continue;
-                Ref<platform::ListStream> bills = data_->StreamBills(type.kind, {}, true, branch_);
-                if (bills && failed_) bills = MakeRef<Watched>(std::move(bills), failed_);
-                package->Set(key::kBillsData, bills);
-            }
-            item = Variant(std::move(package));
-            return true;
-        } catch (...) {
+        // A request that fails is noted, whatever it raised.
+        platform::ScopeExit note([this] {
             if (failed_) *failed_ = true;
-            throw;
+        });
+        if (!upper_) upper_ = UpperBound(requests_);
+        if (at_ >= *upper_) {
+            note.Dismiss();
+            return false;
         }
+        Ref<Object> request = ItemAt(requests_, ++at_);
+        auto package = MakeRef<VariantDictionary>();
+        package->Let(key::kBillType, ValueOf(request, key::kBillType));
+        // Each comparison reads the type afresh, as a caller's dictionary may compute it.
+        for (const data::BillType& type : data::kBillTypes) {
+            if (!IsType(request, type.code)) continue;
+            Ref<platform::ListStream> bills = data_->StreamBills(type.kind, {}, true, branch_);
+            if (bills && failed_) bills = MakeRef<Watched>(std::move(bills), failed_);
+            package->Set(key::kBillsData, bills);
+        }
+        item = Variant(std::move(package));
+        note.Dismiss();
+        return true;
     }
 
 private:
@@ -94,12 +98,10 @@ private:
         Watched(Ref<platform::ListStream> inner, std::shared_ptr<bool> failed)
             : inner_(std::move(inner)), failed_(std::move(failed)) {}
         bool Next(Variant& item) override {
-            try {
-                return inner_->Next(item);
-            } catch (...) {
-                *failed_ = true;
-                throw;
-            }
+            platform::ScopeExit note([this] { *failed_ = true; });
+            const bool more = inner_->Next(item);
+            note.Dismiss();
+            return more;
         }
 
     private:
@@ -218,13 +220,8 @@ bool BillTrans::Unpacking::Save(const Ref<Object>& package) {
         args.push_back(ValueOf(package, key::kBillsData));
         args.push_back(std::move(text));
         // The text goes by reference: what the component wrote before failing is kept too.
-        try {
-            platform::CallByName(saver, operation, CallKind::kMethod, args);
-        } catch (...) {
-            text = std::move(args[2]);
-            throw;
-        }
-        text = std::move(args[2]);
+        const platform::ScopeExit take_back([&] { text = std::move(args[2]); });
+        platform::CallByName(saver, operation, CallKind::kMethod, args);
     };
     try {
         for (const data::BillType& type : data::kBillTypes) {

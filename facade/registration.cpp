@@ -74,6 +74,7 @@ int32_t OrbaBillTransmitRegister() {
         }
         return 0;
     } catch (...) {
+        // The C interface: nothing may pass it; a failure is its return value.
         return 1;
     }
 }

@@ -10,15 +10,20 @@
 #include <map>
 #include <optional>
 #include <set>
+#include <thread>
 #include <string>
 #include <vector>
 
 #include "exchange/steps.h"
+#include "exchange/library.h"
 #include "exchange/mark.h"
 #include "exchange/transport.h"
 #include "hostkit/database.h"
 #include "data/bill_records.h"
 #include "facade/bill_trans.h"
+#include "host/login_props.h"
+#include "host/shared_connection.h"
+#include "hostkit/save_data.h"
 #include "platform/decimal.h"
 #include "support/branch_env.h"
 #include "support/exchange_records.h"
@@ -230,6 +235,80 @@ TEST_F(ExchangeTest, EveryPackagedLineArrivesExactlyAndEveryPackagedBillIsMarked
               marked_before + static_cast<long long>(packaged_ids.size()));
     EXPECT_FALSE(message.empty());
     ASSERT_EQ(logs_.size(), 1u);
+}
+
+// The three steps through their entries, each under its own exchange settings: the first
+// exchange's progress listener hears only its own steps, nothing a step put in place (login,
+// connection, save session) is left set when it returns, and a "service" packaging at B on one
+// thread beside a "command" marking at A on another each work on their own database.
+TEST_F(ExchangeTest, StepsLeaveNoStateAndTwoThreadsExchangeApart) {
+    const std::string props_before = host::GetPropsString();
+    const auto no_state_left = [&] {
+        EXPECT_EQ(host::GetPropsString(), props_before);
+        EXPECT_FALSE(host::SharedConnection());
+        EXPECT_EQ(hostkit::SaveSession::Current(), nullptr);
+    };
+    const auto listener = [](std::vector<std::string>& heard) {
+        return ProgressListener{[&heard](std::string_view what, int, int) {
+                                    if (heard.empty() || heard.back() != what) heard.emplace_back(what);
+                                },
+                                {}};
+    };
+    const Branch a = OwnBranch(a_);
+    const Branch b = OwnBranch(b_);
+    const auto a_db = hostkit::OpenDatabase(a_.DbPath());
+    const auto b_db = hostkit::OpenDatabase(b_.DbPath());
+    const fs::path list_file = dir_ / "list.json";
+    std::vector<std::string> first_heard;
+    std::optional<Accepted> accepted;
+    {
+        const ExchangeScope first({.progress = listener(first_heard)});
+        PackageForBranch(*a_db, MakeRequests({501, 502, 503}), ListFile{a, b, platform::Date::Now(), {}}, list_file);
+        no_state_left();
+        ListFileReader reader(list_file);
+        accepted = AcceptList(*b_db, b, reader, "the list");
+        if (!accepted->saved.log.empty()) logs_.push_back(accepted->saved.log);
+        no_state_left();
+    }
+    EXPECT_EQ(first_heard, (std::vector<std::string>{"Packaging", "Saving bills"}));
+    ASSERT_FALSE(accepted->saved.failed) << accepted->saved.message;
+
+    std::vector<std::string> command_heard, service_heard;
+    MarkResult marked;
+    Packaged packaged_at_b;
+    std::thread command([&] {
+        const ExchangeScope scope({.progress = listener(command_heard)});
+        marked = AcceptReceipt(*a_db, a, accepted->receipt, "the receipt");
+        no_state_left();
+    });
+    std::thread service([&] {
+        const ExchangeScope scope({.progress = listener(service_heard)});
+        const auto db = hostkit::OpenDatabase(b_.DbPath());
+        packaged_at_b = PackageForBranch(*db, MakeRequests({501}), ListFile{b, a, platform::Date::Now(), {}},
+                                         dir_ / "back.json");
+        no_state_left();
+    });
+    command.join();
+    service.join();
+    no_state_left();
+    EXPECT_TRUE(first_heard.size() == 2 && command_heard.empty());
+    EXPECT_EQ(service_heard, std::vector<std::string>{"Packaging"});
+    EXPECT_TRUE(marked.ok);
+    int acknowledged = 0;
+    for (const ReceiptPackage& p : accepted->receipt.packages) {
+        for (const ReceiptBill& bill : p.bills) acknowledged += bill.Acknowledged() ? 1 : 0;
+    }
+    int marked_bills = 0;
+    for (const auto& [type, count] : marked.marked) marked_bills += count;
+    EXPECT_GT(acknowledged, 0);
+    EXPECT_EQ(marked_bills, acknowledged);
+    // B's orders for A, read from B's own database.
+    ASSERT_EQ(packaged_at_b.counts.size(), 1u);
+    EXPECT_GT(packaged_at_b.counts[0].own_bills, 0);
+    for (const std::string& bill_no : packaged_at_b.counts[0].bill_numbers) {
+        EXPECT_EQ(b_.Db().Int("SELECT count(*) FROM POOrder WHERE FBillNo='" + bill_no + "'"), 1) << bill_no;
+    }
+    EXPECT_TRUE(ui_->Messages().empty());
 }
 
 TEST_F(ExchangeTest, ASecondExchangeMovesNothing) {

@@ -11,6 +11,7 @@
 #include "host/user_messages.h"
 #include "host/variant_dictionary.h"
 #include "platform/error.h"
+#include "platform/scope_exit.h"
 #include "platform/registry.h"
 #include "platform/ui_services.h"
 #include "ui/browse/bill_kinds.h"
@@ -99,15 +100,10 @@ void FrmBrowseBase::SelectBills(std::string_view tab_key) {
     dialog.SystemName(std::string(k.list_system_name));
     dialog.MultiSelect(true);
     dialog.CanSelectMultiRow(true);
-    try {
-        dialog.InitData();
-        dialog.ShowModal();
-        if (dialog.OK()) FillBillGrid(kind, dialog.Selected());
-    } catch (...) {
-        dialog.Unload();
-        throw;
-    }
-    dialog.Unload();
+    const platform::ScopeExit unload([&] { dialog.Unload(); });
+    dialog.InitData();
+    dialog.ShowModal();
+    if (dialog.OK()) FillBillGrid(kind, dialog.Selected());
 }
 
 void FrmBrowseBase::FillBillGrid(const Ref<Object>& selection) {

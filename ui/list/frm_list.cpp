@@ -157,6 +157,7 @@ void FrmList::ShowModal() {
 
 void FrmList::Unload() {
     ok_ = false;
+    // Unloading always completes, whatever a step of it raises: the dialog is let go either way.
     try {
         hide();
     } catch (...) {
@@ -172,6 +173,7 @@ void FrmList::Unload() {
         try {
             visual->Advise({});
         } catch (...) {
+            // As above: unloading always completes.
         }
     }
     if (control_widget_) {

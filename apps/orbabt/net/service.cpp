@@ -27,6 +27,7 @@
 #include "host/variant_vector.h"
 #include "hostkit/database.h"
 #include "platform/error.h"
+#include "platform/scope_exit.h"
 #include "platform/printable_text.h"
 
 namespace orba::apps::net {
@@ -45,29 +46,6 @@ void LogRefused(const std::string& fingerprint, const std::string& why) {
               << std::flush;
 }
 
-// Puts the SHA-256 of the file `path` in `sha256` unless the file was read as a list: the log
-// names a refused list by the hash of its bytes.
-class HashUnlessRead {
-public:
-    HashUnlessRead(const std::filesystem::path& path, std::string& sha256) : path_(path), sha256_(sha256) {}
-    ~HashUnlessRead() {
-        if (read_) return;
-        try {
-            sha256_ = Sha256OfFile(path_);
-        } catch (const std::exception&) {
-            // The list's own refusal is what the caller hears; a log entry without its hash
-            // is the lesser loss.
-        }
-    }
-    HashUnlessRead(const HashUnlessRead&) = delete;
-    HashUnlessRead& operator=(const HashUnlessRead&) = delete;
-    void Read() { read_ = true; }
-
-private:
-    const std::filesystem::path& path_;
-    std::string& sha256_;
-    bool read_ = false;
-};
 
 }  // namespace
 
@@ -160,9 +138,16 @@ std::string Service::Save(const Branch& caller, const std::filesystem::path& bod
     // the log alone.
     std::optional<ListFileReader> opened;
     {
-        HashUnlessRead hash(body, record.list_sha256);
+        platform::ScopeExit hash([&] {
+            try {
+                record.list_sha256 = Sha256OfFile(body);
+            } catch (const std::exception&) {
+                // The list's own refusal is what the caller hears; a log entry without its
+                // hash is the lesser loss.
+            }
+        });
         opened.emplace(body, ListFileReader::BillObserver{}, name);
-        hash.Read();
+        hash.Dismiss();
     }
     ListFileReader& reader = *opened;
     record.list_sha256 = reader.Sha256();
