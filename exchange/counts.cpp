@@ -6,6 +6,7 @@
 #include "data/bill_types.h"
 #include "host/variant_dictionary.h"
 #include "platform/error.h"
+#include "exchange/records.h"
 #include "exchange/steps.h"
 
 namespace orba::exchange {
@@ -18,14 +19,6 @@ using platform::MakeRef;
 using platform::Ref;
 using platform::Variant;
 namespace key = data::key;
-
-namespace {
-
-Ref<VariantDictionary> AsRecord(const Variant& v) { return platform::ObjectAs<VariantDictionary>(v); }
-
-Ref<VariantVector> AsList(const Variant* v) { return v ? platform::ObjectAs<VariantVector>(*v) : Ref<VariantVector>(); }
-
-}  // namespace
 
 int32_t PackageType(const VariantDictionary& package) {
     return package.ValueOrDefault(key::kBillType, Variant(int32_t{0})).ToLong();

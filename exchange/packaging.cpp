@@ -3,6 +3,7 @@
 #include "data/bill_records.h"
 #include "exchange/counts.h"
 #include "exchange/library.h"
+#include "exchange/records.h"
 #include "exchange/steps.h"
 #include "hostkit/sha256.h"
 #include "host/variant_dictionary.h"
@@ -23,8 +24,6 @@ using platform::Variant;
 namespace key = data::key;
 
 namespace {
-
-Ref<VariantDictionary> AsRecord(const Variant& v) { return platform::ObjectAs<VariantDictionary>(v); }
 
 
 // A package's bills passed on as they are read, each counted on the way.

@@ -9,6 +9,7 @@
 #include "data/data_trans.h"
 #include "exchange/library.h"
 #include "exchange/mark.h"
+#include "exchange/records.h"
 #include "host/variant_dictionary.h"
 #include "hostkit/database.h"
 #include "hostkit/bill_fingerprint.h"
@@ -31,8 +32,6 @@ namespace {
 constexpr std::string_view kOwnBranchQuery =
     "SELECT FNumber, FName FROM t_SonCompany WHERE FItemID=(SELECT FValue FROM t_Systemprofile "
     "WHERE FCategory='IC' AND FKey='BrID')";
-
-Ref<VariantDictionary> AsRecord(const Variant& v) { return platform::ObjectAs<VariantDictionary>(v); }
 
 }  // namespace
 

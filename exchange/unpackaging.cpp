@@ -5,6 +5,7 @@
 #include "data/bill_records.h"
 #include "data/bill_types.h"
 #include "exchange/library.h"
+#include "exchange/records.h"
 #include "exchange/steps.h"
 #include "host/user_messages.h"
 #include "host/variant_dictionary.h"
@@ -24,10 +25,6 @@ using platform::Variant;
 namespace key = data::key;
 
 namespace {
-
-Ref<VariantDictionary> AsRecord(const Variant& v) { return platform::ObjectAs<VariantDictionary>(v); }
-
-Ref<VariantVector> AsList(const Variant* v) { return v ? platform::ObjectAs<VariantVector>(*v) : Ref<VariantVector>(); }
 
 // The answer to each bill of a package of a type this branch does not take: the library
 // passes over such a package without a word, so that the sender learns they were not saved.
