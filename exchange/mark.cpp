@@ -159,6 +159,102 @@ int CountMarked(hostkit::Database& db, const PackageCount& package) {
     return CountMarkedIds(db, package.bill_type, package.inter_ids);
 }
 
+namespace {
+
+// Keeps every other writer out of the bills' headers and lines the receipt names, and out of
+// the record of sendings, until the transaction that holds them ends.
+void HoldAcknowledgedBills(hostkit::Database& database, const ReceiptFile& receipt) {
+    std::set<std::string> held;
+    for (const ReceiptPackage& p : receipt.packages) {
+        if (!IsKnownBillType(p.bill_type)) continue;
+        for (std::string table : {BillTable(p.bill_type), BillTable(p.bill_type) + std::string("Entry")}) {
+            if (held.insert(table).second) database.HoldAgainstWriters(table);
+        }
+    }
+    if (!held.empty() && database.HasTable("t_SentBill")) database.HoldAgainstWriters("t_SentBill");
+}
+
+// Sorts out of package `p` the acknowledged bills that may not be marked: those that are not
+// this bill here, not addressed to the receipt's sender or not in a status that is sent
+// (refused, the result no longer ok), those that went again in a later list (superseded) and
+// those changed since they were packaged (changed). Each is set to "not saved", so that the
+// list handed to the library leaves it out.
+void SortOutUnprovable(hostkit::Database& database, const ReceiptFile& receipt, ReceiptPackage& p,
+                       int64_t sender_id, const Branch& own, MarkResult& result) {
+    auto refuse = [&](ReceiptBill& b, std::string_view why) {
+        std::cerr << platform::ForTerminal(fmt::format("orbabt: the receipt acknowledges bill {} (internal number {}), "
+                                                       "which {}; it is left unmarked\n",
+                                                       platform::EscapeControls(b.bill_no), *b.bill_inter_id, why));
+        b.outcome = hostkit::SaveOutcomeKind::kNotSaved;
+        result.ok = false;
+    };
+    struct Here {
+        std::string bill_no;
+        Variant status;
+        Variant branch;
+    };
+    std::unordered_map<int32_t, Here> here;
+    ReadBills(database, p.bill_type, "FBillNo, FStatus, FRelateBrID", AcknowledgedIds(p),
+              [&](int32_t id, platform::RecordSet& rows) {
+                  here.emplace(id, Here{rows.Value(1).IsNull() ? std::string() : rows.Value(1).ToText(),
+                                        rows.Value(2), rows.Value(3)});
+              });
+    std::vector<int32_t> provable;
+    for (ReceiptBill& b : p.bills) {
+        if (!b.Acknowledged()) continue;
+        auto found = here.find(*b.bill_inter_id);
+        if (found == here.end() || found->second.bill_no != b.bill_no) {
+            refuse(b, "is not that bill here");
+        } else if (found->second.branch.IsNull() || found->second.branch.ToLong() != sender_id) {
+            refuse(b, fmt::format("is not addressed to branch {} here", platform::EscapeControls(receipt.sender.number)));
+        } else if (found->second.status.IsNull() ||
+                   (found->second.status.ToLong() != 1 && found->second.status.ToLong() != 2)) {
+            refuse(b, fmt::format("is in status {} here, in which a bill is not sent", found->second.status.ToText()));
+        } else {
+            provable.push_back(*b.bill_inter_id);
+        }
+    }
+    const auto latest = LatestSendings(database, p.bill_type, provable);
+    const auto now = CurrentFingerprints(database, p.bill_type, provable);
+    for (ReceiptBill& b : p.bills) {
+        if (!b.Acknowledged()) continue;
+        if (auto sent = latest.find(*b.bill_inter_id); sent != latest.end() && sent->second != receipt.list_sha256) {
+            // A receipt for an older list of the bill: whatever copy it proves, the bill went
+            // again since, and only the receipt of that latest list may mark it.
+            std::cout << platform::ForTerminal(fmt::format(
+                "  {} {} went to {} again in a later list than the one this receipt answers: left untransmitted "
+                "here, the receipt of that list marks it\n",
+                BillTypeName(p.bill_type), platform::EscapeControls(b.bill_no),
+                platform::EscapeControls(receipt.sender.number)));
+            b.outcome = hostkit::SaveOutcomeKind::kNotSaved;
+            ++result.superseded;
+            continue;
+        }
+        auto current = now.find(*b.bill_inter_id);
+        if (current != now.end() && current->second == b.fingerprint) continue;
+        std::cout << platform::ForTerminal(fmt::format(
+            "  {} {} changed at {} after it was packaged ({} holds the copy it received): left untransmitted, it "
+            "goes with the next package\n",
+            BillTypeName(p.bill_type), platform::EscapeControls(b.bill_no), own.number,
+            platform::EscapeControls(receipt.sender.number)));
+        b.outcome = hostkit::SaveOutcomeKind::kNotSaved;
+        ++result.changed;
+    }
+}
+
+// The acknowledged bills of each package that were already marked (before[i] for package i).
+std::vector<std::unordered_set<int32_t>> MarkedAmongAcknowledged(hostkit::Database& database,
+                                                                 const ReceiptFile& receipt) {
+    std::vector<std::unordered_set<int32_t>> marked;
+    for (const ReceiptPackage& p : receipt.packages) {
+        marked.push_back(IsKnownBillType(p.bill_type) ? TransmittedIds(database, p.bill_type, AcknowledgedIds(p))
+                                                      : std::unordered_set<int32_t>{});
+    }
+    return marked;
+}
+
+}  // namespace
+
 MarkResult MarkAcknowledged(hostkit::Database& database, const ReceiptFile& receipt, std::string_view file_name,
                             const Branch& own, const std::function<void()>& before_marking) {
     MarkResult result;
@@ -169,105 +265,29 @@ MarkResult MarkAcknowledged(hostkit::Database& database, const ReceiptFile& rece
     // is marked as the copy the receiving branch holds, or its edit comes first and it is left
     // for the next package. The latest sending of each bill is read under the same hold.
     hostkit::Transaction transaction(database);
-    std::set<std::string> held;
-    for (const ReceiptPackage& p : checked.packages) {
-        if (!IsKnownBillType(p.bill_type)) continue;
-        // The bills' headers and their lines.
-        for (std::string table : {std::string(BillTable(p.bill_type)), BillTable(p.bill_type) + std::string("Entry")}) {
-            if (held.insert(table).second) database.HoldAgainstWriters(table);
-        }
-    }
-    if (!held.empty() && database.HasTable("t_SentBill")) database.HoldAgainstWriters("t_SentBill");
-    auto refuse = [&](ReceiptBill& b, std::string_view why) {
-        std::cerr << platform::ForTerminal(fmt::format("orbabt: the receipt acknowledges bill {} (internal number {}), "
-                                                       "which {}; it is left unmarked\n",
-                                                       platform::EscapeControls(b.bill_no), *b.bill_inter_id, why));
-        b.outcome = hostkit::SaveOutcomeKind::kNotSaved;
-        result.ok = false;
-    };
+    HoldAcknowledgedBills(database, checked);
     for (ReceiptPackage& p : checked.packages) {
-        if (!IsKnownBillType(p.bill_type)) continue;
-        std::vector<int32_t> ids;
-        for (const ReceiptBill& b : p.bills) {
-            if (b.Acknowledged()) ids.push_back(*b.bill_inter_id);
-        }
-        struct Here {
-            std::string bill_no;
-            Variant status;
-            Variant branch;
-        };
-        std::unordered_map<int32_t, Here> here;
-        ReadBills(database, p.bill_type, "FBillNo, FStatus, FRelateBrID", ids, [&](int32_t id, platform::RecordSet& rows) {
-            here.emplace(id, Here{rows.Value(1).IsNull() ? std::string() : rows.Value(1).ToText(), rows.Value(2),
-                                  rows.Value(3)});
-        });
-        std::vector<int32_t> provable;
-        for (ReceiptBill& b : p.bills) {
-            if (!b.Acknowledged()) continue;
-            auto found = here.find(*b.bill_inter_id);
-            if (found == here.end() || found->second.bill_no != b.bill_no) {
-                refuse(b, "is not that bill here");
-            } else if (found->second.branch.IsNull() || found->second.branch.ToLong() != sender_id) {
-                refuse(b, fmt::format("is not addressed to branch {} here", platform::EscapeControls(receipt.sender.number)));
-            } else if (found->second.status.IsNull() || (found->second.status.ToLong() != 1 && found->second.status.ToLong() != 2)) {
-                refuse(b, fmt::format("is in status {} here, in which a bill is not sent", found->second.status.ToText()));
-            } else {
-                provable.push_back(*b.bill_inter_id);
-            }
-        }
-        const auto latest = LatestSendings(database, p.bill_type, provable);
-        const auto now = CurrentFingerprints(database, p.bill_type, provable);
-        for (ReceiptBill& b : p.bills) {
-            if (!b.Acknowledged()) continue;
-            if (auto sent = latest.find(*b.bill_inter_id); sent != latest.end() && sent->second != receipt.list_sha256) {
-                // A receipt for an older list of the bill: whatever copy it proves, the bill went
-                // again since, and only the receipt of that latest list may mark it.
-                std::cout << platform::ForTerminal(fmt::format(
-                    "  {} {} went to {} again in a later list than the one this receipt answers: left untransmitted "
-                    "here, the receipt of that list marks it\n",
-                    BillTypeName(p.bill_type), platform::EscapeControls(b.bill_no),
-                    platform::EscapeControls(receipt.sender.number)));
-                b.outcome = hostkit::SaveOutcomeKind::kNotSaved;
-                ++result.superseded;
-                continue;
-            }
-            auto current = now.find(*b.bill_inter_id);
-            if (current != now.end() && current->second == b.fingerprint) continue;
-            std::cout << platform::ForTerminal(fmt::format(
-                "  {} {} changed at {} after it was packaged ({} holds the copy it received): left untransmitted, it "
-                "goes with the next package\n",
-                BillTypeName(p.bill_type), platform::EscapeControls(b.bill_no), own.number,
-                platform::EscapeControls(receipt.sender.number)));
-            b.outcome = hostkit::SaveOutcomeKind::kNotSaved;
-            ++result.changed;
-        }
+        if (IsKnownBillType(p.bill_type)) SortOutUnprovable(database, receipt, p, sender_id, own, result);
     }
     if (before_marking) before_marking();
     // What was marked before this receipt, read under the same hold as the marking, so that
     // only what this receipt marks is counted as marked by it.
-    std::vector<std::unordered_set<int32_t>> marked_before;
-    for (const ReceiptPackage& p : checked.packages) {
-        marked_before.push_back(IsKnownBillType(p.bill_type) ? TransmittedIds(database, p.bill_type, AcknowledgedIds(p))
-                                                             : std::unordered_set<int32_t>{});
-    }
+    const auto marked_before = MarkedAmongAcknowledged(database, checked);
     Ref<host::VariantVector> list = AcknowledgedList(checked);
     if (list->UpperBound() > 0 && !Mark(database, list)) result.ok = false;
     transaction.Commit();
+    const auto marked_now = MarkedAmongAcknowledged(database, checked);
     for (size_t i = 0; i < checked.packages.size(); ++i) {
-        const ReceiptPackage& p = checked.packages[i];
-        const std::vector<int32_t> ids = AcknowledgedIds(p);
-        const std::unordered_set<int32_t> now =
-            IsKnownBillType(p.bill_type) ? TransmittedIds(database, p.bill_type, ids) : std::unordered_set<int32_t>{};
         int marked = 0, already = 0;
-        for (int32_t id : ids) {
+        for (int32_t id : AcknowledgedIds(checked.packages[i])) {
             if (marked_before[i].count(id)) {
                 ++already;
-            } else if (now.count(id)) {
+            } else if (marked_now[i].count(id)) {
                 ++marked;
             }
         }
-        result.marked.emplace_back(p.bill_type, marked);
-        result.already.emplace_back(p.bill_type, already);
+        result.marked.emplace_back(checked.packages[i].bill_type, marked);
+        result.already.emplace_back(checked.packages[i].bill_type, already);
     }
     return result;
 }
