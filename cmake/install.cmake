@@ -6,6 +6,12 @@
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
+# Two parts, which the Debian build makes two packages of: "runtime" (libraries, window
+# modules, orbabt and its manual pages and completion, units, the SQLite extension, the
+# README) and "dev" (headers, link names, the CMake package, pkg-config files) for building a
+# host. What names no part is runtime.
+set(CMAKE_INSTALL_DEFAULT_COMPONENT_NAME runtime)
+
 set(ORBA_PACKAGE_NAME OrbaBillTransmit)
 set(ORBA_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/${ORBA_PACKAGE_NAME})
 
@@ -53,18 +59,23 @@ set(ORBA_PUBLIC_HEADERS
     hostkit/sql_trace.h hostkit/sys_info.h hostkit/translated_statement.h)
 foreach(header IN LISTS ORBA_PUBLIC_HEADERS)
   get_filename_component(folder ${header} DIRECTORY)
-  install(FILES ${CMAKE_SOURCE_DIR}/${header} DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/orba/${folder})
+  install(FILES ${CMAKE_SOURCE_DIR}/${header} DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/orba/${folder}
+          COMPONENT dev)
 endforeach()
 
 install(TARGETS orba_runtime OrbaBillTransmit orba_hostkit EXPORT OrbaBillTransmitTargets
-        LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
-        ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
-        RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+        LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT runtime NAMELINK_COMPONENT dev
+        ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT dev
+        RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT runtime)
 # The window modules go beside the libraries that load them; nothing links them, so they
 # need no development link name and are no part of the CMake package.
 install(TARGETS OrbaBillTransmitWindows orba_hostkit_windows LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} NAMELINK_SKIP)
 if(TARGET orbabt)
   install(TARGETS orbabt RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  # orbabt(1) and a page per command, and the completion bash loads when orbabt is typed.
+  install(DIRECTORY ${ORBA_MANUALS_DIR}/man1 DESTINATION ${CMAKE_INSTALL_MANDIR})
+  install(FILES ${ORBA_MANUALS_DIR}/completion/orbabt
+          DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/bash-completion/completions)
 endif()
 install(FILES ${CMAKE_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
 # The SQLite extension with the text rules, beside the libraries, for the SQLite shell.
@@ -82,7 +93,7 @@ install(FILES ${CMAKE_SOURCE_DIR}/packaging/systemd/branch.conf.example
               ${CMAKE_SOURCE_DIR}/packaging/systemd/branch-sync.json.example
         DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples)
 
-install(EXPORT OrbaBillTransmitTargets NAMESPACE ${ORBA_PACKAGE_NAME}:: DESTINATION ${ORBA_CMAKE_DIR})
+install(EXPORT OrbaBillTransmitTargets NAMESPACE ${ORBA_PACKAGE_NAME}:: DESTINATION ${ORBA_CMAKE_DIR} COMPONENT dev)
 configure_package_config_file(${CMAKE_SOURCE_DIR}/cmake/OrbaBillTransmitConfig.cmake.in
                               ${CMAKE_BINARY_DIR}/package/OrbaBillTransmitConfig.cmake
                               INSTALL_DESTINATION ${ORBA_CMAKE_DIR})
@@ -91,7 +102,7 @@ write_basic_package_version_file(${CMAKE_BINARY_DIR}/package/OrbaBillTransmitCon
                                  COMPATIBILITY SameMinorVersion)
 install(FILES ${CMAKE_BINARY_DIR}/package/OrbaBillTransmitConfig.cmake
               ${CMAKE_BINARY_DIR}/package/OrbaBillTransmitConfigVersion.cmake
-        DESTINATION ${ORBA_CMAKE_DIR})
+        DESTINATION ${ORBA_CMAKE_DIR} COMPONENT dev)
 
 # pkg-config: the prefix is found from the .pc file's own place, so the install stays
 # relocatable.
@@ -99,34 +110,49 @@ file(RELATIVE_PATH ORBA_PC_TO_PREFIX /${CMAKE_INSTALL_LIBDIR}/pkgconfig /)
 string(REGEX REPLACE "/$" "" ORBA_PC_TO_PREFIX "${ORBA_PC_TO_PREFIX}")
 foreach(pc OrbaBillTransmit OrbaBillTransmit-hostkit)
   configure_file(${CMAKE_SOURCE_DIR}/cmake/${pc}.pc.in ${CMAKE_BINARY_DIR}/package/${pc}.pc @ONLY)
-  install(FILES ${CMAKE_BINARY_DIR}/package/${pc}.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+  install(FILES ${CMAKE_BINARY_DIR}/package/${pc}.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT dev)
 endforeach()
 
-# The Debian package. Its dependencies come from the libraries the installed programs and
-# libraries link at run time (libsqlite3-0, libfmt9, libqt6widgets6, ...), never from the
-# -dev packages; building a host against it needs those, so they are suggested.
+# The Debian packages: orbabilltransmit (the runtime part) and orbabilltransmit-dev (the
+# development part, which needs the runtime package of the same version). The runtime
+# package's dependencies come from the libraries the installed programs and libraries link at
+# run time (libsqlite3-0, libfmt9, libqt6widgets6, ...), never from -dev packages.
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME orbabilltransmit)
 set(CPACK_PACKAGE_VENDOR "OrbaBillTransmit")
 set(CPACK_PACKAGE_CONTACT "OrbaBillTransmit maintainers <orbabt@localhost>")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Moves bills between the account databases of related branches")
-set(CPACK_PACKAGE_DESCRIPTION
-    "A component library that an ERP desktop client loads to move purchase orders, delivery notices\n\
-and return notices between related branches of one company group. With its host kit on SQLite,\n\
-the orbabt command-line host, the headers, a CMake package and pkg-config files.")
+# Each part's summary is the first line of its own description.
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_DEB_COMPONENT_INSTALL ON)
+set(CPACK_COMPONENTS_ALL runtime dev)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
-set(CPACK_DEBIAN_PACKAGE_SECTION libs)
-set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# The server's client library is loaded by name when a server database is first used, so no
-# installed file links it and the dependency is stated here.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "libpq5")
-# The package's own libraries satisfy each other; dpkg-shlibdeps looks for them here.
-set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${CMAKE_BINARY_DIR}/bin)
-set(CPACK_DEBIAN_PACKAGE_SUGGESTS "libfmt-dev, pkg-config, cmake")
-# Qt's own texts (message-box buttons) in the user's language.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-translations-l10n")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 # A distribution package carries no debug information (the build tree keeps it).
 set(CPACK_STRIP_FILES ON)
+
+set(CPACK_DEBIAN_RUNTIME_PACKAGE_NAME orbabilltransmit)
+set(CPACK_COMPONENT_RUNTIME_DESCRIPTION
+    "Moves bills between the account databases of related branches\n\
+A component library that an ERP desktop client loads to move purchase orders, delivery notices\n\
+and return notices between related branches of one company group. With its host kit on SQLite,\n\
+the orbabt command-line host and its manual pages, its systemd units and the SQLite extension.")
+set(CPACK_DEBIAN_RUNTIME_PACKAGE_SECTION libs)
+set(CPACK_DEBIAN_RUNTIME_PACKAGE_SHLIBDEPS ON)
+# The server's client library is loaded by name when a server database is first used, so no
+# installed file links it and the dependency is stated here.
+set(CPACK_DEBIAN_RUNTIME_PACKAGE_DEPENDS "libpq5")
+# The package's own libraries satisfy each other; dpkg-shlibdeps looks for them here.
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${CMAKE_BINARY_DIR}/bin)
+# Qt's own texts (message-box buttons) in the user's language.
+set(CPACK_DEBIAN_RUNTIME_PACKAGE_RECOMMENDS "qt6-translations-l10n")
+
+set(CPACK_DEBIAN_DEV_PACKAGE_NAME orbabilltransmit-dev)
+set(CPACK_COMPONENT_DEV_DESCRIPTION
+    "Moves bills between the account databases of related branches (development files)\n\
+The headers, link names, CMake package and pkg-config files for building a host of the\n\
+OrbaBillTransmit library and its host kit.")
+set(CPACK_DEBIAN_DEV_PACKAGE_SECTION libdevel)
+# The pkg-config file requires fmt's; the runtime package must be this very version.
+set(CPACK_DEBIAN_DEV_PACKAGE_DEPENDS "orbabilltransmit (= ${PROJECT_VERSION}), libfmt-dev")
+set(CPACK_DEBIAN_DEV_PACKAGE_SUGGESTS "pkg-config, cmake")
 include(CPack)

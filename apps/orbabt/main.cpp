@@ -6,10 +6,8 @@
 #include <csignal>
 #include <iostream>
 
-#include "apps/orbabt/commands.h"
+#include "apps/orbabt/command_line.h"
 #include "apps/orbabt/host_setup.h"
-#include "apps/orbabt/net/service.h"
-#include "apps/orbabt/net/transfer.h"
 #include "exchange/input_file.h"
 #include "exchange/output_guard.h"
 #include "hostkit/app_connection.h"
@@ -19,16 +17,9 @@
 int main(int argc, char** argv) {
     using namespace orba::apps;
     using namespace orba::exchange;
-    CLI::App app{"orbabt: moves bills between the account databases of related branches"};
-    app.require_subcommand(1);
-    app.set_version_flag("--version", std::string("orbabt ") + ORBA_VERSION, "Print the version and exit");
+    CLI::App app{kProgramSummary};
     CommandContext context;
-    for (auto add : {AddInitDbCommand, AddSchemaCommand, AddSqlCommand, AddInvokeCommand, AddRequestCommand,
-                     AddPackageCommand, AddUnpackageCommand, AddMarkCommand, AddBrowseCommand, AddDemoCommand,
-                     net::AddServeCommand, net::AddPullCommand, net::AddPushCommand,
-                     net::AddSyncCommand, net::AddStatusCommand}) {
-        add(app, context);
-    }
+    DefineCommandLine(app, context);
 
     CLI11_PARSE(app, argc, argv);
     try {

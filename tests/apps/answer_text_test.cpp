@@ -50,7 +50,9 @@ TEST(AnswerTextTest, GivesTheTextWithinTheBoundAndNothingPastIt) {
         SCOPED_TRACE(c.what);
         const std::optional<std::string> text = AnswerText(c.body, c.encoding, c.limit);
         ASSERT_EQ(text.has_value(), c.text.has_value());
-        if (text) EXPECT_EQ(*text, *c.text);
+        if (text) {
+            EXPECT_EQ(*text, *c.text);
+        }
     }
 }
 
