@@ -536,6 +536,47 @@ TEST_F(NetworkTest, OnlyAPinnedCurrentCertificateIsServedAndTheClientChecksTheSe
 
 // A body over the service's input limit is refused with a message, and a client that sends a
 // byte now and then holds no one else up.
+// The service refuses to start with a certificate that ended or is not yet in force, and warns
+// while its end is within the days asked for.
+TEST_F(NetworkTest, TheServiceWarnsBeforeItsCertificateEndsAndRefusesOneOutOfForce) {
+    constexpr long kDay = 86400;
+    const struct {
+        const char* what;
+        long from_s, to_s;
+        std::vector<std::string> more;
+        bool starts;
+        std::string says;  // on standard error; empty: no warning
+    } cases[] = {
+        {"ended an hour ago", -7200, -3600, {}, false, "ended on"},
+        {"in force from tomorrow", kDay, 30 * kDay, {}, false, "is in force only from"},
+        {"ends in ten days", -60, 10 * kDay + 600, {}, true, "in 10 days"},
+        {"ends in forty days, warned from sixty", -60, 40 * kDay + 600, {"--expiry-warning-days", "60"}, true,
+         "in 40 days"},
+        {"ends in forty days, warned from thirty", -60, 40 * kDay + 600, {}, true, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        MakeCertificate(dir_.Path(), "a", c.from_s, c.to_s);
+        std::string err;
+        if (!c.starts) {
+            EXPECT_EQ(Orbabt("serve --db '" + Location("a.db") +
+                                 "' --listen 127.0.0.1:0 --cert a.pem --key a.key --peers peers.json",
+                             err),
+                      1);
+        } else {
+            StartService(c.more);
+            EXPECT_EQ(StopService(), 0);
+            err = Slurp(dir_ / "serve.err");
+        }
+        if (c.says.empty()) {
+            EXPECT_EQ(err.find("certificate"), std::string::npos) << err;
+        } else {
+            EXPECT_NE(err.find("The service's certificate 'a.pem'"), std::string::npos) << err;
+            EXPECT_NE(err.find(c.says), std::string::npos) << err;
+        }
+    }
+}
+
 TEST_F(NetworkTest, TheServiceRefusesABodyOverItsLimitAndServesOthersBesideASlowClient) {
     MakeBranches(3000, 8);
     StartService({"--max-input-mb", "1"});

@@ -21,6 +21,7 @@
 #include <thread>
 
 #include "apps/orbabt/commands.h"
+#include "apps/orbabt/net/certificate_dates.h"
 #include "apps/orbabt/host_setup.h"
 #include "apps/orbabt/net/exchange_log.h"
 #include "apps/orbabt/net/https_front.h"
@@ -186,6 +187,15 @@ void AddRoutes(Router& server, Service& service, uint64_t input_limit_mb) {
     });
 }
 
+// Says on standard error (the service's journal) when the service's certificate ends within
+// the days the administrator asked to be warned.
+void WarnOfExpiry(const ServeOptions& options, const CertificateDates& own) {
+    if (auto warning = ExpiryWarning("The service's certificate", options.cert, own, Clock::now(),
+                                     options.expiry_warning_days)) {
+        std::cerr << platform::ForTerminal("orbabt serve: warning: " + *warning) << std::endl;
+    }
+}
+
 }  // namespace
 
 int RunServe(const ServeOptions& options) {
@@ -203,6 +213,9 @@ int RunServe(const ServeOptions& options) {
     signal(SIGPIPE, SIG_IGN);
 
     const auto ctx = ServiceContext(options);
+    const CertificateDates own_dates = ReadCertificateDates(options.cert, "The service's certificate");
+    RequireInForce("The service's certificate", options.cert, own_dates, Clock::now());
+    WarnOfExpiry(options, own_dates);
     RequirePinnedPeer(*ctx, service.Check());
     Router server;
     // A body whose length says it is over the limit is refused before it is read; one sent in
@@ -233,9 +246,12 @@ int RunServe(const ServeOptions& options) {
         }
         throw Error(ErrorCode::kIoError, fmt::format("The service cannot listen on {}:{}{}", host, port, why));
     }
+    // The same thread warns once a day while the certificate's end draws near.
     std::thread stopper([&] {
-        int signal = 0;
-        sigwait(&stop_signals, &signal);
+        const timespec one_day{24 * 60 * 60, 0};
+        while (sigtimedwait(&stop_signals, nullptr, &one_day) < 0) {
+            if (errno == EAGAIN) WarnOfExpiry(options, own_dates);
+        }
         front.Stop();
     });
     std::cout << fmt::format("Serving branch {} ({}) on https://{}:{}\n", service.Own().number, service.Own().name,
@@ -265,6 +281,10 @@ void AddServeCommand(CLI::App& app, CommandContext& context) {
         ->capture_default_str();
     command->add_option("--timeout", serve->timeout_s, "Seconds a client may be silent before it is dropped")
         ->check(CLI::Range(1, 3600))
+        ->capture_default_str();
+    command->add_option("--expiry-warning-days", serve->expiry_warning_days,
+                        "Days before this branch's certificate ends from which the service warns, once a day")
+        ->check(CLI::Range(1, 3650))
         ->capture_default_str();
     context.AddTraceOption(*command);
     context.AddInputLimitOption(*command);

@@ -34,6 +34,8 @@ struct ServeOptions {
     // Largest request body, and input, taken (--max-input-mb): in force on each worker thread
     // for the request it answers.
     uint64_t max_input_mb = exchange::kDefaultInputLimitMb;
+    // Days before the service's certificate ends from which it warns, once a day.
+    int expiry_warning_days = 30;
 };
 
 // Serves until SIGTERM or SIGINT, finishing the exchange in hand; returns the exit status.
