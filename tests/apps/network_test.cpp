@@ -3,6 +3,7 @@
 // certificates are served; plain HTTP gets no answer.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 #include <netinet/in.h>
 #include <openssl/evp.h>
 #include <openssl/pem.h>
@@ -257,10 +258,18 @@ protected:
         std::string line;
         char c;
         while (read(out[0], &c, 1) == 1 && c != '\n') line += c;
-        close(out[0]);
         const size_t colon = line.rfind(':');
         ASSERT_NE(colon, std::string::npos) << line << Slurp(dir_ / "serve.err");
         port_ = std::stoi(line.substr(colon + 1));
+        // "Administration on http://127.0.0.1:PORT (...)" follows when asked for.
+        if (std::find(more.begin(), more.end(), "--admin-listen") != more.end()) {
+            line.clear();
+            while (read(out[0], &c, 1) == 1 && c != '\n') line += c;
+            const size_t at = line.find("127.0.0.1:");
+            ASSERT_NE(at, std::string::npos) << line << Slurp(dir_ / "serve.err");
+            admin_port_ = std::stoi(line.substr(at + 10));
+        }
+        close(out[0]);
     }
 
     int StopService(int signal = SIGTERM) {
@@ -345,6 +354,7 @@ protected:
     TempDir dir_;
     pid_t service_ = 0;
     int port_ = 0;
+    int admin_port_ = 0;
 };
 
 // B pulls what A holds for it, then pushes its own bills for A to A's service: each bill is
@@ -575,6 +585,74 @@ TEST_F(NetworkTest, TheServiceWarnsBeforeItsCertificateEndsAndRefusesOneOutOfFor
             EXPECT_NE(err.find(c.says), std::string::npos) << err;
         }
     }
+}
+
+// The administration address: health while the database answers and the certificate is in
+// force, and metrics that a Prometheus text parser reads with the counts of a known exchange.
+TEST_F(NetworkTest, TheAdministrationAddressAnswersHealthAndMetrics) {
+    if (a_.starts_with("postgres")) GTEST_SKIP() << "the lock is taken on a database file";
+    const int64_t orders_for_b = Count("a.db", "SELECT count(*) FROM POOrder WHERE FRelateBrID=2 AND FStatus IN (1,2)");
+    ASSERT_GT(orders_for_b, 0);
+    StartService({"--admin-listen", "0"});
+    std::string out;
+    ASSERT_EQ(Pull("b", "a.pem", out), 0) << out << Slurp(dir_ / "serve.err");
+    httplib::Client admin("127.0.0.1", admin_port_);
+    auto health = admin.Get("/v1/health");
+    ASSERT_TRUE(health);
+    EXPECT_EQ(health->status, 200) << health->body;
+    EXPECT_NE(health->body.find("\"status\":\"ok\""), std::string::npos) << health->body;
+
+    auto metrics = admin.Get("/metrics");
+    ASSERT_TRUE(metrics);
+    ASSERT_EQ(metrics->status, 200);
+    {
+        std::unique_ptr<FILE, decltype(&std::fclose)> f(std::fopen((dir_ / "metrics.txt").c_str(), "w"), &std::fclose);
+        std::fputs(metrics->body.c_str(), f.get());
+    }
+    ASSERT_EQ(Orbabt("/usr/bin/python3 -c 'import sys\n"
+                     "from prometheus_client.parser import text_string_to_metric_families as parse\n"
+                     "for f in parse(sys.stdin.read()):\n"
+                     "    for s in f.samples:\n"
+                     "        print(s.name, \",\".join(k + \"=\" + v for k, v in sorted(s.labels.items())), s.value)\n"
+                     "' < metrics.txt",
+                     out, false),
+              0)
+        << out << metrics->body;
+    for (const std::string& sample :
+         std::vector<std::string>{"orbabt_exchanges_total direction=served request,peer=01.002,result=ok 1.0\n",
+          "orbabt_exchanges_total direction=served receipt,peer=01.002,result=ok 1.0\n",
+          "orbabt_bills_total outcome=marked,type=501 " + std::to_string(orders_for_b) + ".0\n",
+          "orbabt_bills_total outcome=sent,type=501 " + std::to_string(orders_for_b) + ".0\n",
+          std::string("orbabt_kept_receipts  0.0\n"),
+          std::string("orbabt_request_duration_seconds_count path=/v1/requests 1.0\n")}) {
+        EXPECT_NE(out.find(sample), std::string::npos) << sample << out;
+    }
+    EXPECT_NE(out.find("orbabt_certificate_expiry_timestamp_seconds file=a.pem,role=service "), std::string::npos);
+
+    // Another process holds the database: unavailable, and usable again once it lets go.
+    sqlite3* holder = nullptr;
+    ASSERT_EQ(sqlite3_open((dir_ / "a.db").c_str(), &holder), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(holder, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
+    health = admin.Get("/v1/health");
+    ASSERT_TRUE(health);
+    EXPECT_EQ(health->status, 503);
+    EXPECT_NE(health->body.find("database"), std::string::npos) << health->body;
+    sqlite3_exec(holder, "ROLLBACK", nullptr, nullptr, nullptr);
+    sqlite3_close(holder);
+    for (int i = 0; i < 50 && (health = admin.Get("/v1/health")) && health->status != 200; ++i) usleep(100000);
+    EXPECT_EQ(health->status, 200) << health->body;
+    EXPECT_EQ(StopService(), 0);
+
+    // A certificate that ends while the service runs.
+    MakeCertificate(dir_.Path(), "a", -60, 2);
+    StartService({"--admin-listen", "127.0.0.1:0"});
+    sleep(3);
+    httplib::Client later("127.0.0.1", admin_port_);
+    health = later.Get("/v1/health");
+    ASSERT_TRUE(health);
+    EXPECT_EQ(health->status, 503);
+    EXPECT_NE(health->body.find("ended on"), std::string::npos) << health->body;
+    EXPECT_EQ(StopService(), 0);
 }
 
 TEST_F(NetworkTest, TheServiceRefusesABodyOverItsLimitAndServesOthersBesideASlowClient) {

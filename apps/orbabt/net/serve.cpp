@@ -21,6 +21,7 @@
 #include <thread>
 
 #include "apps/orbabt/commands.h"
+#include "apps/orbabt/net/admin.h"
 #include "apps/orbabt/net/certificate_dates.h"
 #include "apps/orbabt/host_setup.h"
 #include "apps/orbabt/net/exchange_log.h"
@@ -37,6 +38,7 @@
 #include "hostkit/database.h"
 #include "platform/error.h"
 #include "platform/printable_text.h"
+#include "platform/scope_exit.h"
 
 namespace orba::apps::net {
 
@@ -90,7 +92,13 @@ void Service::Answer(const httplib::Request& req, httplib::Response& res,
         return;
     }
     std::lock_guard<std::mutex> one_at_a_time(exchange_);
+    const auto started = std::chrono::steady_clock::now();
     ExchangeRecord record;
+    // Counted for the monitors however the answer ends.
+    const platform::ScopeExit counted([&] {
+        metrics_.Answered(req.path, std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count());
+        if (!record.direction.empty()) metrics_.Exchanged(record, std::chrono::system_clock::now());
+    });
     record.branch = own_.number;
     record.peer = number;
     for (const auto& [fingerprint, branch] : check_.pins) {
@@ -196,6 +204,29 @@ void WarnOfExpiry(const ServeOptions& options, const CertificateDates& own) {
     }
 }
 
+// The administration address, when asked for: health and metrics for the machine's monitors.
+std::unique_ptr<AdminServer> StartAdmin(const ServeOptions& options, Service& service, const CertificateDates& own) {
+    if (options.admin_listen.empty()) return nullptr;
+    AdminCalls calls;
+    calls.unhealthy = [&service, &options, own]() -> std::optional<std::string> {
+        try {
+            RequireInForce("The service's certificate", options.cert, own, Clock::now());
+        } catch (const Error& e) {
+            return e.Description();
+        }
+        return service.DatabaseUnusable(std::chrono::milliseconds(2000));
+    };
+    calls.branch = [&service] { return service.Own().number; };
+    calls.certificate_days_left = [own] { return DaysLeft(own, Clock::now()); };
+    calls.metrics = [&service, &options, own] {
+        return service.Metrics().Text(service.KeptReceipts(), {{"service", options.cert, own.not_after}});
+    };
+    auto admin = std::make_unique<AdminServer>(options.admin_listen, std::move(calls));
+    std::cout << fmt::format("Administration on http://{}:{} (/v1/health, /metrics)\n", admin->Host(), admin->Port())
+              << std::flush;
+    return admin;
+}
+
 }  // namespace
 
 int RunServe(const ServeOptions& options) {
@@ -257,6 +288,7 @@ int RunServe(const ServeOptions& options) {
     std::cout << fmt::format("Serving branch {} ({}) on https://{}:{}\n", service.Own().number, service.Own().name,
                              host, bound)
               << std::flush;
+    const std::unique_ptr<AdminServer> admin = StartAdmin(options, service, own_dates);
     const bool ok = front.Run();
     // Serving ended by itself (not by a signal): the stopper is woken to end too.
     pthread_kill(stopper.native_handle(), SIGTERM);
@@ -282,6 +314,9 @@ void AddServeCommand(CLI::App& app, CommandContext& context) {
     command->add_option("--timeout", serve->timeout_s, "Seconds a client may be silent before it is dropped")
         ->check(CLI::Range(1, 3600))
         ->capture_default_str();
+    command->add_option("--admin-listen", serve->admin_listen,
+                        "[HOST:]PORT for the machine's monitors, plain HTTP (host 127.0.0.1 when left out): "
+                        "GET /v1/health and GET /metrics");
     command->add_option("--expiry-warning-days", serve->expiry_warning_days,
                         "Days before this branch's certificate ends from which the service warns, once a day")
         ->check(CLI::Range(1, 3650))

@@ -14,6 +14,7 @@
 #include "exchange/steps.h"
 #include "apps/orbabt/host_setup.h"
 #include "exchange/mark.h"
+#include "apps/orbabt/net/admin.h"
 #include "apps/orbabt/net/exchange_log.h"
 #include "apps/orbabt/net/peers.h"
 #include "apps/orbabt/net/spool.h"
@@ -50,7 +51,8 @@ void LogRefused(const std::string& fingerprint, const std::string& why) {
 }  // namespace
 
 Service::Service(const ServeOptions& options)
-    : db_(UseBranchDatabase(options.db)),
+    : location_(options.db),
+      db_(UseBranchDatabase(options.db)),
       own_(OwnBranch(*db_)),
       peers_(ReadPeersFile(options.peers)),
       folder_(ExchangeFolderOf(*db_)) {
@@ -164,6 +166,24 @@ std::string Service::Save(const Branch& caller, const std::filesystem::path& bod
 
 BranchStatus Service::Status(const Branch& caller) {
     return BranchStatus{own_, {PeerStatusOf(*db_, caller, peers_, last_exchange_)}};
+}
+
+std::optional<std::string> Service::DatabaseUnusable(std::chrono::milliseconds patience) const {
+    // A connection of its own: the service's is held by the exchange in hand, which a health
+    // check must not wait for.
+    const std::string location = location_;
+    return ProbeDatabase([location] { hostkit::OpenDatabase(location)->Query("SELECT count(*) FROM t_SonCompany"); },
+                         patience);
+}
+
+int Service::KeptReceipts() const {
+    std::error_code error;
+    int kept = 0;
+    for (std::filesystem::directory_iterator it(folder_ / "undelivered", error), end; !error && it != end;
+         it.increment(error)) {
+        kept += it->is_regular_file(error) ? 1 : 0;
+    }
+    return kept;
 }
 
 }  // namespace orba::apps::net

@@ -36,6 +36,8 @@ struct ServeOptions {
     uint64_t max_input_mb = exchange::kDefaultInputLimitMb;
     // Days before the service's certificate ends from which it warns, once a day.
     int expiry_warning_days = 30;
+    // [HOST:]PORT of the administration address (health, metrics); none when empty.
+    std::string admin_listen;
 };
 
 // Serves until SIGTERM or SIGINT, finishing the exchange in hand; returns the exit status.

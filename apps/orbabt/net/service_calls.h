@@ -3,16 +3,19 @@
 // related branch sends, hands it to these calls, and sends back what they give.
 #pragma once
 
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "apps/orbabt/net/exchange_log.h"
+#include "apps/orbabt/net/metrics.h"
 #include "apps/orbabt/net/peers.h"
 #include "apps/orbabt/net/pinning.h"
 #include "apps/orbabt/net/service.h"
@@ -63,10 +66,18 @@ public:
     // (orbabt status --db).
     BranchStatus Status(const Branch& caller);
 
+    // What the administration address reports: the service's counts, and why it cannot
+    // exchange now (its database does not answer within `patience`), or nullopt.
+    ServiceMetrics& Metrics() { return metrics_; }
+    std::optional<std::string> DatabaseUnusable(std::chrono::milliseconds patience) const;
+    // Receipts of pulls by this branch waiting in its exchange log's folder to be delivered.
+    int KeptReceipts() const;
+
     // Remembers when `branch` last exchanged bills here.
     void Exchanged(const std::string& branch) { last_exchange_[branch] = platform::Date::Now().ToString(); }
 
 private:
+    std::string location_;  // of the database, to open apart for a health check
     std::unique_ptr<hostkit::Database> db_;
     Branch own_;
     std::vector<Peer> peers_;
@@ -75,6 +86,7 @@ private:
     std::map<std::string, std::string> last_exchange_;
     PinCheck check_;
     std::mutex exchange_;
+    ServiceMetrics metrics_;
 };
 
 }  // namespace orba::apps::net
