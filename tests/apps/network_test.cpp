@@ -629,6 +629,18 @@ TEST_F(NetworkTest, TheAdministrationAddressAnswersHealthAndMetrics) {
     }
     EXPECT_NE(out.find("orbabt_certificate_expiry_timestamp_seconds file=a.pem,role=service "), std::string::npos);
 
+    // Every related branch's status, as JSON and as a page in the browser's language.
+    auto status = admin.Get("/v1/status", {{"Accept", "application/json"}});
+    ASSERT_TRUE(status);
+    EXPECT_NE(status->body.find("\"branch\":\"01.002\""), std::string::npos) << status->body;
+    EXPECT_NE(status->body.find("\"direction\":\"served receipt\""), std::string::npos) << status->body;
+    EXPECT_NE(status->body.find("\"last_success\":{"), std::string::npos) << status->body;
+    for (const auto& [language, says] : {std::pair{"zh-CN,zh;q=0.9,en;q=0.8", "最近成功"}, {"en-US,en", "Last success"}}) {
+        status = admin.Get("/v1/status", {{"Accept", "text/html"}, {"Accept-Language", language}});
+        ASSERT_TRUE(status);
+        EXPECT_NE(status->body.find(says), std::string::npos) << language;
+    }
+
     // Another process holds the database: unavailable, and usable again once it lets go.
     sqlite3* holder = nullptr;
     ASSERT_EQ(sqlite3_open((dir_ / "a.db").c_str(), &holder), SQLITE_OK);

@@ -9,6 +9,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "apps/orbabt/net/admin_status.h"
 #include "platform/error.h"
 
 namespace orba::apps::net {
@@ -75,6 +76,18 @@ AdminServer::AdminServer(const std::string& listen, AdminCalls calls) : server_(
     });
     server_->Get("/metrics", [calls](const httplib::Request&, httplib::Response& res) {
         res.set_content(calls.metrics(), "text/plain; version=0.0.4; charset=utf-8");
+    });
+    server_->Get("/v1/status", [calls](const httplib::Request& req, httplib::Response& res) {
+        const bool json = req.get_header_value("Accept").find("application/json") != std::string::npos;
+        try {
+            res.set_content(calls.status(json, PrefersChinese(req.get_header_value("Accept-Language"))),
+                            json ? "application/json" : "text/html; charset=utf-8");
+        } catch (const Error& e) {
+            res.status = 503;
+            res.set_content(nlohmann::json{{"status", "unavailable"}, {"reason", e.Description()}}.dump(
+                                -1, ' ', false, nlohmann::json::error_handler_t::replace),
+                            "application/json");
+        }
     });
     port_ = port == 0 ? server_->bind_to_any_port(host) : (server_->bind_to_port(host, port) ? port : -1);
     if (port_ < 0) {

@@ -3,6 +3,8 @@
 //   GET /v1/health  200 {"status": "ok", ...} while the database answers and the service's
 //                   certificate is in force; 503 {"status": "unavailable", "reason": ...}
 //   GET /metrics    the service's metrics in the Prometheus text format
+//   GET /v1/status  every related branch's status, as a page (in Chinese for a browser that
+//                   prefers it) or, for a client that asks for JSON, as JSON
 #pragma once
 
 #include <chrono>
@@ -25,6 +27,7 @@ struct AdminCalls {
     std::function<std::string()> branch;
     std::function<int64_t()> certificate_days_left;
     std::function<std::string()> metrics;
+    std::function<std::string(bool json, bool chinese)> status;
 };
 
 class AdminServer {

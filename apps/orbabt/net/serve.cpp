@@ -218,11 +218,14 @@ std::unique_ptr<AdminServer> StartAdmin(const ServeOptions& options, Service& se
     };
     calls.branch = [&service] { return service.Own().number; };
     calls.certificate_days_left = [own] { return DaysLeft(own, Clock::now()); };
-    calls.metrics = [&service, &options, own] {
-        return service.Metrics().Text(service.KeptReceipts(), {{"service", options.cert, own.not_after}});
+    const std::vector<CertificateEnd> certificates{{"service", options.cert, own.not_after}};
+    calls.metrics = [&service, certificates] { return service.Metrics().Text(service.KeptReceipts(), certificates); };
+    calls.status = [&service, certificates](bool json, bool chinese) {
+        const AdminStatus status = service.AdminView(certificates);
+        return json ? AdminStatusJson(status) : AdminStatusPage(status, chinese);
     };
     auto admin = std::make_unique<AdminServer>(options.admin_listen, std::move(calls));
-    std::cout << fmt::format("Administration on http://{}:{} (/v1/health, /metrics)\n", admin->Host(), admin->Port())
+    std::cout << fmt::format("Administration on http://{}:{} (/v1/health, /metrics, /v1/status)\n", admin->Host(), admin->Port())
               << std::flush;
     return admin;
 }
@@ -316,7 +319,7 @@ void AddServeCommand(CLI::App& app, CommandContext& context) {
         ->capture_default_str();
     command->add_option("--admin-listen", serve->admin_listen,
                         "[HOST:]PORT for the machine's monitors, plain HTTP (host 127.0.0.1 when left out): "
-                        "GET /v1/health and GET /metrics");
+                        "GET /v1/health, GET /metrics and GET /v1/status (every related branch)");
     command->add_option("--expiry-warning-days", serve->expiry_warning_days,
                         "Days before this branch's certificate ends from which the service warns, once a day")
         ->check(CLI::Range(1, 3650))

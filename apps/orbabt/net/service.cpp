@@ -52,6 +52,7 @@ void LogRefused(const std::string& fingerprint, const std::string& why) {
 
 Service::Service(const ServeOptions& options)
     : location_(options.db),
+      peers_file_(options.peers),
       db_(UseBranchDatabase(options.db)),
       own_(OwnBranch(*db_)),
       peers_(ReadPeersFile(options.peers)),
@@ -174,6 +175,19 @@ std::optional<std::string> Service::DatabaseUnusable(std::chrono::milliseconds p
     const std::string location = location_;
     return ProbeDatabase([location] { hostkit::OpenDatabase(location)->Query("SELECT count(*) FROM t_SonCompany"); },
                          patience);
+}
+
+AdminStatus Service::AdminView(const std::vector<CertificateEnd>& certificates) const {
+    AdminStatus status;
+    const std::unique_ptr<hostkit::Database> db = hostkit::OpenDatabase(location_);
+    status.branch = FullStatus(*db, own_, peers_, peers_file_, folder_);
+    status.history = ReadExchangeHistory(own_.number, folder_);
+    status.kept_receipts = KeptReceipts();
+    status.certificates = certificates;
+    status.version = ORBA_VERSION;
+    status.uptime = std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - started_);
+    status.made = std::chrono::system_clock::now();
+    return status;
 }
 
 int Service::KeptReceipts() const {

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "apps/orbabt/net/admin_status.h"
 #include "apps/orbabt/net/exchange_log.h"
 #include "apps/orbabt/net/metrics.h"
 #include "apps/orbabt/net/peers.h"
@@ -70,6 +71,9 @@ public:
     // exchange now (its database does not answer within `patience`), or nullopt.
     ServiceMetrics& Metrics() { return metrics_; }
     std::optional<std::string> DatabaseUnusable(std::chrono::milliseconds patience) const;
+    // Every related branch's status, for the branch's administrators: read on a connection of
+    // its own, with `certificates` and their ends.
+    AdminStatus AdminView(const std::vector<CertificateEnd>& certificates) const;
     // Receipts of pulls by this branch waiting in its exchange log's folder to be delivered.
     int KeptReceipts() const;
 
@@ -78,6 +82,8 @@ public:
 
 private:
     std::string location_;  // of the database, to open apart for a health check
+    std::string peers_file_;
+    std::chrono::steady_clock::time_point started_ = std::chrono::steady_clock::now();
     std::unique_ptr<hostkit::Database> db_;
     Branch own_;
     std::vector<Peer> peers_;
