@@ -357,10 +357,9 @@ void NetworkTest::ExchangeBothWays() {
     // The notices at `from` addressed to branch `to`, approved and not yet sent, per type.
     const auto notices = [&](const std::string& from, int to) {
         std::map<int, int64_t> n;
-        for (const int tran_type : {83, 82}) {
-            n[tran_type] = Count(from, "SELECT count(*) FROM SEOutStock WHERE FStatus IN (1,2) AND FRelateBrID=" +
-                                           std::to_string(to) + " AND FTranType=" + std::to_string(tran_type) +
-                                           " AND (FTranStatus IS NULL OR FTranStatus<>1)");
+        for (const int type : {83, 82}) {
+            n[type] = Count(from, fmt::format("SELECT count(*) FROM SEOutStock WHERE FStatus IN (1,2) AND FRelateBrID={} "
+                                              "AND FTranType={} AND (FTranStatus IS NULL OR FTranStatus<>1)", to, type));
         }
         return n;
     };
@@ -370,13 +369,10 @@ void NetworkTest::ExchangeBothWays() {
         ASSERT_GT(n[83] + n[82], 0);
         for (const auto& [head, own, other, left] : {std::tuple{"502 delivery notices  ", 83, "return-notice", 82},
                                                      std::tuple{"503 return notices    ", 82, "delivery-notice", 83}}) {
-            const std::string saved = std::to_string(n[own]);
-            EXPECT_NE(out.find(std::string(head) +
-                               (held ? "saved 0, updated 0, already held " + saved
-                                     : "saved " + saved + ", updated 0, already held 0") +
-                               ", not saved 0, left to the " + other + " package " + std::to_string(n[left]) + "\n"),
-                      std::string::npos)
-                << out;
+            const std::string outcome = held ? fmt::format("saved 0, updated 0, already held {}", n[own])
+                                             : fmt::format("saved {}, updated 0, already held 0", n[own]);
+            EXPECT_NE(out.find(fmt::format("{}{}, not saved 0, left to the {} package {}\n", head, outcome, other, n[left])),
+                      std::string::npos) << out;
         }
     };
     const auto for_b = notices("a.db", 2);
