@@ -154,8 +154,7 @@ ReceiptBill ReceiptBillOf(const Variant& item, std::string_view file_name, std::
     bill.bill_no = no->AsString();
     const Variant* outcome = record->Find(kOutcomeKey);
     if (!outcome || !outcome->IsString() || !hostkit::OutcomeFromWord(outcome->AsString(), bill.outcome)) {
-        Bad(file_name, fmt::format("{} has no \"{}\" of \"saved\", \"updated\", \"already held\" or \"not saved\"",
-                                   where, kOutcomeKey));
+        Bad(file_name, fmt::format("{} has no \"{}\" of {}", where, kOutcomeKey, hostkit::OutcomeWordsText()));
     }
     if (bill.Acknowledged() && !bill.bill_inter_id) {
         Bad(file_name, fmt::format("{} is acknowledged but has no \"BillInterID\"", where));

@@ -47,12 +47,15 @@ struct ReceiptBill {
     std::optional<int32_t> bill_inter_id;  // absent when the received record had none
     std::string bill_no;
     hostkit::SaveOutcomeKind outcome = hostkit::SaveOutcomeKind::kNotSaved;
-    std::string reason;  // why it was not saved, or what an update changed
+    std::string reason;  // why it was not saved here, or what an update changed
     // The fingerprint of the copy the receiving branch holds (acknowledged bills only): what
     // the sending branch compares with the bill as it stands before marking it.
     std::string fingerprint;
-    // Saved, updated or already held: the receiving branch holds the bill.
-    bool Acknowledged() const { return outcome != hostkit::SaveOutcomeKind::kNotSaved; }
+    // Saved, updated or already held: the receiving branch holds the bill. A notice in the
+    // other package is not acknowledged by this package's answer, whatever became of it: the
+    // answer in the package of its own type acknowledges it, so that it is never marked for
+    // its copy in the wrong package.
+    bool Acknowledged() const { return hostkit::IsAcknowledgement(outcome); }
 };
 
 struct ReceiptPackage {

@@ -1,5 +1,5 @@
-// The transport envelope: any text is accepted as a request file or a transmission list, or
-// refused with the runtime's Error naming the file.
+// The transport envelope: any text is accepted as a request file, a transmission list or a
+// receipt (its outcome words among it), or refused with the runtime's Error naming the file.
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
@@ -17,6 +17,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     try {
         auto list = orba::exchange::ReadListFile(text, "fuzz.json");
         (void)orba::exchange::WriteListFile(list);
+    } catch (const orba::platform::Error&) {
+    }
+    try {
+        auto receipt = orba::exchange::ReadReceiptFile(text, "fuzz.json");
+        (void)orba::exchange::WriteReceiptFile(receipt);
     } catch (const orba::platform::Error&) {
     }
     return 0;

@@ -23,11 +23,28 @@ inline constexpr std::string_view kSaveDataProgId = "Varnick.SaveData";
 enum class ReceivedKind { kOrder, kNotice };
 
 // What became of one received bill. Saved, updated and already held are acknowledged to
-// the sending branch (it holds the bill now); not saved is not.
-enum class SaveOutcomeKind { kSaved, kUpdated, kAlreadyHeld, kNotSaved };
+// the sending branch (it holds the bill now); not saved is not. In other package: a notice
+// that came in the package of the other notice type, which is not saved from it, but from
+// the package of its own type, and acknowledged there; here it is neither a failure nor an
+// acknowledgement.
+enum class SaveOutcomeKind { kSaved, kUpdated, kAlreadyHeld, kNotSaved, kInOtherPackage };
 
-// "saved", "updated", "already held", "not saved": the words a receipt carries.
+// Every outcome, in the order above.
+inline constexpr SaveOutcomeKind kSaveOutcomeKinds[] = {SaveOutcomeKind::kSaved, SaveOutcomeKind::kUpdated,
+                                                        SaveOutcomeKind::kAlreadyHeld, SaveOutcomeKind::kNotSaved,
+                                                        SaveOutcomeKind::kInOtherPackage};
+
+// True for the outcomes that tell the sending branch the receiving branch holds the bill.
+constexpr bool IsAcknowledgement(SaveOutcomeKind kind) {
+    return kind == SaveOutcomeKind::kSaved || kind == SaveOutcomeKind::kUpdated ||
+           kind == SaveOutcomeKind::kAlreadyHeld;
+}
+
+// "saved", "updated", "already held", "not saved", "in other package": the words a receipt
+// carries.
 std::string_view OutcomeWord(SaveOutcomeKind kind);
+// The words as a message lists them: "saved", "updated", ... or "in other package".
+std::string OutcomeWordsText();
 // The outcome a word stands for; false when it is none of them.
 bool OutcomeFromWord(std::string_view word, SaveOutcomeKind& kind);
 
@@ -40,7 +57,7 @@ struct SaveOutcome {
     std::string bill_no;
     int32_t tran_type = 0;            // the bill's own "BillType" (71, 83, 82), 0 when unknown
     SaveOutcomeKind kind = SaveOutcomeKind::kNotSaved;
-    std::string reason;               // why it was not saved, or what an update changed
+    std::string reason;               // why it was not saved here, or what an update changed
     int32_t revision = 0;             // the received copy's revision after saving (1 = first)
     // The bill's fingerprint (bill_fingerprint.h) as received; empty when the record could
     // not be read as a bill.

@@ -83,24 +83,23 @@ enum class OneWay { kNothingNew, kDone, kFailed };
 // did with them, and the bills marked at `f`.
 void PrintOneWay(char f, char t, const std::vector<PackageCount>& packaged, const ReceiptFile& receipt,
                  const std::vector<std::pair<int32_t, int>>& marked) {
-    std::cout << fmt::format("{:<22} {:>16} {:>26} {:>12}\n", "", fmt::format("packaged at {}", f),
+    std::cout << fmt::format("{:<22} {:>16} {:>32} {:>12}\n", "", fmt::format("packaged at {}", f),
                              fmt::format("at {}", t), fmt::format("marked at {}", f));
-    std::cout << fmt::format("{:<22} {:>7} {:>8} {:>6} {:>8} {:>5} {:>5} {:>12}\n", "", "bills", "lines", "saved",
-                             "updated", "held", "not", "bills");
+    std::cout << fmt::format("{:<22} {:>7} {:>8} {:>6} {:>8} {:>5} {:>5} {:>5} {:>12}\n", "", "bills", "lines",
+                             "saved", "updated", "held", "not", "other", "bills");
     for (size_t i = 0; i < packaged.size(); ++i) {
         const PackageCount& c = packaged[i];
-        OutcomeCounts outcome;
-        // Notices of the other type are counted in the package they are saved from.
-        if (i < receipt.packages.size()) outcome = CountOutcomes(receipt.packages[i], &c.bill_numbers);
-        std::cout << fmt::format("{} {:<18} {:>7} {:>8} {:>6} {:>8} {:>5} {:>5} {:>12}\n", c.bill_type,
+        const OutcomeCounts outcome = i < receipt.packages.size() ? CountOutcomes(receipt.packages[i]) : OutcomeCounts{};
+        std::cout << fmt::format("{} {:<18} {:>7} {:>8} {:>6} {:>8} {:>5} {:>5} {:>5} {:>12}\n", c.bill_type,
                                  BillTypeName(c.bill_type), c.own_bills, c.own_lines, outcome.saved, outcome.updated,
-                                 outcome.held, outcome.not_saved,
+                                 outcome.held, outcome.not_saved, outcome.in_other_package,
                                  i < marked.size() ? marked[i].second : 0);
     }
     std::cout << fmt::format(
         "\n(Each notice package also carries the notices of the other type; every notice is saved\n"
-        "from the package of its own type and acknowledged there. \"not\": not saved at {}, so not\n"
-        "marked at {}; those bills are sent again next time.)\n",
+        "from the package of its own type and acknowledged there. \"other\": notices of the other\n"
+        "type, left to their own package. \"not\": not saved at {}, so not marked at {}; those bills\n"
+        "are sent again next time.)\n",
         t, f);
 }
 

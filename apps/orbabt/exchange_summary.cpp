@@ -3,9 +3,9 @@
 
 #include <fmt/format.h>
 
-#include <algorithm>
 #include <iostream>
 
+#include "data/bill_types.h"
 #include "platform/printable_text.h"
 
 namespace orba::apps {
@@ -17,18 +17,29 @@ void PrintPackages(const std::vector<PackageCount>& counts) {
     }
 }
 
-OutcomeCounts CountOutcomes(const ReceiptPackage& p, const std::vector<std::string>* only) {
+OutcomeCounts CountOutcomes(const ReceiptPackage& p) {
     OutcomeCounts c;
     for (const ReceiptBill& b : p.bills) {
-        if (only && std::find(only->begin(), only->end(), b.bill_no) == only->end()) continue;
         switch (b.outcome) {
             case hostkit::SaveOutcomeKind::kSaved: ++c.saved; break;
             case hostkit::SaveOutcomeKind::kUpdated: ++c.updated; break;
             case hostkit::SaveOutcomeKind::kAlreadyHeld: ++c.held; break;
             case hostkit::SaveOutcomeKind::kNotSaved: ++c.not_saved; break;
+            case hostkit::SaveOutcomeKind::kInOtherPackage: ++c.in_other_package; break;
         }
     }
     return c;
+}
+
+std::string OtherNoticePackage(int32_t bill_type) {
+    const data::BillType* type = data::FindBillType(bill_type);
+    if (!type) return {};
+    switch (type->kind) {
+        case data::BillKind::kDeliveryNotice: return "return-notice package";
+        case data::BillKind::kReturnNotice: return "delivery-notice package";
+        case data::BillKind::kPurchaseOrder: break;
+    }
+    return {};
 }
 
 void PrintReceipt(const ReceiptFile& receipt, const std::vector<int>& not_reached) {
@@ -44,8 +55,16 @@ void PrintReceipt(const ReceiptFile& receipt, const std::vector<int>& not_reache
         const ReceiptPackage& p = receipt.packages[i];
         const OutcomeCounts c = CountOutcomes(p);
         const int unreached = i < not_reached.size() ? not_reached[i] : 0;
-        std::cout << fmt::format("  {} {:<17} saved {}, updated {}, already held {}, not saved {}{}\n", p.bill_type,
-                                 BillTypeName(p.bill_type), c.saved, c.updated, c.held, c.not_saved,
+        // A notice package counts apart the notices of the other type it carried: they are
+        // neither saved nor refused here. Any other package carries none (should a receipt
+        // say otherwise, they are shown all the same).
+        const std::string other = OtherNoticePackage(p.bill_type);
+        const std::string left_to =
+            other.empty() && c.in_other_package == 0
+                ? std::string()
+                : fmt::format(", left to the {} {}", other.empty() ? "other package" : other, c.in_other_package);
+        std::cout << fmt::format("  {} {:<17} saved {}, updated {}, already held {}, not saved {}{}{}\n", p.bill_type,
+                                 BillTypeName(p.bill_type), c.saved, c.updated, c.held, c.not_saved, left_to,
                                  unreached > 0 ? fmt::format(", not reached {}", unreached) : std::string());
     }
 }

@@ -2,6 +2,7 @@
 
 #include <fmt/format.h>
 
+#include <iterator>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -53,6 +54,7 @@ std::string_view OutcomeLine(SaveOutcomeKind kind) {
         case SaveOutcomeKind::kUpdated: return "updated, the received copy replaced";
         case SaveOutcomeKind::kAlreadyHeld: return "already held (identical), not saved again";
         case SaveOutcomeKind::kNotSaved: return "not saved";
+        case SaveOutcomeKind::kInOtherPackage: return "not saved from this package";
     }
     return "?";
 }
@@ -141,17 +143,22 @@ std::string LineOf(ReceivedKind kind, const CheckedBill& bill) {
 }
 
 // Why a checked bill is not saved before anything is written: it contradicts its package,
-// list or branch, or it came in the other notice form. Empty when it is to be saved.
-std::string PassedOver(ReceivedKind kind, const CheckedBill& bill, const std::optional<ReceivedList>& from,
-                       const std::string& own_number, std::string& line) {
+// list or branch (not saved), or it came in the other notice form (in other package). Sets
+// the outcome's kind and reason and the message line; false when the bill is to be saved.
+bool PassedOver(ReceivedKind kind, const CheckedBill& bill, const std::optional<ReceivedList>& from,
+                const std::string& own_number, SaveOutcome& outcome, std::string& line) {
     if (std::string contradiction = Contradiction(kind, bill, from, own_number); !contradiction.empty()) {
         line = fmt::format("{}: not saved: {}", LineOf(kind, bill), platform::EscapeControls(contradiction));
-        return contradiction;
+        outcome.kind = SaveOutcomeKind::kNotSaved;
+        outcome.reason = std::move(contradiction);
+        return true;
     }
-    if (InItsOwnForm(kind, bill)) return {};
+    if (InItsOwnForm(kind, bill)) return false;
     const std::string_view form = bill.delivery_form ? "delivery-notice" : "return-notice";
     line = fmt::format("{}: came in the {} form, not saved from it", LineOf(kind, bill), form);
-    return fmt::format("came in the {} form; it is saved from the package of its own type", form);
+    outcome.kind = SaveOutcomeKind::kInOtherPackage;
+    outcome.reason = fmt::format("came in the {} form; it is saved from the package of its own type", form);
+    return true;
 }
 
 // The message line of a bill the writer took in hand.
@@ -206,8 +213,7 @@ void SaveList(Database& db, const ListContainer& list, ReceivedKind kind, std::s
         outcome.tran_type = bill.tran_type.ToLong();
         outcome.fingerprint = bill.fingerprint;
         std::string line;
-        if (std::string reason = PassedOver(kind, bill, from, own_number, line); !reason.empty()) {
-            outcome.reason = std::move(reason);
+        if (PassedOver(kind, bill, from, own_number, outcome, line)) {
             run.Tell(std::move(outcome), std::move(line));
             ReportProgress(i, total);
             continue;
@@ -240,13 +246,22 @@ std::string_view OutcomeWord(SaveOutcomeKind kind) {
         case SaveOutcomeKind::kUpdated: return "updated";
         case SaveOutcomeKind::kAlreadyHeld: return "already held";
         case SaveOutcomeKind::kNotSaved: return "not saved";
+        case SaveOutcomeKind::kInOtherPackage: return "in other package";
     }
     return "?";
 }
 
+std::string OutcomeWordsText() {
+    std::string words;
+    const size_t last = std::size(kSaveOutcomeKinds) - 1;
+    for (size_t i = 0; i <= last; ++i) {
+        words += fmt::format("{}\"{}\"", i == 0 ? "" : i == last ? " or " : ", ", OutcomeWord(kSaveOutcomeKinds[i]));
+    }
+    return words;
+}
+
 bool OutcomeFromWord(std::string_view word, SaveOutcomeKind& kind) {
-    for (SaveOutcomeKind k : {SaveOutcomeKind::kSaved, SaveOutcomeKind::kUpdated, SaveOutcomeKind::kAlreadyHeld,
-                              SaveOutcomeKind::kNotSaved}) {
+    for (SaveOutcomeKind k : kSaveOutcomeKinds) {
         if (OutcomeWord(k) == word) {
             kind = k;
             return true;

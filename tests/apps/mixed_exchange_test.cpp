@@ -67,21 +67,27 @@ void ExpectEveryBillSavedAndMarkedOnce(const std::string& out, const std::string
     const size_t section = out.find(heading);
     ASSERT_NE(section, std::string::npos) << out;
     int total = 0;
+    std::vector<int> packaged, left;  // per type, in the order below
     for (const char* type : {"501 purchase orders", "502 delivery notices", "503 return notices"}) {
         SCOPED_TRACE(heading + type);
         const size_t at = out.find(type, section);
         ASSERT_NE(at, std::string::npos) << out;
-        // Bills and lines packaged; saved, updated, already held and not saved; marked.
+        // Bills and lines packaged; saved, updated, already held, not saved and left to the
+        // other notice package; marked.
         std::istringstream line(out.substr(at + std::string(type).size(), out.find('\n', at) - at));
-        int bills = -1, lines = -1, saved = -1, updated = -1, held = -1, not_saved = -1, marked = -1;
-        line >> bills >> lines >> saved >> updated >> held >> not_saved >> marked;
+        int bills = -1, lines = -1, saved = -1, updated = -1, held = -1, not_saved = -1, other = -1, marked = -1;
+        line >> bills >> lines >> saved >> updated >> held >> not_saved >> other >> marked;
         EXPECT_EQ(lines > 0, bills > 0);
         EXPECT_EQ(saved, bills);
         EXPECT_EQ(updated + held + not_saved, 0);
         EXPECT_EQ(marked, bills);
         total += bills;
+        packaged.push_back(bills);
+        left.push_back(other);
     }
     EXPECT_GT(total, 0) << heading;
+    // Every notice also travels in the other notice package, and is left to its own there.
+    EXPECT_EQ(left, (std::vector<int>{0, packaged[2], packaged[1]})) << out;
 }
 
 // The received bills of a database, a row a line: bill, line and its exact amounts.

@@ -364,17 +364,42 @@ void NetworkTest::ExchangeBothWays() {
                                 "(FTranStatus IS NULL OR FTranStatus<>1)";
     const int64_t orders_for_b = Count("a.db", waiting);
     ASSERT_GT(orders_for_b, 0);
+    // The notices at `from` addressed to branch `to`, approved and not yet sent, per type.
+    const auto notices = [&](const std::string& from, int to) {
+        std::map<int, int64_t> n;
+        for (const int type : {83, 82}) {
+            n[type] = Count(from, fmt::format("SELECT count(*) FROM SEOutStock WHERE FStatus IN (1,2) AND FRelateBrID={} "
+                                              "AND FTranType={} AND (FTranStatus IS NULL OR FTranStatus<>1)", to, type));
+        }
+        return n;
+    };
+    // Each notice package carries the notices of the other type too: its line counts them as
+    // left to their own package, never as not saved, and they fail no exchange.
+    const auto expect_notices_apart = [](const std::string& out, std::map<int, int64_t> n, bool held) {
+        ASSERT_GT(n[83] + n[82], 0);
+        for (const auto& [head, own, other, left] : {std::tuple{"502 delivery notices  ", 83, "return-notice", 82},
+                                                     std::tuple{"503 return notices    ", 82, "delivery-notice", 83}}) {
+            const std::string outcome = held ? fmt::format("saved 0, updated 0, already held {}", n[own])
+                                             : fmt::format("saved {}, updated 0, already held 0", n[own]);
+            EXPECT_NE(out.find(fmt::format("{}{}, not saved 0, left to the {} package {}\n", head, outcome, other, n[left])),
+                      std::string::npos) << out;
+        }
+    };
+    const auto for_b = notices("a.db", 2);
     // An exchange whose receipt never reached A: B saved the bills, A did not mark them.
     std::string out;
     ASSERT_EQ(Orbabt("request --types 501 502 503 -o rq.json", out), 0) << out;
     ASSERT_EQ(Orbabt("package --db '" + Location("a.db") + "' --requests rq.json --to 01.002 --to-name 苏州锦程精密机械有限公司 -o lost.json",
                      out), 0) << out;
     ASSERT_EQ(Orbabt("unpackage --db b.db lost.json", out), 0) << out;
+    expect_notices_apart(out, for_b, false);
     ASSERT_EQ(Count("a.db", waiting), orders_for_b);
     // The next pull gets them again; B answers "already held" and A marks them.
     StartService();
     ASSERT_EQ(Pull("b", "a.pem", out), 0) << out << Slurp(dir_ / "serve.err");
-    EXPECT_NE(out.find("saved 0, updated 0, already held"), std::string::npos) << out;
+    expect_notices_apart(out, for_b, true);
+    EXPECT_NE(Slurp(ExchangeLogOf("b.db")).find(R"("not_saved":0,"in_other_package":)" + std::to_string(for_b.at(82))),
+              std::string::npos);
     EXPECT_EQ(Count("a.db", waiting), 0) << out;
     EXPECT_EQ(Count("b.db", "SELECT count(*) FROM t_RcvBill WHERE FTranType=71"), orders_for_b);
     // Nothing is left to send: a second pull saves and marks nothing more.
@@ -386,9 +411,11 @@ void NetworkTest::ExchangeBothWays() {
     const int64_t orders_for_a = Count("b.db", waiting_at_b);
     ASSERT_GT(orders_for_a, 0);
     ASSERT_EQ(Orbabt("package --db b.db --requests rq.json --to 01.001 --to-name 上海锦程实业有限公司 -o b2a.json", out), 0) << out;
+    const auto for_a = notices("b.db", 1);
     const std::string push = "push --db b.db --to https://127.0.0.1:" + std::to_string(port_) +
                              " --cert b.pem --key b.key --peer 01.001=a.pem b2a.json";
     ASSERT_EQ(Orbabt(push, out), 0) << out << Slurp(dir_ / "serve.err");
+    expect_notices_apart(out, for_a, false);
     EXPECT_EQ(Count("b.db", waiting_at_b), 0) << out;
     EXPECT_EQ(Count("a.db", "SELECT count(*) FROM t_RcvBill WHERE FTranType=71"), orders_for_a);
     // The same list pushed again: held already, nothing saved twice.
@@ -1379,9 +1406,9 @@ TEST_F(NetworkTest, AnExchangeThatAFailureEndsCountsWhatItSavedAndWhatItDidNotRe
                       std::string::npos) << out;
             if (!push) {
                 for (const char* other : {"  502 delivery notices  saved 0, updated 0, already held 0, not saved 0, "
-                                          "not reached ",
+                                          "left to the return-notice package 0, not reached ",
                                           "  503 return notices    saved 0, updated 0, already held 0, not saved 0, "
-                                          "not reached "}) {
+                                          "left to the delivery-notice package 0, not reached "}) {
                     EXPECT_NE(out.find(other), std::string::npos) << out;
                 }
             }

@@ -1,5 +1,6 @@
 // The command-line host as a user runs it: the built program in a folder of its own, with
 // its exit status, standard output and standard error.
+#include <fmt/format.h>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
@@ -636,8 +637,14 @@ TEST_F(OrbabtTest, ARequestForOneNoticeTypeMarksOnlyWhatWasSavedAndTheOtherTypeF
         const char* type;
         long long deliveries_left;
         long long returns_left;
+        std::string counts;  // the package's line of the receipt
     };
-    for (const Step& step : {Step{"502", 0, returns}, Step{"503", 0, 0}}) {
+    const auto line = [](std::string_view head, long long saved, std::string_view other, long long left) {
+        return fmt::format("  {}saved {}, updated 0, already held 0, not saved 0, left to the {} package {}\n", head,
+                           saved, other, left);
+    };
+    for (const Step& step : {Step{"502", 0, returns, line("502 delivery notices  ", deliveries, "return-notice", returns)},
+                             Step{"503", 0, 0, line("503 return notices    ", returns, "delivery-notice", 0)}}) {
         SCOPED_TRACE(step.type);
         ASSERT_EQ(Run({"request", "--types", step.type, "-o", "r.json"}).status, 0);
         Outcome package = Run({"package", "--db", "a.db", "--requests", "r.json", "--to", std::string(kBranchBNumber),
@@ -645,7 +652,19 @@ TEST_F(OrbabtTest, ARequestForOneNoticeTypeMarksOnlyWhatWasSavedAndTheOtherTypeF
         ASSERT_EQ(package.status, 0) << package.err;
         Outcome unpackage = Run({"unpackage", "--db", "b.db", "list.json", "-o", "answer.json"});
         ASSERT_EQ(unpackage.status, 0) << unpackage.err;
-        Outcome mark = Run({"mark", "--db", "a.db", "answer.json"});
+        EXPECT_TRUE(Contains(unpackage.out, step.counts)) << unpackage.out;
+        // A receipt of an earlier version answers the notices of the other type "not saved": it
+        // marks what it marked then, and the receipt of today marks nothing more.
+        ReceiptFile older = ReadReceiptFile(ReadFile(dir_ / "answer.json"), "answer.json");
+        for (ReceiptBill& b : older.packages.at(0).bills) {
+            if (b.outcome == hostkit::SaveOutcomeKind::kInOtherPackage) b.outcome = hostkit::SaveOutcomeKind::kNotSaved;
+        }
+        WriteTextFile(dir_ / "older.json", WriteReceiptFile(older));
+        Outcome mark = Run({"mark", "--db", "a.db", "older.json"});
+        ASSERT_EQ(mark.status, 0) << mark.err;
+        EXPECT_EQ(Awaiting(a, "SEOutStock", 83), step.deliveries_left);
+        EXPECT_EQ(Awaiting(a, "SEOutStock", 82), step.returns_left);
+        mark = Run({"mark", "--db", "a.db", "answer.json"});
         ASSERT_EQ(mark.status, 0) << mark.err;
         EXPECT_EQ(Awaiting(a, "SEOutStock", 83), step.deliveries_left);
         EXPECT_EQ(Awaiting(a, "SEOutStock", 82), step.returns_left);

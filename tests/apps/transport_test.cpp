@@ -11,6 +11,7 @@
 #include <string>
 
 #include "data/bill_records.h"
+#include "exchange/steps.h"
 #include "host/variant_json.h"
 #include "platform/decimal.h"
 #include "platform/error.h"
@@ -195,7 +196,9 @@ ReceiptFile SampleReceipt() {
                          {{12, "PO-1", SaveOutcomeKind::kSaved, "", std::string(64, 'a')},
                           {15, "PO-2", SaveOutcomeKind::kUpdated, "it was held as PO-0 before", std::string(64, 'b')},
                           {20, "PO-3", SaveOutcomeKind::kAlreadyHeld, "", std::string(64, 'c')}}},
-                        {502, {{std::nullopt, "SO-9", SaveOutcomeKind::kNotSaved, "no key \"BillInterID\"", ""}}},
+                        {502,
+                         {{std::nullopt, "SO-9", SaveOutcomeKind::kNotSaved, "no key \"BillInterID\"", ""},
+                          {31, "SE-4", SaveOutcomeKind::kInOtherPackage, "came in the delivery-notice form", ""}}},
                         {503, {}}}};
 }
 
@@ -209,6 +212,8 @@ TEST(TransportTest, AReceiptReadsBackAsWrittenAndAcknowledgesWhatWasHeld) {
     EXPECT_FALSE(read.packages[1].bills[0].bill_inter_id);
     EXPECT_TRUE(read.packages[0].bills[2].Acknowledged());
     EXPECT_FALSE(read.packages[1].bills[0].Acknowledged());
+    // A notice in the other package is acknowledged by its own type's package alone.
+    EXPECT_EQ(AcknowledgedList(read)->UpperBound(), 1);
     EXPECT_EQ(FormatOf(WriteReceiptFile(sent)), kReceiptFormat);
 }
 

@@ -76,7 +76,8 @@ void CountReceipt(const ReceiptFile& receipt, ExchangeRecord& record) {
                 case hostkit::SaveOutcomeKind::kSaved: ++c.saved; break;
                 case hostkit::SaveOutcomeKind::kUpdated: ++c.updated; break;
                 case hostkit::SaveOutcomeKind::kAlreadyHeld: ++c.held; break;
-                default: ++c.not_saved; break;
+                case hostkit::SaveOutcomeKind::kNotSaved: ++c.not_saved; break;
+                case hostkit::SaveOutcomeKind::kInOtherPackage: ++c.in_other_package; break;
             }
         }
     }
@@ -153,7 +154,9 @@ void AppendExchangeLog(const ExchangeRecord& record, const std::filesystem::path
         auto per_type = MakeRef<host::VariantDictionary>();
         for (const auto& [key, value] : {std::pair{"sent", c.sent}, std::pair{"saved", c.saved},
                                          std::pair{"updated", c.updated}, std::pair{"held", c.held},
-                                         std::pair{"not_saved", c.not_saved}, std::pair{"marked", c.marked}}) {
+                                         std::pair{"not_saved", c.not_saved},
+                                         std::pair{"in_other_package", c.in_other_package},
+                                         std::pair{"marked", c.marked}}) {
             per_type->Let(key, Variant(int32_t(value)));
         }
         counts->Set(std::to_string(bill_type), per_type);

@@ -24,6 +24,7 @@ using namespace orba::exchange;
 
 struct TypeCounts {
     int sent = 0, saved = 0, updated = 0, held = 0, not_saved = 0, marked = 0;
+    int in_other_package = 0;  // notices left to the package of their own type
 };
 
 struct ExchangeRecord {
@@ -37,8 +38,8 @@ struct ExchangeRecord {
     std::filesystem::path folder;  // the exchange log of this branch's database, once it is open
 };
 
-// Adds what a receipt says to `record`: per bill type, the bills saved, updated, held and
-// not saved.
+// Adds what a receipt says to `record`: per bill type, the bills saved, updated, held, not
+// saved and left to the package of their own type.
 void CountReceipt(const ReceiptFile& receipt, ExchangeRecord& record);
 
 // The folder of the exchange log of the branch database `db`, and of the receipts that wait
