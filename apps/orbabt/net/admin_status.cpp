@@ -20,18 +20,18 @@ namespace {
 struct Labels {
     const char *lang, *title, *branch, *name, *waiting, *last_success, *last_failure, *last_moved, *refused, *certificate,
         *days, *ends, *never, *kept, *made, *version, *uptime, *recent, *time, *result, *moved, *ok, *failed, *day, *hour, *minute;
-    const char *sent, *saved, *updated, *held, *not_saved, *marked;
+    const char *sent, *saved, *updated, *held, *not_saved, *in_other_package, *marked;
 };
 
 constexpr Labels kEnglish{"en", "Branch status", "Branch", "Name", "Waiting", "Last success", "Last failure",
                           "Last exchange moved", "Receipts refused", "Certificate", "Days left", "Ends", "never",
                           "Receipts kept until a pull delivers them", "Made", "Version", "Up", "Last exchanges", "Time",
                           "Result", "Moved", "ok", "failed", "d", "h", "min", "sent", "saved", "updated", "held", "not saved",
-                          "marked"};
+                          "in the other notice package", "marked"};
 constexpr Labels kChinese{"zh-CN", "机构状态", "机构", "名称", "待发送", "最近成功", "最近失败", "最近一次传输",
                           "被拒回执", "证书", "剩余天数", "到期时间", "从未", "待下次拉取送达的回执", "生成时间", "版本",
                           "已运行", "最近的传输", "时间", "结果", "传输内容", "成功", "失败", "天", "小时", "分", "发送", "保存",
-                          "更新", "已有", "未保存", "标记"};
+                          "更新", "已有", "未保存", "随另一通知单包", "标记"};
 
 std::string Html(std::string_view text) {
     std::string out;
@@ -62,7 +62,8 @@ std::string CountsText(const std::map<int32_t, TypeCounts>& counts, const Labels
     for (const auto& [type, c] : counts) {
         std::string parts;
         for (const auto& [label, n] : {std::pair{l.sent, c.sent}, {l.saved, c.saved}, {l.updated, c.updated},
-                                       {l.held, c.held}, {l.not_saved, c.not_saved}, {l.marked, c.marked}}) {
+                                       {l.held, c.held}, {l.not_saved, c.not_saved},
+                                       {l.in_other_package, c.in_other_package}, {l.marked, c.marked}}) {
             if (n > 0) parts += fmt::format("{}{} {}", parts.empty() ? "" : ", ", label, n);
         }
         if (!parts.empty()) text += fmt::format("{}{} {}", text.empty() ? "" : "; ", type, parts);
@@ -76,9 +77,10 @@ LoggedExchange FromLine(const nlohmann::json& line) {
     if (const auto counts = line.find("counts"); counts != line.end() && counts->is_object()) {
         for (const auto& [type, c] : counts->items()) {
             if (!c.is_object()) continue;
-            e.counts[std::atoi(type.c_str())] = TypeCounts{c.value("sent", 0), c.value("saved", 0),
-                                                           c.value("updated", 0), c.value("held", 0),
-                                                           c.value("not_saved", 0), c.value("marked", 0)};
+            e.counts[std::atoi(type.c_str())] =
+                TypeCounts{c.value("sent", 0),      c.value("saved", 0),  c.value("updated", 0),
+                           c.value("held", 0),      c.value("not_saved", 0), c.value("marked", 0),
+                           c.value("in_other_package", 0)};
         }
     }
     return e;
@@ -207,7 +209,7 @@ std::string AdminStatusJson(const AdminStatus& s) {
         for (const auto& [type, c] : e.counts) {
             counts[std::to_string(type)] = {{"sent", c.sent},           {"saved", c.saved},   {"updated", c.updated},
                                             {"held", c.held},           {"not_saved", c.not_saved},
-                                            {"marked", c.marked}};
+                                            {"in_other_package", c.in_other_package}, {"marked", c.marked}};
         }
         return {{"time", e.time}, {"peer", e.peer}, {"direction", e.direction}, {"error", e.error}, {"counts", counts}};
     };

@@ -47,7 +47,8 @@ void ServiceMetrics::Exchanged(const ExchangeRecord& record, std::chrono::system
     for (const auto& [type, c] : record.counts) {
         for (const auto& [outcome, n] : {std::pair<const char*, int>{"sent", c.sent}, {"saved", c.saved},
                                          {"updated", c.updated}, {"already held", c.held},
-                                         {"not saved", c.not_saved}, {"marked", c.marked}}) {
+                                         {"not saved", c.not_saved}, {"in other package", c.in_other_package},
+                                         {"marked", c.marked}}) {
             if (n > 0) bills_[{type, outcome}] += n;
         }
     }
