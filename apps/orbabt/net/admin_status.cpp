@@ -33,20 +33,6 @@ constexpr Labels kChinese{"zh-CN", "机构状态", "机构", "名称", "待发�
                           "已运行", "最近的传输", "时间", "结果", "传输内容", "成功", "失败", "天", "小时", "分", "发送", "保存",
                           "更新", "已有", "未保存", "随另一通知单包", "标记"};
 
-std::string Html(std::string_view text) {
-    std::string out;
-    for (char c : text) {
-        switch (c) {
-            case '<': out += "&lt;"; break;
-            case '>': out += "&gt;"; break;
-            case '&': out += "&amp;"; break;
-            case '"': out += "&quot;"; break;
-            default: out += c;
-        }
-    }
-    return out;
-}
-
 std::string Direction(const std::string& direction, bool chinese) {
     if (!chinese) return direction;
     static const std::map<std::string, std::string> kNames{{"served request", "应答下载请求"}, {"served receipt", "接收回执"},

@@ -24,20 +24,6 @@ namespace {
 
 constexpr std::string_view kShaPrefix = "sha256:";
 
-std::string Html(std::string_view text) {
-    std::string out;
-    for (char c : text) {
-        switch (c) {
-            case '<': out += "&lt;"; break;
-            case '>': out += "&gt;"; break;
-            case '&': out += "&amp;"; break;
-            case '"': out += "&quot;"; break;
-            default: out += c;
-        }
-    }
-    return out;
-}
-
 std::vector<std::string> PinnedFor(const std::string& number, const std::vector<Peer>& pinned) {
     std::vector<std::string> certificates;
     for (const Peer& peer : pinned) {
@@ -65,6 +51,20 @@ std::string PerBillType(std::string_view cell, Value value) {
 }
 
 }  // namespace
+
+std::string Html(std::string_view text) {
+    std::string out;
+    for (char c : text) {
+        switch (c) {
+            case '<': out += "&lt;"; break;
+            case '>': out += "&gt;"; break;
+            case '&': out += "&amp;"; break;
+            case '"': out += "&quot;"; break;
+            default: out += c;
+        }
+    }
+    return out;
+}
 
 std::map<int32_t, int64_t> WaitingFor(hostkit::Database& db, const std::string& number) {
     std::map<int32_t, int64_t> waiting;

@@ -59,6 +59,9 @@ BranchStatus FullStatus(hostkit::Database& db, const Branch& own, const std::vec
 // null when there was none.
 platform::Ref<host::VariantDictionary> StatusDictionary(const BranchStatus& status);
 
+// `text` as it is written into a page: <, >, & and " as entities.
+std::string Html(std::string_view text);
+
 // The same as a small HTML page, and as a table for a terminal.
 std::string StatusPage(const BranchStatus& status);
 std::string StatusTable(const BranchStatus& status);
